@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// Table, column and statement texts the terminal sends. The statements are kept byte for
+// byte as the attendance software's peers expect them, trailing blanks included.
+namespace Statements {
+
+inline const QString kEmployTable = QStringLiteral("employ");
+inline const QString kRecordTable = QStringLiteral("sgdjb");
+
+inline const QString kNum = QStringLiteral("num");
+inline const QString kName = QStringLiteral("name");
+inline const QString kDeptNo = QStringLiteral("dept_no");
+inline const QString kD = QStringLiteral("D");
+inline const QString kT = QStringLiteral("T");
+inline const QString kOpDate = QStringLiteral("opdate");
+
+inline const QString kDuplicateTest = QStringLiteral(
+    "SELECT num,name,D,T, opdate FROM sgdjb WHERE num=:num AND ((D+T)>:d1 AND (D+T)<:d2) ");
+inline const QString kRecordInsert =
+    QStringLiteral("INSERT INTO sgdjb (num, name, D, T, opdate) VALUES (:num, :name, :d, :t, :opdate)  ");
+inline const QString kFixedOpDate = QStringLiteral("1999-01-01");
+
+// The window's stored default ordering; replaced before the employee query ever opens.
+inline const QString kDefaultEmployQuery = QStringLiteral("select * from employ order by dept_no, num");
+
+} // namespace Statements

@@ -1,0 +1,32 @@
+#include "platform/ManualClock.h"
+
+ManualClock::ManualClock(QDateTime start) : m_now(std::move(start)) {}
+
+QDateTime ManualClock::now() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_now;
+}
+
+void ManualClock::set(const QDateTime& value)
+{
+    std::lock_guard lock(m_mutex);
+    m_now = QDateTime(value.date(), value.time(), QTimeZone::UTC);
+}
+
+void ManualClock::set(const QDate& date, const QTime& time)
+{
+    set(QDateTime(date, time, QTimeZone::UTC));
+}
+
+void ManualClock::advanceSecs(qint64 secs)
+{
+    std::lock_guard lock(m_mutex);
+    m_now = m_now.addSecs(secs);
+}
+
+void ManualClock::advanceMSecs(qint64 msecs)
+{
+    std::lock_guard lock(m_mutex);
+    m_now = m_now.addMSecs(msecs);
+}

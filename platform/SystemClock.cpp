@@ -1,0 +1,13 @@
+#include "platform/SystemClock.h"
+
+QDateTime SystemClock::now() const
+{
+    const QDateTime local = QDateTime::currentDateTime();
+    return QDateTime(local.date(), local.time(), QTimeZone::UTC);
+}
+
+SystemClock& SystemClock::instance()
+{
+    static SystemClock clock;
+    return clock;
+}

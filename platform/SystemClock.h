@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/Clock.h"
+
+class SystemClock : public Clock
+{
+public:
+    QDateTime now() const override;
+    static SystemClock& instance();
+};
