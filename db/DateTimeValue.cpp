@@ -21,5 +21,5 @@ DateTimeValue DateTimeValue::fromTime(const QTime& time)
 
 QDateTime DateTimeValue::toDateTime() const
 {
-    return QDateTime(kEpoch, QTime(0, 0), QTimeZone::UTC).addSecs(m_seconds);
+    return QDateTime(kEpoch, QTime(0, 0), Qt::UTC).addSecs(m_seconds);
 }

@@ -11,12 +11,12 @@ QDateTime ManualClock::now() const
 void ManualClock::set(const QDateTime& value)
 {
     std::lock_guard lock(m_mutex);
-    m_now = QDateTime(value.date(), value.time(), QTimeZone::UTC);
+    m_now = QDateTime(value.date(), value.time(), Qt::UTC);
 }
 
 void ManualClock::set(const QDate& date, const QTime& time)
 {
-    set(QDateTime(date, time, QTimeZone::UTC));
+    set(QDateTime(date, time, Qt::UTC));
 }
 
 void ManualClock::advanceSecs(qint64 secs)

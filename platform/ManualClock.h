@@ -10,7 +10,7 @@
 class ManualClock : public Clock
 {
 public:
-    explicit ManualClock(QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(9, 0), QTimeZone::UTC));
+    explicit ManualClock(QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(9, 0), Qt::UTC));
     QDateTime now() const override;
     void set(const QDateTime& value);
     void set(const QDate& date, const QTime& time);

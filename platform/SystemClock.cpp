@@ -3,7 +3,7 @@
 QDateTime SystemClock::now() const
 {
     const QDateTime local = QDateTime::currentDateTime();
-    return QDateTime(local.date(), local.time(), QTimeZone::UTC);
+    return QDateTime(local.date(), local.time(), Qt::UTC);
 }
 
 SystemClock& SystemClock::instance()
