@@ -1,0 +1,118 @@
+#include "db/CommFunc.h"
+
+#include "db/AdoConnection.h"
+#include "db/AdoQuery.h"
+#include "log/ErrMsg.h"
+#include "log/ErrMsgForm.h"
+#include "platform/AppPaths.h"
+#include "platform/EDatabaseError.h"
+#include "platform/SettingsStore.h"
+
+const QString CommFunc::kAppKeyPath =
+    QStringLiteral("\\Software\\Microsoft\\Windows\\CurrentVersion\\Kelvaro");
+const QString CommFunc::kMdbValueName = QStringLiteral("mdb");
+
+namespace {
+
+bool isBlank(QChar c)
+{
+    return c.unicode() <= u' ';
+}
+
+bool needsQuoting(const QString& path)
+{
+    return path.contains(u';') || path.contains(u'"') ||
+           (!path.isEmpty() && (isBlank(path.front()) || isBlank(path.back())));
+}
+
+} // namespace
+
+QString CommFunc::TrimBlanks(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+QString CommFunc::ReadAppRegString(const QString& valueName)
+{
+    SettingsStore store;
+    QString result;
+    if (store.openKey(kAppKeyPath, true))
+        result = TrimBlanks(store.readString(valueName));
+    store.closeKey();
+    return result;
+}
+
+QString CommFunc::GetAppDir()
+{
+    return AppPaths::executableDir();
+}
+
+QString CommFunc::GetMdbDir()
+{
+    const QString folder = ReadAppRegString(kMdbValueName);
+    if (!folder.isEmpty())
+        return folder;
+    return GetAppDir() + QStringLiteral("mdb");
+}
+
+QString CommFunc::MakeJetConnStr(const QString& path)
+{
+    QString source = path;
+    if (needsQuoting(path))
+        source = u'"' + QString(path).replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return QStringLiteral(
+               "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Mode=Read|Write;Persist Security Info=False")
+        .arg(source);
+}
+
+bool CommFunc::OpenDbConnection(AdoConnection* connection, const QString& filePath)
+{
+    if (!connection)
+        return false;
+    bool result = true;
+    try {
+        connection->setConnected(false);
+        connection->setConnectionString(MakeJetConnStr(filePath));
+        connection->setCursorLocation(AdoConnection::CursorLocation::Client);
+        connection->setLoginPrompt(false);
+        connection->setMode(AdoConnection::Mode::ReadWrite);
+    } catch (const std::exception&) {
+        result = false;
+    }
+    return result;
+}
+
+int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QString& ordering,
+                             const QString& filter)
+{
+    QString statement = QStringLiteral("SELECT * FROM ") + tableName;
+    if (!TrimBlanks(filter).isEmpty())
+        statement += QStringLiteral(" WHERE ") + filter;
+    if (!TrimBlanks(ordering).isEmpty())
+        statement += QStringLiteral(" ORDER BY ") + ordering;
+
+    try {
+        if (!query)
+            throw EDatabaseError(QStringLiteral("No query to open"));
+        query->close();
+        query->sqlClear();
+        query->sqlAdd(statement);
+        query->open();
+        query->first();
+        return query->recordCount();
+    } catch (const Exception& error) {
+        // Nothing here is guarded: an I/O error of the log leaves at once, with the query
+        // as the failure left it.
+        ErrMsg::AppendLogLine(ErrMsgForm::instance().logFileName(),
+                              ErrMsg::FormatErrorLine(statement, error));
+        if (query)
+            query->close();
+        return -1;
+    }
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+class AdoConnection;
+class AdoQuery;
+
+// Database utilities of the terminal window: where the database folder is, how the
+// connection is prepared, and loading a whole table into a query with failures logged.
+class CommFunc
+{
+public:
+    // Trimmed string value of that name in the application's key of the current user's
+    // settings, the key being created when missing; the empty text on any failure.
+    static QString ReadAppRegString(const QString& valueName);
+    // Folder of the running executable, ending in "/".
+    static QString GetAppDir();
+    // The "mdb" value, or the executable's folder followed by "mdb" when that is empty.
+    static QString GetMdbDir();
+    // Jet connection string for a database file. The Data Source value is quoted only
+    // when the path could not stand bare in it (";", '"', blanks at either end).
+    static QString MakeJetConnStr(const QString& path);
+    // Applies the connection settings without opening it; false when there is no
+    // connection or a setting fails.
+    static bool OpenDbConnection(AdoConnection* connection, const QString& filePath);
+    // Loads "SELECT * FROM table [WHERE filter] [ORDER BY ordering]" into the query and
+    // returns its row count; after a failure logs one line, closes the query and returns
+    // -1. Errors outside Exception, and the log's own EInOutError, pass through.
+    static int OpenTableQuery(AdoQuery* query, const QString& tableName, const QString& ordering,
+                              const QString& filter);
+
+    // Removes leading and trailing blanks and control characters (code 32 and below).
+    static QString TrimBlanks(const QString& text);
+
+    static const QString kAppKeyPath;
+    static const QString kMdbValueName;
+};
