@@ -1,0 +1,235 @@
+// One card swipe (duplicate test, insert, commit) against record tables of different
+// sizes, and the same work done with bare SQLite calls for comparison.
+
+#include "db/AdoConnection.h"
+#include "db/AdoQuery.h"
+#include "db/CardSwipe.h"
+#include "db/CommFunc.h"
+#include "db/DevSchema.h"
+#include "platform/ManualClock.h"
+
+#include <QDate>
+#include <QFile>
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int kEmployees = 1000;
+const QDate kEpoch(1970, 1, 1);
+// Generated records end before this; every benchmarked swipe comes after it.
+const QDateTime kSwipeStart(QDate(2026, 3, 2), QTime(7, 0), Qt::UTC);
+
+qint64 seconds(const QDateTime& at)
+{
+    return kEpoch.daysTo(at.date()) * 86400 + at.time().msecsSinceStartOfDay() / 1000;
+}
+
+void check(int rc, sqlite3* db, const char* what)
+{
+    if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        std::fprintf(stderr, "%s: %s\n", what, sqlite3_errmsg(db));
+        std::abort();
+    }
+}
+
+QString swipedNumber()
+{
+    return DevSchema::generatedEmployees(1).first().num;
+}
+
+// A database in /tmp with `rows` records spread over kEmployees employees, one swipe every
+// ten minutes per employee going back from kSwipeStart. Built once per size and run.
+QString database(int rows)
+{
+    static std::map<int, QString> built;
+    if (auto it = built.find(rows); it != built.end())
+        return it->second;
+
+    const QString path = QStringLiteral("/tmp/tavelo_bench_swipe_%1_%2.db").arg(rows).arg(qint64(getpid()));
+    QFile::remove(path);
+    const QList<DevSchema::Employee> employees = DevSchema::generatedEmployees(kEmployees);
+    QString error;
+    if (!DevSchema::createDatabase(path, employees, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        std::abort();
+    }
+
+    sqlite3* db = nullptr;
+    check(sqlite3_open(path.toUtf8().constData(), &db), db, "open");
+    check(sqlite3_exec(db, "PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr), db, "begin");
+    sqlite3_stmt* insert = nullptr;
+    check(sqlite3_prepare_v2(db, "INSERT INTO sgdjb (num, name, D, T, opdate) VALUES (?, ?, ?, ?, ?)", -1,
+                             &insert, nullptr),
+          db, "prepare");
+    const qint64 opdate = kEpoch.daysTo(QDate(1999, 1, 1)) * 86400;
+    std::vector<std::string> nums, names;
+    for (const DevSchema::Employee& e : employees) {
+        nums.push_back(e.num.toStdString());
+        names.push_back(e.name.toStdString());
+    }
+    const qint64 last = seconds(kSwipeStart) - 3600;
+    for (int i = 0; i < rows; ++i) {
+        const int employee = i % kEmployees;
+        const qint64 instant = last - qint64(i / kEmployees) * 600 - employee;
+        sqlite3_bind_text(insert, 1, nums[employee].c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_text(insert, 2, names[employee].c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_int64(insert, 3, instant - instant % 86400);
+        sqlite3_bind_int64(insert, 4, instant % 86400);
+        sqlite3_bind_int64(insert, 5, opdate);
+        check(sqlite3_step(insert), db, "insert");
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    check(sqlite3_exec(db, "COMMIT; ANALYZE", nullptr, nullptr, nullptr), db, "commit");
+    sqlite3_close(db);
+    built[rows] = path;
+    return path;
+}
+
+std::string pragma(sqlite3* db, const char* name)
+{
+    sqlite3_stmt* stmt = nullptr;
+    check(sqlite3_prepare_v2(db, (std::string("PRAGMA ") + name).c_str(), -1, &stmt, nullptr), db, name);
+    std::string value = sqlite3_step(stmt) == SQLITE_ROW
+                            ? reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))
+                            : std::string();
+    sqlite3_finalize(stmt);
+    return value;
+}
+
+// The statement the provider actually prepares for the duplicate test, caught on its way in.
+int traceSelect(unsigned, void* context, void* statement, void*)
+{
+    auto* sql = static_cast<std::string*>(context);
+    const char* text = sqlite3_sql(static_cast<sqlite3_stmt*>(statement));
+    if (sql->empty() && text && std::string(text).find("FROM sgdjb WHERE") != std::string::npos)
+        *sql = text;
+    return 0;
+}
+
+std::string queryPlan(sqlite3* db, const std::string& sql)
+{
+    sqlite3_stmt* stmt = nullptr;
+    check(sqlite3_prepare_v2(db, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &stmt, nullptr), db, "explain");
+    std::string plan;
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+        plan += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3)) + std::string("; ");
+    sqlite3_finalize(stmt);
+    return plan;
+}
+
+void BM_Swipe(benchmark::State& state)
+{
+    const QString path = database(int(state.range(0)));
+    AdoConnection connection;
+    connection.setConnectionString(CommFunc::MakeJetConnStr(path));
+    AdoQuery employees(QStringLiteral("YgQry"));
+    AdoQuery records(QStringLiteral("RecordQry"));
+    employees.setConnection(&connection);
+    records.setConnection(&connection);
+    employees.sqlAdd(QStringLiteral("SELECT * FROM employ"));
+    employees.open();
+    employees.locate(QStringLiteral("num"), swipedNumber());
+
+    std::string select;
+    sqlite3_trace_v2(connection.handle(), SQLITE_TRACE_STMT, traceSelect, &select);
+    ManualClock clock(kSwipeStart);
+    if (CardSwipe::run(&employees, records, clock).kind != SwipeOutcome::Kind::Recorded) {
+        state.SkipWithError("first swipe did not record");
+        return;
+    }
+    sqlite3_trace_v2(connection.handle(), 0, nullptr, nullptr);
+    state.SetLabel("journal=" + pragma(connection.handle(), "journal_mode") +
+                   " synchronous=" + pragma(connection.handle(), "synchronous") +
+                   " plan: " + queryPlan(connection.handle(), select));
+
+    for (auto _ : state) {
+        clock.advanceSecs(CardSwipe::kWindowSeconds + 1);
+        if (CardSwipe::run(&employees, records, clock).kind != SwipeOutcome::Kind::Recorded) {
+            state.SkipWithError("swipe did not record");
+            return;
+        }
+    }
+}
+BENCHMARK(BM_Swipe)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+// The same duplicate test and insert in one write transaction with prepared statements and
+// integer instants, on a connection as durable as the provider's.
+void BM_BareSqlite(benchmark::State& state)
+{
+    const QString path = database(int(state.range(0)));
+    std::string journal, synchronous;
+    {
+        AdoConnection connection;
+        connection.setConnectionString(CommFunc::MakeJetConnStr(path));
+        journal = pragma(connection.handle(), "journal_mode");
+        synchronous = pragma(connection.handle(), "synchronous");
+    }
+    sqlite3* db = nullptr;
+    check(sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr), db, "open");
+    check(sqlite3_exec(db, ("PRAGMA journal_mode=" + journal + "; PRAGMA synchronous=" + synchronous).c_str(),
+                       nullptr, nullptr, nullptr),
+          db, "pragmas");
+    sqlite3_stmt* select = nullptr;
+    sqlite3_stmt* insert = nullptr;
+    check(sqlite3_prepare_v2(db,
+                             "SELECT num,name,D,T,opdate FROM sgdjb WHERE num=? AND ((D+T)>? AND (D+T)<?)",
+                             -1, &select, nullptr),
+          db, "prepare select");
+    check(sqlite3_prepare_v2(db, "INSERT INTO sgdjb (num, name, D, T, opdate) VALUES (?, ?, ?, ?, ?)", -1,
+                             &insert, nullptr),
+          db, "prepare insert");
+    state.SetLabel("journal=" + pragma(db, "journal_mode") + " synchronous=" + pragma(db, "synchronous"));
+
+    const std::string num = swipedNumber().toStdString();
+    const std::string name = DevSchema::generatedEmployees(1).first().name.toStdString();
+    qint64 now = seconds(kSwipeStart) + 86400;
+    for (auto _ : state) {
+        now += CardSwipe::kWindowSeconds + 1;
+        check(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), db, "begin");
+        sqlite3_bind_text(select, 1, num.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_int64(select, 2, now - CardSwipe::kWindowSeconds);
+        sqlite3_bind_int64(select, 3, now + CardSwipe::kWindowSeconds);
+        const int rc = sqlite3_step(select);
+        check(rc, db, "select");
+        sqlite3_reset(select);
+        if (rc == SQLITE_ROW) {
+            state.SkipWithError("duplicate found");
+            break;
+        }
+        sqlite3_bind_text(insert, 1, num.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_text(insert, 2, name.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_int64(insert, 3, now - now % 86400);
+        sqlite3_bind_int64(insert, 4, now % 86400);
+        sqlite3_bind_int64(insert, 5, 0);
+        check(sqlite3_step(insert), db, "insert");
+        sqlite3_reset(insert);
+        check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
+    }
+    sqlite3_finalize(select);
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+}
+BENCHMARK(BM_BareSqlite)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    for (int rows : {1000, 1000000})
+        QFile::remove(QStringLiteral("/tmp/tavelo_bench_swipe_%1_%2.db").arg(rows).arg(qint64(getpid())));
+    return 0;
+}
