@@ -1,0 +1,287 @@
+#include "log/ActiveWindowSource.h"
+#include "log/ErrMsg.h"
+#include "log/ErrMsgForm.h"
+#include "platform/EADOError.h"
+#include "platform/EConvertError.h"
+#include "platform/EDatabaseError.h"
+#include "platform/EInOutError.h"
+#include "platform/EOleException.h"
+#include "platform/Gbk.h"
+#include "platform/LocaleInfo.h"
+#include "platform/ManualClock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+class FakeWindow : public ActiveWindowSource
+{
+public:
+    QString caption;
+    QString activeWindowCaption() const override { return caption; }
+};
+
+class NamedError : public Exception
+{
+public:
+    NamedError(QString type, QString message) : Exception(std::move(message)), m_type(std::move(type)) {}
+    QString typeName() const override { return m_type; }
+
+private:
+    QString m_type;
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+class ErrMsgTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_clock.set(QDate(2026, 3, 5), QTime(8, 7, 59));
+        ErrMsgForm::instance().setClock(&m_clock);
+        ErrMsgForm::instance().setActiveWindowSource(nullptr);
+        ASSERT_TRUE(m_dir.isValid());
+    }
+    void TearDown() override
+    {
+        ErrMsgForm::instance().setClock(nullptr);
+        ErrMsgForm::instance().setActiveWindowSource(nullptr);
+    }
+
+    QByteArray tagFor(const QString& caption)
+    {
+        m_window.caption = caption;
+        ErrMsgForm::instance().setActiveWindowSource(&m_window);
+        return ErrMsg::ActiveWindowTag();
+    }
+
+    QByteArray timeText() const
+    {
+        const char sep = char(LocaleInfo::timeSeparator().unicode());
+        return QByteArray("2026-03-05 08") + sep + "07";
+    }
+
+    QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+    ManualClock m_clock;
+    FakeWindow m_window;
+    QTemporaryDir m_dir;
+};
+
+TEST_F(ErrMsgTest, WindowTagFollowsTheCaptionRules)
+{
+    const struct
+    {
+        const char* caption;
+        QByteArray tag;
+    } cases[] = {
+        {"Shift Planner-Weekly Roster", "Weekly Roster"},
+        {"Records-Import-Daily Punch Card Files", "Daily Punch Card"},
+        {"Alpha-Beta-Gamma-Delta Station", "Gamma-Delta Station"},
+        {"Attendance Manager - Employee Records", " Employee Records"},
+        {"Employee Card Settings-", ""},
+        {"Payroll Summary Report", "None Active Window"},
+        {"Setup-Options", "None Active Window"},
+        {"", "None Active Window"},
+        {"Abcdefgh-Ijklmn-Opqr", "None Active Window"},     // 20 bytes
+        {"Abcdefgh-Ijklmn-Opqrs", "Opqrs"},                 // 21 bytes
+        {"x-y-1234567890123456789", "1234567890123456789"}, // 19 bytes: kept whole
+        {"x-y-12345678901234567890", "1234567890123456"},   // 20 bytes: cut to 16
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(tagFor(QString::fromUtf8(c.caption)), c.tag) << c.caption;
+}
+
+TEST_F(ErrMsgTest, WindowTagCountsGbkBytes)
+{
+    // 20 bytes in GBK although only 13 characters.
+    EXPECT_EQ(tagFor(QStringLiteral("【Tavelo】模拟考勤机")), "None Active Window");
+    EXPECT_EQ(tagFor(QStringLiteral("考勤管理-记录")), "None Active Window"); // 13 bytes
+    EXPECT_EQ(tagFor(QStringLiteral("考勤管理系统-员工记录")), Gbk::encode(QStringLiteral("员工记录")));
+
+    // The cut counts bytes and may end inside a double-byte character.
+    const QByteArray tail = Gbk::encode(QStringLiteral("x考勤考勤考勤考勤考勤"));
+    ASSERT_EQ(tail.size(), 21);
+    EXPECT_EQ(tagFor(QStringLiteral("a-b-x考勤考勤考勤考勤考勤")), tail.left(16));
+}
+
+TEST_F(ErrMsgTest, WindowTagSeesOnlyTheFirst254BytesOfTheCaption)
+{
+    EXPECT_EQ(tagFor(QString(254, u'x') + QStringLiteral("-tail")), "None Active Window");
+    EXPECT_EQ(tagFor(QString(253, u'x') + QStringLiteral("-tail")), "");
+}
+
+TEST_F(ErrMsgTest, CategoryTestsKindsInOrder)
+{
+    EXPECT_EQ(ErrMsg::ErrorCategory(EConvertError("x")), "DataType Error");
+    EXPECT_EQ(ErrMsg::ErrorCategory(EDatabaseError("x")), "Database Error");
+    EXPECT_EQ(ErrMsg::ErrorCategory(EADOError("x")), "Database Error");
+    EXPECT_EQ(ErrMsg::ErrorCategory(EOleException("x")), "System Error");
+    EXPECT_EQ(ErrMsg::ErrorCategory(EInOutError("x", 5)), "System Error");
+    EXPECT_EQ(ErrMsg::ErrorCategory(Exception("x")), "System Error");
+}
+
+TEST_F(ErrMsgTest, LineLayoutIsFixedWidthInBytes)
+{
+    const QByteArray line = ErrMsg::FormatErrorLine(QStringLiteral("SELECT * FROM employ"),
+                                                    EOleException(QStringLiteral("找不到文件")));
+    const QByteArray expected = timeText() + " " + "System Error    " + "None Active Window  " +
+                                "EOleException   " + Gbk::encode(QStringLiteral("找不到文件")) +
+                                " << SELECT * FROM employ >>";
+    EXPECT_EQ(line, expected);
+
+    // Positions hold whatever the category and tag, also with double-byte tags.
+    m_window.caption = QStringLiteral("考勤管理系统-员工记录");
+    ErrMsgForm::instance().setActiveWindowSource(&m_window);
+    const QByteArray withTag = ErrMsg::FormatErrorLine(QStringLiteral("q"), EADOError(QStringLiteral("m")));
+    EXPECT_EQ(withTag.mid(0, 17), timeText() + " ");
+    EXPECT_EQ(withTag.mid(17, 16), "Database Error  ");
+    EXPECT_EQ(withTag.mid(33, 20), Gbk::encode(QStringLiteral("员工记录")) + QByteArray(12, ' '));
+    EXPECT_EQ(withTag.mid(53), "EADOError       m << q >>");
+}
+
+TEST_F(ErrMsgTest, TypeNameIsPaddedButNeverCut)
+{
+    auto fromByte54 = [](const Exception& e) {
+        return ErrMsg::FormatErrorLine(QStringLiteral("s"), e).mid(53);
+    };
+    EXPECT_EQ(fromByte54(NamedError("EFifteenBytesXX", "msg")), "EFifteenBytesXX msg << s >>");
+    EXPECT_EQ(fromByte54(NamedError("ESixteenBytesXXX", "msg")), "ESixteenBytesXXXmsg << s >>");
+    EXPECT_EQ(fromByte54(NamedError("EAVeryLongCustomErrorKind", "msg")),
+              "EAVeryLongCustomErrorKindmsg << s >>");
+    EXPECT_EQ(fromByte54(EConvertError(QString())), "EConvertError    << s >>");
+}
+
+TEST_F(ErrMsgTest, MessageAndStatementAreWrittenUnchanged)
+{
+    const QByteArray line = ErrMsg::FormatErrorLine(QStringLiteral("SELECT '<<'\r\nFROM x "),
+                                                    EOleException(QStringLiteral(" a\nb ")));
+    EXPECT_TRUE(line.endsWith("EOleException    a\nb  << SELECT '<<'\r\nFROM x  >>"));
+}
+
+TEST_F(ErrMsgTest, FirstLineCreatesTheFile)
+{
+    const QString log = path("error.log");
+    ErrMsg::AppendLogLine(log, "first");
+    EXPECT_EQ(readAll(log), "first\r\n");
+    ErrMsg::AppendLogLine(log, Gbk::encode(QStringLiteral("第二")));
+    EXPECT_EQ(readAll(log), "first\r\n" + Gbk::encode(QStringLiteral("第二")) + "\r\n");
+}
+
+TEST_F(ErrMsgTest, EndOfFileMarkInTheLast128BytesIsReplaced)
+{
+    const QString log = path("error.log");
+    writeFile(log, "old\r\n\x1a");
+    ErrMsg::AppendLogLine(log, "new");
+    EXPECT_EQ(readAll(log), "old\r\nnew\r\n");
+
+    // The first mark within the window wins and everything after it goes.
+    const QByteArray head(100, 'a');
+    writeFile(log, head + "\x1a" + QByteArray(50, 'b') + "\x1a" + "c");
+    ErrMsg::AppendLogLine(log, "new");
+    EXPECT_EQ(readAll(log), head + "new\r\n");
+}
+
+TEST_F(ErrMsgTest, EndOfFileMarkBeforeTheLast128BytesStays)
+{
+    const QString log = path("error.log");
+    const QByteArray content = QByteArray("x\x1a") + QByteArray(128, 'y');
+    writeFile(log, content);
+    ErrMsg::AppendLogLine(log, "new");
+    EXPECT_EQ(readAll(log), content + "new\r\n");
+
+    // One byte later the mark is inside the window.
+    const QByteArray inside = QByteArray("\x1a") + QByteArray(127, 'y');
+    writeFile(log, "x" + inside);
+    ErrMsg::AppendLogLine(log, "new");
+    EXPECT_EQ(readAll(log), "xnew\r\n");
+}
+
+TEST_F(ErrMsgTest, FolderAsLogPathIsAnIoErrorAndCreatesNothing)
+{
+    const QString folder = path("logs");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    try {
+        ErrMsg::AppendLogLine(folder, "line");
+        FAIL() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.errorCode(), EISDIR);
+    }
+    EXPECT_TRUE(QDir(folder).isEmpty());
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"logs"});
+}
+
+TEST_F(ErrMsgTest, MissingFolderIsAnIoError)
+{
+    try {
+        ErrMsg::AppendLogLine(path("no/such/error.log"), "line");
+        FAIL() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.errorCode(), ENOENT);
+    }
+}
+
+TEST_F(ErrMsgTest, SecondWriterFindsTheFileLocked)
+{
+    const QString log = path("error.log");
+    writeFile(log, "held\r\n");
+    const int other = ::open(QFile::encodeName(log).constData(), O_RDWR);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+
+    try {
+        ErrMsg::AppendLogLine(log, "lost");
+        FAIL() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.errorCode(), EWOULDBLOCK);
+    }
+    EXPECT_EQ(readAll(log), "held\r\n");
+
+    // Readers are not in the way, and the lock is gone with the other writer.
+    ::close(other);
+    QFile reader(log);
+    ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
+    ErrMsg::AppendLogLine(log, "kept");
+    EXPECT_EQ(readAll(log), "held\r\nkept\r\n");
+}
+
+TEST_F(ErrMsgTest, LogFileIsNotHeldOpenBetweenLines)
+{
+    const QString log = path("error.log");
+    ErrMsg::AppendLogLine(log, "one");
+    // Free for another writer at once.
+    const int other = ::open(QFile::encodeName(log).constData(), O_RDWR);
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    ::close(other);
+}
+
+TEST(ErrMsgFormTest, DefaultLogIsPerUserStateFile)
+{
+    const QString path = ErrMsgForm::instance().logFileName();
+    EXPECT_TRUE(path.endsWith(QStringLiteral("/tavelo/error.log"))) << path.toStdString();
+    EXPECT_TRUE(QDir::isAbsolutePath(path));
+}
+
+} // namespace
