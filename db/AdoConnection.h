@@ -3,7 +3,10 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 struct sqlite3;
+class SqliteDatabase;
 
 // The terminal's one database connection. It takes a Jet-style connection string
 // (Provider=Microsoft.Jet.OLEDB.4.0;Data Source=...;Mode=...) and opens the SQLite
@@ -13,8 +16,19 @@ class AdoConnection : public QObject
 {
     Q_OBJECT
 public:
-    enum class CursorLocation { Server, Client };
-    enum class Mode { Unknown, Read, Write, ReadWrite, ShareDenyNone };
+    enum class CursorLocation
+    {
+        Server,
+        Client
+    };
+    enum class Mode
+    {
+        Unknown,
+        Read,
+        Write,
+        ReadWrite,
+        ShareDenyNone
+    };
 
     explicit AdoConnection(QObject* parent = nullptr);
     ~AdoConnection() override;
@@ -38,6 +52,10 @@ public:
     sqlite3* handle();
     // The path the connection string names (after parsing), for messages.
     QString dataSource() const;
+    // True when the file could only be opened for reading (or Mode asked for reading).
+    bool isReadOnly() const;
+    // Runs statements without a result, such as BEGIN, COMMIT and ROLLBACK.
+    void execute(const QString& sql);
 
 signals:
     void aboutToClose();
@@ -47,5 +65,5 @@ private:
     CursorLocation m_cursorLocation = CursorLocation::Client;
     bool m_loginPrompt = false;
     Mode m_mode = Mode::ReadWrite;
-    sqlite3* m_db = nullptr;
+    std::unique_ptr<SqliteDatabase> m_db;
 };

@@ -3,6 +3,7 @@
 #include "db/DateTimeValue.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -11,6 +12,9 @@
 #include <vector>
 
 class AdoConnection;
+class SqliteStatement;
+class SqlStatementPlan;
+struct sqlite3;
 
 // A query bound to an AdoConnection. Opening it runs its statement and loads every row
 // into a client-side snapshot; navigation, field reads and locate work on that snapshot.
@@ -38,7 +42,10 @@ public:
     // Every value is passed as text; the provider coerces it by the context it stands in.
     void setParameter(const QString& name, const QString& value);
 
+    // Opens the connection when needed, runs the statement and loads all of its rows.
     void open();
+    // Frees the snapshot; on a closed query it does nothing. Every operation below that
+    // reads the snapshot raises EDatabaseError on a closed query.
     void close();
     bool isOpen() const;
     // Runs the statement without a result set; returns the number of rows changed.
@@ -84,9 +91,12 @@ private:
 
     void checkOpen() const;
     void setCurrent(int row);
+    int requireField(const QString& name) const;
+    void rebuildParameters();
+    void bindParameters(sqlite3* db, SqliteStatement& statement, const SqlStatementPlan& plan) const;
 
     QString m_name;
-    AdoConnection* m_connection = nullptr;
+    QPointer<AdoConnection> m_connection;
     QStringList m_lines;
     QStringList m_parameterNames;
     std::vector<QVariant> m_parameterValues;

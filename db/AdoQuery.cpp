@@ -1,0 +1,533 @@
+#include "db/AdoQuery.h"
+
+#include "db/AdoConnection.h"
+#include "db/DateTimeCoercion.h"
+#include "db/SqlStatementPlan.h"
+#include "db/SqliteStatement.h"
+#include "platform/EADOError.h"
+#include "platform/EConvertError.h"
+#include "platform/EDatabaseError.h"
+#include "platform/EOleException.h"
+
+#include <QHash>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <sqlite3.h>
+#include <unordered_map>
+#include <variant>
+
+namespace {
+
+using Cell = std::variant<std::monostate, qint64, double, QString>;
+
+bool isDateTimeType(const QString& declared)
+{
+    return declared.contains(u"DATE", Qt::CaseInsensitive) || declared.contains(u"TIME", Qt::CaseInsensitive);
+}
+
+int displayWidthFor(const QString& declared, bool dateTime)
+{
+    static const QRegularExpression length(QStringLiteral("\\(\\s*(\\d+)"));
+    if (dateTime)
+        return 19; // "yyyy-mm-dd hh:nn:ss"
+    const QRegularExpressionMatch m = length.match(declared);
+    if (m.hasMatch())
+        return m.captured(1).toInt();
+    if (declared.contains(u"INT", Qt::CaseInsensitive))
+        return 10;
+    if (declared.contains(u"REAL", Qt::CaseInsensitive) || declared.contains(u"FLOA", Qt::CaseInsensitive) ||
+        declared.contains(u"DOUB", Qt::CaseInsensitive) || declared.contains(u"NUM", Qt::CaseInsensitive))
+        return 15;
+    return 20;
+}
+
+[[noreturn]] void commandTextMissing()
+{
+    throw EOleException(QStringLiteral("Command text was not set for the command object."));
+}
+
+} // namespace
+
+struct AdoQuery::Snapshot
+{
+    struct Column
+    {
+        QString name;
+        bool dateTime = false;
+        int displayWidth = 0;
+    };
+    // Rows of the field, sorted by the case-folded text, for locate.
+    struct LocateIndex
+    {
+        std::vector<QString> keys;
+        std::vector<int> rows;
+    };
+
+    std::vector<Column> columns;
+    std::vector<Cell> cells; // row-major
+    std::vector<qint64> rowIds;
+    QString table;
+    int rowCount = 0;
+    std::unordered_map<int, LocateIndex> indexes;
+
+    const Cell& cell(int row, int column) const
+    {
+        return cells[size_t(row) * columns.size() + size_t(column)];
+    }
+
+    QString text(int row, int column) const
+    {
+        const Cell& c = cell(row, column);
+        const bool dateTime = columns[size_t(column)].dateTime;
+        if (const auto* s = std::get_if<QString>(&c))
+            return *s;
+        if (const auto* i = std::get_if<qint64>(&c))
+            return dateTime ? DateTimeCoercion::format(DateTimeValue(*i)) : QString::number(*i);
+        if (const auto* d = std::get_if<double>(&c))
+            return dateTime ? DateTimeCoercion::format(DateTimeValue(qint64(*d)))
+                            : QString::number(*d, 'g', 15);
+        return {};
+    }
+
+    const LocateIndex& index(int column)
+    {
+        auto found = indexes.find(column);
+        if (found != indexes.end())
+            return found->second;
+        std::vector<QString> folded(static_cast<size_t>(rowCount));
+        for (int r = 0; r < rowCount; ++r)
+            folded[size_t(r)] = text(r, column).toCaseFolded();
+        LocateIndex built;
+        built.rows.resize(size_t(rowCount));
+        for (int r = 0; r < rowCount; ++r)
+            built.rows[size_t(r)] = r;
+        std::sort(built.rows.begin(), built.rows.end(), [&](int a, int b) {
+            const int order = QString::compare(folded[size_t(a)], folded[size_t(b)], Qt::CaseSensitive);
+            return order != 0 ? order < 0 : a < b;
+        });
+        built.keys.reserve(size_t(rowCount));
+        for (int r : built.rows)
+            built.keys.push_back(std::move(folded[size_t(r)]));
+        return indexes.emplace(column, std::move(built)).first->second;
+    }
+
+    void removeRow(int row)
+    {
+        const auto width = qsizetype(columns.size());
+        cells.erase(cells.begin() + row * width, cells.begin() + (row + 1) * width);
+        rowIds.erase(rowIds.begin() + row);
+        --rowCount;
+        for (auto& [column, index] : indexes) {
+            size_t out = 0;
+            for (size_t i = 0; i < index.rows.size(); ++i) {
+                const int r = index.rows[i];
+                if (r == row)
+                    continue;
+                index.rows[out] = r > row ? r - 1 : r;
+                index.keys[out] = std::move(index.keys[i]);
+                ++out;
+            }
+            index.rows.resize(out);
+            index.keys.resize(out);
+        }
+    }
+};
+
+AdoQuery::AdoQuery(const QString& name, QObject* parent) : QObject(parent), m_name(name) {}
+
+AdoQuery::~AdoQuery() = default;
+
+void AdoQuery::setConnection(AdoConnection* connection)
+{
+    if (m_connection == connection)
+        return;
+    close();
+    if (m_connection)
+        disconnect(m_connection, nullptr, this, nullptr);
+    m_connection = connection;
+    if (m_connection)
+        connect(m_connection, &AdoConnection::aboutToClose, this, &AdoQuery::close);
+}
+
+void AdoQuery::sqlClear()
+{
+    close();
+    m_lines.clear();
+    rebuildParameters();
+}
+
+void AdoQuery::sqlAdd(const QString& line)
+{
+    close();
+    m_lines.append(line);
+    rebuildParameters();
+}
+
+QString AdoQuery::sqlText() const
+{
+    return m_lines.join(u'\n');
+}
+
+QStringList AdoQuery::parameterNames() const
+{
+    return m_parameterNames;
+}
+
+void AdoQuery::rebuildParameters()
+{
+    const QStringList old = m_parameterNames;
+    const std::vector<QVariant> oldValues = m_parameterValues;
+    m_parameterNames = SqlStatementPlan(sqlText()).parameterNames();
+    m_parameterValues.assign(size_t(m_parameterNames.size()), QVariant());
+    // A value set before the statement grew keeps its place under the same name.
+    for (qsizetype i = 0; i < m_parameterNames.size(); ++i) {
+        const qsizetype was = old.indexOf(m_parameterNames[i]);
+        if (was >= 0)
+            m_parameterValues[size_t(i)] = oldValues[size_t(was)];
+    }
+}
+
+void AdoQuery::setParameter(const QString& name, const QString& value)
+{
+    for (qsizetype i = 0; i < m_parameterNames.size(); ++i) {
+        if (m_parameterNames[i].compare(name, Qt::CaseInsensitive) == 0) {
+            m_parameterValues[size_t(i)] = value;
+            return;
+        }
+    }
+    throw EADOError(QStringLiteral("%1: Parameter '%2' not found").arg(m_name, name));
+}
+
+void AdoQuery::bindParameters(sqlite3* db, SqliteStatement& statement, const SqlStatementPlan& plan) const
+{
+    // Column types of the tables the statement names decide which texts become date/times.
+    QHash<QString, bool> dateTimeColumn;
+    QHash<QString, QStringList> columnOrder;
+    if (plan.hasContext()) {
+        for (const QString& table : plan.tableNames()) {
+            SqliteStatement info(db, QStringLiteral("SELECT name, type FROM pragma_table_info(?1)"));
+            info.bindText(1, table);
+            while (info.step()) {
+                const QString column =
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(info.handle(), 0)));
+                const QString type =
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(info.handle(), 1)));
+                dateTimeColumn[column.toLower()] |= isDateTimeType(type);
+                columnOrder[table.toLower()].append(column);
+            }
+        }
+    }
+    const auto& occurrences = plan.occurrences();
+    for (size_t n = 0; n < occurrences.size(); ++n) {
+        const SqlStatementPlan::Occurrence& o = occurrences[n];
+        const int index = int(n) + 1;
+        const QVariant& value = m_parameterValues[size_t(o.nameIndex)];
+        if (!value.isValid()) {
+            statement.bindNull(index);
+            continue;
+        }
+        QStringList columns = o.contextColumns;
+        if (o.insertPosition >= 0) {
+            const QStringList order = columnOrder.value(o.insertTable.toLower());
+            if (o.insertPosition < order.size())
+                columns = QStringList{order[o.insertPosition]};
+        }
+        const bool dateTime = std::any_of(columns.begin(), columns.end(), [&](const QString& c) {
+            return dateTimeColumn.value(c.toLower());
+        });
+        const QString text = value.toString();
+        if (!dateTime) {
+            statement.bindText(index, text);
+            continue;
+        }
+        const auto seconds = DateTimeCoercion::parse(text);
+        if (!seconds)
+            throw EOleException(QStringLiteral("Data type mismatch in criteria expression: parameter '%1' "
+                                               "value '%2' is not a date/time.")
+                                    .arg(m_parameterNames[o.nameIndex], text));
+        statement.bindInt64(index, seconds->seconds());
+    }
+}
+
+void AdoQuery::open()
+{
+    if (m_snapshot)
+        return;
+    if (!m_connection)
+        throw EDatabaseError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
+    sqlite3* db = m_connection->handle();
+    const SqlStatementPlan plan(sqlText());
+
+    std::unique_ptr<SqliteStatement> statement;
+    bool withRowId = false;
+    if (plan.isSingleTableSelect()) {
+        // A table without rowid, or a view, refuses the extra column: then the rows are
+        // simply not deletable.
+        try {
+            statement = std::make_unique<SqliteStatement>(db, plan.rewritten(true));
+            withRowId = true;
+        } catch (const EOleException&) {
+        }
+    }
+    if (!statement)
+        statement = std::make_unique<SqliteStatement>(db, plan.rewritten(false));
+    if (!statement->isValid())
+        commandTextMissing();
+    const int first = withRowId ? 1 : 0;
+    const int columnCount = statement->columnCount() - first;
+    if (columnCount <= 0)
+        throw EDatabaseError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
+    bindParameters(db, *statement, plan);
+
+    auto snapshot = std::make_unique<Snapshot>();
+    sqlite3_stmt* stmt = statement->handle();
+    for (int c = first; c < first + columnCount; ++c) {
+        Snapshot::Column column;
+        column.name = QString::fromUtf8(sqlite3_column_name(stmt, c));
+        const QString declared = QString::fromUtf8(sqlite3_column_decltype(stmt, c));
+        column.dateTime = isDateTimeType(declared);
+        column.displayWidth = displayWidthFor(declared, column.dateTime);
+        snapshot->columns.push_back(column);
+    }
+    if (withRowId)
+        snapshot->table = plan.tableText();
+    while (statement->step()) {
+        if (withRowId)
+            snapshot->rowIds.push_back(sqlite3_column_int64(stmt, 0));
+        for (int c = first; c < first + columnCount; ++c) {
+            switch (sqlite3_column_type(stmt, c)) {
+            case SQLITE_INTEGER:
+                snapshot->cells.emplace_back(qint64(sqlite3_column_int64(stmt, c)));
+                break;
+            case SQLITE_FLOAT:
+                snapshot->cells.emplace_back(sqlite3_column_double(stmt, c));
+                break;
+            case SQLITE_NULL:
+                snapshot->cells.emplace_back(std::monostate());
+                break;
+            default: {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+                snapshot->cells.emplace_back(QString::fromUtf8(text, sqlite3_column_bytes(stmt, c)));
+                break;
+            }
+            }
+        }
+        ++snapshot->rowCount;
+    }
+    m_snapshot = std::move(snapshot);
+    m_current = m_snapshot->rowCount > 0 ? 0 : -1;
+    emit opened();
+    emit currentChanged(m_current);
+}
+
+void AdoQuery::close()
+{
+    if (!m_snapshot)
+        return;
+    m_snapshot.reset();
+    m_current = -1;
+    emit closed();
+}
+
+bool AdoQuery::isOpen() const
+{
+    return m_snapshot != nullptr;
+}
+
+int AdoQuery::execSql()
+{
+    if (!m_connection)
+        throw EDatabaseError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
+    sqlite3* db = m_connection->handle();
+    const SqlStatementPlan plan(sqlText());
+    SqliteStatement statement(db, plan.rewritten(false));
+    if (!statement.isValid())
+        commandTextMissing();
+    bindParameters(db, statement, plan);
+    while (statement.step()) {
+    }
+    return statement.isReadOnly() ? 0 : sqlite3_changes(db);
+}
+
+void AdoQuery::checkOpen() const
+{
+    if (!m_snapshot)
+        throw EDatabaseError(
+            QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(m_name));
+}
+
+int AdoQuery::recordCount() const
+{
+    checkOpen();
+    return m_snapshot->rowCount;
+}
+
+bool AdoQuery::isEmpty() const
+{
+    checkOpen();
+    return m_snapshot->rowCount == 0;
+}
+
+int AdoQuery::recNo() const
+{
+    return m_current;
+}
+
+void AdoQuery::setCurrent(int row)
+{
+    if (row == m_current)
+        return;
+    m_current = row;
+    emit currentChanged(row);
+}
+
+void AdoQuery::setRecNo(int row)
+{
+    checkOpen();
+    if (m_snapshot->rowCount == 0)
+        return;
+    setCurrent(std::clamp(row, 0, m_snapshot->rowCount - 1));
+}
+
+void AdoQuery::first()
+{
+    setRecNo(0);
+}
+
+void AdoQuery::last()
+{
+    checkOpen();
+    setRecNo(m_snapshot->rowCount - 1);
+}
+
+int AdoQuery::moveBy(int n)
+{
+    checkOpen();
+    if (m_snapshot->rowCount == 0)
+        return 0;
+    const qint64 target = std::clamp<qint64>(qint64(m_current) + n, 0, m_snapshot->rowCount - 1);
+    const int moved = int(target - m_current);
+    setCurrent(int(target));
+    return moved;
+}
+
+int AdoQuery::fieldCount() const
+{
+    return m_snapshot ? int(m_snapshot->columns.size()) : 0;
+}
+
+QString AdoQuery::fieldName(int column) const
+{
+    if (column < 0 || column >= fieldCount())
+        return {};
+    return m_snapshot->columns[size_t(column)].name;
+}
+
+int AdoQuery::fieldIndex(const QString& name) const
+{
+    for (int c = 0; c < fieldCount(); ++c)
+        if (m_snapshot->columns[size_t(c)].name.compare(name, Qt::CaseInsensitive) == 0)
+            return c;
+    return -1;
+}
+
+int AdoQuery::fieldDisplayWidth(int column) const
+{
+    if (column < 0 || column >= fieldCount())
+        return 0;
+    return m_snapshot->columns[size_t(column)].displayWidth;
+}
+
+int AdoQuery::requireField(const QString& name) const
+{
+    checkOpen();
+    const int column = fieldIndex(name);
+    if (column < 0)
+        throw EDatabaseError(QStringLiteral("%1: Field '%2' not found").arg(m_name, name));
+    return column;
+}
+
+QString AdoQuery::fieldAsString(const QString& name) const
+{
+    const int column = requireField(name);
+    if (m_current < 0)
+        return {};
+    return m_snapshot->text(m_current, column);
+}
+
+DateTimeValue AdoQuery::fieldAsDateTime(const QString& name) const
+{
+    const int column = requireField(name);
+    if (m_current < 0)
+        return {};
+    const Cell& cell = m_snapshot->cell(m_current, column);
+    if (const auto* i = std::get_if<qint64>(&cell))
+        return DateTimeValue(*i);
+    if (const auto* d = std::get_if<double>(&cell))
+        return DateTimeValue(qint64(*d));
+    if (const auto* s = std::get_if<QString>(&cell)) {
+        if (const auto value = DateTimeCoercion::parse(*s))
+            return *value;
+        throw EConvertError(QStringLiteral("'%1' is not a valid date and time").arg(*s));
+    }
+    return {};
+}
+
+QString AdoQuery::valueAsString(int row, int column) const
+{
+    if (!m_snapshot || row < 0 || row >= m_snapshot->rowCount || column < 0 || column >= fieldCount())
+        return {};
+    return m_snapshot->text(row, column);
+}
+
+bool AdoQuery::locate(const QString& field, const QString& key)
+{
+    const int column = requireField(field);
+    if (m_snapshot->rowCount == 0)
+        return false;
+    const Snapshot::LocateIndex& index = m_snapshot->index(column);
+    const QString folded = key.toCaseFolded();
+    const auto it = std::lower_bound(
+        index.keys.begin(), index.keys.end(), folded,
+        [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseSensitive) < 0; });
+    if (it == index.keys.end())
+        return false;
+    // An empty key matches only an empty value, not every row.
+    const bool match = folded.isEmpty() ? it->isEmpty() : it->startsWith(folded);
+    if (!match)
+        return false;
+    setCurrent(index.rows[size_t(it - index.keys.begin())]);
+    return true;
+}
+
+bool AdoQuery::canModify() const
+{
+    return m_snapshot && !m_snapshot->table.isEmpty();
+}
+
+void AdoQuery::deleteCurrent()
+{
+    checkOpen();
+    if (m_snapshot->rowCount == 0)
+        throw EDatabaseError(
+            QStringLiteral("%1: Cannot perform this operation on an empty dataset").arg(m_name));
+    if (!canModify())
+        throw EDatabaseError(QStringLiteral("%1: Cannot modify a read-only dataset").arg(m_name));
+    const int row = m_current;
+    sqlite3* db = m_connection->handle();
+    {
+        SqliteStatement statement(db,
+                                  QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(m_snapshot->table));
+        statement.bindInt64(1, m_snapshot->rowIds[size_t(row)]);
+        statement.step();
+    }
+    if (sqlite3_changes(db) != 1)
+        throw EOleException(QStringLiteral("The row to delete no longer exists in table %1; another program "
+                                           "has deleted or changed it.")
+                                .arg(m_snapshot->table));
+    m_snapshot->removeRow(row);
+    m_current = m_snapshot->rowCount == 0 ? -1 : std::min(row, m_snapshot->rowCount - 1);
+    emit rowDeleted(row);
+    emit currentChanged(m_current);
+}

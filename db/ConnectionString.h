@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// An OLE DB style connection string: "key=value" pairs separated by ';'. Keys are matched
+// without regard to case; a value may be double-quoted (or single-quoted) so that it can
+// hold ';', with the quote character doubled inside.
+class ConnectionString
+{
+public:
+    // Throws EOleException when a non-blank part has no '=' or a quote is not closed.
+    explicit ConnectionString(const QString& text);
+
+    bool contains(const QString& key) const;
+    // The value of the last occurrence of the key, or an empty text.
+    QString value(const QString& key) const;
+
+private:
+    QList<QPair<QString, QString>> m_pairs;
+};

@@ -1,0 +1,55 @@
+#include "db/SqliteDatabase.h"
+
+#include "platform/EOleException.h"
+
+#include <sqlite3.h>
+
+SqliteDatabase::SqliteDatabase(const QString& absolutePath, bool readOnly)
+{
+    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+    const int rc = sqlite3_open_v2(absolutePath.toUtf8().constData(), &m_db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString text =
+            m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw EOleException(text);
+    }
+    sqlite3_extended_result_codes(m_db, 1);
+}
+
+SqliteDatabase::~SqliteDatabase()
+{
+    sqlite3_close_v2(m_db);
+}
+
+bool SqliteDatabase::isReadOnly() const
+{
+    return sqlite3_db_readonly(m_db, "main") == 1;
+}
+
+void SqliteDatabase::exec(const QString& sql)
+{
+    char* error = nullptr;
+    const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &error);
+    if (rc != SQLITE_OK) {
+        const QString text = error ? QString::fromUtf8(error) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_free(error);
+        throw EOleException(text);
+    }
+}
+
+int SqliteDatabase::check(int rc, sqlite3* db)
+{
+    switch (rc & 0xff) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+        return rc;
+    default:
+        break;
+    }
+    // sqlite3_errmsg describes the most recent failure on the handle, which is this one.
+    const char* text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    throw EOleException(QString::fromUtf8(text));
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+struct sqlite3;
+
+// Owns one open SQLite handle. Opening never creates a file: the caller vets the path, and
+// the handle is opened without SQLITE_OPEN_CREATE. Every failing SQLite call goes through
+// check(), so all of them surface as the same provider error kind (EOleException).
+class SqliteDatabase
+{
+public:
+    SqliteDatabase(const QString& absolutePath, bool readOnly);
+    ~SqliteDatabase();
+    SqliteDatabase(const SqliteDatabase&) = delete;
+    SqliteDatabase& operator=(const SqliteDatabase&) = delete;
+
+    sqlite3* handle() const { return m_db; }
+    bool isReadOnly() const;
+    // Runs statements that return no rows of interest.
+    void exec(const QString& sql);
+
+    // Passes SQLITE_OK, SQLITE_ROW and SQLITE_DONE through; throws EOleException with the
+    // database's own error text for every other code.
+    static int check(int rc, sqlite3* db);
+
+private:
+    sqlite3* m_db = nullptr;
+};

@@ -1,0 +1,48 @@
+#include "db/SqliteStatement.h"
+
+#include "db/SqliteDatabase.h"
+
+#include <sqlite3.h>
+
+SqliteStatement::SqliteStatement(sqlite3* db, const QString& sql) : m_db(db)
+{
+    const QByteArray utf8 = sql.toUtf8();
+    SqliteDatabase::check(sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, nullptr), db);
+}
+
+SqliteStatement::~SqliteStatement()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+void SqliteStatement::bindNull(int index)
+{
+    SqliteDatabase::check(sqlite3_bind_null(m_stmt, index), m_db);
+}
+
+void SqliteStatement::bindInt64(int index, qint64 value)
+{
+    SqliteDatabase::check(sqlite3_bind_int64(m_stmt, index, value), m_db);
+}
+
+void SqliteStatement::bindText(int index, const QString& value)
+{
+    const QByteArray utf8 = value.toUtf8();
+    SqliteDatabase::check(
+        sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT), m_db);
+}
+
+bool SqliteStatement::step()
+{
+    return SqliteDatabase::check(sqlite3_step(m_stmt), m_db) == SQLITE_ROW;
+}
+
+int SqliteStatement::columnCount() const
+{
+    return m_stmt ? sqlite3_column_count(m_stmt) : 0;
+}
+
+bool SqliteStatement::isReadOnly() const
+{
+    return m_stmt == nullptr || sqlite3_stmt_readonly(m_stmt) != 0;
+}
