@@ -1,0 +1,142 @@
+#include "db/DevSchema.h"
+#include "db/Statements.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <stdexcept>
+
+namespace {
+
+int runKqdb(const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral(TAVELO_BIN_DIR "/kqdb"), args);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}
+
+class Db
+{
+public:
+    explicit Db(const QString& path)
+    {
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READONLY, nullptr) !=
+            SQLITE_OK)
+            throw std::runtime_error("cannot open");
+    }
+    ~Db() { sqlite3_close(m_db); }
+
+    // Every row of a query, columns joined by '|'.
+    QStringList rows(const char* sql) const
+    {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(m_db));
+        QStringList result;
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            QStringList columns;
+            for (int i = 0; i < sqlite3_column_count(stmt); ++i)
+                columns.append(
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i))));
+            result.append(columns.join(u'|'));
+        }
+        sqlite3_finalize(stmt);
+        return result;
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+class KqdbTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+    QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    QTemporaryDir m_dir;
+};
+
+TEST_F(KqdbTest, DemoDatabaseHasTheSchemaAndRealisticEmployees)
+{
+    ASSERT_EQ(runKqdb({"create", path("kq.mdb"), "--demo"}), 0);
+    const Db db(path("kq.mdb"));
+
+    QStringList expectedSchema = DevSchema::ddl();
+    for (QString& statement : expectedSchema)
+        statement.chop(1); // the stored text has no ';'
+    EXPECT_EQ(db.rows("SELECT sql FROM sqlite_master ORDER BY rowid"), expectedSchema);
+
+    const QStringList employees = db.rows("SELECT num, name, dept_no FROM employ");
+    EXPECT_GE(employees.size(), 24);
+    EXPECT_LE(employees.size(), 60);
+    const QRegularExpression form(QStringLiteral("^(\\d\\d)\\d\\d\\|\\p{Han}{2,3}\\|(\\d\\d)$"));
+    QSet<QString> numbers;
+    for (const QString& row : employees) {
+        const auto match = form.match(row);
+        ASSERT_TRUE(match.hasMatch()) << row.toStdString();
+        EXPECT_EQ(match.captured(1), match.captured(2)) << row.toStdString();
+        numbers.insert(row.section(u'|', 0, 0));
+    }
+    EXPECT_EQ(numbers.size(), employees.size());
+    EXPECT_TRUE(numbers.contains(QStringLiteral("0101")));
+}
+
+TEST_F(KqdbTest, IndexServesTheDuplicateTest)
+{
+    ASSERT_EQ(runKqdb({"create", path("kq.mdb")}), 0);
+    const Db db(path("kq.mdb"));
+    EXPECT_TRUE(db.rows("SELECT * FROM employ").isEmpty());
+    const QString plan = db.rows("EXPLAIN QUERY PLAN SELECT num,name,D,T, opdate FROM sgdjb WHERE num='0101' "
+                                 "AND ((D+T)>1 AND (D+T)<2)")
+                             .join(u'\n');
+    EXPECT_TRUE(
+        plan.contains(QStringLiteral("USING INDEX sgdjb_num_instant (num=? AND <expr>>? AND <expr><?)")))
+        << plan.toStdString();
+}
+
+TEST_F(KqdbTest, GeneratedEmployeesAreZeroPaddedAndUnique)
+{
+    ASSERT_EQ(runKqdb({"create", path("big.mdb"), "--employees", "12000"}), 0);
+    const Db db(path("big.mdb"));
+    EXPECT_EQ(
+        db.rows("SELECT count(*), count(DISTINCT num), min(num), max(num), count(DISTINCT name) FROM employ"),
+        QStringList{QStringLiteral("12000|12000|00001|12000|12000")});
+    EXPECT_EQ(
+        db.rows("SELECT count(*) FROM employ WHERE length(num) <> 5 OR length(dept_no) <> 2 OR name = ''"),
+        QStringList{QStringLiteral("0")});
+}
+
+TEST_F(KqdbTest, NeverOverwritesAFile)
+{
+    const QString existing = path("kq.mdb");
+    {
+        QFile file(existing);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("attendance data");
+    }
+    EXPECT_NE(runKqdb({"create", existing, "--demo"}), 0);
+    QFile file(existing);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "attendance data");
+}
+
+TEST_F(KqdbTest, BadArgumentsCreateNothing)
+{
+    EXPECT_EQ(runKqdb({}), 2);
+    EXPECT_EQ(runKqdb({"create"}), 2);
+    EXPECT_EQ(runKqdb({"create", path("a.mdb"), "--employees", "many"}), 2);
+    EXPECT_EQ(runKqdb({"create", path("a.mdb"), "--demo", "--employees", "5"}), 2);
+    EXPECT_NE(runKqdb({"create", path("no/such/folder/a.mdb")}), 0);
+    EXPECT_TRUE(QDir(m_dir.path()).isEmpty());
+}
+
+} // namespace
