@@ -14,11 +14,11 @@ std::atomic<bool> g_applicationTerminating{false};
 
 void watchApplicationQuit()
 {
-    static bool connected = false;
+    static QCoreApplication* connectedTo = nullptr;
     auto* app = QCoreApplication::instance();
-    if (connected || !app)
+    if (!app || app == connectedTo)
         return;
-    connected = true;
+    connectedTo = app;
     QObject::connect(app, &QCoreApplication::aboutToQuit, [] { RxTimer::setApplicationTerminating(true); });
 }
 

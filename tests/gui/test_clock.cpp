@@ -72,6 +72,8 @@ private slots:
     void getTimeHandlerAdjustsTheReading();
     void alarmFiresOnceAndRearms();
     void localeChangeRepaintsWithNewSeparator();
+    void autoSizeFitsTheFontToTheBox();
+    void analogueFaceShowsDotsColor();
     void lookOfTheTerminalClock();
     void tickerStateFollowsSettings();
     void busyGuiThreadCatchesUpWithOneTick();
@@ -331,6 +333,49 @@ void TestClock::localeChangeRepaintsWithNewSeparator()
     QCoreApplication::sendEvent(&c, &change);
     QCOMPARE(c.timeSeparator(), QChar(u':'));
     QTRY_COMPARE(c.shownText(), QStringLiteral("09:05:08"));
+}
+
+void TestClock::autoSizeFitsTheFontToTheBox()
+{
+    Fixture f(QTime(9, 5, 7));
+    RxClock& c = *f.control;
+    c.setAutoSize(true);
+    const auto fits = [&] {
+        const QFontMetrics fm(c.font());
+        const QRect client = c.contentsRect();
+        const int size = c.font().pixelSize();
+        QVERIFY(size <= (client.height() - 4) * 4 / 5);
+        QVERIFY(fm.horizontalAdvance(QStringLiteral("88888888")) <= client.width() - 30);
+        // Within a pixel or two of one of the two limits.
+        QFont bigger = c.font();
+        bigger.setPixelSize(size + 2);
+        QVERIFY(size + 2 > (client.height() - 4) * 4 / 5 ||
+                QFontMetrics(bigger).horizontalAdvance(QStringLiteral("88888888")) > client.width() - 30);
+    };
+    fits();
+    c.resize(600, 200);
+    fits();
+    c.resize(150, 200);
+    fits();
+}
+
+void TestClock::analogueFaceShowsDotsColor()
+{
+    Fixture f(QTime(9, 5, 7));
+    RxClock& c = *f.control;
+    c.setDotsColor(QColor(255, 0, 0));
+    c.setShowMode(RxClock::scAnalog);
+    c.repaint();
+    const QImage image = c.grab().toImage();
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) == QColor(255, 0, 0))
+                ++red;
+    QVERIFY(red > 12);
+    // Ticks move the hands inside the bevels only.
+    f.tickAt(QTime(9, 5, 8));
+    QTRY_COMPARE(c.lastPaintRegion(), QRegion(c.innerRect()));
 }
 
 void TestClock::lookOfTheTerminalClock()
