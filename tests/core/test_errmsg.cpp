@@ -1,6 +1,7 @@
 #include "log/ActiveWindowSource.h"
 #include "log/ErrMsg.h"
 #include "log/ErrMsgForm.h"
+#include "platform/AppPaths.h"
 #include "platform/EADOError.h"
 #include "platform/EConvertError.h"
 #include "platform/EDatabaseError.h"
@@ -12,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -282,6 +284,36 @@ TEST(ErrMsgFormTest, DefaultLogIsPerUserStateFile)
     const QString path = ErrMsgForm::instance().logFileName();
     EXPECT_TRUE(path.endsWith(QStringLiteral("/tavelo/error.log"))) << path.toStdString();
     EXPECT_TRUE(QDir::isAbsolutePath(path));
+}
+
+TEST(ErrMsgFormTest, LogFollowsXdgStateHome)
+{
+    const QByteArray saved = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", "/var/state-test");
+    EXPECT_EQ(AppPaths::defaultLogFilePath(), QStringLiteral("/var/state-test/tavelo/error.log"));
+    // Relative or empty values are not to be used.
+    for (const char* value : {"relative/state", ""}) {
+        qputenv("XDG_STATE_HOME", value);
+        EXPECT_EQ(AppPaths::defaultLogFilePath(),
+                  QDir::homePath() + QStringLiteral("/.local/state/tavelo/error.log"));
+    }
+    if (saved.isNull())
+        qunsetenv("XDG_STATE_HOME");
+    else
+        qputenv("XDG_STATE_HOME", saved);
+}
+
+TEST(ErrMsgFormTest, LogFolderIsCreatedOnRequest)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ErrMsgForm& form = ErrMsgForm::instance();
+    const QString saved = form.logFileName();
+    form.setLogFileName(dir.filePath(QStringLiteral("state/tavelo/error.log")));
+    EXPECT_TRUE(form.createLogFolder());
+    EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("state/tavelo"))).isDir());
+    EXPECT_FALSE(QFile::exists(form.logFileName()));
+    form.setLogFileName(saved);
 }
 
 } // namespace
