@@ -110,7 +110,7 @@ void writeFile(const QString& path, const QByteArray& bytes)
 qint64 wallSeconds(const QString& text)
 {
     const QDateTime dt = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const QDateTime asUtc(dt.date(), dt.time(), QTimeZone::UTC);
+    const QDateTime asUtc(dt.date(), dt.time(), QTimeZone::utc());
     return asUtc.toSecsSinceEpoch();
 }
 

@@ -1,0 +1,145 @@
+#include "db/AdoConnection.h"
+#include "db/AdoQuery.h"
+#include "platform/EDatabaseError.h"
+#include "platform/EOleException.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using TestSupport::DevDatabase;
+using TestSupport::fileBytes;
+using TestSupport::jetConnectionString;
+using TestSupport::writeFile;
+
+namespace {
+
+// Opens "SELECT * FROM employ" through a fresh connection; returns the provider's message.
+QString openFails(const QString& connectionString)
+{
+    AdoConnection connection;
+    connection.setConnectionString(connectionString);
+    AdoQuery query(QStringLiteral("YgQry"));
+    query.setConnection(&connection);
+    query.sqlAdd(QStringLiteral("SELECT * FROM employ"));
+    try {
+        query.open();
+    } catch (const EOleException& e) {
+        EXPECT_FALSE(query.isOpen());
+        EXPECT_FALSE(connection.connected());
+        return e.message();
+    }
+    ADD_FAILURE() << "open succeeded";
+    return {};
+}
+
+} // namespace
+
+TEST(ProviderConnection, BadFilesFailNamingTheFileAndAreNeverCreatedOrChanged)
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("kq.mdb"));
+    EXPECT_TRUE(openFails(jetConnectionString(missing)).contains(missing));
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    // A URI-looking name must not be taken as "create it".
+    const QString uri = QStringLiteral("file:%1?mode=rwc").arg(missing);
+    EXPECT_FALSE(openFails(jetConnectionString(uri)).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(missing));
+
+    const QString folder = dir.filePath(QStringLiteral("folder.mdb"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const QString folderMessage = openFails(jetConnectionString(folder));
+    EXPECT_TRUE(folderMessage.contains(folder));
+    EXPECT_TRUE(folderMessage.contains(QStringLiteral("folder")));
+
+    const QString text = dir.filePath(QStringLiteral("notes.mdb"));
+    const QByteArray textBytes("just some notes\nnot a database\n");
+    writeFile(text, textBytes);
+    EXPECT_TRUE(openFails(jetConnectionString(text)).contains(text));
+    EXPECT_EQ(fileBytes(text), textBytes);
+
+    const QString empty = dir.filePath(QStringLiteral("empty.mdb"));
+    writeFile(empty, {});
+    EXPECT_TRUE(openFails(jetConnectionString(empty)).contains(empty));
+    EXPECT_EQ(QFileInfo(empty).size(), 0);
+
+    for (const char* product : {"Standard Jet DB", "Standard ACE DB"}) {
+        const QString access = dir.filePath(QStringLiteral("access.mdb"));
+        QByteArray bytes(2048, '\0');
+        bytes.replace(4, 15, product);
+        writeFile(access, bytes);
+        const QString message = openFails(jetConnectionString(access));
+        EXPECT_TRUE(message.contains(access)) << message.toStdString();
+        EXPECT_TRUE(message.contains(QStringLiteral("SQLite development databases only")))
+            << message.toStdString();
+        EXPECT_EQ(fileBytes(access), bytes);
+    }
+}
+
+TEST(ProviderConnection, ProviderNameAndConnectionStringForms)
+{
+    DevDatabase db;
+    EXPECT_EQ(openFails(QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=%1").arg(db.path())),
+              QStringLiteral("Provider cannot be found. It may not be properly installed."));
+    EXPECT_EQ(openFails(QStringLiteral("Data Source=%1").arg(db.path())),
+              QStringLiteral("Provider cannot be found. It may not be properly installed."));
+
+    // A path holding ';' and '"' works when quoted, with the inner quote doubled.
+    QTemporaryDir dir;
+    const QString odd = dir.filePath(QStringLiteral("a;b\"c"));
+    ASSERT_TRUE(QDir().mkpath(odd));
+    const QString path = odd + QStringLiteral("/kq.mdb");
+    ASSERT_TRUE(QFile::copy(db.path(), path));
+    QString quoted = path;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+
+    AdoConnection connection;
+    connection.setConnectionString(QStringLiteral(" provider = microsoft.jet.oledb.4.0 ; Data Source=\"%1\" ;"
+                                                  "Mode=Read|Write;Persist Security Info=False;User ID=Admin")
+                                       .arg(quoted));
+    EXPECT_EQ(connection.dataSource(), path);
+    AdoQuery query(QStringLiteral("YgQry"));
+    query.setConnection(&connection);
+    query.sqlAdd(QStringLiteral("SELECT * FROM employ"));
+    EXPECT_NO_THROW(query.open());
+    EXPECT_TRUE(connection.connected());
+
+    // Closing the connection closes the queries bound to it.
+    connection.setConnected(false);
+    EXPECT_FALSE(query.isOpen());
+
+    // Unquoted, the ';' splits the path and the remainder is not a key=value pair.
+    EXPECT_FALSE(openFails(jetConnectionString(path)).isEmpty());
+}
+
+TEST(ProviderConnection, ReadOnlyOpenRefusesWritesWithTheDatabaseText)
+{
+    DevDatabase db;
+    db.exec(QStringLiteral("INSERT INTO employ VALUES ('0101', 'A', '01')"));
+    const QByteArray before = fileBytes(db.path());
+
+    AdoConnection connection;
+    connection.setConnectionString(
+        QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Mode=Read").arg(db.path()));
+    AdoQuery query(QStringLiteral("RecordQry"));
+    query.setConnection(&connection);
+    query.sqlAdd(QStringLiteral("INSERT INTO employ VALUES ('0102', 'B', '01')"));
+    try {
+        query.execSql();
+        FAIL() << "write on a read-only connection succeeded";
+    } catch (const EOleException& e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("readonly"))) << e.message().toStdString();
+    }
+    EXPECT_TRUE(connection.isReadOnly());
+    EXPECT_EQ(fileBytes(db.path()), before);
+}
+
+TEST(ProviderConnection, NoConnectionIsADataAccessError)
+{
+    AdoQuery query(QStringLiteral("YgQry"));
+    query.sqlAdd(QStringLiteral("SELECT * FROM employ"));
+    EXPECT_THROW(query.open(), EDatabaseError);
+}

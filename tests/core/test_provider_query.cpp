@@ -1,0 +1,198 @@
+#include "db/AdoConnection.h"
+#include "db/AdoQuery.h"
+#include "platform/EADOError.h"
+#include "platform/EConvertError.h"
+#include "platform/EDatabaseError.h"
+#include "platform/EOleException.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+using TestSupport::DevDatabase;
+
+namespace {
+
+class ProviderQuery : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_connection.setConnectionString(m_db.connectionString());
+        m_query.setConnection(&m_connection);
+    }
+
+    void openOn(const QString& sql)
+    {
+        m_query.close();
+        m_query.sqlClear();
+        m_query.sqlAdd(sql);
+        m_query.open();
+    }
+
+    DevDatabase m_db;
+    AdoConnection m_connection;
+    AdoQuery m_query{QStringLiteral("YgQry")};
+};
+
+} // namespace
+
+TEST_F(ProviderQuery, ParametersAreRebuiltInOrderOfAppearanceSkippingQuotedText)
+{
+    m_query.sqlAdd(QStringLiteral("SELECT ':no', \"x:y\", [a:b] FROM sgdjb -- :comment"));
+    m_query.sqlAdd(QStringLiteral("WHERE num=:Num AND /* :c */ name=:name AND D>:d1 AND num<>:num"));
+    EXPECT_EQ(m_query.parameterNames(), (QStringList{"Num", "name", "d1"}));
+    EXPECT_THROW(m_query.setParameter(QStringLiteral("d2"), QStringLiteral("x")), EADOError);
+    try {
+        m_query.setParameter(QStringLiteral("d2"), QStringLiteral("x"));
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("YgQry: Parameter 'd2' not found"));
+    }
+    m_query.sqlClear();
+    EXPECT_TRUE(m_query.parameterNames().isEmpty());
+}
+
+TEST_F(ProviderQuery, ClosedDatasetAndMissingFieldErrors)
+{
+    const QString closed = QStringLiteral("YgQry: Cannot perform this operation on a closed dataset");
+    auto expectClosed = [&](auto operation) {
+        try {
+            operation();
+            ADD_FAILURE() << "no error on a closed dataset";
+        } catch (const EDatabaseError& e) {
+            EXPECT_EQ(e.message(), closed);
+        }
+    };
+    expectClosed([&] { m_query.recordCount(); });
+    expectClosed([&] { m_query.first(); });
+    expectClosed([&] { m_query.fieldAsString(QStringLiteral("num")); });
+    expectClosed([&] { m_query.locate(QStringLiteral("num"), QStringLiteral("01")); });
+    expectClosed([&] { m_query.deleteCurrent(); });
+    EXPECT_NO_THROW(m_query.close());
+
+    openOn(QStringLiteral("SELECT * FROM employ"));
+    try {
+        m_query.fieldAsString(QStringLiteral("nope"));
+        FAIL();
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("YgQry: Field 'nope' not found"));
+    }
+}
+
+TEST_F(ProviderQuery, EmptyTableNullsAndConversions)
+{
+    openOn(QStringLiteral("SELECT * FROM employ"));
+    EXPECT_EQ(m_query.recordCount(), 0);
+    EXPECT_TRUE(m_query.isEmpty());
+    EXPECT_EQ(m_query.recNo(), -1);
+    EXPECT_FALSE(m_query.locate(QStringLiteral("num"), QStringLiteral("0")));
+    EXPECT_EQ(m_query.fieldCount(), 3);
+    EXPECT_EQ(m_query.fieldDisplayWidth(m_query.fieldIndex(QStringLiteral("name"))), 20);
+
+    m_db.exec(QStringLiteral("INSERT INTO sgdjb VALUES ('0101', NULL, 'not a date', 3600, NULL)"));
+    openOn(QStringLiteral("SELECT * FROM sgdjb"));
+    EXPECT_FALSE(m_query.isEmpty());
+    EXPECT_EQ(m_query.fieldAsString(QStringLiteral("name")), QString());
+    EXPECT_EQ(m_query.fieldAsDateTime(QStringLiteral("T")).seconds(), 3600);
+    EXPECT_EQ(m_query.fieldAsString(QStringLiteral("T")), QStringLiteral("01:00:00"));
+    EXPECT_THROW(m_query.fieldAsDateTime(QStringLiteral("D")), EConvertError);
+}
+
+TEST_F(ProviderQuery, LocateTakesTheFirstMatchInAscendingOrderWithoutRegardToCase)
+{
+    m_db.exec(
+        QStringLiteral("INSERT INTO employ VALUES ('0105','E','01'), ('0101','A','01'), ('0103','C','01'),"
+                       "('AB12','X','02'), ('', 'Blank', '02')"));
+    openOn(QStringLiteral("SELECT * FROM employ"));
+    int changes = 0;
+    QObject::connect(&m_query, &AdoQuery::currentChanged, [&] { ++changes; });
+
+    EXPECT_TRUE(m_query.locate(QStringLiteral("num"), QStringLiteral("010")));
+    EXPECT_EQ(m_query.recNo(), 1);
+    EXPECT_EQ(m_query.fieldAsString(QStringLiteral("name")), QStringLiteral("A"));
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(m_query.locate(QStringLiteral("NUM"), QStringLiteral("ab")));
+    EXPECT_EQ(m_query.fieldAsString(QStringLiteral("num")), QStringLiteral("AB12"));
+
+    EXPECT_FALSE(m_query.locate(QStringLiteral("num"), QStringLiteral("0102")));
+    EXPECT_FALSE(m_query.locate(QStringLiteral("num"), QStringLiteral("9")));
+    EXPECT_EQ(m_query.fieldAsString(QStringLiteral("num")), QStringLiteral("AB12"));
+
+    EXPECT_TRUE(m_query.locate(QStringLiteral("num"), QString()));
+    EXPECT_EQ(m_query.fieldAsString(QStringLiteral("name")), QStringLiteral("Blank"));
+    EXPECT_THROW(m_query.locate(QStringLiteral("nope"), QStringLiteral("1")), EDatabaseError);
+}
+
+TEST_F(ProviderQuery, DeleteRemovesExactlyTheCurrentRowEvenAmongIdenticalOnes)
+{
+    m_db.exec(
+        QStringLiteral("INSERT INTO employ VALUES ('0101','A','01'), ('0102','B','01'), ('0102','B','01'),"
+                       "('0103','C','01')"));
+    openOn(QStringLiteral("SELECT * FROM employ e WHERE dept_no = '01'"));
+    ASSERT_TRUE(m_query.canModify());
+    ASSERT_TRUE(m_query.locate(QStringLiteral("num"), QStringLiteral("0103")));
+    EXPECT_TRUE(m_query.locate(QStringLiteral("num"), QStringLiteral("0102")));
+    EXPECT_EQ(m_query.recNo(), 1);
+    int deletedRow = -1;
+    QObject::connect(&m_query, &AdoQuery::rowDeleted, [&](int row) { deletedRow = row; });
+
+    m_query.deleteCurrent();
+    EXPECT_EQ(deletedRow, 1);
+    EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ WHERE num='0102'")), 1);
+    EXPECT_EQ(m_query.recordCount(), 3);
+    EXPECT_EQ(m_query.recNo(), 1);
+    EXPECT_EQ(m_query.fieldAsString(QStringLiteral("num")), QStringLiteral("0102"));
+    // The locate index follows the deletion.
+    EXPECT_TRUE(m_query.locate(QStringLiteral("num"), QStringLiteral("0103")));
+    EXPECT_EQ(m_query.recNo(), 2);
+
+    m_query.last();
+    m_query.deleteCurrent();
+    EXPECT_EQ(m_query.recNo(), 1);
+    EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 2);
+
+    // A row another program deleted already is an error, and the snapshot keeps it.
+    m_db.exec(QStringLiteral("DELETE FROM employ WHERE num='0102'"));
+    EXPECT_THROW(m_query.deleteCurrent(), EOleException);
+    EXPECT_EQ(m_query.recordCount(), 2);
+
+    // A result that does not map to table rows cannot be modified.
+    openOn(QStringLiteral("SELECT count(*) AS n FROM employ"));
+    EXPECT_FALSE(m_query.canModify());
+    EXPECT_THROW(m_query.deleteCurrent(), EDatabaseError);
+}
+
+TEST_F(ProviderQuery, RefusedDeleteLeavesTheRowInPlace)
+{
+    m_db.exec(QStringLiteral("INSERT INTO employ VALUES ('0101','A','01'), ('0102','B','01')"));
+
+    // Read-only open.
+    AdoConnection readOnly;
+    readOnly.setConnectionString(m_db.connectionString().replace(QStringLiteral("Read|Write"), "Read"));
+    AdoQuery query(QStringLiteral("YgQry"));
+    query.setConnection(&readOnly);
+    query.sqlAdd(QStringLiteral("SELECT * FROM employ"));
+    query.open();
+    ASSERT_TRUE(query.canModify());
+    EXPECT_THROW(query.deleteCurrent(), EOleException);
+    EXPECT_EQ(query.recordCount(), 2);
+    EXPECT_EQ(query.fieldAsString(QStringLiteral("num")), QStringLiteral("0101"));
+
+    // Another program holds the write lock: after the busy timeout the delete is refused.
+    openOn(QStringLiteral("SELECT * FROM employ"));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(m_db.path().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    try {
+        m_query.deleteCurrent();
+        ADD_FAILURE() << "delete under a lock succeeded";
+    } catch (const EOleException& e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("locked"))) << e.message().toStdString();
+    }
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(other);
+    EXPECT_EQ(m_query.recordCount(), 2);
+    EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 2);
+}
