@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/AdoConnection.h"
 #include "db/DateTimeValue.h"
 
 #include <QObject>

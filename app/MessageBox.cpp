@@ -1,0 +1,82 @@
+#include "app/MessageBox.h"
+
+#include <QApplication>
+#include <QScreen>
+
+namespace {
+
+std::optional<QMessageBox::StandardButton>& nextAnswer()
+{
+    static std::optional<QMessageBox::StandardButton> answer;
+    return answer;
+}
+
+std::vector<MessageBox::Shown>& shownBoxes()
+{
+    static std::vector<MessageBox::Shown> boxes;
+    return boxes;
+}
+
+} // namespace
+
+QString MessageBox::errorText(const QString& message)
+{
+    // Byte order of the 8-bit text: a trailing character above '.' (letters, digits,
+    // double-byte characters) gets a full stop; punctuation such as '!' or '.' does not.
+    if (!message.isEmpty() && message.back().unicode() > u'.')
+        return message + u'.';
+    return message;
+}
+
+void MessageBox::error(QWidget* parent, const QString& message)
+{
+    ask(parent, {QApplication::applicationDisplayName(), errorText(message), QMessageBox::Critical, QMessageBox::Ok},
+        QMessageBox::Ok, QMessageBox::Ok);
+}
+
+bool MessageBox::confirm(QWidget* parent, const QString& caption, const QString& text)
+{
+    return ask(parent, {caption, text, QMessageBox::Question, QMessageBox::Ok | QMessageBox::Cancel},
+               QMessageBox::Ok, QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+QMessageBox::StandardButton MessageBox::ask(QWidget* parent, const Shown& box,
+                                            QMessageBox::StandardButton defaultButton,
+                                            QMessageBox::StandardButton escapeButton)
+{
+    shownBoxes().push_back(box);
+    if (auto answer = nextAnswer()) {
+        nextAnswer().reset();
+        return *answer;
+    }
+    QMessageBox dialog(box.icon, box.caption, box.text, box.buttons, parent);
+    dialog.setDefaultButton(defaultButton);
+    dialog.setEscapeButton(escapeButton);
+    if (box.icon == QMessageBox::Question) {
+        // The confirmation is centred on the screen, not on the window.
+        dialog.adjustSize();
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->geometry();
+            dialog.move(area.center() - QPoint(dialog.width() / 2, dialog.height() / 2));
+        }
+    }
+    const int result = dialog.exec();
+    if (dialog.clickedButton() == nullptr)
+        return escapeButton;
+    return QMessageBox::StandardButton(result);
+}
+
+void MessageBox::setNextAnswer(QMessageBox::StandardButton answer)
+{
+    nextAnswer() = answer;
+}
+
+const std::vector<MessageBox::Shown>& MessageBox::shown()
+{
+    return shownBoxes();
+}
+
+void MessageBox::clearShown()
+{
+    shownBoxes().clear();
+}

@@ -1,0 +1,263 @@
+#include "app/QuorelMain.h"
+
+#include "app/CardPanel.h"
+#include "app/EmployeeGrid.h"
+#include "app/NumberEdit.h"
+#include "app/SimpleStatusBar.h"
+#include "db/AdoConnection.h"
+#include "db/AdoQuery.h"
+#include "db/CardSwipe.h"
+#include "db/CommFunc.h"
+#include "db/DataSource.h"
+#include "db/Statements.h"
+#include "platform/Gbk.h"
+#include "platform/VirtualKey.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+QFont songFont(int pixelHeight, bool bold = false)
+{
+    QFont font(QStringLiteral("宋体"));
+    font.setPixelSize(pixelHeight);
+    font.setBold(bold);
+    font.setStyleStrategy(QFont::PreferDefault);
+    return font;
+}
+
+// The number box's text as a search key: blanks and control bytes trimmed at both ends,
+// then at most 6 bytes of the GBK text.
+QString searchKey(const QString& text)
+{
+    QByteArray bytes = Gbk::encode(text);
+    qsizetype begin = 0;
+    qsizetype end = bytes.size();
+    while (begin < end && static_cast<unsigned char>(bytes[begin]) <= 32)
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(bytes[end - 1]) <= 32)
+        --end;
+    return Gbk::decode(bytes.mid(begin, std::min<qsizetype>(end - begin, 6)));
+}
+
+} // namespace
+
+TQuorelMainForm::TQuorelMainForm(const Clock& clock, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_clock(clock)
+{
+    setObjectName(QStringLiteral("QuorelMainForm"));
+    setWindowTitle(QStringLiteral("【Tavelo】模拟考勤机"));
+    setFont(songFont(12));
+    setFixedSize(kClientWidth, kClientHeight);
+    setAutoFillBackground(true);
+    setFocusPolicy(Qt::NoFocus);
+
+    // Nothing here touches the database: a missing or broken one cannot stop the start.
+    ADOConnectionYg = new AdoConnection(this);
+    ADOConnectionYg->setObjectName(QStringLiteral("ADOConnectionYg"));
+    ADOConnectionYg->setLoginPrompt(false);
+    ADOConnectionYg->setMode(AdoConnection::Mode::ReadWrite);
+    ADOConnectionYg->setCursorLocation(AdoConnection::CursorLocation::Client);
+    YgQry = new AdoQuery(QStringLiteral("YgQry"), this);
+    YgQry->setObjectName(QStringLiteral("YgQry"));
+    YgQry->setConnection(ADOConnectionYg);
+    YgQry->sqlAdd(Statements::kDefaultEmployQuery);
+    DSYg = new DataSource(this);
+    DSYg->setObjectName(QStringLiteral("DSYg"));
+    DSYg->setDataSet(YgQry);
+    RecordQry = new AdoQuery(QStringLiteral("RecordQry"), this);
+    RecordQry->setObjectName(QStringLiteral("RecordQry"));
+
+    createControls();
+}
+
+TQuorelMainForm::~TQuorelMainForm()
+{
+    // The members close as they are destroyed; when the session ends without a close
+    // request this is where the queries and the connection are let go.
+    YgQry->close();
+    RecordQry->close();
+    ADOConnectionYg->close();
+}
+
+void TQuorelMainForm::createControls()
+{
+    StatusLine = new SimpleStatusBar(this);
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setFont(QGuiApplication::font());
+    StatusLine->setGeometry(0, 418, 589, 23);
+    StatusLine->setFocusPolicy(Qt::NoFocus);
+
+    DBGridYg = new EmployeeGrid(this);
+    DBGridYg->setObjectName(QStringLiteral("DBGridYg"));
+    DBGridYg->setGeometry(8, 8, 209, 401);
+    DBGridYg->horizontalHeader()->setFont(songFont(12));
+    DBGridYg->setDataSource(DSYg);
+    DBGridYg->setKeyDownHandler(
+        [this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) { FormKeyDown(sender, key, shift); });
+
+    RxClockHT = new QFrame(this);
+    RxClockHT->setObjectName(QStringLiteral("RxClockHT"));
+    RxClockHT->setGeometry(232, 8, 345, 81);
+    RxClockHT->setAutoFillBackground(true);
+    QPalette clockPalette = RxClockHT->palette();
+    clockPalette.setColor(QPalette::Window, QColor(128, 128, 0));
+    RxClockHT->setPalette(clockPalette);
+    RxClockHT->setFocusPolicy(Qt::NoFocus);
+
+    ButtonPower = new QPushButton(QStringLiteral("电源关"), this);
+    ButtonPower->setObjectName(QStringLiteral("ButtonPower"));
+    ButtonPower->setGeometry(368, 384, 75, 25);
+    ButtonPower->setAutoDefault(true); // Enter on the focused button presses it
+    ButtonPower->setFocusPolicy(Qt::StrongFocus);
+    connect(ButtonPower, &QPushButton::clicked, this, [this] { ButtonPowerClick(ButtonPower); });
+
+    PanelCard = new CardPanel(this);
+    PanelCard->setObjectName(QStringLiteral("PanelCard"));
+    PanelCard->setGeometry(232, 96, 345, 209);
+    PanelCard->setCaption(QStringLiteral("读卡区"));
+    PanelCard->setFont(songFont(24, true));
+    QPalette cardPalette = PanelCard->palette();
+    cardPalette.setColor(QPalette::Window, QColor(0, 0, 128));
+    cardPalette.setColor(QPalette::WindowText, Qt::white);
+    PanelCard->setPalette(cardPalette);
+    PanelCard->setHint(QStringLiteral("点击这里，或按下回车键表示刷卡"));
+    connect(PanelCard, &CardPanel::clicked, this, [this] { PanelCardClick(PanelCard); });
+
+    EditYg = new NumberEdit(this);
+    EditYg->setObjectName(QStringLiteral("EditYg"));
+    EditYg->setGeometry(232, 352, 345, 20);
+    EditYg->setFocusPolicy(Qt::StrongFocus);
+    EditYg->setKeyDownHandler(
+        [this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) { FormKeyDown(sender, key, shift); });
+    EditYg->setKeyUpHandler(
+        [this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) { EditYgKeyUp(sender, key, shift); });
+
+    QWidget::setTabOrder(DBGridYg, ButtonPower);
+    QWidget::setTabOrder(ButtonPower, EditYg);
+    DBGridYg->setFocus(Qt::OtherFocusReason);
+}
+
+void TQuorelMainForm::showAs(StartupInfo::ShowCommand command)
+{
+    switch (command) {
+    case StartupInfo::ShowCommand::Maximized:
+        setMinimumSize(kClientWidth, kClientHeight);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        showMaximized();
+        break;
+    case StartupInfo::ShowCommand::MinimizedNoActivate:
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        showMinimized();
+        break;
+    case StartupInfo::ShowCommand::Normal:
+        show();
+        break;
+    }
+}
+
+void TQuorelMainForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    // Placement first: an error escaping the show sequence must not leave the window
+    // somewhere other than centred.
+    placeOnScreen();
+    FormShow(this);
+}
+
+void TQuorelMainForm::placeOnScreen()
+{
+    if (m_placed || isMaximized() || windowState().testFlag(Qt::WindowMaximized))
+        return;
+    m_placed = true;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QSize screenSize = screen->geometry().size();
+    const QSize outer = frameGeometry().size();
+    move((screenSize.width() - outer.width()) / 2, (screenSize.height() - outer.height()) / 2);
+}
+
+void TQuorelMainForm::FormShow(QObject*)
+{
+    const QString path = CommFunc::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb");
+    CommFunc::OpenDbConnection(ADOConnectionYg, path);
+    YgQry->setConnection(ADOConnectionYg);
+    RecordQry->setConnection(ADOConnectionYg);
+    DSYg->setDataSet(YgQry);
+    DBGridYg->setDataSource(DSYg);
+    CommFunc::OpenTableQuery(YgQry, Statements::kEmployTable, QString(), QString());
+}
+
+void TQuorelMainForm::FormClose(QObject*)
+{
+    YgQry->close();
+    RecordQry->close();
+    ADOConnectionYg->close();
+}
+
+void TQuorelMainForm::closeEvent(QCloseEvent* event)
+{
+    // Refused until the close sequence has run through: an error in it leaves the
+    // window open.
+    event->ignore();
+    FormClose(this);
+    event->accept();
+}
+
+void TQuorelMainForm::ButtonPowerClick(QObject*)
+{
+    close();
+}
+
+void TQuorelMainForm::keyPressEvent(QKeyEvent* event)
+{
+    // The window's own key-down binding fires only while no control has the focus.
+    if (focusWidget() == nullptr || focusWidget() == this) {
+        quint16 key = VirtualKey::fromQt(event->key(), event->modifiers(), event->nativeScanCode());
+        FormKeyDown(this, key, event->modifiers());
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TQuorelMainForm::FormKeyDown(QObject* sender, quint16& key, Qt::KeyboardModifiers)
+{
+    if (key == VirtualKey::Return || key == VirtualKey::Tab) {
+        PanelCardClick(sender);
+    } else if (key >= VirtualKey::End && key <= VirtualKey::Down) {
+        if (!DBGridYg->hasFocus())
+            DBGridYg->setFocus(Qt::ShortcutFocusReason);
+    } else if ((key >= VirtualKey::Numpad0 && key <= VirtualKey::Numpad9) ||
+               (key >= VirtualKey::Digit0 && key <= VirtualKey::Digit9)) {
+        if (!EditYg->hasFocus())
+            EditYg->setFocus(Qt::ShortcutFocusReason);
+    }
+}
+
+void TQuorelMainForm::EditYgKeyUp(QObject*, quint16&, Qt::KeyboardModifiers)
+{
+    if (YgQry->locate(Statements::kNum, searchKey(EditYg->text())))
+        DBGridYg->centreOnRow(YgQry->recNo());
+}
+
+void TQuorelMainForm::PanelCardClick(QObject*)
+{
+    const SwipeOutcome outcome = CardSwipe::run(DSYg->dataSet(), *RecordQry, m_clock);
+    if (!outcome.statusText.isEmpty())
+        StatusLine->setText(outcome.statusText);
+}
+
+void TQuorelMainForm::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // Maximised, the controls keep their places and the status line stays along the
+    // bottom edge.
+    StatusLine->setGeometry(0, height() - 23, width(), 23);
+}

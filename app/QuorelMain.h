@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/gui/StartupInfo.h"
+
+#include <QWidget>
+
+class AdoConnection;
+class AdoQuery;
+class CardPanel;
+class Clock;
+class DataSource;
+class EmployeeGrid;
+class NumberEdit;
+class QPushButton;
+class SimpleStatusBar;
+
+// The terminal window: the employee list, the clock, the card reading area, the number
+// box, the power button and the status line, with the database members behind them.
+// Handlers keep the names the terminal's operators and peers know them by.
+class TQuorelMainForm : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TQuorelMainForm(const Clock& clock, QWidget* parent = nullptr);
+    ~TQuorelMainForm() override;
+
+    // Shows the window the way the program was started: normal, maximised or minimised.
+    void showAs(StartupInfo::ShowCommand command);
+
+    void FormShow(QObject* sender);
+    void FormClose(QObject* sender);
+    void FormKeyDown(QObject* sender, quint16& key, Qt::KeyboardModifiers shift);
+    void EditYgKeyUp(QObject* sender, quint16& key, Qt::KeyboardModifiers shift);
+    void PanelCardClick(QObject* sender);
+    void ButtonPowerClick(QObject* sender);
+
+    static constexpr int kClientWidth = 589;
+    static constexpr int kClientHeight = 441;
+
+    // Members by their names in the window definition.
+    SimpleStatusBar* StatusLine;
+    EmployeeGrid* DBGridYg;
+    QWidget* RxClockHT;
+    QPushButton* ButtonPower;
+    CardPanel* PanelCard;
+    NumberEdit* EditYg;
+    AdoConnection* ADOConnectionYg;
+    AdoQuery* YgQry;
+    DataSource* DSYg;
+    AdoQuery* RecordQry;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void createControls();
+    void placeOnScreen();
+
+    const Clock& m_clock;
+    bool m_placed = false;
+};

@@ -1,0 +1,42 @@
+#include "app/TerminalApplication.h"
+
+#include "app/AppIcon.h"
+#include "app/MessageBox.h"
+#include "app/TerminalStyle.h"
+#include "platform/Exception.h"
+#include "platform/gui/FontSubstitutes.h"
+
+#include <QFileInfo>
+
+TerminalApplication::TerminalApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationDisplayName(titleFromExecutable(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
+    setUpLooks();
+}
+
+void TerminalApplication::setUpLooks()
+{
+    FontSubstitutes::install();
+    QApplication::setStyle(new TerminalStyle());
+    QApplication::setWindowIcon(AppIcon::create());
+}
+
+QString TerminalApplication::titleFromExecutable(const QString& fileName)
+{
+    QString title = fileName.section(u'.', 0, 0).toLower();
+    if (!title.isEmpty())
+        title[0] = title[0].toUpper();
+    return title;
+}
+
+bool TerminalApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const Exception& error) {
+        MessageBox::error(activeWindow(), error.message());
+    } catch (const std::exception& error) {
+        MessageBox::error(activeWindow(), QString::fromLocal8Bit(error.what()));
+    }
+    return false;
+}

@@ -1,0 +1,10 @@
+#include "app/WidgetActiveWindowSource.h"
+
+#include <QApplication>
+#include <QWidget>
+
+QString WidgetActiveWindowSource::activeWindowCaption() const
+{
+    const QWidget* window = QApplication::activeWindow();
+    return window ? window->windowTitle() : QString();
+}
