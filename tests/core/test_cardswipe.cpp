@@ -1,6 +1,7 @@
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
+#include "db/DevSchema.h"
 #include "platform/Gbk.h"
 #include "platform/ManualClock.h"
 
@@ -154,12 +155,9 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         m_path = m_dir.filePath(QStringLiteral("kq.mdb"));
         m_raw = std::make_unique<RawDb>(m_path);
-        m_raw->exec("CREATE TABLE employ (num VARCHAR(10) NOT NULL, name VARCHAR(20), dept_no VARCHAR(10));"
-                    "CREATE TABLE sgdjb (num VARCHAR(10), name VARCHAR(20), D DATETIME, T DATETIME, "
-                    "opdate DATETIME);"
-                    "CREATE INDEX sgdjb_num_instant ON sgdjb (num, (D+T));"
-                    "INSERT INTO employ VALUES ('1001', '张三', '01'), ('1002', '李四', '01'),"
-                    " ('', '无号', '02');");
+        m_raw->exec(DevSchema::ddl().join(u' ').toStdString());
+        m_raw->exec(
+            "INSERT INTO employ VALUES ('1001', '张三', '01'), ('1002', '李四', '01'), ('', '无号', '02')");
         m_connection.setConnectionString(connectionString(m_path));
         m_employees.setConnection(&m_connection);
         m_records.setConnection(&m_connection);
@@ -369,6 +367,35 @@ TEST_F(CardSwipeTest, NoCurrentEmployeeOrEmptyNumberRecordsNothing)
     EXPECT_EQ(outcome.kind, Kind::Nothing);
     EXPECT_TRUE(outcome.statusText.isEmpty());
     EXPECT_EQ(m_raw->count(), 0);
+}
+
+int catchDuplicateTest(unsigned, void* context, void* statement, void*)
+{
+    auto* sql = static_cast<std::string*>(context);
+    const char* text = sqlite3_sql(static_cast<sqlite3_stmt*>(statement));
+    if (sql->empty() && text && std::string(text).find("FROM sgdjb WHERE") != std::string::npos)
+        *sql = text;
+    return 0;
+}
+
+TEST_F(CardSwipeTest, DuplicateTestIsServedByTheIndex)
+{
+    // Without the index every swipe scans the whole record table, which grows for years.
+    std::string sql;
+    sqlite3* db = m_connection.handle();
+    sqlite3_trace_v2(db, SQLITE_TRACE_STMT, catchDuplicateTest, &sql);
+    swipe();
+    sqlite3_trace_v2(db, 0, nullptr, nullptr);
+    ASSERT_FALSE(sql.empty());
+
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &stmt, nullptr), SQLITE_OK);
+    std::string plan;
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+        plan += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3));
+    sqlite3_finalize(stmt);
+    EXPECT_NE(plan.find("USING INDEX sgdjb_num_instant (num=? AND <expr>>? AND <expr><?)"), std::string::npos)
+        << plan;
 }
 
 TEST_F(CardSwipeTest, UnreachableDatabaseChangesNothing)

@@ -9,13 +9,13 @@ namespace {
 
 const QString kTool = QStringLiteral(TAVELO_BIN_DIR "/kqdb");
 
-struct Run
+struct ToolRun
 {
     int exitCode = -1;
     QByteArray out;
 };
 
-Run kqdb(const QStringList& args)
+ToolRun kqdb(const QStringList& args)
 {
     QProcess process;
     process.start(kTool, args);
@@ -47,12 +47,12 @@ TEST(KqdbSwipe, RecordsRefusesARepeatAndReportsByExitCode)
         kqdb({QStringLiteral("create"), path, QStringLiteral("--employees"), QStringLiteral("3")}).exitCode,
         0);
 
-    const Run first = kqdb({QStringLiteral("swipe"), path, QStringLiteral("0001"), QStringLiteral("--now"),
+    const ToolRun first = kqdb({QStringLiteral("swipe"), path, QStringLiteral("0001"), QStringLiteral("--now"),
                             QStringLiteral("2026-03-02 08:30:15")});
     EXPECT_EQ(first.exitCode, 0);
     EXPECT_TRUE(first.out.contains("2026-03-02 08:30")) << first.out.constData();
 
-    const Run again = kqdb({QStringLiteral("swipe"), path, QStringLiteral("0001"), QStringLiteral("--now"),
+    const ToolRun again = kqdb({QStringLiteral("swipe"), path, QStringLiteral("0001"), QStringLiteral("--now"),
                             QStringLiteral("2026-03-02 08:33:14")});
     EXPECT_EQ(again.exitCode, 1);
 

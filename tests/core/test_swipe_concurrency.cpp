@@ -1,6 +1,7 @@
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
+#include "db/DevSchema.h"
 #include "platform/ManualClock.h"
 
 #include <QTemporaryDir>
@@ -33,15 +34,9 @@ void createDatabase(const QString& path)
 {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
-    ASSERT_EQ(
-        sqlite3_exec(db,
-                     "CREATE TABLE employ (num VARCHAR(10) NOT NULL, name VARCHAR(20), dept_no VARCHAR(10));"
-                     "CREATE TABLE sgdjb (num VARCHAR(10), name VARCHAR(20), D DATETIME, T DATETIME, "
-                     "opdate DATETIME);"
-                     "CREATE INDEX sgdjb_num_instant ON sgdjb (num, (D+T));"
-                     "INSERT INTO employ VALUES ('1001', '张三', '01');",
-                     nullptr, nullptr, nullptr),
-        SQLITE_OK);
+    const std::string sql =
+        DevSchema::ddl().join(u' ').toStdString() + "INSERT INTO employ VALUES ('1001', '张三', '01');";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 }
 
