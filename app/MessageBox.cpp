@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QScreen>
 
+#include <deque>
+
 namespace {
 
-std::optional<QMessageBox::StandardButton>& nextAnswer()
+std::deque<QMessageBox::StandardButton>& nextAnswers()
 {
-    static std::optional<QMessageBox::StandardButton> answer;
-    return answer;
+    static std::deque<QMessageBox::StandardButton> answers;
+    return answers;
 }
 
 std::vector<MessageBox::Shown>& shownBoxes()
@@ -45,9 +47,10 @@ QMessageBox::StandardButton MessageBox::ask(QWidget* parent, const Shown& box,
                                             QMessageBox::StandardButton escapeButton)
 {
     shownBoxes().push_back(box);
-    if (auto answer = nextAnswer()) {
-        nextAnswer().reset();
-        return *answer;
+    if (!nextAnswers().empty()) {
+        const QMessageBox::StandardButton answer = nextAnswers().front();
+        nextAnswers().pop_front();
+        return answer;
     }
     QMessageBox dialog(box.icon, box.caption, box.text, box.buttons, parent);
     dialog.setDefaultButton(defaultButton);
@@ -68,7 +71,7 @@ QMessageBox::StandardButton MessageBox::ask(QWidget* parent, const Shown& box,
 
 void MessageBox::setNextAnswer(QMessageBox::StandardButton answer)
 {
-    nextAnswer() = answer;
+    nextAnswers().push_back(answer);
 }
 
 const std::vector<MessageBox::Shown>& MessageBox::shown()
@@ -79,4 +82,5 @@ const std::vector<MessageBox::Shown>& MessageBox::shown()
 void MessageBox::clearShown()
 {
     shownBoxes().clear();
+    nextAnswers().clear();
 }

@@ -3,7 +3,6 @@
 #include <QMessageBox>
 #include <QString>
 
-#include <optional>
 #include <vector>
 
 class QWidget;
@@ -31,8 +30,10 @@ public:
 
     static QString errorText(const QString& message);
 
+    // Queues the answer for the next box asked for; several queue up in order.
     static void setNextAnswer(QMessageBox::StandardButton answer);
     static const std::vector<Shown>& shown();
+    // Forgets the boxes shown and any answers still queued.
     static void clearShown();
 
 private:

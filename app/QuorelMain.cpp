@@ -4,6 +4,7 @@
 #include "app/EmployeeGrid.h"
 #include "app/NumberEdit.h"
 #include "app/SimpleStatusBar.h"
+#include "controls/RxClock.h"
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
@@ -101,14 +102,18 @@ void TQuorelMainForm::createControls()
     DBGridYg->setKeyDownHandler(
         [this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) { FormKeyDown(sender, key, shift); });
 
-    RxClockHT = new QFrame(this);
-    RxClockHT->setObjectName(QStringLiteral("RxClockHT"));
-    RxClockHT->setGeometry(232, 8, 345, 81);
-    RxClockHT->setAutoFillBackground(true);
-    QPalette clockPalette = RxClockHT->palette();
-    clockPalette.setColor(QPalette::Window, QColor(128, 128, 0));
-    RxClockHT->setPalette(clockPalette);
-    RxClockHT->setFocusPolicy(Qt::NoFocus);
+    auto* clockControl = new RxClock(this, m_clock);
+    clockControl->setObjectName(QStringLiteral("RxClockHT"));
+    clockControl->setGeometry(232, 8, 345, 81);
+    clockControl->setColor(QColor(128, 128, 0));
+    clockControl->setBevelOuter(RxClock::bvLowered);
+    clockControl->setBevelInner(RxClock::bvRaised);
+    clockControl->setBorderStyle(RxClock::bsSingle);
+    QFont clockFont(QStringLiteral("MS Sans Serif"));
+    clockFont.setPixelSize(32);
+    clockFont.setBold(true);
+    clockControl->setFont(clockFont);
+    RxClockHT = clockControl;
 
     ButtonPower = new QPushButton(QStringLiteral("电源关"), this);
     ButtonPower->setObjectName(QStringLiteral("ButtonPower"));

@@ -12,6 +12,7 @@ class DataSource;
 class EmployeeGrid;
 class NumberEdit;
 class QPushButton;
+class RxClock;
 class SimpleStatusBar;
 
 // The terminal window: the employee list, the clock, the card reading area, the number
@@ -40,7 +41,7 @@ public:
     // Members by their names in the window definition.
     SimpleStatusBar* StatusLine;
     EmployeeGrid* DBGridYg;
-    QWidget* RxClockHT;
+    RxClock* RxClockHT;
     QPushButton* ButtonPower;
     CardPanel* PanelCard;
     NumberEdit* EditYg;

@@ -5,6 +5,7 @@
 #include "app/EmployeeGridModel.h"
 #include "app/NumberEdit.h"
 #include "app/SimpleStatusBar.h"
+#include "controls/RxClock.h"
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
 #include "platform/EDatabaseError.h"
@@ -61,7 +62,7 @@ private slots:
         QCOMPARE(form->EditYg->text(), QString());
         QCOMPARE(form->StatusLine->text(), QString());
         QVERIFY(!form->StatusLine->isSizeGripEnabled());
-        for (QWidget* w : {static_cast<QWidget*>(form->PanelCard), form->RxClockHT, static_cast<QWidget*>(form->StatusLine)})
+        for (QWidget* w : {static_cast<QWidget*>(form->PanelCard), static_cast<QWidget*>(form->RxClockHT), static_cast<QWidget*>(form->StatusLine)})
             QCOMPARE(w->focusPolicy(), Qt::NoFocus);
     }
 
@@ -104,7 +105,7 @@ private slots:
         QCOMPARE(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 500);
 
         for (QWidget* other : {static_cast<QWidget*>(form->DBGridYg), static_cast<QWidget*>(form->EditYg),
-                               static_cast<QWidget*>(form->ButtonPower), form->RxClockHT}) {
+                               static_cast<QWidget*>(form->ButtonPower), static_cast<QWidget*>(form->RxClockHT)}) {
             QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), other->mapToGlobal(QPoint(2, 2)));
             QApplication::sendEvent(other, &help);
             QVERIFY(!QToolTip::isVisible());

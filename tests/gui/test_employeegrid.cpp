@@ -1,0 +1,284 @@
+#include "GuiTestSupport.h"
+
+#include "app/EmployeeGrid.h"
+#include "app/EmployeeGridModel.h"
+#include "app/NumberEdit.h"
+#include "app/SimpleStatusBar.h"
+#include "db/AdoQuery.h"
+
+#include <QHeaderView>
+#include <QScrollBar>
+#include <sqlite3.h>
+
+namespace {
+
+QList<DevSchema::Employee> numbered(int count)
+{
+    QList<DevSchema::Employee> list;
+    for (int i = 1; i <= count; ++i)
+        list.append({QStringLiteral("%1").arg(i, 4, 10, QChar(u'0')), QStringLiteral("员工%1").arg(i), QStringLiteral("01")});
+    return list;
+}
+
+int countRows(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    int n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return n;
+}
+
+} // namespace
+
+class TestEmployeeGrid : public QObject
+{
+    Q_OBJECT
+
+    TerminalFixture* m_fx = nullptr;
+    std::unique_ptr<TQuorelMainForm> m_form;
+
+    EmployeeGrid* grid() const { return m_form->DBGridYg; }
+    int current() const { return m_form->YgQry->recNo(); }
+
+    void open(const QList<DevSchema::Employee>& rows)
+    {
+        m_fx = new TerminalFixture();
+        m_fx->createDatabase(rows);
+        m_form = m_fx->makeForm();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        QCOMPARE(QApplication::focusWidget(), grid());
+    }
+
+    void key(Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(grid(), k, mods); }
+
+private slots:
+    void cleanup()
+    {
+        m_form.reset();
+        delete m_fx;
+        m_fx = nullptr;
+    }
+
+    void looks()
+    {
+        open(numbered(5));
+        const QFontMetrics fm(grid()->font());
+        QCOMPARE(grid()->verticalHeader()->isVisible(), false);
+        QCOMPARE(grid()->verticalHeader()->defaultSectionSize(), fm.height() + 4);
+        QCOMPARE(grid()->horizontalHeader()->height(), QFontMetrics(grid()->horizontalHeader()->font()).height() + 4);
+        // num is VARCHAR(10), name VARCHAR(20): width of "0" times the length, plus 4, at
+        // least the title's width plus 4.
+        const int zero = fm.horizontalAdvance(u'0');
+        const QFontMetrics title(grid()->horizontalHeader()->font());
+        QCOMPARE(grid()->columnWidth(0), std::max(10 * zero + 4, title.horizontalAdvance(QStringLiteral("员工编号")) + 4));
+        QCOMPARE(grid()->columnWidth(1), std::max(20 * zero + 4, title.horizontalAdvance(QStringLiteral("姓名")) + 4));
+        auto* model = grid()->gridModel();
+        QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("员工编号"));
+        QCOMPARE(model->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("姓名"));
+        QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+        QVERIFY(model->data(model->index(0, 0), Qt::TextAlignmentRole).toInt() & Qt::AlignLeft);
+        QCOMPARE(grid()->horizontalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+        QVERIFY(!grid()->horizontalHeader()->sectionsMovable());
+        QVERIFY(!grid()->isSortingEnabled());
+        QVERIFY(grid()->showGrid());
+
+        // The current row stays highlighted while the number box has the focus.
+        m_form->EditYg->setFocus(Qt::MouseFocusReason);
+        QTRY_VERIFY(m_form->EditYg->hasFocus());
+        QVERIFY(grid()->selectionModel()->isRowSelected(0, {}));
+        QCOMPARE(grid()->palette().color(QPalette::Inactive, QPalette::Highlight),
+                 grid()->palette().color(QPalette::Active, QPalette::Highlight));
+        QImage shot = grid()->grab().toImage();
+        const QPoint inRow = grid()->viewport()->mapTo(grid(), grid()->visualRect(grid()->gridModel()->index(0, 1)).center());
+        QCOMPARE(shot.pixelColor(inRow.x() + 30, inRow.y()), grid()->palette().color(QPalette::Active, QPalette::Highlight));
+        const QPoint title0 = QPoint(3, grid()->horizontalHeader()->height() / 2 + 1);
+        QCOMPARE(shot.pixelColor(title0), QColor(0, 128, 0));
+    }
+
+    void navigationKeys()
+    {
+        open(numbered(100));
+        const int n = grid()->visibleRowCount();
+        QVERIFY(n > 10 && n < 50);
+        key(Qt::Key_Up);
+        QCOMPARE(current(), 0); // Up on the first row stays
+        key(Qt::Key_Down);
+        QCOMPARE(current(), 1);
+        key(Qt::Key_Right);
+        QCOMPARE(current(), 2);
+        key(Qt::Key_Left);
+        QCOMPARE(current(), 1);
+        key(Qt::Key_PageDown);
+        QCOMPARE(current(), 1 + n);
+        key(Qt::Key_PageUp);
+        QCOMPARE(current(), 1);
+        key(Qt::Key_End);
+        QCOMPARE(current(), 99);
+        key(Qt::Key_Down);
+        QCOMPARE(current(), 99); // no row is appended
+        QCOMPARE(grid()->gridModel()->rowCount(), 100);
+        key(Qt::Key_Home);
+        QCOMPARE(current(), 0);
+        key(Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(current(), 99);
+        key(Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(current(), 0);
+        key(Qt::Key_Down, Qt::ControlModifier);
+        QCOMPARE(current(), n - 1);
+        key(Qt::Key_Up, Qt::ControlModifier);
+        QCOMPARE(current(), 0);
+        key(Qt::Key_PageDown, Qt::ControlModifier);
+        QCOMPARE(current(), n - 1);
+        key(Qt::Key_PageDown);
+        key(Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(current(), grid()->topRow());
+        const int before = current();
+        for (Qt::Key k : {Qt::Key_Escape, Qt::Key_F2, Qt::Key_Insert, Qt::Key_Delete, Qt::Key_A})
+            key(k);
+        key(Qt::Key_Left, Qt::ControlModifier);
+        key(Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(current(), before);
+        QCOMPARE(QApplication::focusWidget(), grid());
+        QCOMPARE(m_fx->logContents(), QByteArray());
+    }
+
+    void mouseRules()
+    {
+        open(numbered(100));
+        m_form->EditYg->setFocus(Qt::MouseFocusReason);
+        const QRect row3 = grid()->visualRect(grid()->gridModel()->index(3, 1));
+        QTest::mousePress(grid()->viewport(), Qt::RightButton, {}, row3.center());
+        QCOMPARE(current(), 3);
+        QCOMPARE(QApplication::focusWidget(), grid());
+        QTest::mouseRelease(grid()->viewport(), Qt::RightButton, {}, row3.center());
+
+        m_form->EditYg->setFocus(Qt::MouseFocusReason);
+        QTest::mouseClick(grid()->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(current(), 3);
+        QCOMPARE(QApplication::focusWidget(), grid());
+        QCOMPARE(m_form->YgQry->valueAsString(0, m_form->YgQry->fieldIndex("num")), QStringLiteral("0001")); // no sorting
+
+        const int n = grid()->visibleRowCount();
+        QScrollBar* bar = grid()->verticalScrollBar();
+        bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QCOMPARE(current(), grid()->topRow() + n - 1);
+        QCOMPARE(current(), n);
+        bar->triggerAction(QAbstractSlider::SliderToMaximum);
+        QCOMPARE(current(), 99);
+        bar->triggerAction(QAbstractSlider::SliderToMinimum);
+        QCOMPARE(current(), 0);
+        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        QCOMPARE(current(), n);
+        m_form->EditYg->setFocus(Qt::MouseFocusReason);
+        bar->setSliderPosition(40);
+        QCOMPARE(current(), 40);
+        QCOMPARE(QApplication::focusWidget(), grid());
+
+        const int top = grid()->topRow();
+        QWheelEvent wheel(QPointF(20, 20), grid()->viewport()->mapToGlobal(QPointF(20, 20)), {}, QPoint(0, -120),
+                          Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(grid()->viewport(), &wheel);
+        QCOMPARE(grid()->topRow(), top + QApplication::wheelScrollLines());
+        QCOMPARE(current(), grid()->topRow() + n - 1);
+    }
+
+    void deleteConfirmedRemovesExactlyThatEmployee()
+    {
+        open(numbered(3));
+        m_form->StatusLine->setText(QStringLiteral("unchanged"));
+        key(Qt::Key_Down);
+        MessageBox::clearShown();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        key(Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(MessageBox::shown().size(), size_t(1));
+        const auto box = MessageBox::shown().front();
+        QCOMPARE(box.caption, QStringLiteral("Confirm"));
+        QCOMPARE(box.text, QStringLiteral("Delete record?"));
+        QCOMPARE(box.icon, QMessageBox::Question);
+        QCOMPARE(box.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(countRows(m_fx->dbPath(), "SELECT count(*) FROM employ"), 2);
+        QCOMPARE(countRows(m_fx->dbPath(), "SELECT count(*) FROM employ WHERE num='0002'"), 0);
+        QCOMPARE(grid()->gridModel()->rowCount(), 2);
+        QCOMPARE(m_form->YgQry->fieldAsString("num"), QStringLiteral("0003")); // the following row
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        key(Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(m_form->YgQry->fieldAsString("num"), QStringLiteral("0001")); // the new last row
+        QCOMPARE(m_form->StatusLine->text(), QStringLiteral("unchanged"));
+        QCOMPARE(countRows(m_fx->dbPath(), "SELECT count(*) FROM sgdjb"), 0);
+    }
+
+    void deleteCancelledOrEscapedChangesNothing()
+    {
+        open(numbered(3));
+        for (auto answer : {QMessageBox::Cancel, QMessageBox::Escape}) {
+            MessageBox::setNextAnswer(answer == QMessageBox::Escape ? QMessageBox::Cancel : answer);
+            key(Qt::Key_Delete, Qt::ControlModifier);
+        }
+        QCOMPARE(countRows(m_fx->dbPath(), "SELECT count(*) FROM employ"), 3);
+        QCOMPARE(grid()->gridModel()->rowCount(), 3);
+    }
+
+    void refusedDeleteKeepsRowAndShowsError()
+    {
+        open(numbered(3));
+        // Another program holds the write lock for longer than the busy timeout.
+        sqlite3* other = nullptr;
+        sqlite3_open(m_fx->dbPath().toUtf8().constData(), &other);
+        sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+        MessageBox::clearShown();
+        MessageBox::setNextAnswer(QMessageBox::Ok); // confirm
+        MessageBox::setNextAnswer(QMessageBox::Ok); // the error box
+        key(Qt::Key_Delete, Qt::ControlModifier);
+        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        QCOMPARE(MessageBox::shown().size(), size_t(2));
+        QCOMPARE(MessageBox::shown().back().icon, QMessageBox::Critical);
+        QVERIFY(MessageBox::shown().back().text.endsWith(u'.'));
+        QCOMPARE(grid()->gridModel()->rowCount(), 3);
+        QCOMPARE(countRows(m_fx->dbPath(), "SELECT count(*) FROM employ"), 3);
+        QCOMPARE(m_form->YgQry->fieldAsString("num"), QStringLiteral("0001"));
+    }
+
+    void emptyListLooksAndDoesNothing()
+    {
+        open({});
+        QCOMPARE(grid()->gridModel()->rowCount(), 1);
+        QVERIFY(grid()->columnWidth(0) != EmployeeGrid::kUnboundColumnWidth ||
+                grid()->columnWidth(1) != EmployeeGrid::kUnboundColumnWidth);
+        MessageBox::clearShown();
+        for (Qt::Key k : {Qt::Key_Down, Qt::Key_End, Qt::Key_PageDown})
+            key(k);
+        key(Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(MessageBox::shown().size(), size_t(0));
+        QCOMPARE(m_form->YgQry->recNo(), -1);
+    }
+
+    void closedQueryLooks()
+    {
+        m_fx = new TerminalFixture();
+        QDir().mkpath(m_fx->dbFolder());
+        m_fx->pointSettingsAt(m_fx->dbFolder());
+        m_form = m_fx->makeForm();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        QCOMPARE(grid()->gridModel()->rowCount(), 1);
+        QCOMPARE(grid()->gridModel()->columnCount(), 2);
+        QCOMPARE(grid()->columnWidth(0), 64);
+        QCOMPARE(grid()->columnWidth(1), 64);
+        MessageBox::clearShown();
+        for (Qt::Key k : {Qt::Key_Down, Qt::Key_End})
+            key(k);
+        key(Qt::Key_Delete, Qt::ControlModifier);
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualRect(grid()->gridModel()->index(0, 0)).center());
+        QCOMPARE(MessageBox::shown().size(), size_t(0));
+        QCOMPARE(QApplication::focusWidget(), grid());
+    }
+};
+
+TAVELO_GUI_TEST_MAIN(TestEmployeeGrid)
+#include "test_employeegrid.moc"
