@@ -88,14 +88,7 @@ void AdoConnection::open()
     if (named.isEmpty())
         throw EOleException(QStringLiteral("Could not find file ''."));
 
-    // The terminal composes its path with '\'; on this platform that is a directory
-    // separator only when the path as written does not exist.
-    QString path = named;
-    if (!QFileInfo::exists(path) && path.contains(u'\\')) {
-        const QString slashed = QString(path).replace(u'\\', u'/');
-        if (QFileInfo::exists(slashed))
-            path = slashed;
-    }
+    const QString path = named;
     vetDatabaseFile(named, path);
 
     const QFileInfo info(path);

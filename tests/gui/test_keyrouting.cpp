@@ -1,0 +1,283 @@
+#include "GuiTestSupport.h"
+
+#include "app/EmployeeGrid.h"
+#include "app/EmployeeGridModel.h"
+#include "app/NumberEdit.h"
+#include "app/SimpleStatusBar.h"
+#include "db/AdoQuery.h"
+#include "platform/VirtualKey.h"
+
+#include <QPushButton>
+
+namespace {
+
+QList<DevSchema::Employee> numbered(int count)
+{
+    QList<DevSchema::Employee> list;
+    for (int i = 1; i <= count; ++i)
+        list.append({QStringLiteral("%1").arg(i, 4, 10, QChar(u'0')), QStringLiteral("员工%1").arg(i), QStringLiteral("01")});
+    return list;
+}
+
+} // namespace
+
+class TestKeyRouting : public QObject
+{
+    Q_OBJECT
+
+    TerminalFixture* m_fx = nullptr;
+    std::unique_ptr<TQuorelMainForm> m_form;
+
+    EmployeeGrid* grid() const { return m_form->DBGridYg; }
+    NumberEdit* edit() const { return m_form->EditYg; }
+    QString currentNum() const { return m_form->YgQry->fieldAsString(QStringLiteral("num")); }
+    QString status() const { return m_form->StatusLine->text(); }
+
+    void open(const QList<DevSchema::Employee>& rows)
+    {
+        m_fx = new TerminalFixture();
+        m_fx->createDatabase(rows);
+        m_form = m_fx->makeForm();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    }
+
+    // A key as the platform delivers it: the press to the focused control, the release
+    // to whichever control has the focus by then.
+    void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        QTest::keyPress(QApplication::focusWidget(), key, mods);
+        QTest::keyRelease(QApplication::focusWidget(), key, mods);
+    }
+
+    void type(const QString& text)
+    {
+        for (QChar c : text) {
+            const QString one(c);
+            QTest::sendKeyEvent(QTest::Press, QApplication::focusWidget(), Qt::Key(c.toUpper().unicode()), one, {});
+            QTest::sendKeyEvent(QTest::Release, QApplication::focusWidget(), Qt::Key(c.toUpper().unicode()), one, {});
+        }
+    }
+
+    // Text that QTest cannot type (double-byte characters) goes in directly; then a key
+    // release runs the search as typing would.
+    void setBoxText(const QString& text)
+    {
+        edit()->setFocus(Qt::MouseFocusReason);
+        edit()->setText(text);
+        QTest::keyRelease(edit(), Qt::Key_End);
+    }
+
+private slots:
+    void cleanup()
+    {
+        m_form.reset();
+        delete m_fx;
+        m_fx = nullptr;
+    }
+
+    void virtualKeyMapping()
+    {
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Return, {}), 13);
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Enter, Qt::KeypadModifier), 13);
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Backtab, Qt::ShiftModifier | Qt::ControlModifier), 9);
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_5, {}), 53);
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_5, Qt::KeypadModifier), 101);
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Home, Qt::KeypadModifier), 36); // Num Lock off
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Exclam, Qt::ShiftModifier), 49);  // US layout fallback
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Exclam, Qt::ShiftModifier, 10), 49); // physical key 1
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_ParenRight, Qt::ShiftModifier, 19), 48);
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_PageUp, {}), 33);
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Escape, {}), 27);
+    }
+
+    void enterAndCtrlTabSwipe()
+    {
+        open(numbered(3));
+        press(Qt::Key_Return);
+        QVERIFY(status().contains(QStringLiteral("0001")));
+        QVERIFY(status().endsWith(QStringLiteral("刷卡成功！")));
+        m_fx->clock().advanceSecs(10);
+        press(Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(status().endsWith(QStringLiteral("已刷卡")));
+
+        press(Qt::Key_Down);
+        QTest::keyClick(grid(), Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(status().startsWith(QStringLiteral("【0002 ")));
+        QCOMPARE(QApplication::focusWidget(), grid()); // Ctrl+Tab moves no focus
+
+        press(Qt::Key_Down);
+        edit()->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(edit(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(status().startsWith(QStringLiteral("【0003 ")));
+        m_fx->clock().advanceSecs(1);
+        press(Qt::Key_Return, Qt::ControlModifier);
+        QVERIFY(status().startsWith(QStringLiteral("【0003 ")) && status().endsWith(QStringLiteral("已刷卡")));
+    }
+
+    void plainTabMovesFocusOnly()
+    {
+        open(numbered(3));
+        edit()->setText(QStringLiteral("0003"));
+        grid()->setFocus(Qt::MouseFocusReason);
+        press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), m_form->ButtonPower);
+        QCOMPARE(currentNum(), QStringLiteral("0001"));
+        press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), edit());
+        // Entering by Tab selects the text, and the Tab's release searches with it again.
+        QCOMPARE(edit()->selectedText(), QStringLiteral("0003"));
+        QCOMPARE(currentNum(), QStringLiteral("0003"));
+        press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), grid());
+        press(Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), edit());
+        QCOMPARE(status(), QString());
+    }
+
+    void digitsGoToTheBoxArrowsToTheList()
+    {
+        open(numbered(30));
+        edit()->setText(QStringLiteral("0002"));
+        QCOMPARE(QApplication::focusWidget(), grid());
+        press(Qt::Key_5);
+        QCOMPARE(QApplication::focusWidget(), edit());
+        // The digit was processed by the list, not typed into the box; the box's old text
+        // is selected and searched again.
+        QCOMPARE(edit()->text(), QStringLiteral("0002"));
+        QCOMPARE(edit()->selectedText(), QStringLiteral("0002"));
+        QCOMPARE(currentNum(), QStringLiteral("0002"));
+
+        type(QStringLiteral("0012"));
+        QCOMPARE(edit()->text(), QStringLiteral("0012"));
+        QCOMPARE(currentNum(), QStringLiteral("0012"));
+
+        for (Qt::Key k : {Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Backspace, Qt::Key_Escape}) {
+            edit()->setFocus(Qt::MouseFocusReason);
+            QTest::keyClick(edit(), k);
+            QCOMPARE(QApplication::focusWidget(), edit());
+        }
+        QCOMPARE(currentNum(), QStringLiteral("0010")); // Backspace left "001"
+
+        for (Qt::Key k : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End}) {
+            edit()->setFocus(Qt::MouseFocusReason);
+            const QString before = currentNum();
+            QTest::keyPress(edit(), k);
+            QCOMPARE(QApplication::focusWidget(), grid());
+            QCOMPARE(currentNum(), before); // the arrow that moved the focus moves no row
+            QTest::keyRelease(QApplication::focusWidget(), k);
+        }
+
+        grid()->setFocus(Qt::MouseFocusReason);
+        press(Qt::Key_7, Qt::KeypadModifier);
+        QCOMPARE(QApplication::focusWidget(), edit());
+        grid()->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(grid(), Qt::Key_Exclam, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), edit());
+        edit()->setFocus(Qt::MouseFocusReason);
+        QTest::keyPress(edit(), Qt::Key_Home, Qt::KeypadModifier);
+        QCOMPARE(QApplication::focusWidget(), grid());
+        QTest::keyRelease(grid(), Qt::Key_Home, Qt::KeypadModifier);
+
+        grid()->setFocus(Qt::MouseFocusReason);
+        for (Qt::Key k : {Qt::Key_PageUp, Qt::Key_Backspace, Qt::Key_Delete, Qt::Key_Escape, Qt::Key_A})
+            press(k);
+        QCOMPARE(QApplication::focusWidget(), grid());
+        QCOMPARE(status(), QString());
+    }
+
+    void mouseFocusPlacesCaret()
+    {
+        open(numbered(3));
+        edit()->setText(QStringLiteral("0003"));
+        QTest::mouseClick(edit(), Qt::LeftButton, {}, QPoint(5, edit()->height() / 2));
+        QCOMPARE(QApplication::focusWidget(), edit());
+        QVERIFY(!edit()->hasSelectedText());
+    }
+
+    void searchKeyRules()
+    {
+        QList<DevSchema::Employee> rows = employees({"0105", "0101", "0103", "1234567", "1234560", "AB12"});
+        open(rows);
+        setBoxText(QStringLiteral("010"));
+        QCOMPARE(currentNum(), QStringLiteral("0101"));
+        QCOMPARE(m_form->YgQry->recNo(), 1);
+
+        setBoxText(QStringLiteral("1234567")); // cut to 123456: the first in ascending order
+        QCOMPARE(currentNum(), QStringLiteral("1234560"));
+
+        setBoxText(QStringLiteral("  0103\t "));
+        QCOMPARE(currentNum(), QStringLiteral("0103"));
+        setBoxText(QStringLiteral("   "));
+        QCOMPARE(currentNum(), QStringLiteral("0103"));
+        setBoxText(QString());
+        QCOMPARE(currentNum(), QStringLiteral("0103"));
+        setBoxText(QStringLiteral("ab"));
+        QCOMPARE(currentNum(), QStringLiteral("AB12"));
+
+        // No match leaves the previous employee current, and Enter swipes for them.
+        setBoxText(QStringLiteral("0103"));
+        setBoxText(QStringLiteral("9"));
+        QCOMPARE(currentNum(), QStringLiteral("0103"));
+        press(Qt::Key_Return);
+        QVERIFY(status().startsWith(QStringLiteral("【0103 ")));
+    }
+
+    void searchTreatsPatternCharactersAsText()
+    {
+        open(employees({"AB1", "A_1", "A%1", "A'1", "A*1", "张三丰01", "张三丰00"}));
+        setBoxText(QStringLiteral("A_"));
+        QCOMPARE(currentNum(), QStringLiteral("A_1"));
+        setBoxText(QStringLiteral("A%"));
+        QCOMPARE(currentNum(), QStringLiteral("A%1"));
+        setBoxText(QStringLiteral("a'"));
+        QCOMPARE(currentNum(), QStringLiteral("A'1"));
+        setBoxText(QStringLiteral("A*"));
+        QCOMPARE(currentNum(), QStringLiteral("A*1"));
+        // Six GBK bytes are three double-byte characters.
+        setBoxText(QStringLiteral("张三丰01"));
+        QCOMPARE(currentNum(), QStringLiteral("张三丰00"));
+        QCOMPARE(m_fx->logContents(), QByteArray());
+    }
+
+    void foundRowIsCentred()
+    {
+        open(numbered(200));
+        const int n = grid()->visibleRowCount();
+        setBoxText(QStringLiteral("0100"));
+        QCOMPARE(m_form->YgQry->recNo(), 99);
+        QCOMPARE(grid()->topRow(), 99 - (n - 1) / 2);
+        grid()->setTopRow(0); // scrolled away, the same key centres it again
+        setBoxText(QStringLiteral("0100"));
+        QCOMPARE(grid()->topRow(), 99 - (n - 1) / 2);
+        setBoxText(QStringLiteral("0200"));
+        QCOMPARE(grid()->topRow(), 200 - n);
+        setBoxText(QStringLiteral("0002"));
+        QCOMPARE(grid()->topRow(), 0);
+        QVERIFY(grid()->selectionModel()->isRowSelected(1, {}));
+    }
+
+    void closedQueryShowsErrorAndCarriesOn()
+    {
+        m_fx = new TerminalFixture();
+        QDir().mkpath(m_fx->dbFolder());
+        m_fx->pointSettingsAt(m_fx->dbFolder());
+        m_form = m_fx->makeForm();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        MessageBox::clearShown();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        press(Qt::Key_1); // focus moves into the box; the release there searches
+        QCOMPARE(QApplication::focusWidget(), edit());
+        QCOMPARE(MessageBox::shown().size(), size_t(1));
+        QCOMPARE(MessageBox::shown().front().text,
+                 QStringLiteral("YgQry: Cannot perform this operation on a closed dataset."));
+        press(Qt::Key_Return); // a swipe in this state fails silently
+        QCOMPARE(status(), QString());
+        QCOMPARE(MessageBox::shown().size(), size_t(2)); // only the Enter's release searched again
+    }
+};
+
+TAVELO_GUI_TEST_MAIN(TestKeyRouting)
+#include "test_keyrouting.moc"
