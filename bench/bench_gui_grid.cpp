@@ -1,0 +1,220 @@
+// The employee list's cost does not grow with the number of employees: scrolling a page,
+// Page Down and End, each with the synchronous repaint of the list, at 100 and 100,000
+// employees in a shown terminal window.
+#include "app/EmployeeGrid.h"
+#include "app/MessageBox.h"
+#include "app/QuorelMain.h"
+#include "app/TerminalApplication.h"
+#include "db/AdoQuery.h"
+#include "db/DevSchema.h"
+#include "log/ErrMsgForm.h"
+#include "platform/ManualClock.h"
+#include "platform/SettingsStore.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QWindow>
+
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <map>
+#include <memory>
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+// A shown terminal window over a database of its own, with settings and error log in a
+// temporary folder.
+class ShownWindow
+{
+public:
+    explicit ShownWindow(int employees)
+    {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                           m_dir.filePath(QStringLiteral("config")));
+        ErrMsgForm::instance().setLogFileName(m_dir.filePath(QStringLiteral("error.log")));
+        MessageBox::clearShown();
+        // An error box must not block a run; its appearance fails the benchmark instead.
+        for (int i = 0; i < 16; ++i)
+            MessageBox::setNextAnswer(QMessageBox::Ok);
+        const QString folder = m_dir.filePath(QStringLiteral("db"));
+        QDir().mkpath(folder);
+        if (!DevSchema::createDatabase(folder + QStringLiteral("/kq.mdb"),
+                                       DevSchema::generatedEmployees(employees), &m_error))
+            return;
+        QSettings(SettingsStore::userStorePath(), QSettings::IniFormat)
+            .setValue(QStringLiteral("Software/Microsoft/Windows/CurrentVersion/Kelvaro/mdb"), folder);
+
+        form = std::make_unique<TQuorelMainForm>(m_clock);
+        form->show();
+        QElapsedTimer waited;
+        waited.start();
+        while (!(form->windowHandle() && form->windowHandle()->isExposed()) && waited.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents();
+        grid()->setFocus(Qt::OtherFocusReason);
+        if (!form->YgQry->isOpen() || form->YgQry->recordCount() != employees)
+            m_error = QStringLiteral("the list did not load %1 employees").arg(employees);
+    }
+
+    // Empty when the window is ready.
+    QString error() const
+    {
+        return !m_error.isEmpty()            ? m_error
+               : MessageBox::shown().empty() ? QString()
+                                             : MessageBox::shown().back().text;
+    }
+    EmployeeGrid* grid() const { return form->DBGridYg; }
+    AdoQuery* query() const { return form->YgQry; }
+
+    std::unique_ptr<TQuorelMainForm> form;
+
+private:
+    QTemporaryDir m_dir;
+    ManualClock m_clock{QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0), Qt::UTC)};
+    QString m_error;
+};
+
+// The settings are read only while a window shows, so windows of different sizes can
+// stay open side by side.
+std::map<int, std::unique_ptr<ShownWindow>>& windows()
+{
+    static std::map<int, std::unique_ptr<ShownWindow>> open;
+    return open;
+}
+
+ShownWindow& window(int employees)
+{
+    auto& w = windows()[employees];
+    if (!w)
+        w = std::make_unique<ShownWindow>(employees);
+    return *w;
+}
+
+void sendKey(QWidget* target, int key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QApplication::sendEvent(target, &release);
+}
+
+double secondsSince(Steady::time_point start)
+{
+    return std::chrono::duration<double>(Steady::now() - start).count();
+}
+
+void reportRows(benchmark::State& state, ShownWindow& w)
+{
+    state.counters["rows"] = w.query()->recordCount();
+    state.counters["visible_rows"] = w.grid()->visibleRowCount();
+}
+
+// The scroll bar moves the list down by a page; back to the top after the last page.
+void BM_GridScrollPage(benchmark::State& state)
+{
+    ShownWindow& w = window(int(state.range(0)));
+    if (!w.error().isEmpty()) {
+        state.SkipWithError(qPrintable(w.error()));
+        return;
+    }
+    EmployeeGrid* grid = w.grid();
+    const int page = grid->visibleRowCount();
+    const int maxTop = std::max(0, w.query()->recordCount() - page);
+    grid->setTopRow(0);
+    for (auto _ : state) {
+        const int top = grid->topRow() >= maxTop ? 0 : grid->topRow() + page;
+        grid->setTopRow(top);
+        grid->viewport()->repaint();
+    }
+    reportRows(state, w);
+}
+BENCHMARK(BM_GridScrollPage)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// Page Down on the list, from the first row to the last; the return to the top is not
+// timed.
+void BM_GridPageDown(benchmark::State& state)
+{
+    ShownWindow& w = window(int(state.range(0)));
+    if (!w.error().isEmpty()) {
+        state.SkipWithError(qPrintable(w.error()));
+        return;
+    }
+    EmployeeGrid* grid = w.grid();
+    const int last = w.query()->recordCount() - 1;
+    grid->moveToRow(0);
+    grid->setTopRow(0);
+    for (auto _ : state) {
+        if (w.query()->recNo() >= last) {
+            grid->moveToRow(0);
+            grid->setTopRow(0);
+            grid->viewport()->repaint();
+        }
+        const Steady::time_point start = Steady::now();
+        sendKey(grid, Qt::Key_PageDown);
+        grid->viewport()->repaint();
+        state.SetIterationTime(secondsSince(start));
+    }
+    reportRows(state, w);
+}
+BENCHMARK(BM_GridPageDown)->Arg(100)->Arg(100000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// End from the first row; the return to the first row is not timed.
+void BM_GridEnd(benchmark::State& state)
+{
+    ShownWindow& w = window(int(state.range(0)));
+    if (!w.error().isEmpty()) {
+        state.SkipWithError(qPrintable(w.error()));
+        return;
+    }
+    EmployeeGrid* grid = w.grid();
+    const int last = w.query()->recordCount() - 1;
+    for (auto _ : state) {
+        grid->moveToRow(0);
+        grid->setTopRow(0);
+        grid->viewport()->repaint();
+        const Steady::time_point start = Steady::now();
+        sendKey(grid, Qt::Key_End);
+        grid->viewport()->repaint();
+        state.SetIterationTime(secondsSince(start));
+        if (w.query()->recNo() != last || grid->topRow() + grid->visibleRowCount() <= last) {
+            state.SkipWithError("End did not show the last row");
+            return;
+        }
+    }
+    reportRows(state, w);
+}
+BENCHMARK(BM_GridEnd)->Arg(100)->Arg(100000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// The repaint alone, for reference.
+void BM_GridRepaint(benchmark::State& state)
+{
+    ShownWindow& w = window(int(state.range(0)));
+    if (!w.error().isEmpty()) {
+        state.SkipWithError(qPrintable(w.error()));
+        return;
+    }
+    for (auto _ : state)
+        w.grid()->viewport()->repaint();
+    reportRows(state, w);
+}
+BENCHMARK(BM_GridRepaint)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TerminalApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    // The windows go while the application still exists.
+    windows().clear();
+    return 0;
+}
