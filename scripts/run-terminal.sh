@@ -7,21 +7,18 @@ build="${TAVELO_BUILD_DIR:-$root/build}"
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
 
-# The terminal reads its database folder from the per-user settings file; only when no
-# folder is configured does it use the mdb folder beside the executable.
-settings="${XDG_CONFIG_HOME:-$HOME/.config}/tavelo/registry.ini"
-configured=""
-if [ -f "$settings" ]; then
-  configured="$(sed -n 's/^Microsoft\\\\Windows\\\\CurrentVersion\\\\Kelvaro\\\\mdb=//p' "$settings" | tr -d '[:space:]')"
-fi
-if [ -z "$configured" ] && [ ! -e "$build/mdb/kq.mdb" ]; then
-  mkdir -p "$build/mdb"
-  "$build/kqdb" create "$build/mdb/kq.mdb" --demo
-  echo "Demo database created: $build/mdb/kq.mdb"
+# The terminal reads its database folder from the per-user settings; only when none is
+# configured does it use the mdb folder beside the executable. A demo database goes there
+# when that folder holds none; a configured folder is never touched.
+fallback="$(realpath -m "$build")/mdb"
+folder="$("$build/kqdb" mdb-dir)"
+if [ "$folder" = "$fallback" ] && [ ! -e "$fallback/kq.mdb" ]; then
+  mkdir -p "$fallback"
+  "$build/kqdb" create "$fallback/kq.mdb" --demo
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No desktop session found (DISPLAY is not set); starting the terminal under Xvfb." >&2
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$build/tavelo"
+  echo "No desktop session: DISPLAY is not set. Run this from a desktop, or under xvfb-run." >&2
+  exit 1
 fi
 exec "$build/tavelo"

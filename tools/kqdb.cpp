@@ -2,6 +2,7 @@
 //
 //   kqdb create <path> [--demo | --employees N]
 //   kqdb swipe <path> <employee number>
+//   kqdb mdb-dir
 //
 // swipe also takes --now "yyyy-mm-dd hh:nn:ss" in place of the system clock, so that tests
 // can make several processes swipe at one and the same moment.
@@ -148,9 +149,22 @@ int runSwipe(const QStringList& args)
     return 3;
 }
 
+const char kMdbDirUsage[] = "mdb-dir";
+
+// The database folder a terminal installed beside this tool would use: the configured
+// one, or the mdb folder next to the executable when none is configured.
+int runMdbDir(const QStringList& args)
+{
+    if (!args.isEmpty())
+        return usageError(kMdbDirUsage);
+    std::printf("%s\n", CommFunc::GetMdbDir().toLocal8Bit().constData());
+    return 0;
+}
+
 const Command kCommands[] = {
     {"create", kCreateUsage, runCreate},
     {"swipe", kSwipeUsage, runSwipe},
+    {"mdb-dir", kMdbDirUsage, runMdbDir},
 };
 
 int printUsage()
