@@ -5,10 +5,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 
-NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent)
-{
-    setMaxLength(32767);
-}
+NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent) {}
 
 void NumberEdit::keyPressEvent(QKeyEvent* event)
 {

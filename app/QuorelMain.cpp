@@ -20,6 +20,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 
@@ -199,6 +200,12 @@ void TQuorelMainForm::FormShow(QObject*)
     DSYg->setDataSet(YgQry);
     DBGridYg->setDataSource(DSYg);
     CommFunc::OpenTableQuery(YgQry, Statements::kEmployTable, QString(), QString());
+    // The number search order is built once the window is up, not inside the operator's
+    // first key release.
+    QTimer::singleShot(0, this, [this] {
+        if (YgQry->isOpen() && YgQry->fieldIndex(Statements::kNum) >= 0)
+            YgQry->prepareLocate(Statements::kNum);
+    });
 }
 
 void TQuorelMainForm::FormClose(QObject*)

@@ -17,7 +17,7 @@ class SimpleStatusBar;
 
 // The terminal window: the employee list, the clock, the card reading area, the number
 // box, the power button and the status line, with the database members behind them.
-// Handlers keep the names the terminal's operators and peers know them by.
+// The handlers keep the names the rest of the system refers to them by.
 class TQuorelMainForm : public QWidget
 {
     Q_OBJECT

@@ -102,10 +102,13 @@ struct AdoQuery::Snapshot
         built.rows.resize(size_t(rowCount));
         for (int r = 0; r < rowCount; ++r)
             built.rows[size_t(r)] = r;
-        std::sort(built.rows.begin(), built.rows.end(), [&](int a, int b) {
+        const auto before = [&](int a, int b) {
             const int order = QString::compare(folded[size_t(a)], folded[size_t(b)], Qt::CaseSensitive);
             return order != 0 ? order < 0 : a < b;
-        });
+        };
+        // Employee tables usually come in number order already; checking costs one pass.
+        if (!std::is_sorted(built.rows.begin(), built.rows.end(), before))
+            std::sort(built.rows.begin(), built.rows.end(), before);
         built.keys.reserve(size_t(rowCount));
         for (int r : built.rows)
             built.keys.push_back(std::move(folded[size_t(r)]));
@@ -479,6 +482,13 @@ QString AdoQuery::valueAsString(int row, int column) const
     if (!m_snapshot || row < 0 || row >= m_snapshot->rowCount || column < 0 || column >= fieldCount())
         return {};
     return m_snapshot->text(row, column);
+}
+
+void AdoQuery::prepareLocate(const QString& field)
+{
+    const int column = requireField(field);
+    if (m_snapshot->rowCount > 0)
+        m_snapshot->index(column);
 }
 
 bool AdoQuery::locate(const QString& field, const QString& key)
