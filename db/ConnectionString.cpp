@@ -6,8 +6,7 @@ namespace {
 
 [[noreturn]] void malformed()
 {
-    throw EOleException(QStringLiteral("Format of the initialization string does not conform to the OLE DB "
-                                       "specification."));
+    throw EOleException(QStringLiteral("Format of the initialization string is not valid."));
 }
 
 } // namespace

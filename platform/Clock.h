@@ -8,8 +8,8 @@ class Clock
 {
 public:
     virtual ~Clock() = default;
-    // Local wall-clock date and time with milliseconds. The value carries the UTC time
-    // spec only so that Qt never shifts it across a daylight-saving gap; read its date and
-    // time fields as the wall clock.
+    // Local wall-clock date and time with milliseconds. The value is marked Qt::UTC only
+    // so that Qt never shifts it across a daylight-saving gap; read its date and time
+    // fields as the wall clock.
     virtual QDateTime now() const = 0;
 };
