@@ -62,6 +62,15 @@ private:
     ManualClock m_clock{QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0), Qt::UTC)};
 };
 
+// count employees numbered 0001, 0002, ... in that order.
+inline QList<DevSchema::Employee> numbered(int count)
+{
+    QList<DevSchema::Employee> list;
+    for (int i = 1; i <= count; ++i)
+        list.append({QStringLiteral("%1").arg(i, 4, 10, QChar(u'0')), QStringLiteral("员工%1").arg(i), QStringLiteral("01")});
+    return list;
+}
+
 inline QList<DevSchema::Employee> employees(std::initializer_list<const char*> nums)
 {
     QList<DevSchema::Employee> list;
@@ -70,6 +79,36 @@ inline QList<DevSchema::Employee> employees(std::initializer_list<const char*> n
         list.append({QString::fromUtf8(num), QStringLiteral("员工%1").arg(++i), QStringLiteral("01")});
     return list;
 }
+
+// Base of the window test classes: one fixture and one shown window per test function.
+class TerminalTestBase : public QObject
+{
+protected:
+    std::unique_ptr<TerminalFixture> m_fx;
+    std::unique_ptr<TQuorelMainForm> m_form;
+
+    // Shows the window on a database holding these employees, or on a folder without a
+    // database when rows is empty and withDatabase is false.
+    void open(const QList<DevSchema::Employee>& rows, bool withDatabase = true)
+    {
+        m_fx = std::make_unique<TerminalFixture>();
+        if (withDatabase) {
+            m_fx->createDatabase(rows);
+        } else {
+            QDir().mkpath(m_fx->dbFolder());
+            m_fx->pointSettingsAt(m_fx->dbFolder());
+        }
+        m_form = m_fx->makeForm();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    }
+
+    void tearDown()
+    {
+        m_form.reset();
+        m_fx.reset();
+    }
+};
 
 // Runs a QtTest class inside the terminal's own application object, so that errors
 // escaping handlers reach the error box exactly as in the program.

@@ -12,14 +12,6 @@
 
 namespace {
 
-QList<DevSchema::Employee> numbered(int count)
-{
-    QList<DevSchema::Employee> list;
-    for (int i = 1; i <= count; ++i)
-        list.append({QStringLiteral("%1").arg(i, 4, 10, QChar(u'0')), QStringLiteral("员工%1").arg(i), QStringLiteral("01")});
-    return list;
-}
-
 int countRows(const QString& path, const char* sql)
 {
     sqlite3* db = nullptr;
@@ -34,35 +26,17 @@ int countRows(const QString& path, const char* sql)
 
 } // namespace
 
-class TestEmployeeGrid : public QObject
+class TestEmployeeGrid : public TerminalTestBase
 {
     Q_OBJECT
-
-    TerminalFixture* m_fx = nullptr;
-    std::unique_ptr<TQuorelMainForm> m_form;
 
     EmployeeGrid* grid() const { return m_form->DBGridYg; }
     int current() const { return m_form->YgQry->recNo(); }
 
-    void open(const QList<DevSchema::Employee>& rows)
-    {
-        m_fx = new TerminalFixture();
-        m_fx->createDatabase(rows);
-        m_form = m_fx->makeForm();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
-        QCOMPARE(QApplication::focusWidget(), grid());
-    }
-
     void key(Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(grid(), k, mods); }
 
 private slots:
-    void cleanup()
-    {
-        m_form.reset();
-        delete m_fx;
-        m_fx = nullptr;
-    }
+    void cleanup() { tearDown(); }
 
     void looks()
     {
@@ -260,12 +234,7 @@ private slots:
 
     void closedQueryLooks()
     {
-        m_fx = new TerminalFixture();
-        QDir().mkpath(m_fx->dbFolder());
-        m_fx->pointSettingsAt(m_fx->dbFolder());
-        m_form = m_fx->makeForm();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        open({}, false);
         QCOMPARE(grid()->gridModel()->rowCount(), 1);
         QCOMPARE(grid()->gridModel()->columnCount(), 2);
         QCOMPARE(grid()->columnWidth(0), 64);

@@ -9,38 +9,14 @@
 
 #include <QPushButton>
 
-namespace {
-
-QList<DevSchema::Employee> numbered(int count)
-{
-    QList<DevSchema::Employee> list;
-    for (int i = 1; i <= count; ++i)
-        list.append({QStringLiteral("%1").arg(i, 4, 10, QChar(u'0')), QStringLiteral("员工%1").arg(i), QStringLiteral("01")});
-    return list;
-}
-
-} // namespace
-
-class TestKeyRouting : public QObject
+class TestKeyRouting : public TerminalTestBase
 {
     Q_OBJECT
-
-    TerminalFixture* m_fx = nullptr;
-    std::unique_ptr<TQuorelMainForm> m_form;
 
     EmployeeGrid* grid() const { return m_form->DBGridYg; }
     NumberEdit* edit() const { return m_form->EditYg; }
     QString currentNum() const { return m_form->YgQry->fieldAsString(QStringLiteral("num")); }
     QString status() const { return m_form->StatusLine->text(); }
-
-    void open(const QList<DevSchema::Employee>& rows)
-    {
-        m_fx = new TerminalFixture();
-        m_fx->createDatabase(rows);
-        m_form = m_fx->makeForm();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
-    }
 
     // A key as the platform delivers it: the press to the focused control, the release
     // to whichever control has the focus by then.
@@ -69,12 +45,7 @@ class TestKeyRouting : public QObject
     }
 
 private slots:
-    void cleanup()
-    {
-        m_form.reset();
-        delete m_fx;
-        m_fx = nullptr;
-    }
+    void cleanup() { tearDown(); }
 
     void virtualKeyMapping()
     {
@@ -259,12 +230,7 @@ private slots:
 
     void closedQueryShowsErrorAndCarriesOn()
     {
-        m_fx = new TerminalFixture();
-        QDir().mkpath(m_fx->dbFolder());
-        m_fx->pointSettingsAt(m_fx->dbFolder());
-        m_form = m_fx->makeForm();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        open({}, false);
         MessageBox::clearShown();
         MessageBox::setNextAnswer(QMessageBox::Ok);
         MessageBox::setNextAnswer(QMessageBox::Ok);
