@@ -22,6 +22,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <cmath>
+
 namespace {
 
 QFont songFont(int pixelHeight, bool bold = false)
@@ -76,6 +78,35 @@ TQuorelMainForm::TQuorelMainForm(const Clock& clock, QWidget* parent)
     RecordQry->setObjectName(QStringLiteral("RecordQry"));
 
     createControls();
+
+    // The layout is drawn for a window font whose "0" stands 12 pixels high. A face of
+    // another height (a different substitute for the Song face) scales every position,
+    // size and font alike; a display of another density Qt scales by itself.
+    const int textHeight = QFontMetrics(font()).height();
+    if (textHeight > 0 && textHeight != kDesignTextHeight)
+        scaleLayout(double(textHeight) / kDesignTextHeight);
+}
+
+void TQuorelMainForm::scaleLayout(double factor)
+{
+    const auto scaled = [factor](int value) { return int(std::lround(value * factor)); };
+    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QRect g = child->geometry();
+        child->setGeometry(scaled(g.x()), scaled(g.y()), scaled(g.width()), scaled(g.height()));
+        QFont f = child->font();
+        if (f.pixelSize() > 0) {
+            f.setPixelSize(scaled(f.pixelSize()));
+            child->setFont(f);
+        }
+    }
+    if (QHeaderView* header = DBGridYg->horizontalHeader(); header->font().pixelSize() > 0) {
+        QFont f = header->font();
+        f.setPixelSize(scaled(f.pixelSize()));
+        header->setFont(f);
+    }
+    m_statusHeight = scaled(m_statusHeight);
+    setFixedSize(scaled(kClientWidth), scaled(kClientHeight));
+    StatusLine->setGeometry(0, height() - m_statusHeight, width(), m_statusHeight);
 }
 
 TQuorelMainForm::~TQuorelMainForm()
@@ -153,7 +184,7 @@ void TQuorelMainForm::showAs(StartupInfo::ShowCommand command)
 {
     switch (command) {
     case StartupInfo::ShowCommand::Maximized:
-        setMinimumSize(kClientWidth, kClientHeight);
+        setMinimumSize(size());
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         showMaximized();
         break;
@@ -271,5 +302,5 @@ void TQuorelMainForm::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     // Maximised, the controls keep their places and the status line stays along the
     // bottom edge.
-    StatusLine->setGeometry(0, height() - 23, width(), 23);
+    StatusLine->setGeometry(0, height() - m_statusHeight, width(), m_statusHeight);
 }

@@ -37,6 +37,8 @@ public:
 
     static constexpr int kClientWidth = 589;
     static constexpr int kClientHeight = 441;
+    // Text height of "0" in the window font that the layout's figures are drawn for.
+    static constexpr int kDesignTextHeight = 12;
 
     // Members by their names in the window definition.
     SimpleStatusBar* StatusLine;
@@ -59,7 +61,9 @@ protected:
 private:
     void createControls();
     void placeOnScreen();
+    void scaleLayout(double factor);
 
     const Clock& m_clock;
     bool m_placed = false;
+    int m_statusHeight = 23;
 };

@@ -9,6 +9,9 @@
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
 #include "platform/EDatabaseError.h"
+#include "platform/gui/FontSubstitutes.h"
+
+#include <cmath>
 
 #include <QHelpEvent>
 #include <QPushButton>
@@ -64,6 +67,29 @@ private slots:
         QVERIFY(!form->StatusLine->isSizeGripEnabled());
         for (QWidget* w : {static_cast<QWidget*>(form->PanelCard), static_cast<QWidget*>(form->RxClockHT), static_cast<QWidget*>(form->StatusLine)})
             QCOMPARE(w->focusPolicy(), Qt::NoFocus);
+    }
+
+    void otherFaceHeightScalesTheLayout()
+    {
+        // A substitute whose "0" is not 12 pixels high scales positions, sizes and fonts.
+        QFont::removeSubstitutions(QStringLiteral("宋体"));
+        QFont::insertSubstitution(QStringLiteral("宋体"), QStringLiteral("DejaVu Serif"));
+        QFont probe(QStringLiteral("宋体"));
+        probe.setPixelSize(12);
+        const int height = QFontMetrics(probe).height();
+        TerminalFixture fx;
+        auto form = fx.makeForm();
+        QFont::removeSubstitutions(QStringLiteral("宋体"));
+        FontSubstitutes::install();
+        if (height == 12)
+            QSKIP("the substitute face has the design height");
+        const double f = height / 12.0;
+        const auto s = [f](int v) { return int(std::lround(v * f)); };
+        QCOMPARE(form->size(), QSize(s(589), s(441)));
+        QCOMPARE(form->DBGridYg->geometry(), QRect(s(8), s(8), s(209), s(401)));
+        QCOMPARE(form->PanelCard->font().pixelSize(), s(24));
+        QCOMPARE(form->RxClockHT->font().pixelSize(), s(32));
+        QCOMPARE(form->StatusLine->geometry(), QRect(0, s(441) - s(23), s(589), s(23)));
     }
 
     void creationTouchesNoDatabase()
