@@ -2,81 +2,34 @@
 // Page Down and End, each with the synchronous repaint of the list, at 100 and 100,000
 // employees in a shown terminal window.
 #include "app/EmployeeGrid.h"
-#include "app/MessageBox.h"
 #include "app/QuorelMain.h"
-#include "app/TerminalApplication.h"
 #include "db/AdoQuery.h"
-#include "db/DevSchema.h"
-#include "log/ErrMsgForm.h"
-#include "platform/ManualClock.h"
-#include "platform/SettingsStore.h"
+#include "support/ShownTerminal.h"
 
-#include <QDir>
-#include <QElapsedTimer>
+#include <QApplication>
 #include <QKeyEvent>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QWindow>
 
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <map>
 #include <memory>
 
 namespace {
 
-using Steady = std::chrono::steady_clock;
+using GuiBench::secondsSince;
+using GuiBench::Steady;
 
-// A shown terminal window over a database of its own, with settings and error log in a
-// temporary folder.
-class ShownWindow
+// A shown terminal window, its list focused as a user scrolling it would have it.
+class ShownWindow : public ShownTerminal
 {
 public:
-    explicit ShownWindow(int employees)
+    explicit ShownWindow(int employees) : ShownTerminal(employees)
     {
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                           m_dir.filePath(QStringLiteral("config")));
-        ErrMsgForm::instance().setLogFileName(m_dir.filePath(QStringLiteral("error.log")));
-        MessageBox::clearShown();
-        // An error box must not block a run; its appearance fails the benchmark instead.
-        for (int i = 0; i < 16; ++i)
-            MessageBox::setNextAnswer(QMessageBox::Ok);
-        const QString folder = m_dir.filePath(QStringLiteral("db"));
-        QDir().mkpath(folder);
-        if (!DevSchema::createDatabase(folder + QStringLiteral("/kq.mdb"),
-                                       DevSchema::generatedEmployees(employees), &m_error))
-            return;
-        QSettings(SettingsStore::userStorePath(), QSettings::IniFormat)
-            .setValue(QStringLiteral("Software/Microsoft/Windows/CurrentVersion/Kelvaro/mdb"), folder);
-
-        form = std::make_unique<TQuorelMainForm>(m_clock);
-        form->show();
-        QElapsedTimer waited;
-        waited.start();
-        while (!(form->windowHandle() && form->windowHandle()->isExposed()) && waited.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QCoreApplication::processEvents();
-        grid()->setFocus(Qt::OtherFocusReason);
-        if (!form->YgQry->isOpen() || form->YgQry->recordCount() != employees)
-            m_error = QStringLiteral("the list did not load %1 employees").arg(employees);
+        if (form)
+            grid()->setFocus(Qt::OtherFocusReason);
     }
 
-    // Empty when the window is ready.
-    QString error() const
-    {
-        return !m_error.isEmpty()            ? m_error
-               : MessageBox::shown().empty() ? QString()
-                                             : MessageBox::shown().back().text;
-    }
     EmployeeGrid* grid() const { return form->DBGridYg; }
     AdoQuery* query() const { return form->YgQry; }
-
-    std::unique_ptr<TQuorelMainForm> form;
-
-private:
-    QTemporaryDir m_dir;
-    ManualClock m_clock{QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0), Qt::UTC)};
-    QString m_error;
 };
 
 // The settings are read only while a window shows, so windows of different sizes can
@@ -101,11 +54,6 @@ void sendKey(QWidget* target, int key)
     QApplication::sendEvent(target, &press);
     QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
     QApplication::sendEvent(target, &release);
-}
-
-double secondsSince(Steady::time_point start)
-{
-    return std::chrono::duration<double>(Steady::now() - start).count();
 }
 
 void reportRows(benchmark::State& state, ShownWindow& w)
@@ -208,13 +156,6 @@ BENCHMARK(BM_GridRepaint)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    TerminalApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
     // The windows go while the application still exists.
-    windows().clear();
-    return 0;
+    return GuiBench::runBenchmarks(argc, argv, [] { windows().clear(); });
 }

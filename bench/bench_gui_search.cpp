@@ -2,90 +2,45 @@
 // the list centred on the first matching employee and repainted. Also the first key
 // release after the list opens, which builds the search index.
 #include "app/EmployeeGrid.h"
-#include "app/MessageBox.h"
 #include "app/NumberEdit.h"
 #include "app/QuorelMain.h"
-#include "app/TerminalApplication.h"
 #include "db/AdoQuery.h"
 #include "db/CommFunc.h"
 #include "db/DevSchema.h"
 #include "db/Statements.h"
-#include "log/ErrMsgForm.h"
-#include "platform/ManualClock.h"
-#include "platform/SettingsStore.h"
+#include "support/ShownTerminal.h"
 
-#include <QDir>
-#include <QElapsedTimer>
+#include <QApplication>
 #include <QKeyEvent>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QWindow>
 
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <memory>
 #include <random>
 #include <vector>
 
 namespace {
 
-using Steady = std::chrono::steady_clock;
+using GuiBench::secondsSince;
+using GuiBench::Steady;
 
 constexpr int kEmployees = 100000;
 
-// A shown terminal window over 100,000 generated employees, with settings and error log
-// in a temporary folder.
-class ShownWindow
+// A shown terminal window over 100,000 generated employees, the number box focused.
+class ShownWindow : public ShownTerminal
 {
 public:
-    ShownWindow()
+    ShownWindow() : ShownTerminal(kEmployees), employees(DevSchema::generatedEmployees(kEmployees))
     {
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                           m_dir.filePath(QStringLiteral("config")));
-        ErrMsgForm::instance().setLogFileName(m_dir.filePath(QStringLiteral("error.log")));
-        MessageBox::clearShown();
-        // An error box must not block a run; its appearance fails the benchmark instead.
-        for (int i = 0; i < 16; ++i)
-            MessageBox::setNextAnswer(QMessageBox::Ok);
-        const QString folder = m_dir.filePath(QStringLiteral("db"));
-        QDir().mkpath(folder);
-        employees = DevSchema::generatedEmployees(kEmployees);
-        if (!DevSchema::createDatabase(folder + QStringLiteral("/kq.mdb"), employees, &m_error))
-            return;
-        QSettings(SettingsStore::userStorePath(), QSettings::IniFormat)
-            .setValue(QStringLiteral("Software/Microsoft/Windows/CurrentVersion/Kelvaro/mdb"), folder);
-
-        form = std::make_unique<TQuorelMainForm>(m_clock);
-        form->show();
-        QElapsedTimer waited;
-        waited.start();
-        while (!(form->windowHandle() && form->windowHandle()->isExposed()) && waited.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QCoreApplication::processEvents();
-        form->EditYg->setFocus(Qt::OtherFocusReason);
-        if (!form->YgQry->isOpen() || form->YgQry->recordCount() != kEmployees)
-            m_error = QStringLiteral("the list did not load %1 employees").arg(kEmployees);
-    }
-
-    // Empty when the window is ready.
-    QString error() const
-    {
-        if (!m_error.isEmpty())
-            return m_error;
-        return MessageBox::shown().empty() ? QString() : MessageBox::shown().back().text;
+        if (form)
+            form->EditYg->setFocus(Qt::OtherFocusReason);
     }
 
     // Loads the list again, as the show sequence does; the search index goes with the
     // old snapshot.
     void reload() { CommFunc::OpenTableQuery(form->YgQry, Statements::kEmployTable, QString(), QString()); }
 
-    std::unique_ptr<TQuorelMainForm> form;
-    QList<DevSchema::Employee> employees;
-
-private:
-    QTemporaryDir m_dir;
-    ManualClock m_clock{QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0), Qt::UTC)};
-    QString m_error;
+    // The employees in the database, for typing their numbers.
+    const QList<DevSchema::Employee> employees;
 };
 
 std::unique_ptr<ShownWindow>& windowHolder()
@@ -126,11 +81,6 @@ void typeLastDigit(NumberEdit* box, const QString& prefix)
     QApplication::sendEvent(box, &press);
     QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(digit));
     QApplication::sendEvent(box, &release);
-}
-
-double secondsSince(Steady::time_point start)
-{
-    return std::chrono::duration<double>(Steady::now() - start).count();
 }
 
 // The list's current row starts with the prefix and sits in the middle of the visible
@@ -227,13 +177,6 @@ BENCHMARK(BM_FirstKeyAfterOpen)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    TerminalApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
     // The window goes while the application still exists.
-    windowHolder().reset();
-    return 0;
+    return GuiBench::runBenchmarks(argc, argv, [] { windowHolder().reset(); });
 }

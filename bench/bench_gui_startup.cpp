@@ -7,78 +7,24 @@
 #include "app/QuorelMain.h"
 #include "app/TerminalApplication.h"
 #include "db/AdoQuery.h"
-#include "db/DevSchema.h"
-#include "log/ErrMsgForm.h"
-#include "platform/ManualClock.h"
-#include "platform/SettingsStore.h"
+#include "support/GuiBenchEnvironment.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QWindow>
 
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 
 namespace {
 
-using Steady = std::chrono::steady_clock;
+using GuiBench::millisecondsSince;
+using GuiBench::Steady;
 
-double millisecondsSince(Steady::time_point start)
+GuiBenchEnvironment& world()
 {
-    return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
-}
-
-// Settings, error log and databases in a temporary folder, so the window opens a database
-// of the wanted size and nothing of the user's is read or written.
-class BenchWorld
-{
-public:
-    BenchWorld()
-    {
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                           m_dir.filePath(QStringLiteral("config")));
-        ErrMsgForm::instance().setLogFileName(m_dir.filePath(QStringLiteral("error.log")));
-        MessageBox::clearShown();
-        // An error box must not block a run; its appearance fails the benchmark instead.
-        for (int i = 0; i < 16; ++i)
-            MessageBox::setNextAnswer(QMessageBox::Ok);
-    }
-
-    // Points the settings at a database of `employees` generated employees, created on
-    // first use.
-    bool useDatabase(int employees, QString* error)
-    {
-        const QString folder = m_dir.filePath(QStringLiteral("db%1").arg(employees));
-        if (!m_created.contains(employees)) {
-            QDir().mkpath(folder);
-            if (!DevSchema::createDatabase(folder + QStringLiteral("/kq.mdb"),
-                                           DevSchema::generatedEmployees(employees), error))
-                return false;
-            m_created[employees] = true;
-        }
-        QSettings store(SettingsStore::userStorePath(), QSettings::IniFormat);
-        store.setValue(QStringLiteral("Software/Microsoft/Windows/CurrentVersion/Kelvaro/mdb"), folder);
-        return true;
-    }
-
-    const Clock& clock() const { return m_clock; }
-
-private:
-    QTemporaryDir m_dir;
-    ManualClock m_clock{QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0), Qt::UTC)};
-    std::map<int, bool> m_created;
-};
-
-BenchWorld& world()
-{
-    static BenchWorld w;
-    return w;
+    return GuiBenchEnvironment::instance();
 }
 
 // Counts paint events of a widget.
@@ -117,11 +63,9 @@ StartTimes startWindow(std::unique_ptr<TQuorelMainForm>& form, Steady::time_poin
     t.shown = millisecondsSince(start);
     QElapsedTimer waited;
     waited.start();
-    while (!(form->windowHandle() && form->windowHandle()->isExposed()) && waited.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    GuiBench::processEventsUntil([&] { return GuiBench::isExposed(*form); }, waited);
     t.exposed = millisecondsSince(start);
-    while (counter.paints == 0 && waited.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    GuiBench::processEventsUntil([&] { return counter.paints > 0; }, waited);
     t.painted = millisecondsSince(start);
     form->DBGridYg->viewport()->removeEventFilter(&counter);
     t.ok = counter.paints > 0 && form->YgQry->isOpen();
@@ -202,13 +146,8 @@ int startOnce(int argc, char** argv, Steady::time_point processStart)
 int main(int argc, char** argv)
 {
     const Steady::time_point processStart = Steady::now();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    GuiBench::useOffscreenUnlessSet();
     if (argc > 1 && std::strcmp(argv[1], "--once") == 0)
         return startOnce(argc, argv, processStart);
-    TerminalApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return GuiBench::runBenchmarks(argc, argv);
 }
