@@ -19,7 +19,28 @@
 
 namespace {
 
-using Cell = std::variant<std::monostate, qint64, double, QString>;
+// Each value keeps the storage class it was read with, so that it can be bound back
+// unchanged to find the row again.
+using Cell = std::variant<std::monostate, qint64, double, QString, QByteArray>;
+
+// Names SQLite accepts for the hidden row id; a real column of the same name hides each.
+constexpr const char16_t* kRowIdNames[] = {u"rowid", u"_rowid_", u"oid"};
+
+QStringList tableColumns(sqlite3* db, const QString& table)
+{
+    // The table text is an identifier as written (possibly quoted), which the pragma accepts.
+    SqliteStatement info(db, QStringLiteral("PRAGMA table_info(%1)").arg(table));
+    QStringList columns;
+    while (info.step())
+        columns.append(
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(info.handle(), 1))));
+    return columns;
+}
+
+QString quotedName(const QString& name)
+{
+    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
 
 bool isDateTimeType(const QString& declared)
 {
@@ -68,6 +89,10 @@ struct AdoQuery::Snapshot
     std::vector<Cell> cells; // row-major
     std::vector<qint64> rowIds;
     QString table;
+    // The name under which the table's hidden row id is reachable.
+    QString rowIdName;
+    // Per loaded column, the table column it was read from, or empty for an expression.
+    QStringList tableColumns;
     int rowCount = 0;
     std::unordered_map<int, LocateIndex> indexes;
 
@@ -82,6 +107,8 @@ struct AdoQuery::Snapshot
         const bool dateTime = columns[size_t(column)].dateTime;
         if (const auto* s = std::get_if<QString>(&c))
             return *s;
+        if (const auto* b = std::get_if<QByteArray>(&c))
+            return QString::fromUtf8(*b);
         if (const auto* i = std::get_if<qint64>(&c))
             return dateTime ? DateTimeCoercion::format(DateTimeValue(*i)) : QString::number(*i);
         if (const auto* d = std::get_if<double>(&c))
@@ -264,17 +291,30 @@ void AdoQuery::open()
 
     std::unique_ptr<SqliteStatement> statement;
     bool withRowId = false;
+    QString rowIdName;
+    QStringList columnsOfTable;
     if (plan.isSingleTableSelect()) {
-        // A table without rowid, or a view, refuses the extra column: then the rows are
-        // simply not deletable.
+        // A table without rowid, or a view, refuses the extra column, and a table whose
+        // columns hide every name of the row id has none to offer: then the rows are simply
+        // not deletable.
         try {
-            statement = std::make_unique<SqliteStatement>(db, plan.rewritten(true));
-            withRowId = true;
+            columnsOfTable = tableColumns(db, plan.tableText());
+            for (const char16_t* candidate : kRowIdNames) {
+                const QString name = QString::fromUtf16(candidate);
+                if (!columnsOfTable.contains(name, Qt::CaseInsensitive)) {
+                    rowIdName = name;
+                    break;
+                }
+            }
+            if (!rowIdName.isEmpty()) {
+                statement = std::make_unique<SqliteStatement>(db, plan.rewritten(rowIdName));
+                withRowId = true;
+            }
         } catch (const EOleException&) {
         }
     }
     if (!statement)
-        statement = std::make_unique<SqliteStatement>(db, plan.rewritten(false));
+        statement = std::make_unique<SqliteStatement>(db, plan.rewritten());
     if (!statement->isValid())
         commandTextMissing();
     const int first = withRowId ? 1 : 0;
@@ -293,8 +333,17 @@ void AdoQuery::open()
         column.displayWidth = displayWidthFor(declared, column.dateTime);
         snapshot->columns.push_back(column);
     }
-    if (withRowId)
+    if (withRowId) {
         snapshot->table = plan.tableText();
+        snapshot->rowIdName = rowIdName;
+        for (const Snapshot::Column& column : snapshot->columns) {
+            const auto at =
+                std::find_if(columnsOfTable.cbegin(), columnsOfTable.cend(), [&](const QString& name) {
+                    return name.compare(column.name, Qt::CaseInsensitive) == 0;
+                });
+            snapshot->tableColumns.append(at != columnsOfTable.cend() ? *at : QString());
+        }
+    }
     while (statement->step()) {
         if (withRowId)
             snapshot->rowIds.push_back(sqlite3_column_int64(stmt, 0));
@@ -309,6 +358,11 @@ void AdoQuery::open()
             case SQLITE_NULL:
                 snapshot->cells.emplace_back(std::monostate());
                 break;
+            case SQLITE_BLOB: {
+                const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
+                snapshot->cells.emplace_back(QByteArray(bytes, sqlite3_column_bytes(stmt, c)));
+                break;
+            }
             default: {
                 const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
                 snapshot->cells.emplace_back(QString::fromUtf8(text, sqlite3_column_bytes(stmt, c)));
@@ -344,7 +398,7 @@ int AdoQuery::execSql()
         throw EDatabaseError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
     sqlite3* db = m_connection->handle();
     const SqlStatementPlan plan(sqlText());
-    SqliteStatement statement(db, plan.rewritten(false));
+    SqliteStatement statement(db, plan.rewritten());
     if (!statement.isValid())
         commandTextMissing();
     bindParameters(db, statement, plan);
@@ -469,10 +523,11 @@ DateTimeValue AdoQuery::fieldAsDateTime(const QString& name) const
         return DateTimeValue(*i);
     if (const auto* d = std::get_if<double>(&cell))
         return DateTimeValue(qint64(*d));
-    if (const auto* s = std::get_if<QString>(&cell)) {
-        if (const auto value = DateTimeCoercion::parse(*s))
+    if (std::holds_alternative<QString>(cell) || std::holds_alternative<QByteArray>(cell)) {
+        const QString text = m_snapshot->text(m_current, column);
+        if (const auto value = DateTimeCoercion::parse(text))
             return *value;
-        throw EConvertError(QStringLiteral("'%1' is not a valid date and time").arg(*s));
+        throw EConvertError(QStringLiteral("'%1' is not a valid date and time").arg(text));
     }
     return {};
 }
@@ -527,15 +582,41 @@ void AdoQuery::deleteCurrent()
     const int row = m_current;
     sqlite3* db = m_connection->handle();
     {
-        SqliteStatement statement(db,
-                                  QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(m_snapshot->table));
+        // SQLite hands a freed row id to the next insert, so the id alone may name a different
+        // row by now: the row must also still hold every value that was loaded.
+        QString sql =
+            QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(m_snapshot->table, m_snapshot->rowIdName);
+        std::vector<int> matched;
+        for (int c = 0; c < int(m_snapshot->columns.size()); ++c) {
+            const QString& column = m_snapshot->tableColumns[c];
+            if (column.isEmpty())
+                continue;
+            matched.push_back(c);
+            sql += QStringLiteral(" AND %1 IS ?%2 COLLATE BINARY")
+                       .arg(quotedName(column))
+                       .arg(matched.size() + 1);
+        }
+        SqliteStatement statement(db, sql);
         statement.bindInt64(1, m_snapshot->rowIds[size_t(row)]);
+        for (size_t n = 0; n < matched.size(); ++n) {
+            const int index = int(n) + 2;
+            const Cell& cell = m_snapshot->cell(row, matched[n]);
+            if (const auto* i = std::get_if<qint64>(&cell))
+                statement.bindInt64(index, *i);
+            else if (const auto* d = std::get_if<double>(&cell))
+                statement.bindDouble(index, *d);
+            else if (const auto* s = std::get_if<QString>(&cell))
+                statement.bindText(index, *s);
+            else if (const auto* b = std::get_if<QByteArray>(&cell))
+                statement.bindBlob(index, *b);
+            else
+                statement.bindNull(index);
+        }
         statement.step();
     }
     if (sqlite3_changes(db) != 1)
-        throw EOleException(QStringLiteral("The row to delete no longer exists in table %1; another program "
-                                           "has deleted or changed it.")
-                                .arg(m_snapshot->table));
+        throw EOleException(QStringLiteral("Row cannot be located for updating. Some values may have been "
+                                           "changed since it was last read."));
     m_snapshot->removeRow(row);
     m_current = m_snapshot->rowCount == 0 ? -1 : std::min(row, m_snapshot->rowCount - 1);
     emit rowDeleted(row);

@@ -277,7 +277,7 @@ void SqlStatementPlan::detectSingleTableSelect()
     m_selectToken = m_sig[0];
 }
 
-QString SqlStatementPlan::rewritten(bool withRowId) const
+QString SqlStatementPlan::rewritten(const QString& rowIdName) const
 {
     QString out;
     out.reserve(m_sql.size() + 32);
@@ -288,8 +288,8 @@ QString SqlStatementPlan::rewritten(bool withRowId) const
             out += u'?' + QString::number(++occurrence);
         else
             out += t.text;
-        if (withRowId && i == m_selectToken)
-            out += QStringLiteral(" %1.rowid,").arg(m_rowIdQualifier);
+        if (!rowIdName.isEmpty() && i == m_selectToken)
+            out += QStringLiteral(" %1.%2,").arg(m_rowIdQualifier, rowIdName);
     }
     return out;
 }

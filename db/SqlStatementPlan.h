@@ -38,9 +38,10 @@ public:
     // The table as written in the statement, for the delete by rowid.
     const QString& tableText() const { return m_tableText; }
 
-    // The statement with every marker replaced by "?n", n counting occurrences from 1; with
-    // withRowId the rowid of a single-table SELECT is prepended as result column 0.
-    QString rewritten(bool withRowId) const;
+    // The statement with every marker replaced by "?n", n counting occurrences from 1; with a
+    // rowIdName the hidden row id of a single-table SELECT, under that name, is prepended as
+    // result column 0.
+    QString rewritten(const QString& rowIdName = QString()) const;
 
 private:
     using Token = SqlTokenizer::Token;

@@ -25,6 +25,19 @@ void SqliteStatement::bindInt64(int index, qint64 value)
     SqliteDatabase::check(sqlite3_bind_int64(m_stmt, index, value), m_db);
 }
 
+void SqliteStatement::bindDouble(int index, double value)
+{
+    SqliteDatabase::check(sqlite3_bind_double(m_stmt, index, value), m_db);
+}
+
+void SqliteStatement::bindBlob(int index, const QByteArray& value)
+{
+    // A zero-length blob must stay a blob, not become null.
+    SqliteDatabase::check(sqlite3_bind_blob(m_stmt, index, value.constData() ? value.constData() : "",
+                                            int(value.size()), SQLITE_TRANSIENT),
+                          m_db);
+}
+
 void SqliteStatement::bindText(int index, const QString& value)
 {
     const QByteArray utf8 = value.toUtf8();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -22,7 +23,9 @@ public:
 
     void bindNull(int index);
     void bindInt64(int index, qint64 value);
+    void bindDouble(int index, double value);
     void bindText(int index, const QString& value);
+    void bindBlob(int index, const QByteArray& value);
 
     // True while a row is available, false once the statement is done.
     bool step();

@@ -196,3 +196,68 @@ TEST_F(ProviderQuery, RefusedDeleteLeavesTheRowInPlace)
     EXPECT_EQ(m_query.recordCount(), 2);
     EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 2);
 }
+
+TEST_F(ProviderQuery, DeleteRefusesARowReplacedUnderTheSameRowIdOrChangedSinceLoading)
+{
+    m_db.exec(QStringLiteral("INSERT INTO employ VALUES ('0101','A','01'), ('0102','B','01')"));
+    openOn(QStringLiteral("SELECT * FROM employ"));
+    m_query.last();
+    ASSERT_EQ(m_query.fieldAsString(QStringLiteral("num")), QStringLiteral("0102"));
+
+    // Another program deletes the loaded row and inserts a different employee, which SQLite
+    // gives the freed row id.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(m_db.path().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other,
+                           "DELETE FROM employ WHERE num='0102';"
+                           "INSERT INTO employ VALUES ('0999','Z','02');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_last_insert_rowid(other), 2);
+    sqlite3_close_v2(other);
+
+    try {
+        m_query.deleteCurrent();
+        ADD_FAILURE() << "the replacing row was deleted";
+    } catch (const EOleException& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Row cannot be located for updating. Some values may have been "
+                                              "changed since it was last read."));
+    }
+    EXPECT_EQ(m_db.text(QStringLiteral("SELECT name FROM employ WHERE num='0999'")), QStringLiteral("Z"));
+    EXPECT_EQ(m_query.recordCount(), 2);
+    EXPECT_EQ(m_query.recNo(), 1);
+    EXPECT_EQ(m_query.fieldAsString(QStringLiteral("name")), QStringLiteral("B"));
+
+    // A row changed in place is refused as well; an unchanged one, including a null and a
+    // date/time, still goes.
+    m_db.exec(QStringLiteral("UPDATE employ SET name='a' WHERE num='0101'"));
+    m_query.first();
+    EXPECT_THROW(m_query.deleteCurrent(), EOleException);
+    EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 2);
+
+    m_db.exec(QStringLiteral("INSERT INTO sgdjb VALUES ('0101', NULL, '2024-05-06', '08:30:00', 1.5)"));
+    openOn(QStringLiteral("SELECT * FROM sgdjb"));
+    m_query.deleteCurrent();
+    EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb")), 0);
+}
+
+TEST_F(ProviderQuery, DeleteUsesTheHiddenRowIdWhenAColumnIsNamedRowId)
+{
+    m_db.exec(QStringLiteral("CREATE TABLE badge (rowid TEXT, holder TEXT);"
+                             "INSERT INTO badge VALUES ('7','A'), ('7','B'), ('7','C')"));
+    openOn(QStringLiteral("SELECT * FROM badge"));
+    ASSERT_TRUE(m_query.canModify());
+    EXPECT_EQ(m_query.fieldCount(), 2);
+    EXPECT_EQ(m_query.fieldName(0), QStringLiteral("rowid"));
+    m_query.setRecNo(1);
+    m_query.deleteCurrent();
+    EXPECT_EQ(m_db.text(QStringLiteral("SELECT group_concat(holder, '') FROM badge")), QStringLiteral("AC"));
+
+    m_db.exec(QStringLiteral("CREATE TABLE shadow (\"ROWID\" INT, _rowid_ INT, oid INT, n TEXT);"
+                             "INSERT INTO shadow VALUES (1, 2, 3, 'x')"));
+    openOn(QStringLiteral("SELECT * FROM shadow"));
+    EXPECT_FALSE(m_query.canModify());
+    EXPECT_THROW(m_query.deleteCurrent(), EDatabaseError);
+    EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM shadow")), 1);
+}
