@@ -9,6 +9,24 @@ namespace {
     throw EOleException(QStringLiteral("Format of the initialization string is not valid."));
 }
 
+// Only blanks and control characters surround a bare value: the terminal quotes a path
+// that begins or ends with one of these and no other, so any other space belongs to it.
+bool isBlank(QChar c)
+{
+    return c.unicode() <= 32;
+}
+
+QString trimBlanks(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin).toString();
+}
+
 } // namespace
 
 ConnectionString::ConnectionString(const QString& text)
@@ -19,7 +37,7 @@ ConnectionString::ConnectionString(const QString& text)
         const qsizetype keyStart = i;
         while (i < n && text[i] != u'=' && text[i] != u';')
             ++i;
-        const QString key = text.mid(keyStart, i - keyStart).trimmed();
+        const QString key = trimBlanks(QStringView(text).sliced(keyStart, i - keyStart));
         if (i >= n || text[i] == u';') {
             if (!key.isEmpty())
                 malformed();
@@ -27,10 +45,11 @@ ConnectionString::ConnectionString(const QString& text)
             continue;
         }
         ++i; // '='
-        while (i < n && text[i].isSpace() && text[i] != u';')
+        while (i < n && isBlank(text[i]) && text[i] != u';')
             ++i;
         QString value;
-        if (i < n && (text[i] == u'"' || text[i] == u'\'')) {
+        // A single quote is an ordinary character: a folder may begin with one.
+        if (i < n && text[i] == u'"') {
             const QChar quote = text[i++];
             bool closed = false;
             while (i < n) {
@@ -48,7 +67,7 @@ ConnectionString::ConnectionString(const QString& text)
             }
             if (!closed)
                 malformed();
-            while (i < n && text[i].isSpace())
+            while (i < n && isBlank(text[i]) && text[i] != u';')
                 ++i;
             if (i < n && text[i] != u';')
                 malformed();
@@ -56,7 +75,7 @@ ConnectionString::ConnectionString(const QString& text)
             const qsizetype valueStart = i;
             while (i < n && text[i] != u';')
                 ++i;
-            value = text.mid(valueStart, i - valueStart).trimmed();
+            value = trimBlanks(QStringView(text).sliced(valueStart, i - valueStart));
         }
         ++i; // ';' or end
         if (key.isEmpty())

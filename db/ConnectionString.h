@@ -5,8 +5,9 @@
 #include <QString>
 
 // An OLE DB style connection string: "key=value" pairs separated by ';'. Keys are matched
-// without regard to case; a value may be double-quoted (or single-quoted) so that it can
-// hold ';', with the quote character doubled inside.
+// without regard to case; a value may be double-quoted so that it can hold ';', with the
+// quote character doubled inside. Blanks and control characters around keys and bare values
+// are dropped, any other character is kept.
 class ConnectionString
 {
 public:

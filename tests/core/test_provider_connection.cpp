@@ -1,5 +1,7 @@
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
+#include "db/CommFunc.h"
+#include "db/ConnectionString.h"
 #include "platform/EDatabaseError.h"
 #include "platform/EOleException.h"
 #include "support/TestSupport.h"
@@ -113,6 +115,46 @@ TEST(ProviderConnection, ProviderNameAndConnectionStringForms)
 
     // Unquoted, the ';' splits the path and the remainder is not a key=value pair.
     EXPECT_FALSE(openFails(jetConnectionString(path)).isEmpty());
+}
+
+TEST(ProviderConnection, PathsTheTerminalLeavesUnquotedComeBackUnchanged)
+{
+    // The terminal quotes only paths holding ';' or '"' or starting or ending with a blank or
+    // control character; every other path must reach the file system as it was given.
+    const QString dataSource = QStringLiteral("Data Source");
+    const QString nbsp = QString(QChar(0x00A0));
+    const QString ideographic = QString(QChar(0x3000));
+    const QStringList paths = {QStringLiteral("'att'/kq.mdb"), nbsp + QStringLiteral("att/kq.mdb"),
+                               ideographic + QStringLiteral("att/kq.mdb") + ideographic,
+                               QStringLiteral(" att;'x'/kq.mdb"), QStringLiteral("'/kq.mdb")};
+    for (const QString& path : paths)
+        EXPECT_EQ(ConnectionString(CommFunc::MakeJetConnStr(path)).value(dataSource), path)
+            << path.toStdString();
+
+    // Only double quotes quote; blanks around keys and bare values go, other spaces stay.
+    const ConnectionString text(QStringLiteral("\t Data Source\n= 'a;b= \"c;d\" ;") + nbsp +
+                                QStringLiteral("Mode=") + nbsp + QStringLiteral("x "));
+    EXPECT_EQ(text.value(dataSource), QStringLiteral("'a"));
+    EXPECT_EQ(text.value(QStringLiteral("b")), QStringLiteral("c;d"));
+    EXPECT_FALSE(text.contains(QStringLiteral("Mode")));
+    EXPECT_EQ(text.value(nbsp + QStringLiteral("Mode")), nbsp + QStringLiteral("x"));
+
+    // Relative paths starting with such a folder open the file inside it.
+    DevDatabase db;
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    for (const QString& folder : {QStringLiteral("'att"), nbsp + QStringLiteral("att")}) {
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_TRUE(QFile::copy(db.path(), folder + QStringLiteral("/kq.mdb")));
+        AdoConnection connection;
+        connection.setConnectionString(CommFunc::MakeJetConnStr(folder + QStringLiteral("/kq.mdb")));
+        AdoQuery query(QStringLiteral("YgQry"));
+        query.setConnection(&connection);
+        query.sqlAdd(QStringLiteral("SELECT * FROM employ"));
+        EXPECT_NO_THROW(query.open()) << folder.toStdString();
+    }
+    QDir::setCurrent(previous);
 }
 
 TEST(ProviderConnection, ReadOnlyOpenRefusesWritesWithTheDatabaseText)
