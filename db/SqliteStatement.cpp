@@ -1,13 +1,48 @@
 #include "db/SqliteStatement.h"
 
 #include "db/SqliteDatabase.h"
+#include "platform/EOleException.h"
 
+#include <algorithm>
 #include <sqlite3.h>
+
+namespace {
+
+// Whether only blanks, semicolons and comments remain, as SQLite reads them.
+bool onlyBlanksAndComments(const char* text, const char* end)
+{
+    while (text < end) {
+        const char c = *text;
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ';') {
+            ++text;
+        } else if (c == '-' && end - text >= 2 && text[1] == '-') {
+            while (text < end && *text != '\n')
+                ++text;
+        } else if (c == '/' && end - text >= 2 && text[1] == '*') {
+            text += 2;
+            while (text < end && !(*text == '*' && end - text >= 2 && text[1] == '/'))
+                ++text;
+            text = std::min(text + 2, end);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
 
 SqliteStatement::SqliteStatement(sqlite3* db, const QString& sql) : m_db(db)
 {
     const QByteArray utf8 = sql.toUtf8();
-    SqliteDatabase::check(sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, nullptr), db);
+    const char* tail = nullptr;
+    SqliteDatabase::check(sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_stmt, &tail), db);
+    // SQLite prepares only the first statement; a second one would silently not run.
+    if (tail && !onlyBlanksAndComments(tail, utf8.constData() + utf8.size())) {
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+        throw EOleException(QStringLiteral("Characters found after end of SQL statement."));
+    }
 }
 
 SqliteStatement::~SqliteStatement()

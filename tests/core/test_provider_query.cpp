@@ -261,3 +261,37 @@ TEST_F(ProviderQuery, DeleteUsesTheHiddenRowIdWhenAColumnIsNamedRowId)
     EXPECT_THROW(m_query.deleteCurrent(), EDatabaseError);
     EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM shadow")), 1);
 }
+
+TEST_F(ProviderQuery, TextAfterTheFirstStatementIsRejectedNotDropped)
+{
+    m_db.exec(QStringLiteral("INSERT INTO employ VALUES ('0101','A','01'), ('0102','B','01')"));
+    const QString message = QStringLiteral("Characters found after end of SQL statement.");
+    const QStringList rejected = {QStringLiteral("DELETE FROM employ WHERE num='0101'; DELETE FROM employ"),
+                                  QStringLiteral("DELETE FROM employ WHERE num='0101';;x"),
+                                  QStringLiteral("DELETE FROM employ WHERE num='0101' /* c */ ; -- c\nx")};
+    for (const QString& sql : rejected) {
+        m_query.sqlClear();
+        m_query.sqlAdd(sql);
+        try {
+            m_query.execSql();
+            ADD_FAILURE() << "accepted: " << sql.toStdString();
+        } catch (const EOleException& e) {
+            EXPECT_EQ(e.message(), message);
+        }
+    }
+    EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 2);
+    try {
+        openOn(QStringLiteral("SELECT * FROM employ; SELECT 1"));
+        ADD_FAILURE() << "two selects opened";
+    } catch (const EOleException& e) {
+        EXPECT_EQ(e.message(), message);
+    }
+    EXPECT_FALSE(m_query.isOpen());
+
+    // Blanks, semicolons and comments after the statement are fine.
+    openOn(QStringLiteral("SELECT * FROM employ ;\t; -- rest\n /* more */\r\n"));
+    EXPECT_EQ(m_query.recordCount(), 2);
+    m_query.sqlClear();
+    m_query.sqlAdd(QStringLiteral("DELETE FROM employ WHERE num='0101'; /* unterminated"));
+    EXPECT_EQ(m_query.execSql(), 1);
+}
