@@ -46,6 +46,10 @@ int usageError(const char* usage)
 
 const char kCreateUsage[] = "create <path> [--demo | --employees N]";
 
+// Every employee is built in memory before the file is written; past this the tool would
+// run out of memory rather than fail with a message.
+constexpr int kMaxEmployees = 10'000'000;
+
 int runCreate(const QStringList& args)
 {
     QString path;
@@ -58,10 +62,14 @@ int runCreate(const QStringList& args)
             employeesGiven = true;
         } else if (arg == u"--employees" && !employeesGiven && i + 1 < args.size()) {
             bool ok = false;
-            const int count = args.at(++i).toInt(&ok);
-            if (!ok || count < 0)
+            const qlonglong count = args.at(++i).toLongLong(&ok);
+            if (!ok)
                 return usageError(kCreateUsage);
-            employees = DevSchema::generatedEmployees(count);
+            if (count < 0 || count > kMaxEmployees) {
+                printError(QStringLiteral("--employees takes a number from 0 to %1").arg(kMaxEmployees));
+                return usageError(kCreateUsage);
+            }
+            employees = DevSchema::generatedEmployees(int(count));
             employeesGiven = true;
         } else if (!arg.startsWith(u"--") && path.isEmpty()) {
             path = arg;

@@ -139,4 +139,20 @@ TEST_F(KqdbTest, BadArgumentsCreateNothing)
     EXPECT_TRUE(QDir(m_dir.path()).isEmpty());
 }
 
+TEST_F(KqdbTest, EmployeeCountIsBoundedBeforeAnythingIsBuilt)
+{
+    // A count past the bound would otherwise be built in memory first and run out of it.
+    for (const char* count : {"2000000000", "99999999999", "-1"}) {
+        QProcess process;
+        process.start(QStringLiteral(TAVELO_BIN_DIR "/kqdb"),
+                      {"create", path("a.mdb"), "--employees", QString::fromLatin1(count)});
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << count;
+        EXPECT_EQ(process.exitCode(), 2) << count;
+        EXPECT_TRUE(process.readAllStandardError().contains("--employees takes a number from 0 to 10000000"))
+            << count;
+    }
+    EXPECT_TRUE(QDir(m_dir.path()).isEmpty());
+}
+
 } // namespace
