@@ -136,14 +136,19 @@ void EmployeeGrid::keepVisible(int row)
     setTopRow(top);
 }
 
+void EmployeeGrid::selectRow(int row)
+{
+    selectionModel()->setCurrentIndex(m_model->index(row, 0),
+                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
 void EmployeeGrid::followCurrent(int row)
 {
     if (row < 0 || !m_model->hasRows()) {
         selectionModel()->clearSelection();
         return;
     }
-    const QModelIndex index = m_model->index(row, 0);
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selectRow(row);
     keepVisible(row);
 }
 
@@ -153,8 +158,11 @@ void EmployeeGrid::moveToRow(int row)
     if (!query || query->recordCount() == 0)
         return;
     row = std::clamp(row, 0, query->recordCount() - 1);
-    query->setRecNo(row);
-    followCurrent(row);
+    // A change of the current row comes back through followCurrent.
+    if (row == query->recNo())
+        followCurrent(row);
+    else
+        query->setRecNo(row);
 }
 
 void EmployeeGrid::centreOnRow(int row)
@@ -166,15 +174,14 @@ void EmployeeGrid::centreOnRow(int row)
     const int maxTop = std::max(0, query->recordCount() - n);
     setTopRow(std::clamp(row - (n - 1) / 2, 0, maxTop));
     query->setRecNo(row);
-    const QModelIndex index = m_model->index(row, 0);
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selectRow(row);
 }
 
 void EmployeeGrid::keyPressEvent(QKeyEvent* event)
 {
     event->accept();
     if (m_keyDown) {
-        quint16 key = VirtualKey::fromQt(event->key(), event->modifiers(), event->nativeScanCode());
+        quint16 key = virtualKeyOf(event);
         m_keyDown(this, key, event->modifiers());
     }
     AdoQuery* query = openQuery();
@@ -325,14 +332,9 @@ void EmployeeGrid::onScrollAction(int action)
         return;
     }
     target = std::clamp(target, 0, last);
+    // The slider has already taken its new position; the row is made current inside it.
+    const int newTop = verticalScrollBar()->sliderPosition();
     query->setRecNo(target);
-    const QModelIndex index = m_model->index(target, 0);
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    // The slider has already taken its new position; make sure the row is inside it.
-    int newTop = verticalScrollBar()->sliderPosition();
-    if (target < newTop)
-        newTop = target;
-    else if (target >= newTop + n)
-        newTop = target - n + 1;
-    verticalScrollBar()->setSliderPosition(newTop);
+    selectRow(target);
+    verticalScrollBar()->setSliderPosition(std::clamp(newTop, target - n + 1, target));
 }

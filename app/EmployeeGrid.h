@@ -49,6 +49,7 @@ protected:
 private:
     AdoQuery* openQuery() const;
     void applyLayout();
+    void selectRow(int row);
     void followCurrent(int row);
     void onScrollAction(int action);
     void keepVisible(int row);

@@ -1,5 +1,7 @@
 #include "app/MessageBox.h"
 
+#include "app/TerminalApplication.h"
+
 #include <QApplication>
 #include <QScreen>
 
@@ -19,6 +21,12 @@ std::vector<MessageBox::Shown>& shownBoxes()
     return boxes;
 }
 
+bool& recording()
+{
+    static bool on = false;
+    return on;
+}
+
 } // namespace
 
 QString MessageBox::errorText(const QString& message)
@@ -32,7 +40,7 @@ QString MessageBox::errorText(const QString& message)
 
 void MessageBox::error(QWidget* parent, const QString& message)
 {
-    ask(parent, {QApplication::applicationDisplayName(), errorText(message), QMessageBox::Critical, QMessageBox::Ok},
+    ask(parent, {TerminalApplication::title(), errorText(message), QMessageBox::Critical, QMessageBox::Ok},
         QMessageBox::Ok, QMessageBox::Ok);
 }
 
@@ -46,7 +54,8 @@ QMessageBox::StandardButton MessageBox::ask(QWidget* parent, const Shown& box,
                                             QMessageBox::StandardButton defaultButton,
                                             QMessageBox::StandardButton escapeButton)
 {
-    shownBoxes().push_back(box);
+    if (recording())
+        shownBoxes().push_back(box);
     if (!nextAnswers().empty()) {
         const QMessageBox::StandardButton answer = nextAnswers().front();
         nextAnswers().pop_front();
@@ -77,6 +86,11 @@ void MessageBox::setNextAnswer(QMessageBox::StandardButton answer)
 const std::vector<MessageBox::Shown>& MessageBox::shown()
 {
     return shownBoxes();
+}
+
+void MessageBox::setRecording(bool on)
+{
+    recording() = on;
 }
 
 void MessageBox::clearShown()

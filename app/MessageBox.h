@@ -32,6 +32,8 @@ public:
 
     // Queues the answer for the next box asked for; several queue up in order.
     static void setNextAnswer(QMessageBox::StandardButton answer);
+    // Boxes are recorded only while a test has switched recording on.
+    static void setRecording(bool on);
     static const std::vector<Shown>& shown();
     // Forgets the boxes shown and any answers still queued.
     static void clearShown();

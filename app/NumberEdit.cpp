@@ -10,7 +10,7 @@ NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent) {}
 void NumberEdit::keyPressEvent(QKeyEvent* event)
 {
     if (m_keyDown) {
-        quint16 key = VirtualKey::fromQt(event->key(), event->modifiers(), event->nativeScanCode());
+        quint16 key = virtualKeyOf(event);
         m_keyDown(this, key, event->modifiers());
     }
     // Navigation keys belong to the list: the handler has moved the focus there, and
@@ -32,7 +32,7 @@ void NumberEdit::keyReleaseEvent(QKeyEvent* event)
 {
     QLineEdit::keyReleaseEvent(event);
     if (m_keyUp && !event->isAutoRepeat()) {
-        quint16 key = VirtualKey::fromQt(event->key(), event->modifiers(), event->nativeScanCode());
+        quint16 key = virtualKeyOf(event);
         m_keyUp(this, key, event->modifiers());
     }
 }

@@ -12,7 +12,6 @@
 #include "db/DataSource.h"
 #include "db/Statements.h"
 #include "platform/Gbk.h"
-#include "platform/VirtualKey.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -36,17 +35,26 @@ QFont songFont(int pixelHeight, bool bold = false)
 }
 
 // The number box's text as a search key: blanks and control bytes trimmed at both ends,
-// then at most 6 bytes of the GBK text.
+// then at most 6 bytes of the GBK text. A double-byte character cut in half by the
+// 6-byte limit is left out rather than turned into a stray character.
 QString searchKey(const QString& text)
 {
-    QByteArray bytes = Gbk::encode(text);
+    const QByteArray bytes = Gbk::encode(text);
     qsizetype begin = 0;
     qsizetype end = bytes.size();
     while (begin < end && static_cast<unsigned char>(bytes[begin]) <= 32)
         ++begin;
     while (end > begin && static_cast<unsigned char>(bytes[end - 1]) <= 32)
         --end;
-    return Gbk::decode(bytes.mid(begin, std::min<qsizetype>(end - begin, 6)));
+    const qsizetype length = std::min<qsizetype>(end - begin, 6);
+    qsizetype whole = 0;
+    while (whole < length) {
+        const qsizetype step = static_cast<unsigned char>(bytes[begin + whole]) >= 0x81 ? 2 : 1;
+        if (whole + step > length)
+            break;
+        whole += step;
+    }
+    return Gbk::decode(bytes.mid(begin, whole));
 }
 
 } // namespace
@@ -214,12 +222,29 @@ void TQuorelMainForm::placeOnScreen()
     if (m_placed || isMaximized() || windowState().testFlag(Qt::WindowMaximized))
         return;
     m_placed = true;
+    centre();
+}
+
+void TQuorelMainForm::centre()
+{
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
     const QSize screenSize = screen->geometry().size();
-    const QSize outer = frameGeometry().size();
-    move((screenSize.width() - outer.width()) / 2, (screenSize.height() - outer.height()) / 2);
+    m_placedOuter = frameGeometry().size();
+    move((screenSize.width() - m_placedOuter.width()) / 2, (screenSize.height() - m_placedOuter.height()) / 2);
+}
+
+bool TQuorelMainForm::event(QEvent* event)
+{
+    // Before the first show a window manager has not told the size of its frame yet; once
+    // the window is active the outer size is known, and the window is centred on it.
+    if (event->type() == QEvent::WindowActivate && m_placed && !m_frameChecked) {
+        m_frameChecked = true;
+        if (!isMaximized() && frameGeometry().size() != m_placedOuter)
+            centre();
+    }
+    return QWidget::event(event);
 }
 
 void TQuorelMainForm::FormShow(QObject*)
@@ -264,7 +289,7 @@ void TQuorelMainForm::keyPressEvent(QKeyEvent* event)
 {
     // The window's own key-down binding fires only while no control has the focus.
     if (focusWidget() == nullptr || focusWidget() == this) {
-        quint16 key = VirtualKey::fromQt(event->key(), event->modifiers(), event->nativeScanCode());
+        quint16 key = virtualKeyOf(event);
         FormKeyDown(this, key, event->modifiers());
     }
     QWidget::keyPressEvent(event);

@@ -53,6 +53,7 @@ public:
     AdoQuery* RecordQry;
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -61,9 +62,12 @@ protected:
 private:
     void createControls();
     void placeOnScreen();
+    void centre();
     void scaleLayout(double factor);
 
     const Clock& m_clock;
     bool m_placed = false;
+    bool m_frameChecked = false;
+    QSize m_placedOuter;
     int m_statusHeight = 23;
 };

@@ -10,8 +10,13 @@
 
 TerminalApplication::TerminalApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
-    setApplicationDisplayName(titleFromExecutable(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
     setUpLooks();
+}
+
+QString TerminalApplication::title()
+{
+    // Not Qt's display name: on X11 Qt appends that to every window caption.
+    return titleFromExecutable(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
 }
 
 void TerminalApplication::setUpLooks()

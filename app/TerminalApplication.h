@@ -13,6 +13,8 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
+    // The application title: the caption of the error box.
+    static QString title();
     // "TERMINAL.EXE" -> "Terminal": the name up to its first '.', first letter upper case
     // and the rest lower case.
     static QString titleFromExecutable(const QString& fileName);

@@ -20,7 +20,8 @@ int digitFromShiftedSymbol(int qtKey)
     }
 }
 
-// X11 keycodes (evdev + 8) of the main-keyboard digit row 1..9, 0.
+// X11 keycodes (evdev + 8) of the main-keyboard digit row 1..9, 0; on Windows the
+// native virtual key is used instead, so these never meet a PC scan code.
 int digitFromScanCode(quint32 scanCode)
 {
     if (scanCode >= 10 && scanCode <= 18)
@@ -32,9 +33,23 @@ int digitFromScanCode(quint32 scanCode)
 
 } // namespace
 
-quint16 VirtualKey::fromQt(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode)
+quint16 VirtualKey::fromQt(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode,
+                           quint32 nativeVirtualKey)
 {
+#ifdef Q_OS_WIN
+    // Windows hands the code itself to Qt.
+    if (nativeVirtualKey != 0)
+        return quint16(nativeVirtualKey);
+#else
+    Q_UNUSED(nativeVirtualKey);
+#endif
     const bool keypad = modifiers.testFlag(Qt::KeypadModifier);
+    // The main digit row is a digit whatever the layout or Shift makes of it ("!" on
+    // US Shift+1, "&" on an AZERTY 1).
+    if (!keypad) {
+        if (const int digit = digitFromScanCode(nativeScanCode); digit >= 0)
+            return quint16(Digit0 + digit);
+    }
     if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
         return quint16((keypad ? Numpad0 : Digit0) + (qtKey - Qt::Key_0));
     if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
@@ -67,11 +82,9 @@ quint16 VirtualKey::fromQt(int qtKey, Qt::KeyboardModifiers modifiers, quint32 n
     default: break;
     }
 
-    if (!keypad && modifiers.testFlag(Qt::ShiftModifier)) {
-        int digit = digitFromScanCode(nativeScanCode);
-        if (digit < 0 && nativeScanCode == 0)
-            digit = digitFromShiftedSymbol(qtKey);
-        if (digit >= 0)
+    // Without the physical key, Shift+digit is read back from the US layout's symbols.
+    if (!keypad && nativeScanCode == 0 && modifiers.testFlag(Qt::ShiftModifier)) {
+        if (const int digit = digitFromShiftedSymbol(qtKey); digit >= 0)
             return quint16(Digit0 + digit);
     }
     return 0;

@@ -35,7 +35,9 @@ public:
         F2 = 113,
     };
 
-    // nativeScanCode is the X11/evdev keycode on Linux (0 when the platform gives none);
-    // it identifies the physical digit key when Shift turned it into a symbol.
-    static quint16 fromQt(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode = 0);
+    // nativeScanCode is the X11 keycode on Linux (0 when the platform gives none); it
+    // identifies the physical digit key when Shift or the layout made a symbol of it.
+    // nativeVirtualKey is the Windows code where Qt runs on Windows.
+    static quint16 fromQt(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode = 0,
+                          quint32 nativeVirtualKey = 0);
 };

@@ -26,6 +26,7 @@ public:
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
         ErrMsgForm::instance().setLogFileName(logPath());
         QFile::remove(logPath());
+        MessageBox::setRecording(true);
         MessageBox::clearShown();
     }
 

@@ -7,7 +7,11 @@
 #include "db/AdoQuery.h"
 
 #include <QHeaderView>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
+
+#include <functional>
 #include <sqlite3.h>
 
 namespace {
@@ -189,12 +193,27 @@ private slots:
     void deleteCancelledOrEscapedChangesNothing()
     {
         open(numbered(3));
-        for (auto answer : {QMessageBox::Cancel, QMessageBox::Escape}) {
-            MessageBox::setNextAnswer(answer == QMessageBox::Escape ? QMessageBox::Cancel : answer);
-            key(Qt::Key_Delete, Qt::ControlModifier);
-        }
+        // The real box: Escape and closing it answer Cancel, Enter takes the default OK.
+        const auto answerWith = [](std::function<void(QMessageBox*)> action) {
+            QTimer::singleShot(50, [action] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                QVERIFY(box);
+                QCOMPARE(box->defaultButton(), box->button(QMessageBox::Ok));
+                action(box);
+            });
+        };
+        answerWith([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
+        key(Qt::Key_Delete, Qt::ControlModifier);
+        answerWith([](QMessageBox* box) { box->close(); });
+        key(Qt::Key_Delete, Qt::ControlModifier);
+        answerWith([](QMessageBox* box) { box->button(QMessageBox::Cancel)->click(); });
+        key(Qt::Key_Delete, Qt::ControlModifier);
         QCOMPARE(countRows(m_fx->dbPath(), "SELECT count(*) FROM employ"), 3);
         QCOMPARE(grid()->gridModel()->rowCount(), 3);
+
+        answerWith([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+        key(Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(countRows(m_fx->dbPath(), "SELECT count(*) FROM employ"), 2);
     }
 
     void refusedDeleteKeepsRowAndShowsError()

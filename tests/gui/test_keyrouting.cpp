@@ -58,6 +58,8 @@ private slots:
         QCOMPARE(VirtualKey::fromQt(Qt::Key_Exclam, Qt::ShiftModifier), 49);  // US layout fallback
         QCOMPARE(VirtualKey::fromQt(Qt::Key_Exclam, Qt::ShiftModifier, 10), 49); // physical key 1
         QCOMPARE(VirtualKey::fromQt(Qt::Key_ParenRight, Qt::ShiftModifier, 19), 48);
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Ampersand, {}, 10), 49); // AZERTY's 1 key
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Minus, Qt::ShiftModifier, 20), 0); // not a digit key
         QCOMPARE(VirtualKey::fromQt(Qt::Key_PageUp, {}), 33);
         QCOMPARE(VirtualKey::fromQt(Qt::Key_Escape, {}), 27);
     }
@@ -196,7 +198,7 @@ private slots:
 
     void searchTreatsPatternCharactersAsText()
     {
-        open(employees({"AB1", "A_1", "A%1", "A'1", "A*1", "张三丰01", "张三丰00"}));
+        open(employees({"AB1", "A_1", "A%1", "A'1", "A*1", "张三丰01", "张三丰00", "1张三丰"}));
         setBoxText(QStringLiteral("A_"));
         QCOMPARE(currentNum(), QStringLiteral("A_1"));
         setBoxText(QStringLiteral("A%"));
@@ -208,6 +210,12 @@ private slots:
         // Six GBK bytes are three double-byte characters.
         setBoxText(QStringLiteral("张三丰01"));
         QCOMPARE(currentNum(), QStringLiteral("张三丰00"));
+        // "A张三丰" is cut inside 丰: the search goes on with the whole characters.
+        setBoxText(QStringLiteral("A'1"));
+        setBoxText(QStringLiteral("张张三丰"));
+        QCOMPARE(currentNum(), QStringLiteral("A'1"));
+        setBoxText(QStringLiteral("1张三丰"));
+        QCOMPARE(currentNum(), QStringLiteral("1张三丰"));
         QCOMPARE(m_fx->logContents(), QByteArray());
     }
 

@@ -56,6 +56,14 @@ private slots:
             QVERIFY2(widget, control.name);
             QCOMPARE(widget->geometry(), control.geometry);
         }
+        QCOMPARE(form->RxClockHT->color(), QColor(128, 128, 0));
+        QCOMPARE(form->RxClockHT->bevelOuter(), RxClock::bvLowered);
+        QCOMPARE(form->RxClockHT->bevelInner(), RxClock::bvRaised);
+        QCOMPARE(form->RxClockHT->borderStyle(), RxClock::bsSingle);
+        QCOMPARE(form->RxClockHT->font().pixelSize(), 32);
+        QVERIFY(form->RxClockHT->font().bold());
+        QCOMPARE(QFontInfo(form->RxClockHT->font()).family(), QStringLiteral("DejaVu Sans"));
+        QCOMPARE(QFontInfo(form->font()).family(), QStringLiteral("AR PL UMing CN"));
         QCOMPARE(form->ButtonPower->text(), QStringLiteral("电源关"));
         QCOMPARE(form->PanelCard->caption(), QStringLiteral("读卡区"));
         QCOMPARE(form->PanelCard->font().pixelSize(), 24);
@@ -290,7 +298,8 @@ private slots:
         QTest::keyClick(form->EditYg, Qt::Key_A);
         QCOMPARE(MessageBox::shown().size(), size_t(1));
         const MessageBox::Shown box = MessageBox::shown().front();
-        QCOMPARE(box.caption, QApplication::applicationDisplayName());
+        QCOMPARE(box.caption, QStringLiteral("Test_quorelmain"));
+        QCOMPARE(TerminalApplication::title(), QStringLiteral("Test_quorelmain"));
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(box.text, QStringLiteral("YgQry: Cannot perform this operation on a closed dataset."));
