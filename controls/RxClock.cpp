@@ -56,15 +56,10 @@ RxClock::RxClock(QWidget* parent, const Clock& clock)
     m_drawnMinute = now.minute();
     m_drawnSecond = now.second();
     m_alarmArmed = true;
-
-    if (auto* app = QCoreApplication::instance())
-        app->installEventFilter(this);
 }
 
 RxClock::~RxClock()
 {
-    if (auto* app = QCoreApplication::instance())
-        app->removeEventFilter(this);
     // The ticker goes first, so no tick can reach a half-destroyed control.
     delete m_ticker;
     m_ticker = nullptr;
@@ -532,12 +527,3 @@ void RxClock::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
 }
 
-bool RxClock::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == QCoreApplication::instance() && event->type() == QEvent::LocaleChange) {
-        readSeparator();
-        update();
-        fitFont();
-    }
-    return QWidget::eventFilter(watched, event);
-}
