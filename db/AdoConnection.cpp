@@ -21,23 +21,23 @@ constexpr int kBusyTimeoutMs = 5000;
 
 // Refuses everything that is not an existing SQLite file before SQLite sees it: SQLite
 // would create a missing file, and treats an empty file as a new database it may write.
-void vetDatabaseFile(const QString& named, const QString& path)
+void vetDatabaseFile(const QString& path)
 {
     const QFileInfo info(path);
     if (!info.exists())
-        throw EOleException(QStringLiteral("Could not find file '%1'.").arg(named));
+        throw EOleException(QStringLiteral("Could not find file '%1'.").arg(path));
     if (info.isDir())
-        cannotOpen(named, QStringLiteral("it is a folder, not a database file."));
+        cannotOpen(path, QStringLiteral("it is a folder, not a database file."));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        cannotOpen(named, file.errorString() + u'.');
+        cannotOpen(path, file.errorString() + u'.');
     const QByteArray header = file.read(100);
     const QByteArray product = header.mid(4, 15);
     if (product == "Standard Jet DB" || product == "Standard ACE DB")
-        cannotOpen(named, QStringLiteral("it is a Microsoft Access database; this platform opens SQLite "
-                                         "development databases only."));
+        cannotOpen(path, QStringLiteral("it is a Microsoft Access database; this platform opens SQLite "
+                                        "development databases only."));
     if (!header.startsWith(QByteArray("SQLite format 3\0", 16)))
-        cannotOpen(named, QStringLiteral("the file is not an SQLite database."));
+        cannotOpen(path, QStringLiteral("the file is not an SQLite database."));
 }
 
 bool modeIsReadOnly(const QString& text)
@@ -84,12 +84,10 @@ void AdoConnection::open()
     const ConnectionString parts(m_connectionString);
     if (parts.value(QStringLiteral("Provider")).compare(kJetProvider, Qt::CaseInsensitive) != 0)
         throw EOleException(QStringLiteral("Provider cannot be found. It may not be properly installed."));
-    const QString named = parts.value(QStringLiteral("Data Source"));
-    if (named.isEmpty())
+    const QString path = parts.value(QStringLiteral("Data Source"));
+    if (path.isEmpty())
         throw EOleException(QStringLiteral("Could not find file ''."));
-
-    const QString path = named;
-    vetDatabaseFile(named, path);
+    vetDatabaseFile(path);
 
     const QFileInfo info(path);
     const bool readOnly =
@@ -104,7 +102,7 @@ void AdoConnection::open()
         // Reading the schema is the first access that proves the file is a usable database.
         db->exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"));
     } catch (const EOleException& e) {
-        cannotOpen(named, e.message());
+        cannotOpen(path, e.message());
     }
     m_db = std::move(db);
 }

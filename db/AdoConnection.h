@@ -23,11 +23,8 @@ public:
     };
     enum class Mode
     {
-        Unknown,
         Read,
-        Write,
-        ReadWrite,
-        ShareDenyNone
+        ReadWrite
     };
 
     explicit AdoConnection(QObject* parent = nullptr);
