@@ -45,7 +45,8 @@ EmployeeGrid::EmployeeGrid(QWidget* parent) : QTableView(parent), m_model(new Em
     pal.setColor(QPalette::AlternateBase, infoBack);
     for (auto group : {QPalette::Inactive, QPalette::Disabled}) {
         pal.setColor(group, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
-        pal.setColor(group, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::HighlightedText));
+        pal.setColor(group, QPalette::HighlightedText,
+                     pal.color(QPalette::Active, QPalette::HighlightedText));
     }
     setPalette(pal);
     horizontalHeader()->setStyleSheet(QStringLiteral(

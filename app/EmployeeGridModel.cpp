@@ -12,7 +12,8 @@ void EmployeeGridModel::setDataSource(DataSource* source)
         disconnect(m_source, nullptr, this, nullptr);
     m_source = source;
     if (source)
-        connect(source, &DataSource::dataSetChanged, this, [this] { attach(m_source ? m_source->dataSet() : nullptr); });
+        connect(source, &DataSource::dataSetChanged, this,
+                [this] { attach(m_source ? m_source->dataSet() : nullptr); });
     attach(source ? source->dataSet() : nullptr);
 }
 

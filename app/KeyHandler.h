@@ -11,7 +11,8 @@ class QObject;
 // The Windows virtual-key code of a Qt key event.
 inline quint16 virtualKeyOf(const QKeyEvent* event)
 {
-    return VirtualKey::fromQt(event->key(), event->modifiers(), event->nativeScanCode(), event->nativeVirtualKey());
+    return VirtualKey::fromQt(event->key(), event->modifiers(), event->nativeScanCode(),
+                              event->nativeVirtualKey());
 }
 
 // A key event handler: the sender, the Windows virtual-key code (may be changed by the

@@ -139,8 +139,9 @@ void TQuorelMainForm::createControls()
     DBGridYg->setGeometry(8, 8, 209, 401);
     DBGridYg->horizontalHeader()->setFont(songFont(12));
     DBGridYg->setDataSource(DSYg);
-    DBGridYg->setKeyDownHandler(
-        [this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) { FormKeyDown(sender, key, shift); });
+    DBGridYg->setKeyDownHandler([this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) {
+        FormKeyDown(sender, key, shift);
+    });
 
     auto* clockControl = new RxClock(this, m_clock);
     clockControl->setObjectName(QStringLiteral("RxClockHT"));
@@ -178,10 +179,12 @@ void TQuorelMainForm::createControls()
     EditYg->setObjectName(QStringLiteral("EditYg"));
     EditYg->setGeometry(232, 352, 345, 20);
     EditYg->setFocusPolicy(Qt::StrongFocus);
-    EditYg->setKeyDownHandler(
-        [this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) { FormKeyDown(sender, key, shift); });
-    EditYg->setKeyUpHandler(
-        [this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) { EditYgKeyUp(sender, key, shift); });
+    EditYg->setKeyDownHandler([this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) {
+        FormKeyDown(sender, key, shift);
+    });
+    EditYg->setKeyUpHandler([this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) {
+        EditYgKeyUp(sender, key, shift);
+    });
 
     QWidget::setTabOrder(DBGridYg, ButtonPower);
     QWidget::setTabOrder(ButtonPower, EditYg);
@@ -232,7 +235,8 @@ void TQuorelMainForm::centre()
         return;
     const QSize screenSize = screen->geometry().size();
     m_placedOuter = frameGeometry().size();
-    move((screenSize.width() - m_placedOuter.width()) / 2, (screenSize.height() - m_placedOuter.height()) / 2);
+    move((screenSize.width() - m_placedOuter.width()) / 2,
+         (screenSize.height() - m_placedOuter.height()) / 2);
 }
 
 bool TQuorelMainForm::event(QEvent* event)

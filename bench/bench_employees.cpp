@@ -109,7 +109,8 @@ void BM_LocateEmployee(benchmark::State& state)
     state.counters["index_rss_MB"] = residentMegabytes() - before;
     int i = 0;
     for (auto _ : state) {
-        const QString key = QString::number((i * 104729) % kEmployees).rightJustified(6, u'0').left(1 + i % 6);
+        const QString key =
+            QString::number((i * 104729) % kEmployees).rightJustified(6, u'0').left(1 + i % 6);
         ++i;
         benchmark::DoNotOptimize(query.locate(QStringLiteral("num"), key));
     }

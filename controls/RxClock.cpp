@@ -526,4 +526,3 @@ void RxClock::changeEvent(QEvent* event)
     }
     QWidget::changeEvent(event);
 }
-

@@ -19,7 +19,10 @@ public:
     constexpr qint64 seconds() const { return m_seconds; }
     QDateTime toDateTime() const;
 
-    constexpr DateTimeValue operator+(DateTimeValue other) const { return DateTimeValue(m_seconds + other.m_seconds); }
+    constexpr DateTimeValue operator+(DateTimeValue other) const
+    {
+        return DateTimeValue(m_seconds + other.m_seconds);
+    }
     constexpr auto operator<=>(const DateTimeValue&) const = default;
 
 private:

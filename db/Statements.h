@@ -16,8 +16,8 @@ inline const QString kD = QStringLiteral("D");
 inline const QString kT = QStringLiteral("T");
 inline const QString kOpDate = QStringLiteral("opdate");
 
-inline const QString kDuplicateTest = QStringLiteral(
-    "SELECT num,name,D,T, opdate FROM sgdjb WHERE num=:num AND ((D+T)>:d1 AND (D+T)<:d2) ");
+inline const QString kDuplicateTest =
+    QStringLiteral("SELECT num,name,D,T, opdate FROM sgdjb WHERE num=:num AND ((D+T)>:d1 AND (D+T)<:d2) ");
 inline const QString kRecordInsert =
     QStringLiteral("INSERT INTO sgdjb (num, name, D, T, opdate) VALUES (:num, :name, :d, :t, :opdate)  ");
 inline const QString kFixedOpDate = QStringLiteral("1999-01-01");

@@ -1,8 +1,8 @@
 #include "platform/Gbk.h"
 
 #include <cerrno>
-#include <string_view>
 #include <iconv.h>
+#include <string_view>
 
 namespace {
 
@@ -31,7 +31,8 @@ QByteArray convert(const char* to, const char* from, const QByteArray& input)
         --outLeft;
         ++in;
         --inLeft;
-        while (inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80 && std::string_view(from) == "UTF-8") {
+        while (inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80 &&
+               std::string_view(from) == "UTF-8") {
             ++in;
             --inLeft;
         }

@@ -6,17 +6,28 @@ namespace {
 int digitFromShiftedSymbol(int qtKey)
 {
     switch (qtKey) {
-    case Qt::Key_ParenRight: return 0;
-    case Qt::Key_Exclam: return 1;
-    case Qt::Key_At: return 2;
-    case Qt::Key_NumberSign: return 3;
-    case Qt::Key_Dollar: return 4;
-    case Qt::Key_Percent: return 5;
-    case Qt::Key_AsciiCircum: return 6;
-    case Qt::Key_Ampersand: return 7;
-    case Qt::Key_Asterisk: return 8;
-    case Qt::Key_ParenLeft: return 9;
-    default: return -1;
+    case Qt::Key_ParenRight:
+        return 0;
+    case Qt::Key_Exclam:
+        return 1;
+    case Qt::Key_At:
+        return 2;
+    case Qt::Key_NumberSign:
+        return 3;
+    case Qt::Key_Dollar:
+        return 4;
+    case Qt::Key_Percent:
+        return 5;
+    case Qt::Key_AsciiCircum:
+        return 6;
+    case Qt::Key_Ampersand:
+        return 7;
+    case Qt::Key_Asterisk:
+        return 8;
+    case Qt::Key_ParenLeft:
+        return 9;
+    default:
+        return -1;
     }
 }
 
@@ -59,27 +70,47 @@ quint16 VirtualKey::fromQt(int qtKey, Qt::KeyboardModifiers modifiers, quint32 n
 
     switch (qtKey) {
     case Qt::Key_Return:
-    case Qt::Key_Enter: return Return;
+    case Qt::Key_Enter:
+        return Return;
     case Qt::Key_Tab:
-    case Qt::Key_Backtab: return Tab;
-    case Qt::Key_Backspace: return Back;
-    case Qt::Key_Escape: return Escape;
-    case Qt::Key_Space: return Space;
-    case Qt::Key_PageUp: return Prior;
-    case Qt::Key_PageDown: return Next;
-    case Qt::Key_End: return End;
-    case Qt::Key_Home: return Home;
-    case Qt::Key_Left: return Left;
-    case Qt::Key_Up: return Up;
-    case Qt::Key_Right: return Right;
-    case Qt::Key_Down: return Down;
-    case Qt::Key_Insert: return Insert;
-    case Qt::Key_Delete: return Delete;
-    case Qt::Key_Shift: return Shift;
-    case Qt::Key_Control: return Control;
-    case Qt::Key_Alt: return Menu;
-    case Qt::Key_Clear: return 12; // keypad 5 with Num Lock off
-    default: break;
+    case Qt::Key_Backtab:
+        return Tab;
+    case Qt::Key_Backspace:
+        return Back;
+    case Qt::Key_Escape:
+        return Escape;
+    case Qt::Key_Space:
+        return Space;
+    case Qt::Key_PageUp:
+        return Prior;
+    case Qt::Key_PageDown:
+        return Next;
+    case Qt::Key_End:
+        return End;
+    case Qt::Key_Home:
+        return Home;
+    case Qt::Key_Left:
+        return Left;
+    case Qt::Key_Up:
+        return Up;
+    case Qt::Key_Right:
+        return Right;
+    case Qt::Key_Down:
+        return Down;
+    case Qt::Key_Insert:
+        return Insert;
+    case Qt::Key_Delete:
+        return Delete;
+    case Qt::Key_Shift:
+        return Shift;
+    case Qt::Key_Control:
+        return Control;
+    case Qt::Key_Alt:
+        return Menu;
+    case Qt::Key_Clear:
+        return 12; // keypad 5 with Num Lock off
+    default:
+        break;
     }
 
     // Without the physical key, Shift+digit is read back from the US layout's symbols.

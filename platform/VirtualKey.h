@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QtGlobal>
 #include <Qt>
+#include <QtGlobal>
 
 // The one place where Qt's key events become Windows virtual-key codes. The terminal's
 // handlers take these codes so that their routing reads the same as on the card clock.
 class VirtualKey
 {
 public:
-    enum Code : quint16 {
+    enum Code : quint16
+    {
         Back = 8,
         Tab = 9,
         Return = 13,

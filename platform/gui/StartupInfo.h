@@ -6,6 +6,11 @@
 class StartupInfo
 {
 public:
-    enum class ShowCommand { Normal, Maximized, MinimizedNoActivate };
+    enum class ShowCommand
+    {
+        Normal,
+        Maximized,
+        MinimizedNoActivate
+    };
     static ShowCommand showCommand();
 };

@@ -47,13 +47,13 @@ TEST(KqdbSwipe, RecordsRefusesARepeatAndReportsByExitCode)
         kqdb({QStringLiteral("create"), path, QStringLiteral("--employees"), QStringLiteral("3")}).exitCode,
         0);
 
-    const ToolRun first = kqdb({QStringLiteral("swipe"), path, QStringLiteral("0001"), QStringLiteral("--now"),
-                            QStringLiteral("2026-03-02 08:30:15")});
+    const ToolRun first = kqdb({QStringLiteral("swipe"), path, QStringLiteral("0001"),
+                                QStringLiteral("--now"), QStringLiteral("2026-03-02 08:30:15")});
     EXPECT_EQ(first.exitCode, 0);
     EXPECT_TRUE(first.out.contains("2026-03-02 08:30")) << first.out.constData();
 
-    const ToolRun again = kqdb({QStringLiteral("swipe"), path, QStringLiteral("0001"), QStringLiteral("--now"),
-                            QStringLiteral("2026-03-02 08:33:14")});
+    const ToolRun again = kqdb({QStringLiteral("swipe"), path, QStringLiteral("0001"),
+                                QStringLiteral("--now"), QStringLiteral("2026-03-02 08:33:14")});
     EXPECT_EQ(again.exitCode, 1);
 
     EXPECT_EQ(kqdb({QStringLiteral("swipe"), path, QStringLiteral("9999")}).exitCode, 3);

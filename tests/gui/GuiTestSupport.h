@@ -23,7 +23,8 @@ class TerminalFixture
 public:
     TerminalFixture()
     {
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                           m_dir.filePath(QStringLiteral("config")));
         ErrMsgForm::instance().setLogFileName(logPath());
         QFile::remove(logPath());
         MessageBox::setRecording(true);
@@ -68,7 +69,8 @@ inline QList<DevSchema::Employee> numbered(int count)
 {
     QList<DevSchema::Employee> list;
     for (int i = 1; i <= count; ++i)
-        list.append({QStringLiteral("%1").arg(i, 4, 10, QChar(u'0')), QStringLiteral("员工%1").arg(i), QStringLiteral("01")});
+        list.append({QStringLiteral("%1").arg(i, 4, 10, QChar(u'0')), QStringLiteral("员工%1").arg(i),
+                     QStringLiteral("01")});
     return list;
 }
 
@@ -113,10 +115,10 @@ protected:
 
 // Runs a QtTest class inside the terminal's own application object, so that errors
 // escaping handlers reach the error box exactly as in the program.
-#define TAVELO_GUI_TEST_MAIN(TestClass)                                                                       \
-    int main(int argc, char** argv)                                                                           \
-    {                                                                                                         \
-        TerminalApplication app(argc, argv);                                                                  \
-        TestClass test;                                                                                       \
-        return QTest::qExec(&test, argc, argv);                                                               \
+#define TAVELO_GUI_TEST_MAIN(TestClass)                                                                      \
+    int main(int argc, char** argv)                                                                          \
+    {                                                                                                        \
+        TerminalApplication app(argc, argv);                                                                 \
+        TestClass test;                                                                                      \
+        return QTest::qExec(&test, argc, argv);                                                              \
     }

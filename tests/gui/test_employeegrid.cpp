@@ -48,15 +48,19 @@ private slots:
         const QFontMetrics fm(grid()->font());
         QCOMPARE(grid()->verticalHeader()->isVisible(), false);
         QCOMPARE(grid()->verticalHeader()->defaultSectionSize(), fm.height() + 4);
-        QCOMPARE(grid()->horizontalHeader()->height(), QFontMetrics(grid()->horizontalHeader()->font()).height() + 4);
+        QCOMPARE(grid()->horizontalHeader()->height(),
+                 QFontMetrics(grid()->horizontalHeader()->font()).height() + 4);
         // num is VARCHAR(10), name VARCHAR(20): width of "0" times the length, plus 4, at
         // least the title's width plus 4.
         const int zero = fm.horizontalAdvance(u'0');
         const QFontMetrics title(grid()->horizontalHeader()->font());
-        QCOMPARE(grid()->columnWidth(0), std::max(10 * zero + 4, title.horizontalAdvance(QStringLiteral("员工编号")) + 4));
-        QCOMPARE(grid()->columnWidth(1), std::max(20 * zero + 4, title.horizontalAdvance(QStringLiteral("姓名")) + 4));
+        QCOMPARE(grid()->columnWidth(0),
+                 std::max(10 * zero + 4, title.horizontalAdvance(QStringLiteral("员工编号")) + 4));
+        QCOMPARE(grid()->columnWidth(1),
+                 std::max(20 * zero + 4, title.horizontalAdvance(QStringLiteral("姓名")) + 4));
         auto* model = grid()->gridModel();
-        QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("员工编号"));
+        QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("员工编号"));
         QCOMPARE(model->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("姓名"));
         QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
         QVERIFY(model->data(model->index(0, 0), Qt::TextAlignmentRole).toInt() & Qt::AlignLeft);
@@ -72,8 +76,10 @@ private slots:
         QCOMPARE(grid()->palette().color(QPalette::Inactive, QPalette::Highlight),
                  grid()->palette().color(QPalette::Active, QPalette::Highlight));
         QImage shot = grid()->grab().toImage();
-        const QPoint inRow = grid()->viewport()->mapTo(grid(), grid()->visualRect(grid()->gridModel()->index(0, 1)).center());
-        QCOMPARE(shot.pixelColor(inRow.x() + 30, inRow.y()), grid()->palette().color(QPalette::Active, QPalette::Highlight));
+        const QPoint inRow =
+            grid()->viewport()->mapTo(grid(), grid()->visualRect(grid()->gridModel()->index(0, 1)).center());
+        QCOMPARE(shot.pixelColor(inRow.x() + 30, inRow.y()),
+                 grid()->palette().color(QPalette::Active, QPalette::Highlight));
         const QPoint title0 = QPoint(3, grid()->horizontalHeader()->height() / 2 + 1);
         QCOMPARE(shot.pixelColor(title0), QColor(0, 128, 0));
     }
@@ -139,7 +145,8 @@ private slots:
         QTest::mouseClick(grid()->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
         QCOMPARE(current(), 3);
         QCOMPARE(QApplication::focusWidget(), grid());
-        QCOMPARE(m_form->YgQry->valueAsString(0, m_form->YgQry->fieldIndex("num")), QStringLiteral("0001")); // no sorting
+        QCOMPARE(m_form->YgQry->valueAsString(0, m_form->YgQry->fieldIndex("num")),
+                 QStringLiteral("0001")); // no sorting
 
         const int n = grid()->visibleRowCount();
         QScrollBar* bar = grid()->verticalScrollBar();
@@ -158,8 +165,8 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), grid());
 
         const int top = grid()->topRow();
-        QWheelEvent wheel(QPointF(20, 20), grid()->viewport()->mapToGlobal(QPointF(20, 20)), {}, QPoint(0, -120),
-                          Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(QPointF(20, 20), grid()->viewport()->mapToGlobal(QPointF(20, 20)), {},
+                          QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
         QApplication::sendEvent(grid()->viewport(), &wheel);
         QCOMPARE(grid()->topRow(), top + QApplication::wheelScrollLines());
         QCOMPARE(current(), grid()->topRow() + n - 1);
@@ -262,7 +269,8 @@ private slots:
         for (Qt::Key k : {Qt::Key_Down, Qt::Key_End})
             key(k);
         key(Qt::Key_Delete, Qt::ControlModifier);
-        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualRect(grid()->gridModel()->index(0, 0)).center());
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {},
+                          grid()->visualRect(grid()->gridModel()->index(0, 0)).center());
         QCOMPARE(MessageBox::shown().size(), size_t(0));
         QCOMPARE(QApplication::focusWidget(), grid());
     }

@@ -30,8 +30,10 @@ class TestKeyRouting : public TerminalTestBase
     {
         for (QChar c : text) {
             const QString one(c);
-            QTest::sendKeyEvent(QTest::Press, QApplication::focusWidget(), Qt::Key(c.toUpper().unicode()), one, {});
-            QTest::sendKeyEvent(QTest::Release, QApplication::focusWidget(), Qt::Key(c.toUpper().unicode()), one, {});
+            QTest::sendKeyEvent(QTest::Press, QApplication::focusWidget(), Qt::Key(c.toUpper().unicode()),
+                                one, {});
+            QTest::sendKeyEvent(QTest::Release, QApplication::focusWidget(), Qt::Key(c.toUpper().unicode()),
+                                one, {});
         }
     }
 
@@ -54,11 +56,11 @@ private slots:
         QCOMPARE(VirtualKey::fromQt(Qt::Key_Backtab, Qt::ShiftModifier | Qt::ControlModifier), 9);
         QCOMPARE(VirtualKey::fromQt(Qt::Key_5, {}), 53);
         QCOMPARE(VirtualKey::fromQt(Qt::Key_5, Qt::KeypadModifier), 101);
-        QCOMPARE(VirtualKey::fromQt(Qt::Key_Home, Qt::KeypadModifier), 36); // Num Lock off
-        QCOMPARE(VirtualKey::fromQt(Qt::Key_Exclam, Qt::ShiftModifier), 49);  // US layout fallback
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Home, Qt::KeypadModifier), 36);      // Num Lock off
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Exclam, Qt::ShiftModifier), 49);     // US layout fallback
         QCOMPARE(VirtualKey::fromQt(Qt::Key_Exclam, Qt::ShiftModifier, 10), 49); // physical key 1
         QCOMPARE(VirtualKey::fromQt(Qt::Key_ParenRight, Qt::ShiftModifier, 19), 48);
-        QCOMPARE(VirtualKey::fromQt(Qt::Key_Ampersand, {}, 10), 49); // AZERTY's 1 key
+        QCOMPARE(VirtualKey::fromQt(Qt::Key_Ampersand, {}, 10), 49);           // AZERTY's 1 key
         QCOMPARE(VirtualKey::fromQt(Qt::Key_Minus, Qt::ShiftModifier, 20), 0); // not a digit key
         QCOMPARE(VirtualKey::fromQt(Qt::Key_PageUp, {}), 33);
         QCOMPARE(VirtualKey::fromQt(Qt::Key_Escape, {}), 27);
@@ -85,7 +87,8 @@ private slots:
         QVERIFY(status().startsWith(QStringLiteral("【0003 ")));
         m_fx->clock().advanceSecs(1);
         press(Qt::Key_Return, Qt::ControlModifier);
-        QVERIFY(status().startsWith(QStringLiteral("【0003 ")) && status().endsWith(QStringLiteral("已刷卡")));
+        QVERIFY(status().startsWith(QStringLiteral("【0003 ")) &&
+                status().endsWith(QStringLiteral("已刷卡")));
     }
 
     void plainTabMovesFocusOnly()

@@ -48,8 +48,9 @@ private slots:
             const char* name;
             QRect geometry;
         } controls[] = {
-            {"StatusLine", {0, 418, 589, 23}}, {"DBGridYg", {8, 8, 209, 401}},   {"RxClockHT", {232, 8, 345, 81}},
-            {"ButtonPower", {368, 384, 75, 25}}, {"PanelCard", {232, 96, 345, 209}}, {"EditYg", {232, 352, 345, 20}},
+            {"StatusLine", {0, 418, 589, 23}},  {"DBGridYg", {8, 8, 209, 401}},
+            {"RxClockHT", {232, 8, 345, 81}},   {"ButtonPower", {368, 384, 75, 25}},
+            {"PanelCard", {232, 96, 345, 209}}, {"EditYg", {232, 352, 345, 20}},
         };
         for (const auto& control : controls) {
             auto* widget = form->findChild<QWidget*>(QString::fromLatin1(control.name));
@@ -73,7 +74,8 @@ private slots:
         QCOMPARE(form->EditYg->text(), QString());
         QCOMPARE(form->StatusLine->text(), QString());
         QVERIFY(!form->StatusLine->isSizeGripEnabled());
-        for (QWidget* w : {static_cast<QWidget*>(form->PanelCard), static_cast<QWidget*>(form->RxClockHT), static_cast<QWidget*>(form->StatusLine)})
+        for (QWidget* w : {static_cast<QWidget*>(form->PanelCard), static_cast<QWidget*>(form->RxClockHT),
+                           static_cast<QWidget*>(form->StatusLine)})
             QCOMPARE(w->focusPolicy(), Qt::NoFocus);
     }
 
@@ -138,8 +140,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QCOMPARE(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 500);
 
-        for (QWidget* other : {static_cast<QWidget*>(form->DBGridYg), static_cast<QWidget*>(form->EditYg),
-                               static_cast<QWidget*>(form->ButtonPower), static_cast<QWidget*>(form->RxClockHT)}) {
+        for (QWidget* other :
+             {static_cast<QWidget*>(form->DBGridYg), static_cast<QWidget*>(form->EditYg),
+              static_cast<QWidget*>(form->ButtonPower), static_cast<QWidget*>(form->RxClockHT)}) {
             QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), other->mapToGlobal(QPoint(2, 2)));
             QApplication::sendEvent(other, &help);
             QVERIFY(!QToolTip::isVisible());
@@ -199,7 +202,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         const QRect frame = form->frameGeometry();
-        QCOMPARE(frame.topLeft(), QPoint((screen.width() - frame.width()) / 2, (screen.height() - frame.height()) / 2));
+        QCOMPARE(frame.topLeft(),
+                 QPoint((screen.width() - frame.width()) / 2, (screen.height() - frame.height()) / 2));
     }
 
     void closeSequenceOrder()
@@ -214,7 +218,8 @@ private slots:
         QStringList order;
         connect(form->YgQry, &AdoQuery::closed, this, [&] { order << "YgQry"; });
         connect(form->RecordQry, &AdoQuery::closed, this, [&] { order << "RecordQry"; });
-        connect(form->ADOConnectionYg, &AdoConnection::aboutToClose, this, [&] { order << "ADOConnectionYg"; });
+        connect(form->ADOConnectionYg, &AdoConnection::aboutToClose, this,
+                [&] { order << "ADOConnectionYg"; });
         form->FormClose(form.get());
         QCOMPARE(order, QStringList({"YgQry", "RecordQry", "ADOConnectionYg"}));
         form->FormClose(form.get()); // closing what is closed does nothing
@@ -283,8 +288,10 @@ private slots:
         QCOMPARE(MessageBox::errorText(QStringLiteral("abc/")), QStringLiteral("abc/."));
         QCOMPARE(MessageBox::errorText(QString()), QString());
         QCOMPARE(MessageBox::errorText(QStringLiteral("数据库")), QStringLiteral("数据库."));
-        QCOMPARE(TerminalApplication::titleFromExecutable(QStringLiteral("TERMINAL.EXE")), QStringLiteral("Terminal"));
-        QCOMPARE(TerminalApplication::titleFromExecutable(QStringLiteral("tavelo")), QStringLiteral("Tavelo"));
+        QCOMPARE(TerminalApplication::titleFromExecutable(QStringLiteral("TERMINAL.EXE")),
+                 QStringLiteral("Terminal"));
+        QCOMPARE(TerminalApplication::titleFromExecutable(QStringLiteral("tavelo")),
+                 QStringLiteral("Tavelo"));
 
         // An error escaping a handler reaches the box and the program carries on.
         TerminalFixture fx;
@@ -313,7 +320,8 @@ private slots:
         auto form = fx.makeForm();
         form->show();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
-        connect(form->YgQry, &AdoQuery::closed, this, [] { throw EDatabaseError(QStringLiteral("close failed")); });
+        connect(form->YgQry, &AdoQuery::closed, this,
+                [] { throw EDatabaseError(QStringLiteral("close failed")); });
         MessageBox::clearShown();
         MessageBox::setNextAnswer(QMessageBox::Ok);
         QTest::mouseClick(form->ButtonPower, Qt::LeftButton);
