@@ -4,6 +4,7 @@
 #include "app/EmployeeGrid.h"
 #include "app/NumberEdit.h"
 #include "app/SimpleStatusBar.h"
+#include "app/TerminalClock.h"
 #include "controls/RxClock.h"
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
@@ -143,18 +144,8 @@ void TQuorelMainForm::createControls()
         FormKeyDown(sender, key, shift);
     });
 
-    auto* clockControl = new RxClock(this, m_clock);
-    clockControl->setObjectName(QStringLiteral("RxClockHT"));
-    clockControl->setGeometry(232, 8, 345, 81);
-    clockControl->setColor(QColor(128, 128, 0));
-    clockControl->setBevelOuter(RxClock::bvLowered);
-    clockControl->setBevelInner(RxClock::bvRaised);
-    clockControl->setBorderStyle(RxClock::bsSingle);
-    QFont clockFont(QStringLiteral("MS Sans Serif"));
-    clockFont.setPixelSize(32);
-    clockFont.setBold(true);
-    clockControl->setFont(clockFont);
-    RxClockHT = clockControl;
+    RxClockHT = new RxClock(this, m_clock);
+    TerminalClock::configure(*RxClockHT);
 
     ButtonPower = new QPushButton(QStringLiteral("电源关"), this);
     ButtonPower->setObjectName(QStringLiteral("ButtonPower"));

@@ -1,9 +1,11 @@
 // Cost of the clock's ticks: time per tick and the area each kind of tick repaints,
 // against the full control. Run with --idle to just show the terminal clock until killed
 // (for bench/idle_cpu.sh).
+#include "app/TerminalClock.h"
 #include "controls/RxClock.h"
 #include "platform/ManualClock.h"
 #include "platform/SystemClock.h"
+#include "platform/gui/FontSubstitutes.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -16,19 +18,6 @@ namespace {
 
 const QDate kDay(2026, 3, 2);
 
-void configureAsTerminalClock(RxClock& clock)
-{
-    clock.setGeometry(232, 8, 345, 81);
-    clock.setBevelOuter(RxClock::bvLowered);
-    clock.setBevelInner(RxClock::bvRaised);
-    clock.setBorderStyle(RxClock::bsSingle);
-    clock.setColor(QColor(128, 128, 0));
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(32);
-    font.setBold(true);
-    clock.setFont(font);
-}
-
 struct Shown
 {
     Shown()
@@ -36,7 +25,7 @@ struct Shown
         clock.set(kDay, QTime(9, 5, 0));
         control = new RxClock(&window, clock);
         control->ticker().setEnabled(false);
-        configureAsTerminalClock(*control);
+        TerminalClock::configure(*control);
         window.resize(589, 441);
         window.show();
         QElapsedTimer waited;
@@ -133,7 +122,7 @@ int showUntilKilled(QApplication& app)
     QWidget window;
     window.resize(589, 441);
     auto* control = new RxClock(&window, SystemClock::instance());
-    configureAsTerminalClock(*control);
+    TerminalClock::configure(*control);
     window.show();
     return app.exec();
 }
@@ -146,6 +135,7 @@ int main(int argc, char** argv)
     if (!idle && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    FontSubstitutes::install();
     if (idle)
         return showUntilKilled(app);
     benchmark::Initialize(&argc, argv);

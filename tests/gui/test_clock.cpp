@@ -1,5 +1,7 @@
+#include "app/TerminalClock.h"
 #include "controls/RxClock.h"
 #include "platform/ManualClock.h"
+#include "platform/gui/FontSubstitutes.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -12,20 +14,6 @@ namespace {
 
 const QDate kDay(2026, 3, 2);
 
-// The terminal's clock: olive, lowered outer and raised inner bevel, sunken client edge.
-void configureAsTerminalClock(RxClock& clock)
-{
-    clock.setGeometry(232, 8, 345, 81);
-    clock.setBevelOuter(RxClock::bvLowered);
-    clock.setBevelInner(RxClock::bvRaised);
-    clock.setBorderStyle(RxClock::bsSingle);
-    clock.setColor(QColor(128, 128, 0));
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(32);
-    font.setBold(true);
-    clock.setFont(font);
-}
-
 // A shown clock whose ticks the test drives itself.
 struct Fixture
 {
@@ -35,7 +23,7 @@ struct Fixture
         control = new RxClock(&window, clock);
         control->ticker().setEnabled(false);
         control->setTimeSeparatorSource([this] { return separator; });
-        configureAsTerminalClock(*control);
+        TerminalClock::configure(*control);
         window.resize(600, 120);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -60,6 +48,7 @@ class TestClock : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { FontSubstitutes::install(); }
     void defaults();
     void terminalTexts_data();
     void terminalTexts();
@@ -479,7 +468,7 @@ void TestClock::createDestroyLoopShutsDownCleanly()
     for (int i = 0; i < 100; ++i) {
         auto window = std::make_unique<QWidget>();
         auto* c = new RxClock(window.get(), clock);
-        configureAsTerminalClock(*c);
+        TerminalClock::configure(*c);
         c->ticker().setInterval(1 + i % 3);
         window->show();
         clock.advanceSecs(1);
