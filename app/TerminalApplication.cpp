@@ -42,6 +42,8 @@ bool TerminalApplication::notify(QObject* receiver, QEvent* event)
         MessageBox::error(activeWindow(), error.message());
     } catch (const std::exception& error) {
         MessageBox::error(activeWindow(), QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        MessageBox::error(activeWindow(), QStringLiteral("Unknown error"));
     }
     return false;
 }

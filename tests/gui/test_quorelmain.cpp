@@ -193,6 +193,22 @@ private slots:
         QVERIFY(log.contains("<< SELECT * FROM employ >>"));
     }
 
+    void unwritableLogShowsTheErrorAndTheWindowComesUp()
+    {
+        TerminalFixture fx;
+        QDir().mkpath(fx.dbFolder());
+        fx.pointSettingsAt(fx.dbFolder());
+        QDir().mkpath(fx.logPath()); // a folder where the log file belongs
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        auto form = fx.makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QCOMPARE(MessageBox::shown().size(), size_t(1));
+        QCOMPARE(MessageBox::shown().front().icon, QMessageBox::Critical);
+        QVERIFY(form->isVisible());
+        QVERIFY(!form->YgQry->isOpen());
+    }
+
     void centredOnPrimaryScreen()
     {
         TerminalFixture fx;
