@@ -56,6 +56,23 @@ void sendKey(QWidget* target, int key)
     QApplication::sendEvent(target, &release);
 }
 
+// The window for the benchmark's row count, or null after marking the run skipped.
+ShownWindow* windowOrSkip(benchmark::State& state)
+{
+    ShownWindow& w = window(int(state.range(0)));
+    if (!w.error().isEmpty()) {
+        state.SkipWithError(qPrintable(w.error()));
+        return nullptr;
+    }
+    return &w;
+}
+
+void backToTop(EmployeeGrid* grid)
+{
+    grid->moveToRow(0);
+    grid->setTopRow(0);
+}
+
 void reportRows(benchmark::State& state, ShownWindow& w)
 {
     state.counters["rows"] = w.query()->recordCount();
@@ -65,11 +82,10 @@ void reportRows(benchmark::State& state, ShownWindow& w)
 // The scroll bar moves the list down by a page; back to the top after the last page.
 void BM_GridScrollPage(benchmark::State& state)
 {
-    ShownWindow& w = window(int(state.range(0)));
-    if (!w.error().isEmpty()) {
-        state.SkipWithError(qPrintable(w.error()));
+    ShownWindow* found = windowOrSkip(state);
+    if (!found)
         return;
-    }
+    ShownWindow& w = *found;
     EmployeeGrid* grid = w.grid();
     const int page = grid->visibleRowCount();
     const int maxTop = std::max(0, w.query()->recordCount() - page);
@@ -87,19 +103,16 @@ BENCHMARK(BM_GridScrollPage)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecon
 // timed.
 void BM_GridPageDown(benchmark::State& state)
 {
-    ShownWindow& w = window(int(state.range(0)));
-    if (!w.error().isEmpty()) {
-        state.SkipWithError(qPrintable(w.error()));
+    ShownWindow* found = windowOrSkip(state);
+    if (!found)
         return;
-    }
+    ShownWindow& w = *found;
     EmployeeGrid* grid = w.grid();
     const int last = w.query()->recordCount() - 1;
-    grid->moveToRow(0);
-    grid->setTopRow(0);
+    backToTop(grid);
     for (auto _ : state) {
         if (w.query()->recNo() >= last) {
-            grid->moveToRow(0);
-            grid->setTopRow(0);
+            backToTop(grid);
             grid->viewport()->repaint();
         }
         const Steady::time_point start = Steady::now();
@@ -114,16 +127,14 @@ BENCHMARK(BM_GridPageDown)->Arg(100)->Arg(100000)->UseManualTime()->Unit(benchma
 // End from the first row; the return to the first row is not timed.
 void BM_GridEnd(benchmark::State& state)
 {
-    ShownWindow& w = window(int(state.range(0)));
-    if (!w.error().isEmpty()) {
-        state.SkipWithError(qPrintable(w.error()));
+    ShownWindow* found = windowOrSkip(state);
+    if (!found)
         return;
-    }
+    ShownWindow& w = *found;
     EmployeeGrid* grid = w.grid();
     const int last = w.query()->recordCount() - 1;
     for (auto _ : state) {
-        grid->moveToRow(0);
-        grid->setTopRow(0);
+        backToTop(grid);
         grid->viewport()->repaint();
         const Steady::time_point start = Steady::now();
         sendKey(grid, Qt::Key_End);
@@ -141,11 +152,10 @@ BENCHMARK(BM_GridEnd)->Arg(100)->Arg(100000)->UseManualTime()->Unit(benchmark::k
 // The repaint alone, for reference.
 void BM_GridRepaint(benchmark::State& state)
 {
-    ShownWindow& w = window(int(state.range(0)));
-    if (!w.error().isEmpty()) {
-        state.SkipWithError(qPrintable(w.error()));
+    ShownWindow* found = windowOrSkip(state);
+    if (!found)
         return;
-    }
+    ShownWindow& w = *found;
     for (auto _ : state)
         w.grid()->viewport()->repaint();
     reportRows(state, w);
