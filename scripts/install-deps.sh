@@ -9,7 +9,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-arphic-uming fonts-dejavu-core
-  xvfb xauth imagemagick procps
+  xvfb xauth imagemagick procps ccache
 )
 
 missing=()

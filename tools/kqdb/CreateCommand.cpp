@@ -1,0 +1,59 @@
+// kqdb create <path> [--demo | --employees N]
+
+#include "KqdbCommand.h"
+
+#include "db/DevSchema.h"
+
+#include <cstdio>
+
+namespace {
+
+const char kCreateUsage[] = "create <path> [--demo | --employees N]";
+
+// Every employee is built in memory before the file is written; past this the tool would
+// run out of memory rather than fail with a message.
+constexpr int kMaxEmployees = 10'000'000;
+
+int runCreate(const QStringList& args)
+{
+    QString path;
+    QList<DevSchema::Employee> employees;
+    bool employeesGiven = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        if (arg == u"--demo" && !employeesGiven) {
+            employees = DevSchema::demoEmployees();
+            employeesGiven = true;
+        } else if (arg == u"--employees" && !employeesGiven && i + 1 < args.size()) {
+            bool ok = false;
+            const qlonglong count = args.at(++i).toLongLong(&ok);
+            if (!ok)
+                return kqdbUsageError(kCreateUsage);
+            if (count < 0 || count > kMaxEmployees) {
+                kqdbPrintError(QStringLiteral("--employees takes a number from 0 to %1").arg(kMaxEmployees));
+                return kqdbUsageError(kCreateUsage);
+            }
+            employees = DevSchema::generatedEmployees(int(count));
+            employeesGiven = true;
+        } else if (!arg.startsWith(u"--") && path.isEmpty()) {
+            path = arg;
+        } else {
+            return kqdbUsageError(kCreateUsage);
+        }
+    }
+    if (path.isEmpty())
+        return kqdbUsageError(kCreateUsage);
+
+    QString error;
+    if (!DevSchema::createDatabase(path, employees, &error)) {
+        kqdbPrintError(error);
+        return KqdbExit::kFailed;
+    }
+    std::printf("created %s with %lld employees\n", path.toLocal8Bit().constData(),
+                static_cast<long long>(employees.size()));
+    return KqdbExit::kOk;
+}
+
+const KqdbCommand::Registration kRegistration(10, "create", kCreateUsage, runCreate);
+
+} // namespace

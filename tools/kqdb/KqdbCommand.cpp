@@ -1,0 +1,40 @@
+#include "KqdbCommand.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+std::vector<KqdbCommand>& registry()
+{
+    static std::vector<KqdbCommand> commands;
+    return commands;
+}
+
+} // namespace
+
+KqdbCommand::Registration::Registration(int order, const char* name, const char* usage, Run run)
+{
+    auto& commands = registry();
+    commands.push_back(KqdbCommand{order, name, usage, std::move(run)});
+    std::sort(commands.begin(), commands.end(), [](const KqdbCommand& a, const KqdbCommand& b) {
+        return a.order != b.order ? a.order < b.order : std::strcmp(a.name, b.name) < 0;
+    });
+}
+
+const std::vector<KqdbCommand>& KqdbCommand::all()
+{
+    return registry();
+}
+
+void kqdbPrintError(const QString& text)
+{
+    std::fprintf(stderr, "kqdb: %s\n", text.toLocal8Bit().constData());
+}
+
+int kqdbUsageError(const char* usage)
+{
+    std::fprintf(stderr, "usage: kqdb %s\n", usage);
+    return KqdbExit::kUsage;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+// One kqdb command. Each command lives in a file of its own and registers itself with a
+// static KqdbCommand::Registration, so that adding a command touches no shared table.
+struct KqdbCommand
+{
+    using Run = std::function<int(const QStringList&)>;
+
+    // Sort key of the usage listing; the command's name breaks ties.
+    int order = 0;
+    const char* name = "";
+    const char* usage = "";
+    Run run;
+
+    struct Registration
+    {
+        Registration(int order, const char* name, const char* usage, Run run);
+    };
+
+    // Every registered command, in listing order.
+    static const std::vector<KqdbCommand>& all();
+};
+
+// Exit codes shared by the commands.
+namespace KqdbExit {
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+} // namespace KqdbExit
+
+// "kqdb: text" on standard error.
+void kqdbPrintError(const QString& text);
+// "usage: kqdb <usage>" on standard error; returns KqdbExit::kUsage.
+int kqdbUsageError(const char* usage);

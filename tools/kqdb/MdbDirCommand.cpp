@@ -1,0 +1,25 @@
+// kqdb mdb-dir
+
+#include "KqdbCommand.h"
+
+#include "db/CommFunc.h"
+
+#include <cstdio>
+
+namespace {
+
+const char kMdbDirUsage[] = "mdb-dir";
+
+// The database folder a terminal installed beside this tool would use: the configured
+// one, or the mdb folder next to the executable when none is configured.
+int runMdbDir(const QStringList& args)
+{
+    if (!args.isEmpty())
+        return kqdbUsageError(kMdbDirUsage);
+    std::printf("%s\n", CommFunc::GetMdbDir().toLocal8Bit().constData());
+    return KqdbExit::kOk;
+}
+
+const KqdbCommand::Registration kRegistration(90, "mdb-dir", kMdbDirUsage, runMdbDir);
+
+} // namespace
