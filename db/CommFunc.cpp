@@ -11,6 +11,8 @@
 const QString CommFunc::kAppKeyPath =
     QStringLiteral("\\Software\\Microsoft\\Windows\\CurrentVersion\\Kelvaro");
 const QString CommFunc::kMdbValueName = QStringLiteral("mdb");
+const QString CommFunc::kJetProvider = QStringLiteral("Microsoft.Jet.OLEDB.4.0");
+const QString CommFunc::kServerProvider = QStringLiteral("Tavelo.PostgreSQL");
 
 namespace {
 
@@ -69,6 +71,12 @@ QString CommFunc::MakeJetConnStr(const QString& path)
     return QStringLiteral(
                "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Mode=Read|Write;Persist Security Info=False")
         .arg(source);
+}
+
+QString CommFunc::MakeServerConnStr(const QString& conninfo)
+{
+    const QString source = u'"' + QString(conninfo).replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return QStringLiteral("Provider=%1;Data Source=%2").arg(kServerProvider, source);
 }
 
 bool CommFunc::OpenDbConnection(AdoConnection* connection, const QString& filePath)

@@ -20,6 +20,9 @@ public:
     // Jet connection string for a database file. The Data Source value is quoted only
     // when the path could not stand bare in it (";", '"', blanks at either end).
     static QString MakeJetConnStr(const QString& path);
+    // Connection string for a PostgreSQL server: the libpq connection text (a URI or
+    // keyword/value pairs) as the Data Source, always quoted, since it holds '=' and blanks.
+    static QString MakeServerConnStr(const QString& conninfo);
     // Applies the connection settings without opening it; false when there is no
     // connection or a setting fails.
     static bool OpenDbConnection(AdoConnection* connection, const QString& filePath);
@@ -33,5 +36,8 @@ public:
     static QString TrimBlanks(const QString& text);
 
     static const QString kAppKeyPath;
+    // Provider names a connection string may give.
+    static const QString kJetProvider;
+    static const QString kServerProvider;
     static const QString kMdbValueName;
 };

@@ -1,5 +1,7 @@
 #include "KqdbCommand.h"
 
+#include "db/CommFunc.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -37,4 +39,9 @@ int kqdbUsageError(const char* usage)
 {
     std::fprintf(stderr, "usage: kqdb %s\n", usage);
     return KqdbExit::kUsage;
+}
+
+QString kqdbConnectionString(const QString& target)
+{
+    return CommFunc::MakeJetConnStr(target);
 }

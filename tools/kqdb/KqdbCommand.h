@@ -38,3 +38,7 @@ constexpr int kUsage = 2;
 void kqdbPrintError(const QString& text);
 // "usage: kqdb <usage>" on standard error; returns KqdbExit::kUsage.
 int kqdbUsageError(const char* usage);
+
+// The connection string for a TARGET as every command takes it: the path of a database
+// file today; a server connection text selects the server once that back end exists.
+QString kqdbConnectionString(const QString& target);

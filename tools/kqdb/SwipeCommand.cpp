@@ -47,7 +47,7 @@ int runSwipe(const QStringList& args)
     const Clock& clock = fixed ? *fixed : static_cast<const Clock&>(SystemClock::instance());
 
     AdoConnection connection;
-    connection.setConnectionString(CommFunc::MakeJetConnStr(positional.at(0)));
+    connection.setConnectionString(kqdbConnectionString(positional.at(0)));
     AdoQuery employees(QStringLiteral("YgQry"));
     AdoQuery records(QStringLiteral("RecordQry"));
     employees.setConnection(&connection);
