@@ -10,6 +10,9 @@
 
 TerminalApplication::TerminalApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
+    // Ties the window to its desktop entry and icon, also where the caption is no guide
+    // (Wayland's application id).
+    setDesktopFileName(QStringLiteral(TAVELO_APP_ID));
     setUpLooks();
 }
 

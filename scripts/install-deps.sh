@@ -5,12 +5,13 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config ninja-build
-  qt6-base-dev qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
   libsqlite3-dev sqlite3
   postgresql postgresql-client libpq-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-arphic-uming fonts-dejavu-core
   xvfb xauth imagemagick procps ccache
+  dpkg-dev file desktop-file-utils appstream bsdutils
 )
 
 missing=()
