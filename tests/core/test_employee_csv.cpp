@@ -1,0 +1,265 @@
+// kqdb import-employees and kqdb export, run as the administrator runs them: a real kqdb
+// process against a database file, with the rows checked in the file and the bytes on
+// standard output and standard error.
+
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct KqdbRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+KqdbRun kqdb(const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral(TAVELO_BIN_DIR "/kqdb"), args);
+    KqdbRun run;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+class EmployeeCsvTest : public ::testing::Test
+{
+protected:
+    QString csvFile(const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("list%1.csv").arg(++m_files));
+        TestSupport::writeFile(path, bytes);
+        return path;
+    }
+
+    KqdbRun import(const QByteArray& csv, const QStringList& options = {})
+    {
+        return kqdb(QStringList{QStringLiteral("import-employees"), m_db.path(), csvFile(csv)} + options);
+    }
+
+    KqdbRun exportCsv(const QStringList& options = {})
+    {
+        return kqdb(QStringList{QStringLiteral("export"), m_db.path()} + options);
+    }
+
+    // The employee list in table order, one "num|name|dept_no" per line, NULL as "-".
+    QString list() const
+    {
+        return m_db.text(QStringLiteral("SELECT ifnull(group_concat(r, char(10)), '') FROM (SELECT num || "
+                                        "'|' || ifnull(name, '-') || '|' || "
+                                        "ifnull(dept_no, '-') AS r FROM employ ORDER BY rowid)"));
+    }
+
+    void record(const char* num, const char* name, const char* instant) const
+    {
+        const qint64 seconds = TestSupport::wallSeconds(QString::fromLatin1(instant));
+        const qint64 midnight = seconds - seconds % 86400;
+        m_db.exec(
+            QStringLiteral("INSERT INTO sgdjb (num, name, D, T, opdate) VALUES ('%1', '%2', %3, %4, %5)")
+                .arg(QString::fromUtf8(num), QString::fromUtf8(name), QString::number(midnight),
+                     QString::number(seconds - midnight),
+                     QString::number(TestSupport::wallSeconds(QStringLiteral("1999-01-01 00:00:00")))));
+    }
+
+    TestSupport::DevDatabase m_db;
+    QTemporaryDir m_dir;
+    int m_files = 0;
+};
+
+TEST_F(EmployeeCsvTest, NamesSurviveTheRoundTripFromCsvThroughSwipesToCsv)
+{
+    const QByteArray csv = "name,dept_no,num\r\n"
+                           "张伟,01,0101\r\n"
+                           "\"Li, Ming\",01,0102\r\n"
+                           "\"say \"\"hi\"\"\",02,0103\r\n"
+                           "\"two\r\nlines\",02,0104\r\n"
+                           "\"lf\nonly\",,0105\r\n"
+                           "欧阳娜娜,03,0106\r\n";
+    const KqdbRun imported = import(csv);
+    ASSERT_EQ(imported.exitCode, 0) << imported.err.constData();
+    EXPECT_EQ(imported.out, "imported 6 employees\n");
+    EXPECT_EQ(list(), QString::fromUtf8("0101|张伟|01\n0102|Li, Ming|01\n0103|say \"hi\"|02\n"
+                                        "0104|two\r\nlines|02\n0105|lf\nonly|\n0106|欧阳娜娜|03"));
+
+    // Each employee swipes through the terminal's own path, later numbers first and two at
+    // one and the same second, so that the order of the export is the instant, then the
+    // number.
+    const char* const swipes[][2] = {{"0106", "2026-12-07 08:00:00"}, {"0105", "2026-12-07 08:52:11"},
+                                     {"0104", "2026-12-07 08:52:11"}, {"0103", "2026-12-07 09:15:00"},
+                                     {"0102", "2026-12-08 07:59:59"}, {"0101", "2026-12-08 08:00:00"}};
+    for (const auto& swipe : swipes) {
+        const KqdbRun run = kqdb({QStringLiteral("swipe"), m_db.path(), QString::fromLatin1(swipe[0]),
+                                  QStringLiteral("--now"), QString::fromLatin1(swipe[1])});
+        ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    }
+
+    const KqdbRun exported = exportCsv();
+    ASSERT_EQ(exported.exitCode, 0) << exported.err.constData();
+    EXPECT_EQ(exported.out.toStdString(), "num,name,date,time\r\n"
+                                          "0106,欧阳娜娜,2026-12-07,08:00:00\r\n"
+                                          "0104,\"two\r\nlines\",2026-12-07,08:52:11\r\n"
+                                          "0105,\"lf\nonly\",2026-12-07,08:52:11\r\n"
+                                          "0103,\"say \"\"hi\"\"\",2026-12-07,09:15:00\r\n"
+                                          "0102,\"Li, Ming\",2026-12-08,07:59:59\r\n"
+                                          "0101,张伟,2026-12-08,08:00:00\r\n");
+    EXPECT_TRUE(exported.err.isEmpty());
+}
+
+TEST_F(EmployeeCsvTest, ARefusedFileNamesLineAndReasonAndChangesNothing)
+{
+    ASSERT_EQ(import("num,name,dept_no\n0001,王芳,01\n0002,李娜,01\n").exitCode, 0);
+    const QString before = list();
+
+    // Good rows before the fault are not written either.
+    const struct
+    {
+        QByteArray csv;
+        QStringList options;
+        const char* where;
+        const char* reason;
+    } cases[] = {
+        {"num,name\n1001,a\n1002,b\"c\n", {}, ":3: ", "quote inside field 2"},
+        {"num,name\n1001,a\n,nobody\n", {}, ":3: ", "num is empty"},
+        {"num,name\n1001,一二三四五六七八九十一\n",
+         {},
+         ":2: ",
+         "is 22 bytes long in GBK; the column holds 20"},
+        {"num,name\n12345678901,a\n", {}, ":2: ", "the column holds 10"},
+        {"num,name,dept_no\n1001,a,12345678901\n", {}, ":2: ", "dept_no"},
+        {"num,name\n1001,a\n1001,b\n", {}, ":3: ", "num 1001 repeats line 2"},
+        {"num,name\n1001,a\n0002,b\n", {}, ":3: ", "num 0002 is already in the list"},
+        {"num,name\n1001,a,x\n", {}, ":2: ", "3 fields where the header has 2"},
+        {"num,name,phone\n1001,a,1\n", {}, ":1: ", "unknown column \"phone\""},
+        {"name,dept_no\na,01\n", {}, ":1: ", "lacks the column num"},
+        {"num,name\n1001,\xe4\xb8\n", {}, ":2: ", "not UTF-8"},
+        {"num,name\n1001,\"open\n", {QStringLiteral("--replace")}, ":2: ", "not closed"},
+        {"num,name\n1001,a\n1002,emoji \xf0\x9f\x98\x80\n",
+         {QStringLiteral("--new-only")},
+         ":3: ",
+         "character the GBK code page lacks"},
+        {"", {}, ": ", "no header"},
+    };
+    for (const auto& c : cases) {
+        const KqdbRun run = import(c.csv, c.options);
+        EXPECT_EQ(run.exitCode, 1) << c.csv.constData();
+        const QString err = QString::fromUtf8(run.err);
+        EXPECT_TRUE(err.contains(QString::fromUtf8(c.where)) && err.contains(QString::fromUtf8(c.reason)) &&
+                    err.endsWith(QStringLiteral("; nothing imported\n")))
+            << c.csv.constData() << " -> " << run.err.constData();
+        EXPECT_EQ(list(), before) << c.csv.constData();
+    }
+}
+
+TEST_F(EmployeeCsvTest, WidthsCountGbkBytesSoTenChineseCharactersFitTwenty)
+{
+    const KqdbRun run = import("num,name\n1234567890,一二三四五六七八九十\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(list(), QString::fromUtf8("1234567890|一二三四五六七八九十|-"));
+}
+
+TEST_F(EmployeeCsvTest, NewOnlyAddsTheRestAndReplaceMakesTheFileTheList)
+{
+    ASSERT_EQ(import("num,name,dept_no\n0001,王芳,01\n0002,李娜,01\n").exitCode, 0);
+
+    KqdbRun run = import("num,name,dept_no\n0002,renamed,09\n0003,刘洋,02\n", {QStringLiteral("--new-only")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.out, "imported 1 employees, skipped 1 already in the list\n");
+    EXPECT_EQ(list(), QString::fromUtf8("0001|王芳|01\n0002|李娜|01\n0003|刘洋|02"));
+
+    run = import("num,name\n0003,刘洋\n0009,陈静\n", {QStringLiteral("--replace")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.out, "imported 2 employees, replacing 3\n");
+    EXPECT_EQ(list(), QString::fromUtf8("0003|刘洋|-\n0009|陈静|-"));
+
+    EXPECT_EQ(import("num,name\n", {QStringLiteral("--new-only"), QStringLiteral("--replace")}).exitCode, 2);
+}
+
+TEST_F(EmployeeCsvTest, ExportSelectsDatesInclusiveAndOneNumber)
+{
+    record("0101", "张伟", "2026-12-06 23:59:59");
+    record("0101", "张伟", "2026-12-07 00:00:00");
+    record("0102", "王芳", "2026-12-08 12:00:00");
+    record("0101", "张伟", "2026-12-08 23:59:59");
+    record("0101", "张伟", "2026-12-09 00:00:00");
+
+    KqdbRun run = exportCsv({QStringLiteral("--from"), QStringLiteral("2026-12-07"), QStringLiteral("--to"),
+                             QStringLiteral("2026-12-08")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.out.toStdString(), "num,name,date,time\r\n"
+                                     "0101,张伟,2026-12-07,00:00:00\r\n"
+                                     "0102,王芳,2026-12-08,12:00:00\r\n"
+                                     "0101,张伟,2026-12-08,23:59:59\r\n");
+
+    run = exportCsv({QStringLiteral("--num"), QStringLiteral("0101"), QStringLiteral("--from"),
+                     QStringLiteral("2026-12-08")});
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out.toStdString(), "num,name,date,time\r\n"
+                                     "0101,张伟,2026-12-08,23:59:59\r\n"
+                                     "0101,张伟,2026-12-09,00:00:00\r\n");
+
+    for (const QStringList& bad : {QStringList{QStringLiteral("--from"), QStringLiteral("2026-2-1")},
+                                   QStringList{QStringLiteral("--to"), QStringLiteral("2026-02-30")},
+                                   QStringList{QStringLiteral("--from"), QStringLiteral("2026-12-09"),
+                                               QStringLiteral("--to"), QStringLiteral("2026-12-08")},
+                                   QStringList{QStringLiteral("--encoding"), QStringLiteral("big5")}}) {
+        run = exportCsv(bad);
+        EXPECT_EQ(run.exitCode, 2) << bad.join(u' ').toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+    run = kqdb({QStringLiteral("export"), m_dir.filePath(QStringLiteral("missing.mdb"))});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(QFile::exists(m_dir.filePath(QStringLiteral("missing.mdb"))));
+}
+
+TEST_F(EmployeeCsvTest, GbkOutputByteForByte)
+{
+    record("0101", "张伟", "2026-12-07 08:52:11");
+    record("0102", "\"引号\",逗号", "2026-12-07 08:53:00");
+    const KqdbRun run = exportCsv({QStringLiteral("--encoding"), QStringLiteral("gbk")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.out,
+              QByteArray("num,name,date,time\r\n"
+                         "0101,\xD5\xC5\xCE\xB0,2026-12-07,08:52:11\r\n"
+                         "0102,\"\"\"\xD2\xFD\xBA\xC5\"\",\xB6\xBA\xBA\xC5\",2026-12-07,08:53:00\r\n"));
+}
+
+TEST_F(EmployeeCsvTest, ProgressBarOnlyOnATerminal)
+{
+    QByteArray csv = "num,name\n";
+    for (int i = 0; i < 12000; ++i)
+        csv += QByteArray::number(100000 + i) + ",n" + QByteArray::number(i) + "\n";
+    const QString file = csvFile(csv);
+
+    // To a pipe: nothing but the result.
+    KqdbRun run = kqdb({QStringLiteral("import-employees"), m_db.path(), file});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_TRUE(run.err.isEmpty()) << run.err.constData();
+
+    // On a terminal (script(1) gives the command a pseudo-terminal): a bar that reaches
+    // its end.
+    const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+    ASSERT_FALSE(script.isEmpty()) << "script(1) from util-linux is needed";
+    const QString command = QStringLiteral("'%1' import-employees '%2' '%3' --replace")
+                                .arg(QStringLiteral(TAVELO_BIN_DIR "/kqdb"), m_db.path(), file);
+    QProcess process;
+    process.start(script, {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    const QByteArray screen = process.readAllStandardOutput();
+    EXPECT_EQ(process.exitCode(), 0) << screen.constData();
+    EXPECT_TRUE(screen.contains("\rimport [")) << screen.constData();
+    EXPECT_TRUE(screen.contains("] 100% 12000/12000")) << screen.constData();
+    EXPECT_TRUE(screen.contains("imported 12000 employees")) << screen.constData();
+}
+
+} // namespace
