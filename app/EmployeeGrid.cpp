@@ -93,14 +93,14 @@ void EmployeeGrid::applyLayout()
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setFixedHeight(titleRowHeight());
 
-    const QFontMetrics data(font());
+    const QFontMetrics cells(font());
     const QFontMetrics title(horizontalHeader()->font());
     for (int column = 0; column < 2; ++column) {
         int width = kUnboundColumnWidth;
         const int field = m_model->fieldOfColumn(column);
         if (field >= 0) {
             const int chars = m_model->query()->fieldDisplayWidth(field);
-            width = std::max(chars * data.horizontalAdvance(u'0') + 4,
+            width = std::max(chars * cells.horizontalAdvance(u'0') + 4,
                              title.horizontalAdvance(EmployeeGridModel::columnTitle(column)) + 4);
         }
         setColumnWidth(column, width);

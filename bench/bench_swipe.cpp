@@ -79,8 +79,8 @@ QString database(int rows)
     }
     const qint64 last = seconds(kSwipeStart) - 3600;
     for (int i = 0; i < rows; ++i) {
-        const int employee = i % kEmployees;
-        const qint64 instant = last - qint64(i / kEmployees) * 600 - employee;
+        const std::size_t employee = static_cast<std::size_t>(i % kEmployees);
+        const qint64 instant = last - qint64(i / kEmployees) * 600 - qint64(employee);
         sqlite3_bind_text(insert, 1, nums[employee].c_str(), -1, SQLITE_STATIC);
         sqlite3_bind_text(insert, 2, names[employee].c_str(), -1, SQLITE_STATIC);
         sqlite3_bind_int64(insert, 3, instant - instant % 86400);

@@ -53,10 +53,11 @@ bool isName(const Token& t)
 SqlStatementPlan::SqlStatementPlan(const QString& sql) : m_sql(sql), m_tokens(SqlTokenizer::tokenize(sql))
 {
     for (qsizetype i = 0; i < qsizetype(m_tokens.size()); ++i) {
-        if (!m_tokens[i].isSignificant())
+        const Token& token = m_tokens[static_cast<std::size_t>(i)];
+        if (!token.isSignificant())
             continue;
-        if (m_tokens[i].kind == Kind::Parameter) {
-            const QString name = m_tokens[i].parameterName();
+        if (token.kind == Kind::Parameter) {
+            const QString name = token.parameterName();
             qsizetype index = -1;
             for (qsizetype n = 0; n < m_names.size(); ++n)
                 if (m_names[n].compare(name, Qt::CaseInsensitive) == 0)
@@ -283,7 +284,7 @@ QString SqlStatementPlan::rewritten(const QString& rowIdName) const
     out.reserve(m_sql.size() + 32);
     int occurrence = 0;
     for (qsizetype i = 0; i < qsizetype(m_tokens.size()); ++i) {
-        const Token& t = m_tokens[i];
+        const Token& t = m_tokens[static_cast<std::size_t>(i)];
         if (t.kind == Kind::Parameter)
             out += u'?' + QString::number(++occurrence);
         else

@@ -46,7 +46,10 @@ public:
 private:
     using Token = SqlTokenizer::Token;
 
-    const Token& sig(qsizetype i) const { return m_tokens[m_sig[i]]; }
+    const Token& sig(qsizetype i) const
+    {
+        return m_tokens[static_cast<std::size_t>(m_sig[static_cast<std::size_t>(i)])];
+    }
     bool validSig(qsizetype i) const { return i >= 0 && i < qsizetype(m_sig.size()); }
     void collectTables();
     void mapInsertValues();

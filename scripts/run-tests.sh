@@ -4,7 +4,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${TAVELO_BUILD_DIR:-$root/build}"
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+# Tests build warning-free or not at all.
+"$root/scripts/build.sh" -DTAVELO_WERROR=ON
 export QT_QPA_PLATFORM=offscreen
 cd "$build"
 ctest --output-on-failure -j"$(nproc)" "$@"

@@ -469,7 +469,7 @@ void TestClock::createDestroyLoopShutsDownCleanly()
         auto window = std::make_unique<QWidget>();
         auto* c = new RxClock(window.get(), clock);
         TerminalClock::configure(*c);
-        c->ticker().setInterval(1 + i % 3);
+        c->ticker().setInterval(1u + unsigned(i % 3));
         window->show();
         clock.advanceSecs(1);
         if (i % 2) {
