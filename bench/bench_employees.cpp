@@ -1,12 +1,14 @@
 // Loading the employee list and the quick search on it, at 100,000 employees.
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
+#include "db/CommFunc.h"
+#include "db/DevSchema.h"
 
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
-#include <sqlite3.h>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
@@ -20,39 +22,22 @@ struct EmployeeDatabase
 
     EmployeeDatabase()
     {
-        sqlite3* db = nullptr;
-        sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        sqlite3_exec(db,
-                     "CREATE TABLE employ (num VARCHAR(10) NOT NULL, name VARCHAR(20), dept_no VARCHAR(10));"
-                     "BEGIN",
-                     nullptr, nullptr, nullptr);
-        sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(db, "INSERT INTO employ VALUES (?1, ?2, ?3)", -1, &insert, nullptr);
+        QList<DevSchema::Employee> employees;
+        employees.reserve(kEmployees);
         for (int i = 0; i < kEmployees; ++i) {
             // Numbers in a scattered order, so the locate index has real sorting to do.
-            char num[16];
-            char name[24];
-            char dept[8];
-            std::snprintf(num, sizeof num, "%06d", (i * 7919) % kEmployees);
-            std::snprintf(name, sizeof name, "Employee %d", i);
-            std::snprintf(dept, sizeof dept, "%02d", i % 40);
-            sqlite3_bind_text(insert, 1, num, -1, SQLITE_TRANSIENT);
-            sqlite3_bind_text(insert, 2, name, -1, SQLITE_TRANSIENT);
-            sqlite3_bind_text(insert, 3, dept, -1, SQLITE_TRANSIENT);
-            sqlite3_step(insert);
-            sqlite3_reset(insert);
+            employees.append({QStringLiteral("%1").arg((i * 7919) % kEmployees, 6, 10, QChar(u'0')),
+                              QStringLiteral("Employee %1").arg(i),
+                              QStringLiteral("%1").arg(i % 40, 2, 10, QChar(u'0'))});
         }
-        sqlite3_finalize(insert);
-        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-        sqlite3_close_v2(db);
+        QString error;
+        if (!DevSchema::createDatabase(path, employees, &error)) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            std::exit(1);
+        }
     }
 
-    QString connectionString() const
-    {
-        return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Mode=Read|Write;"
-                              "Persist Security Info=False")
-            .arg(path);
-    }
+    QString connectionString() const { return CommFunc::MakeJetConnStr(path); }
 };
 
 EmployeeDatabase& database()

@@ -1,9 +1,9 @@
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
-#include "db/DevSchema.h"
 #include "platform/Gbk.h"
 #include "platform/ManualClock.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,24 +41,9 @@ struct StoredRow
 class RawDb
 {
 public:
-    explicit RawDb(const QString& path)
-    {
-        if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                            nullptr) != SQLITE_OK)
-            throw std::runtime_error("cannot open test database");
-        sqlite3_busy_timeout(m_db, 5000);
-    }
-    ~RawDb() { sqlite3_close(m_db); }
+    explicit RawDb(const QString& path) : m_file(path, TestSupport::SqliteFile::Mode::Create) {}
 
-    void exec(const std::string& sql)
-    {
-        char* error = nullptr;
-        if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-            const std::string message = error ? error : "?";
-            sqlite3_free(error);
-            throw std::runtime_error(message + " in " + sql);
-        }
-    }
+    void exec(const std::string& sql) { m_file.exec(QString::fromStdString(sql)); }
 
     void addRecord(const std::string& num, const std::string& name, qint64 d, qint64 t)
     {
@@ -69,55 +54,43 @@ public:
 
     std::vector<StoredRow> rows(const std::string& num)
     {
-        sqlite3_stmt* stmt = nullptr;
-        sqlite3_prepare_v2(m_db, "SELECT num, name, D, T, opdate FROM sgdjb WHERE num = ? ORDER BY rowid", -1,
-                           &stmt, nullptr);
-        sqlite3_bind_text(stmt, 1, num.c_str(), -1, SQLITE_TRANSIENT);
         std::vector<StoredRow> result;
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
+        const QStringList lines = m_file.rows(
+            QStringLiteral("SELECT num, name, D, T, opdate, typeof(D) || typeof(T) || typeof(opdate) "
+                           "FROM sgdjb WHERE num = '%1' ORDER BY rowid")
+                .arg(QString::fromStdString(num)));
+        for (const QString& line : lines) {
+            const QStringList columns = line.split(u'|');
             StoredRow row;
-            row.num = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-            const unsigned char* name = sqlite3_column_text(stmt, 1);
-            row.name = name ? reinterpret_cast<const char*>(name) : "";
-            for (int c = 2; c <= 4; ++c)
-                row.integers = row.integers && sqlite3_column_type(stmt, c) == SQLITE_INTEGER;
-            row.d = sqlite3_column_int64(stmt, 2);
-            row.t = sqlite3_column_int64(stmt, 3);
-            row.opdate = sqlite3_column_int64(stmt, 4);
+            row.num = columns[0].toStdString();
+            row.name = columns[1].toStdString();
+            row.d = columns[2].toLongLong();
+            row.t = columns[3].toLongLong();
+            row.opdate = columns[4].toLongLong();
+            row.integers = columns[5] == QStringLiteral("integerintegerinteger");
             result.push_back(row);
         }
-        sqlite3_finalize(stmt);
         return result;
     }
 
-    int count()
-    {
-        sqlite3_stmt* stmt = nullptr;
-        sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sgdjb", -1, &stmt, nullptr);
-        sqlite3_step(stmt);
-        const int n = sqlite3_column_int(stmt, 0);
-        sqlite3_finalize(stmt);
-        return n;
-    }
+    int count() { return int(m_file.scalar(QStringLiteral("SELECT count(*) FROM sgdjb"))); }
 
     // True when nobody holds a transaction open on the file.
     bool writable()
     {
-        sqlite3_busy_timeout(m_db, 0);
-        const bool ok =
-            sqlite3_exec(m_db, "BEGIN IMMEDIATE; COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK;
-        sqlite3_busy_timeout(m_db, 5000);
+        m_file.setBusyTimeout(0);
+        const bool ok = m_file.tryExec(QStringLiteral("BEGIN IMMEDIATE; COMMIT;"));
+        m_file.setBusyTimeout(5000);
         return ok;
     }
 
 private:
-    sqlite3* m_db = nullptr;
+    TestSupport::SqliteFile m_file;
 };
 
 QString connectionString(const QString& path)
 {
-    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Persist Security Info=False")
-        .arg(QDir::toNativeSeparators(path));
+    return TestSupport::jetConnectionString(QDir::toNativeSeparators(path));
 }
 
 // A clock that moves by a fixed step on every read, to tell the reads of one swipe apart;
@@ -155,7 +128,7 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         m_path = m_dir.filePath(QStringLiteral("kq.mdb"));
         m_raw = std::make_unique<RawDb>(m_path);
-        m_raw->exec(DevSchema::ddl().join(u' ').toStdString());
+        m_raw->exec(TestSupport::schemaSql().toStdString());
         m_raw->exec(
             "INSERT INTO employ VALUES ('1001', '张三', '01'), ('1002', '李四', '01'), ('', '无号', '02')");
         m_connection.setConnectionString(connectionString(m_path));

@@ -6,6 +6,7 @@
 #include "platform/EInOutError.h"
 #include "platform/ManualClock.h"
 #include "platform/SettingsStore.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,11 +20,7 @@ namespace {
 
 const QString kGroup = QStringLiteral("Software/Microsoft/Windows/CurrentVersion/Kelvaro");
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using TestSupport::fileBytes;
 
 // Points the per-user store at a fresh folder for each test.
 class SettingsTest : public ::testing::Test
@@ -54,12 +51,12 @@ protected:
 TEST_F(SettingsTest, MissingKeyIsCreatedAndFallsBackBesideTheExecutable)
 {
     EXPECT_EQ(CommFunc::ReadAppRegString(QStringLiteral("mdb")), QString());
-    EXPECT_EQ(readAll(m_store), "[" + kGroup.toUtf8() + "]\n");
+    EXPECT_EQ(fileBytes(m_store), "[" + kGroup.toUtf8() + "]\n");
     EXPECT_EQ(CommFunc::GetMdbDir(), fallback());
 
     // Created once: a second read finds the key and adds nothing.
     EXPECT_EQ(CommFunc::GetMdbDir(), fallback());
-    EXPECT_EQ(readAll(m_store), "[" + kGroup.toUtf8() + "]\n");
+    EXPECT_EQ(fileBytes(m_store), "[" + kGroup.toUtf8() + "]\n");
 }
 
 TEST_F(SettingsTest, KeyIsAddedToAnExistingStoreWithoutDisturbingIt)
@@ -68,7 +65,7 @@ TEST_F(SettingsTest, KeyIsAddedToAnExistingStoreWithoutDisturbingIt)
     EXPECT_EQ(CommFunc::GetMdbDir(), fallback());
     const QSettings check(m_store, QSettings::IniFormat);
     EXPECT_EQ(check.value(QStringLiteral("Other/folder")).toString(), QStringLiteral("/srv/other"));
-    EXPECT_TRUE(readAll(m_store).endsWith("/srv/other\n[" + kGroup.toUtf8() + "]\n"));
+    EXPECT_TRUE(fileBytes(m_store).endsWith("/srv/other\n[" + kGroup.toUtf8() + "]\n"));
 }
 
 TEST_F(SettingsTest, StringValueIsTrimmedOfBlanksAndControlCharacters)
@@ -123,8 +120,6 @@ TEST(CommFuncTest, AppDirIsTheExecutablesFolderWithSeparator)
 
 TEST(CommFuncTest, ConnectionStringQuotesOnlyPathsThatNeedIt)
 {
-    const QString pattern = QStringLiteral(
-        "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Mode=Read|Write;Persist Security Info=False");
     const struct
     {
         QString path;
@@ -140,7 +135,8 @@ TEST(CommFuncTest, ConnectionStringQuotesOnlyPathsThatNeedIt)
         {QStringLiteral("/a/kq.mdb\t"), QStringLiteral("\"/a/kq.mdb\t\"")},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(CommFunc::MakeJetConnStr(c.path), pattern.arg(c.source)) << c.path.toStdString();
+        EXPECT_EQ(CommFunc::MakeJetConnStr(c.path), TestSupport::jetConnectionString(c.source))
+            << c.path.toStdString();
 }
 
 TEST(CommFuncTest, ConnectionSettingsAreAppliedWithoutOpening)
@@ -200,7 +196,7 @@ protected:
 
     QList<QByteArray> logLines() const
     {
-        QList<QByteArray> lines = readAll(ErrMsgForm::instance().logFileName()).split('\n');
+        QList<QByteArray> lines = fileBytes(ErrMsgForm::instance().logFileName()).split('\n');
         if (!lines.isEmpty() && lines.last().isEmpty())
             lines.removeLast();
         return lines;

@@ -13,24 +13,11 @@
 
 namespace {
 
-struct KqdbRun
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using KqdbRun = TestSupport::ToolRun;
 
 KqdbRun kqdb(const QStringList& args)
 {
-    QProcess process;
-    process.start(QStringLiteral(TAVELO_BIN_DIR "/kqdb"), args);
-    KqdbRun run;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    return TestSupport::runKqdb(args, 120000);
 }
 
 class EmployeeCsvTest : public ::testing::Test

@@ -10,6 +10,7 @@
 #include "platform/Gbk.h"
 #include "platform/LocaleInfo.h"
 #include "platform/ManualClock.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,18 +43,8 @@ private:
     QString m_type;
 };
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
+using TestSupport::fileBytes;
+using TestSupport::writeFile;
 
 class ErrMsgTest : public ::testing::Test
 {
@@ -186,9 +177,9 @@ TEST_F(ErrMsgTest, FirstLineCreatesTheFile)
 {
     const QString log = path("error.log");
     ErrMsg::AppendLogLine(log, "first");
-    EXPECT_EQ(readAll(log), "first\r\n");
+    EXPECT_EQ(fileBytes(log), "first\r\n");
     ErrMsg::AppendLogLine(log, Gbk::encode(QStringLiteral("第二")));
-    EXPECT_EQ(readAll(log), "first\r\n" + Gbk::encode(QStringLiteral("第二")) + "\r\n");
+    EXPECT_EQ(fileBytes(log), "first\r\n" + Gbk::encode(QStringLiteral("第二")) + "\r\n");
 }
 
 TEST_F(ErrMsgTest, EndOfFileMarkInTheLast128BytesIsReplaced)
@@ -196,13 +187,13 @@ TEST_F(ErrMsgTest, EndOfFileMarkInTheLast128BytesIsReplaced)
     const QString log = path("error.log");
     writeFile(log, "old\r\n\x1a");
     ErrMsg::AppendLogLine(log, "new");
-    EXPECT_EQ(readAll(log), "old\r\nnew\r\n");
+    EXPECT_EQ(fileBytes(log), "old\r\nnew\r\n");
 
     // The first mark within the window wins and everything after it goes.
     const QByteArray head(100, 'a');
     writeFile(log, head + "\x1a" + QByteArray(50, 'b') + "\x1a" + "c");
     ErrMsg::AppendLogLine(log, "new");
-    EXPECT_EQ(readAll(log), head + "new\r\n");
+    EXPECT_EQ(fileBytes(log), head + "new\r\n");
 }
 
 TEST_F(ErrMsgTest, EndOfFileMarkBeforeTheLast128BytesStays)
@@ -211,13 +202,13 @@ TEST_F(ErrMsgTest, EndOfFileMarkBeforeTheLast128BytesStays)
     const QByteArray content = QByteArray("x\x1a") + QByteArray(128, 'y');
     writeFile(log, content);
     ErrMsg::AppendLogLine(log, "new");
-    EXPECT_EQ(readAll(log), content + "new\r\n");
+    EXPECT_EQ(fileBytes(log), content + "new\r\n");
 
     // One byte later the mark is inside the window.
     const QByteArray inside = QByteArray("\x1a") + QByteArray(127, 'y');
     writeFile(log, "x" + inside);
     ErrMsg::AppendLogLine(log, "new");
-    EXPECT_EQ(readAll(log), "xnew\r\n");
+    EXPECT_EQ(fileBytes(log), "xnew\r\n");
 }
 
 TEST_F(ErrMsgTest, FolderAsLogPathIsAnIoErrorAndCreatesNothing)
@@ -258,14 +249,14 @@ TEST_F(ErrMsgTest, SecondWriterFindsTheFileLocked)
     } catch (const EInOutError& e) {
         EXPECT_EQ(e.errorCode(), EWOULDBLOCK);
     }
-    EXPECT_EQ(readAll(log), "held\r\n");
+    EXPECT_EQ(fileBytes(log), "held\r\n");
 
     // Readers are not in the way, and the lock is gone with the other writer.
     ::close(other);
     QFile reader(log);
     ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
     ErrMsg::AppendLogLine(log, "kept");
-    EXPECT_EQ(readAll(log), "held\r\nkept\r\n");
+    EXPECT_EQ(fileBytes(log), "held\r\nkept\r\n");
 }
 
 TEST_F(ErrMsgTest, LogFileIsNotHeldOpenBetweenLines)

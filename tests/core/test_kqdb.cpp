@@ -1,60 +1,27 @@
 #include "db/DevSchema.h"
 #include "db/Statements.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-
-#include <stdexcept>
 
 namespace {
 
 int runKqdb(const QStringList& args)
 {
-    QProcess process;
-    process.start(QStringLiteral(TAVELO_BIN_DIR "/kqdb"), args);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process.exitCode();
+    return TestSupport::runKqdb(args).exitCode;
 }
 
-class Db
+// The file as another program reads it.
+class Db : public TestSupport::SqliteFile
 {
 public:
-    explicit Db(const QString& path)
-    {
-        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READONLY, nullptr) !=
-            SQLITE_OK)
-            throw std::runtime_error("cannot open");
-    }
-    ~Db() { sqlite3_close(m_db); }
-
-    // Every row of a query, columns joined by '|'.
-    QStringList rows(const char* sql) const
-    {
-        sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr) != SQLITE_OK)
-            throw std::runtime_error(sqlite3_errmsg(m_db));
-        QStringList result;
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            QStringList columns;
-            for (int i = 0; i < sqlite3_column_count(stmt); ++i)
-                columns.append(
-                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i))));
-            result.append(columns.join(u'|'));
-        }
-        sqlite3_finalize(stmt);
-        return result;
-    }
-
-private:
-    sqlite3* m_db = nullptr;
+    explicit Db(const QString& path) : SqliteFile(path, Mode::ReadOnly) {}
 };
 
 class KqdbTest : public ::testing::Test
@@ -143,14 +110,10 @@ TEST_F(KqdbTest, EmployeeCountIsBoundedBeforeAnythingIsBuilt)
 {
     // A count past the bound would otherwise be built in memory first and run out of it.
     for (const char* count : {"2000000000", "99999999999", "-1"}) {
-        QProcess process;
-        process.start(QStringLiteral(TAVELO_BIN_DIR "/kqdb"),
-                      {"create", path("a.mdb"), "--employees", QString::fromLatin1(count)});
-        ASSERT_TRUE(process.waitForFinished(60000));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << count;
-        EXPECT_EQ(process.exitCode(), 2) << count;
-        EXPECT_TRUE(process.readAllStandardError().contains("--employees takes a number from 0 to 10000000"))
-            << count;
+        const TestSupport::ToolRun run =
+            TestSupport::runKqdb({"create", path("a.mdb"), "--employees", QString::fromLatin1(count)});
+        EXPECT_EQ(run.exitCode, 2) << count;
+        EXPECT_TRUE(run.err.contains("--employees takes a number from 0 to 10000000")) << count;
     }
     EXPECT_TRUE(QDir(m_dir.path()).isEmpty());
 }

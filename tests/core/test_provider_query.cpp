@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 using TestSupport::DevDatabase;
 
 namespace {
@@ -181,18 +179,15 @@ TEST_F(ProviderQuery, RefusedDeleteLeavesTheRowInPlace)
 
     // Another program holds the write lock: after the busy timeout the delete is refused.
     openOn(QStringLiteral("SELECT * FROM employ"));
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(m_db.path().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const TestSupport::SqliteFile other(m_db.path());
+    other.exec(QStringLiteral("BEGIN EXCLUSIVE"));
     try {
         m_query.deleteCurrent();
         ADD_FAILURE() << "delete under a lock succeeded";
     } catch (const EOleException& e) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("locked"))) << e.message().toStdString();
     }
-    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close_v2(other);
+    other.exec(QStringLiteral("ROLLBACK"));
     EXPECT_EQ(m_query.recordCount(), 2);
     EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 2);
 }
@@ -206,16 +201,9 @@ TEST_F(ProviderQuery, DeleteRefusesARowReplacedUnderTheSameRowIdOrChangedSinceLo
 
     // Another program deletes the loaded row and inserts a different employee, which SQLite
     // gives the freed row id.
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(m_db.path().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other,
-                           "DELETE FROM employ WHERE num='0102';"
-                           "INSERT INTO employ VALUES ('0999','Z','02');",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_last_insert_rowid(other), 2);
-    sqlite3_close_v2(other);
+    m_db.exec(QStringLiteral("DELETE FROM employ WHERE num='0102';"
+                             "INSERT INTO employ VALUES ('0999','Z','02');"));
+    ASSERT_EQ(m_db.scalar(QStringLiteral("SELECT rowid FROM employ WHERE num='0999'")), 2);
 
     try {
         m_query.deleteCurrent();

@@ -1,13 +1,12 @@
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
-#include "db/DevSchema.h"
 #include "platform/ManualClock.h"
+#include "support/TestSupport.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <pthread.h>
 #include <sys/mman.h>
@@ -32,21 +31,16 @@ struct Shared
 
 void createDatabase(const QString& path)
 {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
-    const std::string sql =
-        DevSchema::ddl().join(u' ').toStdString() + "INSERT INTO employ VALUES ('1001', '张三', '01');";
-    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
+    TestSupport::SqliteFile(path, TestSupport::SqliteFile::Mode::Create)
+        .exec(TestSupport::schemaSql() +
+              QStringLiteral(";INSERT INTO employ VALUES ('1001', '张三', '01');"));
 }
 
 // One terminal: its own connection, opened after the fork, swiping at the shared moments.
 [[noreturn]] void runTerminal(const QString& path, Shared* shared, int terminal)
 {
     AdoConnection connection;
-    connection.setConnectionString(
-        QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Persist Security Info=False")
-            .arg(path));
+    connection.setConnectionString(TestSupport::jetConnectionString(path));
     AdoQuery employees(QStringLiteral("YgQry"));
     AdoQuery records(QStringLiteral("RecordQry"));
     employees.setConnection(&connection);
@@ -70,15 +64,10 @@ void createDatabase(const QString& path)
 
 std::vector<qint64> storedInstants(const QString& path)
 {
-    sqlite3* db = nullptr;
-    sqlite3_open(path.toUtf8().constData(), &db);
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db, "SELECT D + T FROM sgdjb WHERE num = '1001' ORDER BY 1", -1, &stmt, nullptr);
     std::vector<qint64> instants;
-    while (sqlite3_step(stmt) == SQLITE_ROW)
-        instants.push_back(sqlite3_column_int64(stmt, 0));
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
+    for (const QString& row : TestSupport::SqliteFile(path).rows(
+             QStringLiteral("SELECT D + T FROM sgdjb WHERE num = '1001' ORDER BY 1")))
+        instants.push_back(row.toLongLong());
     return instants;
 }
 

@@ -5,6 +5,7 @@
 #include "app/NumberEdit.h"
 #include "app/SimpleStatusBar.h"
 #include "db/AdoQuery.h"
+#include "support/SqliteFile.h"
 
 #include <QHeaderView>
 #include <QPushButton>
@@ -12,20 +13,13 @@
 #include <QTimer>
 
 #include <functional>
-#include <sqlite3.h>
 
 namespace {
 
 int countRows(const QString& path, const char* sql)
 {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-    int n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return n;
+    return int(TestSupport::SqliteFile(path, TestSupport::SqliteFile::Mode::ReadOnly)
+                   .scalar(QString::fromUtf8(sql)));
 }
 
 } // namespace
@@ -227,15 +221,13 @@ private slots:
     {
         open(numbered(3));
         // Another program holds the write lock for longer than the busy timeout.
-        sqlite3* other = nullptr;
-        sqlite3_open(m_fx->dbPath().toUtf8().constData(), &other);
-        sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+        const TestSupport::SqliteFile other(m_fx->dbPath());
+        other.exec(QStringLiteral("BEGIN EXCLUSIVE"));
         MessageBox::clearShown();
         MessageBox::setNextAnswer(QMessageBox::Ok); // confirm
         MessageBox::setNextAnswer(QMessageBox::Ok); // the error box
         key(Qt::Key_Delete, Qt::ControlModifier);
-        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(other);
+        other.exec(QStringLiteral("ROLLBACK"));
         QCOMPARE(MessageBox::shown().size(), size_t(2));
         QCOMPARE(MessageBox::shown().back().icon, QMessageBox::Critical);
         QVERIFY(MessageBox::shown().back().text.endsWith(u'.'));

@@ -1,0 +1,47 @@
+#include "support/TestSupport.h"
+
+#include "db/DevSchema.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QTimeZone>
+
+#include <stdexcept>
+
+namespace TestSupport {
+
+QString schemaSql()
+{
+    return DevSchema::ddl().join(u'\n');
+}
+
+QString jetConnectionString(const QString& path)
+{
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Mode=Read|Write;"
+                          "Persist Security Info=False")
+        .arg(path);
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write test file");
+}
+
+qint64 wallSeconds(const QString& text)
+{
+    const QDateTime dt = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QDateTime asUtc(dt.date(), dt.time(), QTimeZone::utc());
+    return asUtc.toSecsSinceEpoch();
+}
+
+} // namespace TestSupport

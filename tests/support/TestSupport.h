@@ -1,0 +1,23 @@
+#pragma once
+
+#include "support/DevDatabase.h"
+#include "support/SqliteFile.h"
+#include "support/ToolRun.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Helpers shared by the tests: throw-away development databases, direct access to them
+// that bypasses the code under test, files and the command-line tools.
+namespace TestSupport {
+
+// The development schema as one SQL text, from the one definition the tool uses.
+QString schemaSql();
+// Connection string as the terminal composes it for a database file.
+QString jetConnectionString(const QString& path);
+QByteArray fileBytes(const QString& path);
+void writeFile(const QString& path, const QByteArray& bytes);
+// Seconds of the local wall clock since 1970-01-01 for a "yyyy-mm-dd hh:nn:ss" text.
+qint64 wallSeconds(const QString& text);
+
+} // namespace TestSupport
