@@ -9,6 +9,10 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
 namespace {
 
 const QString kJetProvider = QStringLiteral("Microsoft.Jet.OLEDB.4.0");
@@ -24,8 +28,15 @@ constexpr int kBusyTimeoutMs = 5000;
 void vetDatabaseFile(const QString& path)
 {
     const QFileInfo info(path);
-    if (!info.exists())
-        throw EOleException(QStringLiteral("Could not find file '%1'.").arg(path));
+    if (!info.exists()) {
+        // Only a name that leads nowhere is a missing file; a symbolic link loop or a
+        // folder on the way that cannot be searched is reported for what it is.
+        struct stat st;
+        const int code = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? 0 : errno;
+        if (code == 0 || code == ENOENT || code == ENOTDIR)
+            throw EOleException(QStringLiteral("Could not find file '%1'.").arg(path));
+        cannotOpen(path, QString::fromLocal8Bit(std::strerror(code)) + u'.');
+    }
     if (info.isDir())
         cannotOpen(path, QStringLiteral("it is a folder, not a database file."));
     QFile file(path);
@@ -98,7 +109,10 @@ void AdoConnection::open()
     try {
         db = std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly);
         sqlite3_busy_timeout(db->handle(), kBusyTimeoutMs);
-        db->exec(QStringLiteral("PRAGMA synchronous=FULL"));
+        // In the rollback journal mode several processes can share, FULL syncs the file and
+        // the journal but not the folder after the journal is deleted: a power cut then
+        // could bring the journal back and roll an acknowledged commit back with it.
+        db->exec(QStringLiteral("PRAGMA synchronous=EXTRA"));
         // Reading the schema is the first access that proves the file is a usable database.
         db->exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"));
     } catch (const EOleException& e) {

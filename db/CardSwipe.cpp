@@ -63,10 +63,12 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
         // Committed before the text is composed: a failure from here on keeps the record.
         transaction.commit();
 
-        return {SwipeOutcome::Kind::Recorded, QStringLiteral("【%1 %2】 %3 刷卡成功！")
-                                                  .arg(employees.fieldAsString(Statements::kNum),
-                                                       employees.fieldAsString(Statements::kName),
-                                                       DateTimeText::dateTimeMinutes(clock.now()))};
+        return {SwipeOutcome::Kind::Recorded,
+                QStringLiteral("【%1 %2】 %3 刷卡成功！")
+                    .arg(employees.fieldAsString(Statements::kNum),
+                         employees.fieldAsString(Statements::kName),
+                         DateTimeText::dateTimeMinutes(clock.now())),
+                {}};
     }
 
     const DateTimeValue instant =
@@ -75,7 +77,8 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
                          QStringLiteral("【%1 %2】 %3 已刷卡")
                              .arg(recordQry.fieldAsString(Statements::kNum),
                                   recordQry.fieldAsString(Statements::kName),
-                                  DateTimeText::dateTimeMinutes(instant.toDateTime()))};
+                                  DateTimeText::dateTimeMinutes(instant.toDateTime())),
+                         {}};
     recordQry.close();
     transaction.commit();
     return outcome;
@@ -89,9 +92,15 @@ SwipeOutcome CardSwipe::run(AdoQuery* employees, AdoQuery& recordQry, const Cloc
     try {
         if (hasCurrentEmployee(employees))
             outcome = swipe(*employees, recordQry, clock);
-    } catch (...) {
+    } catch (const std::exception& e) {
         // A failed swipe shows nothing and is not logged; the operator simply swipes again.
         outcome = {};
+        outcome.errorMessage = QString::fromUtf8(e.what());
+        if (outcome.errorMessage.isEmpty())
+            outcome.errorMessage = QStringLiteral("unknown error");
+    } catch (...) {
+        outcome = {};
+        outcome.errorMessage = QStringLiteral("unknown error");
     }
     closeQuietly(recordQry);
     return outcome;

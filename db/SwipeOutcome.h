@@ -4,6 +4,8 @@
 
 // What one card swipe came to. Only Recorded and AlreadyRecorded carry a status text;
 // Nothing (a failure, or no employee to swipe for) leaves the status line as it was.
+// A failure also carries the database's own message, for tools that must say why; the
+// window shows nothing for it.
 struct SwipeOutcome
 {
     enum class Kind
@@ -15,4 +17,7 @@ struct SwipeOutcome
 
     Kind kind = Kind::Nothing;
     QString statusText;
+    QString errorMessage;
+
+    bool failed() const { return !errorMessage.isEmpty(); }
 };

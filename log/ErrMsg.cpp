@@ -32,8 +32,8 @@ QByteArray ErrMsg::FormatErrorLine(const QString& statement, const Exception& er
 
 void ErrMsg::AppendLogLine(const QString& filePath, const QByteArray& line)
 {
-    LogFile::createIfMissing(filePath);
-    LogFile file(filePath);
+    const int creationError = LogFile::createIfMissing(filePath);
+    LogFile file(filePath, creationError);
     file.cutEndOfFileMark();
     file.write(line + "\r\n");
     file.close();

@@ -77,26 +77,31 @@ int retryOnInterrupt(auto call)
 
 #ifdef Q_OS_WIN
 
-void LogFile::createIfMissing(const QString& path)
+int LogFile::createIfMissing(const QString& path)
 {
     const QString native = QDir::toNativeSeparators(path);
     const DWORD attributes = GetFileAttributesW(nativePath(native));
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return;
+        return 0;
     int fd = -1;
-    if (_wsopen_s(&fd, nativePath(native), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
-                  _S_IREAD | _S_IWRITE) == 0)
-        _close(fd);
+    const errno_t rc = _wsopen_s(&fd, nativePath(native), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                                 _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    if (rc != 0)
+        return rc;
+    _close(fd);
+    return 0;
 }
 
 // Read access as well, for the end-of-file mark; denying write sharing is the lock.
-LogFile::LogFile(const QString& path)
+LogFile::LogFile(const QString& path, int creationError)
 {
     SetLastError(0);
     const errno_t rc = _wsopen_s(&m_fd, nativePath(QDir::toNativeSeparators(path)),
                                  _O_RDWR | _O_APPEND | _O_BINARY | _O_NOINHERIT, _SH_DENYWR, 0);
     if (rc != 0) {
         m_fd = -1;
+        if (rc == ENOENT && creationError != 0 && creationError != ENOENT)
+            throwIoError(creationError, errnoText(creationError));
         throwLastError(rc);
     }
 }
@@ -156,24 +161,28 @@ void LogFile::close()
 
 #else
 
-void LogFile::createIfMissing(const QString& path)
+int LogFile::createIfMissing(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
     struct stat st;
     if (stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode))
-        return;
+        return 0;
     const int fd =
         retryOnInterrupt([&] { return ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666); });
-    if (fd >= 0)
-        ::close(fd);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
 }
 
-LogFile::LogFile(const QString& path)
+LogFile::LogFile(const QString& path, int creationError)
 {
     const QByteArray name = QFile::encodeName(path);
     m_fd = retryOnInterrupt([&] { return ::open(name.constData(), O_RDWR | O_CLOEXEC); });
-    if (m_fd < 0)
-        throwErrno(errno);
+    if (m_fd < 0) {
+        const int code = errno;
+        throwErrno(code == ENOENT && creationError != 0 ? creationError : code);
+    }
     if (retryOnInterrupt([&] { return flock(m_fd, LOCK_EX | LOCK_NB); }) != 0) {
         const int code = errno;
         ::close(m_fd);

@@ -10,12 +10,16 @@ class LogFile
 {
 public:
     // Creates an empty file when there is none. A folder of that name is no file, so
-    // creation is tried and fails; failures show when the file is opened.
-    static void createIfMissing(const QString& path);
+    // creation is tried and fails. Failures are not thrown here but show when the file is
+    // opened; the system's code of a failed creation is returned (0 otherwise) so that
+    // the open can name the real cause.
+    static int createIfMissing(const QString& path);
 
     // Opens the existing file for appending and locks it against other writers; fails at
-    // once when another writer holds it. Readers are not kept out.
-    explicit LogFile(const QString& path);
+    // once when another writer holds it. Readers are not kept out. When there is no file
+    // to open because creating it failed with creationError, that is the error reported:
+    // a folder without write permission is not "no such file".
+    explicit LogFile(const QString& path, int creationError = 0);
     ~LogFile();
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;

@@ -157,6 +157,6 @@ TEST_F(ProviderCoercion, TransactionRollsBackUnlessCommitted)
     sqlite3_stmt* stmt = nullptr;
     sqlite3_prepare_v2(m_connection.handle(), "PRAGMA synchronous", -1, &stmt, nullptr);
     ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(stmt, 0), 2); // FULL
+    EXPECT_EQ(sqlite3_column_int(stmt, 0), 3); // EXTRA
     sqlite3_finalize(stmt);
 }

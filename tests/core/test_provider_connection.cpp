@@ -179,6 +179,42 @@ TEST(ProviderConnection, ReadOnlyOpenRefusesWritesWithTheDatabaseText)
     EXPECT_EQ(fileBytes(db.path()), before);
 }
 
+// A commit the terminal acknowledges must survive a power cut: with the rollback journal,
+// only EXTRA also syncs the folder once the journal is deleted.
+TEST(ProviderConnection, CommitsSyncTheFolderAfterTheJournalIsGone)
+{
+    DevDatabase db;
+    AdoConnection connection;
+    connection.setConnectionString(db.connectionString());
+    AdoQuery query(QStringLiteral("RecordQry"));
+    query.setConnection(&connection);
+    query.sqlAdd(QStringLiteral("PRAGMA synchronous"));
+    query.open();
+    EXPECT_EQ(query.valueAsString(0, 0), QStringLiteral("3")); // EXTRA
+    query.close();
+    query.sqlClear();
+    query.sqlAdd(QStringLiteral("PRAGMA journal_mode"));
+    query.open();
+    EXPECT_EQ(query.valueAsString(0, 0), QStringLiteral("delete"));
+}
+
+TEST(ProviderConnection, SymbolicLinkLoopIsNotAMissingFile)
+{
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a.mdb"));
+    const QString b = dir.filePath(QStringLiteral("kq.mdb"));
+    ASSERT_TRUE(QFile::link(b, a));
+    ASSERT_TRUE(QFile::link(a, b));
+    const QString message = openFails(jetConnectionString(b));
+    EXPECT_FALSE(message.contains(QStringLiteral("Could not find"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("symbolic links"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(b));
+
+    const QString dangling = dir.filePath(QStringLiteral("gone.mdb"));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("nowhere.mdb")), dangling));
+    EXPECT_TRUE(openFails(jetConnectionString(dangling)).startsWith(QStringLiteral("Could not find file")));
+}
+
 TEST(ProviderConnection, NoConnectionIsADataAccessError)
 {
     AdoQuery query(QStringLiteral("YgQry"));

@@ -14,18 +14,43 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
-const char kSwipeUsage[] = "swipe <path> <employee number>\n"
-                           "      records a card swipe as the terminal does and prints the status text;\n"
-                           "      exit 0 recorded, 1 already recorded, 3 nothing recorded (no such\n"
-                           "      employee, database failure), 2 usage";
+const char kSwipeUsage[] =
+    "swipe <path> <employee number> [--now \"yyyy-mm-dd hh:nn:ss\"]\n"
+    "      records a card swipe as the terminal does and prints the status text;\n"
+    "      --now swipes at that local time instead of the clock's (0001-01-01 00:03:00\n"
+    "      to 9999-12-31 23:56:59);\n"
+    "      exit 0 recorded, 1 already recorded, 2 usage, 3 no such employee,\n"
+    "      4 database failure (nothing recorded; the database's message on stderr)";
+
+// Exit codes of this command; a script tells a refused repeat from a broken database.
+constexpr int kRecorded = 0;
+constexpr int kAlreadyRecorded = 1;
+constexpr int kNoEmployee = 3;
+constexpr int kDatabaseFailure = 4;
+
+// The window bounds are written with four-digit years, so both must stay within years
+// 1 to 9999 (there is no year 0).
+std::optional<QDateTime> parseNow(const QString& text)
+{
+    const QDateTime at = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!at.isValid())
+        return std::nullopt;
+    const QDateTime value(at.date(), at.time(), Qt::UTC);
+    const QDateTime first(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+    const QDateTime last(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC);
+    if (value.addSecs(-CardSwipe::kWindowSeconds) < first || value.addSecs(CardSwipe::kWindowSeconds) > last)
+        return std::nullopt;
+    return value;
+}
 
 int runSwipe(const QStringList& args)
 {
     QStringList positional;
-    QString now;
+    std::optional<QString> now;
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args.at(i) == u"--now" && i + 1 < args.size())
             now = args.at(++i);
@@ -38,11 +63,15 @@ int runSwipe(const QStringList& args)
         return kqdbUsageError(kSwipeUsage);
 
     std::unique_ptr<Clock> fixed;
-    if (!now.isEmpty()) {
-        const QDateTime at = QDateTime::fromString(now, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        if (!at.isValid())
+    if (now) {
+        const std::optional<QDateTime> at = parseNow(*now);
+        if (!at) {
+            kqdbPrintError(QStringLiteral("--now takes a local time \"yyyy-mm-dd hh:nn:ss\" from 0001-01-01 "
+                                          "00:03:00 to 9999-12-31 23:56:59, not \"%1\"")
+                               .arg(*now));
             return kqdbUsageError(kSwipeUsage);
-        fixed = std::make_unique<ManualClock>(QDateTime(at.date(), at.time(), Qt::UTC));
+        }
+        fixed = std::make_unique<ManualClock>(*at);
     }
     const Clock& clock = fixed ? *fixed : static_cast<const Clock&>(SystemClock::instance());
 
@@ -52,36 +81,39 @@ int runSwipe(const QStringList& args)
     AdoQuery records(QStringLiteral("RecordQry"));
     employees.setConnection(&connection);
     records.setConnection(&connection);
+    bool found = false;
     try {
         employees.sqlAdd(QStringLiteral("SELECT * FROM employ"));
         employees.open();
+        for (int row = 0; row < employees.recordCount() && !found; ++row) {
+            employees.setRecNo(row);
+            found = employees.fieldAsString(QStringLiteral("num")) == positional.at(1);
+        }
     } catch (const std::exception& e) {
         kqdbPrintError(QString::fromUtf8(e.what()));
-        return 3;
-    }
-    bool found = false;
-    for (int row = 0; row < employees.recordCount() && !found; ++row) {
-        employees.setRecNo(row);
-        found = employees.fieldAsString(QStringLiteral("num")) == positional.at(1);
+        return kDatabaseFailure;
     }
     if (!found) {
         kqdbPrintError(QStringLiteral("no employee %1").arg(positional.at(1)));
-        return 3;
+        return kNoEmployee;
     }
 
     const SwipeOutcome outcome = CardSwipe::run(&employees, records, clock);
-    if (!outcome.statusText.isEmpty())
+    if (!outcome.statusText.isEmpty()) {
         std::printf("%s\n", outcome.statusText.toLocal8Bit().constData());
+        std::fflush(stdout);
+    }
     switch (outcome.kind) {
     case SwipeOutcome::Kind::Recorded:
-        return 0;
+        return kRecorded;
     case SwipeOutcome::Kind::AlreadyRecorded:
-        return 1;
+        return kAlreadyRecorded;
     case SwipeOutcome::Kind::Nothing:
         break;
     }
-    kqdbPrintError(QStringLiteral("nothing recorded"));
-    return 3;
+    kqdbPrintError(QStringLiteral("nothing recorded: %1")
+                       .arg(outcome.failed() ? outcome.errorMessage : QStringLiteral("unknown error")));
+    return kDatabaseFailure;
 }
 
 const KqdbCommand::Registration kRegistration(20, "swipe", kSwipeUsage, runSwipe);

@@ -7,12 +7,16 @@
 
 namespace {
 
-int printUsage()
+void printUsage(std::FILE* to)
 {
-    std::fprintf(stderr, "usage:\n");
+    std::fprintf(to, "usage:\n");
     for (const KqdbCommand& command : KqdbCommand::all())
-        std::fprintf(stderr, "  kqdb %s\n", command.usage);
-    return KqdbExit::kUsage;
+        std::fprintf(to, "  kqdb %s\n", command.usage);
+}
+
+bool asksForHelp(const QString& arg)
+{
+    return arg == u"--help" || arg == u"-h" || arg == u"help";
 }
 
 } // namespace
@@ -22,13 +26,26 @@ int main(int argc, char** argv)
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
-    if (args.isEmpty())
-        return printUsage();
+    if (args.isEmpty()) {
+        printUsage(stderr);
+        return KqdbExit::kUsage;
+    }
+    // Asked for, the usage is the answer: standard output and success.
+    if (args.size() == 1 && asksForHelp(args.first())) {
+        printUsage(stdout);
+        return KqdbExit::kOk;
+    }
     const QString name = args.takeFirst();
     for (const KqdbCommand& command : KqdbCommand::all()) {
-        if (name == QLatin1String(command.name))
-            return command.run(args);
+        if (name != QLatin1String(command.name))
+            continue;
+        if (args.size() == 1 && (args.first() == u"--help" || args.first() == u"-h")) {
+            std::printf("usage: kqdb %s\n", command.usage);
+            return KqdbExit::kOk;
+        }
+        return command.run(args);
     }
     kqdbPrintError(QStringLiteral("unknown command %1").arg(name));
-    return printUsage();
+    printUsage(stderr);
+    return KqdbExit::kUsage;
 }
