@@ -326,9 +326,14 @@ void EmployeeGrid::onScrollAction(int action)
     case QAbstractSlider::SliderToMaximum:
         target = last;
         break;
-    case QAbstractSlider::SliderMove:
-        target = verticalScrollBar()->sliderPosition();
+    case QAbstractSlider::SliderMove: {
+        // The thumb spans the positions of the top row, fewer than the rows; spread over
+        // every row so that the top end reaches the first and the bottom end the last.
+        const int position = verticalScrollBar()->sliderPosition();
+        const int maximum = verticalScrollBar()->maximum();
+        target = maximum > 0 ? int((qint64(position) * last + maximum / 2) / maximum) : position;
         break;
+    }
     default:
         return;
     }

@@ -10,6 +10,8 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTimer>
 
 #include <functional>
@@ -153,10 +155,6 @@ private slots:
         QCOMPARE(current(), 0);
         bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
         QCOMPARE(current(), n);
-        m_form->EditYg->setFocus(Qt::MouseFocusReason);
-        bar->setSliderPosition(40);
-        QCOMPARE(current(), 40);
-        QCOMPARE(QApplication::focusWidget(), grid());
 
         const int top = grid()->topRow();
         QWheelEvent wheel(QPointF(20, 20), grid()->viewport()->mapToGlobal(QPointF(20, 20)), {},
@@ -164,6 +162,55 @@ private slots:
         QApplication::sendEvent(grid()->viewport(), &wheel);
         QCOMPARE(grid()->topRow(), top + QApplication::wheelScrollLines());
         QCOMPARE(current(), grid()->topRow() + n - 1);
+    }
+
+    // The thumb dragged with the mouse: its two ends reach the first and the last row, and
+    // a position between them the row at that fraction of the list.
+    void thumbDragCoversEveryRow()
+    {
+        open(numbered(1000));
+        QScrollBar* bar = grid()->verticalScrollBar();
+        const auto thumb = [bar] {
+            QStyleOptionSlider option;
+            option.initFrom(bar);
+            option.subControls = QStyle::SC_All;
+            option.orientation = bar->orientation();
+            option.minimum = bar->minimum();
+            option.maximum = bar->maximum();
+            option.sliderPosition = bar->sliderPosition();
+            option.sliderValue = bar->value();
+            option.singleStep = bar->singleStep();
+            option.pageStep = bar->pageStep();
+            return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+        };
+        const auto drag = [&](int toY) {
+            const QPoint from = thumb().center();
+            QTest::mousePress(bar, Qt::LeftButton, {}, from);
+            QTest::mouseMove(bar, QPoint(from.x(), toY));
+            QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(from.x(), toY));
+        };
+        const auto currentIsShown = [&] {
+            return grid()->selectionModel()->isRowSelected(current(), {}) && current() >= grid()->topRow() &&
+                   current() < grid()->topRow() + grid()->visibleRowCount();
+        };
+
+        m_form->EditYg->setFocus(Qt::MouseFocusReason);
+        drag(bar->height() + 50); // past the bottom end of the trough
+        QCOMPARE(current(), 999);
+        QVERIFY(currentIsShown());
+        QCOMPARE(QApplication::focusWidget(), grid());
+        QTest::keyClick(grid(), Qt::Key_Return);
+        QVERIFY(m_form->StatusLine->text().startsWith(QStringLiteral("【1000 ")));
+
+        drag(-50);
+        QCOMPARE(current(), 0);
+        QVERIFY(currentIsShown());
+
+        // Halfway down the trough is halfway down the list.
+        const QRect top = thumb();
+        drag(top.center().y() + (bar->height() - 2 * top.top() - top.height()) / 2);
+        QVERIFY2(std::abs(current() - 500) <= 15, qPrintable(QString::number(current())));
+        QVERIFY(currentIsShown());
     }
 
     void deleteConfirmedRemovesExactlyThatEmployee()
