@@ -184,6 +184,12 @@ void EmployeeGrid::keyPressEvent(QKeyEvent* event)
     if (m_keyDown) {
         quint16 key = virtualKeyOf(event);
         m_keyDown(this, key, event->modifiers());
+        // A key whose handler took the focus elsewhere (a digit, to the number box) is
+        // typed where the focus went: a number typed from the list arrives there whole.
+        if (QWidget* target = QApplication::focusWidget(); target && target != this) {
+            QCoreApplication::sendEvent(target, event);
+            return;
+        }
     }
     AdoQuery* query = openQuery();
     if (!query || query->recordCount() == 0)

@@ -5,10 +5,27 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 
-NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent) {}
+#include <limits>
+
+namespace {
+
+// The physical key where the platform says which one it is: the press and the release of
+// one key may carry different key codes when a modifier changes in between (Shift+1).
+quint32 physicalKey(const QKeyEvent* event)
+{
+    return event->nativeScanCode() != 0 ? event->nativeScanCode() : quint32(event->key()) | 0x80000000u;
+}
+
+} // namespace
+
+NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent)
+{
+    setMaxLength(std::numeric_limits<int>::max());
+}
 
 void NumberEdit::keyPressEvent(QKeyEvent* event)
 {
+    m_pressed.insert(physicalKey(event));
     if (m_keyDown) {
         quint16 key = virtualKeyOf(event);
         m_keyDown(this, key, event->modifiers());
@@ -31,7 +48,14 @@ void NumberEdit::keyPressEvent(QKeyEvent* event)
 void NumberEdit::keyReleaseEvent(QKeyEvent* event)
 {
     QLineEdit::keyReleaseEvent(event);
-    if (m_keyUp && !event->isAutoRepeat()) {
+    if (event->isAutoRepeat())
+        return;
+    // A release whose press went elsewhere (the Enter that closed a message box, the Tab
+    // that moved the focus here) is not the operator typing into the box; searching on it
+    // could reopen the very box the operator just closed.
+    if (!m_pressed.remove(physicalKey(event)))
+        return;
+    if (m_keyUp) {
         quint16 key = virtualKeyOf(event);
         m_keyUp(this, key, event->modifiers());
     }
@@ -43,4 +67,11 @@ void NumberEdit::focusInEvent(QFocusEvent* event)
     if (event->reason() != Qt::MouseFocusReason && event->reason() != Qt::PopupFocusReason &&
         event->reason() != Qt::ActiveWindowFocusReason)
         selectAll();
+}
+
+void NumberEdit::focusOutEvent(QFocusEvent* event)
+{
+    // Releases that arrive after the focus comes back belong to presses made elsewhere.
+    m_pressed.clear();
+    QLineEdit::focusOutEvent(event);
 }

@@ -3,10 +3,12 @@
 #include "app/KeyHandler.h"
 
 #include <QLineEdit>
+#include <QSet>
 
-// The number box. Focus from the keyboard selects the whole text so the next digit
-// replaces it; a mouse click only places the caret. Key presses go to the window's key
-// handler before the box edits its text; every key release runs the release handler.
+// The number box, without a length limit. Focus from the keyboard selects the whole text
+// so the next digit replaces it; a mouse click only places the caret. Key presses go to
+// the window's key handler before the box edits its text; the release of a key whose press
+// the box received runs the release handler.
 class NumberEdit : public QLineEdit
 {
     Q_OBJECT
@@ -20,8 +22,11 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     KeyHandler m_keyDown;
     KeyHandler m_keyUp;
+    // Keys pressed while the box had the focus and not yet released.
+    QSet<quint32> m_pressed;
 };

@@ -286,6 +286,11 @@ void TQuorelMainForm::keyPressEvent(QKeyEvent* event)
     if (focusWidget() == nullptr || focusWidget() == this) {
         quint16 key = virtualKeyOf(event);
         FormKeyDown(this, key, event->modifiers());
+        // The digit that brought the focus to the number box is typed there.
+        if (focusWidget() == EditYg) {
+            QCoreApplication::sendEvent(EditYg, event);
+            return;
+        }
     }
     QWidget::keyPressEvent(event);
 }

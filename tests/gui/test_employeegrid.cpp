@@ -181,7 +181,8 @@ private slots:
             option.sliderValue = bar->value();
             option.singleStep = bar->singleStep();
             option.pageStep = bar->pageStep();
-            return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+            return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                                bar);
         };
         const auto drag = [&](int toY) {
             const QPoint from = thumb().center();

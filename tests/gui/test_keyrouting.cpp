@@ -6,8 +6,11 @@
 #include "app/SimpleStatusBar.h"
 #include "db/AdoQuery.h"
 #include "platform/VirtualKey.h"
+#include "support/SqliteFile.h"
 
+#include <QClipboard>
 #include <QPushButton>
+#include <QTimer>
 
 class TestKeyRouting : public TerminalTestBase
 {
@@ -38,12 +41,12 @@ class TestKeyRouting : public TerminalTestBase
     }
 
     // Text that QTest cannot type (double-byte characters) goes in directly; then a key
-    // release runs the search as typing would.
+    // typed in the box (Shift, which edits nothing) runs the search as typing would.
     void setBoxText(const QString& text)
     {
         edit()->setFocus(Qt::MouseFocusReason);
         edit()->setText(text);
-        QTest::keyRelease(edit(), Qt::Key_End);
+        QTest::keyClick(edit(), Qt::Key_Shift);
     }
 
 private slots:
@@ -101,9 +104,10 @@ private slots:
         QCOMPARE(currentNum(), QStringLiteral("0001"));
         press(Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), edit());
-        // Entering by Tab selects the text, and the Tab's release searches with it again.
+        // Entering by Tab selects the text; the Tab's release, whose press the box did not
+        // receive, searches nothing.
         QCOMPARE(edit()->selectedText(), QStringLiteral("0003"));
-        QCOMPARE(currentNum(), QStringLiteral("0003"));
+        QCOMPARE(currentNum(), QStringLiteral("0001"));
         press(Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), grid());
         press(Qt::Key_Backtab, Qt::ShiftModifier);
@@ -118,12 +122,11 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), grid());
         press(Qt::Key_5);
         QCOMPARE(QApplication::focusWidget(), edit());
-        // The digit was processed by the list, not typed into the box; the box's old text
-        // is selected and searched again.
-        QCOMPARE(edit()->text(), QStringLiteral("0002"));
-        QCOMPARE(edit()->selectedText(), QStringLiteral("0002"));
-        QCOMPARE(currentNum(), QStringLiteral("0002"));
+        // The digit is typed into the box over its old, selected text, and searched.
+        QCOMPARE(edit()->text(), QStringLiteral("5"));
+        QCOMPARE(currentNum(), QStringLiteral("0001"));
 
+        edit()->selectAll();
         type(QStringLiteral("0012"));
         QCOMPARE(edit()->text(), QStringLiteral("0012"));
         QCOMPARE(currentNum(), QStringLiteral("0012"));
@@ -160,6 +163,95 @@ private slots:
             press(k);
         QCOMPARE(QApplication::focusWidget(), grid());
         QCOMPARE(status(), QString());
+    }
+
+    // Typed from the list, each number lands in the box whole, over the old text, and is
+    // the one searched and swiped; on the main row and on the keypad alike.
+    void numberTypedFromTheListIsTheOneSwiped()
+    {
+        open(employees({"0305", "0401", "0402", "0307"}));
+        QCOMPARE(QApplication::focusWidget(), grid());
+        type(QStringLiteral("0305"));
+        QCOMPARE(edit()->text(), QStringLiteral("0305"));
+        press(Qt::Key_Return);
+        QCOMPARE(status(), QStringLiteral("【0305 员工1】 2026-12-07 09:00 刷卡成功！"));
+
+        press(Qt::Key_Down); // back to the list
+        QCOMPARE(QApplication::focusWidget(), grid());
+        type(QStringLiteral("0401"));
+        QCOMPARE(QApplication::focusWidget(), edit());
+        QCOMPARE(edit()->text(), QStringLiteral("0401"));
+        QCOMPARE(currentNum(), QStringLiteral("0401"));
+        press(Qt::Key_Return);
+        QCOMPARE(status(), QStringLiteral("【0401 员工2】 2026-12-07 09:00 刷卡成功！"));
+
+        grid()->setFocus(Qt::MouseFocusReason);
+        for (QChar c : QStringLiteral("0402")) {
+            const Qt::Key key = Qt::Key(Qt::Key_0 + c.digitValue());
+            QTest::sendKeyEvent(QTest::Press, QApplication::focusWidget(), key, QString(c),
+                                Qt::KeypadModifier);
+            QTest::sendKeyEvent(QTest::Release, QApplication::focusWidget(), key, QString(c),
+                                Qt::KeypadModifier);
+        }
+        QCOMPARE(edit()->text(), QStringLiteral("0402"));
+        press(Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(status(), QStringLiteral("【0402 员工3】 2026-12-07 09:00 刷卡成功！"));
+
+        const TestSupport::SqliteFile db(m_fx->dbPath(), TestSupport::SqliteFile::Mode::ReadOnly);
+        QCOMPARE(db.rows(QStringLiteral("SELECT num FROM sgdjb ORDER BY rowid")),
+                 QStringList({QStringLiteral("0305"), QStringLiteral("0401"), QStringLiteral("0402")}));
+    }
+
+    // Without a database the search fails into the error box. The Enter that closes the box
+    // is released in the number box, which did not receive its press: that release must
+    // not search and open the box again, or a keyboard-only operator is trapped.
+    void enterThatClosesTheErrorBoxDoesNotReopenIt()
+    {
+        open({}, false);
+        MessageBox::clearShown();
+        int answered = 0;
+        QTimer answer;
+        answer.setInterval(20);
+        connect(&answer, &QTimer::timeout, this, [&answered] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                ++answered;
+                QTest::keyPress(box, Qt::Key_Return);
+            }
+        });
+        answer.start();
+
+        QTest::keyPress(QApplication::focusWidget(), Qt::Key_1);
+        QCOMPARE(QApplication::focusWidget(), edit());
+        QTest::keyRelease(edit(), Qt::Key_1); // searches: the real error box, closed by Enter
+        QCOMPARE(answered, 1);
+        // The window manager hands the activation back to the window.
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        QCOMPARE(QApplication::focusWidget(), edit());
+        QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::qWait(100);
+        answer.stop();
+        QCOMPARE(answered, 1);
+        QCOMPARE(MessageBox::shown().size(), size_t(1));
+
+        // Keys typed into the box afterwards search (and fail) as before.
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        press(Qt::Key_2);
+        QCOMPARE(MessageBox::shown().size(), size_t(2));
+    }
+
+    void boxHasNoLengthLimit()
+    {
+        open(employees({"0001", "000299"}));
+        const QString text = QStringLiteral("0002") + QString(39996, u'9');
+        QGuiApplication::clipboard()->setText(text);
+        edit()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(edit(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit()->text().size(), text.size());
+        QCOMPARE(edit()->text(), text);
+        QCOMPARE(currentNum(), QStringLiteral("000299")); // its first 6 bytes searched
+        QTest::keyClick(edit(), Qt::Key_8);
+        QCOMPARE(edit()->text().size(), text.size() + 1);
     }
 
     void mouseFocusPlacesCaret()
