@@ -12,6 +12,7 @@
 #include "db/CommFunc.h"
 #include "db/DataSource.h"
 #include "db/Statements.h"
+#include "platform/EDatabaseError.h"
 #include "platform/Gbk.h"
 
 #include <QCloseEvent>
@@ -244,12 +245,20 @@ bool TQuorelMainForm::event(QEvent* event)
 
 void TQuorelMainForm::FormShow(QObject*)
 {
-    const QString path = CommFunc::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb");
-    CommFunc::OpenDbConnection(ADOConnectionYg, path);
+    // A database named on the command line or in the settings, else kq.mdb in the folder
+    // the attendance software publishes.
+    DatabaseTarget target = DatabaseTarget::chosen(m_databaseOption);
+    if (target.isNone())
+        target = DatabaseTarget::file(CommFunc::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
+    CommFunc::OpenDbConnection(ADOConnectionYg, target);
     YgQry->setConnection(ADOConnectionYg);
     RecordQry->setConnection(ADOConnectionYg);
     DSYg->setDataSet(YgQry);
     DBGridYg->setDataSource(DSYg);
+    // Only the settings can hold a server text libpq cannot read (the command line
+    // refuses one): the error box says so without quoting it.
+    if (!target.isValid())
+        throw EDatabaseError(target.problem());
     CommFunc::OpenTableQuery(YgQry, Statements::kEmployTable, QString(), QString());
     // The number search order is built once the window is up, not inside the operator's
     // first key release.

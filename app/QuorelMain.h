@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/DatabaseTarget.h"
 #include "platform/gui/StartupInfo.h"
 
 #include <QWidget>
@@ -27,6 +28,9 @@ public:
 
     // Shows the window the way the program was started: normal, maximised or minimised.
     void showAs(StartupInfo::ShowCommand command);
+    // The database the command line names; it wins over the settings. None (the
+    // default) leaves the choice to them.
+    void setDatabaseOption(const DatabaseTarget& target) { m_databaseOption = target; }
 
     void FormShow(QObject* sender);
     void FormClose(QObject* sender);
@@ -66,6 +70,7 @@ private:
     void scaleLayout(double factor);
 
     const Clock& m_clock;
+    DatabaseTarget m_databaseOption;
     bool m_placed = false;
     bool m_frameChecked = false;
     QSize m_placedOuter;

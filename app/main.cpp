@@ -1,5 +1,6 @@
 #include "app/QuorelMain.h"
 #include "app/TerminalApplication.h"
+#include "app/TerminalCommandLine.h"
 #include "app/WidgetActiveWindowSource.h"
 #include "log/ErrMsgForm.h"
 #include "platform/SystemClock.h"
@@ -7,7 +8,17 @@
 
 int main(int argc, char* argv[])
 {
-    TerminalApplication app(argc, argv);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const TerminalCommandLine commandLine = TerminalCommandLine::parse(arguments);
+    if (commandLine.action() != TerminalCommandLine::Action::Run)
+        return commandLine.report();
+
+    // Qt sees the program name only: its own options would change the fixed layout.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    TerminalApplication app(qtArgc, qtArgv);
 
     WidgetActiveWindowSource activeWindow;
     ErrMsgForm& errMsg = ErrMsgForm::instance();
@@ -17,6 +28,7 @@ int main(int argc, char* argv[])
     int result = 0;
     {
         TQuorelMainForm form(SystemClock::instance());
+        form.setDatabaseOption(commandLine.database());
         form.showAs(StartupInfo::showCommand());
         result = app.exec();
     }

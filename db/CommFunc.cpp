@@ -2,6 +2,7 @@
 
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
+#include "db/DatabaseTarget.h"
 #include "log/ErrMsg.h"
 #include "log/ErrMsgForm.h"
 #include "platform/AppPaths.h"
@@ -81,12 +82,17 @@ QString CommFunc::MakeServerConnStr(const QString& conninfo)
 
 bool CommFunc::OpenDbConnection(AdoConnection* connection, const QString& filePath)
 {
+    return OpenDbConnection(connection, DatabaseTarget::file(filePath));
+}
+
+bool CommFunc::OpenDbConnection(AdoConnection* connection, const DatabaseTarget& target)
+{
     if (!connection)
         return false;
-    bool result = true;
+    bool result = target.isValid();
     try {
         connection->setConnected(false);
-        connection->setConnectionString(MakeJetConnStr(filePath));
+        connection->setConnectionString(target.connectionString());
         connection->setCursorLocation(AdoConnection::CursorLocation::Client);
         connection->setLoginPrompt(false);
         connection->setMode(AdoConnection::Mode::ReadWrite);

@@ -4,6 +4,7 @@
 
 class AdoConnection;
 class AdoQuery;
+class DatabaseTarget;
 
 // Database utilities of the terminal window: where the database folder is, how the
 // connection is prepared, and loading a whole table into a query with failures logged.
@@ -26,6 +27,9 @@ public:
     // Applies the connection settings without opening it; false when there is no
     // connection or a setting fails.
     static bool OpenDbConnection(AdoConnection* connection, const QString& filePath);
+    // The same for any target: a file or a server. An unusable server text gives false
+    // and leaves the connection with no connection string.
+    static bool OpenDbConnection(AdoConnection* connection, const DatabaseTarget& target);
     // Loads "SELECT * FROM table [WHERE filter] [ORDER BY ordering]" into the query and
     // returns its row count; after a failure logs one line, closes the query and returns
     // -1. Errors outside Exception, and the log's own EInOutError, pass through.

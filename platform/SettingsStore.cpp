@@ -1,5 +1,7 @@
 #include "platform/SettingsStore.h"
 
+#include "platform/IniFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,7 +13,7 @@
 
 namespace {
 
-// "\Software\Vendor" -> "Software/Vendor"
+// "\Software\Vendor" -> "Software/Vendor", case kept: the header a new key gets.
 QString groupOf(const QString& keyPath)
 {
     QString group = keyPath;
@@ -23,23 +25,41 @@ QString groupOf(const QString& keyPath)
     return group;
 }
 
-#ifndef Q_OS_WIN
-QByteArray sectionHeader(const QString& group)
+bool holdsMoreThanBlanks(const QString& text)
 {
-    return '[' + group.toUtf8() + ']';
-}
-
-bool fileHasSection(const QString& path, const QString& group)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray header = sectionHeader(group);
-    while (!file.atEnd()) {
-        if (file.readLine().trimmed() == header)
+    for (const QChar c : text) {
+        if (c.unicode() > u' ')
             return true;
     }
     return false;
+}
+
+#ifndef Q_OS_WIN
+struct StoreFile
+{
+    enum class State
+    {
+        Missing,
+        Read,
+        Unusable // a folder where the file belongs, or a file that cannot be read
+    };
+    State state = State::Missing;
+    IniFile ini;
+};
+
+StoreFile loadStore(const QString& path)
+{
+    StoreFile store;
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return store;
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        store.state = StoreFile::State::Unusable;
+        return store;
+    }
+    store.ini = IniFile::parse(file.readAll());
+    store.state = StoreFile::State::Read;
+    return store;
 }
 
 bool appendSection(const QString& path, const QString& group)
@@ -55,15 +75,34 @@ bool appendSection(const QString& path, const QString& group)
         if (file.read(1) != "\n")
             text += '\n';
     }
-    text += sectionHeader(group) + '\n';
+    text += '[' + group.toUtf8() + "]\n";
     return file.write(text) == text.size() && file.flush();
+}
+#else
+std::wstring subKeyOf(const QString& group)
+{
+    return QString(group).replace(u'/', u'\\').toStdWString();
+}
+
+bool hiveHasKey(HKEY hive, const QString& group)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(hive, subKeyOf(group).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+QString hiveString(const char* hive, const QString& group, const QString& name)
+{
+    const QSettings key(QLatin1String(hive) + u'\\' + QString(group).replace(u'/', u'\\'),
+                        QSettings::NativeFormat);
+    const QVariant value = key.value(name);
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
 }
 #endif
 
 } // namespace
-
-SettingsStore::SettingsStore() = default;
-SettingsStore::~SettingsStore() = default;
 
 QString SettingsStore::userStorePath()
 {
@@ -76,60 +115,82 @@ QString SettingsStore::userStorePath()
 #endif
 }
 
+QString SettingsStore::systemStorePath()
+{
+#ifdef Q_OS_WIN
+    return {};
+#else
+    // XDG: the first entry is the most important; relative entries are invalid.
+    QString base;
+    for (const QString& dir : qEnvironmentVariable("XDG_CONFIG_DIRS").split(u':', Qt::SkipEmptyParts)) {
+        if (QDir::isAbsolutePath(dir)) {
+            base = dir;
+            break;
+        }
+    }
+    if (base.isEmpty())
+        base = QStringLiteral("/etc/xdg");
+    return base + QStringLiteral("/tavelo/registry.ini");
+#endif
+}
+
 bool SettingsStore::openKey(const QString& keyPath, bool canCreate)
 {
     closeKey();
     const QString group = groupOf(keyPath);
-    if (group.isEmpty())
+    if (IniFile::normalizedPath(group).isEmpty())
         return false;
 #ifdef Q_OS_WIN
     HKEY key = nullptr;
-    const std::wstring subKey = QString(group).replace(u'/', u'\\').toStdWString();
-    LONG rc = canCreate ? RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                          nullptr, &key, nullptr)
-                        : RegOpenKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, KEY_ALL_ACCESS, &key);
-    if (rc != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    m_settings = std::make_unique<QSettings>(
-        QStringLiteral("HKEY_CURRENT_USER\\") + QString(group).replace(u'/', u'\\'), QSettings::NativeFormat);
-    return true;
+    const std::wstring subKey = subKeyOf(group);
+    const LONG rc = canCreate ? RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0,
+                                                KEY_ALL_ACCESS, nullptr, &key, nullptr)
+                              : RegOpenKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, KEY_ALL_ACCESS, &key);
+    bool exists = rc == ERROR_SUCCESS;
+    if (exists)
+        RegCloseKey(key);
+    else
+        exists = hiveHasKey(HKEY_LOCAL_MACHINE, group);
 #else
     const QString path = userStorePath();
-    bool exists = false;
-    if (QFileInfo(path).isFile()) {
-        QSettings probe(path, QSettings::IniFormat);
-        if (probe.status() != QSettings::NoError)
-            return false;
-        probe.beginGroup(group);
-        exists =
-            !probe.childKeys().isEmpty() || !probe.childGroups().isEmpty() || fileHasSection(path, group);
-    } else if (QFileInfo::exists(path)) {
-        return false; // a folder or something else where the file belongs
+    const StoreFile user = loadStore(path);
+    bool exists = user.state == StoreFile::State::Read && user.ini.hasKey(group);
+    if (!exists && canCreate && user.state != StoreFile::State::Unusable)
+        exists = appendSection(path, group);
+    if (!exists) {
+        const StoreFile machine = loadStore(systemStorePath());
+        exists = machine.state == StoreFile::State::Read && machine.ini.hasKey(group);
     }
-    if (!exists && (!canCreate || !appendSection(path, group)))
-        return false;
-    m_settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
-    if (m_settings->status() != QSettings::NoError) {
-        m_settings.reset();
-        return false;
-    }
-    m_settings->beginGroup(group);
-    return true;
 #endif
+    if (exists)
+        m_keyPath = group;
+    return exists;
 }
 
 void SettingsStore::closeKey()
 {
-    m_settings.reset();
+    m_keyPath.clear();
 }
 
 QString SettingsStore::readString(const QString& name) const
 {
-    if (!m_settings)
+    if (!isOpen())
         return {};
-    const QVariant value = m_settings->value(name);
-    if (value.typeId() != QMetaType::QString)
-        return {};
-    return value.toString();
+#ifdef Q_OS_WIN
+    for (const char* hive : {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"}) {
+        const QString value = hiveString(hive, m_keyPath, name);
+        if (holdsMoreThanBlanks(value))
+            return value;
+    }
+#else
+    for (const QString& path : {userStorePath(), systemStorePath()}) {
+        const StoreFile store = loadStore(path);
+        if (store.state != StoreFile::State::Read)
+            continue;
+        const std::optional<QString> value = store.ini.stringValue(m_keyPath, name);
+        if (value && holdsMoreThanBlanks(*value))
+            return *value;
+    }
+#endif
+    return {};
 }

@@ -2,46 +2,44 @@
 
 #include <QString>
 
-#include <memory>
-
-class QSettings;
-
 // The current user's settings store, reached the way a registry accessor reaches
 // HKEY_CURRENT_USER: open a key by its path (creating it when asked), read values of it,
-// close it. On Windows it is the registry itself. Elsewhere it is one INI file per user,
-// userStorePath(), in which a key path "\A\B\C" is the group "A/B/C".
+// close it. A machine-wide store backs it the way HKEY_LOCAL_MACHINE backs the user's
+// hive: a value the user's store lacks, or holds blank, is read from the machine's.
 //
-// An INI file has no empty groups of its own (QSettings drops groups without values), so
-// creating a key writes the group's header line "[A/B/C]" into the file directly,
-// creating the file and its folder when they are missing; a key exists when the file
-// has that header or any value under the group.
+// On Windows both are the registry itself. Elsewhere each is an INI file, read by
+// IniFile (values as written, names without regard to case): the user's is
+// userStorePath(), the machine's systemStorePath(), and a key path "\A\B\C" is the
+// section "[A/B/C]".
 //
-// Value types in the INI file follow QSettings: plain text is a string; a text with
-// unquoted commas is a list, and "@Variant(...)" and similar hold typed values such as
-// numbers. Only strings read as strings; a folder name with a comma must be quoted.
+// An INI file has no empty sections of its own, so creating a key appends the header
+// line "[A/B/C]" to the user's file, creating the file and its folder when they are
+// missing and leaving every byte already there as it was.
 class SettingsStore
 {
 public:
-    SettingsStore();
-    ~SettingsStore();
+    SettingsStore() = default;
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
-    // Opens the key; false when it is missing (and canCreate is false) or cannot be
-    // opened or created. A key already open is closed first.
+    // Opens the key; false when neither store has it and it is not to be (or cannot be)
+    // created. A key already open is closed first.
     bool openKey(const QString& keyPath, bool canCreate);
     void closeKey();
-    bool isOpen() const { return m_settings != nullptr; }
+    bool isOpen() const { return !m_keyPath.isEmpty(); }
 
-    // The named value of the open key as stored, when it is a string (plain or
-    // expandable, never expanded); the empty text when the value is missing, of another
-    // type, or no key is open.
+    // The named value of the open key as stored, when it is a string (never expanded):
+    // the user's when it holds more than blanks, else the machine's; the empty text
+    // when neither has a string value of that name, or no key is open.
     QString readString(const QString& name) const;
 
     // The per-user INI file (honours QSettings::setPath for the INI format and user
     // scope, which is how tests move it). Empty on Windows.
     static QString userStorePath();
+    // The machine-wide INI file: tavelo/registry.ini in the first folder of
+    // $XDG_CONFIG_DIRS (/etc/xdg when unset). Empty on Windows.
+    static QString systemStorePath();
 
 private:
-    std::unique_ptr<QSettings> m_settings;
+    QString m_keyPath;
 };

@@ -25,6 +25,8 @@ public:
     {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                            m_dir.filePath(QStringLiteral("config")));
+        // No machine-wide settings behind the test's own.
+        qputenv("XDG_CONFIG_DIRS", m_dir.filePath(QStringLiteral("system")).toUtf8());
         ErrMsgForm::instance().setLogFileName(logPath());
         QFile::remove(logPath());
         MessageBox::setRecording(true);

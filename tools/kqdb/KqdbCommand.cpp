@@ -1,6 +1,6 @@
 #include "KqdbCommand.h"
 
-#include "db/CommFunc.h"
+#include "db/DatabaseTarget.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -43,5 +43,8 @@ int kqdbUsageError(const char* usage)
 
 QString kqdbConnectionString(const QString& target)
 {
-    return CommFunc::MakeJetConnStr(target);
+    const DatabaseTarget parsed = DatabaseTarget::parse(target);
+    if (!parsed.isValid())
+        kqdbPrintError(parsed.problem());
+    return parsed.connectionString();
 }

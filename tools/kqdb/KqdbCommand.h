@@ -39,6 +39,8 @@ void kqdbPrintError(const QString& text);
 // "usage: kqdb <usage>" on standard error; returns KqdbExit::kUsage.
 int kqdbUsageError(const char* usage);
 
-// The connection string for a TARGET as every command takes it: the path of a database
-// file today; a server connection text selects the server once that back end exists.
+// The connection string for a TARGET as every command takes it (see DatabaseTarget): a
+// PostgreSQL URI or libpq keyword/value text selects a server, anything else is the path
+// of a database file. A server text libpq cannot read gives the empty text, after
+// "kqdb: <why>" on standard error that does not quote it.
 QString kqdbConnectionString(const QString& target);

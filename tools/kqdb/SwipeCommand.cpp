@@ -75,8 +75,11 @@ int runSwipe(const QStringList& args)
     }
     const Clock& clock = fixed ? *fixed : static_cast<const Clock&>(SystemClock::instance());
 
+    const QString connectionString = kqdbConnectionString(positional.at(0));
+    if (connectionString.isEmpty())
+        return kqdbUsageError(kSwipeUsage);
     AdoConnection connection;
-    connection.setConnectionString(kqdbConnectionString(positional.at(0)));
+    connection.setConnectionString(connectionString);
     AdoQuery employees(QStringLiteral("YgQry"));
     AdoQuery records(QStringLiteral("RecordQry"));
     employees.setConnection(&connection);
