@@ -5,11 +5,11 @@
 #   bench/startup_time.sh [employees [runs]]
 #
 # Default 1000 employees, 7 runs. The program is bench_gui_startup of the build
-# ($TAVELO_BUILD_DIR or build-bench/); it runs on the offscreen platform unless
+# ($TAVELO_BUILD_DIR or build/); it runs on the offscreen platform unless
 # QT_QPA_PLATFORM says otherwise. The database is made before the clock starts.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${TAVELO_BUILD_DIR:-$root/build-bench}"
+build="${TAVELO_BUILD_DIR:-$root/build}"
 program="$build/bench/bench_gui_startup"
 employees="${1:-1000}"
 runs="${2:-7}"
