@@ -8,28 +8,36 @@ build="${TAVELO_BUILD_DIR:-$root/build}"
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" tavelo kqdb
 
-# The terminal reads its database folder from the settings; only when none is configured
-# does it use the mdb folder beside the executable. A demo database goes there when that
-# folder holds none; a configured folder is never touched.
+# The terminal opens the database the settings name, else kq.mdb in the database folder
+# of the settings, else in the mdb folder beside the executable. A demo database goes
+# there, in the mdb folder beside the executable, when it holds none; a configured folder
+# or database is never touched.
 fallback="$(realpath -m "$build")/mdb"
-folder="$("$build/kqdb" mdb-dir)"
-database="$folder/kq.mdb"
-if [ "$folder" = "$fallback" ] && [ ! -e "$database" ]; then
+database="$("$build/kqdb" terminal-database)"
+if [ "$database" = "$fallback/kq.mdb" ] && [ ! -e "$database" ]; then
   mkdir -p "$fallback"
   "$build/kqdb" create "$database" --demo
 fi
 
-echo "The terminal opens the database $database"
-if [ ! -e "$database" ]; then
-  make="$build/kqdb create '$database' --demo"
-  if [ ! -d "$folder" ]; then
-    echo "warning: the configured folder $folder does not exist." >&2
-    make="mkdir -p '$folder' && $make"
+case "$database" in
+server:*)
+  echo "The terminal opens the database on the ${database#server: } server"
+  ;;
+*)
+  echo "The terminal opens the database $database"
+  if [ ! -e "$database" ]; then
+    folder="$(dirname "$database")"
+    make="$build/kqdb create '$database' --demo"
+    if [ ! -d "$folder" ]; then
+      echo "warning: the configured folder $folder does not exist." >&2
+      make="mkdir -p '$folder' && $make"
+    fi
+    echo "warning: $database does not exist and will not be made: the window will show an" >&2
+    echo "         empty list. Make one with: $make" >&2
+    echo "         or change the settings: see README.md." >&2
   fi
-  echo "warning: $database does not exist and will not be made: the window will show an" >&2
-  echo "         empty list. Make one with: $make" >&2
-  echo "         or change the folder (mdb) in the settings: see README.md." >&2
-fi
+  ;;
+esac
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No desktop session: DISPLAY is not set. Run this from a desktop, or under xvfb-run." >&2

@@ -1,0 +1,37 @@
+// kqdb terminal-database
+
+#include "KqdbCommand.h"
+
+#include "db/CommFunc.h"
+#include "db/DatabaseTarget.h"
+
+#include <QDir>
+
+#include <cstdio>
+
+namespace {
+
+const char kTerminalDatabaseUsage[] =
+    "terminal-database\n"
+    "      prints the database a terminal started without --database opens: the file's\n"
+    "      path, or \"server: \" and the server's connection text without its password";
+
+// The same choice the terminal's show sequence makes: the database named in the settings,
+// else kq.mdb in the database folder.
+int runTerminalDatabase(const QStringList& args)
+{
+    if (!args.isEmpty())
+        return kqdbUsageError(kTerminalDatabaseUsage);
+    DatabaseTarget target = DatabaseTarget::configured();
+    if (target.isNone())
+        target = DatabaseTarget::file(CommFunc::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
+    const QString text =
+        target.isServer() ? QStringLiteral("server: ") + target.displayText() : target.displayText();
+    std::printf("%s\n", text.toLocal8Bit().constData());
+    return KqdbExit::kOk;
+}
+
+const KqdbCommand::Registration kRegistration(91, "terminal-database", kTerminalDatabaseUsage,
+                                              runTerminalDatabase);
+
+} // namespace
