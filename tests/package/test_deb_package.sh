@@ -20,20 +20,20 @@ deb="${debs[0]}"
 depends="$(dpkg-deb -f "$deb" Depends)"
 names="$(echo "$depends" | tr ',' '\n' | sed 's/^ *//; s/ .*//')"
 for lib in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6svg6 libsqlite3-0 qt6-qpa-plugins passwd; do
-  echo "$names" | grep -qxF "$lib" || fail "Depends lacks $lib: $depends"
+  grep -qxF "$lib" <<<"$names" || fail "Depends lacks $lib: $depends"
 done
 
 listing="$(dpkg-deb -c "$deb")"
 for f in ./etc/xdg/tavelo/registry.ini ./usr/bin/kqdb ./usr/bin/tavelo \
   "./usr/share/applications/$id.desktop" "./usr/share/metainfo/$id.metainfo.xml" \
   "./usr/share/icons/hicolor/scalable/apps/$id.svg"; do
-  echo "$listing" | grep -q " $f\$" || fail "the package lacks $f"
+  grep -q " $f\$" <<<"$listing" || fail "the package lacks $f"
 done
 for size in 16 32 48 64 128 256; do
-  echo "$listing" | grep -q " ./usr/share/icons/hicolor/${size}x${size}/apps/$id.png\$" ||
+  grep -q " ./usr/share/icons/hicolor/${size}x${size}/apps/$id.png\$" <<<"$listing" ||
     fail "the package lacks the ${size}px icon"
 done
-echo "$listing" | grep -q '^-rwxr-xr-x root/root .* ./usr/bin/tavelo$' || fail "tavelo is not root-owned 0755"
+grep -q '^-rwxr-xr-x root/root .* ./usr/bin/tavelo$' <<<"$listing" || fail "tavelo is not root-owned 0755"
 
 dpkg-deb -e "$deb" "$work/control"
 [ "$(cat "$work/control/conffiles")" = /etc/xdg/tavelo/registry.ini ] || fail "conffiles"
@@ -42,7 +42,7 @@ cmp -s "$work/control/postinst" "$TAVELO_SOURCE_DIR/packaging/debian/postinst" |
 
 # What the package holds runs: its kqdb, driven by its postinst, makes the shared database.
 dpkg-deb -x "$deb" "$work/root"
-file -b "$work/root/usr/bin/tavelo" | grep -q '^ELF.*, stripped' || fail "tavelo is not a stripped program"
+grep -q '^ELF.*, stripped' <<<"$(file -b "$work/root/usr/bin/tavelo")" || fail "tavelo is not a stripped program"
 TAVELO_DATA_DIR="$work/var/lib/tavelo" TAVELO_GROUP="$(id -gn)" TAVELO_KQDB="$work/root/usr/bin/kqdb" \
   sh "$work/control/postinst" configure
 [ "$(sqlite3 "$work/var/lib/tavelo/kq.mdb" 'SELECT count(*) FROM employ')" = 0 ] ||

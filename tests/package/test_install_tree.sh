@@ -32,10 +32,10 @@ wanted="$(printf '%s\n' "${expected[@]}" | sort)"
 
 for exe in usr/bin/kqdb usr/bin/tavelo; do
   [ -x "$root/$exe" ] || fail "$exe is not executable"
-  file -b "$root/$exe" | grep -q '^ELF' || fail "$exe is not a program"
+  grep -q '^ELF' <<<"$(file -b "$root/$exe")" || fail "$exe is not a program"
 done
 for size in 16 32 48 64 128 256; do
-  file -b "$root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" | grep -q "PNG image data, $size x $size" ||
+  grep -q "PNG image data, $size x $size" <<<"$(file -b "$root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png")" ||
     fail "the ${size}px icon is not a $size x $size PNG"
 done
 grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/$id.svg" || fail "the scalable icon is no SVG"
