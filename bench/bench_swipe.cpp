@@ -6,6 +6,8 @@
 #include "db/CardSwipe.h"
 #include "db/CommFunc.h"
 #include "db/DevSchema.h"
+#include "db/SqlStatementPlan.h"
+#include "db/Statements.h"
 #include "platform/ManualClock.h"
 
 #include <QDate>
@@ -115,14 +117,14 @@ std::string pragma(sqlite3* db, const char* name)
     return value;
 }
 
-// The statement the provider actually prepares for the duplicate test, caught on its way in.
-int traceSelect(unsigned, void* context, void* statement, void*)
+// A setting of the provider's own connection, read through it.
+std::string providerPragma(AdoConnection& connection, const char* name)
 {
-    auto* sql = static_cast<std::string*>(context);
-    const char* text = sqlite3_sql(static_cast<sqlite3_stmt*>(statement));
-    if (sql->empty() && text && std::string(text).find("FROM sgdjb WHERE") != std::string::npos)
-        *sql = text;
-    return 0;
+    AdoQuery query(QStringLiteral("PragmaQry"));
+    query.setConnection(&connection);
+    query.sqlAdd(QStringLiteral("PRAGMA %1").arg(QString::fromLatin1(name)));
+    query.open();
+    return query.fieldAsString(QString::fromLatin1(name)).toStdString();
 }
 
 std::string queryPlan(sqlite3* db, const std::string& sql)
@@ -149,17 +151,18 @@ void BM_Swipe(benchmark::State& state)
     employees.open();
     employees.locate(QStringLiteral("num"), swipedNumber());
 
-    std::string select;
-    sqlite3_trace_v2(connection.handle(), SQLITE_TRACE_STMT, traceSelect, &select);
     ManualClock clock(QDateTime(kEpoch, QTime(0, 0), Qt::UTC).addSecs(nextSwipe(path)));
     if (CardSwipe::run(&employees, records, clock).kind != SwipeOutcome::Kind::Recorded) {
         state.SkipWithError("first swipe did not record");
         return;
     }
-    sqlite3_trace_v2(connection.handle(), 0, nullptr, nullptr);
-    state.SetLabel("journal=" + pragma(connection.handle(), "journal_mode") +
-                   " synchronous=" + pragma(connection.handle(), "synchronous") +
-                   " plan: " + queryPlan(connection.handle(), select));
+    // The statement the provider prepares for the duplicate test.
+    const std::string select = SqlStatementPlan(Statements::kDuplicateTest).rewritten().toStdString();
+    sqlite3* db = nullptr;
+    check(sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");
+    state.SetLabel("journal=" + providerPragma(connection, "journal_mode") + " synchronous=" +
+                   providerPragma(connection, "synchronous") + " plan: " + queryPlan(db, select));
+    sqlite3_close(db);
 
     for (auto _ : state) {
         clock.advanceSecs(CardSwipe::kWindowSeconds + 1);
@@ -181,8 +184,8 @@ void BM_BareSqlite(benchmark::State& state)
     {
         AdoConnection connection;
         connection.setConnectionString(CommFunc::MakeJetConnStr(path));
-        journal = pragma(connection.handle(), "journal_mode");
-        synchronous = pragma(connection.handle(), "synchronous");
+        journal = providerPragma(connection, "journal_mode");
+        synchronous = providerPragma(connection, "synchronous");
     }
     sqlite3* db = nullptr;
     check(sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr), db, "open");

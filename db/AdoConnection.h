@@ -5,13 +5,13 @@
 
 #include <memory>
 
-struct sqlite3;
-class SqliteDatabase;
+class DbBackend;
 
-// The terminal's one database connection. It takes a Jet-style connection string
-// (Provider=Microsoft.Jet.OLEDB.4.0;Data Source=...;Mode=...) and opens the SQLite
-// development database it names on demand, when a bound query first opens. It never
-// creates a file. Provider failures surface as EOleException.
+// The terminal's one database connection. It takes a connection string naming a provider
+// and a data source, and opens it on demand, when a bound query first opens: with
+// CommFunc::kJetProvider the SQLite development database file (never created), with
+// CommFunc::kServerProvider a PostgreSQL server (the Data Source is libpq's connection
+// text). Provider failures surface as EOleException.
 class AdoConnection : public QObject
 {
     Q_OBJECT
@@ -41,18 +41,22 @@ public:
 
     // Setting false closes an open connection; setting true opens it.
     void setConnected(bool connected);
-    bool connected() const { return m_db != nullptr; }
+    bool connected() const { return m_backend != nullptr; }
     void open();
     void close();
 
-    // The open SQLite handle, opening the connection first when needed.
-    sqlite3* handle();
-    // The path the connection string names (after parsing), for messages.
+    // The open back end, opening the connection first when needed.
+    DbBackend& backend();
+    // The Data Source the connection string names (after parsing), for messages.
     QString dataSource() const;
     // True when the file could only be opened for reading (or Mode asked for reading).
     bool isReadOnly() const;
-    // Runs statements without a result, such as BEGIN, COMMIT and ROLLBACK.
+    // Runs statements without a result.
     void execute(const QString& sql);
+    // Bound, in milliseconds, on waiting for a server that makes no progress; past it the
+    // operation fails with EServerUnreachable. No effect on a file. 0: libpq's own waits.
+    void setNetworkTimeout(int ms);
+    int networkTimeout() const { return m_networkTimeoutMs; }
 
 signals:
     void aboutToClose();
@@ -62,5 +66,6 @@ private:
     CursorLocation m_cursorLocation = CursorLocation::Client;
     bool m_loginPrompt = false;
     Mode m_mode = Mode::ReadWrite;
-    std::unique_ptr<SqliteDatabase> m_db;
+    int m_networkTimeoutMs = 0;
+    std::unique_ptr<DbBackend> m_backend;
 };

@@ -2,8 +2,8 @@
 
 #include "db/AdoConnection.h"
 #include "db/DateTimeCoercion.h"
+#include "db/DbBackend.h"
 #include "db/SqlStatementPlan.h"
-#include "db/SqliteStatement.h"
 #include "platform/EADOError.h"
 #include "platform/EConvertError.h"
 #include "platform/EDatabaseError.h"
@@ -13,34 +13,12 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <sqlite3.h>
 #include <unordered_map>
 #include <variant>
 
 namespace {
 
-// Each value keeps the storage class it was read with, so that it can be bound back
-// unchanged to find the row again.
-using Cell = std::variant<std::monostate, qint64, double, QString, QByteArray>;
-
-// Names SQLite accepts for the hidden row id; a real column of the same name hides each.
-constexpr const char16_t* kRowIdNames[] = {u"rowid", u"_rowid_", u"oid"};
-
-QStringList tableColumns(sqlite3* db, const QString& table)
-{
-    // The table text is an identifier as written (possibly quoted), which the pragma accepts.
-    SqliteStatement info(db, QStringLiteral("PRAGMA table_info(%1)").arg(table));
-    QStringList columns;
-    while (info.step())
-        columns.append(
-            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(info.handle(), 1))));
-    return columns;
-}
-
-QString quotedName(const QString& name)
-{
-    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
-}
+using Cell = DbValue;
 
 bool isDateTimeType(const QString& declared)
 {
@@ -61,6 +39,22 @@ int displayWidthFor(const QString& declared, bool dateTime)
         declared.contains(u"DOUB", Qt::CaseInsensitive) || declared.contains(u"NUM", Qt::CaseInsensitive))
         return 15;
     return 20;
+}
+
+// Analysing a statement costs more than running it on a small table; the texts a terminal
+// uses are few and are set again on every swipe, so their analyses are kept. The cache
+// belongs to the thread, as queries do.
+std::shared_ptr<const SqlStatementPlan> planFor(const QString& sql)
+{
+    constexpr qsizetype kMaxPlans = 64;
+    thread_local QHash<QString, std::shared_ptr<const SqlStatementPlan>> plans;
+    if (auto it = plans.constFind(sql); it != plans.constEnd())
+        return *it;
+    if (plans.size() >= kMaxPlans)
+        plans.clear();
+    auto plan = std::make_shared<const SqlStatementPlan>(sql);
+    plans.insert(sql, plan);
+    return plan;
 }
 
 [[noreturn]] void commandTextMissing()
@@ -87,7 +81,7 @@ struct AdoQuery::Snapshot
 
     std::vector<Column> columns;
     std::vector<Cell> cells; // row-major
-    std::vector<qint64> rowIds;
+    std::vector<Cell> rowIds;
     QString table;
     // The name under which the table's hidden row id is reachable.
     QString rowIdName;
@@ -164,7 +158,10 @@ struct AdoQuery::Snapshot
     }
 };
 
-AdoQuery::AdoQuery(const QString& name, QObject* parent) : QObject(parent), m_name(name) {}
+AdoQuery::AdoQuery(const QString& name, QObject* parent)
+    : QObject(parent), m_name(name), m_plan(planFor(QString()))
+{
+}
 
 AdoQuery::~AdoQuery() = default;
 
@@ -208,7 +205,8 @@ void AdoQuery::rebuildParameters()
 {
     const QStringList old = m_parameterNames;
     const std::vector<QVariant> oldValues = m_parameterValues;
-    m_parameterNames = SqlStatementPlan(sqlText()).parameterNames();
+    m_plan = planFor(sqlText());
+    m_parameterNames = m_plan->parameterNames();
     m_parameterValues.assign(size_t(m_parameterNames.size()), QVariant());
     // A value set before the statement grew keeps its place under the same name.
     for (qsizetype i = 0; i < m_parameterNames.size(); ++i) {
@@ -229,54 +227,15 @@ void AdoQuery::setParameter(const QString& name, const QString& value)
     throw EADOError(QStringLiteral("%1: Parameter '%2' not found").arg(m_name, name));
 }
 
-void AdoQuery::bindParameters(sqlite3* db, SqliteStatement& statement, const SqlStatementPlan& plan) const
+void AdoQuery::bindParameters(DbCursor& cursor) const
 {
-    // Column types of the tables the statement names decide which texts become date/times.
-    QHash<QString, bool> dateTimeColumn;
-    QHash<QString, QStringList> columnOrder;
-    if (plan.hasContext()) {
-        for (const QString& table : plan.tableNames()) {
-            SqliteStatement info(db, QStringLiteral("SELECT name, type FROM pragma_table_info(?1)"));
-            info.bindText(1, table);
-            while (info.step()) {
-                const QString column =
-                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(info.handle(), 0)));
-                const QString type =
-                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(info.handle(), 1)));
-                dateTimeColumn[column.toLower()] |= isDateTimeType(type);
-                columnOrder[table.toLower()].append(column);
-            }
-        }
-    }
-    const auto& occurrences = plan.occurrences();
+    const auto& occurrences = m_plan->occurrences();
     for (size_t n = 0; n < occurrences.size(); ++n) {
-        const SqlStatementPlan::Occurrence& o = occurrences[n];
-        const int index = int(n) + 1;
-        const QVariant& value = m_parameterValues[size_t(o.nameIndex)];
-        if (!value.isValid()) {
-            statement.bindNull(index);
-            continue;
-        }
-        QStringList columns = o.contextColumns;
-        if (o.insertPosition >= 0) {
-            const QStringList order = columnOrder.value(o.insertTable.toLower());
-            if (o.insertPosition < order.size())
-                columns = QStringList{order[o.insertPosition]};
-        }
-        const bool dateTime = std::any_of(columns.begin(), columns.end(), [&](const QString& c) {
-            return dateTimeColumn.value(c.toLower());
-        });
-        const QString text = value.toString();
-        if (!dateTime) {
-            statement.bindText(index, text);
-            continue;
-        }
-        const auto seconds = DateTimeCoercion::parse(text);
-        if (!seconds)
-            throw EOleException(QStringLiteral("Data type mismatch in criteria expression: parameter '%1' "
-                                               "value '%2' is not a date/time.")
-                                    .arg(m_parameterNames[o.nameIndex], text));
-        statement.bindInt64(index, seconds->seconds());
+        const QVariant& value = m_parameterValues[size_t(occurrences[n].nameIndex)];
+        if (value.isValid())
+            cursor.bindText(int(n) + 1, value.toString());
+        else
+            cursor.bindNull(int(n) + 1);
     }
 }
 
@@ -286,49 +245,47 @@ void AdoQuery::open()
         return;
     if (!m_connection)
         throw EDatabaseError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
-    sqlite3* db = m_connection->handle();
-    const SqlStatementPlan plan(sqlText());
+    DbBackend& db = m_connection->backend();
+    const SqlStatementPlan& plan = *m_plan;
+    if (plan.isBlank())
+        commandTextMissing();
 
-    std::unique_ptr<SqliteStatement> statement;
+    std::unique_ptr<DbCursor> cursor;
     bool withRowId = false;
     QString rowIdName;
-    QStringList columnsOfTable;
+    std::vector<DbColumnInfo> columnsOfTable;
     if (plan.isSingleTableSelect()) {
-        // A table without rowid, or a view, refuses the extra column, and a table whose
+        // A table without row ids, or a view, refuses the extra column, and a table whose
         // columns hide every name of the row id has none to offer: then the rows are simply
         // not deletable.
         try {
-            columnsOfTable = tableColumns(db, plan.tableText());
-            for (const char16_t* candidate : kRowIdNames) {
-                const QString name = QString::fromUtf16(candidate);
-                if (!columnsOfTable.contains(name, Qt::CaseInsensitive)) {
-                    rowIdName = name;
-                    break;
-                }
-            }
+            columnsOfTable = db.tableColumns(plan.tableText());
+            rowIdName = db.rowIdName(columnsOfTable);
             if (!rowIdName.isEmpty()) {
-                statement = std::make_unique<SqliteStatement>(db, plan.rewritten(rowIdName));
+                cursor = db.prepare(plan, rowIdName);
                 withRowId = true;
             }
         } catch (const EOleException&) {
         }
     }
-    if (!statement)
-        statement = std::make_unique<SqliteStatement>(db, plan.rewritten());
-    if (!statement->isValid())
-        commandTextMissing();
+    if (!cursor)
+        cursor = db.prepare(plan);
     const int first = withRowId ? 1 : 0;
-    const int columnCount = statement->columnCount() - first;
+    // A server back end knows the result's shape only once the statement has run.
+    if (cursor->columnCount() >= 0 && cursor->columnCount() - first <= 0)
+        throw EDatabaseError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
+    bindParameters(*cursor);
+
+    bool row = cursor->step();
+    const int columnCount = cursor->columnCount() - first;
     if (columnCount <= 0)
         throw EDatabaseError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
-    bindParameters(db, *statement, plan);
 
     auto snapshot = std::make_unique<Snapshot>();
-    sqlite3_stmt* stmt = statement->handle();
     for (int c = first; c < first + columnCount; ++c) {
         Snapshot::Column column;
-        column.name = QString::fromUtf8(sqlite3_column_name(stmt, c));
-        const QString declared = QString::fromUtf8(sqlite3_column_decltype(stmt, c));
+        column.name = cursor->columnName(c);
+        const QString declared = cursor->columnDeclaredType(c);
         column.dateTime = isDateTimeType(declared);
         column.displayWidth = displayWidthFor(declared, column.dateTime);
         snapshot->columns.push_back(column);
@@ -338,38 +295,17 @@ void AdoQuery::open()
         snapshot->rowIdName = rowIdName;
         for (const Snapshot::Column& column : snapshot->columns) {
             const auto at =
-                std::find_if(columnsOfTable.cbegin(), columnsOfTable.cend(), [&](const QString& name) {
-                    return name.compare(column.name, Qt::CaseInsensitive) == 0;
+                std::find_if(columnsOfTable.cbegin(), columnsOfTable.cend(), [&](const DbColumnInfo& c) {
+                    return c.name.compare(column.name, Qt::CaseInsensitive) == 0;
                 });
-            snapshot->tableColumns.append(at != columnsOfTable.cend() ? *at : QString());
+            snapshot->tableColumns.append(at != columnsOfTable.cend() ? at->name : QString());
         }
     }
-    while (statement->step()) {
+    for (; row; row = cursor->step()) {
         if (withRowId)
-            snapshot->rowIds.push_back(sqlite3_column_int64(stmt, 0));
-        for (int c = first; c < first + columnCount; ++c) {
-            switch (sqlite3_column_type(stmt, c)) {
-            case SQLITE_INTEGER:
-                snapshot->cells.emplace_back(qint64(sqlite3_column_int64(stmt, c)));
-                break;
-            case SQLITE_FLOAT:
-                snapshot->cells.emplace_back(sqlite3_column_double(stmt, c));
-                break;
-            case SQLITE_NULL:
-                snapshot->cells.emplace_back(std::monostate());
-                break;
-            case SQLITE_BLOB: {
-                const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
-                snapshot->cells.emplace_back(QByteArray(bytes, sqlite3_column_bytes(stmt, c)));
-                break;
-            }
-            default: {
-                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
-                snapshot->cells.emplace_back(QString::fromUtf8(text, sqlite3_column_bytes(stmt, c)));
-                break;
-            }
-            }
-        }
+            snapshot->rowIds.push_back(cursor->value(0));
+        for (int c = first; c < first + columnCount; ++c)
+            snapshot->cells.push_back(cursor->value(c));
         ++snapshot->rowCount;
     }
     m_snapshot = std::move(snapshot);
@@ -396,15 +332,14 @@ int AdoQuery::execSql()
 {
     if (!m_connection)
         throw EDatabaseError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
-    sqlite3* db = m_connection->handle();
-    const SqlStatementPlan plan(sqlText());
-    SqliteStatement statement(db, plan.rewritten());
-    if (!statement.isValid())
+    DbBackend& db = m_connection->backend();
+    if (m_plan->isBlank())
         commandTextMissing();
-    bindParameters(db, statement, plan);
-    while (statement.step()) {
+    std::unique_ptr<DbCursor> cursor = db.prepare(*m_plan);
+    bindParameters(*cursor);
+    while (cursor->step()) {
     }
-    return statement.isReadOnly() ? 0 : sqlite3_changes(db);
+    return int(cursor->rowsChanged());
 }
 
 void AdoQuery::checkOpen() const
@@ -580,41 +515,18 @@ void AdoQuery::deleteCurrent()
     if (!canModify())
         throw EDatabaseError(QStringLiteral("%1: Cannot modify a read-only dataset").arg(m_name));
     const int row = m_current;
-    sqlite3* db = m_connection->handle();
-    {
-        // SQLite hands a freed row id to the next insert, so the id alone may name a different
-        // row by now: the row must also still hold every value that was loaded.
-        QString sql =
-            QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(m_snapshot->table, m_snapshot->rowIdName);
-        std::vector<int> matched;
-        for (int c = 0; c < int(m_snapshot->columns.size()); ++c) {
-            const QString& column = m_snapshot->tableColumns[c];
-            if (column.isEmpty())
-                continue;
-            matched.push_back(c);
-            sql += QStringLiteral(" AND %1 IS ?%2 COLLATE BINARY")
-                       .arg(quotedName(column))
-                       .arg(matched.size() + 1);
-        }
-        SqliteStatement statement(db, sql);
-        statement.bindInt64(1, m_snapshot->rowIds[size_t(row)]);
-        for (size_t n = 0; n < matched.size(); ++n) {
-            const int index = int(n) + 2;
-            const Cell& cell = m_snapshot->cell(row, matched[n]);
-            if (const auto* i = std::get_if<qint64>(&cell))
-                statement.bindInt64(index, *i);
-            else if (const auto* d = std::get_if<double>(&cell))
-                statement.bindDouble(index, *d);
-            else if (const auto* s = std::get_if<QString>(&cell))
-                statement.bindText(index, *s);
-            else if (const auto* b = std::get_if<QByteArray>(&cell))
-                statement.bindBlob(index, *b);
-            else
-                statement.bindNull(index);
-        }
-        statement.step();
+    QStringList columns;
+    std::vector<Cell> values;
+    for (int c = 0; c < int(m_snapshot->columns.size()); ++c) {
+        const QString& column = m_snapshot->tableColumns[c];
+        if (column.isEmpty())
+            continue;
+        columns.append(column);
+        values.push_back(m_snapshot->cell(row, c));
     }
-    if (sqlite3_changes(db) != 1)
+    const qint64 deleted = m_connection->backend().deleteRow(
+        m_snapshot->table, m_snapshot->rowIdName, m_snapshot->rowIds[size_t(row)], columns, values);
+    if (deleted != 1)
         throw EOleException(QStringLiteral("Row cannot be located for updating. Some values may have been "
                                            "changed since it was last read."));
     m_snapshot->removeRow(row);

@@ -13,9 +13,8 @@
 #include <vector>
 
 class AdoConnection;
-class SqliteStatement;
+class DbCursor;
 class SqlStatementPlan;
-struct sqlite3;
 
 // A query bound to an AdoConnection. Opening it runs its statement and loads every row
 // into a client-side snapshot; navigation, field reads and locate work on that snapshot.
@@ -97,11 +96,13 @@ private:
     void setCurrent(int row);
     int requireField(const QString& name) const;
     void rebuildParameters();
-    void bindParameters(sqlite3* db, SqliteStatement& statement, const SqlStatementPlan& plan) const;
+    void bindParameters(DbCursor& cursor) const;
 
     QString m_name;
     QPointer<AdoConnection> m_connection;
     QStringList m_lines;
+    // The statement's analysis, made once per text change.
+    std::shared_ptr<const SqlStatementPlan> m_plan;
     QStringList m_parameterNames;
     std::vector<QVariant> m_parameterValues;
     std::unique_ptr<Snapshot> m_snapshot;

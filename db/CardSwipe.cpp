@@ -41,8 +41,9 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
         throw EDatabaseError(QStringLiteral("%1: missing connection").arg(recordQry.name()));
 
     // Terminals sharing one database could otherwise both find no record and both insert:
-    // the write lock is taken before the test and held until the insert is committed.
-    Transaction transaction(*connection);
+    // the lock for this employee is taken before the test and held until the insert is
+    // committed.
+    Transaction transaction(*connection, employees.fieldAsString(Statements::kNum));
 
     setStatement(recordQry, Statements::kDuplicateTest);
     recordQry.setParameter(QStringLiteral("num"), employees.fieldAsString(Statements::kNum));

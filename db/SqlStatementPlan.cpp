@@ -87,6 +87,14 @@ bool SqlStatementPlan::hasContext() const
     return false;
 }
 
+bool SqlStatementPlan::isBlank() const
+{
+    for (qsizetype i = 0; i < qsizetype(m_sig.size()); ++i)
+        if (!sig(i).isSymbol(u";"))
+            return false;
+    return true;
+}
+
 void SqlStatementPlan::collectTables()
 {
     auto addTableAt = [this](qsizetype i) {
@@ -278,7 +286,7 @@ void SqlStatementPlan::detectSingleTableSelect()
     m_selectToken = m_sig[0];
 }
 
-QString SqlStatementPlan::rewritten(const QString& rowIdName) const
+QString SqlStatementPlan::rewritten(const QString& rowIdName, QChar markerPrefix) const
 {
     QString out;
     out.reserve(m_sql.size() + 32);
@@ -286,7 +294,7 @@ QString SqlStatementPlan::rewritten(const QString& rowIdName) const
     for (qsizetype i = 0; i < qsizetype(m_tokens.size()); ++i) {
         const Token& t = m_tokens[static_cast<std::size_t>(i)];
         if (t.kind == Kind::Parameter)
-            out += u'?' + QString::number(++occurrence);
+            out += markerPrefix + QString::number(++occurrence);
         else
             out += t.text;
         if (!rowIdName.isEmpty() && i == m_selectToken)

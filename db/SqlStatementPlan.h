@@ -33,15 +33,17 @@ public:
     const std::vector<Occurrence>& occurrences() const { return m_occurrences; }
     const QStringList& tableNames() const { return m_tables; }
     bool hasContext() const;
+    // Nothing but blanks, comments and semicolons: no statement at all.
+    bool isBlank() const;
 
     bool isSingleTableSelect() const { return !m_rowIdQualifier.isEmpty(); }
     // The table as written in the statement, for the delete by rowid.
     const QString& tableText() const { return m_tableText; }
 
-    // The statement with every marker replaced by "?n", n counting occurrences from 1; with a
-    // rowIdName the hidden row id of a single-table SELECT, under that name, is prepended as
-    // result column 0.
-    QString rewritten(const QString& rowIdName = QString()) const;
+    // The statement with every marker replaced by the prefix and n ("?n" for SQLite, "$n" for
+    // PostgreSQL), n counting occurrences from 1; with a rowIdName the row identity of a
+    // single-table SELECT, under that name, is prepended as result column 0.
+    QString rewritten(const QString& rowIdName = QString(), QChar markerPrefix = u'?') const;
 
 private:
     using Token = SqlTokenizer::Token;

@@ -1,6 +1,6 @@
 #include "db/SqliteDatabase.h"
 
-#include "platform/EOleException.h"
+#include "db/ESqliteError.h"
 
 #include <sqlite3.h>
 
@@ -13,7 +13,7 @@ SqliteDatabase::SqliteDatabase(const QString& absolutePath, bool readOnly)
             m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close_v2(m_db);
         m_db = nullptr;
-        throw EOleException(text);
+        throw ESqliteError(text, rc);
     }
     sqlite3_extended_result_codes(m_db, 1);
 }
@@ -28,6 +28,11 @@ bool SqliteDatabase::isReadOnly() const
     return sqlite3_db_readonly(m_db, "main") == 1;
 }
 
+qint64 SqliteDatabase::changes() const
+{
+    return sqlite3_changes64(m_db);
+}
+
 void SqliteDatabase::exec(const QString& sql)
 {
     char* error = nullptr;
@@ -35,7 +40,7 @@ void SqliteDatabase::exec(const QString& sql)
     if (rc != SQLITE_OK) {
         const QString text = error ? QString::fromUtf8(error) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_free(error);
-        throw EOleException(text);
+        throw ESqliteError(text, sqlite3_extended_errcode(m_db));
     }
 }
 
@@ -51,5 +56,5 @@ int SqliteDatabase::check(int rc, sqlite3* db)
     }
     // sqlite3_errmsg describes the most recent failure on the handle, which is this one.
     const char* text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    throw EOleException(QString::fromUtf8(text));
+    throw ESqliteError(QString::fromUtf8(text), rc);
 }

@@ -6,7 +6,8 @@ struct sqlite3;
 
 // Owns one open SQLite handle. Opening never creates a file: the caller vets the path, and
 // the handle is opened without SQLITE_OPEN_CREATE. Every failing SQLite call goes through
-// check(), so all of them surface as the same provider error kind (EOleException).
+// check(), so all of them surface as the same provider error kind (ESqliteError, an
+// EOleException that keeps SQLite's result code).
 class SqliteDatabase
 {
 public:
@@ -17,11 +18,13 @@ public:
 
     sqlite3* handle() const { return m_db; }
     bool isReadOnly() const;
+    // Rows changed by the most recent INSERT, UPDATE or DELETE on the handle.
+    qint64 changes() const;
     // Runs statements that return no rows of interest.
     void exec(const QString& sql);
 
-    // Passes SQLITE_OK, SQLITE_ROW and SQLITE_DONE through; throws EOleException with the
-    // database's own error text for every other code.
+    // Passes SQLITE_OK, SQLITE_ROW and SQLITE_DONE through; throws ESqliteError with the
+    // database's own error text and the code for every other one.
     static int check(int rc, sqlite3* db);
 
 private:

@@ -1,7 +1,7 @@
 #include "db/SqliteStatement.h"
 
+#include "db/ESqliteError.h"
 #include "db/SqliteDatabase.h"
-#include "platform/EOleException.h"
 
 #include <algorithm>
 #include <sqlite3.h>
@@ -41,7 +41,7 @@ SqliteStatement::SqliteStatement(sqlite3* db, const QString& sql) : m_db(db)
     if (tail && !onlyBlanksAndComments(tail, utf8.constData() + utf8.size())) {
         sqlite3_finalize(m_stmt);
         m_stmt = nullptr;
-        throw EOleException(QStringLiteral("Characters found after end of SQL statement."));
+        throw ESqliteError(QStringLiteral("Characters found after end of SQL statement."), SQLITE_ERROR);
     }
 }
 
@@ -93,4 +93,52 @@ int SqliteStatement::columnCount() const
 bool SqliteStatement::isReadOnly() const
 {
     return m_stmt == nullptr || sqlite3_stmt_readonly(m_stmt) != 0;
+}
+
+void SqliteStatement::reset()
+{
+    // The error of a failed step was thrown already; reset repeats its code.
+    sqlite3_reset(m_stmt);
+}
+
+void SqliteStatement::clearBindings()
+{
+    sqlite3_clear_bindings(m_stmt);
+}
+
+QString SqliteStatement::columnName(int column) const
+{
+    return QString::fromUtf8(sqlite3_column_name(m_stmt, column));
+}
+
+QString SqliteStatement::columnDeclaredType(int column) const
+{
+    return QString::fromUtf8(sqlite3_column_decltype(m_stmt, column));
+}
+
+int SqliteStatement::columnType(int column) const
+{
+    return sqlite3_column_type(m_stmt, column);
+}
+
+qint64 SqliteStatement::columnInt64(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+double SqliteStatement::columnDouble(int column) const
+{
+    return sqlite3_column_double(m_stmt, column);
+}
+
+QString SqliteStatement::columnText(int column) const
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    return QString::fromUtf8(text, sqlite3_column_bytes(m_stmt, column));
+}
+
+QByteArray SqliteStatement::columnBlob(int column) const
+{
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(m_stmt, column));
+    return QByteArray(bytes, sqlite3_column_bytes(m_stmt, column));
 }

@@ -8,7 +8,7 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 // One prepared statement, finalized when it goes out of scope. Failures throw through
-// SqliteDatabase::check; a text holding more than one statement throws EOleException.
+// SqliteDatabase::check; a text holding more than one statement throws ESqliteError.
 class SqliteStatement
 {
 public:
@@ -29,8 +29,21 @@ public:
 
     // True while a row is available, false once the statement is done.
     bool step();
+    // Back to before the first row, keeping the bindings; clearBindings() sets them null.
+    void reset();
+    void clearBindings();
     int columnCount() const;
     bool isReadOnly() const;
+
+    QString columnName(int column) const;
+    // The declared type of the table column a result column reads, empty for an expression.
+    QString columnDeclaredType(int column) const;
+    // SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB or SQLITE_NULL of the current row.
+    int columnType(int column) const;
+    qint64 columnInt64(int column) const;
+    double columnDouble(int column) const;
+    QString columnText(int column) const;
+    QByteArray columnBlob(int column) const;
 
 private:
     sqlite3* m_db;

@@ -1,10 +1,11 @@
 #include "db/Transaction.h"
 
 #include "db/AdoConnection.h"
+#include "db/DbBackend.h"
 
-Transaction::Transaction(AdoConnection& connection) : m_connection(connection)
+Transaction::Transaction(AdoConnection& connection, const QString& key) : m_connection(connection)
 {
-    m_connection.execute(QStringLiteral("BEGIN IMMEDIATE"));
+    m_connection.backend().beginWrite(key);
 }
 
 Transaction::~Transaction()
@@ -13,14 +14,14 @@ Transaction::~Transaction()
         return;
     try {
         if (m_connection.connected())
-            m_connection.execute(QStringLiteral("ROLLBACK"));
+            m_connection.backend().rollback();
     } catch (...) {
-        // A failed rollback leaves nothing to undo that SQLite has not undone already.
+        // A failed rollback leaves nothing to undo that the database has not undone already.
     }
 }
 
 void Transaction::commit()
 {
-    m_connection.execute(QStringLiteral("COMMIT"));
+    m_connection.backend().commit();
     m_done = true;
 }

@@ -1,14 +1,17 @@
 #pragma once
 
+#include <QString>
+
 class AdoConnection;
 
-// One write transaction on a connection: BEGIN IMMEDIATE takes the write lock at once, so
-// a read-then-write sequence cannot interleave with another writer. Rolled back unless
-// commit() is reached.
+// One write transaction on a connection, serialised against every other transaction taken
+// with the same key on any connection to the same database, so that a read-then-write
+// sequence cannot interleave with another terminal's. Rolled back unless commit() is
+// reached.
 class Transaction
 {
 public:
-    explicit Transaction(AdoConnection& connection);
+    explicit Transaction(AdoConnection& connection, const QString& key = {});
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;

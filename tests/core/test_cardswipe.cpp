@@ -1,6 +1,8 @@
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
+#include "db/SqlStatementPlan.h"
+#include "db/Statements.h"
 #include "platform/Gbk.h"
 #include "platform/ManualClock.h"
 #include "support/TestSupport.h"
@@ -71,6 +73,15 @@ public:
             result.push_back(row);
         }
         return result;
+    }
+
+    std::string queryPlan(const std::string& sql)
+    {
+        std::string plan;
+        for (const QString& row :
+             m_file.rows(QStringLiteral("EXPLAIN QUERY PLAN ") + QString::fromStdString(sql)))
+            plan += row.section(u'|', 3).toStdString();
+        return plan;
     }
 
     int count() { return int(m_file.scalar(QStringLiteral("SELECT count(*) FROM sgdjb"))); }
@@ -342,31 +353,11 @@ TEST_F(CardSwipeTest, NoCurrentEmployeeOrEmptyNumberRecordsNothing)
     EXPECT_EQ(m_raw->count(), 0);
 }
 
-int catchDuplicateTest(unsigned, void* context, void* statement, void*)
-{
-    auto* sql = static_cast<std::string*>(context);
-    const char* text = sqlite3_sql(static_cast<sqlite3_stmt*>(statement));
-    if (sql->empty() && text && std::string(text).find("FROM sgdjb WHERE") != std::string::npos)
-        *sql = text;
-    return 0;
-}
-
 TEST_F(CardSwipeTest, DuplicateTestIsServedByTheIndex)
 {
     // Without the index every swipe scans the whole record table, which grows for years.
-    std::string sql;
-    sqlite3* db = m_connection.handle();
-    sqlite3_trace_v2(db, SQLITE_TRACE_STMT, catchDuplicateTest, &sql);
-    swipe();
-    sqlite3_trace_v2(db, 0, nullptr, nullptr);
-    ASSERT_FALSE(sql.empty());
-
-    sqlite3_stmt* stmt = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &stmt, nullptr), SQLITE_OK);
-    std::string plan;
-    while (sqlite3_step(stmt) == SQLITE_ROW)
-        plan += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3));
-    sqlite3_finalize(stmt);
+    const std::string sql = SqlStatementPlan(Statements::kDuplicateTest).rewritten().toStdString();
+    const std::string plan = m_raw->queryPlan(sql);
     EXPECT_NE(plan.find("USING INDEX sgdjb_num_instant (num=? AND <expr>>? AND <expr><?)"), std::string::npos)
         << plan;
 }

@@ -77,7 +77,9 @@ TEST_F(ProviderCoercion, InsertStoresWallClockSecondsAndDuplicateTestIsStrict)
 
 TEST_F(ProviderCoercion, DuplicateTestIsServedByTheInstantIndex)
 {
-    sqlite3* db = m_connection.handle();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(m_db.path().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
     sqlite3_stmt* stmt = nullptr;
     const QByteArray sql = "EXPLAIN QUERY PLAN SELECT num,name,D,T, opdate FROM sgdjb WHERE num=?1 AND "
                            "((D+T)>?2 AND (D+T)<?3) ";
@@ -89,9 +91,22 @@ TEST_F(ProviderCoercion, DuplicateTestIsServedByTheInstantIndex)
     while (sqlite3_step(stmt) == SQLITE_ROW)
         plan += QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3)));
     sqlite3_finalize(stmt);
+    sqlite3_close(db);
     EXPECT_TRUE(
         plan.contains(QStringLiteral("USING INDEX sgdjb_num_instant (num=? AND <expr>>? AND <expr><?)")))
         << plan.toStdString();
+}
+
+TEST_F(ProviderCoercion, ColumnTypesAreReadAgainAfterAnotherProgramChangesTheSchema)
+{
+    insertRecord(QStringLiteral("0101"), QStringLiteral("2026-03-05"), QStringLiteral("09:30:00"));
+    EXPECT_EQ(m_db.text(QStringLiteral("SELECT typeof(T) FROM sgdjb")), QStringLiteral("integer"));
+    // Another program rebuilds the table with a text column T while this connection stays open.
+    m_db.exec(QStringLiteral("DROP TABLE sgdjb; CREATE TABLE sgdjb (num VARCHAR(10), name VARCHAR(20), "
+                             "D DATETIME, T VARCHAR(8), opdate DATETIME)"));
+    insertRecord(QStringLiteral("0101"), QStringLiteral("2026-03-05"), QStringLiteral("09:30:00"));
+    EXPECT_EQ(m_db.text(QStringLiteral("SELECT typeof(T) || ' ' || T || ' ' || typeof(D) FROM sgdjb")),
+              QStringLiteral("text 09:30:00 integer"));
 }
 
 TEST_F(ProviderCoercion, OnlyDateTimeContextsAreCoerced)
@@ -152,11 +167,10 @@ TEST_F(ProviderCoercion, TransactionRollsBackUnlessCommitted)
         transaction.commit();
     }
     EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb")), 1);
-    EXPECT_EQ(m_db.scalar(QStringLiteral("PRAGMA synchronous")),
-              2); // fresh handle default; ours is set below
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(m_connection.handle(), "PRAGMA synchronous", -1, &stmt, nullptr);
-    ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(stmt, 0), 3); // EXTRA
-    sqlite3_finalize(stmt);
+    // Commits are durable on the provider's own connection.
+    m_query.close();
+    m_query.sqlClear();
+    m_query.sqlAdd(QStringLiteral("PRAGMA synchronous"));
+    m_query.open();
+    EXPECT_EQ(m_query.fieldAsString(QStringLiteral("synchronous")), QStringLiteral("3")); // EXTRA
 }

@@ -2,6 +2,7 @@
 #include "db/AdoQuery.h"
 #include "db/CommFunc.h"
 #include "db/ConnectionString.h"
+#include "db/ESqliteError.h"
 #include "platform/EDatabaseError.h"
 #include "platform/EOleException.h"
 #include "support/TestSupport.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 using TestSupport::DevDatabase;
 using TestSupport::fileBytes;
@@ -172,8 +174,11 @@ TEST(ProviderConnection, ReadOnlyOpenRefusesWritesWithTheDatabaseText)
     try {
         query.execSql();
         FAIL() << "write on a read-only connection succeeded";
-    } catch (const EOleException& e) {
+    } catch (const ESqliteError& e) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("readonly"))) << e.message().toStdString();
+        EXPECT_EQ(e.primaryResultCode(), SQLITE_READONLY);
+        // The error log names the kind the terminal tells apart.
+        EXPECT_EQ(e.typeName(), QStringLiteral("EOleException"));
     }
     EXPECT_TRUE(connection.isReadOnly());
     EXPECT_EQ(fileBytes(db.path()), before);

@@ -1,0 +1,338 @@
+#include "db/SqliteBackend.h"
+
+#include "db/DateTimeCoercion.h"
+#include "db/SqlStatementPlan.h"
+#include "db/SqlTokenizer.h"
+#include "db/SqliteDatabase.h"
+#include "db/SqliteStatement.h"
+#include "platform/EOleException.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+// Statements a terminal uses are few; a tool running many different texts must not grow
+// the cache without end.
+constexpr qsizetype kMaxCachedStatements = 32;
+
+// Names SQLite accepts for the hidden row id; a real column of the same name hides each.
+constexpr const char16_t* kRowIdNames[] = {u"rowid", u"_rowid_", u"oid"};
+
+[[noreturn]] void cannotOpen(const QString& path, const QString& cause)
+{
+    throw EOleException(QStringLiteral("Cannot open database file '%1': %2").arg(path, cause));
+}
+
+// Refuses everything that is not an existing SQLite file before SQLite sees it: SQLite
+// would create a missing file, and treats an empty file as a new database it may write.
+void vetDatabaseFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        // Only a name that leads nowhere is a missing file; a symbolic link loop or a
+        // folder on the way that cannot be searched is reported for what it is.
+        struct stat st;
+        const int code = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? 0 : errno;
+        if (code == 0 || code == ENOENT || code == ENOTDIR)
+            throw EOleException(QStringLiteral("Could not find file '%1'.").arg(path));
+        cannotOpen(path, QString::fromLocal8Bit(std::strerror(code)) + u'.');
+    }
+    if (info.isDir())
+        cannotOpen(path, QStringLiteral("it is a folder, not a database file."));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        cannotOpen(path, file.errorString() + u'.');
+    const QByteArray header = file.read(100);
+    const QByteArray product = header.mid(4, 15);
+    if (product == "Standard Jet DB" || product == "Standard ACE DB")
+        cannotOpen(path, QStringLiteral("it is a Microsoft Access database; this platform opens SQLite "
+                                        "development databases only."));
+    if (!header.startsWith(QByteArray("SQLite format 3\0", 16)))
+        cannotOpen(path, QStringLiteral("the file is not an SQLite database."));
+}
+
+bool isDateTimeType(const QString& declared)
+{
+    return declared.contains(u"DATE", Qt::CaseInsensitive) || declared.contains(u"TIME", Qt::CaseInsensitive);
+}
+
+QString quotedName(const QString& name)
+{
+    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+// The identifier a table text as written in a statement stands for ("employ", "\"employ\"").
+QString unquoted(const QString& text)
+{
+    for (const SqlTokenizer::Token& token : SqlTokenizer::tokenize(text))
+        if (token.isSignificant())
+            return token.identifier();
+    return text;
+}
+
+void bindStored(SqliteStatement& statement, int index, const DbValue& value)
+{
+    if (const auto* i = std::get_if<qint64>(&value))
+        statement.bindInt64(index, *i);
+    else if (const auto* d = std::get_if<double>(&value))
+        statement.bindDouble(index, *d);
+    else if (const auto* s = std::get_if<QString>(&value))
+        statement.bindText(index, *s);
+    else if (const auto* b = std::get_if<QByteArray>(&value))
+        statement.bindBlob(index, *b);
+    else
+        statement.bindNull(index);
+}
+
+} // namespace
+
+// A prepared statement with what its markers need: whether each occurrence stands in a
+// date/time context, and its parameter name for messages.
+struct SqliteBackend::Prepared
+{
+    std::unique_ptr<SqliteStatement> statement;
+    std::vector<bool> dateTime;
+    QStringList names;
+    bool inUse = false;
+};
+
+namespace {
+
+class SqliteCursor : public DbCursor
+{
+public:
+    SqliteCursor(std::shared_ptr<SqliteBackend::Prepared> prepared, SqliteDatabase& db)
+        : m_prepared(std::move(prepared)), m_statement(*m_prepared->statement), m_db(db)
+    {
+        m_prepared->inUse = true;
+    }
+    ~SqliteCursor() override
+    {
+        m_statement.reset();
+        m_statement.clearBindings();
+        m_prepared->inUse = false;
+    }
+
+    void bindText(int position, const QString& value) override
+    {
+        const size_t at = size_t(position - 1);
+        if (at >= m_prepared->dateTime.size() || !m_prepared->dateTime[at]) {
+            m_statement.bindText(position, value);
+            return;
+        }
+        const auto seconds = DateTimeCoercion::parse(value);
+        if (!seconds)
+            throw EOleException(QStringLiteral("Data type mismatch in criteria expression: parameter '%1' "
+                                               "value '%2' is not a date/time.")
+                                    .arg(m_prepared->names.value(qsizetype(at)), value));
+        m_statement.bindInt64(position, seconds->seconds());
+    }
+    void bindNull(int position) override { m_statement.bindNull(position); }
+    void bindValue(int position, const DbValue& value) override { bindStored(m_statement, position, value); }
+
+    bool step() override
+    {
+        const bool row = m_statement.step();
+        if (!row)
+            m_done = true;
+        return row;
+    }
+    int columnCount() const override { return m_statement.columnCount(); }
+    QString columnName(int column) const override { return m_statement.columnName(column); }
+    QString columnDeclaredType(int column) const override { return m_statement.columnDeclaredType(column); }
+
+    Type columnType(int column) const override
+    {
+        switch (m_statement.columnType(column)) {
+        case SQLITE_INTEGER:
+            return Type::Integer;
+        case SQLITE_FLOAT:
+            return Type::Float;
+        case SQLITE_NULL:
+            return Type::Null;
+        case SQLITE_BLOB:
+            return Type::Blob;
+        default:
+            return Type::Text;
+        }
+    }
+    qint64 columnInt64(int column) const override { return m_statement.columnInt64(column); }
+    double columnDouble(int column) const override { return m_statement.columnDouble(column); }
+    QString columnText(int column) const override { return m_statement.columnText(column); }
+    QByteArray columnBlob(int column) const override { return m_statement.columnBlob(column); }
+
+    qint64 rowsChanged() const override { return m_done && !m_statement.isReadOnly() ? m_db.changes() : 0; }
+    bool isReadOnly() const override { return m_statement.isReadOnly(); }
+
+private:
+    std::shared_ptr<SqliteBackend::Prepared> m_prepared;
+    SqliteStatement& m_statement;
+    SqliteDatabase& m_db;
+    bool m_done = false;
+};
+
+} // namespace
+
+SqliteBackend::SqliteBackend(const QString& path, bool readOnly)
+{
+    vetDatabaseFile(path);
+    const QFileInfo info(path);
+    // An absolute path never starts with "file:", so SQLite cannot read it as a URI with
+    // options such as mode=rwc.
+    try {
+        m_db = std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly || !info.isWritable());
+        sqlite3_busy_timeout(m_db->handle(), kBusyTimeoutMs);
+        // In the rollback journal mode several processes can share, FULL syncs the file and
+        // the journal but not the folder after the journal is deleted: a power cut then
+        // could bring the journal back and roll an acknowledged commit back with it.
+        m_db->exec(QStringLiteral("PRAGMA synchronous=EXTRA"));
+        // Reading the schema is the first access that proves the file is a usable database.
+        m_db->exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"));
+        m_schemaVersion =
+            std::make_unique<SqliteStatement>(m_db->handle(), QStringLiteral("PRAGMA schema_version"));
+    } catch (const EOleException& e) {
+        cannotOpen(path, e.message());
+    }
+}
+
+SqliteBackend::~SqliteBackend()
+{
+    // Statements are finalized before the handle closes.
+    m_statements.clear();
+    m_schemaVersion.reset();
+}
+
+void SqliteBackend::dropCachesOnSchemaChange()
+{
+    m_schemaVersion->step();
+    const qint64 version = m_schemaVersion->columnInt64(0);
+    m_schemaVersion->reset();
+    if (version == m_knownSchemaVersion)
+        return;
+    m_knownSchemaVersion = version;
+    m_columns.clear();
+    m_statements.clear();
+}
+
+const std::vector<DbColumnInfo>& SqliteBackend::columnsOf(const QString& identifier)
+{
+    const QString key = identifier.toLower();
+    if (auto it = m_columns.constFind(key); it != m_columns.constEnd())
+        return *it;
+    std::vector<DbColumnInfo> columns;
+    SqliteStatement info(m_db->handle(), QStringLiteral("SELECT name, type FROM pragma_table_info(?1)"));
+    info.bindText(1, identifier);
+    while (info.step())
+        columns.push_back({info.columnText(0), info.columnText(1)});
+    return *m_columns.insert(key, std::move(columns));
+}
+
+std::unique_ptr<DbCursor> SqliteBackend::prepare(const SqlStatementPlan& plan, const QString& rowIdName)
+{
+    dropCachesOnSchemaChange();
+    const QString sql = plan.rewritten(rowIdName);
+    if (auto it = m_statements.constFind(sql); it != m_statements.constEnd() && !(*it)->inUse)
+        return std::make_unique<SqliteCursor>(*it, *m_db);
+
+    auto prepared = std::make_shared<Prepared>();
+    prepared->statement = std::make_unique<SqliteStatement>(m_db->handle(), sql);
+    if (!prepared->statement->isValid())
+        throw EOleException(QStringLiteral("Command text was not set for the command object."));
+
+    // The column types of the tables the statement names decide which texts become date/times.
+    if (plan.hasContext()) {
+        QHash<QString, bool> dateTimeColumn;
+        for (const QString& table : plan.tableNames())
+            for (const DbColumnInfo& column : columnsOf(table))
+                dateTimeColumn[column.name.toLower()] |= isDateTimeType(column.declaredType);
+        for (const SqlStatementPlan::Occurrence& o : plan.occurrences()) {
+            QStringList columns = o.contextColumns;
+            if (o.insertPosition >= 0) {
+                const std::vector<DbColumnInfo>& order = columnsOf(o.insertTable);
+                if (size_t(o.insertPosition) < order.size())
+                    columns = QStringList{order[size_t(o.insertPosition)].name};
+            }
+            prepared->dateTime.push_back(std::any_of(columns.begin(), columns.end(), [&](const QString& c) {
+                return dateTimeColumn.value(c.toLower());
+            }));
+        }
+    }
+    for (const SqlStatementPlan::Occurrence& o : plan.occurrences())
+        prepared->names.append(plan.parameterNames().value(o.nameIndex));
+
+    if (m_statements.size() >= kMaxCachedStatements)
+        m_statements.removeIf([](const auto& entry) { return !entry.value()->inUse; });
+    if (!m_statements.contains(sql))
+        m_statements.insert(sql, prepared);
+    return std::make_unique<SqliteCursor>(prepared, *m_db);
+}
+
+void SqliteBackend::execute(const QString& sql)
+{
+    m_db->exec(sql);
+}
+
+std::vector<DbColumnInfo> SqliteBackend::tableColumns(const QString& table)
+{
+    dropCachesOnSchemaChange();
+    return columnsOf(unquoted(table));
+}
+
+QString SqliteBackend::rowIdName(const std::vector<DbColumnInfo>& columns) const
+{
+    for (const char16_t* candidate : kRowIdNames) {
+        const QString name = QString::fromUtf16(candidate);
+        const bool hidden = std::any_of(columns.begin(), columns.end(), [&](const DbColumnInfo& c) {
+            return c.name.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (!hidden)
+            return name;
+    }
+    return {};
+}
+
+qint64 SqliteBackend::deleteRow(const QString& table, const QString& rowIdName, const DbValue& rowId,
+                                const QStringList& columns, const std::vector<DbValue>& values)
+{
+    // SQLite hands a freed row id to the next insert, so the id alone may name a different
+    // row by now: the row must also still hold every value that was loaded.
+    QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(table, rowIdName);
+    for (qsizetype n = 0; n < columns.size(); ++n)
+        sql += QStringLiteral(" AND %1 IS ?%2 COLLATE BINARY").arg(quotedName(columns[n])).arg(n + 2);
+    SqliteStatement statement(m_db->handle(), sql);
+    bindStored(statement, 1, rowId);
+    for (size_t n = 0; n < values.size(); ++n)
+        bindStored(statement, int(n) + 2, values[n]);
+    statement.step();
+    return m_db->changes();
+}
+
+void SqliteBackend::beginWrite(const QString&)
+{
+    // BEGIN IMMEDIATE takes the database's one write lock at once, which serialises every
+    // writer, whatever the key.
+    m_db->exec(QStringLiteral("BEGIN IMMEDIATE"));
+}
+
+void SqliteBackend::commit()
+{
+    m_db->exec(QStringLiteral("COMMIT"));
+}
+
+void SqliteBackend::rollback()
+{
+    m_db->exec(QStringLiteral("ROLLBACK"));
+}
+
+bool SqliteBackend::isReadOnly() const
+{
+    return m_db->isReadOnly();
+}
