@@ -13,7 +13,7 @@
 #include "db/DataSource.h"
 #include "db/Statements.h"
 #include "platform/EDatabaseError.h"
-#include "platform/Gbk.h"
+#include "platform/SearchKey.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -34,29 +34,6 @@ QFont songFont(int pixelHeight, bool bold = false)
     font.setBold(bold);
     font.setStyleStrategy(QFont::PreferDefault);
     return font;
-}
-
-// The number box's text as a search key: blanks and control bytes trimmed at both ends,
-// then at most 6 bytes of the GBK text. A double-byte character cut in half by the
-// 6-byte limit is left out rather than turned into a stray character.
-QString searchKey(const QString& text)
-{
-    const QByteArray bytes = Gbk::encode(text);
-    qsizetype begin = 0;
-    qsizetype end = bytes.size();
-    while (begin < end && static_cast<unsigned char>(bytes[begin]) <= 32)
-        ++begin;
-    while (end > begin && static_cast<unsigned char>(bytes[end - 1]) <= 32)
-        --end;
-    const qsizetype length = std::min<qsizetype>(end - begin, 6);
-    qsizetype whole = 0;
-    while (whole < length) {
-        const qsizetype step = static_cast<unsigned char>(bytes[begin + whole]) >= 0x81 ? 2 : 1;
-        if (whole + step > length)
-            break;
-        whole += step;
-    }
-    return Gbk::decode(bytes.mid(begin, whole));
 }
 
 } // namespace
@@ -320,7 +297,7 @@ void TQuorelMainForm::FormKeyDown(QObject* sender, quint16& key, Qt::KeyboardMod
 
 void TQuorelMainForm::EditYgKeyUp(QObject*, quint16&, Qt::KeyboardModifiers)
 {
-    if (YgQry->locate(Statements::kNum, searchKey(EditYg->text())))
+    if (YgQry->locate(Statements::kNum, SearchKey::fromText(EditYg->text())))
         DBGridYg->centreOnRow(YgQry->recNo());
 }
 

@@ -12,6 +12,7 @@ PACKAGES=(
   fonts-arphic-uming fonts-dejavu-core
   xvfb xauth imagemagick procps ccache
   dpkg-dev file desktop-file-utils appstream bsdutils
+  clang libclang-rt-14-dev llvm-14
 )
 
 missing=()
