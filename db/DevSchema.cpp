@@ -45,13 +45,15 @@ bool exec(sqlite3* db, const QString& sql, QString* error)
     return fail(error, text);
 }
 
-bool insertEmployees(sqlite3* db, const QList<DevSchema::Employee>& employees, QString* error)
+bool insertEmployees(sqlite3* db, const QList<DevSchema::Employee>& employees, QString* error,
+                     const std::function<void(qint64)>& progress)
 {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db, "INSERT INTO employ (num, name, dept_no) VALUES (?, ?, ?)", -1, &stmt,
                            nullptr) != SQLITE_OK)
         return fail(error, QString::fromUtf8(sqlite3_errmsg(db)));
     bool ok = true;
+    qint64 written = 0;
     for (const DevSchema::Employee& e : employees) {
         const QByteArray fields[] = {e.num.toUtf8(), e.name.toUtf8(), e.deptNo.toUtf8()};
         for (int i = 0; i < 3; ++i)
@@ -61,6 +63,8 @@ bool insertEmployees(sqlite3* db, const QList<DevSchema::Employee>& employees, Q
             break;
         }
         sqlite3_reset(stmt);
+        if (progress)
+            progress(++written);
     }
     sqlite3_finalize(stmt);
     return ok;
@@ -79,7 +83,8 @@ QStringList DevSchema::ddl()
     };
 }
 
-bool DevSchema::createDatabase(const QString& path, const QList<Employee>& employees, QString* error)
+bool DevSchema::createDatabase(const QString& path, const QList<Employee>& employees, QString* error,
+                               const std::function<void(qint64)>& progress)
 {
     // Claiming the name first makes "never overwrite" hold even against a file that
     // appears between a check and the open.
@@ -100,7 +105,8 @@ bool DevSchema::createDatabase(const QString& path, const QList<Employee>& emplo
         if (!exec(guard.db(), statement, error))
             return false;
     }
-    if (!insertEmployees(guard.db(), employees, error) || !exec(guard.db(), QStringLiteral("COMMIT"), error))
+    if (!insertEmployees(guard.db(), employees, error, progress) ||
+        !exec(guard.db(), QStringLiteral("COMMIT"), error))
         return false;
     if (sqlite3_close(guard.db()) != SQLITE_OK)
         return fail(error, QString::fromUtf8(sqlite3_errmsg(guard.db())));

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The development database: a SQLite file with the two tables the terminal uses and the
 // index its duplicate test runs on. Used by the kqdb tool, tests and benchmarks.
 class DevSchema
@@ -22,8 +24,9 @@ public:
     // Creates a new database file with the schema and the given employees. Never touches
     // an existing file: false with a message when the path exists or anything fails, in
     // which case no file is left behind.
+    // progress, when given, is called with the number of employees written so far.
     static bool createDatabase(const QString& path, const QList<Employee>& employees,
-                               QString* error = nullptr);
+                               QString* error = nullptr, const std::function<void(qint64)>& progress = {});
 
     // A few dozen employees with Chinese names in four departments, numbered
     // department + two digits ("0101").

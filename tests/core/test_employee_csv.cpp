@@ -247,6 +247,28 @@ TEST_F(EmployeeCsvTest, ProgressBarOnlyOnATerminal)
     EXPECT_TRUE(screen.contains("\rimport [")) << screen.constData();
     EXPECT_TRUE(screen.contains("] 100% 12000/12000")) << screen.constData();
     EXPECT_TRUE(screen.contains("imported 12000 employees")) << screen.constData();
+
+    // create --employees N and export likewise.
+    const QString made = m_dir.filePath(QStringLiteral("made.mdb"));
+    run = kqdb({QStringLiteral("create"), made, QStringLiteral("--employees"), QStringLiteral("20000")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_TRUE(run.err.isEmpty()) << run.err.constData();
+    m_db.exec(
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+                       "INSERT INTO sgdjb (num, name, D, T, opdate) SELECT '0101', 'x', %1, i, 0 FROM n")
+            .arg(TestSupport::wallSeconds(QStringLiteral("2026-12-07 00:00:00"))));
+    const QString kqdbPath = QStringLiteral(TAVELO_BIN_DIR "/kqdb");
+    const QString onTerminal =
+        QStringLiteral("'%1' create '%2' --employees 20000 && '%1' export '%3' >/dev/null")
+            .arg(kqdbPath, m_dir.filePath(QStringLiteral("made2.mdb")), m_db.path());
+    process.start(script, {QStringLiteral("-qec"), onTerminal, QStringLiteral("/dev/null")});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    const QByteArray screen2 = process.readAllStandardOutput();
+    EXPECT_EQ(process.exitCode(), 0) << screen2.constData();
+    EXPECT_TRUE(screen2.contains("\rcreate [")) << screen2.constData();
+    EXPECT_TRUE(screen2.contains("] 100% 20000/20000")) << screen2.constData();
+    EXPECT_TRUE(screen2.contains("\rexport [")) << screen2.constData();
+    EXPECT_TRUE(screen2.contains("] 100% 10000/10000")) << screen2.constData();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "KqdbCommand.h"
 
 #include "db/DevSchema.h"
+#include "platform/ProgressBar.h"
 
 #include <cstdio>
 
@@ -45,10 +46,12 @@ int runCreate(const QStringList& args)
         return kqdbUsageError(kCreateUsage);
 
     QString error;
-    if (!DevSchema::createDatabase(path, employees, &error)) {
+    ProgressBar bar(stderr, QStringLiteral("create"), employees.size());
+    if (!DevSchema::createDatabase(path, employees, &error, [&](qint64 done) { bar.update(done); })) {
         kqdbPrintError(error);
         return KqdbExit::kFailed;
     }
+    bar.finish();
     std::printf("created %s with %lld employees\n", path.toLocal8Bit().constData(),
                 static_cast<long long>(employees.size()));
     return KqdbExit::kOk;
