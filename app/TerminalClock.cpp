@@ -14,4 +14,5 @@ void TerminalClock::configure(RxClock& clock)
     font.setPixelSize(32);
     font.setBold(true);
     clock.setFont(font);
+    clock.loaded();
 }

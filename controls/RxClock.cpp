@@ -123,25 +123,21 @@ void RxClock::setAlarmEnabled(bool value)
     if (value == m_alarmEnabled)
         return;
     m_alarmEnabled = value;
-    reevaluateAlarmArmed();
 }
 
 void RxClock::setAlarmHour(quint8 value)
 {
     m_alarmHour = value;
-    reevaluateAlarmArmed();
 }
 
 void RxClock::setAlarmMinute(quint8 value)
 {
     m_alarmMinute = value;
-    reevaluateAlarmArmed();
 }
 
 void RxClock::setAlarmSecond(quint8 value)
 {
     m_alarmSecond = value;
-    reevaluateAlarmArmed();
 }
 
 void RxClock::setBevelOuter(Bevel value)
@@ -466,6 +462,11 @@ void RxClock::checkAlarm(const QTime& time)
     } else if (now < alarm) {
         m_alarmArmed = true;
     }
+}
+
+void RxClock::loaded()
+{
+    reevaluateAlarmArmed();
 }
 
 void RxClock::reevaluateAlarmArmed()

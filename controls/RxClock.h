@@ -98,6 +98,10 @@ public:
 
     // The system time was changed: repaint in full and check the alarm.
     void timeChanged();
+    // The owner has applied its settings: the alarm is armed when the time of day lies
+    // before the alarm time (or that is 0). Setting the alarm values alone does not
+    // re-arm, so an alarm set for the current second still fires.
+    void loaded();
 
     // The text shown for a time of day: the cells followed by the suffix (" AM"/" PM").
     QString textFor(const QTime& time) const;

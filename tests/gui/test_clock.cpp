@@ -60,6 +60,7 @@ private slots:
     void twelveHourAndNoLeadingZero();
     void getTimeHandlerAdjustsTheReading();
     void alarmFiresOnceAndRearms();
+    void alarmSetForTheCurrentSecondFires();
     void localeChangeRepaintsWithNewSeparator();
     void autoSizeFitsTheFontToTheBox();
     void analogueFaceShowsDotsColor();
@@ -297,6 +298,28 @@ void TestClock::alarmFiresOnceAndRearms()
     f.tickAt(QTime(6, 0, 0));
     f.tickAt(QTime(7, 0, 2));
     QCOMPARE(alarms, 2);
+}
+
+void TestClock::alarmSetForTheCurrentSecondFires()
+{
+    Fixture f(QTime(6, 0, 0));
+    RxClock& c = *f.control;
+    int alarms = 0;
+    c.setOnAlarm([&](RxClock&) { ++alarms; });
+    // Set up and enabled at 07:00:00 for 07:00:00, with no tick in between.
+    f.clock.set(kDay, QTime(7, 0, 0));
+    c.setAlarmHour(7);
+    c.setAlarmMinute(0);
+    c.setAlarmSecond(0);
+    c.setAlarmEnabled(true);
+    f.tickAt(QTime(7, 0, 0));
+    QCOMPARE(alarms, 1);
+
+    // Moving the alarm to a time already past today neither fires nor re-arms it.
+    f.clock.set(kDay, QTime(7, 30, 0));
+    c.setAlarmMinute(10);
+    f.tickAt(QTime(7, 30, 1));
+    QCOMPARE(alarms, 1);
 }
 
 void TestClock::localeChangeRepaintsWithNewSeparator()
