@@ -355,9 +355,23 @@ void RxClock::paintEvent(QPaintEvent* event)
     }
     // Anything else, uncovering or restoring included, repaints everything; during a tick
     // it uses that tick's time reading.
-    paintFull(painter, m_tickPaint.active ? m_tickPaint.time : readTime());
+    const QTime time = m_tickPaint.active ? m_tickPaint.time : readTime();
+    const int drawnHour = m_drawnHour;
+    const int drawnMinute = m_drawnMinute;
+    const int drawnSecond = m_drawnSecond;
+    paintFull(painter, time);
     ++m_fullPaints;
     m_lastPaintFull = true;
+    if (!(QRegion(rect()) - event->region()).isEmpty()) {
+        // Qt clipped the paint to part of the control: the cells outside still show the
+        // last-drawn time. Keep that as the last-drawn time, and when it is out of date
+        // have the whole control painted, so no stale digit stays on screen.
+        m_drawnHour = drawnHour;
+        m_drawnMinute = drawnMinute;
+        m_drawnSecond = drawnSecond;
+        if (time.hour() % 12 != drawnHour || time.minute() != drawnMinute || time.second() != drawnSecond)
+            update();
+    }
 }
 
 void RxClock::drawBevel(QPainter& painter, QRect& rect, Bevel bevel)
@@ -508,6 +522,30 @@ void RxClock::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     fitFont();
+}
+
+void RxClock::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Minimise and restore reach only the top-level window; watch it for them.
+    if (window() != m_watchedWindow) {
+        if (m_watchedWindow)
+            m_watchedWindow->removeEventFilter(this);
+        m_watchedWindow = window();
+        if (m_watchedWindow != this)
+            m_watchedWindow->installEventFilter(this);
+    }
+}
+
+bool RxClock::eventFilter(QObject* watched, QEvent* event)
+{
+    // Restored from the task bar, the platform may show what the window held when it was
+    // minimised; the clock shows the current time in full instead.
+    if (watched == m_watchedWindow && event->type() == QEvent::WindowStateChange &&
+        static_cast<QWindowStateChangeEvent*>(event)->oldState().testFlag(Qt::WindowMinimized) &&
+        !m_watchedWindow->isMinimized())
+        update();
+    return QWidget::eventFilter(watched, event);
 }
 
 void RxClock::changeEvent(QEvent* event)

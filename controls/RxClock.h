@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QList>
+#include <QPointer>
 #include <QRegion>
 #include <QTime>
 #include <QWidget>
@@ -133,6 +134,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Layout
@@ -207,4 +210,5 @@ private:
     int m_fullPaints = 0;
     int m_partialPaints = 0;
     QString m_shownText;
+    QPointer<QWidget> m_watchedWindow;
 };
