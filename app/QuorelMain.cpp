@@ -3,11 +3,13 @@
 #include "app/CardPanel.h"
 #include "app/EmployeeGrid.h"
 #include "app/NumberEdit.h"
+#include "app/OfflineIndicator.h"
 #include "app/SimpleStatusBar.h"
 #include "app/TerminalClock.h"
 #include "controls/RxClock.h"
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
+#include "db/AttendanceLink.h"
 #include "db/CardSwipe.h"
 #include "db/CommFunc.h"
 #include "db/DataSource.h"
@@ -155,6 +157,10 @@ void TQuorelMainForm::createControls()
         EditYgKeyUp(sender, key, shift);
     });
 
+    OfflineLine = new OfflineIndicator(this);
+    OfflineLine->setObjectName(QStringLiteral("OfflineLine"));
+    OfflineLine->setGeometry(232, 316, 345, 24);
+
     QWidget::setTabOrder(DBGridYg, ButtonPower);
     QWidget::setTabOrder(ButtonPower, EditYg);
     DBGridYg->setFocus(Qt::OtherFocusReason);
@@ -236,7 +242,17 @@ void TQuorelMainForm::FormShow(QObject*)
     // refuses one): the error box says so without quoting it.
     if (!target.isValid())
         throw EDatabaseError(target.problem());
-    CommFunc::OpenTableQuery(YgQry, Statements::kEmployTable, QString(), QString());
+    // A server may be out of reach: then the list comes from the terminal's own copy and
+    // swipes wait in its outbox.
+    m_link = AttendanceLink::forConnection(*ADOConnectionYg);
+    if (m_link) {
+        connect(m_link.get(), &AttendanceLink::stateChanged, OfflineLine, &OfflineIndicator::showState,
+                Qt::QueuedConnection);
+        m_link->loadEmployees(YgQry);
+        OfflineLine->showState(m_link->isOffline(), m_link->waitingCount());
+    } else {
+        CommFunc::OpenTableQuery(YgQry, Statements::kEmployTable, QString(), QString());
+    }
     // The number search order is built once the window is up, not inside the operator's
     // first key release.
     QTimer::singleShot(0, this, [this] {
@@ -303,7 +319,8 @@ void TQuorelMainForm::EditYgKeyUp(QObject*, quint16&, Qt::KeyboardModifiers)
 
 void TQuorelMainForm::PanelCardClick(QObject*)
 {
-    const SwipeOutcome outcome = CardSwipe::run(DSYg->dataSet(), *RecordQry, m_clock);
+    const SwipeOutcome outcome = m_link ? m_link->swipe(DSYg->dataSet(), *RecordQry, m_clock)
+                                        : CardSwipe::run(DSYg->dataSet(), *RecordQry, m_clock);
     if (!outcome.statusText.isEmpty())
         StatusLine->setText(outcome.statusText);
 }

@@ -5,13 +5,17 @@
 
 #include <QWidget>
 
+#include <memory>
+
 class AdoConnection;
+class AttendanceLink;
 class AdoQuery;
 class CardPanel;
 class Clock;
 class DataSource;
 class EmployeeGrid;
 class NumberEdit;
+class OfflineIndicator;
 class QPushButton;
 class RxClock;
 class SimpleStatusBar;
@@ -55,6 +59,8 @@ public:
     AdoQuery* YgQry;
     DataSource* DSYg;
     AdoQuery* RecordQry;
+    // Under the card reading area: shown while the server cannot be reached or swipes wait.
+    OfflineIndicator* OfflineLine;
 
 protected:
     bool event(QEvent* event) override;
@@ -75,4 +81,6 @@ private:
     bool m_frameChecked = false;
     QSize m_placedOuter;
     int m_statusHeight = 23;
+    // Only for a server database: the local copy, the outbox and its forwarder.
+    std::unique_ptr<AttendanceLink> m_link;
 };

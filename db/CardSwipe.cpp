@@ -3,6 +3,7 @@
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
 #include "db/Statements.h"
+#include "db/StoredSwipe.h"
 #include "db/Transaction.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
@@ -30,20 +31,54 @@ void closeQuietly(AdoQuery& query)
     }
 }
 
+SwipeOutcome alreadyRecorded(AdoQuery& recordQry, Transaction& transaction)
+{
+    const DateTimeValue instant =
+        recordQry.fieldAsDateTime(Statements::kD) + recordQry.fieldAsDateTime(Statements::kT);
+    SwipeOutcome outcome{SwipeOutcome::Kind::AlreadyRecorded,
+                         QStringLiteral("【%1 %2】 %3 已刷卡")
+                             .arg(recordQry.fieldAsString(Statements::kNum),
+                                  recordQry.fieldAsString(Statements::kName),
+                                  DateTimeText::dateTimeMinutes(instant.toDateTime())),
+                         {},
+                         recordQry.fieldAsString(Statements::kNum),
+                         recordQry.fieldAsString(Statements::kName),
+                         instant.toDateTime()};
+    recordQry.close();
+    transaction.commit();
+    return outcome;
+}
+
+void insertRecord(AdoQuery& recordQry, const QString& num, const QString& name, const QDate& date,
+                  const QTime& time, const QString& opdate)
+{
+    setStatement(recordQry, Statements::kRecordInsert);
+    recordQry.setParameter(QStringLiteral("num"), num);
+    recordQry.setParameter(QStringLiteral("name"), name);
+    recordQry.setParameter(QStringLiteral("d"), DateTimeText::date(date));
+    recordQry.setParameter(QStringLiteral("t"), DateTimeText::time(time));
+    recordQry.setParameter(QStringLiteral("opdate"), opdate);
+    recordQry.execSql();
+}
+
+AdoConnection& connectionOf(AdoQuery& recordQry)
+{
+    AdoConnection* connection = recordQry.connection();
+    if (!connection)
+        throw EDatabaseError(QStringLiteral("%1: missing connection").arg(recordQry.name()));
+    return *connection;
+}
+
 SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
 {
     // A nameless row would be an attendance record nobody can be matched to.
     if (employees.fieldAsString(Statements::kNum).isEmpty())
         return {};
 
-    AdoConnection* connection = recordQry.connection();
-    if (!connection)
-        throw EDatabaseError(QStringLiteral("%1: missing connection").arg(recordQry.name()));
-
     // Terminals sharing one database could otherwise both find no record and both insert:
     // the lock for this employee is taken before the test and held until the insert is
     // committed.
-    Transaction transaction(*connection, employees.fieldAsString(Statements::kNum));
+    Transaction transaction(connectionOf(recordQry), employees.fieldAsString(Statements::kNum));
 
     setStatement(recordQry, Statements::kDuplicateTest);
     recordQry.setParameter(QStringLiteral("num"), employees.fieldAsString(Statements::kNum));
@@ -52,56 +87,92 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     recordQry.setParameter(QStringLiteral("d2"),
                            DateTimeText::dateTime(clock.now().addSecs(CardSwipe::kWindowSeconds)));
     recordQry.open();
+    if (!recordQry.isEmpty())
+        return alreadyRecorded(recordQry, transaction);
 
-    if (recordQry.isEmpty()) {
-        setStatement(recordQry, Statements::kRecordInsert);
-        recordQry.setParameter(QStringLiteral("num"), employees.fieldAsString(Statements::kNum));
-        recordQry.setParameter(QStringLiteral("name"), employees.fieldAsString(Statements::kName));
-        recordQry.setParameter(QStringLiteral("d"), DateTimeText::date(clock.now().date()));
-        recordQry.setParameter(QStringLiteral("t"), DateTimeText::time(clock.now().time()));
-        recordQry.setParameter(QStringLiteral("opdate"), Statements::kFixedOpDate);
-        recordQry.execSql();
-        // Committed before the text is composed: a failure from here on keeps the record.
-        transaction.commit();
-
-        return {SwipeOutcome::Kind::Recorded,
-                QStringLiteral("【%1 %2】 %3 刷卡成功！")
-                    .arg(employees.fieldAsString(Statements::kNum),
-                         employees.fieldAsString(Statements::kName),
-                         DateTimeText::dateTimeMinutes(clock.now())),
-                {}};
-    }
-
-    const DateTimeValue instant =
-        recordQry.fieldAsDateTime(Statements::kD) + recordQry.fieldAsDateTime(Statements::kT);
-    SwipeOutcome outcome{SwipeOutcome::Kind::AlreadyRecorded,
-                         QStringLiteral("【%1 %2】 %3 已刷卡")
-                             .arg(recordQry.fieldAsString(Statements::kNum),
-                                  recordQry.fieldAsString(Statements::kName),
-                                  DateTimeText::dateTimeMinutes(instant.toDateTime())),
-                         {}};
-    recordQry.close();
+    const QString num = employees.fieldAsString(Statements::kNum);
+    const QString name = employees.fieldAsString(Statements::kName);
+    const QDate date = clock.now().date();
+    const QTime time = clock.now().time();
+    insertRecord(recordQry, num, name, date, time, Statements::kFixedOpDate);
+    // Committed before the text is composed: a failure from here on keeps the record.
     transaction.commit();
-    return outcome;
+
+    return {SwipeOutcome::Kind::Recorded,
+            QStringLiteral("【%1 %2】 %3 刷卡成功！")
+                .arg(employees.fieldAsString(Statements::kNum), employees.fieldAsString(Statements::kName),
+                     DateTimeText::dateTimeMinutes(clock.now())),
+            {},
+            num,
+            name,
+            QDateTime(date, QTime(time.hour(), time.minute(), time.second()), Qt::UTC)};
+}
+
+SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
+{
+    // The same lock as a live swipe of this employee on any terminal.
+    Transaction transaction(connectionOf(recordQry), stored.num);
+
+    setStatement(recordQry, Statements::kDuplicateTest);
+    recordQry.setParameter(QStringLiteral("num"), stored.num);
+    recordQry.setParameter(QStringLiteral("d1"),
+                           DateTimeText::dateTime(stored.instant().addSecs(-CardSwipe::kWindowSeconds)));
+    recordQry.setParameter(QStringLiteral("d2"),
+                           DateTimeText::dateTime(stored.instant().addSecs(CardSwipe::kWindowSeconds)));
+    recordQry.open();
+    if (!recordQry.isEmpty())
+        return alreadyRecorded(recordQry, transaction);
+
+    insertRecord(recordQry, stored.num, stored.name, stored.date, stored.time, stored.opdate);
+    transaction.commit();
+    return {SwipeOutcome::Kind::Recorded,
+            QStringLiteral("【%1 %2】 %3 刷卡成功！")
+                .arg(stored.num, stored.name, DateTimeText::dateTimeMinutes(stored.instant())),
+            {},
+            stored.num,
+            stored.name,
+            stored.instant()};
 }
 
 } // namespace
 
-SwipeOutcome CardSwipe::run(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock)
+SwipeOutcome CardSwipe::attempt(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock)
 {
     SwipeOutcome outcome;
     try {
         if (hasCurrentEmployee(employees))
             outcome = swipe(*employees, recordQry, clock);
+    } catch (...) {
+        closeQuietly(recordQry);
+        throw;
+    }
+    closeQuietly(recordQry);
+    return outcome;
+}
+
+SwipeOutcome CardSwipe::run(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock)
+{
+    SwipeOutcome outcome;
+    try {
+        return attempt(employees, recordQry, clock);
     } catch (const std::exception& e) {
         // A failed swipe shows nothing and is not logged; the operator simply swipes again.
-        outcome = {};
         outcome.errorMessage = QString::fromUtf8(e.what());
-        if (outcome.errorMessage.isEmpty())
-            outcome.errorMessage = QStringLiteral("unknown error");
     } catch (...) {
-        outcome = {};
+    }
+    if (outcome.errorMessage.isEmpty())
         outcome.errorMessage = QStringLiteral("unknown error");
+    return outcome;
+}
+
+SwipeOutcome CardSwipe::forward(const StoredSwipe& swipe, AdoQuery& recordQry)
+{
+    SwipeOutcome outcome;
+    try {
+        outcome = forwardStored(swipe, recordQry);
+    } catch (...) {
+        closeQuietly(recordQry);
+        throw;
     }
     closeQuietly(recordQry);
     return outcome;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 // What one card swipe came to. Only Recorded and AlreadyRecorded carry a status text;
@@ -20,4 +21,9 @@ struct SwipeOutcome
     QString errorMessage;
 
     bool failed() const { return !errorMessage.isEmpty(); }
+
+    // The row written (Recorded) or found (AlreadyRecorded): number, name and D + T.
+    QString num;
+    QString name;
+    QDateTime instant;
 };

@@ -17,7 +17,7 @@ QString AppPaths::executableDir()
     return dir;
 }
 
-QString AppPaths::defaultLogFilePath()
+QString AppPaths::stateDir()
 {
 #ifdef Q_OS_WIN
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -27,7 +27,12 @@ QString AppPaths::defaultLogFilePath()
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
 #endif
-    return base + QStringLiteral("/tavelo/error.log");
+    return base + QStringLiteral("/tavelo/");
+}
+
+QString AppPaths::defaultLogFilePath()
+{
+    return stateDir() + QStringLiteral("error.log");
 }
 
 bool AppPaths::createParentFolder(const QString& filePath)

@@ -11,8 +11,11 @@ public:
     // application object when one exists, else from the system's record of the process.
     static QString executableDir();
 
-    // Per-user writable error log: $XDG_STATE_HOME/tavelo/error.log, with
-    // ~/.local/state standing in for an unset or relative XDG_STATE_HOME.
+    // Per-user folder of the terminal's own state, ending in "/": $XDG_STATE_HOME/tavelo/,
+    // with ~/.local/state standing in for an unset or relative XDG_STATE_HOME.
+    static QString stateDir();
+
+    // Per-user writable error log: error.log in the state folder.
     static QString defaultLogFilePath();
 
     // Creates the folder a file is to live in, with its parents. False when it cannot.

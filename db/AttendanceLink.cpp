@@ -1,0 +1,285 @@
+#include "db/AttendanceLink.h"
+
+#include "db/AdoConnection.h"
+#include "db/AdoQuery.h"
+#include "db/CardSwipe.h"
+#include "db/CommFunc.h"
+#include "db/ConnectionString.h"
+#include "db/OutboxForwarder.h"
+#include "db/OutboxSwipe.h"
+#include "db/Statements.h"
+#include "log/ErrMsg.h"
+#include "log/ErrMsgForm.h"
+#include "platform/EServerUnreachable.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+bool namesServer(const QString& connectionString)
+{
+    try {
+        return ConnectionString(connectionString)
+                   .value(QStringLiteral("Provider"))
+                   .compare(CommFunc::kServerProvider, Qt::CaseInsensitive) == 0;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+void logFailure(const QString& statement, const Exception& error)
+{
+    ErrMsg::AppendLogLine(ErrMsgForm::instance().logFileName(), ErrMsg::FormatErrorLine(statement, error));
+}
+
+void load(AdoQuery& query, const QString& statement)
+{
+    query.close();
+    query.sqlClear();
+    query.sqlAdd(statement);
+    query.open();
+    query.first();
+}
+
+LocalStore::EmployeeCopy copyOf(const AdoQuery& query)
+{
+    LocalStore::EmployeeCopy copy;
+    const int columns = query.fieldCount();
+    for (int c = 0; c < columns; ++c) {
+        copy.columns.append(query.fieldName(c));
+        copy.widths.append(query.fieldDisplayWidth(c));
+    }
+    const int rows = query.recordCount();
+    copy.values.reserve(qsizetype(rows) * columns);
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c)
+            copy.values.append(query.valueAsString(r, c));
+    }
+    return copy;
+}
+
+} // namespace
+
+std::unique_ptr<AttendanceLink> AttendanceLink::forConnection(AdoConnection& connection)
+{
+    return forConnection(connection, Options());
+}
+
+std::unique_ptr<AttendanceLink> AttendanceLink::forConnection(AdoConnection& connection,
+                                                              const Options& options)
+{
+    const QString text = connection.connectionString();
+    if (!namesServer(text))
+        return nullptr;
+    return std::make_unique<AttendanceLink>(connection, LocalStore::pathFor(text), options);
+}
+
+AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePath)
+    : AttendanceLink(connection, storePath, Options())
+{
+}
+
+AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePath, const Options& options)
+    : m_connection(connection), m_options(options), m_storePath(storePath),
+      m_connectionString(connection.connectionString())
+{
+    try {
+        m_store = std::make_unique<LocalStore>(m_storePath);
+        m_store->setTarget(LocalStore::displayText(m_connectionString));
+        m_waiting = m_store->waitingCount();
+    } catch (const Exception&) {
+        // Without a store the terminal works as it does without a server link: online only.
+        m_store.reset();
+        return;
+    }
+    m_copyConnection = new AdoConnection(this);
+    m_copyConnection->setConnectionString(CommFunc::MakeJetConnStr(m_storePath));
+    m_copyConnection->setMode(AdoConnection::Mode::Read);
+    // Swipes left from an earlier session are sent as soon as the server answers.
+    m_kicked = m_waiting > 0;
+    m_worker = std::thread([this] { runForwarder(); });
+}
+
+AttendanceLink::~AttendanceLink()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void AttendanceLink::setAfterCommitHook(std::function<void(const StoredSwipe&)> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_afterCommit = std::move(hook);
+}
+
+void AttendanceLink::forwardNow()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_kicked = true;
+    }
+    m_wake.notify_all();
+}
+
+void AttendanceLink::setOffline(bool offline)
+{
+    m_offline = offline;
+    publish();
+}
+
+void AttendanceLink::publish()
+{
+    emit stateChanged(m_offline, m_waiting);
+}
+
+int AttendanceLink::loadEmployees(AdoQuery* query)
+{
+    const QString statement = QStringLiteral("SELECT * FROM ") + Statements::kEmployTable;
+    if (!query)
+        return -1;
+    try {
+        load(*query, statement);
+        if (m_store) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_pendingCopy = copyOf(*query);
+                m_kicked = true;
+            }
+            m_wake.notify_all();
+        }
+        return query->recordCount();
+    } catch (const EServerUnreachable& error) {
+        logFailure(statement, error);
+        query->close();
+        if (!m_store)
+            return -1;
+        setOffline(true);
+        forwardNow();
+        if (!m_store->hasEmployeeCopy())
+            return -1;
+        try {
+            query->setConnection(m_copyConnection);
+            load(*query, statement);
+            return query->recordCount();
+        } catch (const Exception& copyError) {
+            logFailure(statement, copyError);
+            query->close();
+            return -1;
+        }
+    } catch (const Exception& error) {
+        logFailure(statement, error);
+        query->close();
+        return -1;
+    }
+}
+
+SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock)
+{
+    if (!m_store)
+        return CardSwipe::run(employees, recordQry, clock);
+    // While swipes wait, a new one queues behind them: the server sees them in order, and
+    // the first of two close swipes is the one that counts.
+    if (!m_offline && m_waiting == 0) {
+        try {
+            const SwipeOutcome outcome = CardSwipe::attempt(employees, recordQry, clock);
+            m_recent.add(outcome);
+            return outcome;
+        } catch (const EServerUnreachable&) {
+            // The insert may have reached the server before the answer was lost; then the
+            // forward finds it within the window and drops the queued copy.
+            setOffline(true);
+        } catch (...) {
+            return {};
+        }
+    }
+    SwipeOutcome outcome;
+    try {
+        outcome = OutboxSwipe::run(employees, *m_store, clock, &m_recent);
+        m_waiting = m_store->waitingCount();
+    } catch (...) {
+        return {};
+    }
+    publish();
+    forwardNow();
+    return outcome;
+}
+
+int AttendanceLink::nextRetry(int retryMs) const
+{
+    return std::min(std::max(retryMs * 2, m_options.firstRetryMs), m_options.longestRetryMs);
+}
+
+void AttendanceLink::runForwarder()
+{
+    using namespace std::chrono;
+    std::unique_ptr<OutboxForwarder> forwarder;
+    try {
+        forwarder = std::make_unique<OutboxForwarder>(m_connectionString, m_storePath);
+    } catch (const Exception&) {
+        return;
+    }
+    forwarder->onForwarded = [this, &forwarder](const StoredSwipe&, const SwipeOutcome& outcome) {
+        m_recent.add(outcome);
+        m_waiting = forwarder->store().waitingCount();
+        publish();
+    };
+
+    int retryMs = 0;
+    for (;;) {
+        std::optional<LocalStore::EmployeeCopy> copy;
+        {
+            std::unique_lock lock(m_mutex);
+            const auto woken = [this] { return m_stop || m_kicked; };
+            if (retryMs > 0)
+                m_wake.wait_for(lock, milliseconds(retryMs), woken);
+            else
+                m_wake.wait(lock, woken);
+            if (m_stop)
+                return;
+            m_kicked = false;
+            copy.swap(m_pendingCopy);
+            forwarder->afterCommit = m_afterCommit;
+        }
+        try {
+            if (copy)
+                forwarder->store().replaceEmployeeCopy(*copy);
+            m_waiting = forwarder->store().waitingCount();
+        } catch (const Exception&) {
+            // A copy that could not be written leaves the previous one; the outbox is read
+            // again at the next round.
+        }
+        if (!m_offline && m_waiting == 0) {
+            retryMs = 0;
+            continue;
+        }
+        try {
+            forwarder->connect();
+            forwarder->forwardAll();
+            m_waiting = forwarder->store().waitingCount();
+            retryMs = 0;
+            setOffline(false);
+        } catch (const EServerUnreachable&) {
+            m_offline = true;
+            retryMs = nextRetry(retryMs);
+        } catch (...) {
+            // Refused by the database (a permission, the schema): the swipes stay queued,
+            // and the next try comes after a longer pause as well.
+            retryMs = nextRetry(retryMs);
+        }
+        if (retryMs > 0) {
+            // A connection that failed may be half open; the next round starts afresh.
+            forwarder->connection().close();
+            try {
+                m_waiting = forwarder->store().waitingCount();
+            } catch (const Exception&) {
+            }
+            publish();
+        }
+    }
+}

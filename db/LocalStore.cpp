@@ -1,0 +1,246 @@
+#include "db/LocalStore.h"
+
+#include "db/CommFunc.h"
+#include "db/ConnectionString.h"
+#include "db/DatabaseTarget.h"
+#include "db/DateTimeValue.h"
+#include "db/SqliteDatabase.h"
+#include "db/SqliteStatement.h"
+#include "platform/AppPaths.h"
+#include "platform/EOleException.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+
+const char* const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS outbox (id INTEGER PRIMARY KEY AUTOINCREMENT, num TEXT NOT NULL, "
+    "name TEXT, d INTEGER NOT NULL, t INTEGER NOT NULL, opdate TEXT NOT NULL, instant INTEGER NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS outbox_num_instant ON outbox (num, instant)",
+    "CREATE TABLE IF NOT EXISTS store_target (text TEXT)",
+};
+
+QString quotedName(const QString& name)
+{
+    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+QString columnText(sqlite3_stmt* stmt, int column)
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(stmt, column)) : QString();
+}
+
+StoredSwipe readSwipe(sqlite3_stmt* stmt)
+{
+    StoredSwipe swipe;
+    swipe.id = sqlite3_column_int64(stmt, 0);
+    swipe.num = columnText(stmt, 1);
+    swipe.name = columnText(stmt, 2);
+    swipe.date = DateTimeValue(sqlite3_column_int64(stmt, 3)).toDateTime().date();
+    swipe.time = QTime(0, 0).addSecs(int(sqlite3_column_int64(stmt, 4)));
+    swipe.opdate = columnText(stmt, 5);
+    return swipe;
+}
+
+const char kSwipeColumns[] = "id, num, name, d, t, opdate";
+
+} // namespace
+
+LocalStore::LocalStore(const QString& filePath) : m_path(QFileInfo(filePath).absoluteFilePath())
+{
+    if (!QFileInfo::exists(m_path)) {
+        if (!AppPaths::createParentFolder(m_path))
+            throw EOleException(QStringLiteral("Cannot create the folder of '%1'.").arg(m_path));
+        // An empty file is a new database to SQLite. It holds names: its owner's alone.
+        QFile file(m_path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    m_db = std::make_unique<SqliteDatabase>(m_path, false);
+    sqlite3_busy_timeout(m_db->handle(), kBusyTimeoutMs);
+    // With write-ahead logging a commit is one append and one sync of the log; FULL syncs
+    // it at every commit, so a queued swipe survives a crash or power cut once queued.
+    exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    WriteTransaction transaction(*this);
+    for (const char* statement : kSchema)
+        exec(QString::fromUtf8(statement));
+    transaction.commit();
+}
+
+LocalStore::~LocalStore() = default;
+
+QString LocalStore::displayText(const QString& connectionString)
+{
+    QString provider;
+    QString source;
+    try {
+        const ConnectionString parts(connectionString);
+        provider = parts.value(QStringLiteral("Provider"));
+        source = parts.value(QStringLiteral("Data Source"));
+    } catch (const EOleException&) {
+        return {};
+    }
+    if (provider.compare(CommFunc::kServerProvider, Qt::CaseInsensitive) == 0)
+        return DatabaseTarget::parse(source).displayText();
+    return source;
+}
+
+QString LocalStore::pathFor(const QString& connectionString)
+{
+    const QByteArray hash =
+        QCryptographicHash::hash(displayText(connectionString).toUtf8(), QCryptographicHash::Sha256);
+    return AppPaths::stateDir() + QStringLiteral("store-") + QString::fromLatin1(hash.toHex().left(16)) +
+           QStringLiteral(".sqlite");
+}
+
+void LocalStore::exec(const QString& sql)
+{
+    m_db->exec(sql);
+}
+
+QString LocalStore::target() const
+{
+    SqliteStatement select(m_db->handle(), QStringLiteral("SELECT text FROM store_target"));
+    return select.step() ? columnText(select.handle(), 0) : QString();
+}
+
+void LocalStore::setTarget(const QString& text)
+{
+    if (target() == text)
+        return;
+    WriteTransaction transaction(*this);
+    exec(QStringLiteral("DELETE FROM store_target"));
+    SqliteStatement insert(m_db->handle(), QStringLiteral("INSERT INTO store_target (text) VALUES (?)"));
+    insert.bindText(1, text);
+    insert.step();
+    transaction.commit();
+}
+
+bool LocalStore::hasEmployeeCopy() const
+{
+    SqliteStatement select(
+        m_db->handle(), QStringLiteral("SELECT 1 FROM sqlite_schema WHERE type='table' AND name='employ'"));
+    return select.step();
+}
+
+void LocalStore::replaceEmployeeCopy(const EmployeeCopy& copy)
+{
+    const qsizetype columns = copy.columns.size();
+    if (columns == 0)
+        return;
+    QStringList definitions;
+    for (qsizetype c = 0; c < columns; ++c) {
+        const int width = c < copy.widths.size() ? copy.widths.at(c) : 0;
+        definitions.append(quotedName(copy.columns.at(c)) +
+                           (width > 0 ? QStringLiteral(" VARCHAR(%1)").arg(width) : QStringLiteral(" TEXT")));
+    }
+    QStringList markers;
+    for (qsizetype c = 0; c < columns; ++c)
+        markers.append(QStringLiteral("?"));
+
+    WriteTransaction transaction(*this);
+    exec(QStringLiteral("DROP TABLE IF EXISTS employ"));
+    exec(QStringLiteral("CREATE TABLE employ (%1)").arg(definitions.join(QStringLiteral(", "))));
+    SqliteStatement insert(m_db->handle(),
+                           QStringLiteral("INSERT INTO employ VALUES (%1)").arg(markers.join(u',')));
+    for (qsizetype at = 0; at + columns <= copy.values.size(); at += columns) {
+        for (qsizetype c = 0; c < columns; ++c) {
+            const QString& value = copy.values.at(at + c);
+            if (value.isNull())
+                insert.bindNull(int(c + 1));
+            else
+                insert.bindText(int(c + 1), value);
+        }
+        insert.step();
+        sqlite3_reset(insert.handle());
+    }
+    transaction.commit();
+}
+
+LocalStore::WriteTransaction::WriteTransaction(LocalStore& store) : m_store(store)
+{
+    m_store.exec(QStringLiteral("BEGIN IMMEDIATE"));
+}
+
+LocalStore::WriteTransaction::~WriteTransaction()
+{
+    if (m_done)
+        return;
+    try {
+        m_store.exec(QStringLiteral("ROLLBACK"));
+    } catch (...) {
+        // SQLite has undone the transaction already when the rollback itself fails.
+    }
+}
+
+void LocalStore::WriteTransaction::commit()
+{
+    m_store.exec(QStringLiteral("COMMIT"));
+    m_done = true;
+}
+
+std::optional<StoredSwipe> LocalStore::waitingWithin(const QString& num, const QDateTime& from,
+                                                     const QDateTime& to) const
+{
+    SqliteStatement select(
+        m_db->handle(), QStringLiteral("SELECT %1 FROM outbox WHERE num = ? AND instant > ? AND instant < ? "
+                                       "ORDER BY id LIMIT 1")
+                            .arg(QLatin1String(kSwipeColumns)));
+    select.bindText(1, num);
+    select.bindInt64(2, DateTimeValue::fromDateTime(from).seconds());
+    select.bindInt64(3, DateTimeValue::fromDateTime(to).seconds());
+    if (!select.step())
+        return std::nullopt;
+    return readSwipe(select.handle());
+}
+
+qint64 LocalStore::enqueue(const StoredSwipe& swipe)
+{
+    SqliteStatement insert(m_db->handle(),
+                           QStringLiteral("INSERT INTO outbox (num, name, d, t, opdate, instant) "
+                                          "VALUES (?, ?, ?, ?, ?, ?)"));
+    const qint64 d = DateTimeValue::fromDate(swipe.date).seconds();
+    const qint64 t = DateTimeValue::fromTime(swipe.time).seconds();
+    insert.bindText(1, swipe.num);
+    insert.bindText(2, swipe.name);
+    insert.bindInt64(3, d);
+    insert.bindInt64(4, t);
+    insert.bindText(5, swipe.opdate);
+    insert.bindInt64(6, d + t);
+    insert.step();
+    return sqlite3_last_insert_rowid(m_db->handle());
+}
+
+std::vector<StoredSwipe> LocalStore::oldest(int limit) const
+{
+    SqliteStatement select(
+        m_db->handle(),
+        QStringLiteral("SELECT %1 FROM outbox ORDER BY id LIMIT ?").arg(QLatin1String(kSwipeColumns)));
+    select.bindInt64(1, limit);
+    std::vector<StoredSwipe> result;
+    while (select.step())
+        result.push_back(readSwipe(select.handle()));
+    return result;
+}
+
+void LocalStore::remove(qint64 id)
+{
+    SqliteStatement erase(m_db->handle(), QStringLiteral("DELETE FROM outbox WHERE id = ?"));
+    erase.bindInt64(1, id);
+    erase.step();
+}
+
+int LocalStore::waitingCount() const
+{
+    SqliteStatement count(m_db->handle(), QStringLiteral("SELECT count(*) FROM outbox"));
+    count.step();
+    return sqlite3_column_int(count.handle(), 0);
+}

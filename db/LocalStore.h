@@ -1,0 +1,86 @@
+#pragma once
+
+#include "db/StoredSwipe.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class SqliteDatabase;
+
+// A terminal's own SQLite file for one server database: a copy of the employee list as
+// last loaded from the server, and the outbox of swipes the server has not confirmed yet.
+// Each thread opens its own LocalStore on the file; write-ahead logging lets the window
+// queue a swipe while the forwarder reads, and every commit is synced before it returns.
+// Failures throw EOleException.
+class LocalStore
+{
+public:
+    // The employee list as loaded: column names, their display widths, and the values
+    // row after row (columns.size() values per row).
+    struct EmployeeCopy
+    {
+        QStringList columns;
+        QList<int> widths;
+        QStringList values;
+    };
+
+    // Opens the file, creating it (readable by its owner only) and its tables when missing.
+    explicit LocalStore(const QString& filePath);
+    ~LocalStore();
+    LocalStore(const LocalStore&) = delete;
+    LocalStore& operator=(const LocalStore&) = delete;
+
+    // The store of a connection in the user's state folder: one file per server database,
+    // named by a hash of the connection text without its password.
+    static QString pathFor(const QString& connectionString);
+    // The connection text as a person may read it: the password left out.
+    static QString displayText(const QString& connectionString);
+
+    QString filePath() const { return m_path; }
+    // The password-free connection text the store was made for (empty when not recorded).
+    QString target() const;
+    void setTarget(const QString& text);
+
+    // Employee copy, in the table "employ" so that the list can be loaded from the file
+    // with the statement it is loaded with from the server.
+    bool hasEmployeeCopy() const;
+    void replaceEmployeeCopy(const EmployeeCopy& copy);
+
+    // One write transaction: taken at once, so that the duplicate test and the insert of
+    // one swipe cannot interleave with another writer of the file. Rolled back unless
+    // committed.
+    class WriteTransaction
+    {
+    public:
+        explicit WriteTransaction(LocalStore& store);
+        ~WriteTransaction();
+        WriteTransaction(const WriteTransaction&) = delete;
+        WriteTransaction& operator=(const WriteTransaction&) = delete;
+        void commit();
+
+    private:
+        LocalStore& m_store;
+        bool m_done = false;
+    };
+
+    // The first waiting swipe of that number whose instant lies strictly between from and to.
+    std::optional<StoredSwipe> waitingWithin(const QString& num, const QDateTime& from,
+                                             const QDateTime& to) const;
+    // Adds a swipe to the outbox; returns its id.
+    qint64 enqueue(const StoredSwipe& swipe);
+    // The oldest waiting swipes, at most limit of them.
+    std::vector<StoredSwipe> oldest(int limit) const;
+    // Takes a swipe out of the outbox (nothing when it is gone already).
+    void remove(qint64 id);
+    int waitingCount() const;
+
+private:
+    void exec(const QString& sql);
+
+    QString m_path;
+    std::unique_ptr<SqliteDatabase> m_db;
+};

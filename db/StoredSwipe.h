@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+#include <QTime>
+#include <QtGlobal>
+
+// A swipe kept in a terminal's outbox until the server has committed it: the row exactly
+// as the terminal would have inserted it at the moment of the swipe.
+struct StoredSwipe
+{
+    qint64 id = 0; // outbox order: oldest first
+    QString num;
+    QString name;
+    QDate date;
+    QTime time; // whole seconds
+    QString opdate;
+
+    // D + T, on the wall clock (marked UTC only so that no zone shifts it).
+    QDateTime instant() const { return QDateTime(date, time, Qt::UTC); }
+};
