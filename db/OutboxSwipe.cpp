@@ -19,9 +19,14 @@ QDateTime wholeSeconds(const QDateTime& value)
 
 SwipeOutcome alreadyRecorded(const QString& num, const QString& name, const QDateTime& instant)
 {
-    return {SwipeOutcome::Kind::AlreadyRecorded,
-            QStringLiteral("【%1 %2】 %3 已刷卡").arg(num, name, DateTimeText::dateTimeMinutes(instant)), num,
-            name, instant};
+    SwipeOutcome outcome;
+    outcome.kind = SwipeOutcome::Kind::AlreadyRecorded;
+    outcome.statusText =
+        QStringLiteral("【%1 %2】 %3 已刷卡").arg(num, name, DateTimeText::dateTimeMinutes(instant));
+    outcome.num = num;
+    outcome.name = name;
+    outcome.instant = instant;
+    return outcome;
 }
 
 } // namespace
