@@ -17,7 +17,9 @@ bool CsvReader::fail(const QString& message)
 
 bool CsvReader::endField(QByteArray& field, QStringList& fields)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A byte order mark inside the data is text: only the one at the very start is skipped.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(field);
     if (decoder.hasError())
         return fail(QStringLiteral("field %1 is not UTF-8 text").arg(fields.size() + 1));

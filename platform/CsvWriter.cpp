@@ -2,8 +2,9 @@
 
 QString CsvWriter::field(const QString& text)
 {
-    const bool quote =
-        text.contains(u',') || text.contains(u'"') || text.contains(u'\r') || text.contains(u'\n');
+    // A leading byte order mark is quoted too: at the start of a file a reader would skip it.
+    const bool quote = text.contains(u',') || text.contains(u'"') || text.contains(u'\r') ||
+                       text.contains(u'\n') || text.startsWith(QChar(0xFEFF));
     if (!quote)
         return text;
     return u'"' + QString(text).replace(u'"', QStringLiteral("\"\"")) + u'"';

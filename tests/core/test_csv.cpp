@@ -59,6 +59,16 @@ TEST(CsvReader, TakesLfCrAndNoFinalLineBreakAndSkipsTheByteOrderMark)
     EXPECT_EQ(read.records[0], fields({"num", "name"}));
     EXPECT_EQ(read.records[3], fields({"3", ""}));
     EXPECT_EQ(read.lines.back(), 4);
+
+    // Only the mark at the very start is skipped; one inside the data is text, and the
+    // writer quotes a field that starts with one.
+    const Read inner = readAll("\xEF\xBB\xBF\xEF\xBB\xBF"
+                               "a\n\xEF\xBB\xBF\n");
+    ASSERT_EQ(inner.records.size(), 2u);
+    EXPECT_EQ(inner.records[0], QStringList{QChar(0xFEFF) + QStringLiteral("a")});
+    EXPECT_EQ(inner.records[1], QStringList{QString(QChar(0xFEFF))});
+    EXPECT_EQ(CsvWriter::field(QChar(0xFEFF) + QStringLiteral("a")),
+              u'"' + QChar(0xFEFF) + QStringLiteral("a\""));
 }
 
 TEST(CsvReader, EmptyFieldsAndEmptyInput)
