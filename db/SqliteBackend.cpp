@@ -185,10 +185,16 @@ SqliteBackend::SqliteBackend(const QString& path, bool readOnly)
 {
     vetDatabaseFile(path);
     const QFileInfo info(path);
+    // A file that cannot be written fails to open for writing, as a missing one does:
+    // opened read-only instead, the list would load and every swipe fail unseen.
+    const QString cannotWrite = QStringLiteral("the file cannot be written, and the connection is for "
+                                               "reading and writing.");
+    if (!readOnly && !info.isWritable())
+        cannotOpen(path, cannotWrite);
     // An absolute path never starts with "file:", so SQLite cannot read it as a URI with
     // options such as mode=rwc.
     try {
-        m_db = std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly || !info.isWritable());
+        m_db = std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly);
         sqlite3_busy_timeout(m_db->handle(), kBusyTimeoutMs);
         // In the rollback journal mode several processes can share, FULL syncs the file and
         // the journal but not the folder after the journal is deleted: a power cut then
@@ -201,6 +207,9 @@ SqliteBackend::SqliteBackend(const QString& path, bool readOnly)
     } catch (const EOleException& e) {
         cannotOpen(path, e.message());
     }
+    // SQLite itself falls back to reading a file it may not write.
+    if (!readOnly && m_db->isReadOnly())
+        cannotOpen(path, cannotWrite);
 }
 
 SqliteBackend::~SqliteBackend()

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QString kGroup = QStringLiteral("Software/Microsoft/Windows/CurrentVersion/Kelvaro");
@@ -260,6 +262,30 @@ TEST_F(TableQueryTest, MissingDatabaseLogsOneLineAndCloses)
     EXPECT_EQ(line.mid(33, 20), "None Active Window  ");
     EXPECT_EQ(line.mid(53, 16), "EOleException   ");
     EXPECT_TRUE(line.endsWith(" << SELECT * FROM employ >>\r")) << line.constData();
+}
+
+// A database the user may not write fails to open as a missing one does: one line naming
+// the file and nothing loaded, rather than a list on which every swipe fails unseen.
+TEST_F(TableQueryTest, UnwritableDatabaseLogsOneLineNamingTheFileAndLoadsNothing)
+{
+    openDatabase(DevSchema::demoEmployees());
+    const QString path = m_dir.filePath(QStringLiteral("kq.mdb"));
+    ASSERT_EQ(chmod(QFile::encodeName(m_dir.path()).constData(), 0777), 0); // the log goes here
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0444), 0);
+    const std::string outcome = TestSupport::asUnprivilegedUser([&] {
+        const int rows = CommFunc::OpenTableQuery(&m_query, QStringLiteral("employ"), QString(), QString());
+        return std::to_string(rows) + (m_query.isOpen() ? " open" : " closed");
+    });
+    EXPECT_EQ(outcome, "-1 closed");
+    const QList<QByteArray> lines = logLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_EQ(lines.first().mid(17, 16), "System Error    ");
+    EXPECT_TRUE(lines.first().contains("'" + path.toUtf8() + "'")) << lines.first().constData();
+
+    // Writable again, the same connection loads the list.
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0644), 0);
+    EXPECT_EQ(CommFunc::OpenTableQuery(&m_query, QStringLiteral("employ"), QString(), QString()),
+              DevSchema::demoEmployees().size());
 }
 
 TEST_F(TableQueryTest, RejectedStatementIsLoggedWithTheComposedText)

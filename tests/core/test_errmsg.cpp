@@ -25,7 +25,6 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -239,34 +238,6 @@ TEST_F(ErrMsgTest, MissingFolderIsAnIoError)
     }
 }
 
-// Runs `step` in a child process as user nobody, since root's writes pass every
-// permission check, and returns what the step reported.
-template <typename Step> std::string unprivileged(Step step)
-{
-    if (geteuid() != 0)
-        return step();
-    int fds[2];
-    if (pipe(fds) != 0)
-        return "pipe failed";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const std::string out = setgid(65534) == 0 && setuid(65534) == 0 ? step() : "cannot drop privileges";
-        const ssize_t written = ::write(fds[1], out.data(), out.size());
-        _exit(written == ssize_t(out.size()) ? 0 : 1);
-    }
-    ::close(fds[1]);
-    std::string out;
-    char buffer[256];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        out.append(buffer, size_t(n));
-    ::close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return out;
-}
-
 TEST_F(ErrMsgTest, FolderWithoutWritePermissionIsReportedAsSuch)
 {
     const QString folder = path("readonly");
@@ -274,7 +245,7 @@ TEST_F(ErrMsgTest, FolderWithoutWritePermissionIsReportedAsSuch)
     ASSERT_EQ(chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
     ASSERT_EQ(chmod(QFile::encodeName(folder).constData(), 0555), 0);
     const QString log = folder + QStringLiteral("/error.log");
-    const std::string reported = unprivileged([&]() -> std::string {
+    const std::string reported = TestSupport::asUnprivilegedUser([&]() -> std::string {
         try {
             ErrMsg::AppendLogLine(log, "line");
             return "no error";

@@ -3,6 +3,7 @@
 #include "support/DevDatabase.h"
 #include "support/SqliteFile.h"
 #include "support/ToolRun.h"
+#include "support/Unprivileged.h"
 
 #include <QByteArray>
 #include <QString>
