@@ -101,6 +101,12 @@ void AdoConnection::execute(const QString& sql)
     backend().execute(sql);
 }
 
+void AdoConnection::revalidate()
+{
+    if (m_backend)
+        m_backend->revalidate();
+}
+
 void AdoConnection::setNetworkTimeout(int ms)
 {
     m_networkTimeoutMs = ms;

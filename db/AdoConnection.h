@@ -53,6 +53,10 @@ public:
     bool isReadOnly() const;
     // Runs statements without a result.
     void execute(const QString& sql);
+    // Before a write that must land in the database the connection string names: an open
+    // file connection whose path now names another file reopens it (queries already
+    // loaded keep their rows). Throws as opening does when that fails.
+    void revalidate();
     // Bound, in milliseconds, on waiting for a server that makes no progress; past it the
     // operation fails with EServerUnreachable. No effect on a file. 0: libpq's own waits.
     void setNetworkTimeout(int ms);

@@ -75,6 +75,10 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     if (employees.fieldAsString(Statements::kNum).isEmpty())
         return {};
 
+    // The record must land in the database that is there now, not in a file that was
+    // replaced under the terminal since the list was loaded.
+    connectionOf(recordQry).revalidate();
+
     // Terminals sharing one database could otherwise both find no record and both insert:
     // the lock for this employee is taken before the test and held until the insert is
     // committed.

@@ -43,6 +43,10 @@ public:
     virtual void rollback() = 0;
 
     virtual bool isReadOnly() const = 0;
+    // Called before a write that must land in the database the connection names: a back
+    // end whose connection may have come to point at something else (a file replaced
+    // under its path) reconnects. Nothing to do for a server.
+    virtual void revalidate() {}
     // Bound on waiting for a server that makes no progress; nothing for a file.
     virtual void setNetworkTimeout(int ms) { (void)ms; }
 };

@@ -181,7 +181,15 @@ private:
 
 } // namespace
 
-SqliteBackend::SqliteBackend(const QString& path, bool readOnly)
+SqliteBackend::SqliteBackend(const QString& path, bool readOnly) : m_path(path), m_readOnly(readOnly)
+{
+    OpenedFile opened = openFile(m_path, m_readOnly);
+    m_db = std::move(opened.db);
+    m_schemaVersion = std::move(opened.schemaVersion);
+    m_file = opened.identity;
+}
+
+SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool readOnly)
 {
     vetDatabaseFile(path);
     const QFileInfo info(path);
@@ -191,25 +199,50 @@ SqliteBackend::SqliteBackend(const QString& path, bool readOnly)
                                                "reading and writing.");
     if (!readOnly && !info.isWritable())
         cannotOpen(path, cannotWrite);
+    OpenedFile opened;
     // An absolute path never starts with "file:", so SQLite cannot read it as a URI with
     // options such as mode=rwc.
     try {
-        m_db = std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly);
-        sqlite3_busy_timeout(m_db->handle(), kBusyTimeoutMs);
+        opened.db = std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly);
+        sqlite3_busy_timeout(opened.db->handle(), kBusyTimeoutMs);
         // In the rollback journal mode several processes can share, FULL syncs the file and
         // the journal but not the folder after the journal is deleted: a power cut then
         // could bring the journal back and roll an acknowledged commit back with it.
-        m_db->exec(QStringLiteral("PRAGMA synchronous=EXTRA"));
+        opened.db->exec(QStringLiteral("PRAGMA synchronous=EXTRA"));
         // Reading the schema is the first access that proves the file is a usable database.
-        m_db->exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"));
-        m_schemaVersion =
-            std::make_unique<SqliteStatement>(m_db->handle(), QStringLiteral("PRAGMA schema_version"));
+        opened.db->exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"));
+        opened.schemaVersion =
+            std::make_unique<SqliteStatement>(opened.db->handle(), QStringLiteral("PRAGMA schema_version"));
     } catch (const EOleException& e) {
+        opened.schemaVersion.reset();
         cannotOpen(path, e.message());
     }
     // SQLite itself falls back to reading a file it may not write.
-    if (!readOnly && m_db->isReadOnly())
+    if (!readOnly && opened.db->isReadOnly())
         cannotOpen(path, cannotWrite);
+    // Taken after the open: while the file is held open its identity cannot pass to another.
+    opened.identity = fileIdentity(path);
+    return opened;
+}
+
+void SqliteBackend::revalidate()
+{
+    const std::optional<FileIdentity> now = fileIdentity(m_path);
+    if (now && m_file && *now == *m_file)
+        return;
+    // A cursor still reading the old file keeps it; the next revalidation catches up.
+    if (std::any_of(m_statements.cbegin(), m_statements.cend(), [](const auto& p) { return p->inUse; }))
+        return;
+    // The path names another file now (a backup restored, the file replaced) or none: a
+    // write through the old handle would land in a file nobody else sees any more. When
+    // the path holds no usable file, the old handle stays and the error tells why.
+    OpenedFile opened = openFile(m_path, m_readOnly);
+    m_statements.clear();
+    m_columns.clear();
+    m_knownSchemaVersion = -1;
+    m_schemaVersion = std::move(opened.schemaVersion);
+    m_db = std::move(opened.db);
+    m_file = opened.identity;
 }
 
 SqliteBackend::~SqliteBackend()
@@ -217,6 +250,14 @@ SqliteBackend::~SqliteBackend()
     // Statements are finalized before the handle closes.
     m_statements.clear();
     m_schemaVersion.reset();
+}
+
+std::optional<SqliteBackend::FileIdentity> SqliteBackend::fileIdentity(const QString& path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
 }
 
 void SqliteBackend::dropCachesOnSchemaChange()

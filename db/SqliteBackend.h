@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class SqliteDatabase;
@@ -33,13 +34,35 @@ public:
     void commit() override;
     void rollback() override;
     bool isReadOnly() const override;
+    // Reopens the file when its path now names another file (device and inode differ)
+    // or none, as after a backup was restored or the file was replaced; throws
+    // EOleException, as opening does, when there is no usable file under the path.
+    void revalidate() override;
 
     struct Prepared;
 
 private:
+    struct FileIdentity
+    {
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+    struct OpenedFile
+    {
+        std::unique_ptr<SqliteDatabase> db;
+        std::unique_ptr<SqliteStatement> schemaVersion;
+        std::optional<FileIdentity> identity;
+    };
+    static std::optional<FileIdentity> fileIdentity(const QString& path);
+    static OpenedFile openFile(const QString& path, bool readOnly);
+
     const std::vector<DbColumnInfo>& columnsOf(const QString& identifier);
     void dropCachesOnSchemaChange();
 
+    QString m_path;
+    bool m_readOnly = false;
+    std::optional<FileIdentity> m_file;
     std::unique_ptr<SqliteDatabase> m_db;
     std::unique_ptr<SqliteStatement> m_schemaVersion;
     qint64 m_knownSchemaVersion = -1;
