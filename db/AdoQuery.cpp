@@ -11,6 +11,7 @@
 
 #include <QHash>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <unordered_map>
@@ -282,14 +283,7 @@ void AdoQuery::open()
         throw EDatabaseError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
 
     auto snapshot = std::make_unique<Snapshot>();
-    for (int c = first; c < first + columnCount; ++c) {
-        Snapshot::Column column;
-        column.name = cursor->columnName(c);
-        const QString declared = cursor->columnDeclaredType(c);
-        column.dateTime = isDateTimeType(declared);
-        column.displayWidth = displayWidthFor(declared, column.dateTime);
-        snapshot->columns.push_back(column);
-    }
+    describeColumns(*cursor, first, columnCount, *snapshot);
     if (withRowId) {
         snapshot->table = plan.tableText();
         snapshot->rowIdName = rowIdName;
@@ -312,6 +306,55 @@ void AdoQuery::open()
     m_current = m_snapshot->rowCount > 0 ? 0 : -1;
     emit opened();
     emit currentChanged(m_current);
+}
+
+void AdoQuery::describeColumns(const DbCursor& cursor, int first, int count, Snapshot& snapshot)
+{
+    for (int c = first; c < first + count; ++c) {
+        Snapshot::Column column;
+        column.name = cursor.columnName(c);
+        const QString declared = cursor.columnDeclaredType(c);
+        column.dateTime = isDateTimeType(declared);
+        column.displayWidth = displayWidthFor(declared, column.dateTime);
+        snapshot.columns.push_back(column);
+    }
+}
+
+qint64 AdoQuery::openForEach(const std::function<void()>& visit)
+{
+    close();
+    if (!m_connection)
+        throw EDatabaseError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
+    if (m_plan->isBlank())
+        commandTextMissing();
+    std::unique_ptr<DbCursor> cursor = m_connection->backend().prepare(*m_plan);
+    // Where the back end can tell before running it, a statement without rows is not run.
+    if (cursor->columnCount() == 0)
+        throw EDatabaseError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
+    bindParameters(*cursor);
+    bool row = cursor->step();
+    const int columnCount = cursor->columnCount();
+    if (columnCount <= 0)
+        throw EDatabaseError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
+
+    // The one-row window is the snapshot, so that every field read works unchanged.
+    m_snapshot = std::make_unique<Snapshot>();
+    describeColumns(*cursor, 0, columnCount, *m_snapshot);
+    m_snapshot->cells.resize(size_t(columnCount));
+    const auto closeWindow = qScopeGuard([this] {
+        m_snapshot.reset();
+        m_current = -1;
+    });
+    qint64 rows = 0;
+    for (; row; row = cursor->step()) {
+        for (int c = 0; c < columnCount; ++c)
+            m_snapshot->cells[size_t(c)] = cursor->value(c);
+        m_snapshot->rowCount = 1;
+        m_current = 0;
+        ++rows;
+        visit();
+    }
+    return rows;
 }
 
 void AdoQuery::close()

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -50,6 +51,12 @@ public:
     bool isOpen() const;
     // Runs the statement without a result set; returns the number of rows changed.
     int execSql();
+    // Runs the statement and hands its rows to visit one at a time, as the back end
+    // delivers them, instead of loading them all: while visit runs, the query is open on
+    // that one row and the field reads work as usual. For reads too large to hold, such as
+    // an export. The query is closed again afterwards, also when visit throws; no signals
+    // are sent. Returns the number of rows.
+    qint64 openForEach(const std::function<void()>& visit);
 
     int recordCount() const;
     bool isEmpty() const;
@@ -97,6 +104,7 @@ private:
     int requireField(const QString& name) const;
     void rebuildParameters();
     void bindParameters(DbCursor& cursor) const;
+    static void describeColumns(const DbCursor& cursor, int first, int count, Snapshot& snapshot);
 
     QString m_name;
     QPointer<AdoConnection> m_connection;

@@ -55,7 +55,6 @@ qint64 AttendanceExport::run(AdoConnection& connection, const Filter& filter, En
     AdoQuery query(QStringLiteral("ExportQry"));
     query.setConnection(&connection);
     prepare(query, QStringLiteral("SELECT num, name, D, T"), filter, QStringLiteral(" ORDER BY (D+T), num"));
-    query.open();
 
     QString pending = CsvWriter::record(
         {QStringLiteral("num"), QStringLiteral("name"), QStringLiteral("date"), QStringLiteral("time")});
@@ -63,21 +62,21 @@ qint64 AttendanceExport::run(AdoConnection& connection, const Filter& filter, En
         sink(encoding == Encoding::Gbk ? Gbk::encode(pending) : pending.toUtf8());
         pending.clear();
     };
-    const int numColumn = query.fieldIndex(Statements::kNum);
-    const int nameColumn = query.fieldIndex(Statements::kName);
-    const int rows = query.recordCount();
-    for (int row = 0; row < rows; ++row) {
-        query.setRecNo(row);
+    // Row by row as the records arrive: a year of a large site does not fit the memory
+    // of the snapshot the terminal's queries take.
+    qint64 rows = 0;
+    query.openForEach([&] {
         const QDateTime instant =
             (query.fieldAsDateTime(Statements::kD) + query.fieldAsDateTime(Statements::kT)).toDateTime();
         pending += CsvWriter::record(
-            {query.valueAsString(row, numColumn), query.valueAsString(row, nameColumn),
+            {query.fieldAsString(Statements::kNum), query.fieldAsString(Statements::kName),
              instant.toString(QStringLiteral("yyyy-MM-dd")), instant.toString(QStringLiteral("HH:mm:ss"))});
         if (pending.size() >= kChunk)
             flush();
+        ++rows;
         if (progress)
-            progress(qint64(row) + 1);
-    }
+            progress(rows);
+    });
     flush();
     return rows;
 }
