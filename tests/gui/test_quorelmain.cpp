@@ -10,6 +10,7 @@
 #include "db/AdoQuery.h"
 #include "platform/EDatabaseError.h"
 #include "platform/gui/FontSubstitutes.h"
+#include "support/TestSupport.h"
 
 #include <cmath>
 
@@ -191,6 +192,39 @@ private slots:
         QVERIFY(log.contains("System Error"));
         QVERIFY(log.contains("EOleException"));
         QVERIFY(log.contains("<< SELECT * FROM employ >>"));
+    }
+
+    // The database file replaced under the running window: a file that is no database
+    // makes the swipe fail in silence, a restored copy takes the next swipe, and the list
+    // keeps showing what it loaded throughout.
+    void replacedDatabaseFailsSilentlyThenTakesTheSwipe()
+    {
+        TerminalFixture fx;
+        fx.createDatabase(employees({"0101", "0102"}));
+        auto form = fx.makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QVERIFY(form->YgQry->isOpen());
+
+        const QString aside = fx.dbPath() + QStringLiteral(".aside");
+        QVERIFY(QFile::rename(fx.dbPath(), aside));
+        TestSupport::writeFile(fx.dbPath(), "not a database");
+        QTest::mouseClick(form->PanelCard, Qt::LeftButton);
+        QCOMPARE(form->StatusLine->text(), QString());
+        QCOMPARE(MessageBox::shown().size(), size_t(0));
+        QVERIFY(fx.logContents().isEmpty());
+        QCOMPARE(form->DBGridYg->gridModel()->rowCount(), 2);
+        QVERIFY(!form->RecordQry->isOpen());
+
+        QVERIFY(QFile::remove(fx.dbPath()));
+        QVERIFY(QFile::copy(aside, fx.dbPath()));
+        QTest::mouseClick(form->PanelCard, Qt::LeftButton);
+        QVERIFY2(form->StatusLine->text().endsWith(QStringLiteral("刷卡成功！")),
+                 qPrintable(form->StatusLine->text()));
+        const QString count = QStringLiteral("SELECT count(*) FROM sgdjb");
+        QCOMPARE(TestSupport::SqliteFile(fx.dbPath()).scalar(count), 1);
+        QCOMPARE(TestSupport::SqliteFile(aside).scalar(count), 0);
+        QCOMPARE(form->DBGridYg->gridModel()->rowCount(), 2);
     }
 
     void unwritableLogShowsTheErrorAndTheWindowComesUp()
