@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <cmath>
 
@@ -67,6 +68,14 @@ TQuorelMainForm::TQuorelMainForm(const Clock& clock, QWidget* parent)
     RecordQry->setObjectName(QStringLiteral("RecordQry"));
 
     createControls();
+
+    m_frameWatch = new QTimer(this);
+    m_frameWatch->setInterval(kFrameWatchMs);
+    connect(m_frameWatch, &QTimer::timeout, this, [this] {
+        recentreOnKnownFrame();
+        if (++m_frameWatchTicks >= kFrameWatchTicks)
+            m_frameWatch->stop();
+    });
 
     // The layout is drawn for a window font whose "0" stands 12 pixels high. A face of
     // another height (a different substitute for the Song face) scales every position,
@@ -201,6 +210,20 @@ void TQuorelMainForm::placeOnScreen()
         return;
     m_placed = true;
     centre();
+    m_frameWatchTicks = 0;
+    m_frameWatch->start();
+}
+
+void TQuorelMainForm::recentreOnKnownFrame()
+{
+    if (!m_placed || !m_frameWatch->isActive() || isMaximized() || isMinimized())
+        return;
+    const QSize outer = outerSize();
+    if (outer != m_placedOuter)
+        centre();
+    // Once the frame is drawn around the client area its size is known for good.
+    if (outer != size())
+        m_frameWatch->stop();
 }
 
 void TQuorelMainForm::centre()
@@ -209,20 +232,31 @@ void TQuorelMainForm::centre()
     if (!screen)
         return;
     const QSize screenSize = screen->geometry().size();
-    m_placedOuter = frameGeometry().size();
-    move((screenSize.width() - m_placedOuter.width()) / 2,
-         (screenSize.height() - m_placedOuter.height()) / 2);
+    m_placedOuter = outerSize();
+    const QPoint topLeft((screenSize.width() - m_placedOuter.width()) / 2,
+                         (screenSize.height() - m_placedOuter.height()) / 2);
+    if (QWindow* handle = windowHandle(); handle && isVisible())
+        handle->setFramePosition(topLeft);
+    else
+        move(topLeft);
+}
+
+QSize TQuorelMainForm::outerSize() const
+{
+    // The widget's own frame geometry is updated only when the window moves; the platform
+    // window asks the window manager each time.
+    if (const QWindow* handle = windowHandle(); handle && isVisible())
+        return handle->frameGeometry().size();
+    return frameGeometry().size();
 }
 
 bool TQuorelMainForm::event(QEvent* event)
 {
-    // Before the first show a window manager has not told the size of its frame yet; once
-    // the window is active the outer size is known, and the window is centred on it.
-    if (event->type() == QEvent::WindowActivate && m_placed && !m_frameChecked) {
-        m_frameChecked = true;
-        if (!isMaximized() && frameGeometry().size() != m_placedOuter)
-            centre();
-    }
+    // Before the first show a window manager has not told the size of its frame yet, and it
+    // may tell it after the window is active; whenever the outer size turns out different
+    // from the one the window was centred on, it is centred again.
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Move)
+        recentreOnKnownFrame();
     return QWidget::event(event);
 }
 

@@ -17,6 +17,7 @@ class EmployeeGrid;
 class NumberEdit;
 class OfflineIndicator;
 class QPushButton;
+class QTimer;
 class RxClock;
 class SimpleStatusBar;
 
@@ -73,13 +74,20 @@ private:
     void createControls();
     void placeOnScreen();
     void centre();
+    void recentreOnKnownFrame();
+    QSize outerSize() const;
     void scaleLayout(double factor);
 
     const Clock& m_clock;
     DatabaseTarget m_databaseOption;
     bool m_placed = false;
-    bool m_frameChecked = false;
     QSize m_placedOuter;
+    // Watches the frame for a while after the first show: the window manager may report
+    // its size after every event that could tell of it has passed, and Qt signals nothing.
+    QTimer* m_frameWatch;
+    int m_frameWatchTicks = 0;
+    static constexpr int kFrameWatchMs = 100;
+    static constexpr int kFrameWatchTicks = 50;
     int m_statusHeight = 23;
     // Only for a server database: the local copy, the outbox and its forwarder.
     std::unique_ptr<AttendanceLink> m_link;

@@ -10,7 +10,7 @@ PACKAGES=(
   postgresql postgresql-client libpq-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-arphic-uming fonts-dejavu-core
-  xvfb xauth imagemagick procps ccache
+  xvfb xauth openbox x11-utils imagemagick procps ccache
   dpkg-dev file desktop-file-utils appstream bsdutils
   clang libclang-rt-14-dev llvm-14
 )
