@@ -282,7 +282,8 @@ void TQuorelMainForm::FormShow(QObject*)
     if (m_link) {
         connect(m_link.get(), &AttendanceLink::stateChanged, OfflineLine, &OfflineIndicator::showState,
                 Qt::QueuedConnection);
-        m_link->loadEmployees(YgQry);
+        if (m_link->loadEmployees(YgQry) >= 0 && !m_link->isOffline())
+            CommFunc::CheckServerClock(ADOConnectionYg, m_clock);
         OfflineLine->showState(m_link->isOffline(), m_link->waitingCount());
     } else {
         CommFunc::OpenTableQuery(YgQry, Statements::kEmployTable, QString(), QString());

@@ -3,6 +3,7 @@
 #include "db/CommFunc.h"
 #include "db/ConnectionString.h"
 #include "db/DbBackend.h"
+#include "db/PgBackend.h"
 #include "db/SqliteBackend.h"
 #include "platform/EOleException.h"
 
@@ -62,6 +63,8 @@ void AdoConnection::open()
             throw EOleException(QStringLiteral("Could not find file ''."));
         const bool readOnly = m_mode == Mode::Read || modeIsReadOnly(parts.value(QStringLiteral("Mode")));
         m_backend = std::make_unique<SqliteBackend>(source, readOnly);
+    } else if (provider.compare(CommFunc::kServerProvider, Qt::CaseInsensitive) == 0) {
+        m_backend = std::make_unique<PgBackend>(source, m_networkTimeoutMs);
     } else {
         providerMissing();
     }
@@ -112,4 +115,9 @@ void AdoConnection::setNetworkTimeout(int ms)
     m_networkTimeoutMs = ms;
     if (m_backend)
         m_backend->setNetworkTimeout(ms);
+}
+
+std::optional<QDateTime> AdoConnection::serverClock()
+{
+    return backend().serverClock();
 }

@@ -3,7 +3,10 @@
 #include <QObject>
 #include <QString>
 
+#include <QDateTime>
+
 #include <memory>
+#include <optional>
 
 class DbBackend;
 
@@ -58,9 +61,11 @@ public:
     // loaded keep their rows). Throws as opening does when that fails.
     void revalidate();
     // Bound, in milliseconds, on waiting for a server that makes no progress; past it the
-    // operation fails with EServerUnreachable. No effect on a file. 0: libpq's own waits.
+    // operation fails with EServerUnreachable. No effect on a file. 0: no bound.
     void setNetworkTimeout(int ms);
     int networkTimeout() const { return m_networkTimeoutMs; }
+    // The server's local wall clock, when the connection has a server; opens it when needed.
+    std::optional<QDateTime> serverClock();
 
 signals:
     void aboutToClose();
@@ -70,6 +75,8 @@ private:
     CursorLocation m_cursorLocation = CursorLocation::Client;
     bool m_loginPrompt = false;
     Mode m_mode = Mode::ReadWrite;
-    int m_networkTimeoutMs = 0;
+    // A terminal must not hang on a server that stopped answering; callers that show a
+    // window set a shorter bound.
+    int m_networkTimeoutMs = 30000;
     std::unique_ptr<DbBackend> m_backend;
 };

@@ -6,6 +6,8 @@
 #include "log/ErrMsg.h"
 #include "log/ErrMsgForm.h"
 #include "platform/AppPaths.h"
+#include "platform/Clock.h"
+#include "platform/DateTimeText.h"
 #include "platform/EDatabaseError.h"
 #include "platform/SettingsStore.h"
 
@@ -129,4 +131,35 @@ int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QS
             query->close();
         return -1;
     }
+}
+
+const QString CommFunc::kServerClockStatement = QStringLiteral("SELECT LOCALTIMESTAMP");
+
+bool CommFunc::CheckServerClock(AdoConnection* connection, const Clock& clock)
+{
+    if (!connection)
+        return true;
+    std::optional<QDateTime> server;
+    try {
+        server = connection->serverClock();
+    } catch (const Exception&) {
+        return true;
+    }
+    if (!server)
+        return true;
+    // Both are wall clocks: compare their fields, not instants of some time zone.
+    const QDateTime terminalNow = clock.now();
+    const QDateTime terminal(terminalNow.date(), terminalNow.time(), Qt::UTC);
+    const QDateTime serverNow(server->date(), server->time(), Qt::UTC);
+    const qint64 difference = serverNow.secsTo(terminal);
+    if (qAbs(difference) <= kClockToleranceSecs)
+        return true;
+    const EDatabaseError error(
+        QStringLiteral("The terminal's clock shows %1 but the database server's shows %2 "
+                       "(%3 seconds apart); swipes are recorded with the terminal's time.")
+            .arg(DateTimeText::dateTime(terminal), DateTimeText::dateTime(serverNow))
+            .arg(qAbs(difference)));
+    ErrMsg::AppendLogLine(ErrMsgForm::instance().logFileName(),
+                          ErrMsg::FormatErrorLine(kServerClockStatement, error));
+    return false;
 }

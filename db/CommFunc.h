@@ -3,6 +3,7 @@
 #include <QString>
 
 class AdoConnection;
+class Clock;
 class AdoQuery;
 class DatabaseTarget;
 
@@ -35,6 +36,15 @@ public:
     // -1. Errors outside Exception, and the log's own EInOutError, pass through.
     static int OpenTableQuery(AdoQuery* query, const QString& tableName, const QString& ordering,
                               const QString& filter);
+
+    // When the connection is to a server: compares the terminal's clock with the server's
+    // and, when they are more than kClockToleranceSecs apart, appends one error-log line
+    // naming both times. The swipe keeps using the terminal's clock; the line is for a site
+    // to notice a drifting PC. Returns false when it logged. A server that cannot be asked
+    // logs nothing here; the log's own EInOutError passes through.
+    static bool CheckServerClock(AdoConnection* connection, const Clock& clock);
+    static constexpr int kClockToleranceSecs = 60;
+    static const QString kServerClockStatement;
 
     // Removes leading and trailing blanks and control characters (code 32 and below).
     static QString TrimBlanks(const QString& text);

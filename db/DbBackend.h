@@ -4,10 +4,12 @@
 #include "db/DbCursor.h"
 #include "db/DbValue.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class SqlStatementPlan;
@@ -49,4 +51,6 @@ public:
     virtual void revalidate() {}
     // Bound on waiting for a server that makes no progress; nothing for a file.
     virtual void setNetworkTimeout(int ms) { (void)ms; }
+    // The server's local wall clock, for a back end that has one apart from the terminal's.
+    virtual std::optional<QDateTime> serverClock() { return std::nullopt; }
 };

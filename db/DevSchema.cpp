@@ -1,5 +1,8 @@
 #include "db/DevSchema.h"
 
+#include "db/PgBackend.h"
+#include "platform/EOleException.h"
+
 #include <QFile>
 
 #include <sqlite3.h>
@@ -81,6 +84,68 @@ QStringList DevSchema::ddl()
                        "opdate DATETIME);"),
         QStringLiteral("CREATE INDEX sgdjb_num_instant ON sgdjb (num, (D+T));"),
     };
+}
+
+const QString DevSchema::kTerminalRole = QStringLiteral("tavelo_terminal");
+
+QStringList DevSchema::serverDdl()
+{
+    return {
+        QStringLiteral(
+            "CREATE TABLE employ (num varchar(10) NOT NULL, name varchar(20), dept_no varchar(10))"),
+        QStringLiteral(
+            "CREATE TABLE sgdjb (num varchar(10), name varchar(20), d date, t time(0), opdate date)"),
+        QStringLiteral("CREATE INDEX sgdjb_num_instant ON sgdjb (num, (d + t))"),
+        QStringLiteral("DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = '%1') THEN "
+                       "CREATE ROLE %1 LOGIN; END IF; END$$")
+            .arg(kTerminalRole),
+        QStringLiteral("GRANT SELECT, DELETE ON employ TO %1").arg(kTerminalRole),
+        QStringLiteral("GRANT SELECT, INSERT ON sgdjb TO %1").arg(kTerminalRole),
+    };
+}
+
+namespace {
+
+// An array literal of texts, for inserting many rows in one statement.
+QByteArray arrayLiteral(const QList<DevSchema::Employee>& employees, qsizetype from, qsizetype to,
+                        QString DevSchema::Employee::*field)
+{
+    QByteArray out = "{";
+    for (qsizetype i = from; i < to; ++i) {
+        if (i > from)
+            out += ',';
+        QByteArray value = (employees[i].*field).toUtf8();
+        value.replace('\\', "\\\\").replace('"', "\\\"");
+        out += '"' + value + '"';
+    }
+    return out + '}';
+}
+
+} // namespace
+
+bool DevSchema::createServerDatabase(const QString& conninfo, const QList<Employee>& employees,
+                                     QString* error)
+{
+    constexpr qsizetype kRowsPerStatement = 10000;
+    try {
+        PgBackend db(conninfo, 0, false);
+        db.execute(QStringLiteral("BEGIN"));
+        for (const QString& statement : serverDdl())
+            db.execute(statement);
+        for (qsizetype from = 0; from < employees.size(); from += kRowsPerStatement) {
+            const qsizetype to = qMin(from + kRowsPerStatement, employees.size());
+            db.execute("INSERT INTO employ (num, name, dept_no) SELECT * FROM "
+                       "unnest($1::varchar[], $2::varchar[], $3::varchar[])",
+                       {arrayLiteral(employees, from, to, &Employee::num),
+                        arrayLiteral(employees, from, to, &Employee::name),
+                        arrayLiteral(employees, from, to, &Employee::deptNo)});
+        }
+        db.execute(QStringLiteral("COMMIT"));
+        return true;
+    } catch (const EOleException& e) {
+        // The connection closes with the transaction open: the server rolls it back.
+        return fail(error, e.message());
+    }
 }
 
 bool DevSchema::createDatabase(const QString& path, const QList<Employee>& employees, QString* error,

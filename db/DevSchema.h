@@ -20,6 +20,12 @@ public:
 
     // The statements that create the tables and the index, in order.
     static QStringList ddl();
+    // The same for a PostgreSQL server, in its own types (D date, T time(0), opdate date),
+    // followed by the terminals' login role and its grants.
+    static QStringList serverDdl();
+    // The role terminals log in with on a server: it may read employ, delete from employ,
+    // and read and insert sgdjb, nothing else.
+    static const QString kTerminalRole;
 
     // Creates a new database file with the schema and the given employees. Never touches
     // an existing file: false with a message when the path exists or anything fails, in
@@ -27,6 +33,13 @@ public:
     // progress, when given, is called with the number of employees written so far.
     static bool createDatabase(const QString& path, const QList<Employee>& employees,
                                QString* error = nullptr, const std::function<void(qint64)>& progress = {});
+
+    // Creates the tables, the index and the terminals' role in the server database the
+    // libpq text names, with the given employees, in one transaction: false with the
+    // server's message when a table exists already or anything fails, and then nothing is
+    // left behind. The role is created only when it does not exist.
+    static bool createServerDatabase(const QString& conninfo, const QList<Employee>& employees,
+                                     QString* error = nullptr);
 
     // A few dozen employees with Chinese names in four departments, numbered
     // department + two digits ("0101").

@@ -2,6 +2,7 @@
 
 #include "KqdbCommand.h"
 
+#include "db/DatabaseTarget.h"
 #include "db/DevSchema.h"
 #include "platform/ProgressBar.h"
 
@@ -9,7 +10,9 @@
 
 namespace {
 
-const char kCreateUsage[] = "create <path> [--demo | --employees N]";
+const char kCreateUsage[] = "create <path | server> [--demo | --employees N]\n"
+                            "      a new database file, or the tables and the terminals' role in a\n"
+                            "      server database (postgresql://... or libpq key=value text)";
 
 // Every employee is built in memory before the file is written; past this the tool would
 // run out of memory rather than fail with a message.
@@ -45,14 +48,24 @@ int runCreate(const QStringList& args)
     if (path.isEmpty())
         return kqdbUsageError(kCreateUsage);
 
+    const DatabaseTarget target = DatabaseTarget::parse(path);
+    if (target.isServer() && !target.isValid()) {
+        kqdbPrintError(target.problem());
+        return KqdbExit::kFailed;
+    }
     QString error;
     ProgressBar bar(stderr, QStringLiteral("create"), employees.size());
-    if (!DevSchema::createDatabase(path, employees, &error, [&](qint64 done) { bar.update(done); })) {
+    const bool created =
+        target.isServer()
+            ? DevSchema::createServerDatabase(target.conninfo(), employees, &error)
+            : DevSchema::createDatabase(path, employees, &error, [&](qint64 done) { bar.update(done); });
+    if (!created) {
         kqdbPrintError(error);
         return KqdbExit::kFailed;
     }
     bar.finish();
-    std::printf("created %s with %lld employees\n", path.toLocal8Bit().constData(),
+    std::printf("created %s with %lld employees\n",
+                (target.isServer() ? target.displayText() : path).toLocal8Bit().constData(),
                 static_cast<long long>(employees.size()));
     return KqdbExit::kOk;
 }

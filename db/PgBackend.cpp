@@ -1,0 +1,557 @@
+#include "db/PgBackend.h"
+
+#include "db/SqlStatementPlan.h"
+#include "db/Statements.h"
+#include "platform/EOleException.h"
+#include "platform/EServerUnreachable.h"
+
+#include <QDeadlineTimer>
+
+#include <cerrno>
+#include <libpq-fe.h>
+#include <poll.h>
+
+namespace {
+
+// Type OIDs of the built-in types the terminal meets (pg_type.h).
+enum : Oid
+{
+    kBool = 16,
+    kBytea = 17,
+    kInt8 = 20,
+    kInt2 = 21,
+    kInt4 = 23,
+    kText = 25,
+    kOid = 26,
+    kTid = 27,
+    kFloat4 = 700,
+    kFloat8 = 701,
+    kBpchar = 1042,
+    kVarchar = 1043,
+    kDate = 1082,
+    kTime = 1083,
+    kTimestamp = 1114,
+    kTimestamptz = 1184,
+    kTimetz = 1266,
+    kNumeric = 1700,
+};
+
+// First key of the two-key advisory locks the terminals take, so that they can never meet
+// a lock another application takes with a single 64-bit key or with another class.
+constexpr int kSwipeLockClass = 0x54617631; // "Tav1"
+
+struct ResultDeleter
+{
+    void operator()(PGresult* result) const { PQclear(result); }
+};
+using Result = std::unique_ptr<PGresult, ResultDeleter>;
+
+QString quotedName(const QString& name)
+{
+    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+QString declaredType(Oid type, int modifier)
+{
+    switch (type) {
+    case kVarchar:
+        return modifier >= 4 ? QStringLiteral("VARCHAR(%1)").arg(modifier - 4) : QStringLiteral("VARCHAR");
+    case kBpchar:
+        return modifier >= 4 ? QStringLiteral("CHAR(%1)").arg(modifier - 4) : QStringLiteral("CHAR");
+    case kText:
+        return QStringLiteral("TEXT");
+    case kDate:
+        return QStringLiteral("DATE");
+    case kTime:
+        return QStringLiteral("TIME");
+    case kTimetz:
+        return QStringLiteral("TIME WITH TIME ZONE");
+    case kTimestamp:
+        return QStringLiteral("TIMESTAMP");
+    case kTimestamptz:
+        return QStringLiteral("TIMESTAMP WITH TIME ZONE");
+    case kInt2:
+        return QStringLiteral("SMALLINT");
+    case kInt4:
+        return QStringLiteral("INTEGER");
+    case kInt8:
+        return QStringLiteral("BIGINT");
+    case kOid:
+        return QStringLiteral("OID");
+    case kFloat4:
+        return QStringLiteral("REAL");
+    case kFloat8:
+        return QStringLiteral("DOUBLE PRECISION");
+    case kNumeric:
+        return QStringLiteral("NUMERIC");
+    case kBool:
+        return QStringLiteral("BOOLEAN");
+    case kBytea:
+        return QStringLiteral("BYTEA");
+    case kTid:
+        return QStringLiteral("TID");
+    default:
+        return {};
+    }
+}
+
+std::optional<QByteArray> parameterText(const DbValue& value)
+{
+    if (const auto* i = std::get_if<qint64>(&value))
+        return QByteArray::number(*i);
+    if (const auto* d = std::get_if<double>(&value))
+        return QByteArray::number(*d, 'g', 17);
+    if (const auto* s = std::get_if<QString>(&value))
+        return s->toUtf8();
+    if (const auto* b = std::get_if<QByteArray>(&value))
+        return "\\x" + b->toHex();
+    return std::nullopt;
+}
+
+bool isTextual(const QString& type)
+{
+    return type.startsWith(u"character varying") || type.startsWith(u"character(") || type == u"character" ||
+           type == u"text";
+}
+
+class PgCursor : public DbCursor
+{
+public:
+    PgCursor(PgBackend& backend, QByteArray sql, size_t parameterCount)
+        : m_backend(backend), m_sql(std::move(sql)), m_parameters(parameterCount)
+    {
+    }
+
+    void bindText(int position, const QString& value) override { at(position) = value.toUtf8(); }
+    void bindNull(int position) override { at(position) = std::nullopt; }
+    void bindValue(int position, const DbValue& value) override { at(position) = parameterText(value); }
+
+    bool step() override
+    {
+        if (!m_result) {
+            m_result.reset(m_backend.run(m_sql, m_parameters));
+            m_row = -1;
+        }
+        if (m_row < PQntuples(m_result.get()))
+            ++m_row;
+        return m_row < PQntuples(m_result.get());
+    }
+    int columnCount() const override { return m_result ? PQnfields(m_result.get()) : -1; }
+    QString columnName(int column) const override
+    {
+        return QString::fromUtf8(PQfname(m_result.get(), column));
+    }
+    QString columnDeclaredType(int column) const override
+    {
+        return declaredType(PQftype(m_result.get(), column), PQfmod(m_result.get(), column));
+    }
+
+    Type columnType(int column) const override
+    {
+        if (PQgetisnull(m_result.get(), m_row, column))
+            return Type::Null;
+        switch (PQftype(m_result.get(), column)) {
+        case kInt2:
+        case kInt4:
+        case kInt8:
+        case kOid:
+            return Type::Integer;
+        case kFloat4:
+        case kFloat8:
+            return Type::Float;
+        case kBytea:
+            return Type::Blob;
+        default:
+            return Type::Text;
+        }
+    }
+    qint64 columnInt64(int column) const override { return raw(column).toLongLong(); }
+    double columnDouble(int column) const override { return raw(column).toDouble(); }
+    QString columnText(int column) const override
+    {
+        return QString::fromUtf8(PQgetvalue(m_result.get(), m_row, column),
+                                 PQgetlength(m_result.get(), m_row, column));
+    }
+    QByteArray columnBlob(int column) const override
+    {
+        size_t length = 0;
+        unsigned char* bytes = PQunescapeBytea(
+            reinterpret_cast<const unsigned char*>(PQgetvalue(m_result.get(), m_row, column)), &length);
+        QByteArray blob(reinterpret_cast<const char*>(bytes), qsizetype(length));
+        PQfreemem(bytes);
+        return blob;
+    }
+
+    qint64 rowsChanged() const override
+    {
+        if (!m_result || PQresultStatus(m_result.get()) != PGRES_COMMAND_OK)
+            return 0;
+        return QByteArray(PQcmdTuples(m_result.get())).toLongLong();
+    }
+    bool isReadOnly() const override { return m_result && PQresultStatus(m_result.get()) == PGRES_TUPLES_OK; }
+
+private:
+    std::optional<QByteArray>& at(int position)
+    {
+        if (position < 1 || size_t(position) > m_parameters.size())
+            throw EOleException(QStringLiteral("Parameter %1 is out of range.").arg(position));
+        return m_parameters[size_t(position - 1)];
+    }
+    QByteArray raw(int column) const
+    {
+        return QByteArray(PQgetvalue(m_result.get(), m_row, column),
+                          PQgetlength(m_result.get(), m_row, column));
+    }
+
+    PgBackend& m_backend;
+    QByteArray m_sql;
+    std::vector<std::optional<QByteArray>> m_parameters;
+    Result m_result;
+    int m_row = -1;
+};
+
+} // namespace
+
+PgBackend::PgBackend(const QString& conninfo, int networkTimeoutMs, bool checkTables)
+    : m_conninfo(conninfo.toUtf8()), m_timeoutMs(networkTimeoutMs)
+{
+    char* error = nullptr;
+    if (PQconninfoOption* options = PQconninfoParse(m_conninfo.constData(), &error)) {
+        for (PQconninfoOption* o = options; o->keyword; ++o)
+            if (qstrcmp(o->keyword, "password") == 0 && o->val)
+                m_password = o->val;
+        PQconninfoFree(options);
+    }
+    PQfreemem(error);
+    connect();
+    if (checkTables)
+        checkSchema();
+}
+
+PgBackend::~PgBackend()
+{
+    PQfinish(m_conn);
+}
+
+QString PgBackend::redacted(QString text) const
+{
+    if (!m_password.isEmpty())
+        text.replace(QString::fromUtf8(m_password), QStringLiteral("********"));
+    return text.trimmed();
+}
+
+void PgBackend::lost(const QString& why)
+{
+    PQfinish(m_conn);
+    m_conn = nullptr;
+    if (m_inTransaction) {
+        m_inTransaction = false;
+        m_transactionLost = true;
+    }
+    throw EServerUnreachable(redacted(why));
+}
+
+bool PgBackend::waitFor(short events)
+{
+    const int socket = PQsocket(m_conn);
+    if (socket < 0)
+        return false;
+    QDeadlineTimer deadline =
+        m_timeoutMs > 0 ? QDeadlineTimer(m_timeoutMs) : QDeadlineTimer(QDeadlineTimer::Forever);
+    for (;;) {
+        pollfd descriptor{socket, events, 0};
+        const qint64 remaining = deadline.remainingTime();
+        const int ready = ::poll(&descriptor, 1, remaining < 0 ? -1 : int(remaining));
+        if (ready > 0)
+            return true;
+        if (ready == 0)
+            return false;
+        if (errno != EINTR)
+            return true; // let libpq meet the error on the socket
+    }
+}
+
+void PgBackend::connect()
+{
+    // Later keywords win over those inside the expanded text: the terminal's texts are UTF-8.
+    const char* const keys[] = {"dbname", "client_encoding", nullptr};
+    const char* const values[] = {m_conninfo.constData(), "UTF8", nullptr};
+    m_conn = PQconnectStartParams(keys, values, 1);
+    if (!m_conn)
+        throw EServerUnreachable(QStringLiteral("Cannot connect to the database server: out of memory."));
+    const QString timeout =
+        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
+    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+    while (PQstatus(m_conn) != CONNECTION_BAD && state != PGRES_POLLING_OK && state != PGRES_POLLING_FAILED) {
+        if (!waitFor(state == PGRES_POLLING_READING ? POLLIN : POLLOUT))
+            lost(timeout);
+        state = PQconnectPoll(m_conn);
+    }
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+        const QString message = QString::fromUtf8(PQerrorMessage(m_conn));
+        // The server answered and refused: a wrong password, an unknown database or role,
+        // no entry that admits this client. Trying again does not help; everything else
+        // (refused, unknown host, no route, a server starting or going down) may pass.
+        const bool refused = PQconnectionNeedsPassword(m_conn) || PQconnectionUsedPassword(m_conn) ||
+                             message.contains(u"does not exist") || message.contains(u"pg_hba.conf");
+        PQfinish(m_conn);
+        m_conn = nullptr;
+        if (refused)
+            throw EOleException(redacted(message));
+        throw EServerUnreachable(redacted(message));
+    }
+    PQsetnonblocking(m_conn, 1);
+    m_columns.clear();
+    // Dates are read back as yyyy-mm-dd whatever the server's default style is.
+    PQclear(roundTrip("SET DateStyle TO ISO, YMD", nullptr));
+}
+
+void PgBackend::ensureConnected()
+{
+    if (m_transactionLost)
+        throw EServerUnreachable(QStringLiteral("The connection to the database server was lost."));
+    if (!m_conn)
+        connect();
+}
+
+PGresult* PgBackend::roundTrip(const QByteArray& sql,
+                               const std::vector<std::optional<QByteArray>>* parameters)
+{
+    ensureConnected();
+    int sent = 0;
+    if (parameters) {
+        std::vector<const char*> values;
+        values.reserve(parameters->size());
+        for (const std::optional<QByteArray>& p : *parameters)
+            values.push_back(p ? p->constData() : nullptr);
+        // No types given: the server infers each from the context the marker stands in.
+        sent = PQsendQueryParams(m_conn, sql.constData(), int(values.size()), nullptr, values.data(), nullptr,
+                                 nullptr, 0);
+    } else {
+        sent = PQsendQuery(m_conn, sql.constData());
+    }
+    if (!sent) {
+        const QString message = QString::fromUtf8(PQerrorMessage(m_conn));
+        if (PQstatus(m_conn) == CONNECTION_BAD)
+            lost(message);
+        throw EOleException(redacted(message));
+    }
+    const QString timeout =
+        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
+    for (;;) {
+        const int flushed = PQflush(m_conn);
+        if (flushed == 0)
+            break;
+        if (flushed < 0)
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        if (!waitFor(POLLIN | POLLOUT))
+            lost(timeout);
+        if (!PQconsumeInput(m_conn))
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+    }
+    Result error;
+    Result last;
+    for (;;) {
+        while (PQisBusy(m_conn)) {
+            if (!waitFor(POLLIN))
+                lost(timeout);
+            if (!PQconsumeInput(m_conn))
+                lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        }
+        Result result(PQgetResult(m_conn));
+        if (!result)
+            break;
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) {
+            if (!error)
+                error = std::move(result);
+        } else {
+            last = std::move(result);
+        }
+    }
+    if (error) {
+        const QString message = QString::fromUtf8(PQresultErrorMessage(error.get()));
+        if (PQstatus(m_conn) == CONNECTION_BAD)
+            lost(message);
+        throw EOleException(redacted(message));
+    }
+    if (!last)
+        throw EOleException(QStringLiteral("Command text was not set for the command object."));
+    return last.release();
+}
+
+PGresult* PgBackend::run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters)
+{
+    return roundTrip(sql, &parameters);
+}
+
+void PgBackend::execute(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters)
+{
+    PQclear(roundTrip(sql, &parameters));
+}
+
+void PgBackend::checkSchema()
+{
+    struct Required
+    {
+        const QString& table;
+        const char* column;
+        // Empty: any text type.
+        const char* type;
+    };
+    const Required required[] = {
+        {Statements::kEmployTable, "num", ""},
+        {Statements::kEmployTable, "name", ""},
+        {Statements::kRecordTable, "num", ""},
+        {Statements::kRecordTable, "name", ""},
+        {Statements::kRecordTable, "d", "date"},
+        {Statements::kRecordTable, "t", "time(0) without time zone"},
+        {Statements::kRecordTable, "opdate", "date"},
+    };
+    for (const QString& table : {Statements::kEmployTable, Statements::kRecordTable}) {
+        QHash<QString, QString> types;
+        for (const DbColumnInfo& column : tableColumns(table))
+            types.insert(column.name, column.declaredType);
+        if (types.isEmpty())
+            throw EOleException(
+                QStringLiteral("The server database has no table %1; create it with kqdb create.")
+                    .arg(table));
+        for (const Required& r : required) {
+            if (r.table != table)
+                continue;
+            const QString column = QString::fromLatin1(r.column);
+            const QString wanted = QString::fromLatin1(r.type);
+            const auto found = types.constFind(column);
+            const QString need = wanted.isEmpty() ? QStringLiteral("a text type") : wanted;
+            if (found == types.constEnd())
+                throw EOleException(
+                    QStringLiteral("Table %1 on the server cannot be used: it has no column %2 "
+                                   "(%3).")
+                        .arg(table, column, need));
+            if (wanted.isEmpty() ? !isTextual(*found) : *found != wanted)
+                throw EOleException(
+                    QStringLiteral("Table %1 on the server cannot be used: column %2 is %3, the "
+                                   "terminal needs %4.")
+                        .arg(table, column, *found, need));
+        }
+    }
+}
+
+std::unique_ptr<DbCursor> PgBackend::prepare(const SqlStatementPlan& plan, const QString& rowIdName)
+{
+    if (plan.isBlank())
+        throw EOleException(QStringLiteral("Command text was not set for the command object."));
+    return std::make_unique<PgCursor>(*this, plan.rewritten(rowIdName, u'$').toUtf8(),
+                                      plan.occurrences().size());
+}
+
+void PgBackend::execute(const QString& sql)
+{
+    PQclear(roundTrip(sql.toUtf8(), nullptr));
+}
+
+std::vector<DbColumnInfo> PgBackend::tableColumns(const QString& table)
+{
+    const QString key = table.toLower();
+    if (auto it = m_columns.constFind(key); it != m_columns.constEnd())
+        return *it;
+    // Ordinary tables only: a view has no row identity to delete by.
+    const Result result(run("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod) "
+                            "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
+                            "WHERE c.oid = pg_catalog.to_regclass($1) AND c.relkind = 'r' AND a.attnum > 0 "
+                            "AND NOT a.attisdropped ORDER BY a.attnum",
+                            {table.toUtf8()}));
+    std::vector<DbColumnInfo> columns;
+    for (int row = 0; row < PQntuples(result.get()); ++row)
+        columns.push_back({QString::fromUtf8(PQgetvalue(result.get(), row, 0)),
+                           QString::fromUtf8(PQgetvalue(result.get(), row, 1))});
+    m_columns.insert(key, columns);
+    return columns;
+}
+
+QString PgBackend::rowIdName(const std::vector<DbColumnInfo>& columns) const
+{
+    // ctid is a system column no user column can hide.
+    return columns.empty() ? QString() : QStringLiteral("ctid");
+}
+
+qint64 PgBackend::deleteRow(const QString& table, const QString& rowIdName, const DbValue& rowId,
+                            const QStringList& columns, const std::vector<DbValue>& values)
+{
+    // The row's physical position names at most one row; an update moves the row and a
+    // vacuum may give the position to another, so the row must also still hold every
+    // loaded value. Two identical rows are told apart by their positions: one is deleted.
+    QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 = $1::tid").arg(table, rowIdName);
+    for (qsizetype n = 0; n < columns.size(); ++n)
+        sql += QStringLiteral(" AND %1 IS NOT DISTINCT FROM $%2").arg(quotedName(columns[n])).arg(n + 2);
+    std::vector<std::optional<QByteArray>> parameters{parameterText(rowId)};
+    for (const DbValue& value : values)
+        parameters.push_back(parameterText(value));
+    const Result result(run(sql.toUtf8(), parameters));
+    return QByteArray(PQcmdTuples(result.get())).toLongLong();
+}
+
+void PgBackend::beginWrite(const QString& key)
+{
+    ensureConnected();
+    // Two terminals swiping one employee at once would otherwise both find no record and
+    // both insert. A transaction-scoped advisory lock on the employee number, taken before
+    // the duplicate test, makes the second wait until the first has committed; READ
+    // COMMITTED then lets its duplicate test see the first one's row. Nothing else is
+    // locked: the management software writing sgdjb takes no advisory lock and is never
+    // refused or made to wait, unlike with LOCK TABLE or SERIALIZABLE (which would also make
+    // a terminal fail and retry). The lock ends with the transaction, also when the
+    // connection drops. Two numbers with the same hash only wait for each other.
+    QByteArray sql = "BEGIN ISOLATION LEVEL READ COMMITTED";
+    if (!key.isEmpty()) {
+        const QByteArray utf8 = key.toUtf8();
+        char* literal = PQescapeLiteral(m_conn, utf8.constData(), size_t(utf8.size()));
+        if (!literal)
+            throw EOleException(redacted(QString::fromUtf8(PQerrorMessage(m_conn))));
+        sql += "; SELECT pg_catalog.pg_advisory_xact_lock(" + QByteArray::number(kSwipeLockClass) +
+               ", pg_catalog.hashtext(" + literal + "))";
+        PQfreemem(literal);
+    }
+    m_inTransaction = true;
+    try {
+        PQclear(roundTrip(sql, nullptr));
+    } catch (const EServerUnreachable&) {
+        // The caller gets no transaction to roll back: the next operation may reconnect.
+        m_transactionLost = false;
+        throw;
+    } catch (const EOleException&) {
+        // The caller gets no transaction to roll back.
+        try {
+            rollback();
+        } catch (const EOleException&) {
+        }
+        throw;
+    }
+}
+
+void PgBackend::commit()
+{
+    PQclear(roundTrip("COMMIT", nullptr));
+    m_inTransaction = false;
+}
+
+void PgBackend::rollback()
+{
+    m_transactionLost = false;
+    const bool open = m_inTransaction;
+    m_inTransaction = false;
+    if (open && m_conn)
+        PQclear(roundTrip("ROLLBACK", nullptr));
+}
+
+std::optional<QDateTime> PgBackend::serverClock()
+{
+    const Result result(roundTrip("SELECT LOCALTIMESTAMP(0)::text", nullptr));
+    if (PQntuples(result.get()) != 1)
+        return std::nullopt;
+    const QDateTime at = QDateTime::fromString(QString::fromUtf8(PQgetvalue(result.get(), 0, 0)),
+                                               QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!at.isValid())
+        return std::nullopt;
+    return at;
+}
