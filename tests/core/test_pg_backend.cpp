@@ -446,3 +446,32 @@ TEST(PgBackendPassword, AWrongPasswordIsRefusedWithoutShowingIt)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PgBackendTest, KqdbCreatesAndSwipesOnAServerAsOnAFile)
+{
+    s_server->createDatabase(QStringLiteral("bytool"));
+    const QString target = s_server->conninfo(QStringLiteral("bytool"));
+    const TestSupport::ToolRun created = TestSupport::runKqdb(
+        {QStringLiteral("create"), target, QStringLiteral("--employees"), QStringLiteral("120")});
+    ASSERT_EQ(created.exitCode, 0) << created.err.toStdString();
+    EXPECT_TRUE(created.out.contains("with 120 employees")) << created.out.toStdString();
+    EXPECT_EQ(s_server->psql(QStringLiteral("SELECT count(*) FROM employ"), QStringLiteral("bytool")),
+              QStringLiteral("120"));
+    // Never over existing tables, and nothing half made.
+    EXPECT_NE(TestSupport::runKqdb({QStringLiteral("create"), target, QStringLiteral("--demo")}).exitCode, 0);
+    EXPECT_EQ(s_server->psql(QStringLiteral("SELECT count(*) FROM employ"), QStringLiteral("bytool")),
+              QStringLiteral("120"));
+
+    const QStringList swipe = {QStringLiteral("swipe"), target, QStringLiteral("0001"),
+                               QStringLiteral("--now"), QStringLiteral("2026-03-05 09:30:15")};
+    const TestSupport::ToolRun first = TestSupport::runKqdb(swipe);
+    EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
+    const TestSupport::ToolRun second = TestSupport::runKqdb(swipe);
+    EXPECT_EQ(second.exitCode, 1) << second.err.toStdString();
+    EXPECT_EQ(s_server->psql(QStringLiteral("SELECT num, d + t FROM sgdjb"), QStringLiteral("bytool")),
+              QStringLiteral("0001|2026-03-05 09:30:15"));
+}
+
+} // namespace
