@@ -26,7 +26,7 @@ bool isDateTimeType(const QString& declared)
     return declared.contains(u"DATE", Qt::CaseInsensitive) || declared.contains(u"TIME", Qt::CaseInsensitive);
 }
 
-int displayWidthFor(const QString& declared, bool dateTime)
+int computeDisplayWidth(const QString& declared, bool dateTime)
 {
     static const QRegularExpression length(QStringLiteral("\\(\\s*(\\d+)"));
     if (dateTime)
@@ -40,6 +40,20 @@ int displayWidthFor(const QString& declared, bool dateTime)
         declared.contains(u"DOUB", Qt::CaseInsensitive) || declared.contains(u"NUM", Qt::CaseInsensitive))
         return 15;
     return 20;
+}
+
+// A statement's few declared types come back on every open; the pattern match is kept.
+int displayWidthFor(const QString& declared, bool dateTime)
+{
+    if (dateTime)
+        return computeDisplayWidth(declared, dateTime);
+    thread_local QHash<QString, int> widths;
+    if (auto it = widths.constFind(declared); it != widths.constEnd())
+        return *it;
+    const int width = computeDisplayWidth(declared, dateTime);
+    if (widths.size() < 256)
+        widths.insert(declared, width);
+    return width;
 }
 
 // Analysing a statement costs more than running it on a small table; the texts a terminal

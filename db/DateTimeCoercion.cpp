@@ -3,7 +3,6 @@
 #include "platform/DateTimeText.h"
 #include "platform/LocaleInfo.h"
 
-#include <QRegularExpression>
 
 namespace {
 
@@ -41,11 +40,32 @@ std::optional<QTime> parseTime(QStringView text, QChar separator)
 
 std::optional<QDate> parseDate(QStringView text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})$"));
-    const QRegularExpressionMatch m = pattern.match(text.toString());
-    if (!m.hasMatch())
+    // yyyy-m-d with one or two digits for month and day; read by hand, as a swipe reads
+    // several of these.
+    const auto digits = [&](qsizetype from, qsizetype to, int* value) {
+        if (to <= from)
+            return false;
+        int v = 0;
+        for (qsizetype i = from; i < to; ++i) {
+            const QChar c = text[i];
+            if (c < u'0' || c > u'9')
+                return false;
+            v = v * 10 + (c.unicode() - u'0');
+        }
+        *value = v;
+        return true;
+    };
+    const qsizetype first = text.indexOf(u'-');
+    const qsizetype second = first < 0 ? -1 : text.indexOf(u'-', first + 1);
+    if (first != 4 || second < 0 || second - first - 1 > 2 || text.size() - second - 1 > 2)
         return std::nullopt;
-    const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    if (!digits(0, first, &year) || !digits(first + 1, second, &month) ||
+        !digits(second + 1, text.size(), &day))
+        return std::nullopt;
+    const QDate date(year, month, day);
     if (!date.isValid())
         return std::nullopt;
     return date;
