@@ -142,20 +142,29 @@ TEST(CommFuncTest, ConnectionStringQuotesOnlyPathsThatNeedIt)
             << c.path.toStdString();
 }
 
-TEST(CommFuncTest, ConnectionSettingsAreAppliedWithoutOpening)
+// The settings take effect at the next open, which only a query causes: an open
+// connection is closed first, the file named is the one opened, and for writing even when
+// the connection was set to read before.
+TEST(CommFuncTest, ConnectionIsReconfiguredForTheFileAndOpensForWritingOnDemand)
 {
     EXPECT_FALSE(CommFunc::OpenDbConnection(nullptr, QStringLiteral("/x/kq.mdb")));
 
+    TestSupport::DevDatabase first;
+    TestSupport::DevDatabase second;
     AdoConnection connection;
-    connection.setCursorLocation(AdoConnection::CursorLocation::Server);
-    connection.setLoginPrompt(true);
+    connection.setConnectionString(first.connectionString());
     connection.setMode(AdoConnection::Mode::Read);
-    EXPECT_TRUE(CommFunc::OpenDbConnection(&connection, QStringLiteral("/no/such/kq.mdb")));
-    EXPECT_EQ(connection.connectionString(), CommFunc::MakeJetConnStr(QStringLiteral("/no/such/kq.mdb")));
-    EXPECT_EQ(connection.cursorLocation(), AdoConnection::CursorLocation::Client);
-    EXPECT_FALSE(connection.loginPrompt());
-    EXPECT_EQ(connection.mode(), AdoConnection::Mode::ReadWrite);
+    connection.open();
+    ASSERT_TRUE(connection.connected());
+
+    EXPECT_TRUE(CommFunc::OpenDbConnection(&connection, second.path()));
     EXPECT_FALSE(connection.connected());
+    AdoQuery insert(QStringLiteral("RecordQry"));
+    insert.setConnection(&connection);
+    insert.sqlAdd(QStringLiteral("INSERT INTO employ VALUES ('0101', 'A', '01')"));
+    insert.execSql();
+    EXPECT_EQ(second.scalar(QStringLiteral("SELECT count(*) FROM employ")), 1);
+    EXPECT_EQ(first.scalar(QStringLiteral("SELECT count(*) FROM employ")), 0);
 }
 
 // A development database, the connection and the employee query, with the error log in

@@ -101,7 +101,7 @@ TEST_F(ProviderQuery, LocateTakesTheFirstMatchInAscendingOrderWithoutRegardToCas
 {
     m_db.exec(
         QStringLiteral("INSERT INTO employ VALUES ('0105','E','01'), ('0101','A','01'), ('0103','C','01'),"
-                       "('AB12','X','02'), ('', 'Blank', '02')"));
+                       "('AB12','X','02'), ('', 'Blank', '02'), ('cd34','Y','02')"));
     openOn(QStringLiteral("SELECT * FROM employ"));
     int changes = 0;
     QObject::connect(&m_query, &AdoQuery::currentChanged, [&] { ++changes; });
@@ -111,6 +111,10 @@ TEST_F(ProviderQuery, LocateTakesTheFirstMatchInAscendingOrderWithoutRegardToCas
     EXPECT_EQ(m_query.fieldAsString(QStringLiteral("name")), QStringLiteral("A"));
     EXPECT_EQ(changes, 1);
     EXPECT_TRUE(m_query.locate(QStringLiteral("NUM"), QStringLiteral("ab")));
+    EXPECT_EQ(m_query.fieldAsString(QStringLiteral("num")), QStringLiteral("AB12"));
+    EXPECT_TRUE(m_query.locate(QStringLiteral("num"), QStringLiteral("CD")));
+    EXPECT_EQ(m_query.fieldAsString(QStringLiteral("num")), QStringLiteral("cd34"));
+    EXPECT_TRUE(m_query.locate(QStringLiteral("num"), QStringLiteral("Ab1")));
     EXPECT_EQ(m_query.fieldAsString(QStringLiteral("num")), QStringLiteral("AB12"));
 
     EXPECT_FALSE(m_query.locate(QStringLiteral("num"), QStringLiteral("0102")));

@@ -265,7 +265,8 @@ private slots:
 
     void searchKeyRules()
     {
-        QList<DevSchema::Employee> rows = employees({"0105", "0101", "0103", "1234567", "1234560", "AB12"});
+        QList<DevSchema::Employee> rows =
+            employees({"0105", "0101", "0103", "1234567", "1234560", "123460", "123469", "AB12", "cd34"});
         open(rows);
         setBoxText(QStringLiteral("010"));
         QCOMPARE(currentNum(), QStringLiteral("0101"));
@@ -273,6 +274,10 @@ private slots:
 
         setBoxText(QStringLiteral("1234567")); // cut to 123456: the first in ascending order
         QCOMPARE(currentNum(), QStringLiteral("1234560"));
+        // Six bytes, not five ("12346" finds 123460 first) nor seven ("1234699" matches
+        // nobody).
+        setBoxText(QStringLiteral("1234699"));
+        QCOMPARE(currentNum(), QStringLiteral("123469"));
 
         setBoxText(QStringLiteral("  0103\t "));
         QCOMPARE(currentNum(), QStringLiteral("0103"));
@@ -282,6 +287,8 @@ private slots:
         QCOMPARE(currentNum(), QStringLiteral("0103"));
         setBoxText(QStringLiteral("ab"));
         QCOMPARE(currentNum(), QStringLiteral("AB12"));
+        setBoxText(QStringLiteral("CD"));
+        QCOMPARE(currentNum(), QStringLiteral("cd34"));
 
         // No match leaves the previous employee current, and Enter swipes for them.
         setBoxText(QStringLiteral("0103"));
@@ -293,7 +300,8 @@ private slots:
 
     void searchTreatsPatternCharactersAsText()
     {
-        open(employees({"AB1", "A_1", "A%1", "A'1", "A*1", "张三丰01", "张三丰00", "1张三丰"}));
+        open(employees(
+            {"AB1", "A_1", "A%1", "A'1", "A*1", "张三丰01", "张三丰00", "1张三丰", "1230", "123张0"}));
         setBoxText(QStringLiteral("A_"));
         QCOMPARE(currentNum(), QStringLiteral("A_1"));
         setBoxText(QStringLiteral("A%"));
@@ -311,6 +319,10 @@ private slots:
         QCOMPARE(currentNum(), QStringLiteral("A'1"));
         setBoxText(QStringLiteral("1张三丰"));
         QCOMPARE(currentNum(), QStringLiteral("1张三丰"));
+        // "123张三" is seven bytes; the sixth is the first half of 三, which drops out: the
+        // key is "123张", not "123" (1230) and not a stray half character (no match).
+        setBoxText(QStringLiteral("123张三"));
+        QCOMPARE(currentNum(), QStringLiteral("123张0"));
         QCOMPARE(m_fx->logContents(), QByteArray());
     }
 

@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include <QHelpEvent>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -225,6 +226,47 @@ private slots:
         QCOMPARE(TestSupport::SqliteFile(fx.dbPath()).scalar(count), 1);
         QCOMPARE(TestSupport::SqliteFile(aside).scalar(count), 0);
         QCOMPARE(form->DBGridYg->gridModel()->rowCount(), 2);
+    }
+
+    // A click on the card area is a press and a release of the left button, both inside:
+    // one swipe. A double click is one swipe too (its second press is no click), and a
+    // press inside released outside is nothing.
+    void cardAreaClicks()
+    {
+        TerminalFixture fx;
+        fx.createDatabase(employees({"0101", "0102"}));
+        auto form = fx.makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        CardPanel* card = form->PanelCard;
+        const QPoint inside = card->rect().center();
+        const QString count = QStringLiteral("SELECT count(*) FROM sgdjb");
+        const auto rows = [&] { return TestSupport::SqliteFile(fx.dbPath()).scalar(count); };
+
+        QTest::mousePress(card, Qt::LeftButton, {}, inside);
+        QTest::mouseMove(card, card->rect().bottomRight() + QPoint(30, 30));
+        QTest::mouseRelease(card, Qt::LeftButton, {}, card->rect().bottomRight() + QPoint(30, 30));
+        QCOMPARE(form->StatusLine->text(), QString());
+        QCOMPARE(rows(), 0);
+
+        // Only the left button clicks.
+        QTest::mouseClick(card, Qt::RightButton, {}, inside);
+        QCOMPARE(rows(), 0);
+
+        QTest::mouseClick(card, Qt::LeftButton, {}, inside);
+        QCOMPARE(form->StatusLine->text(), QStringLiteral("【0101 员工1】 2026-12-07 09:00 刷卡成功！"));
+        QCOMPARE(rows(), 1);
+
+        // A double click on another employee: one swipe recorded, and no second one that
+        // would show the "already recorded" text.
+        form->DBGridYg->moveToRow(1);
+        QTest::mouseClick(card, Qt::LeftButton, {}, inside);
+        QMouseEvent second(QEvent::MouseButtonDblClick, QPointF(inside), card->mapToGlobal(QPointF(inside)),
+                           Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(card, &second);
+        QTest::mouseRelease(card, Qt::LeftButton, {}, inside);
+        QCOMPARE(form->StatusLine->text(), QStringLiteral("【0102 员工2】 2026-12-07 09:00 刷卡成功！"));
+        QCOMPARE(rows(), 2);
     }
 
     void unwritableLogShowsTheErrorAndTheWindowComesUp()
