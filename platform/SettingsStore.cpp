@@ -95,7 +95,7 @@ bool hiveHasKey(HKEY hive, const QString& group)
 
 QString hiveString(const char* hive, const QString& group, const QString& name)
 {
-    const QSettings key(QLatin1String(hive) + u'\\' + QString(group).replace(u'/', u'\\'),
+    const QSettings key(QString::fromLatin1(hive) + u'\\' + QString(group).replace(u'/', u'\\'),
                         QSettings::NativeFormat);
     const QVariant value = key.value(name);
     return value.typeId() == QMetaType::QString ? value.toString() : QString();
