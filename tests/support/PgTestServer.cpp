@@ -119,8 +119,7 @@ QString PgTestServer::uri(const QString& db, const QString& user) const
     return QStringLiteral("postgresql://%1@/%2?host=%3&port=%4")
         .arg(QString::fromUtf8(QUrl::toPercentEncoding(user.isEmpty() ? superuser() : user)),
              QString::fromUtf8(QUrl::toPercentEncoding(db)),
-             QString::fromUtf8(QUrl::toPercentEncoding(socketDir())))
-        .arg(m_port);
+             QString::fromUtf8(QUrl::toPercentEncoding(socketDir())), QString::number(m_port));
 }
 
 void PgTestServer::createDatabase(const QString& name)

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 
 namespace TestSupport {
 
@@ -75,13 +74,16 @@ TerminalProcess::Run TerminalProcess::runUntil(const QStringList& args, const st
     if (process.waitForStarted(10000)) {
         QElapsedTimer timer;
         timer.start();
-        while (!until() && timer.elapsed() < timeoutMs && process.state() == QProcess::Running)
-            QThread::msleep(50);
+        // Waiting on the process is what lets QProcess notice that it ended.
+        bool ended = false;
+        while (!ended && !until() && timer.elapsed() < timeoutMs)
+            ended = process.waitForFinished(50);
         // Time for what should not follow (a second log line, an early end) to show.
-        QThread::msleep(300);
-        run.stayedUp = process.state() == QProcess::Running;
-        process.kill();
-        process.waitForFinished(10000);
+        run.stayedUp = !ended && !process.waitForFinished(300);
+        if (run.stayedUp) {
+            process.kill();
+            process.waitForFinished(10000);
+        }
     }
     run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
