@@ -1,0 +1,346 @@
+// The terminal against a PostgreSQL server: one swipe next to the same work done with bare
+// libpq calls, eight terminal processes swiping at once (distinct employees, then one
+// employee), and loading 100,000 employees into the list. Each run starts its own
+// throwaway server on a Unix socket, as the tests do.
+//
+// Run with --terminal ... the program is one of the eight terminals (used by itself).
+// TAVELO_BENCH_SECONDS sets how long the eight run (30 by default).
+
+#include "db/AdoConnection.h"
+#include "db/AdoQuery.h"
+#include "db/CardSwipe.h"
+#include "db/CommFunc.h"
+#include "db/DatabaseTarget.h"
+#include "db/Statements.h"
+#include "platform/ManualClock.h"
+#include "support/PgTestServer.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStringList>
+
+#include <benchmark/benchmark.h>
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const QString kKqdb = QStringLiteral(TAVELO_BIN_DIR "/kqdb");
+constexpr int kEmployees = 1000;
+constexpr int kTerminals = 8;
+// Benchmarked swipes come after this, seven minutes apart per employee, so that each one
+// records.
+const QDateTime kSwipeStart(QDate(2026, 3, 2), QTime(7, 0), Qt::UTC);
+constexpr int kRoundSeconds = 7 * 60;
+
+[[noreturn]] void fail(const QString& what)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(what));
+    std::exit(1);
+}
+
+// One server for the whole run, with a database per purpose made by kqdb create.
+class ServerEnvironment
+{
+public:
+    static ServerEnvironment& instance()
+    {
+        static ServerEnvironment environment;
+        return environment;
+    }
+
+    PgTestServer& server() { return *m_server; }
+
+    // A fresh database with `employees` generated employees and no records.
+    QString database(const QString& name, int employees)
+    {
+        m_server->createDatabase(name);
+        QProcess kqdb;
+        kqdb.start(kKqdb, {QStringLiteral("create"), m_server->conninfo(name), QStringLiteral("--employees"),
+                           QString::number(employees)});
+        if (!kqdb.waitForFinished(600000) || kqdb.exitCode() != 0)
+            fail(QStringLiteral("kqdb create %1: %2")
+                     .arg(name, QString::fromLocal8Bit(kqdb.readAllStandardError())));
+        return m_server->conninfo(name);
+    }
+
+private:
+    ServerEnvironment() : m_server(std::make_unique<PgTestServer>()) {}
+    std::unique_ptr<PgTestServer> m_server;
+};
+
+QString connectionString(const QString& conninfo)
+{
+    return DatabaseTarget::parse(conninfo).connectionString();
+}
+
+// The window's two queries on one connection, the employee query loaded.
+struct Terminal
+{
+    explicit Terminal(const QString& conninfo)
+    {
+        connection.setConnectionString(connectionString(conninfo));
+        employees.setConnection(&connection);
+        records.setConnection(&connection);
+        if (CommFunc::OpenTableQuery(&employees, Statements::kEmployTable, QString(), QString()) < 0)
+            fail(QStringLiteral("the employee list did not load"));
+    }
+    bool select(const QString& num)
+    {
+        return employees.locate(Statements::kNum, num) && employees.fieldAsString(Statements::kNum) == num;
+    }
+
+    AdoConnection connection;
+    AdoQuery employees{QStringLiteral("YgQry")};
+    AdoQuery records{QStringLiteral("RecordQry")};
+};
+
+QString firstNumbers(const QString& conninfo, int count, QStringList* names = nullptr)
+{
+    Terminal terminal(conninfo);
+    QStringList numbers;
+    for (int row = 0; row < count && row < terminal.employees.recordCount(); ++row) {
+        terminal.employees.setRecNo(row);
+        numbers.append(terminal.employees.fieldAsString(Statements::kNum));
+        if (names)
+            names->append(terminal.employees.fieldAsString(Statements::kName));
+    }
+    return numbers.join(u',');
+}
+
+void BM_TerminalSwipe(benchmark::State& state)
+{
+    static const QString conninfo =
+        ServerEnvironment::instance().database(QStringLiteral("swipe"), kEmployees);
+    static const QStringList numbers = firstNumbers(conninfo, kEmployees).split(u',');
+    static int round = 0;
+    Terminal terminal(conninfo);
+    ManualClock clock(kSwipeStart);
+    int employee = 0;
+    for (auto _ : state) {
+        if (employee == 0)
+            clock.set(kSwipeStart.addSecs(qint64(round++) * kRoundSeconds));
+        state.PauseTiming();
+        const bool found = terminal.select(numbers.at(employee));
+        state.ResumeTiming();
+        if (!found) {
+            state.SkipWithError("employee not found");
+            return;
+        }
+        if (CardSwipe::run(&terminal.employees, terminal.records, clock).kind !=
+            SwipeOutcome::Kind::Recorded) {
+            state.SkipWithError("swipe did not record");
+            return;
+        }
+        employee = (employee + 1) % int(numbers.size());
+    }
+}
+BENCHMARK(BM_TerminalSwipe)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+std::string text(const QDateTime& at)
+{
+    return at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+}
+
+// The same duplicate test and insert in one transaction, with prepared statements, the
+// floor any provider on libpq stands on. With range(0) = 1 it also takes the
+// transaction-scoped advisory lock on the employee number first.
+void BM_LibpqFloor(benchmark::State& state)
+{
+    static const QString conninfo =
+        ServerEnvironment::instance().database(QStringLiteral("floor"), kEmployees);
+    static QStringList names;
+    static const QStringList numbers = firstNumbers(conninfo, kEmployees, &names).split(u',');
+    static int round = 0;
+    const bool lock = state.range(0) != 0;
+
+    PGconn* conn = PQconnectdb(conninfo.toUtf8().constData());
+    if (PQstatus(conn) != CONNECTION_OK)
+        fail(QString::fromUtf8(PQerrorMessage(conn)));
+    const auto ok = [conn](PGresult* result, const char* what) {
+        const ExecStatusType status = PQresultStatus(result);
+        PQclear(result);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            fail(QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(PQerrorMessage(conn))));
+    };
+    ok(PQprepare(conn, "lock", "SELECT pg_advisory_xact_lock(hashtext($1))", 1, nullptr), "prepare lock");
+    ok(PQprepare(conn, "select",
+                 "SELECT num, name, d, t, opdate FROM sgdjb WHERE num = $1 AND d + t > $2 AND d + t < $3", 3,
+                 nullptr),
+       "prepare select");
+    ok(PQprepare(conn, "insert", "INSERT INTO sgdjb (num, name, d, t, opdate) VALUES ($1, $2, $3, $4, $5)", 5,
+                 nullptr),
+       "prepare insert");
+
+    int employee = 0;
+    QDateTime now = kSwipeStart;
+    for (auto _ : state) {
+        if (employee == 0)
+            now = kSwipeStart.addSecs(qint64(round++) * kRoundSeconds);
+        const std::string num = numbers.at(employee).toStdString();
+        const std::string name = names.at(employee).toStdString();
+        const std::string from = text(now.addSecs(-CardSwipe::kWindowSeconds));
+        const std::string to = text(now.addSecs(CardSwipe::kWindowSeconds));
+        const std::string day = now.date().toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+        const std::string time = now.time().toString(QStringLiteral("HH:mm:ss")).toStdString();
+        ok(PQexec(conn, "BEGIN"), "begin");
+        if (lock) {
+            const char* lockParams[] = {num.c_str()};
+            ok(PQexecPrepared(conn, "lock", 1, lockParams, nullptr, nullptr, 0), "lock");
+        }
+        const char* selectParams[] = {num.c_str(), from.c_str(), to.c_str()};
+        PGresult* found = PQexecPrepared(conn, "select", 3, selectParams, nullptr, nullptr, 0);
+        if (PQresultStatus(found) != PGRES_TUPLES_OK || PQntuples(found) != 0) {
+            PQclear(found);
+            state.SkipWithError("duplicate test failed or found a row");
+            break;
+        }
+        PQclear(found);
+        const char* insertParams[] = {num.c_str(), name.c_str(), day.c_str(), time.c_str(), "1999-01-01"};
+        ok(PQexecPrepared(conn, "insert", 5, insertParams, nullptr, nullptr, 0), "insert");
+        ok(PQexec(conn, "COMMIT"), "commit");
+        employee = (employee + 1) % int(numbers.size());
+    }
+    PQfinish(conn);
+}
+BENCHMARK(BM_LibpqFloor)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// One terminal process: swipes `num` in rounds seven minutes apart for `seconds` and
+// prints one line per swipe: R (recorded) or A (already recorded) and the microseconds.
+int runTerminal(const QString& conninfo, const QString& num, int seconds)
+{
+    Terminal terminal(conninfo);
+    if (!terminal.select(num))
+        fail(QStringLiteral("no employee %1").arg(num));
+    ManualClock clock(kSwipeStart);
+    QElapsedTimer total;
+    total.start();
+    QElapsedTimer one;
+    std::string out;
+    while (total.elapsed() < qint64(seconds) * 1000) {
+        one.start();
+        const SwipeOutcome outcome = CardSwipe::run(&terminal.employees, terminal.records, clock);
+        const qint64 micros = one.nsecsElapsed() / 1000;
+        char kind = 'N';
+        if (outcome.kind == SwipeOutcome::Kind::Recorded)
+            kind = 'R';
+        else if (outcome.kind == SwipeOutcome::Kind::AlreadyRecorded)
+            kind = 'A';
+        out += kind;
+        out += ' ' + std::to_string(micros) + '\n';
+        clock.advanceSecs(kRoundSeconds);
+    }
+    std::fputs(out.c_str(), stdout);
+    return 0;
+}
+
+// range(0) = 0: each terminal its own employee; 1: all eight on one employee.
+void BM_EightTerminals(benchmark::State& state)
+{
+    const bool oneEmployee = state.range(0) != 0;
+    const int seconds = qEnvironmentVariableIsSet("TAVELO_BENCH_SECONDS")
+                            ? qEnvironmentVariableIntValue("TAVELO_BENCH_SECONDS")
+                            : 30;
+    static int run = 0;
+    ServerEnvironment& environment = ServerEnvironment::instance();
+    for (auto _ : state) {
+        const QString database = QStringLiteral("eight%1").arg(run++);
+        const QString conninfo = environment.database(database, kEmployees);
+        const QStringList numbers = firstNumbers(conninfo, kTerminals).split(u',');
+
+        std::vector<std::unique_ptr<QProcess>> terminals;
+        for (int i = 0; i < kTerminals; ++i) {
+            auto process = std::make_unique<QProcess>();
+            process->start(QCoreApplication::applicationFilePath(),
+                           {QStringLiteral("--terminal"), conninfo, numbers.at(oneEmployee ? 0 : i),
+                            QString::number(seconds)});
+            terminals.push_back(std::move(process));
+        }
+        std::vector<qint64> latencies;
+        qint64 recorded = 0;
+        qint64 failed = 0;
+        for (auto& process : terminals) {
+            if (!process->waitForFinished((seconds + 120) * 1000) || process->exitCode() != 0)
+                fail(QStringLiteral("a terminal failed: %1")
+                         .arg(QString::fromLocal8Bit(process->readAllStandardError())));
+            for (const QByteArray& line : process->readAllStandardOutput().split('\n')) {
+                if (line.size() < 3)
+                    continue;
+                latencies.push_back(line.mid(2).toLongLong());
+                recorded += line.at(0) == 'R';
+                failed += line.at(0) == 'N';
+            }
+        }
+        std::sort(latencies.begin(), latencies.end());
+        const qint64 rows =
+            environment.server().psql(QStringLiteral("SELECT count(*) FROM sgdjb"), database).toLongLong();
+        // Two rows of one employee strictly within three minutes of each other.
+        const qint64 duplicates =
+            environment.server()
+                .psql(QStringLiteral(
+                          "SELECT count(*) FROM sgdjb a JOIN sgdjb b ON a.num = b.num AND a.ctid < b.ctid "
+                          "AND abs(extract(epoch FROM (a.d + a.t) - (b.d + b.t))) < %1")
+                          .arg(CardSwipe::kWindowSeconds),
+                      database)
+                .toLongLong();
+        state.counters["swipes_per_s"] = double(latencies.size()) / seconds;
+        state.counters["recorded"] = double(recorded);
+        state.counters["rows"] = double(rows);
+        state.counters["failed"] = double(failed);
+        state.counters["p50_ms"] = latencies.empty() ? 0 : double(latencies[latencies.size() / 2]) / 1000;
+        state.counters["p99_ms"] =
+            latencies.empty() ? 0 : double(latencies[latencies.size() * 99 / 100]) / 1000;
+        state.counters["duplicates"] = double(duplicates);
+        if (duplicates != 0 || rows != recorded)
+            state.SkipWithError("duplicates, or rows that no terminal reported");
+    }
+}
+BENCHMARK(BM_EightTerminals)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The show sequence's table load: every employee from the server into the list's query.
+void BM_LoadEmployees(benchmark::State& state)
+{
+    const int count = int(state.range(0));
+    static const QString conninfo =
+        ServerEnvironment::instance().database(QStringLiteral("load%1").arg(count), count);
+    AdoConnection connection;
+    connection.setConnectionString(connectionString(conninfo));
+    AdoQuery employees(QStringLiteral("YgQry"));
+    employees.setConnection(&connection);
+    connection.open();
+    for (auto _ : state) {
+        if (CommFunc::OpenTableQuery(&employees, Statements::kEmployTable, QString(), QString()) != count) {
+            state.SkipWithError("not every employee loaded");
+            return;
+        }
+        state.PauseTiming();
+        employees.close();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_LoadEmployees)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 5 && std::strcmp(argv[1], "--terminal") == 0)
+        return runTerminal(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                           std::atoi(argv[4]));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
