@@ -84,6 +84,7 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
     : m_connection(connection), m_options(options), m_storePath(storePath),
       m_connectionString(connection.connectionString())
 {
+    m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
     try {
         m_store = std::make_unique<LocalStore>(m_storePath);
         m_store->setTarget(LocalStore::displayText(m_connectionString));
@@ -224,6 +225,7 @@ void AttendanceLink::runForwarder()
     } catch (const Exception&) {
         return;
     }
+    forwarder->connection().setNetworkTimeout(m_options.forwardTimeoutMs);
     forwarder->onForwarded = [this, &forwarder](const StoredSwipe&, const SwipeOutcome& outcome) {
         m_recent.add(outcome);
         m_waiting = forwarder->store().waitingCount();

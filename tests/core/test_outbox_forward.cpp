@@ -8,6 +8,7 @@
 #include "db/OutboxForwarder.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -130,6 +131,54 @@ TEST_F(OutboxForwardTest, RefusedForwardKeepsTheSwipe)
     OutboxForwarder forwarder(m_db.connectionString(), m_storePath);
     EXPECT_ANY_THROW(forwarder.forwardAll());
     EXPECT_EQ(forwarder.store().waitingCount(), 1);
+}
+
+TEST_F(OutboxForwardTest, KqdbShowsTheOutboxAndForwardsIt)
+{
+    const QString state = m_dir.filePath(QStringLiteral("state"));
+    qputenv("XDG_STATE_HOME", state.toUtf8());
+    const QString storePath = LocalStore::pathFor(m_db.connectionString());
+    ASSERT_TRUE(storePath.startsWith(state + QStringLiteral("/tavelo/")));
+
+    TestSupport::ToolRun run = TestSupport::runKqdb({QStringLiteral("outbox"), m_db.path()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "store: " + storePath.toUtf8() + "\n0 waiting\n");
+    EXPECT_FALSE(QFile::exists(storePath)) << "looking must not create a store";
+
+    {
+        LocalStore store(storePath);
+        store.enqueue(swipeAt(QStringLiteral("1001"), QStringLiteral("张三"), at(8, 0, 0)));
+        store.enqueue(swipeAt(QStringLiteral("1002"), QStringLiteral("李四"), at(8, 0, 30)));
+    }
+    m_db.exec(QStringLiteral(
+        "INSERT INTO sgdjb VALUES ('1002', '李四', strftime('%s','2026-03-02'), 8*3600+60, 0)"));
+
+    run = TestSupport::runKqdb({QStringLiteral("outbox"), m_db.path()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(QString::fromUtf8(run.out), QStringLiteral("store: %1\n1\t1001\t张三\t2026-03-02 08:00:00\n"
+                                                         "2\t1002\t李四\t2026-03-02 08:00:30\n2 waiting\n")
+                                              .arg(storePath));
+
+    run = TestSupport::runKqdb({QStringLiteral("forward"), m_db.path()});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, "forwarded 1, already recorded 1, waiting 0\n");
+    EXPECT_EQ(rows(), QStringLiteral("1002 李四 2026-03-02 08:01:00 1970-01-01 | "
+                                     "1001 张三 2026-03-02 08:00:00 1999-01-01"));
+
+    // A store named on the command line; a database that refuses keeps the swipe, exit 1.
+    const QString other = m_dir.filePath(QStringLiteral("other.sqlite"));
+    {
+        LocalStore store(other);
+        store.enqueue(swipeAt(QStringLiteral("1003"), QStringLiteral("王五"), at(9, 0, 0)));
+    }
+    m_db.exec(QStringLiteral("DROP TABLE sgdjb"));
+    run = TestSupport::runKqdb({QStringLiteral("forward"), m_db.path(), QStringLiteral("--store"), other});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "forwarded 0, already recorded 0, waiting 1\n");
+    EXPECT_TRUE(run.err.startsWith("kqdb: ")) << run.err.toStdString();
+    EXPECT_EQ(TestSupport::runKqdb({QStringLiteral("forward")}).exitCode, 2);
+    EXPECT_EQ(
+        TestSupport::runKqdb({QStringLiteral("outbox"), m_db.path(), QStringLiteral("--bogus")}).exitCode, 2);
 }
 
 } // namespace

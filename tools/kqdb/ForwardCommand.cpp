@@ -1,0 +1,71 @@
+// kqdb forward <target> [--store PATH]
+//
+// Hands what waits in a terminal's outbox to the database now, as the terminal's own
+// forwarder does in the background. Safe while the terminal runs: a swipe both send is
+// recorded once, the second finding the first within its window.
+
+#include "KqdbCommand.h"
+#include "OutboxArguments.h"
+
+#include "db/OutboxForwarder.h"
+#include "platform/Exception.h"
+
+#include <QFileInfo>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+const char kForwardUsage[] = "forward <target> [--store PATH]\n"
+                             "      hands the waiting swipes to the target now, each at its own instant;\n"
+                             "      one the database holds already within three minutes is dropped;\n"
+                             "      exit 0 when none is left waiting, 1 otherwise";
+
+void print(const QString& line)
+{
+    std::printf("%s\n", line.toLocal8Bit().constData());
+}
+
+int runForward(const QStringList& args)
+{
+    int exitCode = KqdbExit::kOk;
+    const std::optional<OutboxArguments> parsed = OutboxArguments::parse(args, kForwardUsage, &exitCode);
+    if (!parsed)
+        return exitCode;
+    if (!QFileInfo::exists(parsed->storePath)) {
+        print(QStringLiteral("forwarded 0, already recorded 0, waiting 0"));
+        return KqdbExit::kOk;
+    }
+    int forwarded = 0;
+    int alreadyRecorded = 0;
+    int waiting = 0;
+    QString failure;
+    try {
+        OutboxForwarder forwarder(parsed->connectionString, parsed->storePath);
+        forwarder.onForwarded = [&](const StoredSwipe&, const SwipeOutcome& outcome) {
+            ++(outcome.kind == SwipeOutcome::Kind::Recorded ? forwarded : alreadyRecorded);
+        };
+        try {
+            forwarder.connect();
+            forwarder.forwardAll();
+        } catch (const Exception& e) {
+            failure = e.message();
+        }
+        waiting = forwarder.store().waitingCount();
+    } catch (const Exception& e) {
+        kqdbPrintError(e.message());
+        return KqdbExit::kFailed;
+    }
+    print(QStringLiteral("forwarded %1, already recorded %2, waiting %3")
+              .arg(forwarded)
+              .arg(alreadyRecorded)
+              .arg(waiting));
+    if (!failure.isEmpty())
+        kqdbPrintError(failure);
+    return waiting == 0 && failure.isEmpty() ? KqdbExit::kOk : KqdbExit::kFailed;
+}
+
+const KqdbCommand::Registration kRegistration(51, "forward", kForwardUsage, runForward);
+
+} // namespace

@@ -1,0 +1,34 @@
+#include "OutboxArguments.h"
+
+#include "KqdbCommand.h"
+
+#include "db/LocalStore.h"
+
+std::optional<OutboxArguments> OutboxArguments::parse(const QStringList& args, const char* usage,
+                                                      int* exitCode)
+{
+    QStringList positional;
+    QString store;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args.at(i) == u"--store" && i + 1 < args.size()) {
+            store = args.at(++i);
+        } else if (args.at(i).startsWith(u"--")) {
+            *exitCode = kqdbUsageError(usage);
+            return std::nullopt;
+        } else {
+            positional.append(args.at(i));
+        }
+    }
+    if (positional.size() != 1) {
+        *exitCode = kqdbUsageError(usage);
+        return std::nullopt;
+    }
+    OutboxArguments parsed;
+    parsed.connectionString = kqdbConnectionString(positional.at(0));
+    if (parsed.connectionString.isEmpty()) {
+        *exitCode = KqdbExit::kFailed;
+        return std::nullopt;
+    }
+    parsed.storePath = store.isEmpty() ? LocalStore::pathFor(parsed.connectionString) : store;
+    return parsed;
+}
