@@ -156,7 +156,10 @@ int AttendanceLink::loadEmployees(AdoQuery* query)
         }
         return query->recordCount();
     } catch (const EServerUnreachable& error) {
-        logFailure(statement, error);
+        // libpq's messages run over several lines; the log keeps one line per failure.
+        logFailure(statement,
+                   EServerUnreachable(QStringLiteral("The database server could not be reached: ") +
+                                      error.message().simplified()));
         query->close();
         if (!m_store)
             return -1;

@@ -1,0 +1,295 @@
+// A terminal whose server goes away, against a real throwaway PostgreSQL server: swipes
+// are kept with their own instants and reach the server once when it is back, whatever
+// dies in between.
+
+#include "db/AdoConnection.h"
+#include "db/AdoQuery.h"
+#include "db/AttendanceLink.h"
+#include "db/CommFunc.h"
+#include "db/DevSchema.h"
+#include "db/LocalStore.h"
+#include "db/Statements.h"
+#include "log/ErrMsgForm.h"
+#include "platform/ManualClock.h"
+#include "support/PgTestServer.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+using Kind = SwipeOutcome::Kind;
+
+QDateTime at(const char* text)
+{
+    const QDateTime local =
+        QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QDateTime(local.date(), local.time(), Qt::UTC);
+}
+
+bool waitUntil(const std::function<bool()>& done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+// One terminal: the window's connection and queries with the link between them.
+struct Terminal
+{
+    Terminal(const QString& conninfo, const QString& storePath, AttendanceLink::Options options = fast())
+    {
+        connection.setConnectionString(CommFunc::MakeServerConnStr(conninfo));
+        employees.setConnection(&connection);
+        records.setConnection(&connection);
+        link = std::make_unique<AttendanceLink>(connection, storePath, options);
+    }
+    ~Terminal() { link.reset(); }
+
+    static AttendanceLink::Options fast()
+    {
+        AttendanceLink::Options options;
+        options.firstRetryMs = 100;
+        options.longestRetryMs = 500;
+        return options;
+    }
+
+    SwipeOutcome swipe(const QString& num, const char* when)
+    {
+        if (!employees.locate(Statements::kNum, num))
+            ADD_FAILURE() << "no employee " << num.toStdString();
+        clock.set(at(when));
+        return link->swipe(&employees, records, clock);
+    }
+
+    bool settled(int ms = 30000)
+    {
+        return waitUntil([this] { return !link->isOffline() && link->waitingCount() == 0; }, ms);
+    }
+
+    AdoConnection connection;
+    AdoQuery employees{QStringLiteral("YgQry")};
+    AdoQuery records{QStringLiteral("RecordQry")};
+    ManualClock clock;
+    std::unique_ptr<AttendanceLink> link;
+};
+
+class OfflineServerTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_server = new PgTestServer();
+        QString error;
+        if (!DevSchema::createServerDatabase(s_server->conninfo(), DevSchema::demoEmployees(), &error))
+            throw std::runtime_error(error.toStdString());
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_NE(s_server, nullptr);
+        ASSERT_TRUE(m_dir.isValid());
+        if (!s_server->isRunning())
+            s_server->start();
+        psql(QStringLiteral("DELETE FROM sgdjb"));
+        m_savedLog = ErrMsgForm::instance().logFileName();
+        ErrMsgForm::instance().setLogFileName(m_dir.filePath(QStringLiteral("error.log")));
+    }
+    void TearDown() override { ErrMsgForm::instance().setLogFileName(m_savedLog); }
+
+    static QString psql(const QString& sql) { return s_server->psql(sql); }
+    static QString conninfo() { return s_server->conninfo(); }
+    QString store(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    QList<QByteArray> logLines() const
+    {
+        QFile file(ErrMsgForm::instance().logFileName());
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QList<QByteArray> lines = file.readAll().split('\n');
+        lines.removeAll(QByteArray());
+        return lines;
+    }
+    // num|d + t|opdate of every record, by instant.
+    static QString rows()
+    {
+        return psql(
+            QStringLiteral("SELECT string_agg(num || '|' || (d + t)::text || '|' || opdate::text, ' ' "
+                           "ORDER BY d + t, num) FROM sgdjb"));
+    }
+
+    static PgTestServer* s_server;
+    QTemporaryDir m_dir;
+    QString m_savedLog;
+};
+
+PgTestServer* OfflineServerTest::s_server = nullptr;
+
+TEST_F(OfflineServerTest, SwipesWhileTheServerIsDownArriveWithTheirOwnInstants)
+{
+    // The real pauses between tries: the rows must come within 30 s of the server's return.
+    Terminal terminal(conninfo(), store("a.sqlite"), AttendanceLink::Options());
+    ASSERT_EQ(terminal.link->loadEmployees(&terminal.employees), DevSchema::demoEmployees().size());
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0104"), "2026-03-02 08:20:00").kind, Kind::Recorded);
+
+    s_server->stop();
+    const SwipeOutcome first = terminal.swipe(QStringLiteral("0101"), "2026-03-02 08:30:15");
+    EXPECT_EQ(first.kind, Kind::Recorded);
+    EXPECT_TRUE(first.statusText.endsWith(QStringLiteral("】 2026-03-02 08:30 刷卡成功！")))
+        << first.statusText.toStdString();
+    EXPECT_TRUE(terminal.link->isOffline());
+    // The duplicate rule holds offline: against the queue and against what the server holds.
+    const SwipeOutcome again = terminal.swipe(QStringLiteral("0101"), "2026-03-02 08:31:00");
+    EXPECT_EQ(again.kind, Kind::AlreadyRecorded);
+    EXPECT_TRUE(again.statusText.endsWith(QStringLiteral("】 2026-03-02 08:30 已刷卡")));
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0104"), "2026-03-02 08:22:59").kind, Kind::AlreadyRecorded);
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0102"), "2026-03-02 08:31:16").kind, Kind::Recorded);
+    EXPECT_EQ(terminal.link->waitingCount(), 2);
+    EXPECT_TRUE(logLines().isEmpty()) << "a swipe logs nothing";
+
+    s_server->start();
+    QElapsedTimer back;
+    back.start();
+    ASSERT_TRUE(terminal.settled(30000));
+    EXPECT_LT(back.elapsed(), 30000);
+    EXPECT_EQ(rows(),
+              QStringLiteral("0104|2026-03-02 08:20:00|1999-01-01 0101|2026-03-02 08:30:15|1999-01-01 "
+                             "0102|2026-03-02 08:31:16|1999-01-01"));
+
+    // Back online, a swipe goes straight to the server again.
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0103"), "2026-03-02 08:40:00").kind, Kind::Recorded);
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb WHERE num = '0103'")), QStringLiteral("1"));
+    EXPECT_EQ(terminal.link->waitingCount(), 0);
+}
+
+TEST_F(OfflineServerTest, TwoTerminalsOfflineForOneEmployeeLeaveOneRow)
+{
+    Terminal a(conninfo(), store("a.sqlite"));
+    Terminal b(conninfo(), store("b.sqlite"));
+    ASSERT_GT(a.link->loadEmployees(&a.employees), 0);
+    ASSERT_GT(b.link->loadEmployees(&b.employees), 0);
+
+    s_server->stop();
+    // Neither knows of the other's swipe: each queues its own.
+    EXPECT_EQ(a.swipe(QStringLiteral("0101"), "2026-03-02 08:30:00").kind, Kind::Recorded);
+    EXPECT_EQ(b.swipe(QStringLiteral("0101"), "2026-03-02 08:31:00").kind, Kind::Recorded);
+    EXPECT_EQ(b.swipe(QStringLiteral("0102"), "2026-03-02 08:31:00").kind, Kind::Recorded);
+    s_server->start();
+    ASSERT_TRUE(a.settled());
+    ASSERT_TRUE(b.settled());
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb WHERE num = '0101'")), QStringLiteral("1"));
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb WHERE num = '0102'")), QStringLiteral("1"));
+}
+
+TEST_F(OfflineServerTest, ForwardThatDiesAfterTheServerCommitSendsNothingTwice)
+{
+    Terminal terminal(conninfo(), store("a.sqlite"));
+    ASSERT_GT(terminal.link->loadEmployees(&terminal.employees), 0);
+    std::atomic<int> commits{0};
+    terminal.link->setAfterCommitHook([&](const StoredSwipe&) {
+        if (++commits == 1)
+            throw std::runtime_error("died between the server's commit and the outbox update");
+    });
+
+    s_server->stop();
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0101"), "2026-03-02 08:30:00").kind, Kind::Recorded);
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0102"), "2026-03-02 08:30:01").kind, Kind::Recorded);
+    s_server->start();
+    ASSERT_TRUE(terminal.settled());
+    EXPECT_GE(commits.load(), 2);
+    EXPECT_EQ(rows(),
+              QStringLiteral("0101|2026-03-02 08:30:00|1999-01-01 0102|2026-03-02 08:30:01|1999-01-01"));
+}
+
+TEST_F(OfflineServerTest, StartWithoutTheServerLoadsTheCopy)
+{
+    {
+        Terminal online(conninfo(), store("a.sqlite"));
+        ASSERT_EQ(online.link->loadEmployees(&online.employees), DevSchema::demoEmployees().size());
+        ASSERT_TRUE(waitUntil([&] { return LocalStore(store("a.sqlite")).hasEmployeeCopy(); }, 10000));
+    }
+    s_server->stop();
+
+    Terminal offline(conninfo(), store("a.sqlite"));
+    EXPECT_EQ(offline.link->loadEmployees(&offline.employees), DevSchema::demoEmployees().size());
+    EXPECT_TRUE(offline.link->isOffline());
+    EXPECT_EQ(offline.employees.valueAsString(0, offline.employees.fieldIndex(QStringLiteral("num"))),
+              DevSchema::demoEmployees().first().num);
+    const QList<QByteArray> lines = logLines();
+    ASSERT_EQ(lines.size(), 1) << lines.join("\n").toStdString();
+    EXPECT_TRUE(lines[0].contains("could not be reached")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].contains("SELECT * FROM employ"));
+
+    // The quick search and the swipe work on the copy.
+    EXPECT_EQ(offline.swipe(QStringLiteral("0103"), "2026-03-02 09:00:00").kind, Kind::Recorded);
+    s_server->start();
+    ASSERT_TRUE(offline.settled());
+    EXPECT_EQ(rows(), QStringLiteral("0103|2026-03-02 09:00:00|1999-01-01"));
+
+    // No copy yet: as without a database, one line and an empty list.
+    s_server->stop();
+    Terminal fresh(conninfo(), store("fresh.sqlite"));
+    EXPECT_EQ(fresh.link->loadEmployees(&fresh.employees), -1);
+    EXPECT_FALSE(fresh.employees.isOpen());
+    EXPECT_EQ(logLines().size(), 2);
+}
+
+TEST_F(OfflineServerTest, KilledTerminalSendsItsSwipesOnceAfterItsRestart)
+{
+    const QString storePath = store("killed.sqlite");
+    const QString driver = QStringLiteral(TAVELO_TEST_DRIVER_DIR "/offline_terminal");
+    {
+        Terminal online(conninfo(), storePath);
+        ASSERT_GT(online.link->loadEmployees(&online.employees), 0);
+        ASSERT_TRUE(waitUntil([&] { return LocalStore(storePath).hasEmployeeCopy(); }, 10000));
+    }
+    s_server->stop();
+
+    QProcess terminal;
+    terminal.start(driver, {conninfo(), storePath, QStringLiteral("--swipe"), QStringLiteral("0101"),
+                            QStringLiteral("2026-03-02 08:30:00"), QStringLiteral("--swipe"),
+                            QStringLiteral("0102"), QStringLiteral("2026-03-02 08:30:05")});
+    ASSERT_TRUE(terminal.waitForStarted(10000));
+    QByteArray out;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            terminal.waitForReadyRead(50);
+            out += terminal.readAllStandardOutput();
+            return out.count("刷卡成功") == 2 && out.contains("offline waiting 2");
+        },
+        20000))
+        << out.toStdString();
+    terminal.kill(); // SIGKILL: no destructor, no clean-up
+    ASSERT_TRUE(terminal.waitForFinished(10000));
+
+    s_server->start();
+    for (int run = 0; run < 2; ++run) {
+        QProcess restarted;
+        restarted.start(driver, {conninfo(), storePath, QStringLiteral("--exit-when-sent")});
+        ASSERT_TRUE(restarted.waitForFinished(40000)) << restarted.readAllStandardOutput().toStdString();
+        EXPECT_EQ(restarted.exitCode(), 0);
+    }
+    EXPECT_EQ(rows(),
+              QStringLiteral("0101|2026-03-02 08:30:00|1999-01-01 0102|2026-03-02 08:30:05|1999-01-01"));
+    EXPECT_EQ(LocalStore(storePath).waitingCount(), 0);
+}
+
+} // namespace
