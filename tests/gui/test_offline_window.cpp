@@ -1,0 +1,176 @@
+// The window of a terminal whose server goes away, against a real throwaway PostgreSQL
+// server: it starts from its copy of the list, swipes are kept and shown as recorded, the
+// line under the card area tells the operator, and a network that goes silent does not
+// stop the window.
+
+#include "GuiTestSupport.h"
+
+#include "app/CardPanel.h"
+#include "app/NumberEdit.h"
+#include "app/OfflineIndicator.h"
+#include "app/SimpleStatusBar.h"
+#include "db/AdoQuery.h"
+#include "db/DatabaseTarget.h"
+#include "db/LocalStore.h"
+#include "support/LoopbackRelay.h"
+#include "support/PgTestServer.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+class TestOfflineWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<PgTestServer> m_server;
+    QTemporaryDir m_state;
+
+    // How long the GUI thread went without running a 20 ms timer while `during` ran and
+    // for waitMs afterwards.
+    static qint64 longestStall(const std::function<void()>& during, int waitMs)
+    {
+        QElapsedTimer sinceTick;
+        qint64 longest = 0;
+        QTimer ticker;
+        ticker.setInterval(20);
+        QObject::connect(&ticker, &QTimer::timeout,
+                         [&] { longest = std::max(longest, sinceTick.restart()); });
+        sinceTick.start();
+        ticker.start();
+        QElapsedTimer call;
+        call.start();
+        during();
+        longest = std::max(longest, call.elapsed());
+        QTest::qWait(waitMs);
+        return longest;
+    }
+
+    void saveScreenshot(QWidget& form, const char* name)
+    {
+        const QByteArray dir = qgetenv("TAVELO_SCREENSHOT_DIR");
+        if (!dir.isEmpty())
+            form.grab().save(QString::fromLocal8Bit(dir) + u'/' + QLatin1String(name));
+    }
+
+    static QColor pixelAt(QWidget& form, QPoint point) { return form.grab().toImage().pixelColor(point); }
+
+    int records(const char* where = "true") const
+    {
+        return m_server->psql(QStringLiteral("SELECT count(*) FROM sgdjb WHERE %1").arg(QLatin1String(where)))
+            .toInt();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_server = std::make_unique<PgTestServer>();
+        QString error;
+        QVERIFY2(DevSchema::createServerDatabase(m_server->conninfo(), DevSchema::demoEmployees(), &error),
+                 qPrintable(error));
+        qputenv("XDG_STATE_HOME", m_state.path().toUtf8());
+    }
+    void cleanupTestCase() { m_server.reset(); }
+    void init()
+    {
+        if (!m_server->isRunning())
+            m_server->start();
+        m_server->psql(QStringLiteral("DELETE FROM sgdjb"));
+    }
+
+    void startsFromTheCopyAndSaysItIsOffline()
+    {
+        TerminalFixture fx;
+        const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
+        const QString store = LocalStore::pathFor(target.connectionString());
+        QFile::remove(store);
+        {
+            auto online = fx.makeForm();
+            online->setDatabaseOption(target);
+            online->show();
+            QVERIFY(QTest::qWaitForWindowActive(online.get()));
+            QCOMPARE(online->YgQry->recordCount(), int(DevSchema::demoEmployees().size()));
+            QVERIFY(!online->OfflineLine->isVisible());
+            QTRY_VERIFY_WITH_TIMEOUT(LocalStore(store).hasEmployeeCopy(), 10000);
+        }
+        m_server->stop();
+        QFile::remove(fx.logPath());
+
+        auto form = fx.makeForm();
+        form->setDatabaseOption(target);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QCOMPARE(form->YgQry->recordCount(), int(DevSchema::demoEmployees().size()));
+        QVERIFY(form->OfflineLine->isVisible());
+        QCOMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 0));
+        const QList<QByteArray> lines = fx.logContents().split('\n');
+        QCOMPARE(fx.logContents().count("\r\n"), 1);
+        QVERIFY(lines[0].contains("could not be reached"));
+        QVERIFY(MessageBox::shown().empty());
+
+        // Quick search and swipe on the copy: the operator sees the usual text.
+        QTest::keyClicks(form->EditYg, "0103");
+        QCOMPARE(form->YgQry->fieldAsString(QStringLiteral("num")), QStringLiteral("0103"));
+        QTest::keyClick(form->EditYg, Qt::Key_Return);
+        const QString name = form->YgQry->fieldAsString(QStringLiteral("name"));
+        QCOMPARE(form->StatusLine->text(),
+                 QStringLiteral("【0103 %1】 2026-12-07 09:00 刷卡成功！").arg(name));
+        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+        QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
+                 OfflineIndicator::kOfflineColour);
+        // The specified controls keep their places; the line sits between card area and box.
+        QVERIFY(!form->OfflineLine->geometry().intersects(form->PanelCard->geometry()));
+        QVERIFY(!form->OfflineLine->geometry().intersects(form->EditYg->geometry()));
+        saveScreenshot(*form, "offline-start.png");
+
+        m_server->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->OfflineLine->isVisible(), 30000);
+        QCOMPARE(records("num = '0103' AND d + t = '2026-12-07 09:00:00'"), 1);
+        QCOMPARE(fx.logContents().count("\r\n"), 1);
+    }
+
+    void silentNetworkDoesNotFreezeTheWindow()
+    {
+        TerminalFixture fx;
+        LoopbackRelay relay(
+            QStringLiteral("%1/.s.PGSQL.%2").arg(m_server->socketDir()).arg(m_server->port()));
+        const DatabaseTarget target =
+            DatabaseTarget::parse(QStringLiteral("host=127.0.0.1 port=%1 dbname=kq user=%2")
+                                      .arg(relay.port())
+                                      .arg(m_server->superuser()));
+        auto form = fx.makeForm();
+        form->setDatabaseOption(target);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QCOMPARE(form->YgQry->recordCount(), int(DevSchema::demoEmployees().size()));
+        QVERIFY(!form->OfflineLine->isVisible());
+
+        relay.setSilent(true);
+        const qint64 stall = longestStall([&] { QTest::mouseClick(form->PanelCard, Qt::LeftButton); }, 2500);
+        qInfo("longest stall of the window while the network went silent during a swipe: %lld ms", stall);
+        QVERIFY2(stall < 2000, qPrintable(QString::number(stall)));
+        const QString first = QStringLiteral("【%1 %2】 2026-12-07 09:00 刷卡成功！")
+                                  .arg(form->YgQry->fieldAsString(QStringLiteral("num")),
+                                       form->YgQry->fieldAsString(QStringLiteral("name")));
+        QCOMPARE(form->StatusLine->text(), first);
+        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+
+        // Offline, the next swipe does not wait for the network at all.
+        form->YgQry->setRecNo(1);
+        fx.clock().advanceSecs(5);
+        QElapsedTimer second;
+        second.start();
+        QTest::mouseClick(form->PanelCard, Qt::LeftButton);
+        QVERIFY(second.elapsed() < 500);
+        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 2));
+        saveScreenshot(*form, "offline-swipes.png");
+
+        relay.setSilent(false);
+        relay.dropConnections();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->OfflineLine->isVisible(), 30000);
+        QCOMPARE(records("d + t IN ('2026-12-07 09:00:00', '2026-12-07 09:00:05')"), 2);
+        QCOMPARE(records(), 2);
+    }
+};
+
+TAVELO_GUI_TEST_MAIN(TestOfflineWindow)
+#include "test_offline_window.moc"
