@@ -109,11 +109,9 @@ void TQuorelMainForm::scaleLayout(double factor)
 
 TQuorelMainForm::~TQuorelMainForm()
 {
-    // The members close as they are destroyed; when the session ends without a close
-    // request this is where the queries and the connection are let go.
-    YgQry->close();
-    RecordQry->close();
-    ADOConnectionYg->close();
+    // When the session ends without a close request the close sequence runs here, so the
+    // queries still let go before their connection.
+    FormClose(this);
 }
 
 void TQuorelMainForm::createControls()

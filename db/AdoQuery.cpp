@@ -450,17 +450,6 @@ void AdoQuery::last()
     setRecNo(m_snapshot->rowCount - 1);
 }
 
-int AdoQuery::moveBy(int n)
-{
-    checkOpen();
-    if (m_snapshot->rowCount == 0)
-        return 0;
-    const qint64 target = std::clamp<qint64>(qint64(m_current) + n, 0, m_snapshot->rowCount - 1);
-    const int moved = int(target - m_current);
-    setCurrent(int(target));
-    return moved;
-}
-
 int AdoQuery::fieldCount() const
 {
     return m_snapshot ? int(m_snapshot->columns.size()) : 0;

@@ -65,8 +65,6 @@ public:
     void setRecNo(int row);
     void first();
     void last();
-    // Moves by n rows, stopping at the ends; returns the number of rows actually moved.
-    int moveBy(int n);
 
     int fieldCount() const;
     QString fieldName(int column) const;

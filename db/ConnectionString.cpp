@@ -84,14 +84,6 @@ ConnectionString::ConnectionString(const QString& text)
     }
 }
 
-bool ConnectionString::contains(const QString& key) const
-{
-    for (const auto& pair : m_pairs)
-        if (pair.first.compare(key, Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
-
 QString ConnectionString::value(const QString& key) const
 {
     QString result;

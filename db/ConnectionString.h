@@ -14,7 +14,6 @@ public:
     // Throws EOleException when a non-blank part has no '=' or a quote is not closed.
     explicit ConnectionString(const QString& text);
 
-    bool contains(const QString& key) const;
     // The value of the last occurrence of the key, or an empty text.
     QString value(const QString& key) const;
 

@@ -14,7 +14,6 @@ inline const QString kName = QStringLiteral("name");
 inline const QString kDeptNo = QStringLiteral("dept_no");
 inline const QString kD = QStringLiteral("D");
 inline const QString kT = QStringLiteral("T");
-inline const QString kOpDate = QStringLiteral("opdate");
 
 inline const QString kDuplicateTest =
     QStringLiteral("SELECT num,name,D,T, opdate FROM sgdjb WHERE num=:num AND ((D+T)>:d1 AND (D+T)<:d2) ");

@@ -10,5 +10,4 @@ class Gbk
 public:
     static QByteArray encode(const QString& text);
     static QString decode(const QByteArray& bytes);
-    static int byteLength(const QString& text) { return int(encode(text).size()); }
 };
