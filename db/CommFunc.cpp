@@ -6,6 +6,7 @@
 #include "log/ErrMsg.h"
 #include "log/ErrMsgForm.h"
 #include "platform/AppPaths.h"
+#include "platform/Blanks.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
 #include "platform/EDatabaseError.h"
@@ -19,10 +20,7 @@ const QString CommFunc::kServerProvider = QStringLiteral("Tavelo.PostgreSQL");
 
 namespace {
 
-bool isBlank(QChar c)
-{
-    return c.unicode() <= u' ';
-}
+using Blanks::isBlank;
 
 bool needsQuoting(const QString& path)
 {
@@ -34,13 +32,7 @@ bool needsQuoting(const QString& path)
 
 QString CommFunc::TrimBlanks(const QString& text)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
+    return Blanks::trimmed(text);
 }
 
 QString CommFunc::ReadAppRegString(const QString& valueName)

@@ -1,24 +1,12 @@
 #include "platform/IniFile.h"
 
+#include "platform/Blanks.h"
+
 #include <QStringList>
 
 namespace {
 
-bool isBlank(QChar c)
-{
-    return c.unicode() <= u' ';
-}
-
-QString trimmed(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
+using Blanks::trimmed;
 
 QString joined(const QString& key, const QString& name)
 {

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// Blanks as the settings and the connection text treat them: the space and every control
+// character (code 32 and below). Anything else, U+00A0 included, is kept.
+namespace Blanks {
+
+inline bool isBlank(QChar c)
+{
+    return c.unicode() <= u' ';
+}
+
+inline QString trimmed(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+} // namespace Blanks
