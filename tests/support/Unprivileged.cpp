@@ -1,5 +1,9 @@
 #include "support/Unprivileged.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,9 +50,20 @@ ToolRun runProgramUnprivileged(const QString& program, const QStringList& args, 
 {
     if (geteuid() != 0)
         return runProgram(program, args, timeoutMs);
+    // The build folder may sit in a folder only root can enter (a mktemp -d checkout), so
+    // nobody runs a copy from a folder anyone may enter.
+    QTemporaryDir copyDir;
+    const QString copy = copyDir.filePath(QFileInfo(program).fileName());
+    if (!copyDir.isValid() || !QFile::copy(program, copy) ||
+        !QFile::setPermissions(copyDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                   QFileDevice::ExeOther) ||
+        !QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                         QFileDevice::ExeOther))
+        return ToolRun{};
     return runProgram(
         QStringLiteral("runuser"),
-        QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), program} + args,
+        QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), copy} + args,
         timeoutMs);
 }
 
