@@ -11,7 +11,7 @@
 #include "db/Statements.h"
 #include "log/ErrMsgForm.h"
 #include "platform/ManualClock.h"
-#include "support/PgTestServer.h"
+#include "support/ServerSuite.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -89,45 +89,10 @@ struct Terminal
     std::unique_ptr<AttendanceLink> link;
 };
 
-class OfflineServerTest : public ::testing::Test
+class OfflineServerTest : public ServerSuite
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_server = new PgTestServer();
-        QString error;
-        if (!DevSchema::createServerDatabase(s_server->conninfo(), DevSchema::demoEmployees(), &error))
-            throw std::runtime_error(error.toStdString());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_NE(s_server, nullptr);
-        ASSERT_TRUE(m_dir.isValid());
-        if (!s_server->isRunning())
-            s_server->start();
-        psql(QStringLiteral("DELETE FROM sgdjb"));
-        m_savedLog = ErrMsgForm::instance().logFileName();
-        ErrMsgForm::instance().setLogFileName(m_dir.filePath(QStringLiteral("error.log")));
-    }
-    void TearDown() override { ErrMsgForm::instance().setLogFileName(m_savedLog); }
-
-    static QString psql(const QString& sql) { return s_server->psql(sql); }
-    static QString conninfo() { return s_server->conninfo(); }
-    QString store(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
-    QList<QByteArray> logLines() const
-    {
-        QFile file(ErrMsgForm::instance().logFileName());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QList<QByteArray> lines = file.readAll().split('\n');
-        lines.removeAll(QByteArray());
-        return lines;
-    }
+    QString store(const char* name) const { return tempPath(name); }
     // num|d + t|opdate of every record, by instant.
     static QString rows()
     {
@@ -135,13 +100,7 @@ protected:
             QStringLiteral("SELECT string_agg(num || '|' || (d + t)::text || '|' || opdate::text, ' ' "
                            "ORDER BY d + t, num) FROM sgdjb"));
     }
-
-    static PgTestServer* s_server;
-    QTemporaryDir m_dir;
-    QString m_savedLog;
 };
-
-PgTestServer* OfflineServerTest::s_server = nullptr;
 
 TEST_F(OfflineServerTest, SwipesWhileTheServerIsDownArriveWithTheirOwnInstants)
 {
@@ -150,7 +109,7 @@ TEST_F(OfflineServerTest, SwipesWhileTheServerIsDownArriveWithTheirOwnInstants)
     ASSERT_EQ(terminal.link->loadEmployees(&terminal.employees), DevSchema::demoEmployees().size());
     EXPECT_EQ(terminal.swipe(QStringLiteral("0104"), "2026-03-02 08:20:00").kind, Kind::Recorded);
 
-    s_server->stop();
+    server().stop();
     const SwipeOutcome first = terminal.swipe(QStringLiteral("0101"), "2026-03-02 08:30:15");
     EXPECT_EQ(first.kind, Kind::Recorded);
     EXPECT_TRUE(first.statusText.endsWith(QStringLiteral("】 2026-03-02 08:30 刷卡成功！")))
@@ -165,7 +124,7 @@ TEST_F(OfflineServerTest, SwipesWhileTheServerIsDownArriveWithTheirOwnInstants)
     EXPECT_EQ(terminal.link->waitingCount(), 2);
     EXPECT_TRUE(logLines().isEmpty()) << "a swipe logs nothing";
 
-    s_server->start();
+    server().start();
     QElapsedTimer back;
     back.start();
     ASSERT_TRUE(terminal.settled(30000));
@@ -187,12 +146,12 @@ TEST_F(OfflineServerTest, TwoTerminalsOfflineForOneEmployeeLeaveOneRow)
     ASSERT_GT(a.link->loadEmployees(&a.employees), 0);
     ASSERT_GT(b.link->loadEmployees(&b.employees), 0);
 
-    s_server->stop();
+    server().stop();
     // Neither knows of the other's swipe: each queues its own.
     EXPECT_EQ(a.swipe(QStringLiteral("0101"), "2026-03-02 08:30:00").kind, Kind::Recorded);
     EXPECT_EQ(b.swipe(QStringLiteral("0101"), "2026-03-02 08:31:00").kind, Kind::Recorded);
     EXPECT_EQ(b.swipe(QStringLiteral("0102"), "2026-03-02 08:31:00").kind, Kind::Recorded);
-    s_server->start();
+    server().start();
     ASSERT_TRUE(a.settled());
     ASSERT_TRUE(b.settled());
     EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb WHERE num = '0101'")), QStringLiteral("1"));
@@ -209,10 +168,10 @@ TEST_F(OfflineServerTest, ForwardThatDiesAfterTheServerCommitSendsNothingTwice)
             throw std::runtime_error("died between the server's commit and the outbox update");
     });
 
-    s_server->stop();
+    server().stop();
     EXPECT_EQ(terminal.swipe(QStringLiteral("0101"), "2026-03-02 08:30:00").kind, Kind::Recorded);
     EXPECT_EQ(terminal.swipe(QStringLiteral("0102"), "2026-03-02 08:30:01").kind, Kind::Recorded);
-    s_server->start();
+    server().start();
     ASSERT_TRUE(terminal.settled());
     EXPECT_GE(commits.load(), 2);
     EXPECT_EQ(rows(),
@@ -226,7 +185,7 @@ TEST_F(OfflineServerTest, StartWithoutTheServerLoadsTheCopy)
         ASSERT_EQ(online.link->loadEmployees(&online.employees), DevSchema::demoEmployees().size());
         ASSERT_TRUE(waitUntil([&] { return LocalStore(store("a.sqlite")).hasEmployeeCopy(); }, 10000));
     }
-    s_server->stop();
+    server().stop();
 
     Terminal offline(conninfo(), store("a.sqlite"));
     EXPECT_EQ(offline.link->loadEmployees(&offline.employees), DevSchema::demoEmployees().size());
@@ -240,12 +199,12 @@ TEST_F(OfflineServerTest, StartWithoutTheServerLoadsTheCopy)
 
     // The quick search and the swipe work on the copy.
     EXPECT_EQ(offline.swipe(QStringLiteral("0103"), "2026-03-02 09:00:00").kind, Kind::Recorded);
-    s_server->start();
+    server().start();
     ASSERT_TRUE(offline.settled());
     EXPECT_EQ(rows(), QStringLiteral("0103|2026-03-02 09:00:00|1999-01-01"));
 
     // No copy yet: as without a database, one line and an empty list.
-    s_server->stop();
+    server().stop();
     Terminal fresh(conninfo(), store("fresh.sqlite"));
     EXPECT_EQ(fresh.link->loadEmployees(&fresh.employees), -1);
     EXPECT_FALSE(fresh.employees.isOpen());
@@ -261,7 +220,7 @@ TEST_F(OfflineServerTest, KilledTerminalSendsItsSwipesOnceAfterItsRestart)
         ASSERT_GT(online.link->loadEmployees(&online.employees), 0);
         ASSERT_TRUE(waitUntil([&] { return LocalStore(storePath).hasEmployeeCopy(); }, 10000));
     }
-    s_server->stop();
+    server().stop();
 
     QProcess terminal;
     terminal.start(driver, {conninfo(), storePath, QStringLiteral("--swipe"), QStringLiteral("0101"),
@@ -280,7 +239,7 @@ TEST_F(OfflineServerTest, KilledTerminalSendsItsSwipesOnceAfterItsRestart)
     terminal.kill(); // SIGKILL: no destructor, no clean-up
     ASSERT_TRUE(terminal.waitForFinished(10000));
 
-    s_server->start();
+    server().start();
     for (int run = 0; run < 2; ++run) {
         QProcess restarted;
         restarted.start(driver, {conninfo(), storePath, QStringLiteral("--exit-when-sent")});

@@ -10,7 +10,7 @@
 #include "platform/EOleException.h"
 #include "platform/EServerUnreachable.h"
 #include "platform/ManualClock.h"
-#include "support/PgTestServer.h"
+#include "support/ServerSuite.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -68,54 +68,15 @@ struct Terminal
     AdoQuery records{QStringLiteral("RecordQry")};
 };
 
-class PgBackendTest : public ::testing::Test
+class PgBackendTest : public ServerSuite
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_server = new PgTestServer();
-        QString error;
-        if (!DevSchema::createServerDatabase(s_server->conninfo(), DevSchema::demoEmployees(), &error))
-            throw std::runtime_error(error.toStdString());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_NE(s_server, nullptr);
-        if (!s_server->isRunning())
-            s_server->start();
-        s_server->psql(QStringLiteral("DELETE FROM sgdjb"));
-        m_savedLog = ErrMsgForm::instance().logFileName();
-        ErrMsgForm::instance().setLogFileName(m_logDir.filePath(QStringLiteral("error.log")));
-    }
-    void TearDown() override { ErrMsgForm::instance().setLogFileName(m_savedLog); }
-
-    static QString psql(const QString& sql) { return s_server->psql(sql); }
     static int records() { return psql(QStringLiteral("SELECT count(*) FROM sgdjb")).toInt(); }
-    QList<QByteArray> logLines() const
-    {
-        QFile file(ErrMsgForm::instance().logFileName());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QList<QByteArray> lines = file.readAll().split('\n');
-        lines.removeAll(QByteArray());
-        return lines;
-    }
-
-    static PgTestServer* s_server;
-    QTemporaryDir m_logDir;
-    QString m_savedLog;
 };
-
-PgTestServer* PgBackendTest::s_server = nullptr;
 
 TEST_F(PgBackendTest, SwipeWindowAgainstRowsAnotherProgramInserted)
 {
-    Terminal terminal(s_server->conninfo());
+    Terminal terminal(server().conninfo());
     terminal.load();
     ASSERT_EQ(terminal.employees.recordCount(), DevSchema::demoEmployees().size());
 
@@ -178,7 +139,7 @@ TEST_F(PgBackendTest, ForkedTerminalsSwipingOneEmployeeRecordOneRowPerRound)
     pthread_barrierattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
     pthread_barrier_init(&shared->start, &attributes, kTerminals);
 
-    const QString conninfo = s_server->conninfo();
+    const QString conninfo = server().conninfo();
     std::vector<pid_t> children;
     for (int t = 0; t < kTerminals; ++t) {
         const pid_t pid = fork();
@@ -217,12 +178,12 @@ TEST_F(PgBackendTest, ForkedTerminalsSwipingOneEmployeeRecordOneRowPerRound)
 
 TEST_F(PgBackendTest, ServerGoingAwayFailsTheSwipeAndTheNextOneWorksAgain)
 {
-    Terminal terminal(s_server->conninfo());
+    Terminal terminal(server().conninfo());
     terminal.load();
     const ManualClock first(at("2026-03-05 09:00:00"));
     ASSERT_EQ(terminal.swipe(QStringLiteral("0101"), first).kind, Kind::Recorded);
 
-    s_server->stop();
+    server().stop();
     const ManualClock second(at("2026-03-05 10:00:00"));
     QElapsedTimer elapsed;
     elapsed.start();
@@ -237,7 +198,7 @@ TEST_F(PgBackendTest, ServerGoingAwayFailsTheSwipeAndTheNextOneWorksAgain)
     EXPECT_EQ(terminal.employees.fieldAsString(Statements::kNum), QStringLiteral("0102"));
     EXPECT_EQ(terminal.swipe(QStringLiteral("0103"), second).kind, Kind::Nothing);
 
-    s_server->start();
+    server().start();
     EXPECT_EQ(terminal.swipe(QStringLiteral("0102"), second).kind, Kind::Recorded);
     EXPECT_EQ(psql(QStringLiteral("SELECT string_agg(num, ',' ORDER BY num) FROM sgdjb")),
               QStringLiteral("0101,0102"));
@@ -285,14 +246,14 @@ TEST_F(PgBackendTest, UnreachableServersAndTimeoutsAreTheirOwnKind)
 
 TEST_F(PgBackendTest, WrongColumnTypesAreRefusedAtLoadAndNeverWritten)
 {
-    s_server->createDatabase(QStringLiteral("wrongtypes"));
-    s_server->psql(
+    server().createDatabase(QStringLiteral("wrongtypes"));
+    server().psql(
         QStringLiteral("CREATE TABLE employ (num varchar(10), name varchar(20), dept_no varchar(10));"
                        "CREATE TABLE sgdjb (num varchar(10), name varchar(20), d date, t text, "
                        "opdate date);"
                        "INSERT INTO employ VALUES ('0101', 'A', '01');"),
         QStringLiteral("wrongtypes"));
-    Terminal terminal(s_server->conninfo(QStringLiteral("wrongtypes")));
+    Terminal terminal(server().conninfo(QStringLiteral("wrongtypes")));
     EXPECT_EQ(CommFunc::OpenTableQuery(&terminal.employees, Statements::kEmployTable, QString(), QString()),
               -1);
     const QList<QByteArray> lines = logLines();
@@ -304,14 +265,14 @@ TEST_F(PgBackendTest, WrongColumnTypesAreRefusedAtLoadAndNeverWritten)
     EXPECT_EQ(
         CardSwipe::run(&terminal.employees, terminal.records, ManualClock(at("2026-03-05 09:00:00"))).kind,
         Kind::Nothing);
-    EXPECT_EQ(s_server->psql(QStringLiteral("SELECT count(*) FROM sgdjb"), QStringLiteral("wrongtypes")),
+    EXPECT_EQ(server().psql(QStringLiteral("SELECT count(*) FROM sgdjb"), QStringLiteral("wrongtypes")),
               QStringLiteral("0"));
 }
 
 TEST_F(PgBackendTest, TheTerminalRoleLoadsSwipesAndDeletesAndNothingMore)
 {
     psql(QStringLiteral("INSERT INTO employ VALUES ('9901', '离职', '99')"));
-    Terminal terminal(s_server->conninfo(QStringLiteral("kq"), DevSchema::kTerminalRole));
+    Terminal terminal(server().conninfo(QStringLiteral("kq"), DevSchema::kTerminalRole));
     terminal.load();
     EXPECT_EQ(terminal.swipe(QStringLiteral("0101"), ManualClock(at("2026-03-05 09:00:00"))).kind,
               Kind::Recorded);
@@ -346,20 +307,20 @@ TEST_F(PgBackendTest, TheTerminalRoleLoadsSwipesAndDeletesAndNothingMore)
 
 TEST_F(PgBackendTest, DeleteRemovesExactlyTheRowShownAndRefusesAChangedOne)
 {
-    s_server->createDatabase(QStringLiteral("deletes"));
+    server().createDatabase(QStringLiteral("deletes"));
     QString error;
-    ASSERT_TRUE(DevSchema::createServerDatabase(s_server->conninfo(QStringLiteral("deletes")), {}, &error))
+    ASSERT_TRUE(DevSchema::createServerDatabase(server().conninfo(QStringLiteral("deletes")), {}, &error))
         << error.toStdString();
-    s_server->psql(QStringLiteral("INSERT INTO employ VALUES ('0001', 'A', '01'), ('0002', 'B', '01'), "
-                                  "('0002', 'B', '01'), ('0003', 'C', '01'), ('0004', NULL, '01')"),
-                   QStringLiteral("deletes"));
+    server().psql(QStringLiteral("INSERT INTO employ VALUES ('0001', 'A', '01'), ('0002', 'B', '01'), "
+                                 "('0002', 'B', '01'), ('0003', 'C', '01'), ('0004', NULL, '01')"),
+                  QStringLiteral("deletes"));
     const auto rows = [] {
-        return s_server->psql(
+        return server().psql(
             QStringLiteral("SELECT string_agg(num || ':' || coalesce(name, '-'), ',' ORDER BY "
                            "num) FROM employ"),
             QStringLiteral("deletes"));
     };
-    Terminal terminal(s_server->conninfo(QStringLiteral("deletes")));
+    Terminal terminal(server().conninfo(QStringLiteral("deletes")));
     terminal.load();
     ASSERT_TRUE(terminal.employees.canModify());
 
@@ -375,15 +336,15 @@ TEST_F(PgBackendTest, DeleteRemovesExactlyTheRowShownAndRefusesAChangedOne)
     EXPECT_EQ(rows(), QStringLiteral("0001:A,0002:B,0003:C"));
 
     // Changed by another program since it was loaded: refused, nothing deleted.
-    s_server->psql(QStringLiteral("UPDATE employ SET name = 'C2' WHERE num = '0003'"),
-                   QStringLiteral("deletes"));
+    server().psql(QStringLiteral("UPDATE employ SET name = 'C2' WHERE num = '0003'"),
+                  QStringLiteral("deletes"));
     ASSERT_TRUE(terminal.employees.locate(Statements::kNum, QStringLiteral("0003")));
     EXPECT_THROW(terminal.employees.deleteCurrent(), EOleException);
     EXPECT_EQ(rows(), QStringLiteral("0001:A,0002:B,0003:C2"));
     EXPECT_EQ(terminal.employees.fieldAsString(Statements::kNum), QStringLiteral("0003"));
 
     // Deleted and replaced by an identical row elsewhere: the shown row is gone, the new one stays.
-    s_server->psql(
+    server().psql(
         QStringLiteral("DELETE FROM employ WHERE num = '0001'; INSERT INTO employ VALUES ('0001', 'A', "
                        "'01')"),
         QStringLiteral("deletes"));
@@ -394,7 +355,7 @@ TEST_F(PgBackendTest, DeleteRemovesExactlyTheRowShownAndRefusesAChangedOne)
 
 TEST_F(PgBackendTest, AClockFarFromTheServersIsLoggedOnce)
 {
-    Terminal terminal(s_server->conninfo());
+    Terminal terminal(server().conninfo());
     terminal.load();
     const QDateTime serverNow = QDateTime::fromString(psql(QStringLiteral("SELECT LOCALTIMESTAMP(0)::text")),
                                                       QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -451,17 +412,17 @@ namespace {
 
 TEST_F(PgBackendTest, KqdbCreatesAndSwipesOnAServerAsOnAFile)
 {
-    s_server->createDatabase(QStringLiteral("bytool"));
-    const QString target = s_server->conninfo(QStringLiteral("bytool"));
+    server().createDatabase(QStringLiteral("bytool"));
+    const QString target = server().conninfo(QStringLiteral("bytool"));
     const TestSupport::ToolRun created = TestSupport::runKqdb(
         {QStringLiteral("create"), target, QStringLiteral("--employees"), QStringLiteral("120")});
     ASSERT_EQ(created.exitCode, 0) << created.err.toStdString();
     EXPECT_TRUE(created.out.contains("with 120 employees")) << created.out.toStdString();
-    EXPECT_EQ(s_server->psql(QStringLiteral("SELECT count(*) FROM employ"), QStringLiteral("bytool")),
+    EXPECT_EQ(server().psql(QStringLiteral("SELECT count(*) FROM employ"), QStringLiteral("bytool")),
               QStringLiteral("120"));
     // Never over existing tables, and nothing half made.
     EXPECT_NE(TestSupport::runKqdb({QStringLiteral("create"), target, QStringLiteral("--demo")}).exitCode, 0);
-    EXPECT_EQ(s_server->psql(QStringLiteral("SELECT count(*) FROM employ"), QStringLiteral("bytool")),
+    EXPECT_EQ(server().psql(QStringLiteral("SELECT count(*) FROM employ"), QStringLiteral("bytool")),
               QStringLiteral("120"));
 
     const QStringList swipe = {QStringLiteral("swipe"), target, QStringLiteral("0001"),
@@ -470,7 +431,7 @@ TEST_F(PgBackendTest, KqdbCreatesAndSwipesOnAServerAsOnAFile)
     EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
     const TestSupport::ToolRun second = TestSupport::runKqdb(swipe);
     EXPECT_EQ(second.exitCode, 1) << second.err.toStdString();
-    EXPECT_EQ(s_server->psql(QStringLiteral("SELECT num, d + t FROM sgdjb"), QStringLiteral("bytool")),
+    EXPECT_EQ(server().psql(QStringLiteral("SELECT num, d + t FROM sgdjb"), QStringLiteral("bytool")),
               QStringLiteral("0001|2026-03-05 09:30:15"));
 }
 

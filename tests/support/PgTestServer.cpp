@@ -46,6 +46,30 @@ void giveToServerUser(const QString& path)
         throw std::runtime_error("cannot hand the test server folder to the user postgres");
 }
 
+// pg_ctl leaves the server running on its own, so a test process killed outright (a
+// ctest timeout, a debugger) would leave it behind with its temporary folder. A detached
+// shell outlives the test, polls it, and when it is gone while the data folder is still
+// there, stops the server and removes the folder. A normal end removes the folder first,
+// and the watcher then simply leaves.
+void watchTestProcess(const QString& pgCtl, const QString& folder, bool asServerUser)
+{
+    static const QString script = QStringLiteral("pid=$1; folder=$2; pgctl=$3; asuser=$4\n"
+                                                 "while kill -0 \"$pid\" 2>/dev/null; do\n"
+                                                 "  [ -d \"$folder/data\" ] || exit 0\n"
+                                                 "  sleep 1\n"
+                                                 "done\n"
+                                                 "[ -d \"$folder/data\" ] || exit 0\n"
+                                                 "if [ \"$asuser\" = 1 ]; then runuser -u postgres -- "
+                                                 "\"$pgctl\" stop -D \"$folder/data\" -m immediate\n"
+                                                 "else \"$pgctl\" stop -D \"$folder/data\" -m immediate; fi\n"
+                                                 "rm -rf \"$folder\"\n");
+    QProcess::startDetached(QStringLiteral("sh"),
+                            {QStringLiteral("-c"), script, QStringLiteral("pgtest-watch"),
+                             QString::number(getpid()), folder, pgCtl,
+                             asServerUser ? QStringLiteral("1") : QStringLiteral("0")},
+                            QStringLiteral("/"));
+}
+
 QString quoteConninfo(const QString& value)
 {
     return u'\'' +
@@ -85,6 +109,7 @@ PgTestServer::PgTestServer(Options options) : m_options(options), m_binDir(serve
     }
     run(m_binDir + QStringLiteral("/initdb"), initdb, true);
     start();
+    watchTestProcess(m_binDir + QStringLiteral("/pg_ctl"), m_dir->path(), isRoot());
     createDatabase(QStringLiteral("kq"));
 }
 
