@@ -12,8 +12,11 @@
 #include "log/ErrMsgForm.h"
 #include "platform/EServerUnreachable.h"
 
+#include <QMetaObject>
+
 #include <algorithm>
 #include <chrono>
+#include <exception>
 
 namespace {
 
@@ -236,6 +239,8 @@ void AttendanceLink::runForwarder()
     };
 
     int retryMs = 0;
+    // A refusal repeats at every try; the log gets it once, and again only when it changes.
+    QByteArray lastRefusal;
     for (;;) {
         std::optional<LocalStore::EmployeeCopy> copy;
         {
@@ -268,13 +273,32 @@ void AttendanceLink::runForwarder()
             forwarder->forwardAll();
             m_waiting = forwarder->store().waitingCount();
             retryMs = 0;
+            lastRefusal.clear();
             setOffline(false);
         } catch (const EServerUnreachable&) {
             m_offline = true;
             retryMs = nextRetry(retryMs);
-        } catch (...) {
+        } catch (const Exception& error) {
             // Refused by the database (a permission, the schema): the swipes stay queued,
-            // and the next try comes after a longer pause as well.
+            // and the next try comes after a longer pause as well. Somebody has to fix the
+            // server, so it is logged, on the window's thread, since the log line names the
+            // active window.
+            const QByteArray message = error.message().toUtf8();
+            if (message != lastRefusal) {
+                lastRefusal = message;
+                QMetaObject::invokeMethod(
+                    this,
+                    [refusal = std::current_exception()] {
+                        try {
+                            std::rethrow_exception(refusal);
+                        } catch (const Exception& queued) {
+                            logFailure(QStringLiteral("forwarding queued swipes"), queued);
+                        }
+                    },
+                    Qt::QueuedConnection);
+            }
+            retryMs = nextRetry(retryMs);
+        } catch (...) {
             retryMs = nextRetry(retryMs);
         }
         if (retryMs > 0) {

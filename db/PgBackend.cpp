@@ -210,6 +210,20 @@ private:
     int m_row = -1;
 };
 
+// The server's report of a failed statement runs over several lines (ERROR, DETAIL,
+// CONTEXT, HINT). A provider error is one line of text, and the error log keeps one line
+// per failure, so the lines are joined.
+QString oneLine(const QString& report)
+{
+    QStringList parts;
+    for (const QString& line : report.split(u'\n')) {
+        const QString part = line.trimmed();
+        if (!part.isEmpty())
+            parts.append(part);
+    }
+    return parts.join(u' ');
+}
+
 } // namespace
 
 PgBackend::PgBackend(const QString& conninfo, int networkTimeoutMs, bool checkTables)
@@ -373,7 +387,7 @@ PGresult* PgBackend::roundTrip(const QByteArray& sql,
         const QString message = QString::fromUtf8(PQresultErrorMessage(error.get()));
         if (PQstatus(m_conn) == CONNECTION_BAD)
             lost(message);
-        throw EOleException(redacted(message));
+        throw EOleException(redacted(oneLine(message)));
     }
     if (!last)
         throw EOleException(QStringLiteral("Command text was not set for the command object."));

@@ -252,3 +252,60 @@ TEST_F(OfflineServerTest, KilledTerminalSendsItsSwipesOnceAfterItsRestart)
 }
 
 } // namespace
+
+TEST_F(OfflineServerTest, ARefusingServerIsLoggedOnceWhileTheSwipesWait)
+{
+    // The refusal reaches the log through the window's event loop.
+    int argc = 1;
+    char name[] = "test_offline_server";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    const auto waitWithEvents = [](const std::function<bool()>& done, int ms) {
+        return waitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                return done();
+            },
+            ms);
+    };
+
+    server().createDatabase(QStringLiteral("frozen"));
+    const QString target = server().conninfo(QStringLiteral("frozen"));
+    QString error;
+    ASSERT_TRUE(DevSchema::createServerDatabase(target, DevSchema::demoEmployees(), &error))
+        << error.toStdString();
+    const auto frozen = [&](const QString& sql) { return server().psql(sql, QStringLiteral("frozen")); };
+    frozen(QStringLiteral("CREATE TABLE audit_hold (since text); "
+                          "CREATE FUNCTION refuse_during_audit() RETURNS trigger AS $$ BEGIN "
+                          "IF EXISTS (SELECT 1 FROM audit_hold) THEN RAISE EXCEPTION 'attendance is on hold "
+                          "for the audit'; END IF; "
+                          "RETURN NEW; END $$ LANGUAGE plpgsql; "
+                          "CREATE TRIGGER audit_hold BEFORE INSERT ON sgdjb FOR EACH ROW EXECUTE FUNCTION "
+                          "refuse_during_audit(); "
+                          "INSERT INTO audit_hold VALUES ('today')"));
+
+    Terminal terminal(target, store("a.sqlite"));
+    ASSERT_GT(terminal.link->loadEmployees(&terminal.employees), 0);
+    server().stop();
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0101"), "2026-03-02 08:30:15").kind, Kind::Recorded);
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0102"), "2026-03-02 08:31:00").kind, Kind::Recorded);
+    server().start();
+
+    // Many tries at the short test pauses, one line.
+    ASSERT_TRUE(waitWithEvents([&] { return !logLines().isEmpty(); }, 10000));
+    QThread::msleep(1500);
+    QCoreApplication::processEvents();
+    const QList<QByteArray> lines = logLines();
+    ASSERT_EQ(lines.size(), 1) << lines.join('\n').constData();
+    EXPECT_TRUE(lines.first().contains("attendance is on hold for the audit")) << lines.first().constData();
+    EXPECT_TRUE(lines.first().contains("forwarding queued swipes")) << lines.first().constData();
+    EXPECT_EQ(terminal.link->waitingCount(), 2);
+    EXPECT_EQ(frozen(QStringLiteral("SELECT count(*) FROM sgdjb")), QStringLiteral("0"));
+
+    // Once the server accepts them, they arrive and nothing more is logged.
+    frozen(QStringLiteral("DELETE FROM audit_hold"));
+    ASSERT_TRUE(waitWithEvents([&] { return terminal.link->waitingCount() == 0; }, 10000));
+    EXPECT_EQ(frozen(QStringLiteral("SELECT string_agg(num, ' ' ORDER BY num) FROM sgdjb")),
+              QStringLiteral("0101 0102"));
+    EXPECT_EQ(logLines().size(), 1);
+}
