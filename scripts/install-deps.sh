@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
   libsqlite3-dev sqlite3
+  mdbtools-dev zlib1g-dev
   postgresql postgresql-client libpq-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-arphic-uming fonts-dejavu-core

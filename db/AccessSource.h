@@ -1,0 +1,74 @@
+#pragma once
+
+#include "db/AccessFrameReader.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AccessReaderProcess;
+
+// A read-only view of the tables employ and sgdjb of an Access (Jet 4) attendance
+// database. The file is read by libmdb in a process of its own, so that a damaged file
+// that makes the library crash or loop is reported as damaged instead of taking this
+// process down; the file is opened for reading only and never written.
+//
+// Every refusal is an EAccessFileError whose message names the file and says why: not an
+// Access file, an Access version other than Jet 4 (and how to get a Jet 4 copy),
+// encrypted, damaged, a table or a column missing or of the wrong type.
+class AccessSource
+{
+public:
+    struct Employee
+    {
+        qint64 row; // 1-based, in file order
+        std::optional<QString> num, name, deptNo;
+    };
+    struct Attendance
+    {
+        qint64 row; // 1-based, in file order
+        std::optional<QString> num, name;
+        std::optional<double> d, t, opdate; // raw date serials (AccessDateSerial)
+    };
+
+    // Checks the file, both tables and their columns.
+    explicit AccessSource(const QString& path);
+    ~AccessSource();
+    AccessSource(const AccessSource&) = delete;
+    AccessSource& operator=(const AccessSource&) = delete;
+
+    const QString& path() const { return m_path; }
+    // The row counts the table definitions declare, for progress bars.
+    qint64 employeeCount() const { return m_employeeCount; }
+    qint64 attendanceCount() const { return m_attendanceCount; }
+
+    // The rows in file order. Damage found while reading throws EAccessFileError; rows
+    // handed to the sink before it are not taken back. Reading the employees first and
+    // the attendance next reads the file once; any other order reads it again.
+    void readEmployees(const std::function<void(const Employee&)>& sink);
+    void readAttendance(const std::function<void(const Attendance&)>& sink);
+
+private:
+    enum class Stage
+    {
+        Counted,
+        EmployeesRead,
+        Finished
+    };
+
+    void start();
+    void stop();
+    AccessFrameReader::Frame nextFrame();
+    void expectEnd(qint64 rows, qint64 announced, const char* table);
+    [[noreturn]] void damaged(const QString& detail);
+    [[noreturn]] void refused(const QString& reason);
+
+    QString m_path;
+    qint64 m_employeeCount = 0;
+    qint64 m_attendanceCount = 0;
+    Stage m_stage = Stage::Finished;
+    std::unique_ptr<AccessReaderProcess> m_process;
+    std::unique_ptr<AccessFrameReader> m_frames;
+};
