@@ -5,7 +5,9 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -16,8 +18,6 @@
 
 namespace {
 
-// A damaged file can send libmdb round a loop of pages forever.
-constexpr int kSilenceLimitMs = 30000;
 constexpr int kExitGraceMs = 5000;
 constexpr qsizetype kPrintedExcerpt = 300;
 
@@ -30,7 +30,8 @@ constexpr qsizetype kPrintedExcerpt = 300;
 
 } // namespace
 
-AccessReaderProcess::AccessReaderProcess(const QString& path) : m_path(path)
+AccessReaderProcess::AccessReaderProcess(const QString& path, std::chrono::milliseconds silenceLimit)
+    : m_path(path), m_silenceLimitMs(int(std::min<qint64>(silenceLimit.count(), INT_MAX)))
 {
     const QByteArray file = QFile::encodeName(path);
     int fds[2];
@@ -82,7 +83,7 @@ qsizetype AccessReaderProcess::read(char* buffer, qsizetype size)
 {
     for (;;) {
         pollfd p{m_pipe, POLLIN, 0};
-        const int ready = ::poll(&p, 1, kSilenceLimitMs);
+        const int ready = ::poll(&p, 1, m_silenceLimitMs);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready == 0) {
@@ -91,7 +92,7 @@ qsizetype AccessReaderProcess::read(char* buffer, qsizetype size)
                 QStringLiteral(
                     "Cannot read Access file '%1': it is damaged: reading it made no progress for %2 s.")
                     .arg(m_path)
-                    .arg(kSilenceLimitMs / 1000));
+                    .arg(m_silenceLimitMs / 1000.0));
         }
         const ssize_t n = ::read(m_pipe, buffer, std::size_t(size));
         if (n < 0 && errno == EINTR)

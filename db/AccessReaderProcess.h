@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <sys/types.h>
 
 // The process an Access file is read in (AccessTableDump), seen from its parent: started
@@ -11,7 +12,7 @@
 class AccessReaderProcess
 {
 public:
-    explicit AccessReaderProcess(const QString& path);
+    AccessReaderProcess(const QString& path, std::chrono::milliseconds silenceLimit);
     ~AccessReaderProcess();
     AccessReaderProcess(const AccessReaderProcess&) = delete;
     AccessReaderProcess& operator=(const AccessReaderProcess&) = delete;
@@ -27,6 +28,7 @@ private:
     QString printed() const;
 
     QString m_path;
+    int m_silenceLimitMs;
     pid_t m_pid = -1;
     int m_pipe = -1;
     int m_stderr = -1;

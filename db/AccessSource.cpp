@@ -80,7 +80,8 @@ const QString kGarbled = QStringLiteral("the reader sent garbled data");
 
 } // namespace
 
-AccessSource::AccessSource(const QString& path) : m_path(path)
+AccessSource::AccessSource(const QString& path, std::chrono::milliseconds silenceLimit)
+    : m_path(path), m_silenceLimit(silenceLimit)
 {
     AccessFileHeader::vet(path);
     start();
@@ -91,7 +92,7 @@ AccessSource::~AccessSource() = default;
 void AccessSource::start()
 {
     stop();
-    m_process = std::make_unique<AccessReaderProcess>(m_path);
+    m_process = std::make_unique<AccessReaderProcess>(m_path, m_silenceLimit);
     AccessReaderProcess* process = m_process.get();
     m_frames = std::make_unique<AccessFrameReader>(
         [process](char* buffer, qsizetype size) { return process->read(buffer, size); });

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,8 +34,12 @@ public:
         std::optional<double> d, t, opdate; // raw date serials (AccessDateSerial)
     };
 
+    // A damaged file can send the library round a loop; reading stops as damaged when the
+    // reading process sends nothing for this long.
+    static constexpr std::chrono::milliseconds kDefaultSilenceLimit{30000};
+
     // Checks the file, both tables and their columns.
-    explicit AccessSource(const QString& path);
+    explicit AccessSource(const QString& path, std::chrono::milliseconds silenceLimit = kDefaultSilenceLimit);
     ~AccessSource();
     AccessSource(const AccessSource&) = delete;
     AccessSource& operator=(const AccessSource&) = delete;
@@ -66,6 +71,7 @@ private:
     [[noreturn]] void refused(const QString& reason);
 
     QString m_path;
+    std::chrono::milliseconds m_silenceLimit;
     qint64 m_employeeCount = 0;
     qint64 m_attendanceCount = 0;
     Stage m_stage = Stage::Finished;

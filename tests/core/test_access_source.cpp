@@ -139,6 +139,27 @@ TEST(AccessSource, RawSerialsOfTheTimeColumnAreOnTheZeroDate)
     EXPECT_EQ(times[4], 0.0);
 }
 
+TEST(AccessSource, CompressedTextsComeOutAsUnicode)
+{
+    // A name rewritten in Jet 4's compressed form, in the same 22 bytes: one byte per
+    // character, a zero byte switching to two-byte characters and back.
+    QByteArray bytes = TestSupport::fileBytes(AccessFixtures::path(u"kq2000.mdb"_qs));
+    const QString stored = u"O'Neil, Pat"_qs;
+    const QByteArray utf16(reinterpret_cast<const char*>(stored.utf16()), stored.size() * 2);
+    const qsizetype at = bytes.indexOf(utf16, 26 * kPage);
+    ASSERT_TRUE(at > 26 * kPage && at < 27 * kPage);
+    const QByteArray compressed("\xff\xfePat \0\x20\x5f\x09\x4e\0 O'Neil!!!", 22);
+    bytes.replace(at, 22, compressed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"compressed.mdb"_qs);
+    TestSupport::writeFile(path, bytes);
+
+    AccessSource source(path);
+    std::vector<EmployeeRow> expected = kEmployees;
+    expected[4].name = u"Pat 张三 O'Neil!!!"_qs;
+    EXPECT_EQ(employees(source), expected);
+}
+
 TEST(AccessSource, BigFileCountsAndFirstAndLastRows)
 {
     const QString path = AccessFixtures::bigFile();
