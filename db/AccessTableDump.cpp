@@ -56,12 +56,14 @@ public:
 
     void begin(AccessFrame kind)
     {
+        m_open = true;
         m_frameStart = m_buffer.size();
         m_buffer.resize(m_frameStart + kAccessFrameHeaderSize);
         m_buffer[m_frameStart + 4] = char(kind);
     }
     void end()
     {
+        m_open = false;
         const auto length = std::uint32_t(m_buffer.size() - m_frameStart - kAccessFrameHeaderSize);
         std::memcpy(m_buffer.data() + m_frameStart, &length, 4);
         if (m_buffer.size() >= kFlushAt)
@@ -76,6 +78,13 @@ public:
     std::size_t bodySize() const { return m_buffer.size() - m_frameStart - kAccessFrameHeaderSize; }
     std::size_t frameStart() const { return m_frameStart; }
     void patch(std::size_t offset, std::uint32_t v) { std::memcpy(m_buffer.data() + offset, &v, 4); }
+    // Drops a frame begun but not ended, so that a frame saying why can follow.
+    void abandon()
+    {
+        if (m_open)
+            m_buffer.resize(m_frameStart);
+        m_open = false;
+    }
 
     void flush()
     {
@@ -97,6 +106,7 @@ private:
     int m_fd;
     std::vector<char> m_buffer;
     std::size_t m_frameStart = 0;
+    bool m_open = false;
 };
 
 [[noreturn]] void finishWith(Writer& out, AccessFrame kind, const char* format, ...)
@@ -109,6 +119,7 @@ private:
     va_start(args, format);
     std::vsnprintf(text.data(), text.size(), format, args);
     va_end(args);
+    out.abandon();
     out.begin(kind);
     out.bytes(text.data(), std::strlen(text.data()));
     out.end();
@@ -224,6 +235,10 @@ std::int64_t dump(Writer& out, MdbHandle* mdb, Table& table, AccessFrame kind)
         const int offsetAt = mdb->fmt->row_count_offset + 2 + 2 * row;
         if (row < 0 || mdb->cur_pg != def->cur_phys_pg || std::size_t(offsetAt) + 2 > pageSize)
             finishWith(out, AccessFrame::Damage, "row %lld of table '%s' is not where the page says",
+                       static_cast<long long>(rows), table.name);
+        // A data page names the table definition it belongs to.
+        if (mdb->pg_buf[0] != MDB_PAGE_DATA || mdb_get_int32(mdb->pg_buf, 4) != long(def->entry->table_pg))
+            finishWith(out, AccessFrame::Damage, "row %lld of table '%s' lies on a page of another table",
                        static_cast<long long>(rows), table.name);
         if (unsigned(mdb_get_int16(mdb->pg_buf, offsetAt)) & kRowFlags)
             finishWith(out, AccessFrame::Refusal,

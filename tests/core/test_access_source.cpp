@@ -9,6 +9,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <random>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -327,6 +331,86 @@ TEST_F(AccessRefusal, MissingTableMissingColumnAndWrongType)
     dText[first + 50] = 0x0a;
     EXPECT_THAT(refusalOf(copy(dText)),
                 HasSubstr("column 'D' of table 'sgdjb' is of type Text, not Date/Time"));
+}
+
+// What this process writes to its standard error while `run` runs.
+template <typename F> QByteArray stderrOf(F run)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"stderr"_qs);
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int file = ::open(QFile::encodeName(path).constData(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+    ::dup2(file, STDERR_FILENO);
+    ::close(file);
+    run();
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    return TestSupport::fileBytes(path);
+}
+
+TEST_F(AccessRefusal, DamageThatCrashesTheLibraryIsReportedAsDamagedAndPrintsNothing)
+{
+    // One byte of employ's table definition (page 24) that makes the library crash here.
+    QByteArray bytes = original();
+    bytes[24 * kPage + 55] = char(0x95);
+    const QString path = copy(bytes);
+    std::string message;
+    EXPECT_EQ(stderrOf([&] { message = refusalOf(path); }), QByteArray());
+    EXPECT_THAT(message, HasSubstr("it is damaged"));
+    EXPECT_THAT(message, HasSubstr("Compact and Repair Database"));
+}
+
+TEST_F(AccessRefusal, RandomDamageEndsInRowsOrARefusalSayingWhat)
+{
+    const QByteArray bytes = original();
+    std::mt19937 random(20240304);
+    int read = 0;
+    for (int trial = 0; trial < 250; ++trial) {
+        QByteArray damaged = bytes;
+        // The catalogue, the tables' definitions and their rows.
+        const int pages[] = {2, 14, 24, 26, 28, 30};
+        const int page = pages[random() % 6];
+        for (std::uint_fast32_t k = 0, n = 1 + random() % 6; k < n; ++k)
+            damaged[page * kPage + qsizetype(random() % kPage)] = char(random() % 256);
+        const QString path = copy(damaged);
+        try {
+            AccessSource source(path);
+            source.readEmployees([](const AccessSource::Employee&) {});
+            source.readAttendance([](const AccessSource::Attendance&) {});
+            ++read;
+        } catch (const EAccessFileError& e) {
+            const std::string message = e.message().toStdString();
+            EXPECT_THAT(message, HasSubstr(path.toStdString()));
+            // Faults of the reader's own making, never of the file's.
+            EXPECT_THAT(message, testing::Not(HasSubstr("garbled"))) << "trial " << trial;
+            EXPECT_THAT(message, testing::Not(HasSubstr("arrived"))) << "trial " << trial;
+        }
+        QFile::remove(path);
+    }
+    // Most single bytes land where they change a value, not the structure.
+    EXPECT_GT(read, 0);
+}
+
+TEST(AccessSource, ASinkThatThrowsStopsTheReadAndTheNextReadStartsAfresh)
+{
+    AccessSource source(AccessFixtures::bigFile());
+    qint64 seen = 0;
+    EXPECT_THROW(source.readAttendance([&](const AccessSource::Attendance& a) {
+        if (++seen == 1000)
+            throw std::runtime_error("target full");
+        (void)a;
+    }),
+                 std::runtime_error);
+    qint64 rows = 0;
+    qint64 last = 0;
+    source.readAttendance([&](const AccessSource::Attendance& a) {
+        ++rows;
+        last = a.row;
+    });
+    EXPECT_EQ(rows, 200000);
+    EXPECT_EQ(last, 200000);
 }
 
 TEST_F(AccessRefusal, AFolderIsRefused)
