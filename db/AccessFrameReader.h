@@ -17,7 +17,8 @@ public:
         AccessFrame kind;
         QByteArrayView body; // valid until the next call of next()
     };
-    // Reads up to n bytes into the buffer, returning 0 at the end of the stream.
+    // Reads up to n bytes into the buffer, returning 0 at the end of the stream; may throw
+    // std::runtime_error, which next() passes on.
     using Source = std::function<qsizetype(char*, qsizetype)>;
 
     explicit AccessFrameReader(Source source);

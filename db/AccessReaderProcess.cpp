@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,12 +88,11 @@ qsizetype AccessReaderProcess::read(char* buffer, qsizetype size)
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready == 0) {
+            ::kill(m_pid, SIGKILL);
             finish();
-            throw EAccessFileError(
-                QStringLiteral(
-                    "Cannot read Access file '%1': it is damaged: reading it made no progress for %2 s.")
-                    .arg(m_path)
-                    .arg(m_silenceLimitMs / 1000.0));
+            throw std::runtime_error(QStringLiteral("reading it made no progress for %1 s")
+                                         .arg(m_silenceLimitMs / 1000.0)
+                                         .toStdString());
         }
         const ssize_t n = ::read(m_pipe, buffer, std::size_t(size));
         if (n < 0 && errno == EINTR)

@@ -6,9 +6,12 @@
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <fcntl.h>
 #include <random>
 #include <unistd.h>
@@ -411,6 +414,50 @@ TEST(AccessSource, ASinkThatThrowsStopsTheReadAndTheNextReadStartsAfresh)
     });
     EXPECT_EQ(rows, 200000);
     EXPECT_EQ(last, 200000);
+}
+
+// The processes this test process started, found through /proc.
+std::vector<pid_t> children()
+{
+    std::vector<pid_t> found;
+    for (const QString& entry : QDir(u"/proc"_qs).entryList(QDir::Dirs)) {
+        bool number = false;
+        const int pid = entry.toInt(&number);
+        if (!number)
+            continue;
+        const QByteArray stat = TestSupport::fileBytes(u"/proc/%1/stat"_qs.arg(entry));
+        // "pid (name) state ppid ...": the name may hold blanks, so read after its ')'.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toInt() == ::getpid())
+            found.push_back(pid);
+    }
+    return found;
+}
+
+TEST(AccessSource, AReaderThatStallsIsStoppedAndTheFileReportedDamaged)
+{
+    AccessSource source(AccessFixtures::bigFile(), std::chrono::milliseconds(500));
+    bool stopped = false;
+    qint64 rows = 0;
+    QElapsedTimer timer;
+    try {
+        source.readAttendance([&](const AccessSource::Attendance&) {
+            if (++rows > 1 || stopped)
+                return;
+            // As a library caught in a loop of pages would: alive, saying nothing.
+            for (const pid_t child : children())
+                stopped = ::kill(child, SIGSTOP) == 0 || stopped;
+            timer.start();
+        });
+        ADD_FAILURE() << "read " << rows << " rows";
+    } catch (const EAccessFileError& e) {
+        EXPECT_THAT(e.message().toStdString(),
+                    HasSubstr("it is damaged: reading it made no progress for 0.5 s"));
+    }
+    ASSERT_TRUE(stopped);
+    EXPECT_LT(rows, 200000);
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_TRUE(children().empty()) << "the stalled process was left behind";
 }
 
 TEST_F(AccessRefusal, AFolderIsRefused)
