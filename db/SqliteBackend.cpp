@@ -31,6 +31,18 @@ constexpr const char16_t* kRowIdNames[] = {u"rowid", u"_rowid_", u"oid"};
     throw EOleException(QStringLiteral("Cannot open database file '%1': %2").arg(path, cause));
 }
 
+// The path as one word a shell reads back unchanged, so that the command suggested for an
+// Access file can be pasted as it is.
+QString shellWord(const QString& path)
+{
+    const bool plain = !path.isEmpty() && std::all_of(path.cbegin(), path.cend(), [](QChar c) {
+        return c.isLetterOrNumber() || QStringView(u"/._-+,:@%=").contains(c);
+    });
+    if (plain)
+        return path;
+    return u'\'' + QString(path).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+}
+
 // Refuses everything that is not an existing SQLite file before SQLite sees it: SQLite
 // would create a missing file, and treats an empty file as a new database it may write.
 void vetDatabaseFile(const QString& path)
@@ -53,8 +65,9 @@ void vetDatabaseFile(const QString& path)
     const QByteArray header = file.read(100);
     const QByteArray product = header.mid(4, 15);
     if (product == "Standard Jet DB" || product == "Standard ACE DB")
-        cannotOpen(path, QStringLiteral("it is a Microsoft Access database; this platform opens SQLite "
-                                        "development databases only."));
+        cannotOpen(path, QStringLiteral("it is a Microsoft Access database; bring it over with: kqdb import-mdb "
+                                        "%1 NEW.sqlite")
+                             .arg(shellWord(path)));
     if (!header.startsWith(QByteArray("SQLite format 3\0", 16)))
         cannotOpen(path, QStringLiteral("the file is not an SQLite database."));
 }

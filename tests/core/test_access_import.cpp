@@ -8,6 +8,7 @@
 #include "db/AdoConnection.h"
 #include "support/AccessFixtures.h"
 #include "support/PgTestServer.h"
+#include "support/TerminalProcess.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -462,6 +463,34 @@ TEST(AccessImport, ProgressCountsEverySourceRow)
     ASSERT_TRUE(result.ok) << result.error.toStdString();
     EXPECT_EQ(total, 14);
     EXPECT_EQ(done, (QList<qint64>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
+}
+
+// The terminal and kqdb, pointed at an Access file, name the command that brings it over.
+TEST(AccessFileWhereTheDatabaseBelongs, TheTerminalAndKqdbNameTheWayOut)
+{
+    TestSupport::TerminalProcess terminal;
+    const QString copy = terminal.path(QStringLiteral("kq.mdb"));
+    ASSERT_TRUE(QFile::copy(kq2000(), copy));
+    const QByteArray bytes = fileBytes(copy);
+    const QByteArray wayOut = "it is a Microsoft Access database; bring it over with: kqdb import-mdb " +
+                              copy.toUtf8() + " NEW.sqlite";
+
+    const TestSupport::TerminalProcess::Run started =
+        terminal.runUntilLogged({QStringLiteral("--database"), copy});
+    EXPECT_TRUE(started.stayedUp);
+    const QByteArray log = terminal.errorLog();
+    EXPECT_EQ(TestSupport::logLineCount(log), 1) << log.constData();
+    EXPECT_TRUE(log.contains(wayOut)) << log.constData();
+
+    const ToolRun run = runKqdb({QStringLiteral("swipe"), copy, QStringLiteral("0101")});
+    EXPECT_EQ(run.exitCode, 4) << text(run);
+    EXPECT_TRUE(run.err.contains(wayOut)) << text(run);
+    EXPECT_EQ(fileBytes(copy), bytes);
+
+    // Following the advice works.
+    const QString brought = terminal.path(QStringLiteral("NEW.sqlite"));
+    ASSERT_EQ(importMdb(copy, brought).exitCode, 0);
+    EXPECT_EQ(fileEmployees(brought), kEmployees);
 }
 
 // Against a real server: one throwaway server for the suite, a new database per test.

@@ -77,10 +77,21 @@ TEST(ProviderConnection, BadFilesFailNamingTheFileAndAreNeverCreatedOrChanged)
         writeFile(access, bytes);
         const QString message = openFails(jetConnectionString(access));
         EXPECT_TRUE(message.contains(access)) << message.toStdString();
-        EXPECT_TRUE(message.contains(QStringLiteral("SQLite development databases only")))
+        EXPECT_TRUE(message.contains(QStringLiteral("Microsoft Access database; bring it over with: kqdb "
+                                                    "import-mdb %1 NEW.sqlite")
+                                         .arg(access)))
             << message.toStdString();
         EXPECT_EQ(fileBytes(access), bytes);
     }
+    // A path a shell would split or expand is quoted, so that the command can be pasted.
+    const QString odd = dir.filePath(QStringLiteral("kq of O'Neil $HOME.mdb"));
+    QByteArray bytes(2048, '\0');
+    bytes.replace(4, 15, "Standard Jet DB");
+    writeFile(odd, bytes);
+    const QString message = openFails(jetConnectionString(odd));
+    const QString quoted = QStringLiteral("'%1'").arg(QString(odd).replace(u'\'', QStringLiteral("'\\''")));
+    EXPECT_TRUE(message.contains(QStringLiteral("kqdb import-mdb %1 NEW.sqlite").arg(quoted)))
+        << message.toStdString();
 }
 
 TEST(ProviderConnection, ProviderNameAndConnectionStringForms)
