@@ -16,6 +16,10 @@ class AccessReaderProcess;
 // that makes the library crash or loop is reported as damaged instead of taking this
 // process down; the file is opened for reading only and never written.
 //
+// The reading process is forked at construction (and again for a read out of order), with
+// nothing of this process's files left open in it; construct the source before starting
+// threads of your own.
+//
 // Every refusal is an EAccessFileError whose message names the file and says why: not an
 // Access file, an Access version other than Jet 4 (and how to get a Jet 4 copy),
 // encrypted, damaged, a table or a column missing or of the wrong type.

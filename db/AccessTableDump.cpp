@@ -159,7 +159,7 @@ const char* typeName(int type)
     case MDB_NUMERIC:
         return "Decimal";
     default:
-        return "an unknown type";
+        return "unknown";
     }
 }
 

@@ -135,6 +135,17 @@ TEST_P(AccessSourceFixture, AttendanceAloneAndEachTableTwiceReadTheSameRows)
 
 INSTANTIATE_TEST_SUITE_P(Jet4, AccessSourceFixture, testing::Values("kq2000.mdb", "kq2003.mdb"));
 
+TEST(AccessSource, APathWithBlanksAndChineseIsRead)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir(u"考勤 数据"_qs));
+    const QString path = dir.filePath(u"考勤 数据/kq 'old'.mdb"_qs);
+    ASSERT_TRUE(QFile::copy(AccessFixtures::path(u"kq2003.mdb"_qs), path));
+    AccessSource source(path);
+    EXPECT_EQ(employees(source), kEmployees);
+    EXPECT_EQ(attendance(source), kAttendance);
+}
+
 TEST(AccessSource, RawSerialsOfTheTimeColumnAreOnTheZeroDate)
 {
     AccessSource source(AccessFixtures::path(u"kq2000.mdb"_qs));
@@ -458,6 +469,17 @@ TEST(AccessSource, AReaderThatStallsIsStoppedAndTheFileReportedDamaged)
     EXPECT_LT(rows, 200000);
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_TRUE(children().empty()) << "the stalled process was left behind";
+}
+
+TEST_F(AccessRefusal, RowsMovedByALaterEditAskForACompactedCopy)
+{
+    // The first row offset of employ's data page (page 26, offsets from byte 14) marked
+    // as pointing to where a later edit moved the row.
+    QByteArray moved = original();
+    moved[26 * kPage + 15] = char(std::uint8_t(moved[26 * kPage + 15]) | 0x80);
+    const std::string message = refusalOf(copy(moved));
+    EXPECT_THAT(message, HasSubstr("row 1 of table 'employ' was moved to another page by a later edit"));
+    EXPECT_THAT(message, HasSubstr("import the compacted copy"));
 }
 
 TEST_F(AccessRefusal, AFolderIsRefused)
