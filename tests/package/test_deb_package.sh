@@ -19,7 +19,7 @@ deb="${debs[0]}"
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture"
 depends="$(dpkg-deb -f "$deb" Depends)"
 names="$(echo "$depends" | tr ',' '\n' | sed 's/^ *//; s/ .*//')"
-for lib in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6svg6 libsqlite3-0 qt6-qpa-plugins passwd; do
+for lib in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6svg6 libsqlite3-0 libpq5 libmdb3 qt6-qpa-plugins passwd; do
   grep -qxF "$lib" <<<"$names" || fail "Depends lacks $lib: $depends"
 done
 
