@@ -549,7 +549,11 @@ bool AdoQuery::locate(const QString& field, const QString& key)
 
 bool AdoQuery::canModify() const
 {
-    return m_snapshot && !m_snapshot->table.isEmpty();
+    // A connection opened for reading (the offline copy of the employee list) gives a
+    // read-only dataset, so the list's delete key does nothing there instead of asking
+    // first and failing after.
+    return m_snapshot && !m_snapshot->table.isEmpty() && m_connection &&
+           m_connection->mode() != AdoConnection::Mode::Read;
 }
 
 void AdoQuery::deleteCurrent()

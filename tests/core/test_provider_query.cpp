@@ -287,3 +287,20 @@ TEST_F(ProviderQuery, TextAfterTheFirstStatementIsRejectedNotDropped)
     m_query.sqlAdd(QStringLiteral("DELETE FROM employ WHERE num='0101'; /* unterminated"));
     EXPECT_EQ(m_query.execSql(), 1);
 }
+
+TEST_F(ProviderQuery, AConnectionOpenedForReadingGivesAReadOnlyDataset)
+{
+    m_db.exec(QStringLiteral("INSERT INTO employ VALUES ('0101','A','01'), ('0102','B','01')"));
+    AdoConnection reading;
+    reading.setConnectionString(m_db.connectionString());
+    reading.setMode(AdoConnection::Mode::Read);
+    AdoQuery query(QStringLiteral("YgQry"));
+    query.setConnection(&reading);
+    query.sqlAdd(QStringLiteral("SELECT * FROM employ"));
+    query.open();
+    ASSERT_EQ(query.recordCount(), 2);
+    EXPECT_FALSE(query.canModify());
+    EXPECT_THROW(query.deleteCurrent(), EDatabaseError);
+    EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 2);
+    EXPECT_EQ(query.recordCount(), 2);
+}
