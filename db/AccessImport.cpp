@@ -352,7 +352,7 @@ AccessImport::Result AccessImport::run(AccessSource& source, AdoConnection& targ
 {
     Result result;
     try {
-        Transaction transaction(target);
+        Transaction transaction(target, Transaction::EmployeeList{});
         Importer(source, target.backend(), options, progress, result).run();
         transaction.commit();
         result.ok = true;

@@ -41,6 +41,10 @@ public:
     // A write transaction, serialised against every other one taken with the same key
     // (the employee number of a swipe) on any connection to the same database.
     virtual void beginWrite(const QString& key) = 0;
+    // A write transaction that changes the employee list as a whole (an import),
+    // serialised against every other one of its kind, so that two imports cannot both find
+    // a number missing and both add it.
+    virtual void beginListWrite() = 0;
     virtual void commit() = 0;
     virtual void rollback() = 0;
 

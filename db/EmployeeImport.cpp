@@ -146,7 +146,7 @@ EmployeeImport::Result EmployeeImport::run(AdoConnection& connection, const QByt
 
     // The write lock is held from the reading of the list to the commit, so that no other
     // writer can add a number between the check and the inserts.
-    Transaction transaction(connection);
+    Transaction transaction(connection, Transaction::EmployeeList{});
 
     AdoQuery list(QStringLiteral("EmployQry"));
     list.setConnection(&connection);

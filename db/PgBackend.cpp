@@ -38,7 +38,8 @@ enum : Oid
 
 // First key of the two-key advisory locks the terminals take, so that they can never meet
 // a lock another application takes with a single 64-bit key or with another class.
-constexpr int kSwipeLockClass = 0x54617631; // "Tav1"
+constexpr int kSwipeLockClass = 0x54617631;        // "Tav1"
+constexpr int kEmployeeListLockClass = 0x54617632; // "Tav2"
 
 struct ResultDeleter
 {
@@ -526,6 +527,20 @@ void PgBackend::beginWrite(const QString& key)
                ", pg_catalog.hashtext(" + literal + "))";
         PQfreemem(literal);
     }
+    begin(sql);
+}
+
+void PgBackend::beginListWrite()
+{
+    ensureConnected();
+    // One lock of its own class for every writer of the whole list; swipes and deletes of
+    // single rows do not take it and are not held up.
+    begin("BEGIN ISOLATION LEVEL READ COMMITTED; SELECT pg_catalog.pg_advisory_xact_lock(" +
+          QByteArray::number(kEmployeeListLockClass) + ", 0)");
+}
+
+void PgBackend::begin(const QByteArray& sql)
+{
     m_inTransaction = true;
     try {
         PQclear(roundTrip(sql, nullptr));

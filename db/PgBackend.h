@@ -36,6 +36,7 @@ public:
     qint64 deleteRow(const QString& table, const QString& rowIdName, const DbValue& rowId,
                      const QStringList& columns, const std::vector<DbValue>& values) override;
     void beginWrite(const QString& key) override;
+    void beginListWrite() override;
     void commit() override;
     void rollback() override;
     bool isReadOnly() const override { return false; }
@@ -48,6 +49,8 @@ public:
     pg_result* run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
 
 private:
+    // BEGIN with the statements that follow it in the same round trip (the locks).
+    void begin(const QByteArray& sql);
     void connect();
     void ensureConnected();
     void checkSchema();

@@ -65,9 +65,10 @@ void vetDatabaseFile(const QString& path)
     const QByteArray header = file.read(100);
     const QByteArray product = header.mid(4, 15);
     if (product == "Standard Jet DB" || product == "Standard ACE DB")
-        cannotOpen(path, QStringLiteral("it is a Microsoft Access database; bring it over with: kqdb import-mdb "
-                                        "%1 NEW.sqlite")
-                             .arg(shellWord(path)));
+        cannotOpen(path,
+                   QStringLiteral("it is a Microsoft Access database; bring it over with: kqdb import-mdb "
+                                  "%1 NEW.sqlite")
+                       .arg(shellWord(path)));
     if (!header.startsWith(QByteArray("SQLite format 3\0", 16)))
         cannotOpen(path, QStringLiteral("the file is not an SQLite database."));
 }
@@ -383,6 +384,11 @@ void SqliteBackend::beginWrite(const QString&)
     // BEGIN IMMEDIATE takes the database's one write lock at once, which serialises every
     // writer, whatever the key.
     m_db->exec(QStringLiteral("BEGIN IMMEDIATE"));
+}
+
+void SqliteBackend::beginListWrite()
+{
+    beginWrite({});
 }
 
 void SqliteBackend::commit()

@@ -31,6 +31,7 @@ public:
     qint64 deleteRow(const QString& table, const QString& rowIdName, const DbValue& rowId,
                      const QStringList& columns, const std::vector<DbValue>& values) override;
     void beginWrite(const QString& key) override;
+    void beginListWrite() override;
     void commit() override;
     void rollback() override;
     bool isReadOnly() const override;

@@ -8,6 +8,11 @@ Transaction::Transaction(AdoConnection& connection, const QString& key) : m_conn
     m_connection.backend().beginWrite(key);
 }
 
+Transaction::Transaction(AdoConnection& connection, EmployeeList) : m_connection(connection)
+{
+    m_connection.backend().beginListWrite();
+}
+
 Transaction::~Transaction()
 {
     if (m_done)

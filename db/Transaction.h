@@ -12,6 +12,11 @@ class Transaction
 {
 public:
     explicit Transaction(AdoConnection& connection, const QString& key = {});
+    // A transaction that changes the employee list as a whole: one such at a time.
+    struct EmployeeList
+    {
+    };
+    Transaction(AdoConnection& connection, EmployeeList);
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;

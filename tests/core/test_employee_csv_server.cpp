@@ -7,6 +7,8 @@
 
 #include <QTemporaryDir>
 
+#include <thread>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -105,6 +107,31 @@ TEST_F(EmployeeCsvServerTest, ARefusedFileChangesNothingAndReplaceReplaces)
     run = import("num,name,dept_no\n0001,王芳,01\n", {QStringLiteral("--replace")});
     ASSERT_EQ(run.exitCode, 0) << run.err.constData();
     EXPECT_EQ(list(), QString::fromUtf8("0001|王芳|01"));
+}
+
+TEST_F(EmployeeCsvServerTest, TwoImportsAtOnceCannotBothAddANumber)
+{
+    ASSERT_EQ(kqdb({QStringLiteral("create"), m_target}).exitCode, 0);
+    // Large enough that the two imports overlap: each checks the list, then writes for a while.
+    QByteArray csv = "num,name\n";
+    for (int i = 1; i <= 20000; ++i)
+        csv += QByteArray::number(100000 + i) + ",n" + QByteArray::number(i) + '\n';
+    const QString path = m_dir.filePath(QStringLiteral("many.csv"));
+    TestSupport::writeFile(path, csv);
+
+    TestSupport::ToolRun first, second;
+    const QStringList args{QStringLiteral("import-employees"), m_target, path};
+    std::thread a([&] { first = kqdb(args); });
+    std::thread b([&] { second = kqdb(args); });
+    a.join();
+    b.join();
+
+    EXPECT_EQ(m_server.psql(QStringLiteral("SELECT count(*), count(DISTINCT num) FROM employ")).toStdString(),
+              "20000|20000");
+    // One of them imported; the other found the numbers there and changed nothing.
+    EXPECT_EQ(first.exitCode + second.exitCode, 1) << first.err.constData() << second.err.constData();
+    const QByteArray refusal = first.exitCode == 1 ? first.err : second.err;
+    EXPECT_TRUE(refusal.contains("is already in the list")) << refusal.constData();
 }
 
 } // namespace
