@@ -161,6 +161,31 @@ void AccessSource::expectEnd(qint64 rows, qint64 announced, const char* table)
                     .arg(rows));
 }
 
+template <typename DecodeRow>
+void AccessSource::readTable(AccessFrame rowsKind, AccessFrame endKind, const char* table, qint64& row,
+                             DecodeRow decodeRow)
+{
+    for (;;) {
+        const AccessFrameReader::Frame frame = nextFrame();
+        if (frame.kind == endKind) {
+            expectEnd(row, int64At(frame.body, 0), table);
+            return;
+        }
+        if (frame.kind != rowsKind)
+            damaged(kGarbled);
+        RowCursor cursor(frame.body);
+        std::uint32_t rows = 0;
+        if (!cursor.count(rows))
+            damaged(kGarbled);
+        for (std::uint32_t i = 0; i < rows; ++i) {
+            ++row;
+            decodeRow(cursor);
+        }
+        if (!cursor.atEnd())
+            damaged(kGarbled);
+    }
+}
+
 void AccessSource::readEmployees(const std::function<void(const Employee&)>& sink)
 {
     if (m_stage != Stage::Counted)
@@ -168,21 +193,8 @@ void AccessSource::readEmployees(const std::function<void(const Employee&)>& sin
     // A sink that throws leaves the reader in the middle of the table: it is not resumed.
     m_stage = Stage::Finished;
     Employee employee{0, {}, {}, {}};
-    for (;;) {
-        const AccessFrameReader::Frame frame = nextFrame();
-        if (frame.kind == AccessFrame::EmployeesEnd) {
-            expectEnd(employee.row, int64At(frame.body, 0), "employ");
-            m_stage = Stage::EmployeesRead;
-            return;
-        }
-        if (frame.kind != AccessFrame::EmployeeRows)
-            damaged(kGarbled);
-        RowCursor cursor(frame.body);
-        std::uint32_t rows = 0;
-        if (!cursor.count(rows))
-            damaged(kGarbled);
-        for (std::uint32_t i = 0; i < rows; ++i) {
-            ++employee.row;
+    readTable(
+        AccessFrame::EmployeeRows, AccessFrame::EmployeesEnd, "employ", employee.row, [&](RowCursor& cursor) {
             bool numValid = true, nameValid = true, deptValid = true;
             if (!cursor.text(employee.num, numValid) || !cursor.text(employee.name, nameValid) ||
                 !cursor.text(employee.deptNo, deptValid))
@@ -195,10 +207,8 @@ void AccessSource::readEmployees(const std::function<void(const Employee&)>& sin
                                                : !nameValid ? "name"
                                                             : "dept_no")));
             sink(employee);
-        }
-        if (!cursor.atEnd())
-            damaged(kGarbled);
-    }
+        });
+    m_stage = Stage::EmployeesRead;
 }
 
 void AccessSource::readAttendance(const std::function<void(const Attendance&)>& sink)
@@ -209,20 +219,8 @@ void AccessSource::readAttendance(const std::function<void(const Attendance&)>& 
         readEmployees([](const Employee&) {});
     m_stage = Stage::Finished;
     Attendance record{0, {}, {}, {}, {}, {}};
-    for (;;) {
-        const AccessFrameReader::Frame frame = nextFrame();
-        if (frame.kind == AccessFrame::AttendanceEnd) {
-            expectEnd(record.row, int64At(frame.body, 0), "sgdjb");
-            break;
-        }
-        if (frame.kind != AccessFrame::AttendanceRows)
-            damaged(kGarbled);
-        RowCursor cursor(frame.body);
-        std::uint32_t rows = 0;
-        if (!cursor.count(rows))
-            damaged(kGarbled);
-        for (std::uint32_t i = 0; i < rows; ++i) {
-            ++record.row;
+    readTable(
+        AccessFrame::AttendanceRows, AccessFrame::AttendanceEnd, "sgdjb", record.row, [&](RowCursor& cursor) {
             bool numValid = true, nameValid = true;
             if (!cursor.text(record.num, numValid) || !cursor.text(record.name, nameValid) ||
                 !cursor.serial(record.d) || !cursor.serial(record.t) || !cursor.serial(record.opdate))
@@ -233,10 +231,7 @@ void AccessSource::readAttendance(const std::function<void(const Attendance&)>& 
                         .arg(record.row)
                         .arg(QLatin1StringView(!numValid ? "num" : "name")));
             sink(record);
-        }
-        if (!cursor.atEnd())
-            damaged(kGarbled);
-    }
+        });
     if (nextFrame().kind != AccessFrame::End)
         damaged(kGarbled);
     const QString ending = m_process->finish();

@@ -70,6 +70,11 @@ private:
     void start();
     void stop();
     AccessFrameReader::Frame nextFrame();
+    // Hands the rows of one table's frames to decodeRow, counting them in row, up to the
+    // table's end frame, whose count they must match.
+    template <typename DecodeRow>
+    void readTable(AccessFrame rowsKind, AccessFrame endKind, const char* table, qint64& row,
+                   DecodeRow decodeRow);
     void expectEnd(qint64 rows, qint64 announced, const char* table);
     [[noreturn]] void damaged(const QString& detail);
     [[noreturn]] void refused(const QString& reason);
