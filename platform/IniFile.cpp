@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <string_view>
+
 namespace {
 
 using Blanks::trimmed;
@@ -41,28 +43,14 @@ QString unescaped(const QString& text)
             continue;
         }
         const QChar e = text.at(++i);
+        // The one-letter escapes of C, each followed by what it stands for.
+        static constexpr char16_t kLetters[] = u"a\ab\bf\fn\nr\rt\tv\v";
+        const std::u16string_view letters(kLetters);
+        if (const size_t at = letters.find(e.unicode()); at != letters.npos && at % 2 == 0) {
+            out += QChar(letters[at + 1]);
+            continue;
+        }
         switch (e.unicode()) {
-        case u'a':
-            out += u'\a';
-            break;
-        case u'b':
-            out += u'\b';
-            break;
-        case u'f':
-            out += u'\f';
-            break;
-        case u'n':
-            out += u'\n';
-            break;
-        case u'r':
-            out += u'\r';
-            break;
-        case u't':
-            out += u'\t';
-            break;
-        case u'v':
-            out += u'\v';
-            break;
         case u'x': {
             char32_t code = 0;
             int digits = 0;

@@ -67,10 +67,7 @@ private:
 
 TEST(CrashLoop, AcknowledgedSwipesSurviveSigkillAndNoneIsDoubled)
 {
-    TestSupport::DevDatabase db;
-    for (int i = 1; i <= 5; ++i)
-        db.exec(QStringLiteral("INSERT INTO employ VALUES ('%1', 'Worker %1', '01')")
-                    .arg(i, 4, 10, QLatin1Char('0')));
+    TestSupport::DevDatabase db(5);
 
     std::mt19937 random(std::random_device{}());
     std::uniform_int_distribution<int> lifeMs(0, kLongestLifeMs);

@@ -2,10 +2,9 @@
 // copied, removed and moved back): the next swipe lands in the file that is there now, and
 // the list keeps showing what it had loaded.
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
 #include "platform/ManualClock.h"
+#include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -20,32 +19,20 @@ using TestSupport::DevDatabase;
 class FileReplaced : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        for (int i = 1; i <= 3; ++i)
-            m_db.exec(QStringLiteral("INSERT INTO employ VALUES ('%1', 'Worker %1', '01')")
-                          .arg(i, 4, 10, QLatin1Char('0')));
-        m_connection.setConnectionString(m_db.connectionString());
-        m_employees.setConnection(&m_connection);
-        m_records.setConnection(&m_connection);
-        m_employees.sqlAdd(QStringLiteral("SELECT * FROM employ"));
-        m_employees.open();
-    }
+    void SetUp() override { m_terminal.load(); }
 
     // Four minutes after the last swipe, so that each one is meant to record.
     SwipeOutcome swipe()
     {
         m_clock.advanceSecs(4 * 60);
-        return CardSwipe::run(&m_employees, m_records, m_clock);
+        return CardSwipe::run(&m_terminal.employees, m_terminal.records, m_clock);
     }
 
     qint64 records() const { return m_db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb")); }
     QString sibling(const char* name) const { return m_db.folder() + u'/' + QString::fromLatin1(name); }
 
-    DevDatabase m_db;
-    AdoConnection m_connection;
-    AdoQuery m_employees{QStringLiteral("YgQry")};
-    AdoQuery m_records{QStringLiteral("RecordQry")};
+    DevDatabase m_db{3};
+    TestSupport::TerminalQueries m_terminal{m_db.connectionString()};
     ManualClock m_clock{QDateTime(QDate(2026, 3, 2), QTime(8, 0), Qt::UTC)};
 };
 
@@ -63,8 +50,8 @@ TEST_F(FileReplaced, CopiedRemovedAndMovedBackTheSwipeLandsInTheNewFile)
     const SwipeOutcome second = swipe();
     EXPECT_EQ(second.kind, Kind::Recorded) << second.errorMessage.toStdString();
     EXPECT_EQ(records(), 2);
-    EXPECT_TRUE(m_employees.isOpen());
-    EXPECT_EQ(m_employees.recordCount(), 3);
+    EXPECT_TRUE(m_terminal.employees.isOpen());
+    EXPECT_EQ(m_terminal.employees.recordCount(), 3);
 
     // And the one after that as well, without a reopen in between.
     EXPECT_EQ(swipe().kind, Kind::Recorded);
@@ -81,7 +68,7 @@ TEST_F(FileReplaced, RestoredBackupTakesTheNextSwipeAndItsDuplicateTest)
     ASSERT_TRUE(QFile::remove(m_db.path()));
     ASSERT_TRUE(QFile::rename(backup, m_db.path()));
     m_clock.advanceSecs(-4 * 60 + 30);
-    const SwipeOutcome repeat = CardSwipe::run(&m_employees, m_records, m_clock);
+    const SwipeOutcome repeat = CardSwipe::run(&m_terminal.employees, m_terminal.records, m_clock);
     EXPECT_EQ(repeat.kind, Kind::Recorded) << repeat.errorMessage.toStdString();
     EXPECT_EQ(records(), 1);
 }
@@ -96,7 +83,7 @@ TEST_F(FileReplaced, NoFileUnderThePathFailsTheSwipeUntilOneIsBack)
     EXPECT_EQ(failed.kind, Kind::Nothing);
     EXPECT_TRUE(failed.errorMessage.startsWith(QStringLiteral("Could not find file")))
         << failed.errorMessage.toStdString();
-    EXPECT_TRUE(m_employees.isOpen());
+    EXPECT_TRUE(m_terminal.employees.isOpen());
     EXPECT_EQ(TestSupport::SqliteFile(aside).scalar(QStringLiteral("SELECT count(*) FROM sgdjb")), 1);
 
     ASSERT_TRUE(QFile::rename(aside, m_db.path()));

@@ -12,6 +12,8 @@
 #include "log/ErrMsgForm.h"
 #include "platform/ManualClock.h"
 #include "support/ServerSuite.h"
+#include "support/TerminalQueries.h"
+#include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -31,12 +33,7 @@ namespace {
 
 using Kind = SwipeOutcome::Kind;
 
-QDateTime at(const char* text)
-{
-    const QDateTime local =
-        QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    return QDateTime(local.date(), local.time(), Qt::UTC);
-}
+using TestSupport::clockAt;
 
 bool waitUntil(const std::function<bool()>& done, int ms)
 {
@@ -50,16 +47,13 @@ bool waitUntil(const std::function<bool()>& done, int ms)
 }
 
 // One terminal: the window's connection and queries with the link between them.
-struct Terminal
+struct Terminal : TestSupport::TerminalQueries
 {
     Terminal(const QString& conninfo, const QString& storePath, AttendanceLink::Options options = fast())
+        : TerminalQueries(CommFunc::MakeServerConnStr(conninfo)),
+          link(std::make_unique<AttendanceLink>(connection, storePath, options))
     {
-        connection.setConnectionString(CommFunc::MakeServerConnStr(conninfo));
-        employees.setConnection(&connection);
-        records.setConnection(&connection);
-        link = std::make_unique<AttendanceLink>(connection, storePath, options);
     }
-    ~Terminal() { link.reset(); }
 
     static AttendanceLink::Options fast()
     {
@@ -73,7 +67,7 @@ struct Terminal
     {
         if (!employees.locate(Statements::kNum, num))
             ADD_FAILURE() << "no employee " << num.toStdString();
-        clock.set(at(when));
+        clock.set(clockAt(when));
         return link->swipe(&employees, records, clock);
     }
 
@@ -82,9 +76,6 @@ struct Terminal
         return waitUntil([this] { return !link->isOffline() && link->waitingCount() == 0; }, ms);
     }
 
-    AdoConnection connection;
-    AdoQuery employees{QStringLiteral("YgQry")};
-    AdoQuery records{QStringLiteral("RecordQry")};
     ManualClock clock;
     std::unique_ptr<AttendanceLink> link;
 };

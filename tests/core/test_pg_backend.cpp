@@ -11,6 +11,7 @@
 #include "platform/EServerUnreachable.h"
 #include "platform/ManualClock.h"
 #include "support/ServerSuite.h"
+#include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -32,29 +33,14 @@ namespace {
 
 using Kind = SwipeOutcome::Kind;
 
-QDateTime at(const char* text)
-{
-    const QDateTime local =
-        QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    return QDateTime(local.date(), local.time(), Qt::UTC);
-}
+using TestSupport::clockAt;
 
 // One terminal's connection and queries, as the window holds them.
-struct Terminal
+struct Terminal : TestSupport::TerminalQueries
 {
-    explicit Terminal(const QString& conninfo)
+    explicit Terminal(const QString& conninfo) : TerminalQueries(CommFunc::MakeServerConnStr(conninfo))
     {
-        connection.setConnectionString(CommFunc::MakeServerConnStr(conninfo));
         connection.setNetworkTimeout(5000);
-        employees.setConnection(&connection);
-        records.setConnection(&connection);
-    }
-    void load()
-    {
-        employees.close();
-        employees.sqlClear();
-        employees.sqlAdd(QStringLiteral("SELECT * FROM employ"));
-        employees.open();
     }
     SwipeOutcome swipe(const QString& num, const Clock& clock)
     {
@@ -62,10 +48,6 @@ struct Terminal
             ADD_FAILURE() << "no employee " << num.toStdString();
         return CardSwipe::run(&employees, records, clock);
     }
-
-    AdoConnection connection;
-    AdoQuery employees{QStringLiteral("YgQry")};
-    AdoQuery records{QStringLiteral("RecordQry")};
 };
 
 class PgBackendTest : public ServerSuite
@@ -102,7 +84,7 @@ TEST_F(PgBackendTest, SwipeWindowAgainstRowsAnotherProgramInserted)
         psql(QStringLiteral("DELETE FROM sgdjb; INSERT INTO sgdjb VALUES ('%1', 'x', '%2'::timestamp::date, "
                             "'%2'::timestamp::time, '1999-01-01')")
                  .arg(QString::fromLatin1(c.rowNum), QString::fromLatin1(c.rowAt)));
-        const ManualClock clock(at(c.now));
+        const ManualClock clock(clockAt(c.now));
         const SwipeOutcome outcome = terminal.swipe(QStringLiteral("0101"), clock);
         EXPECT_EQ(outcome.kind, c.expected) << outcome.errorMessage.toStdString();
         EXPECT_FALSE(terminal.records.isOpen());
@@ -150,7 +132,7 @@ TEST_F(PgBackendTest, ForkedTerminalsSwipingOneEmployeeRecordOneRowPerRound)
                 terminal.load();
                 for (int round = 0; round < kRounds; ++round) {
                     // Rounds further apart than the window: each must record exactly once.
-                    const ManualClock clock(at("2026-03-05 08:00:00").addSecs(round * 400));
+                    const ManualClock clock(clockAt("2026-03-05 08:00:00").addSecs(round * 400));
                     pthread_barrier_wait(&shared->start);
                     if (terminal.swipe(QStringLiteral("0101"), clock).kind == Kind::Nothing)
                         status = 2;
@@ -180,11 +162,11 @@ TEST_F(PgBackendTest, ServerGoingAwayFailsTheSwipeAndTheNextOneWorksAgain)
 {
     Terminal terminal(server().conninfo());
     terminal.load();
-    const ManualClock first(at("2026-03-05 09:00:00"));
+    const ManualClock first(clockAt("2026-03-05 09:00:00"));
     ASSERT_EQ(terminal.swipe(QStringLiteral("0101"), first).kind, Kind::Recorded);
 
     server().stop();
-    const ManualClock second(at("2026-03-05 10:00:00"));
+    const ManualClock second(clockAt("2026-03-05 10:00:00"));
     QElapsedTimer elapsed;
     elapsed.start();
     const SwipeOutcome failed = terminal.swipe(QStringLiteral("0102"), second);
@@ -263,7 +245,8 @@ TEST_F(PgBackendTest, WrongColumnTypesAreRefusedAtLoadAndNeverWritten)
     EXPECT_TRUE(lines[0].contains("<< SELECT * FROM employ >>"));
     EXPECT_FALSE(terminal.employees.isOpen());
     EXPECT_EQ(
-        CardSwipe::run(&terminal.employees, terminal.records, ManualClock(at("2026-03-05 09:00:00"))).kind,
+        CardSwipe::run(&terminal.employees, terminal.records, ManualClock(clockAt("2026-03-05 09:00:00")))
+            .kind,
         Kind::Nothing);
     EXPECT_EQ(server().psql(QStringLiteral("SELECT count(*) FROM sgdjb"), QStringLiteral("wrongtypes")),
               QStringLiteral("0"));
@@ -274,9 +257,9 @@ TEST_F(PgBackendTest, TheTerminalRoleLoadsSwipesAndDeletesAndNothingMore)
     psql(QStringLiteral("INSERT INTO employ VALUES ('9901', '离职', '99')"));
     Terminal terminal(server().conninfo(QStringLiteral("kq"), DevSchema::kTerminalRole));
     terminal.load();
-    EXPECT_EQ(terminal.swipe(QStringLiteral("0101"), ManualClock(at("2026-03-05 09:00:00"))).kind,
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0101"), ManualClock(clockAt("2026-03-05 09:00:00"))).kind,
               Kind::Recorded);
-    EXPECT_EQ(terminal.swipe(QStringLiteral("0101"), ManualClock(at("2026-03-05 09:01:00"))).kind,
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0101"), ManualClock(clockAt("2026-03-05 09:01:00"))).kind,
               Kind::AlreadyRecorded);
     ASSERT_TRUE(terminal.employees.locate(Statements::kNum, QStringLiteral("9901")));
     terminal.employees.deleteCurrent();
@@ -301,7 +284,7 @@ TEST_F(PgBackendTest, TheTerminalRoleLoadsSwipesAndDeletesAndNothingMore)
     }
     EXPECT_EQ(psql(QStringLiteral("SELECT name FROM sgdjb")), QStringLiteral("张伟"));
     // Still usable after the refusals.
-    EXPECT_EQ(terminal.swipe(QStringLiteral("0102"), ManualClock(at("2026-03-05 09:02:00"))).kind,
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0102"), ManualClock(clockAt("2026-03-05 09:02:00"))).kind,
               Kind::Recorded);
 }
 

@@ -102,9 +102,10 @@ TEST_F(SettingsStoreTest, NamesMatchWithoutRegardToCase)
 TEST_F(SettingsStoreTest, ValuesWrittenByQtReadAsTheyWereMeant)
 {
     const QString folders[] = {
-        QStringLiteral("/srv/kq,2024"),      QStringLiteral("/tmp/a;b"),   QStringLiteral("/tmp/q\"x"),
-        QStringLiteral(" /tmp/blank ends/"), QStringLiteral("/data/考勤"), QStringLiteral("@home"),
-        QStringLiteral("/tab\there"),
+        QStringLiteral("/srv/kq,2024"), QStringLiteral("/tmp/a;b"),
+        QStringLiteral("/tmp/q\"x"),    QStringLiteral(" /tmp/blank ends/"),
+        QStringLiteral("/data/考勤"),   QStringLiteral("@home"),
+        QStringLiteral("/tab\there"),   QStringLiteral("/ctl\a\b\f\n\r\v/end"),
     };
     for (const QString& folder : folders) {
         QFile::remove(m_user);

@@ -1,7 +1,6 @@
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
 #include "platform/ManualClock.h"
+#include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>
@@ -39,16 +38,10 @@ void createDatabase(const QString& path)
 // One terminal: its own connection, opened after the fork, swiping at the shared moments.
 [[noreturn]] void runTerminal(const QString& path, Shared* shared, int terminal)
 {
-    AdoConnection connection;
-    connection.setConnectionString(TestSupport::jetConnectionString(path));
-    AdoQuery employees(QStringLiteral("YgQry"));
-    AdoQuery records(QStringLiteral("RecordQry"));
-    employees.setConnection(&connection);
-    records.setConnection(&connection);
+    TestSupport::TerminalQueries queries(TestSupport::jetConnectionString(path));
     int status = 0;
     try {
-        employees.sqlAdd(QStringLiteral("SELECT * FROM employ"));
-        employees.open();
+        queries.load();
     } catch (...) {
         status = 2;
     }
@@ -57,7 +50,8 @@ void createDatabase(const QString& path)
     for (int round = 0; round < kRounds; ++round) {
         clock.set(start.addSecs(qint64(round) * kRoundSpacingSecs));
         pthread_barrier_wait(&shared->start);
-        shared->outcome[terminal][round] = int(CardSwipe::run(&employees, records, clock).kind);
+        shared->outcome[terminal][round] =
+            int(CardSwipe::run(&queries.employees, queries.records, clock).kind);
     }
     _exit(status);
 }

@@ -3,11 +3,10 @@
 // half-written, the file intact, the list still showing), and the next swipe once the
 // disk is healthy again must record.
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
 #include "platform/ManualClock.h"
 #include "support/FaultInjectingVfs.h"
+#include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -44,17 +43,7 @@ constexpr int kMaxRounds = 200;
 class SwipeFaults : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        for (int i = 1; i <= 5; ++i)
-            m_db.exec(QStringLiteral("INSERT INTO employ VALUES ('%1', 'Worker %1', '01')")
-                          .arg(i, 4, 10, QLatin1Char('0')));
-        m_connection.setConnectionString(m_db.connectionString());
-        m_employees.setConnection(&m_connection);
-        m_records.setConnection(&m_connection);
-        m_employees.sqlAdd(QStringLiteral("SELECT * FROM employ"));
-        m_employees.open();
-    }
+    void SetUp() override { m_terminal.load(); }
 
     qint64 records() const { return m_db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb")); }
     QString integrity() const { return m_db.text(QStringLiteral("PRAGMA integrity_check")); }
@@ -62,17 +51,15 @@ protected:
     // A new employee and a new minute for every swipe, so each one is meant to record.
     SwipeOutcome swipe()
     {
-        m_employees.setRecNo(m_swipes % m_employees.recordCount());
+        m_terminal.employees.setRecNo(m_swipes % m_terminal.employees.recordCount());
         ++m_swipes;
         m_clock.advanceSecs(CardSwipe::kWindowSeconds + 60);
-        return CardSwipe::run(&m_employees, m_records, m_clock);
+        return CardSwipe::run(&m_terminal.employees, m_terminal.records, m_clock);
     }
 
     FaultInjectingVfs m_vfs;
-    DevDatabase m_db;
-    AdoConnection m_connection;
-    AdoQuery m_employees{QStringLiteral("YgQry")};
-    AdoQuery m_records{QStringLiteral("RecordQry")};
+    DevDatabase m_db{5};
+    TestSupport::TerminalQueries m_terminal{m_db.connectionString()};
     ManualClock m_clock{QDateTime(QDate(2026, 3, 2), QTime(8, 0), Qt::UTC)};
     int m_swipes = 0;
 };
@@ -95,8 +82,8 @@ TEST_F(SwipeFaults, EveryFailedWriteOrSyncFailsTheSwipeCleanlyAndTheNextOneRecor
             passed = faults == 0;
 
             EXPECT_EQ(integrity(), QStringLiteral("ok"));
-            EXPECT_TRUE(m_employees.isOpen());
-            EXPECT_FALSE(m_records.isOpen());
+            EXPECT_TRUE(m_terminal.employees.isOpen());
+            EXPECT_FALSE(m_terminal.records.isOpen());
             if (passed) {
                 EXPECT_EQ(outcome.kind, Kind::Recorded);
                 EXPECT_EQ(records(), before + 1);

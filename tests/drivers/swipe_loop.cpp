@@ -9,11 +9,10 @@
 //   F <step> <message>         failed, nothing recorded
 // A line that was printed was acknowledged; the crash test holds the database to it.
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
 #include "db/CommFunc.h"
 #include "platform/ManualClock.h"
+#include "support/TerminalQueries.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,15 +34,10 @@ int main(int argc, char** argv)
     const long long first = std::atoll(argv[2]);
     const long long steps = argc > 3 ? std::atoll(argv[3]) : 100000;
 
-    AdoConnection connection;
-    connection.setConnectionString(CommFunc::MakeJetConnStr(path));
-    AdoQuery employees(QStringLiteral("YgQry"));
-    AdoQuery records(QStringLiteral("RecordQry"));
-    employees.setConnection(&connection);
-    records.setConnection(&connection);
+    TestSupport::TerminalQueries queries(CommFunc::MakeJetConnStr(path));
+    AdoQuery& employees = queries.employees;
     try {
-        employees.sqlAdd(QStringLiteral("SELECT * FROM employ ORDER BY num"));
-        employees.open();
+        queries.load(QStringLiteral("SELECT * FROM employ ORDER BY num"));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "swipe_loop: %s\n", e.what());
         return 1;
@@ -59,7 +53,7 @@ int main(int argc, char** argv)
         employees.setRecNo(int(step % count));
         const QDateTime at = kBase.addSecs(step * kStepSeconds);
         clock.set(at);
-        const SwipeOutcome outcome = CardSwipe::run(&employees, records, clock);
+        const SwipeOutcome outcome = CardSwipe::run(&employees, queries.records, clock);
         const QByteArray num = employees.fieldAsString(QStringLiteral("num")).toUtf8();
         switch (outcome.kind) {
         case SwipeOutcome::Kind::Recorded:

@@ -15,6 +15,13 @@ DevDatabase::DevDatabase() : m_path(m_dir.filePath(QStringLiteral("kq.mdb")))
     SqliteFile(m_path, SqliteFile::Mode::Create).exec(schemaSql());
 }
 
+DevDatabase::DevDatabase(int workers) : DevDatabase()
+{
+    for (int i = 1; i <= workers; ++i)
+        exec(QStringLiteral("INSERT INTO employ VALUES ('%1', 'Worker %1', '01')")
+                 .arg(i, 4, 10, QLatin1Char('0')));
+}
+
 QString DevDatabase::connectionString() const
 {
     return jetConnectionString(m_path);

@@ -13,6 +13,8 @@ class DevDatabase
 {
 public:
     DevDatabase();
+    // With employees 0001, 0002, ... named "Worker 0001", ..., all in department 01.
+    explicit DevDatabase(int workers);
     QString path() const { return m_path; }
     QString folder() const { return m_dir.path(); }
     // Connection string as the terminal composes it.

@@ -126,27 +126,6 @@ int shimUnfetch(sqlite3_file* f, sqlite3_int64 offset, void* page)
     return realOf(f)->pMethods->xUnfetch(realOf(f), offset, page);
 }
 
-// Version 1 files (no shared memory, no memory mapping) get a version 1 table, so SQLite
-// does not call methods the wrapped file lacks.
-const sqlite3_io_methods kMethodsV1 = {1,
-                                       shimClose,
-                                       shimRead,
-                                       shimWrite,
-                                       shimTruncate,
-                                       shimSync,
-                                       shimFileSize,
-                                       shimLock,
-                                       shimUnlock,
-                                       shimCheckReservedLock,
-                                       shimFileControl,
-                                       shimSectorSize,
-                                       shimDeviceCharacteristics,
-                                       nullptr,
-                                       nullptr,
-                                       nullptr,
-                                       nullptr,
-                                       nullptr,
-                                       nullptr};
 const sqlite3_io_methods kMethodsV3 = {3,
                                        shimClose,
                                        shimRead,
@@ -166,6 +145,20 @@ const sqlite3_io_methods kMethodsV3 = {3,
                                        shimShmUnmap,
                                        shimFetch,
                                        shimUnfetch};
+// Version 1 files (no shared memory, no memory mapping) get a version 1 table, so SQLite
+// does not call methods the wrapped file lacks.
+constexpr sqlite3_io_methods versionOne(sqlite3_io_methods methods)
+{
+    methods.iVersion = 1;
+    methods.xShmMap = nullptr;
+    methods.xShmLock = nullptr;
+    methods.xShmBarrier = nullptr;
+    methods.xShmUnmap = nullptr;
+    methods.xFetch = nullptr;
+    methods.xUnfetch = nullptr;
+    return methods;
+}
+const sqlite3_io_methods kMethodsV1 = versionOne(kMethodsV3);
 
 int shimOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags)
 {

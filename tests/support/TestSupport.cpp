@@ -39,9 +39,15 @@ void writeFile(const QString& path, const QByteArray& bytes)
 
 qint64 wallSeconds(const QString& text)
 {
-    const QDateTime dt = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const QDateTime asUtc(dt.date(), dt.time(), QTimeZone::utc());
-    return asUtc.toSecsSinceEpoch();
+    return clockAt(text.toLatin1().constData()).toSecsSinceEpoch();
+}
+
+QDateTime clockAt(const char* text)
+{
+    // The clock's readings are wall-clock values; UTC keeps them free of the machine's zone.
+    const QDateTime dt =
+        QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QDateTime(dt.date(), dt.time(), QTimeZone::utc());
 }
 
 } // namespace TestSupport

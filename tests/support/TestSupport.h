@@ -6,6 +6,7 @@
 #include "support/Unprivileged.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 // Helpers shared by the tests: throw-away development databases, direct access to them
@@ -20,5 +21,7 @@ QByteArray fileBytes(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
 // Seconds of the local wall clock since 1970-01-01 for a "yyyy-mm-dd hh:nn:ss" text.
 qint64 wallSeconds(const QString& text);
+// The moment a ManualClock is set to for a "yyyy-mm-dd hh:nn:ss" text.
+QDateTime clockAt(const char* text);
 
 } // namespace TestSupport
