@@ -280,20 +280,23 @@ private:
                            {Statements::kNum, Statements::kName, Statements::kDeptNo});
         m_source.readEmployees([&](const AccessSource::Employee& employee) {
             ++m_result.employeesRead;
-            const QString at =
-                QStringLiteral("%1 row %2").arg(Statements::kEmployTable, QString::number(employee.row));
+            // Only a refusal needs it.
+            const auto at = [&] {
+                return QStringLiteral("%1 row %2")
+                    .arg(Statements::kEmployTable, QString::number(employee.row));
+            };
             if (!employee.num)
-                refuse(QStringLiteral("%1: num is NULL; every employee needs a number").arg(at));
+                refuse(QStringLiteral("%1: num is NULL; every employee needs a number").arg(at()));
             const QString& num = *employee.num;
             if (num.isEmpty())
-                refuse(QStringLiteral("%1: num is empty; every employee needs a number").arg(at));
+                refuse(QStringLiteral("%1: num is empty; every employee needs a number").arg(at()));
             const auto earlier = seen.constFind(num);
             if (earlier != seen.cend())
-                refuse(QStringLiteral("%1: num %2 repeats row %3").arg(at, num, QString::number(*earlier)));
+                refuse(QStringLiteral("%1: num %2 repeats row %3").arg(at(), num, QString::number(*earlier)));
             seen.insert(num, employee.row);
             if (existing.contains(num)) {
                 if (!m_options.skipExisting)
-                    refuse(QStringLiteral("%1: num %2 is already in the database").arg(at, num), true);
+                    refuse(QStringLiteral("%1: num %2 is already in the database").arg(at(), num), true);
                 ++m_result.employeesSkipped;
             } else {
                 insert.add({num, employee.name, employee.deptNo});

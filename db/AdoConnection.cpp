@@ -63,7 +63,7 @@ void AdoConnection::open()
             throw EOleException(QStringLiteral("Could not find file ''."));
         const bool readOnly = m_mode == Mode::Read || modeIsReadOnly(parts.value(QStringLiteral("Mode")));
         m_backend = std::make_unique<SqliteBackend>(source, readOnly);
-    } else if (provider.compare(CommFunc::kServerProvider, Qt::CaseInsensitive) == 0) {
+    } else if (parts.namesServer()) {
         m_backend = std::make_unique<PgBackend>(source, m_networkTimeoutMs);
     } else {
         providerMissing();

@@ -21,11 +21,6 @@ namespace {
 
 using Cell = DbValue;
 
-bool isDateTimeType(const QString& declared)
-{
-    return declared.contains(u"DATE", Qt::CaseInsensitive) || declared.contains(u"TIME", Qt::CaseInsensitive);
-}
-
 int computeDisplayWidth(const QString& declared, bool dateTime)
 {
     static const QRegularExpression length(QStringLiteral("\\(\\s*(\\d+)"));
@@ -328,7 +323,7 @@ void AdoQuery::describeColumns(const DbCursor& cursor, int first, int count, Sna
         Snapshot::Column column;
         column.name = cursor.columnName(c);
         const QString declared = cursor.columnDeclaredType(c);
-        column.dateTime = isDateTimeType(declared);
+        column.dateTime = DbColumnInfo::isDateTimeType(declared);
         column.displayWidth = displayWidthFor(declared, column.dateTime);
         snapshot.columns.push_back(column);
     }

@@ -8,8 +8,6 @@
 #include "db/OutboxForwarder.h"
 #include "db/OutboxSwipe.h"
 #include "db/Statements.h"
-#include "log/ErrMsg.h"
-#include "log/ErrMsgForm.h"
 #include "platform/EServerUnreachable.h"
 
 #include <QMetaObject>
@@ -23,26 +21,10 @@ namespace {
 bool namesServer(const QString& connectionString)
 {
     try {
-        return ConnectionString(connectionString)
-                   .value(QStringLiteral("Provider"))
-                   .compare(CommFunc::kServerProvider, Qt::CaseInsensitive) == 0;
+        return ConnectionString(connectionString).namesServer();
     } catch (const Exception&) {
         return false;
     }
-}
-
-void logFailure(const QString& statement, const Exception& error)
-{
-    ErrMsg::AppendLogLine(ErrMsgForm::instance().logFileName(), ErrMsg::FormatErrorLine(statement, error));
-}
-
-void load(AdoQuery& query, const QString& statement)
-{
-    query.close();
-    query.sqlClear();
-    query.sqlAdd(statement);
-    query.open();
-    query.first();
 }
 
 LocalStore::EmployeeCopy copyOf(const AdoQuery& query)
@@ -148,7 +130,7 @@ int AttendanceLink::loadEmployees(AdoQuery* query)
     if (!query)
         return -1;
     try {
-        load(*query, statement);
+        CommFunc::LoadStatement(*query, statement);
         if (m_store) {
             {
                 std::lock_guard lock(m_mutex);
@@ -160,9 +142,9 @@ int AttendanceLink::loadEmployees(AdoQuery* query)
         return query->recordCount();
     } catch (const EServerUnreachable& error) {
         // libpq's messages run over several lines; the log keeps one line per failure.
-        logFailure(statement,
-                   EServerUnreachable(QStringLiteral("The database server could not be reached: ") +
-                                      error.message().simplified()));
+        CommFunc::LogFailure(statement,
+                             EServerUnreachable(QStringLiteral("The database server could not be reached: ") +
+                                                error.message().simplified()));
         query->close();
         if (!m_store)
             return -1;
@@ -172,15 +154,15 @@ int AttendanceLink::loadEmployees(AdoQuery* query)
             return -1;
         try {
             query->setConnection(m_copyConnection);
-            load(*query, statement);
+            CommFunc::LoadStatement(*query, statement);
             return query->recordCount();
         } catch (const Exception& copyError) {
-            logFailure(statement, copyError);
+            CommFunc::LogFailure(statement, copyError);
             query->close();
             return -1;
         }
     } catch (const Exception& error) {
-        logFailure(statement, error);
+        CommFunc::LogFailure(statement, error);
         query->close();
         return -1;
     }
@@ -292,7 +274,7 @@ void AttendanceLink::runForwarder()
                         try {
                             std::rethrow_exception(refusal);
                         } catch (const Exception& queued) {
-                            logFailure(QStringLiteral("forwarding queued swipes"), queued);
+                            CommFunc::LogFailure(QStringLiteral("forwarding queued swipes"), queued);
                         }
                     },
                     Qt::QueuedConnection);

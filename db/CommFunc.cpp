@@ -16,7 +16,6 @@ const QString CommFunc::kAppKeyPath =
     QStringLiteral("\\Software\\Microsoft\\Windows\\CurrentVersion\\Kelvaro");
 const QString CommFunc::kMdbValueName = QStringLiteral("mdb");
 const QString CommFunc::kJetProvider = QStringLiteral("Microsoft.Jet.OLEDB.4.0");
-const QString CommFunc::kServerProvider = QStringLiteral("Tavelo.PostgreSQL");
 
 namespace {
 
@@ -108,17 +107,12 @@ int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QS
     try {
         if (!query)
             throw EDatabaseError(QStringLiteral("No query to open"));
-        query->close();
-        query->sqlClear();
-        query->sqlAdd(statement);
-        query->open();
-        query->first();
+        LoadStatement(*query, statement);
         return query->recordCount();
     } catch (const Exception& error) {
         // Nothing here is guarded: an I/O error of the log leaves at once, with the query
         // as the failure left it.
-        ErrMsg::AppendLogLine(ErrMsgForm::instance().logFileName(),
-                              ErrMsg::FormatErrorLine(statement, error));
+        LogFailure(statement, error);
         if (query)
             query->close();
         return -1;
@@ -151,7 +145,20 @@ bool CommFunc::CheckServerClock(AdoConnection* connection, const Clock& clock)
                        "(%3 seconds apart); swipes are recorded with the terminal's time.")
             .arg(DateTimeText::dateTime(terminal), DateTimeText::dateTime(serverNow))
             .arg(qAbs(difference)));
-    ErrMsg::AppendLogLine(ErrMsgForm::instance().logFileName(),
-                          ErrMsg::FormatErrorLine(kServerClockStatement, error));
+    LogFailure(kServerClockStatement, error);
     return false;
+}
+
+void CommFunc::LoadStatement(AdoQuery& query, const QString& statement)
+{
+    query.close();
+    query.sqlClear();
+    query.sqlAdd(statement);
+    query.open();
+    query.first();
+}
+
+void CommFunc::LogFailure(const QString& statement, const Exception& error)
+{
+    ErrMsg::AppendLogLine(ErrMsgForm::instance().logFileName(), ErrMsg::FormatErrorLine(statement, error));
 }

@@ -6,6 +6,7 @@ class AdoConnection;
 class Clock;
 class AdoQuery;
 class DatabaseTarget;
+class Exception;
 
 // Database utilities of the terminal window: where the database folder is, how the
 // connection is prepared, and loading a whole table into a query with failures logged.
@@ -36,6 +37,11 @@ public:
     // -1. Errors outside Exception, and the log's own EInOutError, pass through.
     static int OpenTableQuery(AdoQuery* query, const QString& tableName, const QString& ordering,
                               const QString& filter);
+    // The steps of a table load: the query closed, given the statement, opened and on its
+    // first row. Throws what opening throws.
+    static void LoadStatement(AdoQuery& query, const QString& statement);
+    // Appends the error log's line for a failed statement to the log file.
+    static void LogFailure(const QString& statement, const Exception& error);
 
     // When the connection is to a server: compares the terminal's clock with the server's
     // and, when they are more than kClockToleranceSecs apart, appends one error-log line
@@ -52,6 +58,6 @@ public:
     static const QString kAppKeyPath;
     // Provider names a connection string may give.
     static const QString kJetProvider;
-    static const QString kServerProvider;
+    static inline const QString kServerProvider = QStringLiteral("Tavelo.PostgreSQL");
     static const QString kMdbValueName;
 };

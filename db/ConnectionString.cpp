@@ -1,5 +1,7 @@
 #include "db/ConnectionString.h"
 
+#include "db/CommFunc.h"
+#include "platform/Blanks.h"
 #include "platform/EOleException.h"
 
 namespace {
@@ -11,21 +13,8 @@ namespace {
 
 // Only blanks and control characters surround a bare value: the terminal quotes a path
 // that begins or ends with one of these and no other, so any other space belongs to it.
-bool isBlank(QChar c)
-{
-    return c.unicode() <= 32;
-}
-
-QString trimBlanks(QStringView text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text[begin]))
-        ++begin;
-    while (end > begin && isBlank(text[end - 1]))
-        --end;
-    return text.sliced(begin, end - begin).toString();
-}
+using Blanks::isBlank;
+using Blanks::trimmed;
 
 } // namespace
 
@@ -37,7 +26,7 @@ ConnectionString::ConnectionString(const QString& text)
         const qsizetype keyStart = i;
         while (i < n && text[i] != u'=' && text[i] != u';')
             ++i;
-        const QString key = trimBlanks(QStringView(text).sliced(keyStart, i - keyStart));
+        const QString key = trimmed(QStringView(text).sliced(keyStart, i - keyStart));
         if (i >= n || text[i] == u';') {
             if (!key.isEmpty())
                 malformed();
@@ -75,7 +64,7 @@ ConnectionString::ConnectionString(const QString& text)
             const qsizetype valueStart = i;
             while (i < n && text[i] != u';')
                 ++i;
-            value = trimBlanks(QStringView(text).sliced(valueStart, i - valueStart));
+            value = trimmed(QStringView(text).sliced(valueStart, i - valueStart));
         }
         ++i; // ';' or end
         if (key.isEmpty())
@@ -91,4 +80,9 @@ QString ConnectionString::value(const QString& key) const
         if (pair.first.compare(key, Qt::CaseInsensitive) == 0)
             result = pair.second;
     return result;
+}
+
+bool ConnectionString::namesServer() const
+{
+    return value(QStringLiteral("Provider")).compare(CommFunc::kServerProvider, Qt::CaseInsensitive) == 0;
 }

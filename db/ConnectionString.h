@@ -16,6 +16,8 @@ public:
 
     // The value of the last occurrence of the key, or an empty text.
     QString value(const QString& key) const;
+    // The Provider names the database server rather than a database file.
+    bool namesServer() const;
 
 private:
     QList<QPair<QString, QString>> m_pairs;

@@ -3,7 +3,6 @@
 #include "platform/DateTimeText.h"
 #include "platform/LocaleInfo.h"
 
-
 namespace {
 
 constexpr qint64 kDay = 86400;
@@ -76,18 +75,20 @@ std::optional<QDate> parseDate(QStringView text)
 std::optional<DateTimeValue> DateTimeCoercion::parse(const QString& text)
 {
     const QString trimmed = text.trimmed();
-    const QChar separator = LocaleInfo::timeSeparator();
+    // The locale is looked up only for a text with a time in it: dates are bound on every
+    // row of an import.
     const qsizetype blank = trimmed.indexOf(u' ');
     if (blank >= 0) {
         const auto date = parseDate(QStringView(trimmed).left(blank));
-        const auto time = parseTime(QStringView(trimmed).mid(blank + 1).trimmed(), separator);
+        const auto time =
+            parseTime(QStringView(trimmed).mid(blank + 1).trimmed(), LocaleInfo::timeSeparator());
         if (!date || !time)
             return std::nullopt;
         return DateTimeValue::fromDate(*date) + DateTimeValue::fromTime(*time);
     }
     if (const auto date = parseDate(trimmed))
         return DateTimeValue::fromDate(*date);
-    if (const auto time = parseTime(trimmed, separator))
+    if (const auto time = parseTime(trimmed, LocaleInfo::timeSeparator()))
         return DateTimeValue::fromTime(*time);
     return std::nullopt;
 }

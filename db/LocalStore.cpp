@@ -1,9 +1,9 @@
 #include "db/LocalStore.h"
 
-#include "db/CommFunc.h"
 #include "db/ConnectionString.h"
 #include "db/DatabaseTarget.h"
 #include "db/DateTimeValue.h"
+#include "db/DbColumnInfo.h"
 #include "db/SqliteDatabase.h"
 #include "db/SqliteStatement.h"
 #include "platform/AppPaths.h"
@@ -26,26 +26,15 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS store_target (text TEXT)",
 };
 
-QString quotedName(const QString& name)
-{
-    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
-}
-
-QString columnText(sqlite3_stmt* stmt, int column)
-{
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-    return text ? QString::fromUtf8(text, sqlite3_column_bytes(stmt, column)) : QString();
-}
-
-StoredSwipe readSwipe(sqlite3_stmt* stmt)
+StoredSwipe readSwipe(const SqliteStatement& row)
 {
     StoredSwipe swipe;
-    swipe.id = sqlite3_column_int64(stmt, 0);
-    swipe.num = columnText(stmt, 1);
-    swipe.name = columnText(stmt, 2);
-    swipe.date = DateTimeValue(sqlite3_column_int64(stmt, 3)).toDateTime().date();
-    swipe.time = QTime(0, 0).addSecs(int(sqlite3_column_int64(stmt, 4)));
-    swipe.opdate = columnText(stmt, 5);
+    swipe.id = row.columnInt64(0);
+    swipe.num = row.columnText(1);
+    swipe.name = row.columnText(2);
+    swipe.date = DateTimeValue(row.columnInt64(3)).toDateTime().date();
+    swipe.time = QTime(0, 0).addSecs(int(row.columnInt64(4)));
+    swipe.opdate = row.columnText(5);
     return swipe;
 }
 
@@ -79,18 +68,13 @@ LocalStore::~LocalStore() = default;
 
 QString LocalStore::displayText(const QString& connectionString)
 {
-    QString provider;
-    QString source;
     try {
         const ConnectionString parts(connectionString);
-        provider = parts.value(QStringLiteral("Provider"));
-        source = parts.value(QStringLiteral("Data Source"));
+        const QString source = parts.value(QStringLiteral("Data Source"));
+        return parts.namesServer() ? DatabaseTarget::parse(source).displayText() : source;
     } catch (const EOleException&) {
         return {};
     }
-    if (provider.compare(CommFunc::kServerProvider, Qt::CaseInsensitive) == 0)
-        return DatabaseTarget::parse(source).displayText();
-    return source;
 }
 
 QString LocalStore::pathFor(const QString& connectionString)
@@ -109,7 +93,7 @@ void LocalStore::exec(const QString& sql)
 QString LocalStore::target() const
 {
     SqliteStatement select(m_db->handle(), QStringLiteral("SELECT text FROM store_target"));
-    return select.step() ? columnText(select.handle(), 0) : QString();
+    return select.step() ? select.columnText(0) : QString();
 }
 
 void LocalStore::setTarget(const QString& text)
@@ -139,7 +123,7 @@ void LocalStore::replaceEmployeeCopy(const EmployeeCopy& copy)
     QStringList definitions;
     for (qsizetype c = 0; c < columns; ++c) {
         const int width = c < copy.widths.size() ? copy.widths.at(c) : 0;
-        definitions.append(quotedName(copy.columns.at(c)) +
+        definitions.append(DbColumnInfo::quotedName(copy.columns.at(c)) +
                            (width > 0 ? QStringLiteral(" VARCHAR(%1)").arg(width) : QStringLiteral(" TEXT")));
     }
     QStringList markers;
@@ -160,7 +144,7 @@ void LocalStore::replaceEmployeeCopy(const EmployeeCopy& copy)
                 insert.bindText(int(c + 1), value);
         }
         insert.step();
-        sqlite3_reset(insert.handle());
+        insert.reset();
     }
     transaction.commit();
 }
@@ -199,7 +183,7 @@ std::optional<StoredSwipe> LocalStore::waitingWithin(const QString& num, const Q
     select.bindInt64(3, DateTimeValue::fromDateTime(to).seconds());
     if (!select.step())
         return std::nullopt;
-    return readSwipe(select.handle());
+    return readSwipe(select);
 }
 
 qint64 LocalStore::enqueue(const StoredSwipe& swipe)
@@ -227,7 +211,7 @@ std::vector<StoredSwipe> LocalStore::oldest(int limit) const
     select.bindInt64(1, limit);
     std::vector<StoredSwipe> result;
     while (select.step())
-        result.push_back(readSwipe(select.handle()));
+        result.push_back(readSwipe(select));
     return result;
 }
 
@@ -242,5 +226,5 @@ int LocalStore::waitingCount() const
 {
     SqliteStatement count(m_db->handle(), QStringLiteral("SELECT count(*) FROM outbox"));
     count.step();
-    return sqlite3_column_int(count.handle(), 0);
+    return int(count.columnInt64(0));
 }

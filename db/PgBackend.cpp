@@ -47,11 +47,6 @@ struct ResultDeleter
 };
 using Result = std::unique_ptr<PGresult, ResultDeleter>;
 
-QString quotedName(const QString& name)
-{
-    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
-}
-
 QString declaredType(Oid type, int modifier)
 {
     switch (type) {
@@ -498,7 +493,9 @@ qint64 PgBackend::deleteRow(const QString& table, const QString& rowIdName, cons
     // loaded value. Two identical rows are told apart by their positions: one is deleted.
     QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 = $1::tid").arg(table, rowIdName);
     for (qsizetype n = 0; n < columns.size(); ++n)
-        sql += QStringLiteral(" AND %1 IS NOT DISTINCT FROM $%2").arg(quotedName(columns[n])).arg(n + 2);
+        sql += QStringLiteral(" AND %1 IS NOT DISTINCT FROM $%2")
+                   .arg(DbColumnInfo::quotedName(columns[n]))
+                   .arg(n + 2);
     std::vector<std::optional<QByteArray>> parameters{parameterText(rowId)};
     for (const DbValue& value : values)
         parameters.push_back(parameterText(value));

@@ -73,16 +73,6 @@ void vetDatabaseFile(const QString& path)
         cannotOpen(path, QStringLiteral("the file is not an SQLite database."));
 }
 
-bool isDateTimeType(const QString& declared)
-{
-    return declared.contains(u"DATE", Qt::CaseInsensitive) || declared.contains(u"TIME", Qt::CaseInsensitive);
-}
-
-QString quotedName(const QString& name)
-{
-    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
-}
-
 // The identifier a table text as written in a statement stands for ("employ", "\"employ\"").
 QString unquoted(const QString& text)
 {
@@ -316,7 +306,7 @@ std::unique_ptr<DbCursor> SqliteBackend::prepare(const SqlStatementPlan& plan, c
         QHash<QString, bool> dateTimeColumn;
         for (const QString& table : plan.tableNames())
             for (const DbColumnInfo& column : columnsOf(table))
-                dateTimeColumn[column.name.toLower()] |= isDateTimeType(column.declaredType);
+                dateTimeColumn[column.name.toLower()] |= DbColumnInfo::isDateTimeType(column.declaredType);
         for (const SqlStatementPlan::Occurrence& o : plan.occurrences()) {
             QStringList columns = o.contextColumns;
             if (o.insertPosition >= 0) {
@@ -370,7 +360,9 @@ qint64 SqliteBackend::deleteRow(const QString& table, const QString& rowIdName, 
     // row by now: the row must also still hold every value that was loaded.
     QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(table, rowIdName);
     for (qsizetype n = 0; n < columns.size(); ++n)
-        sql += QStringLiteral(" AND %1 IS ?%2 COLLATE BINARY").arg(quotedName(columns[n])).arg(n + 2);
+        sql += QStringLiteral(" AND %1 IS ?%2 COLLATE BINARY")
+                   .arg(DbColumnInfo::quotedName(columns[n]))
+                   .arg(n + 2);
     SqliteStatement statement(m_db->handle(), sql);
     bindStored(statement, 1, rowId);
     for (size_t n = 0; n < values.size(); ++n)

@@ -11,15 +11,15 @@ inline bool isBlank(QChar c)
     return c.unicode() <= u' ';
 }
 
-inline QString trimmed(const QString& text)
+inline QString trimmed(QStringView text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
-    while (begin < end && isBlank(text.at(begin)))
+    while (begin < end && isBlank(text[begin]))
         ++begin;
-    while (end > begin && isBlank(text.at(end - 1)))
+    while (end > begin && isBlank(text[end - 1]))
         --end;
-    return text.mid(begin, end - begin);
+    return text.sliced(begin, end - begin).toString();
 }
 
 } // namespace Blanks

@@ -1,5 +1,7 @@
 #include "support/TerminalQueries.h"
 
+#include "db/CommFunc.h"
+
 namespace TestSupport {
 
 TerminalQueries::TerminalQueries(const QString& connectionString)
@@ -11,10 +13,7 @@ TerminalQueries::TerminalQueries(const QString& connectionString)
 
 void TerminalQueries::load(const QString& sql)
 {
-    employees.close();
-    employees.sqlClear();
-    employees.sqlAdd(sql);
-    employees.open();
+    CommFunc::LoadStatement(employees, sql);
 }
 
 } // namespace TestSupport
