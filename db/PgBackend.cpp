@@ -514,17 +514,17 @@ void PgBackend::beginWrite(const QString& key)
     // refused or made to wait, unlike with LOCK TABLE or SERIALIZABLE (which would also make
     // a terminal fail and retry). The lock ends with the transaction, also when the
     // connection drops. Two numbers with the same hash only wait for each other.
-    QByteArray sql = "BEGIN ISOLATION LEVEL READ COMMITTED";
-    if (!key.isEmpty()) {
-        const QByteArray utf8 = key.toUtf8();
-        char* literal = PQescapeLiteral(m_conn, utf8.constData(), size_t(utf8.size()));
-        if (!literal)
-            throw EOleException(redacted(QString::fromUtf8(PQerrorMessage(m_conn))));
-        sql += "; SELECT pg_catalog.pg_advisory_xact_lock(" + QByteArray::number(kSwipeLockClass) +
-               ", pg_catalog.hashtext(" + literal + "))";
-        PQfreemem(literal);
+    if (key.isEmpty()) {
+        begin(0, {});
+        return;
     }
-    begin(sql);
+    const QByteArray utf8 = key.toUtf8();
+    char* literal = PQescapeLiteral(m_conn, utf8.constData(), size_t(utf8.size()));
+    if (!literal)
+        throw EOleException(redacted(QString::fromUtf8(PQerrorMessage(m_conn))));
+    const QByteArray hashed = "pg_catalog.hashtext(" + QByteArray(literal) + ")";
+    PQfreemem(literal);
+    begin(kSwipeLockClass, hashed);
 }
 
 void PgBackend::beginListWrite()
@@ -532,12 +532,15 @@ void PgBackend::beginListWrite()
     ensureConnected();
     // One lock of its own class for every writer of the whole list; swipes and deletes of
     // single rows do not take it and are not held up.
-    begin("BEGIN ISOLATION LEVEL READ COMMITTED; SELECT pg_catalog.pg_advisory_xact_lock(" +
-          QByteArray::number(kEmployeeListLockClass) + ", 0)");
+    begin(kEmployeeListLockClass, "0");
 }
 
-void PgBackend::begin(const QByteArray& sql)
+void PgBackend::begin(int lockClass, const QByteArray& lockKey)
 {
+    QByteArray sql = "BEGIN ISOLATION LEVEL READ COMMITTED";
+    if (!lockKey.isEmpty())
+        sql += "; SELECT pg_catalog.pg_advisory_xact_lock(" + QByteArray::number(lockClass) + ", " + lockKey +
+               ")";
     m_inTransaction = true;
     try {
         PQclear(roundTrip(sql, nullptr));

@@ -49,8 +49,9 @@ public:
     pg_result* run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
 
 private:
-    // BEGIN with the statements that follow it in the same round trip (the locks).
-    void begin(const QByteArray& sql);
+    // BEGIN, and in the same round trip the transaction's advisory lock (class, key
+    // expression) when a key is given.
+    void begin(int lockClass, const QByteArray& lockKey);
     void connect();
     void ensureConnected();
     void checkSchema();
