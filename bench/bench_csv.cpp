@@ -7,6 +7,7 @@
 #include "db/DevSchema.h"
 #include "db/EmployeeImport.h"
 #include "platform/CsvWriter.h"
+#include "support/RawRecords.h"
 
 #include <QDate>
 #include <QFile>
@@ -23,14 +24,6 @@ namespace {
 
 constexpr int kRecords = 1'000'000;
 constexpr int kEmployees = 100'000;
-
-void check(int rc, sqlite3* db, const char* what)
-{
-    if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) {
-        std::fprintf(stderr, "%s: %s\n", what, sqlite3_errmsg(db));
-        std::abort();
-    }
-}
 
 QString newDatabase(const QString& name)
 {
@@ -50,33 +43,10 @@ const QString& recordDatabase()
 {
     static const QString path = [] {
         const QString file = newDatabase(QStringLiteral("records"));
-        sqlite3* db = nullptr;
-        check(sqlite3_open(file.toUtf8().constData(), &db), db, "open");
-        check(sqlite3_exec(db, "PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr), db, "begin");
-        sqlite3_stmt* insert = nullptr;
-        check(sqlite3_prepare_v2(db, "INSERT INTO sgdjb (num, name, D, T, opdate) VALUES (?, ?, ?, ?, ?)", -1,
-                                 &insert, nullptr),
-              db, "prepare");
-        const QList<DevSchema::Employee> employees = DevSchema::generatedEmployees(1000);
-        const QDate epoch(1970, 1, 1);
-        const qint64 start = epoch.daysTo(QDate(2026, 1, 5)) * 86400;
-        const qint64 opdate = epoch.daysTo(QDate(1999, 1, 1)) * 86400;
-        for (int i = 0; i < kRecords; ++i) {
-            const DevSchema::Employee& e = employees.at(i % 1000);
-            const std::string num = e.num.toStdString();
-            const std::string name = e.name.toStdString();
-            const qint64 instant = start + qint64(i) * 60;
-            sqlite3_bind_text(insert, 1, num.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_bind_text(insert, 2, name.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_bind_int64(insert, 3, instant - instant % 86400);
-            sqlite3_bind_int64(insert, 4, instant % 86400);
-            sqlite3_bind_int64(insert, 5, opdate);
-            check(sqlite3_step(insert), db, "insert");
-            sqlite3_reset(insert);
-        }
-        sqlite3_finalize(insert);
-        check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
-        sqlite3_close(db);
+        const qint64 start = QDate(1970, 1, 1).daysTo(QDate(2026, 1, 5)) * 86400;
+        RawRecords::fill(file, DevSchema::generatedEmployees(1000), kRecords, [&](int i) {
+            return RawRecords::Swipe{i % 1000, start + qint64(i) * 60};
+        });
         return file;
     }();
     return path;

@@ -9,6 +9,7 @@
 #include "db/SqlStatementPlan.h"
 #include "db/Statements.h"
 #include "platform/ManualClock.h"
+#include "support/RawRecords.h"
 
 #include <QDate>
 #include <QFile>
@@ -36,13 +37,7 @@ qint64 seconds(const QDateTime& at)
     return kEpoch.daysTo(at.date()) * 86400 + at.time().msecsSinceStartOfDay() / 1000;
 }
 
-void check(int rc, sqlite3* db, const char* what)
-{
-    if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) {
-        std::fprintf(stderr, "%s: %s\n", what, sqlite3_errmsg(db));
-        std::abort();
-    }
-}
+using RawRecords::check;
 
 QString swipedNumber()
 {
@@ -66,34 +61,14 @@ QString database(int rows)
         std::abort();
     }
 
-    sqlite3* db = nullptr;
-    check(sqlite3_open(path.toUtf8().constData(), &db), db, "open");
-    check(sqlite3_exec(db, "PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr, nullptr), db, "begin");
-    sqlite3_stmt* insert = nullptr;
-    check(sqlite3_prepare_v2(db, "INSERT INTO sgdjb (num, name, D, T, opdate) VALUES (?, ?, ?, ?, ?)", -1,
-                             &insert, nullptr),
-          db, "prepare");
-    const qint64 opdate = kEpoch.daysTo(QDate(1999, 1, 1)) * 86400;
-    std::vector<std::string> nums, names;
-    for (const DevSchema::Employee& e : employees) {
-        nums.push_back(e.num.toStdString());
-        names.push_back(e.name.toStdString());
-    }
     const qint64 last = seconds(kSwipeStart) - 3600;
-    for (int i = 0; i < rows; ++i) {
-        const std::size_t employee = static_cast<std::size_t>(i % kEmployees);
-        const qint64 instant = last - qint64(i / kEmployees) * 600 - qint64(employee);
-        sqlite3_bind_text(insert, 1, nums[employee].c_str(), -1, SQLITE_STATIC);
-        sqlite3_bind_text(insert, 2, names[employee].c_str(), -1, SQLITE_STATIC);
-        sqlite3_bind_int64(insert, 3, instant - instant % 86400);
-        sqlite3_bind_int64(insert, 4, instant % 86400);
-        sqlite3_bind_int64(insert, 5, opdate);
-        check(sqlite3_step(insert), db, "insert");
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    check(sqlite3_exec(db, "COMMIT; ANALYZE", nullptr, nullptr, nullptr), db, "commit");
-    sqlite3_close(db);
+    RawRecords::fill(
+        path, employees, rows,
+        [&](int i) {
+            const int employee = i % kEmployees;
+            return RawRecords::Swipe{employee, last - qint64(i / kEmployees) * 600 - qint64(employee)};
+        },
+        "COMMIT; ANALYZE");
     built[rows] = path;
     return path;
 }
