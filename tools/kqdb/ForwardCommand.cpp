@@ -12,7 +12,6 @@
 
 #include <QFileInfo>
 
-#include <cstdio>
 #include <optional>
 
 namespace {
@@ -22,11 +21,6 @@ const char kForwardUsage[] = "forward <target> [--store PATH]\n"
                              "      one the database holds already within three minutes is dropped;\n"
                              "      exit 0 when none is left waiting, 1 otherwise";
 
-void print(const QString& line)
-{
-    std::printf("%s\n", line.toLocal8Bit().constData());
-}
-
 int runForward(const QStringList& args)
 {
     int exitCode = KqdbExit::kOk;
@@ -34,7 +28,7 @@ int runForward(const QStringList& args)
     if (!parsed)
         return exitCode;
     if (!QFileInfo::exists(parsed->storePath)) {
-        print(QStringLiteral("forwarded 0, already recorded 0, waiting 0"));
+        kqdbPrintLine(QStringLiteral("forwarded 0, already recorded 0, waiting 0"));
         return KqdbExit::kOk;
     }
     int forwarded = 0;
@@ -57,10 +51,10 @@ int runForward(const QStringList& args)
         kqdbPrintError(e.message());
         return KqdbExit::kFailed;
     }
-    print(QStringLiteral("forwarded %1, already recorded %2, waiting %3")
-              .arg(forwarded)
-              .arg(alreadyRecorded)
-              .arg(waiting));
+    kqdbPrintLine(QStringLiteral("forwarded %1, already recorded %2, waiting %3")
+                      .arg(forwarded)
+                      .arg(alreadyRecorded)
+                      .arg(waiting));
     if (!failure.isEmpty())
         kqdbPrintError(failure);
     return waiting == 0 && failure.isEmpty() ? KqdbExit::kOk : KqdbExit::kFailed;

@@ -30,6 +30,11 @@ const std::vector<KqdbCommand>& KqdbCommand::all()
     return registry();
 }
 
+void kqdbPrintLine(const QString& text)
+{
+    std::printf("%s\n", text.toLocal8Bit().constData());
+}
+
 void kqdbPrintError(const QString& text)
 {
     std::fprintf(stderr, "kqdb: %s\n", text.toLocal8Bit().constData());

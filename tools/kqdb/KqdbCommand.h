@@ -34,6 +34,8 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 } // namespace KqdbExit
 
+// The text and a line end on standard output, in the locale's encoding.
+void kqdbPrintLine(const QString& text);
 // "kqdb: text" on standard error.
 void kqdbPrintError(const QString& text);
 // "usage: kqdb <usage>" on standard error; returns KqdbExit::kUsage.

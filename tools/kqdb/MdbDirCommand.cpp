@@ -4,8 +4,6 @@
 
 #include "db/CommFunc.h"
 
-#include <cstdio>
-
 namespace {
 
 const char kMdbDirUsage[] = "mdb-dir";
@@ -16,7 +14,7 @@ int runMdbDir(const QStringList& args)
 {
     if (!args.isEmpty())
         return kqdbUsageError(kMdbDirUsage);
-    std::printf("%s\n", CommFunc::GetMdbDir().toLocal8Bit().constData());
+    kqdbPrintLine(CommFunc::GetMdbDir());
     return KqdbExit::kOk;
 }
 

@@ -13,7 +13,6 @@
 
 #include <QFileInfo>
 
-#include <cstdio>
 #include <limits>
 #include <optional>
 
@@ -24,30 +23,25 @@ const char kOutboxUsage[] = "outbox <target> [--store PATH]\n"
                             "      the server did not confirm them yet, oldest first; --store names the\n"
                             "      local store file instead";
 
-void print(const QString& line)
-{
-    std::printf("%s\n", line.toLocal8Bit().constData());
-}
-
 int runOutbox(const QStringList& args)
 {
     int exitCode = KqdbExit::kOk;
     const std::optional<OutboxArguments> parsed = OutboxArguments::parse(args, kOutboxUsage, &exitCode);
     if (!parsed)
         return exitCode;
-    print(QStringLiteral("store: %1").arg(parsed->storePath));
+    kqdbPrintLine(QStringLiteral("store: %1").arg(parsed->storePath));
     if (!QFileInfo::exists(parsed->storePath)) {
-        print(QStringLiteral("0 waiting"));
+        kqdbPrintLine(QStringLiteral("0 waiting"));
         return KqdbExit::kOk;
     }
     try {
         LocalStore store(parsed->storePath);
         const std::vector<StoredSwipe> waiting = store.oldest(std::numeric_limits<int>::max());
         for (const StoredSwipe& swipe : waiting)
-            print(QStringLiteral("%1\t%2\t%3\t%4")
-                      .arg(swipe.id)
-                      .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant(), u':')));
-        print(QStringLiteral("%1 waiting").arg(waiting.size()));
+            kqdbPrintLine(QStringLiteral("%1\t%2\t%3\t%4")
+                              .arg(swipe.id)
+                              .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant(), u':')));
+        kqdbPrintLine(QStringLiteral("%1 waiting").arg(waiting.size()));
     } catch (const Exception& e) {
         kqdbPrintError(e.message());
         return KqdbExit::kFailed;

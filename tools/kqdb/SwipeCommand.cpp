@@ -103,7 +103,7 @@ int runSwipe(const QStringList& args)
 
     const SwipeOutcome outcome = CardSwipe::run(&employees, records, clock);
     if (!outcome.statusText.isEmpty()) {
-        std::printf("%s\n", outcome.statusText.toLocal8Bit().constData());
+        kqdbPrintLine(outcome.statusText);
         std::fflush(stdout);
     }
     switch (outcome.kind) {

@@ -7,8 +7,6 @@
 
 #include <QDir>
 
-#include <cstdio>
-
 namespace {
 
 const char kTerminalDatabaseUsage[] =
@@ -27,7 +25,7 @@ int runTerminalDatabase(const QStringList& args)
         target = DatabaseTarget::file(CommFunc::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
     const QString text =
         target.isServer() ? QStringLiteral("server: ") + target.displayText() : target.displayText();
-    std::printf("%s\n", text.toLocal8Bit().constData());
+    kqdbPrintLine(text);
     return KqdbExit::kOk;
 }
 
