@@ -96,11 +96,25 @@ centred() {
   [ "${dx#-}" -le 1 ] && [ "${dy#-}" -le 1 ]
 }
 
+# Once seen in a full parallel run: the terminal could not connect to the display Xvfb
+# had just answered on. That says nothing about the window's placement, so such a start
+# is tried once more, with what the display server said; any other failure fails at once.
 start_terminal() {
-  "$tavelo" --database "$work/db/kq.mdb" >"$work/tavelo.log" 2>&1 &
-  terminal=$!
-  pids+=("$terminal")
-  wait_for has_window || { echo "the terminal's window did not appear" >&2; cat "$work/tavelo.log" >&2; exit 1; }
+  local attempt
+  for attempt in 1 2; do
+    "$tavelo" --database "$work/db/kq.mdb" >"$work/tavelo.log" 2>&1 &
+    terminal=$!
+    pids+=("$terminal")
+    wait_for has_window && return 0
+    echo "the terminal's window did not appear (attempt $attempt)" >&2
+    cat "$work/tavelo.log" >&2
+    grep -q "could not connect to display" "$work/tavelo.log" || exit 1
+    if kill -0 "$xvfb" 2>/dev/null; then echo "Xvfb $DISPLAY is still running" >&2; else echo "Xvfb $DISPLAY has ended" >&2; fi
+    xwininfo -root >/dev/null 2>&1 && echo "and answers" >&2 || echo "and does not answer" >&2
+    cat "$work/xvfb.log" >&2
+    sleep 1
+  done
+  exit 1
 }
 stop_terminal() {
   kill "$terminal"
