@@ -10,7 +10,9 @@
 #include "support/RawRecords.h"
 
 #include <QDate>
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -18,16 +20,22 @@
 #include <cstdio>
 #include <string>
 
-#include <unistd.h>
-
 namespace {
 
 constexpr int kRecords = 1'000'000;
 constexpr int kEmployees = 100'000;
 
+// Every database of a run lives in one temporary folder, removed with what is in it when the
+// program ends: the record database alone is some 60 MB.
+const QTemporaryDir& workFolder()
+{
+    static const QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/tavelo-bench-csv-XXXXXX"));
+    return dir;
+}
+
 QString newDatabase(const QString& name)
 {
-    const QString path = QStringLiteral("/tmp/tavelo_bench_csv_%1_%2.db").arg(name).arg(qint64(getpid()));
+    const QString path = workFolder().filePath(name + QStringLiteral(".db"));
     QFile::remove(path);
     QString error;
     if (!DevSchema::createDatabase(path, {}, &error)) {

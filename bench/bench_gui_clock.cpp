@@ -3,7 +3,7 @@
 // (for bench/idle_cpu.sh).
 #include "app/TerminalClock.h"
 #include "controls/RxClock.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "platform/SystemClock.h"
 #include "platform/gui/FontSubstitutes.h"
 

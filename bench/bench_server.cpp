@@ -12,7 +12,7 @@
 #include "db/CommFunc.h"
 #include "db/DatabaseTarget.h"
 #include "db/Statements.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/PgTestServer.h"
 
 #include <QCoreApplication>

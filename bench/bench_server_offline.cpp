@@ -10,7 +10,7 @@
 #include "db/LocalStore.h"
 #include "db/OutboxForwarder.h"
 #include "db/OutboxSwipe.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/PgTestServer.h"
 
 #include <QFile>

@@ -8,7 +8,7 @@
 #include "db/DevSchema.h"
 #include "db/SqlStatementPlan.h"
 #include "db/Statements.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/RawRecords.h"
 
 #include <QDate>

@@ -9,7 +9,7 @@
 #include "log/ErrMsgForm.h"
 #include "platform/Exception.h"
 #include "platform/Gbk.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -2,9 +2,13 @@
 # Configures and builds the project into build/ (or $TAVELO_BUILD_DIR), as the build type
 # $TAVELO_BUILD_TYPE (default RelWithDebInfo; Release for benchmark figures).
 #
-#   scripts/build.sh                   everything: programs, tests, benchmarks
+#   scripts/build.sh                   what the folder is configured for (the terminal and
+#                                      kqdb; with the tests once run-tests.sh has run)
 #   scripts/build.sh tavelo kqdb       only the named targets
-#   scripts/build.sh -DTAVELO_WERROR=ON  arguments starting with -D go to CMake
+#   scripts/build.sh -DBUILD_TESTING=ON  arguments starting with -D go to CMake
+#
+# Both commands of the README build here with the same compiler flags (warnings are errors
+# in both), so running the terminal and then the tests compiles each object once.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${TAVELO_BUILD_DIR:-$root/build}"
@@ -19,5 +23,6 @@ for arg in "$@"; do
   *) targets+=(--target "$arg") ;;
   esac
 done
-cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE="$type" "${settings[@]}" >/dev/null
+cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE="$type" -DTAVELO_WERROR=ON \
+  "${settings[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)" "${targets[@]}"

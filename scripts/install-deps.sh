@@ -1,20 +1,40 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the terminal need.
-# Idempotent: packages already present are not fetched again.
+# Installs the Debian packages that building and running the terminal need; with --tests,
+# also those that only the tests, the fuzz harnesses and the benchmarks need (the test
+# command passes it). Idempotent: when every package is present it does nothing and needs
+# no rights; otherwise it runs apt-get as root, or through sudo for another user.
+#
+#   scripts/install-deps.sh           build and run: compiler, Qt, SQLite, libpq, libmdb, fonts
+#   scripts/install-deps.sh --tests   the same, and the test tools
 set -euo pipefail
 
+# Building and running the terminal and kqdb.
 PACKAGES=(
-  build-essential cmake pkg-config ninja-build
+  build-essential cmake pkg-config ninja-build ccache
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
-  libsqlite3-dev sqlite3
-  mdbtools-dev zlib1g-dev
-  postgresql postgresql-client libpq-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev libpq-dev mdbtools-dev
   fonts-arphic-uming fonts-dejavu-core
-  xvfb xauth openbox x11-utils imagemagick procps ccache
-  dpkg-dev file desktop-file-utils appstream bsdutils
-  clang libclang-rt-14-dev llvm-14
 )
+
+# Only the tests, fuzzing and benchmarks: a PostgreSQL server to start and stop, GoogleTest
+# and Google Benchmark, clang with libFuzzer, a headless display with a window manager and a
+# screenshot tool, the package tools, and the shells the tests check files with.
+TEST_PACKAGES=(
+  postgresql postgresql-client sqlite3
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+  clang libclang-rt-14-dev llvm-14
+  xvfb xauth openbox x11-utils imagemagick procps
+  dpkg-dev file desktop-file-utils appstream bsdutils
+)
+
+case "${1:-}" in
+"") ;;
+--tests) PACKAGES+=("${TEST_PACKAGES[@]}") ;;
+*)
+  echo "usage: scripts/install-deps.sh [--tests]" >&2
+  exit 2
+  ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -28,7 +48,14 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "These packages are missing: ${missing[*]}" >&2
+    echo "Install them as root (apt-get install ${missing[*]}), then run this again." >&2
+    exit 1
+  fi
+  SUDO="sudo"
+fi
 echo "Installing: ${missing[*]}"
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -5,6 +5,16 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${TAVELO_BUILD_DIR:-$root/build}"
+
+# A window needs a desktop: say so before spending minutes on a build that cannot be shown.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No desktop session: neither DISPLAY nor WAYLAND_DISPLAY is set, so the window cannot be shown." >&2
+  echo "Run this from a terminal on your desktop, or without one under a virtual display:" >&2
+  echo "    xvfb-run -a scripts/run-terminal.sh      (package xvfb)" >&2
+  echo "To build only, without starting the window: scripts/build.sh tavelo kqdb" >&2
+  exit 1
+fi
+
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" tavelo kqdb
 
@@ -39,8 +49,4 @@ server:*)
   ;;
 esac
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No desktop session: DISPLAY is not set. Run this from a desktop, or under xvfb-run." >&2
-  exit 1
-fi
 exec "$build/tavelo"

@@ -4,7 +4,7 @@
 #include "app/TerminalApplication.h"
 #include "db/DevSchema.h"
 #include "log/ErrMsgForm.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "platform/SettingsStore.h"
 
 #include <QDir>

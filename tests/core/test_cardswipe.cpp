@@ -4,7 +4,7 @@
 #include "db/SqlStatementPlan.h"
 #include "db/Statements.h"
 #include "platform/Gbk.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -4,7 +4,7 @@
 #include "db/DevSchema.h"
 #include "log/ErrMsgForm.h"
 #include "platform/EInOutError.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "platform/SettingsStore.h"
 #include "support/TestSupport.h"
 

@@ -9,7 +9,7 @@
 #include "platform/EOleException.h"
 #include "platform/Gbk.h"
 #include "platform/LocaleInfo.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -3,7 +3,7 @@
 // the list keeps showing what it had loaded.
 
 #include "db/CardSwipe.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 

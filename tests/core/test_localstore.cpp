@@ -7,7 +7,7 @@
 #include "db/LocalStore.h"
 #include "db/OutboxSwipe.h"
 #include "db/RecentSwipes.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/TestSupport.h"
 
 #include <QFile>

@@ -10,7 +10,7 @@
 #include "db/LocalStore.h"
 #include "db/Statements.h"
 #include "log/ErrMsgForm.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/ServerSuite.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"

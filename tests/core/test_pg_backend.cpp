@@ -9,7 +9,7 @@
 #include "log/ErrMsgForm.h"
 #include "platform/EOleException.h"
 #include "platform/EServerUnreachable.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/ServerSuite.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"

@@ -1,5 +1,5 @@
 #include "db/CardSwipe.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 

@@ -4,7 +4,7 @@
 // disk is healthy again must record.
 
 #include "db/CardSwipe.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/FaultInjectingVfs.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"

@@ -12,7 +12,7 @@
 #include "db/CommFunc.h"
 #include "db/Statements.h"
 #include "log/ErrMsgForm.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -11,7 +11,7 @@
 
 #include "db/CardSwipe.h"
 #include "db/CommFunc.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "support/TerminalQueries.h"
 
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include "db/CommFunc.h"
 #include "db/DevSchema.h"
 #include "log/ErrMsgForm.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "platform/SettingsStore.h"
 
 #include <QFile>

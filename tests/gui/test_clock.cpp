@@ -1,6 +1,6 @@
 #include "app/TerminalClock.h"
 #include "controls/RxClock.h"
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 #include "platform/gui/FontSubstitutes.h"
 
 #include <QApplication>

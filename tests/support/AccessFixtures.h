@@ -4,8 +4,8 @@
 
 namespace TestSupport {
 
-// The Access (Jet 4) attendance databases the import is tested against, kept beside the
-// project in ../shared/fixtures/access (TAVELO_ACCESS_FIXTURES names another folder). A
+// The Access (Jet 4) attendance databases the import is tested against, kept in the
+// repository in tests/fixtures/access (TAVELO_ACCESS_FIXTURES names another folder). A
 // missing folder or file throws, failing the test with a message naming it: these tests
 // never skip.
 class AccessFixtures

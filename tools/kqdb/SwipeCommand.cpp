@@ -9,7 +9,7 @@
 #include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
 #include "db/CommFunc.h"
-#include "platform/ManualClock.h"
+#include "FixedClock.h"
 #include "platform/SystemClock.h"
 
 #include <cstdio>
@@ -71,7 +71,7 @@ int runSwipe(const QStringList& args)
                                .arg(*now));
             return kqdbUsageError(kSwipeUsage);
         }
-        fixed = std::make_unique<ManualClock>(*at);
+        fixed = std::make_unique<FixedClock>(*at);
     }
     const Clock& clock = fixed ? *fixed : static_cast<const Clock&>(SystemClock::instance());
 

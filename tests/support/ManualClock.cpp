@@ -1,4 +1,4 @@
-#include "platform/ManualClock.h"
+#include "support/ManualClock.h"
 
 ManualClock::ManualClock(QDateTime start) : m_now(std::move(start)) {}
 
