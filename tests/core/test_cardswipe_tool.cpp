@@ -60,7 +60,7 @@ TEST_F(KqdbSwipe, RecordsRefusesARepeatAndReportsByExitCode)
 
     const ToolRun again = kqdb({QStringLiteral("swipe"), m_path, QStringLiteral("0001"),
                                 QStringLiteral("--now"), QStringLiteral("2026-03-02 08:33:14")});
-    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_EQ(again.exitCode, 4);
 
     const ToolRun nobody = kqdb({QStringLiteral("swipe"), m_path, QStringLiteral("9999")});
     EXPECT_EQ(nobody.exitCode, 3);
@@ -73,7 +73,7 @@ TEST_F(KqdbSwipe, HelpIsTheUsageOnStandardOutput)
 {
     const ToolRun help = kqdb({QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.out.contains("kqdb swipe <path> <employee number> [--now")) << help.out.constData();
+    EXPECT_TRUE(help.out.contains("kqdb swipe TARGET NUM [--now")) << help.out.constData();
     EXPECT_TRUE(help.out.contains("kqdb create")) << help.out.constData();
     EXPECT_TRUE(help.err.isEmpty());
 
@@ -109,13 +109,13 @@ TEST_F(KqdbSwipe, NowOutsideTheWritableRangeIsAUsageError)
 TEST_F(KqdbSwipe, DatabaseFailuresSayWhy)
 {
     const ToolRun missing = swipe(m_dir.filePath(QStringLiteral("missing.mdb")));
-    EXPECT_EQ(missing.exitCode, 4);
+    EXPECT_EQ(missing.exitCode, 1);
     EXPECT_TRUE(missing.err.contains("Could not find file")) << missing.err.constData();
 
     const QString loop = m_dir.filePath(QStringLiteral("loop.mdb"));
     ASSERT_TRUE(QFile::link(loop, loop));
     const ToolRun looped = swipe(loop);
-    EXPECT_EQ(looped.exitCode, 4);
+    EXPECT_EQ(looped.exitCode, 1);
     EXPECT_TRUE(looped.err.contains("Too many levels of symbolic links")) << looped.err.constData();
 
     // Another writer holds the write lock past the busy timeout.
@@ -126,7 +126,7 @@ TEST_F(KqdbSwipe, DatabaseFailuresSayWhy)
         locked = swipe(m_path);
         holder.exec(QStringLiteral("ROLLBACK"));
     }
-    EXPECT_EQ(locked.exitCode, 4);
+    EXPECT_EQ(locked.exitCode, 1);
     EXPECT_TRUE(locked.err.contains("database is locked")) << locked.err.constData();
     EXPECT_EQ(rowCount(m_path), 0);
 }
@@ -137,7 +137,7 @@ TEST_F(KqdbSwipe, ReadOnlyDatabaseSaysSo)
     ASSERT_EQ(chmod(QFile::encodeName(m_path).constData(), geteuid() == 0 ? 0644 : 0444), 0);
     const ToolRun r = kqdbUnprivileged({QStringLiteral("swipe"), m_path, QStringLiteral("0001"),
                                         QStringLiteral("--now"), QStringLiteral("2026-03-02 08:30:15")});
-    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("the file cannot be written")) << r.err.constData();
     EXPECT_EQ(rowCount(m_path), 0);
 }
@@ -153,7 +153,7 @@ TEST_F(KqdbSwipe, DamagedDatabaseSaysSo)
     file.write(QByteArray(int(size - 4096), '\x5a'));
     file.close();
     const ToolRun r = swipe(m_path);
-    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("database disk image is malformed")) << r.err.constData();
 }
 

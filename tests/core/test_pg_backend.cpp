@@ -413,7 +413,7 @@ TEST_F(PgBackendTest, KqdbCreatesAndSwipesOnAServerAsOnAFile)
     const TestSupport::ToolRun first = TestSupport::runKqdb(swipe);
     EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
     const TestSupport::ToolRun second = TestSupport::runKqdb(swipe);
-    EXPECT_EQ(second.exitCode, 1) << second.err.toStdString();
+    EXPECT_EQ(second.exitCode, 4) << second.err.toStdString();
     EXPECT_EQ(server().psql(QStringLiteral("SELECT num, d + t FROM sgdjb"), QStringLiteral("bytool")),
               QStringLiteral("0001|2026-03-05 09:30:15"));
 }

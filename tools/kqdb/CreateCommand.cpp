@@ -10,7 +10,7 @@
 
 namespace {
 
-const char kCreateUsage[] = "create <path | server> [--demo | --employees N]\n"
+const char kCreateUsage[] = "create TARGET [--demo | --employees N]\n"
                             "      a new database file, or the tables and the terminals' role in a\n"
                             "      server database (postgresql://... or libpq key=value text)";
 
@@ -41,6 +41,8 @@ int runCreate(const QStringList& args)
             employeesGiven = true;
         } else if (!arg.startsWith(u"--") && path.isEmpty()) {
             path = arg;
+        } else if (arg.startsWith(u"--")) {
+            return kqdbOptionError(arg, kCreateUsage);
         } else {
             return kqdbUsageError(kCreateUsage);
         }
@@ -51,7 +53,7 @@ int runCreate(const QStringList& args)
     const DatabaseTarget target = DatabaseTarget::parse(path);
     if (target.isServer() && !target.isValid()) {
         kqdbPrintError(target.problem());
-        return KqdbExit::kFailed;
+        return KqdbExit::kUsage;
     }
     QString error;
     ProgressBar bar(stderr, QStringLiteral("create"), employees.size());

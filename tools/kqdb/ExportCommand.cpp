@@ -53,6 +53,8 @@ int runExport(const QStringList& args)
                 return kqdbUsageError(kExportUsage);
         } else if (!arg.startsWith(u"--") && target.isEmpty()) {
             target = arg;
+        } else if (arg.startsWith(u"--")) {
+            return kqdbOptionError(arg, kExportUsage);
         } else {
             return kqdbUsageError(kExportUsage);
         }
@@ -64,8 +66,11 @@ int runExport(const QStringList& args)
         return kqdbUsageError(kExportUsage);
     }
 
+    const QString connectionString = kqdbConnectionString(target);
+    if (connectionString.isEmpty())
+        return KqdbExit::kUsage;
     AdoConnection connection;
-    connection.setConnectionString(kqdbConnectionString(target));
+    connection.setConnectionString(connectionString);
     try {
         // Counting costs a second pass over the records; only a bar on a terminal needs it.
         const qint64 total =

@@ -16,7 +16,7 @@
 
 namespace {
 
-const char kForwardUsage[] = "forward <target> [--store PATH]\n"
+const char kForwardUsage[] = "forward TARGET [--store PATH]\n"
                              "      hands the waiting swipes to the target now, each at its own instant;\n"
                              "      one the database holds already within three minutes is dropped;\n"
                              "      exit 0 when none is left waiting, 1 otherwise";

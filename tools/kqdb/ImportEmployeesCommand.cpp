@@ -30,12 +30,15 @@ int runImport(const QStringList& args)
         else if (arg == u"--replace" && !mode)
             mode = EmployeeImport::Mode::Replace;
         else if (arg.startsWith(u"--"))
-            return kqdbUsageError(kImportUsage);
+            return kqdbOptionError(arg, kImportUsage);
         else
             positional.append(arg);
     }
     if (positional.size() != 2)
         return kqdbUsageError(kImportUsage);
+    const QString connectionString = kqdbConnectionString(positional.at(0));
+    if (connectionString.isEmpty())
+        return KqdbExit::kUsage;
 
     QFile file(positional.at(1));
     if (!file.open(QIODevice::ReadOnly)) {
@@ -45,7 +48,7 @@ int runImport(const QStringList& args)
     const QByteArray csv = file.readAll();
 
     AdoConnection connection;
-    connection.setConnectionString(kqdbConnectionString(positional.at(0)));
+    connection.setConnectionString(connectionString);
     EmployeeImport::Result result;
     try {
         std::optional<ProgressBar> bar;

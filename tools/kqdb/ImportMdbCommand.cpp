@@ -80,7 +80,7 @@ int runImportMdb(const QStringList& args)
         else if (arg == u"--skip-existing")
             options.skipExisting = true;
         else if (arg.startsWith(u"--"))
-            return kqdbUsageError(kImportMdbUsage);
+            return kqdbOptionError(arg, kImportMdbUsage);
         else
             positional.append(arg);
     }
@@ -92,8 +92,10 @@ int runImportMdb(const QStringList& args)
     const DatabaseTarget target = DatabaseTarget::parse(targetText);
     if (target.isNone())
         return kqdbUsageError(kImportMdbUsage);
-    if (!target.isValid())
-        return refused(target.problem());
+    if (!target.isValid()) {
+        kqdbPrintError(target.problem());
+        return KqdbExit::kUsage;
+    }
 
     // The source is checked before TARGET is touched: a refused source changes nothing.
     std::optional<AccessSource> source;

@@ -46,6 +46,17 @@ int kqdbUsageError(const char* usage)
     return KqdbExit::kUsage;
 }
 
+int kqdbOptionError(const QString& arg, const char* usage)
+{
+    const QString text = QString::fromLatin1(usage);
+    const bool known = text.contains(QStringLiteral("[%1 ").arg(arg)) || text.contains(QStringLiteral("| %1 ").arg(arg));
+    if (known)
+        kqdbPrintError(QStringLiteral("option %1 needs a value").arg(arg));
+    else
+        kqdbPrintError(QStringLiteral("unknown option %1").arg(arg));
+    return kqdbUsageError(usage);
+}
+
 QString kqdbConnectionString(const QString& target)
 {
     const DatabaseTarget parsed = DatabaseTarget::parse(target);

@@ -27,11 +27,16 @@ struct KqdbCommand
     static const std::vector<KqdbCommand>& all();
 };
 
-// Exit codes shared by the commands.
+// Exit codes shared by the commands: one per kind of outcome, whichever command ran (listed
+// by `kqdb --help`).
 namespace KqdbExit {
 constexpr int kOk = 0;
+// The database, the server or a file refused or could not do the work.
 constexpr int kFailed = 1;
+// An unknown command or option, a missing or extra argument, a TARGET that cannot be read.
 constexpr int kUsage = 2;
+constexpr int kNoSuchEmployee = 3;
+constexpr int kAlreadyRecorded = 4;
 } // namespace KqdbExit
 
 // The text and a line end on standard output, in the locale's encoding.
@@ -40,9 +45,14 @@ void kqdbPrintLine(const QString& text);
 void kqdbPrintError(const QString& text);
 // "usage: kqdb <usage>" on standard error; returns KqdbExit::kUsage.
 int kqdbUsageError(const char* usage);
+// For an argument starting with "-" that the command does not take: names it ("unknown
+// option --x", or "option --now needs a value" for one of the command's own options given
+// last), then the usage; returns KqdbExit::kUsage.
+int kqdbOptionError(const QString& arg, const char* usage);
 
 // The connection string for a TARGET as every command takes it (see DatabaseTarget): a
 // PostgreSQL URI or libpq keyword/value text selects a server, anything else is the path
 // of a database file. A server text libpq cannot read gives the empty text, after
-// "kqdb: <why>" on standard error that does not quote it.
+// "kqdb: <why>" on standard error that does not quote it: the caller then returns
+// KqdbExit::kUsage, as for any argument it cannot use.
 QString kqdbConnectionString(const QString& target);

@@ -6,7 +6,9 @@
 
 namespace {
 
-const char kMdbDirUsage[] = "mdb-dir";
+const char kMdbDirUsage[] = "mdb-dir\n"
+                            "      prints the database folder a terminal uses: the settings' mdb value,\n"
+                            "      else the mdb folder beside the executable";
 
 // The database folder a terminal installed beside this tool would use: the configured
 // one, or the mdb folder next to the executable when none is configured.

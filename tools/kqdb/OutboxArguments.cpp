@@ -13,7 +13,7 @@ std::optional<OutboxArguments> OutboxArguments::parse(const QStringList& args, c
         if (args.at(i) == u"--store" && i + 1 < args.size()) {
             store = args.at(++i);
         } else if (args.at(i).startsWith(u"--")) {
-            *exitCode = kqdbUsageError(usage);
+            *exitCode = kqdbOptionError(args.at(i), usage);
             return std::nullopt;
         } else {
             positional.append(args.at(i));
@@ -26,7 +26,7 @@ std::optional<OutboxArguments> OutboxArguments::parse(const QStringList& args, c
     OutboxArguments parsed;
     parsed.connectionString = kqdbConnectionString(positional.at(0));
     if (parsed.connectionString.isEmpty()) {
-        *exitCode = KqdbExit::kFailed;
+        *exitCode = KqdbExit::kUsage;
         return std::nullopt;
     }
     parsed.storePath = store.isEmpty() ? LocalStore::pathFor(parsed.connectionString) : store;

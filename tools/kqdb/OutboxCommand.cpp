@@ -18,7 +18,7 @@
 
 namespace {
 
-const char kOutboxUsage[] = "outbox <target> [--store PATH]\n"
+const char kOutboxUsage[] = "outbox TARGET [--store PATH]\n"
                             "      lists the swipes a terminal of this user keeps for the target because\n"
                             "      the server did not confirm them yet, oldest first; --store names the\n"
                             "      local store file instead";

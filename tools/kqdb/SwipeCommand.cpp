@@ -1,4 +1,4 @@
-// kqdb swipe <path> <employee number> [--now "yyyy-mm-dd hh:nn:ss"]
+// kqdb swipe TARGET <employee number> [--now "yyyy-mm-dd hh:nn:ss"]
 //
 // --now stands in for the system clock, so that tests can make several processes swipe at
 // one and the same moment.
@@ -19,18 +19,18 @@
 namespace {
 
 const char kSwipeUsage[] =
-    "swipe <path> <employee number> [--now \"yyyy-mm-dd hh:nn:ss\"]\n"
+    "swipe TARGET NUM [--now \"yyyy-mm-dd hh:nn:ss\"]\n"
     "      records a card swipe as the terminal does and prints the status text;\n"
     "      --now swipes at that local time instead of the clock's (0001-01-01 00:03:00\n"
     "      to 9999-12-31 23:56:59);\n"
-    "      exit 0 recorded, 1 already recorded, 2 usage, 3 no such employee,\n"
-    "      4 database failure (nothing recorded; the database's message on stderr)";
+    "      exit 0 recorded, 1 database failure (nothing recorded; the database's message\n"
+    "      on stderr), 2 usage, 3 no such employee, 4 already recorded";
 
-// Exit codes of this command; a script tells a refused repeat from a broken database.
-constexpr int kRecorded = 0;
-constexpr int kAlreadyRecorded = 1;
-constexpr int kNoEmployee = 3;
-constexpr int kDatabaseFailure = 4;
+// A script tells a refused repeat from a broken database by the exit code.
+constexpr int kRecorded = KqdbExit::kOk;
+constexpr int kAlreadyRecorded = KqdbExit::kAlreadyRecorded;
+constexpr int kNoEmployee = KqdbExit::kNoSuchEmployee;
+constexpr int kDatabaseFailure = KqdbExit::kFailed;
 
 // The window bounds are written with four-digit years, so both must stay within years
 // 1 to 9999 (there is no year 0).
@@ -55,7 +55,7 @@ int runSwipe(const QStringList& args)
         if (args.at(i) == u"--now" && i + 1 < args.size())
             now = args.at(++i);
         else if (args.at(i).startsWith(u"--"))
-            return kqdbUsageError(kSwipeUsage);
+            return kqdbOptionError(args.at(i), kSwipeUsage);
         else
             positional.append(args.at(i));
     }

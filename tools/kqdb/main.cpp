@@ -7,16 +7,37 @@
 
 namespace {
 
+// Every command answers with these, so a script tells the kinds of failure apart the same
+// way whichever command it ran.
+const char kExitCodes[] =
+    "TARGET is a database file's path, or a PostgreSQL server as a URI (postgresql://...) or\n"
+    "libpq keyword/value text (host=... dbname=...).\n"
+    "\n"
+    "exit codes, the same for every command:\n"
+    "  0  done\n"
+    "  1  failed: the database, the server or a file refused or could not do the work\n"
+    "     (why on standard error; an all-or-nothing command changed nothing)\n"
+    "  2  usage: an unknown command or option, a missing or extra argument, a TARGET that\n"
+    "     cannot be read\n"
+    "  3  no such employee (swipe)\n"
+    "  4  already recorded within three minutes (swipe)\n";
+
 void printUsage(std::FILE* to)
 {
     std::fprintf(to, "usage:\n");
     for (const KqdbCommand& command : KqdbCommand::all())
         std::fprintf(to, "  kqdb %s\n", command.usage);
+    std::fprintf(to, "  kqdb --version\n      prints the version\n\n%s", kExitCodes);
 }
 
 bool asksForHelp(const QString& arg)
 {
     return arg == u"--help" || arg == u"-h" || arg == u"help";
+}
+
+bool asksForVersion(const QString& arg)
+{
+    return arg == u"--version" || arg == u"-v";
 }
 
 } // namespace
@@ -35,6 +56,10 @@ int main(int argc, char** argv)
         printUsage(stdout);
         return KqdbExit::kOk;
     }
+    if (args.size() == 1 && asksForVersion(args.first())) {
+        std::printf("kqdb %s\n", TAVELO_VERSION);
+        return KqdbExit::kOk;
+    }
     const QString name = args.takeFirst();
     for (const KqdbCommand& command : KqdbCommand::all()) {
         if (name != QLatin1String(command.name))
@@ -45,7 +70,10 @@ int main(int argc, char** argv)
         }
         return command.run(args);
     }
-    kqdbPrintError(QStringLiteral("unknown command %1").arg(name));
+    if (name.startsWith(u'-'))
+        kqdbPrintError(QStringLiteral("unknown option %1").arg(name));
+    else
+        kqdbPrintError(QStringLiteral("unknown command %1").arg(name));
     printUsage(stderr);
     return KqdbExit::kUsage;
 }
