@@ -1,5 +1,6 @@
 #include "app/QuorelMain.h"
 
+#include "app/CaptionOnlyFrame.h"
 #include "app/CardPanel.h"
 #include "app/EmployeeGrid.h"
 #include "app/NumberEdit.h"
@@ -196,6 +197,9 @@ void TQuorelMainForm::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (event->spontaneous())
         return;
+    // The native window exists but is not mapped yet: the window manager reads the title
+    // bar hints when it maps it.
+    CaptionOnlyFrame::apply(windowHandle(), minimumSize() != maximumSize());
     // Placement first: an error escaping the show sequence must not leave the window
     // somewhere other than centred.
     placeOnScreen();

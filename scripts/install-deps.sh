@@ -5,13 +5,13 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config ninja-build
-  qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev libxcb1-dev
   libsqlite3-dev sqlite3
   mdbtools-dev zlib1g-dev
   postgresql postgresql-client libpq-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-arphic-uming fonts-dejavu-core
-  xvfb xauth openbox x11-utils imagemagick procps ccache
+  xvfb xauth openbox x11-utils wmctrl imagemagick procps ccache
   dpkg-dev file desktop-file-utils appstream bsdutils
   clang libclang-rt-14-dev llvm-14
 )
