@@ -36,7 +36,9 @@ QFont songFont(int pixelHeight, bool bold = false)
     QFont font(QStringLiteral("宋体"));
     font.setPixelSize(pixelHeight);
     font.setBold(bold);
-    font.setStyleStrategy(QFont::PreferDefault);
+    // At 12 pixels the Song face is drawn from its bitmap strike, crisp and dark, as the
+    // desktop the terminal imitates shows it; smoothed outlines come out faint and grey.
+    font.setStyleStrategy(pixelHeight == 12 ? QFont::NoAntialias : QFont::PreferDefault);
     return font;
 }
 

@@ -11,7 +11,7 @@ PACKAGES=(
   postgresql postgresql-client libpq-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-arphic-uming fonts-dejavu-core
-  xvfb xauth openbox x11-utils wmctrl imagemagick procps ccache
+  xvfb xauth openbox x11-utils wmctrl xdotool imagemagick procps ccache
   dpkg-dev file desktop-file-utils appstream bsdutils
   clang libclang-rt-14-dev llvm-14
 )

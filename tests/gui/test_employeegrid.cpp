@@ -164,6 +164,33 @@ private slots:
         QCOMPARE(current(), grid()->topRow() + n - 1);
     }
 
+    // The 12-pixel Song text of the list is crisp and dark: every pixel of a number is the
+    // text colour itself or the cell's background, with no grey smoothing between them.
+    void listTextIsCrispAndDark()
+    {
+        open(numbered(5));
+        const QRect cell = grid()->visualRect(grid()->gridModel()->index(2, 0));
+        const QImage shot = grid()->viewport()->grab().toImage();
+        if (qEnvironmentVariableIsSet("TAVELO_SAVE_SHOTS"))
+            shot.save(QStringLiteral("list_text.png"));
+        const QColor text = grid()->palette().color(QPalette::Text);
+        const QColor back = grid()->palette().color(QPalette::Base);
+        int textPixels = 0;
+        for (int y = cell.top(); y < cell.bottom(); ++y)
+            for (int x = cell.left(); x < cell.right(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                if (c == text)
+                    ++textPixels;
+                else
+                    QVERIFY2(c == back, qPrintable(QStringLiteral("pixel %1,%2 is %3")
+                                                       .arg(x)
+                                                       .arg(y)
+                                                       .arg(c.name())));
+            }
+        QVERIFY2(textPixels > 40, qPrintable(QString::number(textPixels))); // "0003" is drawn
+        QCOMPARE(QFontMetrics(grid()->font()).height(), 12); // the layout keeps its size
+    }
+
     // The row highlight is the list's only marker: a mouse click, like the keys, leaves no
     // focus frame on a cell of the current row.
     void clickedRowShowsNoFocusFrame()
