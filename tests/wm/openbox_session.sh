@@ -56,6 +56,15 @@ start_openbox() {
 }
 # Openbox has taken over the screen (it names itself on the root window).
 openbox_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+# What the display server and openbox said, for a failure message.
+display_state() {
+  if kill -0 "$xvfb" 2>/dev/null; then echo "Xvfb $DISPLAY is running"; else echo "Xvfb $DISPLAY has ended"; fi
+  if xwininfo -root >/dev/null 2>&1; then echo "and answers"; else echo "and does not answer"; fi
+  echo "Xvfb log:"
+  cat "$work/xvfb.log"
+  echo "openbox log:"
+  cat "$work/openbox.log" 2>/dev/null || true
+}
 
 # Waits (at most 10 s) until cond succeeds.
 wait_for() {
@@ -82,6 +91,9 @@ terminal_window() {
 # The terminal's own (client) window: viewable, 589 x 441, with the terminal's class.
 client_window() { terminal_window 589x441; }
 has_window() { window="$(client_window)"; }
+# The window is the active one and holds the display's keyboard focus, so that key events
+# from the display server reach it.
+has_keyboard() { is_active && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$((window))" ]; }
 is_active() { xprop -root _NET_ACTIVE_WINDOW 2>/dev/null | grep -q "$(printf '0x%x' "$window")\b"; }
 has_frame() { xprop -id "$window" _NET_FRAME_EXTENTS 2>/dev/null | grep -q '='; }
 

@@ -14,7 +14,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/openbox_session.sh"
 fail() { echo "$*" >&2; exit 1; }
 
 start_openbox
-wait_for openbox_running || fail "openbox did not start: $(cat "$work/openbox.log")"
+wait_for openbox_running || fail "openbox did not start: $(display_state)"
 start_terminal
 wait_for has_frame || fail "openbox put no frame around the window"
 
@@ -42,7 +42,9 @@ done
 
 # Ctrl+Delete in the list asks for confirmation in a box centred by its frame; Escape
 # answers Cancel.
-wait_for is_active || fail "openbox did not activate the window"
+wait_for has_keyboard || fail "openbox did not give the window the keyboard (active: $(xprop -root _NET_ACTIVE_WINDOW), focus: $(xdotool getwindowfocus))"
+# The terminal takes a moment to set its own focus on the list once it is active.
+sleep 0.3
 xdotool key --clearmodifiers ctrl+Delete
 has_confirm() { confirm="$(terminal_window "" Confirm)"; }
 wait_for has_confirm || fail "no confirmation box after Ctrl+Delete"
