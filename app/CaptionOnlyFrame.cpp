@@ -45,8 +45,8 @@ bool CaptionOnlyFrame::apply(QWindow* window, bool resizable)
         return false;
     }
     static const char kName[] = "_MOTIF_WM_HINTS";
-    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, std::strlen(kName), kName), nullptr);
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::strlen(kName), kName), nullptr);
     if (!atom) {
         qWarning("The window's title bar hints could not be set: the display gave no _MOTIF_WM_HINTS atom");
         return false;
@@ -63,6 +63,7 @@ bool CaptionOnlyFrame::apply(QWindow* window, bool resizable)
     const bool ok = error == nullptr;
     std::free(error);
     if (!ok)
-        qWarning("The window's title bar hints could not be set: the window manager may show its own buttons");
+        qWarning(
+            "The window's title bar hints could not be set: the window manager may show its own buttons");
     return ok;
 }

@@ -182,13 +182,12 @@ private slots:
                 if (c == text)
                     ++textPixels;
                 else
-                    QVERIFY2(c == back, qPrintable(QStringLiteral("pixel %1,%2 is %3")
-                                                       .arg(x)
-                                                       .arg(y)
-                                                       .arg(c.name())));
+                    QVERIFY2(c == back,
+                             qPrintable(QStringLiteral("pixel %1,%2 is %3").arg(x).arg(y).arg(c.name())));
             }
         QVERIFY2(textPixels > 40, qPrintable(QString::number(textPixels))); // "0003" is drawn
-        QCOMPARE(QFontMetrics(grid()->font()).height(), 12); // the layout keeps its size
+        // The bitmap face keeps the 12-pixel metrics the layout is drawn for.
+        QCOMPARE(QFontMetrics(grid()->font()).height(), 12);
     }
 
     // The row highlight is the list's only marker: a mouse click, like the keys, leaves no

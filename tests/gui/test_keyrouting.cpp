@@ -155,9 +155,10 @@ private slots:
         press(Qt::Key_Return);
 
         const TestSupport::SqliteFile db(m_fx->dbPath(), TestSupport::SqliteFile::Mode::ReadOnly);
-        QCOMPARE(db.rows(QStringLiteral("SELECT num || ' ' || time(T, 'unixepoch') FROM sgdjb ORDER BY rowid")),
-                 QStringList({QStringLiteral("0102 09:00:00"), QStringLiteral("0102 09:04:00"),
-                              QStringLiteral("0102 09:08:00")}));
+        QCOMPARE(
+            db.rows(QStringLiteral("SELECT num || ' ' || time(T, 'unixepoch') FROM sgdjb ORDER BY rowid")),
+            QStringList({QStringLiteral("0102 09:00:00"), QStringLiteral("0102 09:04:00"),
+                         QStringLiteral("0102 09:08:00")}));
     }
 
     void digitsGoToTheBoxArrowsToTheList()
