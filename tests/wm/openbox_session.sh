@@ -26,11 +26,13 @@ unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 
 readonly screen_w=1024 screen_h=768
 # Xvfb picks a free display and writes its number; only the Unix socket listens. Another
-# server starting at the same moment can take the same number, so try again then.
+# server starting at the same moment can take the same number, so try again then. Without
+# -noreset the server resets whenever its last client leaves (each xwininfo and xprop
+# here), and a program connecting during that reset is refused.
 display=""
 for attempt in 1 2 3; do
   : >"$work/display"
-  Xvfb -displayfd 3 -screen 0 "${screen_w}x${screen_h}x24" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${screen_w}x${screen_h}x24" -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   xvfb=$!
   pids+=("$xvfb")
   display=""
