@@ -121,10 +121,11 @@ centred() {
 # Once seen in a full parallel run: the terminal could not connect to the display Xvfb
 # had just answered on. That says nothing about the window, so such a start is tried once
 # more, with what the display server said; any other failure fails at once.
+# Starts the terminal on the demo database, or on the database file given.
 start_terminal() {
-  local attempt
+  local attempt database="${1:-$work/db/kq.mdb}"
   for attempt in 1 2; do
-    "$tavelo" --database "$work/db/kq.mdb" >"$work/tavelo.log" 2>&1 &
+    "$tavelo" --database "$database" >"$work/tavelo.log" 2>&1 &
     terminal=$!
     pids+=("$terminal")
     wait_for has_window && return 0

@@ -2,7 +2,8 @@
 # The real terminal under a real window manager (openbox on Xvfb), driven by key events
 # from the display server: after the list was moved away with the arrows, tabbing back
 # into the number box finds the employee whose number the box shows, and Enter swipes for
-# that one, not for the row the arrows left current.
+# that one, not for the row the arrows left current. Without a database, the Tab into the
+# box shows the error box, and the Enter that closes it does not open it again.
 set -euo pipefail
 tavelo="$1"
 kqdb="$2"
@@ -35,4 +36,24 @@ xdotool key --delay 50 Down Down Down Down Tab Tab Return
 sleep 1
 [ "$(records)" = "0102" ] || fail "Enter after tabbing into the box showing 0102 recorded: $(records)"
 echo "records after Tab into the box and Enter: $(records)"
+stop_terminal
+
+# No database: the search on the Tab's release fails into the error box (caption: the
+# application title). Its OK is taken by Enter, whose release then reaches the number box:
+# that release must not search again and reopen the box.
+start_terminal "$work/db/missing.mdb"
+wait_for has_keyboard || fail "openbox did not give the window without a database the keyboard"
+sleep 0.3
+xdotool key --delay 50 Tab Tab
+has_error_box() { error_box="$(terminal_window "" Tavelo)"; }
+wait_for has_error_box || fail "no error box after tabbing into the number box without a database"
+error_box_active() { xprop -root _NET_ACTIVE_WINDOW | grep -q "$(printf '0x%x' "$error_box")\b"; }
+wait_for error_box_active || fail "the error box did not become active"
+sleep 0.3
+xdotool key Return
+error_box_gone() { ! has_error_box; }
+wait_for error_box_gone || fail "the error box did not close on Enter, or opened again at once"
+sleep 1
+if has_error_box; then fail "the error box opened again after the Enter that closed it"; fi
+echo "without a database: Tab into the box showed the error box once; Enter closed it for good"
 stop_terminal
