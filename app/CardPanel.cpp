@@ -1,5 +1,7 @@
 #include "app/CardPanel.h"
 
+#include "controls/SystemColours.h"
+
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -36,12 +38,12 @@ void CardPanel::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const QRect area = rect();
     painter.fillRect(area, palette().color(QPalette::Window));
-    // A raised bevel one pixel wide: light along the top and left, shadow along the
-    // bottom and right.
-    painter.setPen(palette().color(QPalette::Light));
+    // A raised bevel one pixel wide: highlight along the top and left, shadow along the
+    // bottom and right, in the same system colours as the clock's bevels.
+    painter.setPen(SystemColours::kButtonHighlight);
     painter.drawLine(area.topLeft(), area.topRight());
     painter.drawLine(area.topLeft(), area.bottomLeft());
-    painter.setPen(palette().color(QPalette::Dark));
+    painter.setPen(SystemColours::kButtonShadow);
     painter.drawLine(area.bottomLeft(), area.bottomRight());
     painter.drawLine(area.topRight(), area.bottomRight());
     painter.setPen(palette().color(QPalette::WindowText));

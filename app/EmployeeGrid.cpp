@@ -2,6 +2,7 @@
 
 #include "app/EmployeeGridModel.h"
 #include "app/MessageBox.h"
+#include "app/NoFocusFrameDelegate.h"
 #include "db/AdoQuery.h"
 #include "platform/VirtualKey.h"
 
@@ -36,6 +37,7 @@ EmployeeGrid::EmployeeGrid(QWidget* parent) : QTableView(parent), m_model(new Em
     setAutoScroll(false);
     setDragEnabled(false);
     setFocusPolicy(Qt::StrongFocus);
+    setItemDelegate(new NoFocusFrameDelegate(this));
 
     // Data cells on the tooltip background; the current row in the highlight colours
     // whether or not the list has the focus.

@@ -1,9 +1,9 @@
 #include "app/MessageBox.h"
 
+#include "app/FrameCentring.h"
 #include "app/TerminalApplication.h"
 
 #include <QApplication>
-#include <QScreen>
 
 #include <deque>
 
@@ -65,12 +65,10 @@ QMessageBox::StandardButton MessageBox::ask(QWidget* parent, const Shown& box,
     dialog.setDefaultButton(defaultButton);
     dialog.setEscapeButton(escapeButton);
     if (box.icon == QMessageBox::Question) {
-        // The confirmation is centred on the screen, not on the window.
+        // The confirmation is centred on the screen by its frame, like the main window,
+        // not on the window.
         dialog.adjustSize();
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->geometry();
-            dialog.move(area.center() - QPoint(dialog.width() / 2, dialog.height() / 2));
-        }
+        new FrameCentring(&dialog);
     }
     const int result = dialog.exec();
     if (dialog.clickedButton() == nullptr)

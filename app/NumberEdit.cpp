@@ -25,6 +25,7 @@ NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent)
 
 void NumberEdit::keyPressEvent(QKeyEvent* event)
 {
+    m_enteredByTab = false;
     m_pressed.insert(physicalKey(event));
     if (m_keyDown) {
         quint16 key = virtualKeyOf(event);
@@ -50,10 +51,15 @@ void NumberEdit::keyReleaseEvent(QKeyEvent* event)
     QLineEdit::keyReleaseEvent(event);
     if (event->isAutoRepeat())
         return;
-    // A release whose press went elsewhere (the Enter that closed a message box, the Tab
-    // that moved the focus here) is not the operator typing into the box; searching on it
-    // could reopen the very box the operator just closed.
-    if (!m_pressed.remove(physicalKey(event)))
+    // A release whose press went to another window (the Enter that closed a message box)
+    // is not the operator typing into the box; searching on it could reopen the very box
+    // the operator just closed. The Tab that moved the focus here is the box's own: its
+    // release searches again with the text it selected.
+    const bool isTab = event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab;
+    const bool tabIntoBox = m_enteredByTab && isTab;
+    if (isTab)
+        m_enteredByTab = false;
+    if (!m_pressed.remove(physicalKey(event)) && !tabIntoBox)
         return;
     if (m_keyUp) {
         quint16 key = virtualKeyOf(event);
@@ -64,6 +70,7 @@ void NumberEdit::keyReleaseEvent(QKeyEvent* event)
 void NumberEdit::focusInEvent(QFocusEvent* event)
 {
     QLineEdit::focusInEvent(event);
+    m_enteredByTab = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
     if (event->reason() != Qt::MouseFocusReason && event->reason() != Qt::PopupFocusReason &&
         event->reason() != Qt::ActiveWindowFocusReason)
         selectAll();
@@ -73,5 +80,6 @@ void NumberEdit::focusOutEvent(QFocusEvent* event)
 {
     // Releases that arrive after the focus comes back belong to presses made elsewhere.
     m_pressed.clear();
+    m_enteredByTab = false;
     QLineEdit::focusOutEvent(event);
 }

@@ -8,7 +8,7 @@
 // The number box, without a length limit. Focus from the keyboard selects the whole text
 // so the next digit replaces it; a mouse click only places the caret. Key presses go to
 // the window's key handler before the box edits its text; the release of a key whose press
-// the box received runs the release handler.
+// the box received, or of the Tab that moved the focus into it, runs the release handler.
 class NumberEdit : public QLineEdit
 {
     Q_OBJECT
@@ -29,4 +29,6 @@ private:
     KeyHandler m_keyUp;
     // Keys pressed while the box had the focus and not yet released.
     QSet<quint32> m_pressed;
+    // The focus came by Tab or Shift+Tab and that key has not been released yet.
+    bool m_enteredByTab = false;
 };

@@ -1,5 +1,6 @@
 #include "app/QuorelMain.h"
 
+#include "app/CaptionOnlyFrame.h"
 #include "app/CardPanel.h"
 #include "app/EmployeeGrid.h"
 #include "app/NumberEdit.h"
@@ -35,7 +36,9 @@ QFont songFont(int pixelHeight, bool bold = false)
     QFont font(QStringLiteral("宋体"));
     font.setPixelSize(pixelHeight);
     font.setBold(bold);
-    font.setStyleStrategy(QFont::PreferDefault);
+    // At 12 pixels the Song face is drawn from its bitmap strike, crisp and dark, as the
+    // desktop the terminal imitates shows it; smoothed outlines come out faint and grey.
+    font.setStyleStrategy(pixelHeight == 12 ? QFont::NoAntialias : QFont::PreferDefault);
     return font;
 }
 
@@ -196,6 +199,9 @@ void TQuorelMainForm::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (event->spontaneous())
         return;
+    // The native window exists but is not mapped yet: the window manager reads the title
+    // bar hints when it maps it.
+    CaptionOnlyFrame::apply(windowHandle(), minimumSize() != maximumSize());
     // Placement first: an error escaping the show sequence must not leave the window
     // somewhere other than centred.
     placeOnScreen();

@@ -1,5 +1,6 @@
 #include "controls/RxClock.h"
 
+#include "controls/SystemColours.h"
 #include "platform/LocaleInfo.h"
 
 #include <QApplication>
@@ -12,10 +13,10 @@
 namespace {
 
 // The classic 3D colours of bevels and of the sunken client edge.
-const QColor kShadow(128, 128, 128);
-const QColor kHighlight(255, 255, 255);
-const QColor kDarkShadow(64, 64, 64);
-const QColor kLight(212, 208, 200);
+const QColor& kShadow = SystemColours::kButtonShadow;
+const QColor& kHighlight = SystemColours::kButtonHighlight;
+const QColor& kDarkShadow = SystemColours::kDarkShadow;
+const QColor& kLight = SystemColours::kLight;
 
 constexpr int kClientEdge = 2;
 constexpr int kTextFlags =

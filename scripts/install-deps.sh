@@ -11,7 +11,7 @@ set -euo pipefail
 # Building and running the terminal and kqdb.
 PACKAGES=(
   build-essential cmake pkg-config ninja-build ccache
-  qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev libxcb1-dev
   libsqlite3-dev libpq-dev mdbtools-dev
   fonts-arphic-uming fonts-dejavu-core
 )
@@ -23,7 +23,7 @@ TEST_PACKAGES=(
   postgresql postgresql-client sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   clang libclang-rt-14-dev llvm-14
-  xvfb xauth openbox x11-utils imagemagick procps
+  xvfb xauth openbox x11-utils wmctrl xdotool imagemagick procps
   dpkg-dev file desktop-file-utils appstream bsdutils
 )
 

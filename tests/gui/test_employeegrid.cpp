@@ -164,6 +164,56 @@ private slots:
         QCOMPARE(current(), grid()->topRow() + n - 1);
     }
 
+    // The 12-pixel Song text of the list is crisp and dark: every pixel of a number is the
+    // text colour itself or the cell's background, with no grey smoothing between them.
+    void listTextIsCrispAndDark()
+    {
+        open(numbered(5));
+        const QRect cell = grid()->visualRect(grid()->gridModel()->index(2, 0));
+        const QImage shot = grid()->viewport()->grab().toImage();
+        if (qEnvironmentVariableIsSet("TAVELO_SAVE_SHOTS"))
+            shot.save(QStringLiteral("list_text.png"));
+        const QColor text = grid()->palette().color(QPalette::Text);
+        const QColor back = grid()->palette().color(QPalette::Base);
+        int textPixels = 0;
+        for (int y = cell.top(); y < cell.bottom(); ++y)
+            for (int x = cell.left(); x < cell.right(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                if (c == text)
+                    ++textPixels;
+                else
+                    QVERIFY2(c == back,
+                             qPrintable(QStringLiteral("pixel %1,%2 is %3").arg(x).arg(y).arg(c.name())));
+            }
+        QVERIFY2(textPixels > 40, qPrintable(QString::number(textPixels))); // "0003" is drawn
+        // The bitmap face keeps the 12-pixel metrics the layout is drawn for.
+        QCOMPARE(QFontMetrics(grid()->font()).height(), 12);
+    }
+
+    // The row highlight is the list's only marker: a mouse click, like the keys, leaves no
+    // focus frame on a cell of the current row.
+    void clickedRowShowsNoFocusFrame()
+    {
+        open(numbered(10));
+        const QModelIndex first = grid()->gridModel()->index(3, 0);
+        const QRect cell = grid()->visualRect(first);
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(current(), 3);
+        QVERIFY(grid()->hasFocus());
+        const QImage shot = grid()->viewport()->grab().toImage();
+        if (qEnvironmentVariableIsSet("TAVELO_SAVE_SHOTS"))
+            shot.save(QStringLiteral("clicked_row.png"));
+        // Around the cell's edges, inside the grid lines, nothing but the highlight.
+        const QColor highlight = grid()->palette().color(QPalette::Active, QPalette::Highlight);
+        const QRect inside = cell.adjusted(0, 0, -1, -1);
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            for (int y : {inside.top(), inside.bottom()})
+                QCOMPARE(shot.pixelColor(x, y), highlight);
+        for (int y = inside.top(); y <= inside.bottom(); ++y)
+            for (int x : {inside.left(), inside.right()})
+                QCOMPARE(shot.pixelColor(x, y), highlight);
+    }
+
     // The thumb dragged with the mouse: its two ends reach the first and the last row, and
     // a position between them the row at that fraction of the list.
     void thumbDragCoversEveryRow()

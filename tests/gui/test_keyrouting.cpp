@@ -104,15 +104,61 @@ private slots:
         QCOMPARE(currentNum(), QStringLiteral("0001"));
         press(Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), edit());
-        // Entering by Tab selects the text; the Tab's release, whose press the box did not
-        // receive, searches nothing.
+        // Entering by Tab selects the text, and the Tab's release searches with it.
         QCOMPARE(edit()->selectedText(), QStringLiteral("0003"));
-        QCOMPARE(currentNum(), QStringLiteral("0001"));
+        QCOMPARE(currentNum(), QStringLiteral("0003"));
         press(Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), grid());
         press(Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(QApplication::focusWidget(), edit());
         QCOMPARE(status(), QString());
+        const TestSupport::SqliteFile db(m_fx->dbPath(), TestSupport::SqliteFile::Mode::ReadOnly);
+        QCOMPARE(db.rows(QStringLiteral("SELECT num FROM sgdjb")), QStringList());
+    }
+
+    // The box shows the number the next Enter records: after the list was moved away with
+    // the arrows, tabbing back into the box finds its number again.
+    void tabIntoTheBoxSearchesItsTextAgain()
+    {
+        open(employees({"0101", "0102", "0103", "0104", "0105"}));
+        type(QStringLiteral("0102"));
+        press(Qt::Key_Return);
+        QCOMPARE(status(), QStringLiteral("【0102 员工2】 2026-12-07 09:00 刷卡成功！"));
+        for (int i = 0; i < 4; ++i) // the first arrow only takes the focus to the list
+            press(Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), grid());
+        QCOMPARE(currentNum(), QStringLiteral("0105"));
+
+        m_fx->clock().advanceSecs(4 * 60);
+        press(Qt::Key_Tab);
+        press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), edit());
+        QCOMPARE(edit()->selectedText(), QStringLiteral("0102"));
+        QCOMPARE(currentNum(), QStringLiteral("0102"));
+        press(Qt::Key_Return);
+        QCOMPARE(status(), QStringLiteral("【0102 员工2】 2026-12-07 09:04 刷卡成功！"));
+
+        // Shift+Tab from the list, with Shift let go before Tab: the Tab's release still
+        // searches.
+        press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), grid());
+        press(Qt::Key_Down);
+        QCOMPARE(currentNum(), QStringLiteral("0103"));
+        QTest::keyPress(grid(), Qt::Key_Shift);
+        QTest::keyPress(grid(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), edit());
+        QTest::keyRelease(edit(), Qt::Key_Shift);
+        QCOMPARE(currentNum(), QStringLiteral("0103"));
+        QTest::keyRelease(edit(), Qt::Key_Tab);
+        QCOMPARE(currentNum(), QStringLiteral("0102"));
+        m_fx->clock().advanceSecs(4 * 60);
+        press(Qt::Key_Return);
+
+        const TestSupport::SqliteFile db(m_fx->dbPath(), TestSupport::SqliteFile::Mode::ReadOnly);
+        QCOMPARE(
+            db.rows(QStringLiteral("SELECT num || ' ' || time(T, 'unixepoch') FROM sgdjb ORDER BY rowid")),
+            QStringList({QStringLiteral("0102 09:00:00"), QStringLiteral("0102 09:04:00"),
+                         QStringLiteral("0102 09:08:00")}));
     }
 
     void digitsGoToTheBoxArrowsToTheList()
@@ -357,6 +403,18 @@ private slots:
         press(Qt::Key_Return); // a swipe in this state fails silently
         QCOMPARE(status(), QString());
         QCOMPARE(MessageBox::shown().size(), size_t(2)); // only the Enter's release searched again
+
+        // Tabbing into the box searches on the Tab's release, and fails the same way.
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), grid());
+        press(Qt::Key_Tab);
+        QCOMPARE(MessageBox::shown().size(), size_t(2));
+        press(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), edit());
+        QCOMPARE(MessageBox::shown().size(), size_t(3));
+        QCOMPARE(MessageBox::shown().back().text,
+                 QStringLiteral("YgQry: Cannot perform this operation on a closed dataset."));
     }
 };
 

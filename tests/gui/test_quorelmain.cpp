@@ -81,6 +81,28 @@ private slots:
             QCOMPARE(w->focusPolicy(), Qt::NoFocus);
     }
 
+    // The card area's raised bevel and the clock's bevels are drawn in the same system
+    // colours, seen on the window as drawn.
+    void cardAndClockBevelsShareTheSystemColours()
+    {
+        TerminalFixture fx;
+        fx.createDatabase(employees({"0101"}));
+        auto form = fx.makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        const QImage shot = form->grab().toImage();
+        const QRect card = form->PanelCard->geometry();
+        const QRect clock = form->RxClockHT->geometry();
+        const QColor shadow(128, 128, 128);
+        QCOMPARE(shot.pixelColor(clock.topLeft()), shadow); // the clock's lowered outer edge
+        QCOMPARE(shot.pixelColor(card.bottomRight()), shadow);
+        QCOMPARE(shot.pixelColor(card.right(), card.center().y()), shadow);
+        QCOMPARE(shot.pixelColor(card.center().x(), card.bottom()), shadow);
+        QCOMPARE(shot.pixelColor(card.topLeft()), QColor(Qt::white));
+        QCOMPARE(shot.pixelColor(card.left(), card.center().y()), QColor(Qt::white));
+        QCOMPARE(shot.pixelColor(card.center().x(), card.top() + 1), QColor(0, 0, 128));
+    }
+
     void otherFaceHeightScalesTheLayout()
     {
         // A substitute whose "0" is not 12 pixels high scales positions, sizes and fonts.

@@ -8,118 +8,8 @@ tavelo="$1"
 kqdb="$2"
 starts="${3:-5}"
 
-for tool in Xvfb openbox xwininfo xprop; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)" >&2; exit 1; }
-done
-
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-export XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/run"
-export HOME="$work/home"
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$HOME" "$work/db"
-chmod 700 "$XDG_RUNTIME_DIR"
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
-"$kqdb" create "$work/db/kq.mdb" --demo >/dev/null
-
-readonly screen_w=1024 screen_h=768
-# Xvfb picks a free display and writes its number; only the Unix socket listens. Another
-# server starting at the same moment can take the same number, so try again then.
-display=""
-for attempt in 1 2 3; do
-  : >"$work/display"
-  Xvfb -displayfd 3 -screen 0 "${screen_w}x${screen_h}x24" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-  xvfb=$!
-  pids+=("$xvfb")
-  display=""
-  for _ in $(seq 100); do
-    display="$(tr -dc 0-9 <"$work/display")"
-    [ -n "$display" ] && break
-    kill -0 "$xvfb" 2>/dev/null || break
-    sleep 0.1
-  done
-  sleep 0.2
-  if [ -n "$display" ] && kill -0 "$xvfb" 2>/dev/null && DISPLAY=":$display" xwininfo -root >/dev/null 2>&1; then
-    break
-  fi
-  kill "$xvfb" 2>/dev/null || true
-  display=""
-done
-[ -n "$display" ] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$display"
-
-# Waits (at most 10 s) until cond succeeds.
-wait_for() {
-  for _ in $(seq 100); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-
-# The terminal's own (client) window: viewable, 589 x 441, with the terminal's class.
-client_window() {
-  local id
-  for id in $(xwininfo -root -tree 2>/dev/null | awk '$1 ~ /^0x/ && /589x441/ {print $1}'); do
-    if xprop -id "$id" WM_CLASS 2>/dev/null | grep -qi tavelo &&
-      xwininfo -id "$id" 2>/dev/null | grep -q 'IsViewable'; then
-      echo "$id"
-      return 0
-    fi
-  done
-  return 1
-}
-has_window() { window="$(client_window)"; }
-has_frame() { xprop -id "$window" _NET_FRAME_EXTENTS 2>/dev/null | grep -q '='; }
-
-# "x y w h" of the frame around the client window.
-frame_geometry() {
-  local info x y w h l r t b
-  info="$(xwininfo -id "$window")"
-  x=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$info")
-  y=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$info")
-  w=$(awk '/Width:/ {print $NF}' <<<"$info")
-  h=$(awk '/Height:/ {print $NF}' <<<"$info")
-  read -r l r t b < <(xprop -id "$window" _NET_FRAME_EXTENTS | sed 's/.*= *//; s/,/ /g')
-  echo "$((x - l)) $((y - t)) $((w + l + r)) $((h + t + b))"
-}
-centred() {
-  local x y w h
-  read -r x y w h < <(frame_geometry)
-  local dx=$((x - (screen_w - w) / 2)) dy=$((y - (screen_h - h) / 2))
-  [ "${dx#-}" -le 1 ] && [ "${dy#-}" -le 1 ]
-}
-
-# Once seen in a full parallel run: the terminal could not connect to the display Xvfb
-# had just answered on. That says nothing about the window's placement, so such a start
-# is tried once more, with what the display server said; any other failure fails at once.
-start_terminal() {
-  local attempt
-  for attempt in 1 2; do
-    "$tavelo" --database "$work/db/kq.mdb" >"$work/tavelo.log" 2>&1 &
-    terminal=$!
-    pids+=("$terminal")
-    wait_for has_window && return 0
-    echo "the terminal's window did not appear (attempt $attempt)" >&2
-    cat "$work/tavelo.log" >&2
-    grep -q "could not connect to display" "$work/tavelo.log" || exit 1
-    if kill -0 "$xvfb" 2>/dev/null; then echo "Xvfb $DISPLAY is still running" >&2; else echo "Xvfb $DISPLAY has ended" >&2; fi
-    xwininfo -root >/dev/null 2>&1 && echo "and answers" >&2 || echo "and does not answer" >&2
-    cat "$work/xvfb.log" >&2
-    sleep 1
-  done
-  exit 1
-}
-stop_terminal() {
-  kill "$terminal"
-  wait "$terminal" 2>/dev/null || true
-}
+# shellcheck source=openbox_session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/openbox_session.sh"
 
 failures=0
 check() {
@@ -136,8 +26,7 @@ check() {
 # The frame becomes known only after the window has been shown and activated.
 start_terminal
 sleep 0.5
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
+start_openbox
 check "openbox started late"
 stop_terminal
 
