@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,7 +32,8 @@ constexpr qsizetype kPrintedExcerpt = 300;
 
 } // namespace
 
-AccessReaderProcess::AccessReaderProcess(const QString& path, std::chrono::milliseconds silenceLimit)
+AccessReaderProcess::AccessReaderProcess(const QString& path, std::chrono::milliseconds silenceLimit,
+                                         std::size_t memoryBudget)
     : m_path(path), m_silenceLimitMs(int(std::min<qint64>(silenceLimit.count(), INT_MAX)))
 {
     const QByteArray file = QFile::encodeName(path);
@@ -56,7 +58,7 @@ AccessReaderProcess::AccessReaderProcess(const QString& path, std::chrono::milli
         // Nothing of the parent's (its databases, other readers' pipes) stays open here.
         ::dup2(fds[1], 3);
         ::close_range(4, ~0u, 0);
-        AccessTableDump::run(file.constData(), 3);
+        AccessTableDump::run(file.constData(), 3, memoryBudget);
     }
     const int forkError = errno;
     ::close(fds[1]);
@@ -113,18 +115,21 @@ QString AccessReaderProcess::finish()
         return {};
     int status = 0;
     pid_t done = 0;
+    rusage usage{};
     for (int waited = 0; waited < kExitGraceMs; waited += 10) {
-        done = ::waitpid(m_pid, &status, WNOHANG);
+        done = ::wait4(m_pid, &status, WNOHANG, &usage);
         if (done != 0 && !(done < 0 && errno == EINTR))
             break;
         ::usleep(10000);
     }
     if (done == 0) {
         ::kill(m_pid, SIGKILL);
-        while ((done = ::waitpid(m_pid, &status, 0)) < 0 && errno == EINTR) {
+        while ((done = ::wait4(m_pid, &status, 0, &usage)) < 0 && errno == EINTR) {
         }
     }
     m_pid = -1;
+    if (done > 0)
+        m_peakMemoryKiB = usage.ru_maxrss;
     QString ending;
     if (done < 0)
         ending = QStringLiteral("the reader process was lost");

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <chrono>
+#include <cstddef>
 #include <sys/types.h>
 
 // The process an Access file is read in (AccessTableDump), seen from its parent: started
@@ -12,7 +13,13 @@
 class AccessReaderProcess
 {
 public:
-    AccessReaderProcess(const QString& path, std::chrono::milliseconds silenceLimit);
+    // What the process may take beyond the memory it starts with (a copy of this process):
+    // reading kq-big.mdb takes a few MB, and a damaged file that sends the library after
+    // more is reported damaged long before an operator's PC runs short.
+    static constexpr std::size_t kMemoryBudget = std::size_t(256) << 20;
+
+    AccessReaderProcess(const QString& path, std::chrono::milliseconds silenceLimit,
+                        std::size_t memoryBudget = kMemoryBudget);
     ~AccessReaderProcess();
     AccessReaderProcess(const AccessReaderProcess&) = delete;
     AccessReaderProcess& operator=(const AccessReaderProcess&) = delete;
@@ -23,6 +30,9 @@ public:
     // Waits for the process to end (killing it after a grace period). An empty text when
     // it exited with status 0, otherwise how it ended, with what it printed.
     QString finish();
+    // The most memory the process held at once (its peak resident size), known once it
+    // has ended.
+    qint64 peakMemoryKiB() const { return m_peakMemoryKiB; }
 
 private:
     QString printed() const;
@@ -32,4 +42,5 @@ private:
     pid_t m_pid = -1;
     int m_pipe = -1;
     int m_stderr = -1;
+    qint64 m_peakMemoryKiB = 0;
 };
