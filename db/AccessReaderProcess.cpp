@@ -14,7 +14,6 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,21 +114,18 @@ QString AccessReaderProcess::finish()
         return {};
     int status = 0;
     pid_t done = 0;
-    rusage usage{};
     for (int waited = 0; waited < kExitGraceMs; waited += 10) {
-        done = ::wait4(m_pid, &status, WNOHANG, &usage);
+        done = ::waitpid(m_pid, &status, WNOHANG);
         if (done != 0 && !(done < 0 && errno == EINTR))
             break;
         ::usleep(10000);
     }
     if (done == 0) {
         ::kill(m_pid, SIGKILL);
-        while ((done = ::wait4(m_pid, &status, 0, &usage)) < 0 && errno == EINTR) {
+        while ((done = ::waitpid(m_pid, &status, 0)) < 0 && errno == EINTR) {
         }
     }
     m_pid = -1;
-    if (done > 0)
-        m_peakMemoryKiB = usage.ru_maxrss;
     QString ending;
     if (done < 0)
         ending = QStringLiteral("the reader process was lost");

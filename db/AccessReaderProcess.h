@@ -13,13 +13,10 @@
 class AccessReaderProcess
 {
 public:
-    // What the process may take beyond the memory it starts with (a copy of this process):
-    // reading kq-big.mdb takes a few MB, and a damaged file that sends the library after
-    // more is reported damaged long before an operator's PC runs short.
-    static constexpr std::size_t kMemoryBudget = std::size_t(256) << 20;
-
+    // The process may take `memoryBudget` bytes of address space beyond what it starts
+    // with (a copy of this process's).
     AccessReaderProcess(const QString& path, std::chrono::milliseconds silenceLimit,
-                        std::size_t memoryBudget = kMemoryBudget);
+                        std::size_t memoryBudget);
     ~AccessReaderProcess();
     AccessReaderProcess(const AccessReaderProcess&) = delete;
     AccessReaderProcess& operator=(const AccessReaderProcess&) = delete;
@@ -30,9 +27,6 @@ public:
     // Waits for the process to end (killing it after a grace period). An empty text when
     // it exited with status 0, otherwise how it ended, with what it printed.
     QString finish();
-    // The most memory the process held at once (its peak resident size), known once it
-    // has ended.
-    qint64 peakMemoryKiB() const { return m_peakMemoryKiB; }
 
 private:
     QString printed() const;
@@ -42,5 +36,4 @@ private:
     pid_t m_pid = -1;
     int m_pipe = -1;
     int m_stderr = -1;
-    qint64 m_peakMemoryKiB = 0;
 };

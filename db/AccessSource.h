@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -42,8 +43,14 @@ public:
     // reading process sends nothing for this long.
     static constexpr std::chrono::milliseconds kDefaultSilenceLimit{30000};
 
+    // Damage can also send the library after ever more memory; the reading process may take
+    // this much beyond what it starts with (reading kq-big.mdb takes a few MB), so that such
+    // a file is reported damaged long before an operator's PC runs short.
+    static constexpr std::size_t kDefaultMemoryBudget = std::size_t(256) << 20;
+
     // Checks the file, both tables and their columns.
-    explicit AccessSource(const QString& path, std::chrono::milliseconds silenceLimit = kDefaultSilenceLimit);
+    explicit AccessSource(const QString& path, std::chrono::milliseconds silenceLimit = kDefaultSilenceLimit,
+                          std::size_t memoryBudget = kDefaultMemoryBudget);
     ~AccessSource();
     AccessSource(const AccessSource&) = delete;
     AccessSource& operator=(const AccessSource&) = delete;
@@ -81,6 +88,7 @@ private:
 
     QString m_path;
     std::chrono::milliseconds m_silenceLimit;
+    std::size_t m_memoryBudget;
     qint64 m_employeeCount = 0;
     qint64 m_attendanceCount = 0;
     Stage m_stage = Stage::Finished;

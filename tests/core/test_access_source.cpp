@@ -733,6 +733,53 @@ TEST(AccessLaterEditsBigFile, ThousandsOfMovedRowsOverManyPagesAreEachReadOnceIn
     EXPECT_TRUE(attendance(source) == expectedAttendance);
 }
 
+// kq2000.mdb with employ's table definition (page 24) declaring 65535 columns and
+// continued onto itself: the library reads column after column from the same page,
+// taking memory for each.
+QByteArray endlessColumns()
+{
+    QByteArray bytes = TestSupport::fileBytes(AccessFixtures::path(u"kq2000.mdb"_qs));
+    const qsizetype definition = 24 * kPage;
+    const auto put = [&](qsizetype at, std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes[definition + at + i] = char((value >> (8 * i)) & 0xff);
+    };
+    put(4, 24, 4);      // the next page of the definition: this one
+    put(41, 0xffff, 2); // the highest column number
+    put(45, 0xffff, 2); // the number of columns
+    return bytes;
+}
+
+TEST(AccessReaderMemory, AFileThatSendsTheLibraryAfterMoreMemoryThanAllowedIsReportedDamaged)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"endless-columns.mdb"_qs);
+    TestSupport::writeFile(path, endlessColumns());
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        AccessSource source(path, AccessSource::kDefaultSilenceLimit, std::size_t(4) << 20);
+        source.readEmployees([](const AccessSource::Employee&) {});
+        ADD_FAILURE() << "read";
+    } catch (const EAccessFileError& e) {
+        EXPECT_THAT(e.message().toStdString(),
+                    HasSubstr("it is damaged: reading it needed more than 4 MB of memory. Repair a copy"));
+    }
+    EXPECT_LT(timer.elapsed(), 5000);
+    // Within the usual budget the same file takes what it takes and is refused for what it is.
+    EXPECT_THAT(
+        [&] {
+            try {
+                AccessSource source(path);
+                source.readEmployees([](const AccessSource::Employee&) {});
+            } catch (const EAccessFileError& e) {
+                return e.message().toStdString();
+            }
+            return std::string("read");
+        }(),
+        HasSubstr("it is damaged: the definition of table 'employ' lists an impossible number of columns"));
+}
+
 TEST_F(AccessRefusal, AFolderIsRefused)
 {
     EXPECT_THAT(refusalOf(m_dir.path()), HasSubstr("it is a folder"));
