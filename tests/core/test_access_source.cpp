@@ -5,6 +5,7 @@
 #include "support/AccessPageEditor.h"
 #include "support/DevDatabase.h"
 #include "support/TestSupport.h"
+#include "support/ToolRun.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <functional>
 #include <random>
@@ -750,34 +752,57 @@ QByteArray endlessColumns()
     return bytes;
 }
 
+// Reads a file with tests/drivers/access_read, which starts the reading process from a
+// small process of its own: what the reading process takes is then the file's doing.
+struct ReaderRun
+{
+    TestSupport::ToolRun run;
+    qint64 peakKiB = -1;
+};
+
+ReaderRun readInADriver(const QString& path, const QStringList& budget = {})
+{
+    ReaderRun result;
+    result.run = TestSupport::runProgram(QStringLiteral(TAVELO_TEST_DRIVER_DIR "/access_read"),
+                                         QStringList{path} + budget, 60000);
+    const QByteArray out = result.run.out;
+    const qsizetype at = out.lastIndexOf("reader peak KiB ");
+    if (at >= 0)
+        result.peakKiB = out.mid(at + 16).trimmed().toLongLong();
+    return result;
+}
+
 TEST(AccessReaderMemory, AFileThatSendsTheLibraryAfterMoreMemoryThanAllowedIsReportedDamaged)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"endless-columns.mdb"_qs);
     TestSupport::writeFile(path, endlessColumns());
+    const ReaderRun plain = readInADriver(AccessFixtures::path(u"kq2000.mdb"_qs));
+    ASSERT_EQ(plain.run.exitCode, 0) << plain.run.err.toStdString();
+    ASSERT_GT(plain.peakKiB, 0);
+
     QElapsedTimer timer;
     timer.start();
-    try {
-        AccessSource source(path, AccessSource::kDefaultSilenceLimit, std::size_t(4) << 20);
-        source.readEmployees([](const AccessSource::Employee&) {});
-        ADD_FAILURE() << "read";
-    } catch (const EAccessFileError& e) {
-        EXPECT_THAT(e.message().toStdString(),
-                    HasSubstr("it is damaged: reading it needed more than 4 MB of memory. Repair a copy"));
-    }
+    const ReaderRun bounded = readInADriver(path, {u"4"_qs});
+    EXPECT_EQ(bounded.run.exitCode, 1);
+    EXPECT_THAT(bounded.run.err.toStdString(),
+                HasSubstr("it is damaged: reading it needed more than 4 MB of memory. Repair a copy"));
     EXPECT_LT(timer.elapsed(), 5000);
-    // Within the usual budget the same file takes what it takes and is refused for what it is.
-    EXPECT_THAT(
-        [&] {
-            try {
-                AccessSource source(path);
-                source.readEmployees([](const AccessSource::Employee&) {});
-            } catch (const EAccessFileError& e) {
-                return e.message().toStdString();
-            }
-            return std::string("read");
-        }(),
-        HasSubstr("it is damaged: the definition of table 'employ' lists an impossible number of columns"));
+    // The process stopped at its bound: its start plus 4 MB, and some room to spare.
+    EXPECT_LT(bounded.peakKiB, plain.peakKiB + 8 * 1024);
+
+    // Within the usual bound the same file takes what it takes (some 15 MB) and is refused
+    // for what is wrong with it.
+    const ReaderRun usual = readInADriver(path);
+    EXPECT_EQ(usual.run.exitCode, 1);
+    EXPECT_THAT(usual.run.err.toStdString(),
+                HasSubstr("it is damaged: the definition of table 'employ' lists an impossible number of "
+                          "columns"));
+    EXPECT_GT(usual.peakKiB, plain.peakKiB + 8 * 1024);
+    std::printf(
+        "reading process peak: kq2000.mdb %lld KiB, damaged %lld KiB, damaged bounded to 4 MB %lld KiB\n",
+        static_cast<long long>(plain.peakKiB), static_cast<long long>(usual.peakKiB),
+        static_cast<long long>(bounded.peakKiB));
 }
 
 TEST_F(AccessRefusal, AFolderIsRefused)
