@@ -7,6 +7,7 @@
 #include "db/AccessSource.h"
 #include "db/AdoConnection.h"
 #include "support/AccessFixtures.h"
+#include "support/AccessPageEditor.h"
 #include "support/PgTestServer.h"
 #include "support/TerminalProcess.h"
 #include "support/TestSupport.h"
@@ -158,6 +159,25 @@ QByteArray withNullDates()
     for (const auto& [mask, bit] : cleared)
         bytes[mask] = char(bytes[mask] & ~bit);
     return bytes;
+}
+
+// kq2000.mdb with one text grown by a later edit beyond what the terminal's columns hold:
+// employ's second employee renumbered (employ's definition on page 24, its rows on page
+// 26), or sgdjb's sixth record renamed (definition 28, rows 30).
+QByteArray withLongerText(bool number)
+{
+    TestSupport::AccessPageEditor file(fileBytes(kq2000()));
+    const int table = number ? 24 : 28;
+    const int page = number ? 26 : 30;
+    const int slot = number ? 1 : 5;
+    const QList<std::optional<QString>> texts =
+        number ? QList<std::optional<QString>>{QStringLiteral("0101-2024-01"), QStringLiteral("张三"),
+                                               QStringLiteral("01")}
+               : QList<std::optional<QString>>{QStringLiteral("0202"),
+                                               QStringLiteral("O'Neil, Patricia Anne Smith")};
+    file.moveRow(page, slot, TestSupport::AccessPageEditor::withTexts(file.row(page, slot), texts),
+                 file.addDataPage(table));
+    return file.bytes();
 }
 
 class AccessImportFileTest : public ::testing::Test
@@ -371,12 +391,23 @@ TEST_F(AccessImportFileTest, ARefusedSourceChangesNothingAndLeavesNoNewFile)
             bytes[narrow + 5] = '1';
     });
 
+    const QString longNumber = path("longnum.mdb");
+    writeFile(longNumber, withLongerText(true));
+    const QString longName = path("longname.mdb");
+    writeFile(longName, withLongerText(false));
+
     struct Case
     {
         QString source;
         QString says;
     };
     const Case cases[] = {
+        {longNumber,
+         QStringLiteral("employ row 2, column num: \"0101-2024-01\" has 12 characters, more than the 10 its "
+                        "column holds (VARCHAR(10))")},
+        {longName,
+         QStringLiteral("sgdjb row 6, column name: \"O'Neil, Patricia Anne Smith\" has 27 characters, more "
+                        "than the 20 its column holds (VARCHAR(20))")},
         {notAccess, QStringLiteral("notes.mdb")},
         {cut, QStringLiteral("cut.mdb")},
         {dateWithATime,
@@ -602,7 +633,26 @@ TEST_F(AccessImportServerTest, RefusalsChangeNothing)
         << text(run);
     EXPECT_EQ(counts(), QStringLiteral("8 6"));
 
+    // A number longer than the server's column, refused by the import itself, naming what
+    // the server's own error would not.
+    const QString longNumber = dir.filePath(QStringLiteral("longnum.mdb"));
+    writeFile(longNumber, withLongerText(true));
+    newDatabase();
+    run = importMdb(longNumber, m_target);
+    EXPECT_EQ(run.exitCode, 1) << text(run);
+    EXPECT_EQ(run.err.toStdString(),
+              "kqdb: employ row 2, column num: \"0101-2024-01\" has 12 characters, more than the 10 its "
+              "column holds (character varying(10)); nothing imported\n")
+        << text(run);
+    EXPECT_EQ(counts(), QStringLiteral("0 0"));
+    psql(QStringLiteral("ALTER TABLE employ ALTER COLUMN num TYPE varchar(12)"));
+    run = importMdb(longNumber, m_target);
+    EXPECT_EQ(run.exitCode, 0) << text(run);
+    EXPECT_EQ(employees().value(1), QStringLiteral("0101-2024-01|张三|01"));
+
     // Damage found after many rows have gone to the server: all of them are taken back.
+    newDatabase();
+    ASSERT_EQ(importMdb(kq2000(), m_target).exitCode, 0);
     const QByteArray big = fileBytes(TestSupport::AccessFixtures::bigFile());
     const QString cut = dir.filePath(QStringLiteral("cut.mdb"));
     writeFile(cut, big.left(big.size() * 3 / 5));
