@@ -180,6 +180,52 @@ QByteArray withLongerText(bool number)
     return file.bytes();
 }
 
+// kq2000.mdb after later edits: the second employee renamed and the seventh given a
+// department (both moved to a new page), the third deleted; the first record's name
+// corrected (moved), the fourth deleted.
+QByteArray edited()
+{
+    using TestSupport::AccessPageEditor;
+    AccessPageEditor file(fileBytes(kq2000()));
+    const int employPage = file.addDataPage(24);
+    const int sgdjbPage = file.addDataPage(28);
+    file.moveRow(
+        26, 1,
+        AccessPageEditor::withTexts(file.row(26, 1),
+                                    {QStringLiteral("0101"), QStringLiteral("张三丰"), QStringLiteral("01")}),
+        employPage);
+    file.moveRow(
+        26, 6,
+        AccessPageEditor::withTexts(
+            file.row(26, 6), {QStringLiteral("0301"), QStringLiteral("欧阳修远"), QStringLiteral("07")}),
+        employPage);
+    file.deleteRow(24, 26, 2);
+    file.moveRow(
+        30, 0,
+        AccessPageEditor::withTexts(file.row(30, 0), {QStringLiteral("0101"), QStringLiteral("张三丰")}),
+        sgdjbPage);
+    file.deleteRow(28, 30, 3);
+    return file.bytes();
+}
+
+const QStringList kEditedEmployees = {
+    QStringLiteral("0105|王五|01"),
+    QStringLiteral("0101|张三丰|01"),
+    QStringLiteral("0201|赵敏|02"),
+    QStringLiteral("0202|O'Neil, Pat|03"),
+    QStringLiteral("A-07|Zoë \"Z\" Li|03"),
+    QStringLiteral("0301|欧阳修远|07"),
+    QStringLiteral("0302||04"),
+};
+
+// kRecords as the edits leave them, in the same form.
+QStringList editedRecords(QStringList records)
+{
+    records[0].replace(QStringLiteral("张三"), QStringLiteral("张三丰"));
+    records.removeAt(3);
+    return records;
+}
+
 class AccessImportFileTest : public ::testing::Test
 {
 protected:
@@ -215,6 +261,19 @@ TEST_F(AccessImportFileTest, EveryRowAndInstantComesOverIntoANewFile)
         EXPECT_EQ(fileEmployees(target), kEmployees);
         EXPECT_EQ(fileRecords(target), recordsAsFileStoresThem());
     }
+}
+
+TEST_F(AccessImportFileTest, AFileWithRowsMovedAndDeletedByLaterEditsComesOverExactly)
+{
+    const QString source = path("edited.mdb");
+    writeFile(source, edited());
+    const QString target = path("edited.sqlite");
+    const ToolRun run = importMdb(source, target);
+    ASSERT_EQ(run.exitCode, 0) << text(run);
+    EXPECT_EQ(run.out.toStdString(), "employees: 7 read, 7 written, 0 skipped as already there\n"
+                                     "attendance records: 5 read, 5 written, 0 skipped as already there\n");
+    EXPECT_EQ(fileEmployees(target), kEditedEmployees);
+    EXPECT_EQ(fileRecords(target), editedRecords(recordsAsFileStoresThem()));
 }
 
 TEST_F(AccessImportFileTest, ASecondRunWithSkipExistingAddsNothing)
@@ -609,6 +668,17 @@ TEST_F(AccessImportServerTest, EveryRowAndInstantComesOverAndASecondRunAddsNothi
                   "attendance records: 6 read, 0 written, 6 skipped as already there\n");
         EXPECT_EQ(counts(), QStringLiteral("8 6"));
     }
+}
+
+TEST_F(AccessImportServerTest, AFileWithRowsMovedAndDeletedByLaterEditsComesOverExactly)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("edited.mdb"));
+    writeFile(source, edited());
+    const ToolRun run = importMdb(source, m_target);
+    ASSERT_EQ(run.exitCode, 0) << text(run);
+    EXPECT_EQ(employees(), kEditedEmployees);
+    EXPECT_EQ(records(), editedRecords(recordsAsServerShowsThem()));
 }
 
 TEST_F(AccessImportServerTest, RefusalsChangeNothing)
