@@ -29,12 +29,12 @@ class AccessSource
 public:
     struct Employee
     {
-        qint64 row; // 1-based, in file order
+        qint64 row; // 1-based, in the table's order
         std::optional<QString> num, name, deptNo;
     };
     struct Attendance
     {
-        qint64 row; // 1-based, in file order
+        qint64 row; // 1-based, in the table's order
         std::optional<QString> num, name;
         std::optional<double> d, t, opdate; // raw date serials (AccessDateSerial)
     };
@@ -60,9 +60,11 @@ public:
     qint64 employeeCount() const { return m_employeeCount; }
     qint64 attendanceCount() const { return m_attendanceCount; }
 
-    // The rows in file order. Damage found while reading throws EAccessFileError; rows
-    // handed to the sink before it are not taken back. Reading the employees first and
-    // the attendance next reads the file once; any other order reads it again.
+    // The rows in the table's order: page by page, a row moved by a later edit where its
+    // old place is, deleted rows left out. Damage found while reading throws
+    // EAccessFileError; rows handed to the sink before it are not taken back. Reading the
+    // employees first and the attendance next reads the file once; any other order reads
+    // it again.
     void readEmployees(const std::function<void(const Employee&)>& sink);
     void readAttendance(const std::function<void(const Attendance&)>& sink);
 

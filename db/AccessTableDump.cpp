@@ -511,7 +511,6 @@ void limitMemory(int fd, std::size_t budget)
     ::setrlimit(RLIMIT_AS, &limit);
     std::set_new_handler(outOfMemory);
     g_log_set_default_handler(glibFatal, nullptr);
-    g_log_set_always_fatal(GLogLevelFlags(G_LOG_LEVEL_ERROR));
 }
 
 } // namespace
