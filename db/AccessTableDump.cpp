@@ -265,7 +265,7 @@ public:
     TableDump(Writer& out, MdbHandle* mdb, Table& table, AccessFrame kind, std::uint64_t filePages)
         : m_out(out), m_mdb(mdb), m_table(table), m_kind(kind), m_filePages(filePages),
           m_pageSize(std::size_t(mdb->fmt->pg_size)), m_rowCountAt(std::size_t(mdb->fmt->row_count_offset)),
-          m_fields(MDB_MAX_COLS), m_page(m_pageSize)
+          m_fields(MDB_MAX_COLS), m_page(m_pageSize), m_newPlacesPage(m_pageSize)
     {
     }
 
@@ -363,8 +363,15 @@ private:
                        "row %lld of table '%s' was moved by a later edit to page %u, which is not one of the "
                        "table's pages",
                        row, m_table.name, page);
-        if (page != fromPage)
+        // Edits move rows to the same few pages one after another: the last one is kept.
+        if (page == m_newPlacesPageNumber) {
+            std::memcpy(m_mdb->pg_buf, m_newPlacesPage.data(), m_pageSize);
+            m_mdb->cur_pg = page;
+        } else if (page != fromPage) {
             loadPage(page);
+            std::memcpy(m_newPlacesPage.data(), m_mdb->pg_buf, m_pageSize);
+            m_newPlacesPageNumber = page;
+        }
         const unsigned char* buffer = m_mdb->pg_buf;
         const unsigned count = uint16At(buffer, m_rowCountAt);
         if (slotRow >= count || m_rowCountAt + 2 + 2 * std::size_t(count) > m_pageSize)
@@ -450,6 +457,8 @@ private:
     std::size_t m_rowCountAt;
     std::vector<MdbField> m_fields;
     std::vector<unsigned char> m_page;
+    std::vector<unsigned char> m_newPlacesPage;
+    std::uint32_t m_newPlacesPageNumber = 0;
     std::vector<std::uint32_t> m_pages;
     std::unordered_set<std::uint32_t> m_own;
     std::unordered_set<std::uint32_t> m_reached;
