@@ -11,6 +11,7 @@
 #include "platform/Exception.h"
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <memory>
@@ -118,6 +119,72 @@ RecordKey recordKey(const std::optional<QString>& num, std::optional<DateTimeVal
     key.instant = (d ? d->seconds() : 0) + (t ? t->seconds() : 0);
     return key;
 }
+
+// How many characters a text holds, as the database counts them: a character outside the
+// Basic Multilingual Plane is one, not two UTF-16 units.
+qsizetype characters(const QString& text)
+{
+    qsizetype count = 0;
+    for (const QChar c : text)
+        count += c.isLowSurrogate() ? 0 : 1;
+    return count;
+}
+
+// The widths the target's text columns are declared with ("VARCHAR(10)" in a file,
+// "character varying(10)" on a server). Each value is checked before it is written, so
+// that a file refuses what a server would, and a refusal says which row and value.
+class ColumnWidths
+{
+public:
+    ColumnWidths(DbBackend& db, const QString& table, const QStringList& columns) : m_table(table)
+    {
+        static const QRegularExpression declared(
+            QStringLiteral(
+                R"(^\s*(?:national\s+)?(?:n?var)?char(?:acter)?(?:\s+varying)?\s*\(\s*(\d+)\s*\)\s*$)"),
+            QRegularExpression::CaseInsensitiveOption);
+        const std::vector<DbColumnInfo> found = db.tableColumns(table);
+        for (const QString& column : columns) {
+            Width width{column, {}, -1};
+            for (const DbColumnInfo& info : found) {
+                if (info.name.compare(column, Qt::CaseInsensitive) != 0)
+                    continue;
+                const QRegularExpressionMatch match = declared.match(info.declaredType);
+                if (match.hasMatch()) {
+                    width.declaredType = info.declaredType;
+                    width.limit = match.captured(1).toLongLong();
+                }
+            }
+            m_widths.push_back(width);
+        }
+    }
+
+    // The values of one row, in the order of the columns given at construction.
+    void check(qint64 row, std::initializer_list<const std::optional<QString>*> values) const
+    {
+        size_t index = 0;
+        for (const std::optional<QString>* value : values) {
+            const Width& width = m_widths[index++];
+            if (width.limit < 0 || !*value)
+                continue;
+            const qsizetype length = characters(**value);
+            if (length > width.limit)
+                refuse(QStringLiteral("%1: \"%2\" has %3 characters, more than the %4 its column holds (%5)")
+                           .arg(where(m_table, row, width.column), **value, QString::number(length),
+                                QString::number(width.limit), width.declaredType));
+        }
+    }
+
+private:
+    struct Width
+    {
+        QString column;
+        QString declaredType;
+        qint64 limit; // -1: no bound
+    };
+
+    QString m_table;
+    std::vector<Width> m_widths;
+};
 
 std::unique_ptr<DbCursor> query(DbBackend& db, const QString& sql)
 {
@@ -276,6 +343,8 @@ private:
     {
         const QSet<QString> existing = employeeNumbers(m_db);
         QHash<QString, qint64> seen;
+        const ColumnWidths widths(m_db, Statements::kEmployTable,
+                                  {Statements::kNum, Statements::kName, Statements::kDeptNo});
         BatchInsert insert(m_db, Statements::kEmployTable,
                            {Statements::kNum, Statements::kName, Statements::kDeptNo});
         m_source.readEmployees([&](const AccessSource::Employee& employee) {
@@ -299,6 +368,7 @@ private:
                     refuse(QStringLiteral("%1: num %2 is already in the database").arg(at(), num), true);
                 ++m_result.employeesSkipped;
             } else {
+                widths.check(employee.row, {&employee.num, &employee.name, &employee.deptNo});
                 insert.add({num, employee.name, employee.deptNo});
                 ++m_result.employeesWritten;
             }
@@ -312,6 +382,7 @@ private:
         QSet<RecordKey> existing;
         if (m_options.skipExisting)
             existing = recordKeys(m_db);
+        const ColumnWidths widths(m_db, Statements::kRecordTable, {Statements::kNum, Statements::kName});
         BatchInsert insert(
             m_db, Statements::kRecordTable,
             {Statements::kNum, Statements::kName, Statements::kD, Statements::kT, QStringLiteral("opdate")});
@@ -329,6 +400,7 @@ private:
             if (m_options.skipExisting && existing.contains(recordKey(record.num, d, t))) {
                 ++m_result.attendanceSkipped;
             } else {
+                widths.check(record.row, {&record.num, &record.name});
                 insert.add({record.num, record.name, d ? std::optional(dateText(*d)) : std::nullopt,
                             t ? std::optional(timeText(*t)) : std::nullopt,
                             opdate ? std::optional(dateText(*opdate)) : std::nullopt});

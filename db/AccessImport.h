@@ -14,7 +14,8 @@ class AdoConnection;
 // Dates and times arrive as raw date serials and are written in the target's own form, as
 // the terminal writes its swipes: D a date, T a time of day, opdate a date. A value that
 // is not what its column holds is refused with its table, row and column; nothing is
-// guessed.
+// guessed. Texts are held to the widths the target's columns declare, in a file as on a
+// server, before they are written.
 class AccessImport
 {
 public:

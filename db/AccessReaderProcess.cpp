@@ -31,7 +31,8 @@ constexpr qsizetype kPrintedExcerpt = 300;
 
 } // namespace
 
-AccessReaderProcess::AccessReaderProcess(const QString& path, std::chrono::milliseconds silenceLimit)
+AccessReaderProcess::AccessReaderProcess(const QString& path, std::chrono::milliseconds silenceLimit,
+                                         std::size_t memoryBudget)
     : m_path(path), m_silenceLimitMs(int(std::min<qint64>(silenceLimit.count(), INT_MAX)))
 {
     const QByteArray file = QFile::encodeName(path);
@@ -56,7 +57,7 @@ AccessReaderProcess::AccessReaderProcess(const QString& path, std::chrono::milli
         // Nothing of the parent's (its databases, other readers' pipes) stays open here.
         ::dup2(fds[1], 3);
         ::close_range(4, ~0u, 0);
-        AccessTableDump::run(file.constData(), 3);
+        AccessTableDump::run(file.constData(), 3, memoryBudget);
     }
     const int forkError = errno;
     ::close(fds[1]);

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <chrono>
+#include <cstddef>
 #include <sys/types.h>
 
 // The process an Access file is read in (AccessTableDump), seen from its parent: started
@@ -12,7 +13,10 @@
 class AccessReaderProcess
 {
 public:
-    AccessReaderProcess(const QString& path, std::chrono::milliseconds silenceLimit);
+    // The process may take `memoryBudget` bytes of address space beyond what it starts
+    // with (a copy of this process's).
+    AccessReaderProcess(const QString& path, std::chrono::milliseconds silenceLimit,
+                        std::size_t memoryBudget);
     ~AccessReaderProcess();
     AccessReaderProcess(const AccessReaderProcess&) = delete;
     AccessReaderProcess& operator=(const AccessReaderProcess&) = delete;

@@ -80,8 +80,9 @@ const QString kGarbled = QStringLiteral("the reader sent garbled data");
 
 } // namespace
 
-AccessSource::AccessSource(const QString& path, std::chrono::milliseconds silenceLimit)
-    : m_path(path), m_silenceLimit(silenceLimit)
+AccessSource::AccessSource(const QString& path, std::chrono::milliseconds silenceLimit,
+                           std::size_t memoryBudget)
+    : m_path(path), m_silenceLimit(silenceLimit), m_memoryBudget(memoryBudget)
 {
     AccessFileHeader::vet(path);
     start();
@@ -92,7 +93,7 @@ AccessSource::~AccessSource() = default;
 void AccessSource::start()
 {
     stop();
-    m_process = std::make_unique<AccessReaderProcess>(m_path, m_silenceLimit);
+    m_process = std::make_unique<AccessReaderProcess>(m_path, m_silenceLimit, m_memoryBudget);
     AccessReaderProcess* process = m_process.get();
     m_frames = std::make_unique<AccessFrameReader>(
         [process](char* buffer, qsizetype size) { return process->read(buffer, size); });

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,12 +29,12 @@ class AccessSource
 public:
     struct Employee
     {
-        qint64 row; // 1-based, in file order
+        qint64 row; // 1-based, in the table's order
         std::optional<QString> num, name, deptNo;
     };
     struct Attendance
     {
-        qint64 row; // 1-based, in file order
+        qint64 row; // 1-based, in the table's order
         std::optional<QString> num, name;
         std::optional<double> d, t, opdate; // raw date serials (AccessDateSerial)
     };
@@ -42,8 +43,14 @@ public:
     // reading process sends nothing for this long.
     static constexpr std::chrono::milliseconds kDefaultSilenceLimit{30000};
 
+    // Damage can also send the library after ever more memory; the reading process may take
+    // this much beyond what it starts with (reading kq-big.mdb takes a few MB), so that such
+    // a file is reported damaged long before an operator's PC runs short.
+    static constexpr std::size_t kDefaultMemoryBudget = std::size_t(256) << 20;
+
     // Checks the file, both tables and their columns.
-    explicit AccessSource(const QString& path, std::chrono::milliseconds silenceLimit = kDefaultSilenceLimit);
+    explicit AccessSource(const QString& path, std::chrono::milliseconds silenceLimit = kDefaultSilenceLimit,
+                          std::size_t memoryBudget = kDefaultMemoryBudget);
     ~AccessSource();
     AccessSource(const AccessSource&) = delete;
     AccessSource& operator=(const AccessSource&) = delete;
@@ -53,9 +60,11 @@ public:
     qint64 employeeCount() const { return m_employeeCount; }
     qint64 attendanceCount() const { return m_attendanceCount; }
 
-    // The rows in file order. Damage found while reading throws EAccessFileError; rows
-    // handed to the sink before it are not taken back. Reading the employees first and
-    // the attendance next reads the file once; any other order reads it again.
+    // The rows in the table's order: page by page, a row moved by a later edit where its
+    // old place is, deleted rows left out. Damage found while reading throws
+    // EAccessFileError; rows handed to the sink before it are not taken back. Reading the
+    // employees first and the attendance next reads the file once; any other order reads
+    // it again.
     void readEmployees(const std::function<void(const Employee&)>& sink);
     void readAttendance(const std::function<void(const Attendance&)>& sink);
 
@@ -81,6 +90,7 @@ private:
 
     QString m_path;
     std::chrono::milliseconds m_silenceLimit;
+    std::size_t m_memoryBudget;
     qint64 m_employeeCount = 0;
     qint64 m_attendanceCount = 0;
     Stage m_stage = Stage::Finished;

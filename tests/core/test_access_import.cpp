@@ -7,6 +7,7 @@
 #include "db/AccessSource.h"
 #include "db/AdoConnection.h"
 #include "support/AccessFixtures.h"
+#include "support/AccessPageEditor.h"
 #include "support/PgTestServer.h"
 #include "support/TerminalProcess.h"
 #include "support/TestSupport.h"
@@ -160,6 +161,71 @@ QByteArray withNullDates()
     return bytes;
 }
 
+// kq2000.mdb with one text grown by a later edit beyond what the terminal's columns hold:
+// employ's second employee renumbered (employ's definition on page 24, its rows on page
+// 26), or sgdjb's sixth record renamed (definition 28, rows 30).
+QByteArray withLongerText(bool number)
+{
+    TestSupport::AccessPageEditor file(fileBytes(kq2000()));
+    const int table = number ? 24 : 28;
+    const int page = number ? 26 : 30;
+    const int slot = number ? 1 : 5;
+    const QList<std::optional<QString>> texts =
+        number ? QList<std::optional<QString>>{QStringLiteral("0101-2024-01"), QStringLiteral("张三"),
+                                               QStringLiteral("01")}
+               : QList<std::optional<QString>>{QStringLiteral("0202"),
+                                               QStringLiteral("O'Neil, Patricia Anne Smith")};
+    file.moveRow(page, slot, TestSupport::AccessPageEditor::withTexts(file.row(page, slot), texts),
+                 file.addDataPage(table));
+    return file.bytes();
+}
+
+// kq2000.mdb after later edits: the second employee renamed and the seventh given a
+// department (both moved to a new page), the third deleted; the first record's name
+// corrected (moved), the fourth deleted.
+QByteArray edited()
+{
+    using TestSupport::AccessPageEditor;
+    AccessPageEditor file(fileBytes(kq2000()));
+    const int employPage = file.addDataPage(24);
+    const int sgdjbPage = file.addDataPage(28);
+    file.moveRow(
+        26, 1,
+        AccessPageEditor::withTexts(file.row(26, 1),
+                                    {QStringLiteral("0101"), QStringLiteral("张三丰"), QStringLiteral("01")}),
+        employPage);
+    file.moveRow(
+        26, 6,
+        AccessPageEditor::withTexts(
+            file.row(26, 6), {QStringLiteral("0301"), QStringLiteral("欧阳修远"), QStringLiteral("07")}),
+        employPage);
+    file.deleteRow(24, 26, 2);
+    file.moveRow(
+        30, 0,
+        AccessPageEditor::withTexts(file.row(30, 0), {QStringLiteral("0101"), QStringLiteral("张三丰")}),
+        sgdjbPage);
+    file.deleteRow(28, 30, 3);
+    return file.bytes();
+}
+
+const QStringList kEditedEmployees = {
+    QStringLiteral("0105|王五|01"),
+    QStringLiteral("0101|张三丰|01"),
+    QStringLiteral("0201|赵敏|02"),
+    QStringLiteral("0202|O'Neil, Pat|03"),
+    QStringLiteral("A-07|Zoë \"Z\" Li|03"),
+    QStringLiteral("0301|欧阳修远|07"),
+    QStringLiteral("0302||04"),
+};
+
+// kRecords as the edits leave them, in the same form.
+QStringList editedRecords(QStringList records)
+{
+    records[0].replace(QStringLiteral("张三"), QStringLiteral("张三丰"));
+    records.removeAt(3);
+    return records;
+}
+
 class AccessImportFileTest : public ::testing::Test
 {
 protected:
@@ -195,6 +261,19 @@ TEST_F(AccessImportFileTest, EveryRowAndInstantComesOverIntoANewFile)
         EXPECT_EQ(fileEmployees(target), kEmployees);
         EXPECT_EQ(fileRecords(target), recordsAsFileStoresThem());
     }
+}
+
+TEST_F(AccessImportFileTest, AFileWithRowsMovedAndDeletedByLaterEditsComesOverExactly)
+{
+    const QString source = path("edited.mdb");
+    writeFile(source, edited());
+    const QString target = path("edited.sqlite");
+    const ToolRun run = importMdb(source, target);
+    ASSERT_EQ(run.exitCode, 0) << text(run);
+    EXPECT_EQ(run.out.toStdString(), "employees: 7 read, 7 written, 0 skipped as already there\n"
+                                     "attendance records: 5 read, 5 written, 0 skipped as already there\n");
+    EXPECT_EQ(fileEmployees(target), kEditedEmployees);
+    EXPECT_EQ(fileRecords(target), editedRecords(recordsAsFileStoresThem()));
 }
 
 TEST_F(AccessImportFileTest, ASecondRunWithSkipExistingAddsNothing)
@@ -371,12 +450,23 @@ TEST_F(AccessImportFileTest, ARefusedSourceChangesNothingAndLeavesNoNewFile)
             bytes[narrow + 5] = '1';
     });
 
+    const QString longNumber = path("longnum.mdb");
+    writeFile(longNumber, withLongerText(true));
+    const QString longName = path("longname.mdb");
+    writeFile(longName, withLongerText(false));
+
     struct Case
     {
         QString source;
         QString says;
     };
     const Case cases[] = {
+        {longNumber,
+         QStringLiteral("employ row 2, column num: \"0101-2024-01\" has 12 characters, more than the 10 its "
+                        "column holds (VARCHAR(10))")},
+        {longName,
+         QStringLiteral("sgdjb row 6, column name: \"O'Neil, Patricia Anne Smith\" has 27 characters, more "
+                        "than the 20 its column holds (VARCHAR(20))")},
         {notAccess, QStringLiteral("notes.mdb")},
         {cut, QStringLiteral("cut.mdb")},
         {dateWithATime,
@@ -580,6 +670,17 @@ TEST_F(AccessImportServerTest, EveryRowAndInstantComesOverAndASecondRunAddsNothi
     }
 }
 
+TEST_F(AccessImportServerTest, AFileWithRowsMovedAndDeletedByLaterEditsComesOverExactly)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("edited.mdb"));
+    writeFile(source, edited());
+    const ToolRun run = importMdb(source, m_target);
+    ASSERT_EQ(run.exitCode, 0) << text(run);
+    EXPECT_EQ(employees(), kEditedEmployees);
+    EXPECT_EQ(records(), editedRecords(recordsAsServerShowsThem()));
+}
+
 TEST_F(AccessImportServerTest, RefusalsChangeNothing)
 {
     ASSERT_EQ(importMdb(kq2000(), m_target).exitCode, 0);
@@ -602,7 +703,26 @@ TEST_F(AccessImportServerTest, RefusalsChangeNothing)
         << text(run);
     EXPECT_EQ(counts(), QStringLiteral("8 6"));
 
+    // A number longer than the server's column, refused by the import itself, naming what
+    // the server's own error would not.
+    const QString longNumber = dir.filePath(QStringLiteral("longnum.mdb"));
+    writeFile(longNumber, withLongerText(true));
+    newDatabase();
+    run = importMdb(longNumber, m_target);
+    EXPECT_EQ(run.exitCode, 1) << text(run);
+    EXPECT_EQ(run.err.toStdString(),
+              "kqdb: employ row 2, column num: \"0101-2024-01\" has 12 characters, more than the 10 its "
+              "column holds (character varying(10)); nothing imported\n")
+        << text(run);
+    EXPECT_EQ(counts(), QStringLiteral("0 0"));
+    psql(QStringLiteral("ALTER TABLE employ ALTER COLUMN num TYPE varchar(12)"));
+    run = importMdb(longNumber, m_target);
+    EXPECT_EQ(run.exitCode, 0) << text(run);
+    EXPECT_EQ(employees().value(1), QStringLiteral("0101-2024-01|张三|01"));
+
     // Damage found after many rows have gone to the server: all of them are taken back.
+    newDatabase();
+    ASSERT_EQ(importMdb(kq2000(), m_target).exitCode, 0);
     const QByteArray big = fileBytes(TestSupport::AccessFixtures::bigFile());
     const QString cut = dir.filePath(QStringLiteral("cut.mdb"));
     writeFile(cut, big.left(big.size() * 3 / 5));

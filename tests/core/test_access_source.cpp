@@ -2,8 +2,10 @@
 #include "db/AccessSource.h"
 #include "platform/EAccessFileError.h"
 #include "support/AccessFixtures.h"
+#include "support/AccessPageEditor.h"
 #include "support/DevDatabase.h"
 #include "support/TestSupport.h"
+#include "support/ToolRun.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -12,7 +14,9 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <random>
 #include <unistd.h>
 
@@ -21,6 +25,7 @@
 
 using testing::HasSubstr;
 using TestSupport::AccessFixtures;
+using TestSupport::AccessPageEditor;
 
 namespace {
 
@@ -471,15 +476,333 @@ TEST(AccessSource, AReaderThatStallsIsStoppedAndTheFileReportedDamaged)
     EXPECT_TRUE(children().empty()) << "the stalled process was left behind";
 }
 
-TEST_F(AccessRefusal, RowsMovedByALaterEditAskForACompactedCopy)
+// The pages of the table definitions of employ and sgdjb in the small fixtures.
+struct EditedFixture
 {
-    // The first row offset of employ's data page (page 26, offsets from byte 14) marked
-    // as pointing to where a later edit moved the row.
-    QByteArray moved = original();
-    moved[26 * kPage + 15] = char(std::uint8_t(moved[26 * kPage + 15]) | 0x80);
-    const std::string message = refusalOf(copy(moved));
-    EXPECT_THAT(message, HasSubstr("row 1 of table 'employ' was moved to another page by a later edit"));
-    EXPECT_THAT(message, HasSubstr("import the compacted copy"));
+    const char* file;
+    int employ;
+    int sgdjb;
+};
+
+void PrintTo(const EditedFixture& f, std::ostream* os)
+{
+    *os << f.file;
+}
+
+// Copies of a fixture edited as the attendance software edits a file over the years:
+// rows grown by a rename, a department given later or a corrected name are moved to a
+// new data page, their old slots left pointing there; some rows deleted.
+class AccessLaterEdits : public testing::TestWithParam<EditedFixture>
+{
+protected:
+    AccessPageEditor original() const
+    {
+        return AccessPageEditor(
+            TestSupport::fileBytes(AccessFixtures::path(QString::fromLatin1(GetParam().file))));
+    }
+    QString write(const AccessPageEditor& file)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("edited-%1.mdb").arg(++m_copies));
+        TestSupport::writeFile(path, file.bytes());
+        return path;
+    }
+    static int onlyDataPage(const AccessPageEditor& file, int table)
+    {
+        const QList<int> pages = file.dataPages(table);
+        EXPECT_EQ(pages.size(), 1);
+        return pages.value(0, -1);
+    }
+    static QByteArray grown(const AccessPageEditor& file, int page, int slot,
+                            const QList<std::optional<QString>>& texts)
+    {
+        return AccessPageEditor::withTexts(file.row(page, slot), texts);
+    }
+
+    // The message of the refusal, or a failure when the file is read.
+    static std::string refusalOf(const QString& path)
+    {
+        try {
+            AccessSource source(path);
+            source.readEmployees([](const AccessSource::Employee&) {});
+            source.readAttendance([](const AccessSource::Attendance&) {});
+        } catch (const EAccessFileError& e) {
+            return e.message().toStdString();
+        }
+        ADD_FAILURE() << path.toStdString() << " was read";
+        return {};
+    }
+
+    QTemporaryDir m_dir;
+    int m_copies = 0;
+};
+
+TEST_P(AccessLaterEdits, MovedRowsAreReadOnceAtTheirNewPlaceInTheTablesOrderAndDeletedRowsNot)
+{
+    AccessPageEditor file = original();
+    const int employ = GetParam().employ;
+    const int sgdjb = GetParam().sgdjb;
+    const int employPage = onlyDataPage(file, employ);
+    const int sgdjbPage = onlyDataPage(file, sgdjb);
+    const QByteArray before = file.bytes();
+    const int newEmployPage = file.addDataPage(employ);
+    const int newSgdjbPage = file.addDataPage(sgdjb);
+
+    // Renamed.
+    file.moveRow(employPage, 1, grown(file, employPage, 1, {u"0101"_qs, u"张三丰"_qs, u"01"_qs}),
+                 newEmployPage);
+    // A longer name; then deleted, at both its places.
+    file.moveRow(employPage, 4,
+                 grown(file, employPage, 4, {u"0202"_qs, u"O'Neil-Smith, Patricia"_qs, u"03"_qs}),
+                 newEmployPage);
+    // Deleted.
+    file.deleteRow(employ, employPage, 2);
+    // A department given later.
+    file.moveRow(employPage, 6, grown(file, employPage, 6, {u"0301"_qs, u"欧阳修远"_qs, u"07"_qs}),
+                 newEmployPage);
+    // Renamed and then deleted.
+    file.moveRow(employPage, 5, grown(file, employPage, 5, {u"A-07"_qs, u"Zoë \"Z\" Li-Moreau"_qs, u"03"_qs}),
+                 newEmployPage);
+    file.deleteRow(employ, employPage, 5);
+    // A name given to the employee without one, its new place on its own page.
+    file.moveRow(employPage, 7, grown(file, employPage, 7, {u"0302"_qs, u"新来的人"_qs, u"04"_qs}),
+                 employPage);
+
+    // Corrected record names; a record deleted.
+    file.moveRow(sgdjbPage, 0, grown(file, sgdjbPage, 0, {u"0101"_qs, u"张三丰"_qs}), newSgdjbPage);
+    file.deleteRow(sgdjb, sgdjbPage, 3);
+    file.moveRow(sgdjbPage, 5, grown(file, sgdjbPage, 5, {u"0202"_qs, u"O'Neil-Smith, Patricia"_qs}),
+                 newSgdjbPage);
+    ASSERT_NE(file.bytes(), before);
+    ASSERT_EQ(file.flags(employPage, 1), AccessPageEditor::kMovedRow);
+    ASSERT_EQ(file.flags(newEmployPage, 0), AccessPageEditor::kReachedByAddress);
+
+    AccessSource source(write(file));
+    EXPECT_EQ(source.employeeCount(), 6);
+    EXPECT_EQ(source.attendanceCount(), 5);
+    const std::vector<EmployeeRow> expectedEmployees = {
+        {u"0105"_qs, u"王五"_qs, u"01"_qs},     {u"0101"_qs, u"张三丰"_qs, u"01"_qs},
+        {u"0201"_qs, u"赵敏"_qs, u"02"_qs},     {u"0202"_qs, u"O'Neil-Smith, Patricia"_qs, u"03"_qs},
+        {u"0301"_qs, u"欧阳修远"_qs, u"07"_qs}, {u"0302"_qs, u"新来的人"_qs, u"04"_qs},
+    };
+    const std::vector<AttendanceRow> expectedAttendance = {
+        {u"0101"_qs, u"张三丰"_qs, u"2024-03-04 08:59:30"_qs, u"1999-01-01"_qs},
+        {u"0103"_qs, u"李四"_qs, u"2024-03-04 09:00:00"_qs, u"1999-01-01"_qs},
+        {u"0101"_qs, u"张三"_qs, u"2024-03-04 18:02:11"_qs, u"1999-01-01"_qs},
+        {u"0201"_qs, u"赵敏"_qs, u"2024-03-05 00:00:00"_qs, u"1999-01-01"_qs},
+        {u"0202"_qs, u"O'Neil-Smith, Patricia"_qs, u"2024-03-05 07:45:00"_qs, u"1999-01-01"_qs},
+    };
+    // The helpers check that the rows are numbered 1, 2, 3... in the order they arrive.
+    EXPECT_EQ(employees(source), expectedEmployees);
+    EXPECT_EQ(attendance(source), expectedAttendance);
+    EXPECT_EQ(employees(source), expectedEmployees);
+}
+
+TEST_P(AccessLaterEdits, DamagedAddressesAreRefusedNamingTheRowInTheTablesOrder)
+{
+    const int employ = GetParam().employ;
+    const int sgdjb = GetParam().sgdjb;
+    struct Case
+    {
+        const char* what;
+        std::function<void(AccessPageEditor&, int page, int newPage, int otherTablePage)> damage;
+        std::string message;
+    };
+    // In each copy the first row is deleted and the third and fourth moved to a new page,
+    // so the third slot holds the table's second row.
+    const std::vector<Case> cases = {
+        {"a page of another table",
+         [](AccessPageEditor& f, int page, int, int other) { f.setAddress(page, 2, other, 0); },
+         "row 2 of table 'employ' was moved by a later edit to page %3, which is not one of the "
+         "table's pages"},
+        {"a page beyond the file",
+         [](AccessPageEditor& f, int page, int newPage, int) { f.setAddress(page, 2, newPage + 100, 0); },
+         "row 2 of table 'employ' was moved by a later edit to page %4, which is not one of the table's "
+         "pages"},
+        {"a row the new page does not have",
+         [](AccessPageEditor& f, int page, int newPage, int) { f.setAddress(page, 2, newPage, 9); },
+         "row 2 of table 'employ' was moved by a later edit to row 9 of page %2, which has no such row"},
+        {"two rows sent to the same place",
+         [](AccessPageEditor& f, int page, int newPage, int) { f.setAddress(page, 3, newPage, 0); },
+         "row 3 of table 'employ' was moved by a later edit to row 0 of page %2, where another row was "
+         "read already"},
+        {"a row sent back to its own slot",
+         [](AccessPageEditor& f, int page, int, int) { f.setAddress(page, 2, page, 2); },
+         "row 2 of table 'employ' was moved by a later edit to row 2 of page %1, which was moved on in "
+         "its turn (a loop of moved rows)"},
+        {"a row sent to a row read in its own right",
+         [](AccessPageEditor& f, int page, int, int) { f.setAddress(page, 2, page, 1); },
+         "row 2 of table 'employ' was moved by a later edit to row 1 of page %1, which is read as a row "
+         "of its own"},
+        {"a row sent to a deleted row",
+         [](AccessPageEditor& f, int page, int, int) { f.setAddress(page, 2, page, 0); },
+         "row 2 of table 'employ' was moved by a later edit to row 0 of page %1, which is deleted"},
+        {"a new place no row leads to",
+         [](AccessPageEditor& f, int page, int, int) {
+             f.setFlags(page, 4, AccessPageEditor::kReachedByAddress);
+         },
+         "table 'employ' declares 7 rows, but 6 could be read"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AccessPageEditor file = original();
+        const int page = onlyDataPage(file, employ);
+        const int other = onlyDataPage(file, sgdjb);
+        const int newPage = file.addDataPage(employ);
+        file.deleteRow(employ, page, 0);
+        file.moveRow(page, 2, file.row(page, 2), newPage);
+        file.moveRow(page, 3, file.row(page, 3), newPage);
+        c.damage(file, page, newPage, other);
+        const QString path = write(file);
+        const std::string message = refusalOf(path);
+        EXPECT_THAT(message, HasSubstr(path.toStdString()));
+        EXPECT_THAT(message, HasSubstr("it is damaged"));
+        QString expected = QString::fromStdString(c.message);
+        expected.replace(u"%1"_qs, QString::number(page))
+            .replace(u"%2"_qs, QString::number(newPage))
+            .replace(u"%3"_qs, QString::number(other))
+            .replace(u"%4"_qs, QString::number(newPage + 100));
+        EXPECT_THAT(message, HasSubstr(expected.toStdString()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Jet4, AccessLaterEdits,
+                         testing::Values(EditedFixture{"kq2000.mdb", 24, 28},
+                                         EditedFixture{"kq2003.mdb", 50, 54}));
+
+TEST(AccessLaterEditsBigFile, ThousandsOfMovedRowsOverManyPagesAreEachReadOnceInOrder)
+{
+    // kq-big.mdb: employ's definition on page 24, sgdjb's on page 209.
+    const QString bigFile = AccessFixtures::bigFile();
+    AccessPageEditor file(TestSupport::fileBytes(bigFile));
+    std::vector<EmployeeRow> expectedEmployees;
+    std::vector<AttendanceRow> expectedAttendance;
+    {
+        AccessSource source(bigFile);
+        expectedEmployees = employees(source);
+        expectedAttendance = attendance(source);
+    }
+    // Every 7th employee renamed, every 50th deleted; every 13th record's name corrected,
+    // every 101st deleted. The new places fill new pages, as many as they need.
+    const auto edit = [&](int table, auto& expected, int moveEvery, int deleteEvery, auto change) {
+        const QList<int> pages = file.dataPages(table);
+        int newPage = file.addDataPage(table);
+        qsizetype logical = 0;
+        std::vector<bool> deleted(expected.size(), false);
+        qint64 moved = 0;
+        for (const int page : pages) {
+            const int slotTotal = file.slotCount(page);
+            for (int slot = 0; slot < slotTotal; ++slot, ++logical) {
+                ASSERT_LT(logical, qsizetype(expected.size()));
+                if (logical % deleteEvery == deleteEvery - 1) {
+                    file.deleteRow(table, page, slot);
+                    deleted[size_t(logical)] = true;
+                } else if (logical % moveEvery == moveEvery - 1) {
+                    auto& row = expected[size_t(logical)];
+                    row.name = *row.name + u"·改"_qs;
+                    const QByteArray grown = change(file.row(page, slot), row);
+                    try {
+                        file.moveRow(page, slot, grown, newPage);
+                    } catch (const std::runtime_error&) {
+                        newPage = file.addDataPage(table);
+                        file.moveRow(page, slot, grown, newPage);
+                    }
+                    ++moved;
+                }
+            }
+        }
+        ASSERT_EQ(logical, qsizetype(expected.size()));
+        std::remove_reference_t<decltype(expected)> kept;
+        for (size_t i = 0; i < expected.size(); ++i)
+            if (!deleted[i])
+                kept.push_back(expected[i]);
+        expected = kept;
+        EXPECT_GT(moved, 1000);
+    };
+    edit(24, expectedEmployees, 7, 50, [](const QByteArray& row, const EmployeeRow& e) {
+        return AccessPageEditor::withTexts(row, {e.num, e.name, e.deptNo});
+    });
+    edit(209, expectedAttendance, 13, 101, [](const QByteArray& row, const AttendanceRow& a) {
+        return AccessPageEditor::withTexts(row, {a.num, a.name});
+    });
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"edited-big.mdb"_qs);
+    TestSupport::writeFile(path, file.bytes());
+
+    AccessSource source(path);
+    EXPECT_EQ(source.employeeCount(), qint64(expectedEmployees.size()));
+    EXPECT_EQ(source.attendanceCount(), qint64(expectedAttendance.size()));
+    EXPECT_TRUE(employees(source) == expectedEmployees);
+    EXPECT_TRUE(attendance(source) == expectedAttendance);
+}
+
+// kq2000.mdb with employ's table definition (page 24) declaring 65535 columns and
+// continued onto itself: the library reads column after column from the same page,
+// taking memory for each.
+QByteArray endlessColumns()
+{
+    QByteArray bytes = TestSupport::fileBytes(AccessFixtures::path(u"kq2000.mdb"_qs));
+    const qsizetype definition = 24 * kPage;
+    const auto put = [&](qsizetype at, std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes[definition + at + i] = char((value >> (8 * i)) & 0xff);
+    };
+    put(4, 24, 4);      // the next page of the definition: this one
+    put(41, 0xffff, 2); // the highest column number
+    put(45, 0xffff, 2); // the number of columns
+    return bytes;
+}
+
+// Reads a file with tests/drivers/access_read, which starts the reading process from a
+// small process of its own: what the reading process takes is then the file's doing.
+struct ReaderRun
+{
+    TestSupport::ToolRun run;
+    qint64 peakKiB = -1;
+};
+
+ReaderRun readInADriver(const QString& path, const QStringList& budget = {})
+{
+    ReaderRun result;
+    result.run = TestSupport::runProgram(QStringLiteral(TAVELO_TEST_DRIVER_DIR "/access_read"),
+                                         QStringList{path} + budget, 60000);
+    const QByteArray out = result.run.out;
+    const qsizetype at = out.lastIndexOf("reader peak KiB ");
+    if (at >= 0)
+        result.peakKiB = out.mid(at + 16).trimmed().toLongLong();
+    return result;
+}
+
+TEST(AccessReaderMemory, AFileThatSendsTheLibraryAfterMoreMemoryThanAllowedIsReportedDamaged)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"endless-columns.mdb"_qs);
+    TestSupport::writeFile(path, endlessColumns());
+    const ReaderRun plain = readInADriver(AccessFixtures::path(u"kq2000.mdb"_qs));
+    ASSERT_EQ(plain.run.exitCode, 0) << plain.run.err.toStdString();
+    ASSERT_GT(plain.peakKiB, 0);
+
+    QElapsedTimer timer;
+    timer.start();
+    const ReaderRun bounded = readInADriver(path, {u"4"_qs});
+    EXPECT_EQ(bounded.run.exitCode, 1);
+    EXPECT_THAT(bounded.run.err.toStdString(),
+                HasSubstr("it is damaged: reading it needed more than 4 MB of memory. Repair a copy"));
+    EXPECT_LT(timer.elapsed(), 5000);
+    // The process stopped at its bound: its start plus 4 MB, and some room to spare.
+    EXPECT_LT(bounded.peakKiB, plain.peakKiB + 8 * 1024);
+
+    // Within the usual bound the same file takes what it takes (some 15 MB) and is refused
+    // for what is wrong with it.
+    const ReaderRun usual = readInADriver(path);
+    EXPECT_EQ(usual.run.exitCode, 1);
+    EXPECT_THAT(usual.run.err.toStdString(),
+                HasSubstr("it is damaged: the definition of table 'employ' lists an impossible number of "
+                          "columns"));
+    EXPECT_GT(usual.peakKiB, plain.peakKiB + 8 * 1024);
+    std::printf(
+        "reading process peak: kq2000.mdb %lld KiB, damaged %lld KiB, damaged bounded to 4 MB %lld KiB\n",
+        static_cast<long long>(plain.peakKiB), static_cast<long long>(usual.peakKiB),
+        static_cast<long long>(bounded.peakKiB));
 }
 
 TEST_F(AccessRefusal, AFolderIsRefused)
