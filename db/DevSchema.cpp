@@ -18,8 +18,14 @@ public:
     {
         if (m_db)
             sqlite3_close(m_db);
-        if (!m_keep)
-            QFile::remove(m_path);
+        if (m_keep)
+            return;
+        // The journal too: a failed write (a full disk) can leave it behind, and a journal
+        // without its database would be taken for the hot journal of the next file of
+        // that name.
+        QFile::remove(m_path);
+        for (const char* suffix : {"-journal", "-wal", "-shm"})
+            QFile::remove(m_path + QLatin1String(suffix));
     }
     sqlite3** handle() { return &m_db; }
     sqlite3* db() const { return m_db; }
