@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <cstring>
 #include <sqlite3.h>
 
 namespace {
@@ -44,12 +45,22 @@ bool fail(QString* error, const QString& message)
     return false;
 }
 
+// SQLite's message, with the system's reason when a system call failed: "disk I/O
+// error" alone does not say that the disk is full.
+QString sqliteError(sqlite3* db, const char* message = nullptr)
+{
+    QString text = QString::fromUtf8(message ? message : sqlite3_errmsg(db));
+    if (const int code = sqlite3_system_errno(db); code != 0)
+        text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(code)));
+    return text;
+}
+
 bool exec(sqlite3* db, const QString& sql, QString* error)
 {
     char* message = nullptr;
     if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message) == SQLITE_OK)
         return true;
-    const QString text = QString::fromUtf8(message ? message : sqlite3_errmsg(db));
+    const QString text = sqliteError(db, message);
     sqlite3_free(message);
     return fail(error, text);
 }
@@ -68,7 +79,7 @@ bool insertEmployees(sqlite3* db, const QList<DevSchema::Employee>& employees, Q
         for (int i = 0; i < 3; ++i)
             sqlite3_bind_text(stmt, i + 1, fields[i].constData(), int(fields[i].size()), SQLITE_TRANSIENT);
         if (sqlite3_step(stmt) != SQLITE_DONE) {
-            ok = fail(error, QString::fromUtf8(sqlite3_errmsg(db)));
+            ok = fail(error, sqliteError(db));
             break;
         }
         sqlite3_reset(stmt);
@@ -180,7 +191,7 @@ bool DevSchema::createDatabase(const QString& path, const QList<Employee>& emplo
         !exec(guard.db(), QStringLiteral("COMMIT"), error))
         return false;
     if (sqlite3_close(guard.db()) != SQLITE_OK)
-        return fail(error, QString::fromUtf8(sqlite3_errmsg(guard.db())));
+        return fail(error, sqliteError(guard.db()));
     *guard.handle() = nullptr;
     guard.keep();
     return true;
