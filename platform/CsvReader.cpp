@@ -4,6 +4,8 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+
 CsvReader::CsvReader(QByteArray data, qsizetype maxFieldBytes)
     : m_data(std::move(data)), m_maxFieldBytes(maxFieldBytes)
 {
@@ -29,6 +31,12 @@ bool CsvReader::endField(QByteArray& field, QStringList& fields)
                      QString::number(m_maxFieldBytes),
                      TextExcerpt::quoted(QString(start.decode(
                          field.first(qMin(field.size(), qsizetype(4 * TextExcerpt::kMaxCharacters))))))));
+    }
+    // Most fields are ASCII, which needs no decoder.
+    if (std::all_of(field.cbegin(), field.cend(), [](char c) { return uchar(c) < 0x80; })) {
+        fields.append(QString::fromLatin1(field));
+        field.clear();
+        return true;
     }
     // A byte order mark inside the data is text: only the one at the very start is skipped.
     QStringDecoder decoder(QStringDecoder::Utf8,
