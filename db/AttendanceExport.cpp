@@ -2,44 +2,77 @@
 
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
+#include "db/DateTimeCoercion.h"
 #include "db/DateTimeValue.h"
+#include "db/DbBackend.h"
+#include "db/DbCursor.h"
 #include "db/PgBackend.h"
+#include "db/SqlStatementPlan.h"
 #include "db/Statements.h"
+#include "platform/EConvertError.h"
 #include "platform/Gbk.h"
 #include "platform/TextExcerpt.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
 // Output is handed on in pieces of about this size.
 constexpr qsizetype kChunk = 64 * 1024;
 
-// The instants are compared as a whole, D+T, so that a record counts by the moment of
-// the swipe; the end date is inclusive, hence "before the next midnight".
-void prepare(AdoQuery& query, const QString& select, const AttendanceExport::Filter& filter,
-             const QString& order)
+// The statement and its parameters for a selection of records. The instants are compared
+// as a whole, D+T, so that a record counts by the moment of the swipe; the end date is
+// inclusive, hence "before the next midnight".
+struct Selection
 {
+    QString sql;
+    QList<std::pair<QString, QString>> parameters;
+};
+
+Selection select(const QString& columns, const AttendanceExport::Filter& filter, const QString& order)
+{
+    Selection selection;
     QStringList conditions;
-    if (filter.from.isValid())
+    if (filter.from.isValid()) {
         conditions.append(QStringLiteral("(D+T) >= :from_instant"));
-    if (filter.to.isValid())
+        selection.parameters.append(
+            {QStringLiteral("from_instant"), filter.from.toString(QStringLiteral("yyyy-MM-dd"))});
+    }
+    if (filter.to.isValid()) {
         conditions.append(QStringLiteral("(D+T) < :to_instant"));
-    if (!filter.num.isEmpty())
+        selection.parameters.append(
+            {QStringLiteral("to_instant"), filter.to.addDays(1).toString(QStringLiteral("yyyy-MM-dd"))});
+    }
+    if (!filter.num.isEmpty()) {
         conditions.append(QStringLiteral("num = :num"));
-    QString sql = select + QStringLiteral(" FROM sgdjb");
+        selection.parameters.append({Statements::kNum, filter.num});
+    }
+    selection.sql = columns + QStringLiteral(" FROM sgdjb");
     if (!conditions.isEmpty())
-        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
-    sql += order;
-    query.sqlAdd(sql);
-    if (filter.from.isValid())
-        query.setParameter(QStringLiteral("from_instant"),
-                           filter.from.toString(QStringLiteral("yyyy-MM-dd")));
-    if (filter.to.isValid())
-        query.setParameter(QStringLiteral("to_instant"),
-                           filter.to.addDays(1).toString(QStringLiteral("yyyy-MM-dd")));
-    if (!filter.num.isEmpty())
-        query.setParameter(Statements::kNum, filter.num);
+        selection.sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    selection.sql += order;
+    return selection;
+}
+
+// A date/time cell as the file back end holds it: whole seconds, or a text in the forms
+// the provider coerces.
+qint64 seconds(const DbCursor& cursor, int column)
+{
+    switch (cursor.columnType(column)) {
+    case DbCursor::Type::Integer:
+        return cursor.columnInt64(column);
+    case DbCursor::Type::Float:
+        return qint64(cursor.columnDouble(column));
+    case DbCursor::Type::Text: {
+        const QString text = cursor.columnText(column);
+        if (const auto value = DateTimeCoercion::parse(text))
+            return value->seconds();
+        throw EConvertError(QStringLiteral("'%1' is not a valid date and time").arg(text));
+    }
+    default:
+        return 0;
+    }
 }
 
 // The same selection for a server's COPY, which takes no parameters: the values are
@@ -237,7 +270,10 @@ qint64 AttendanceExport::count(AdoConnection& connection, const Filter& filter)
 {
     AdoQuery query(QStringLiteral("CountQry"));
     query.setConnection(&connection);
-    prepare(query, QStringLiteral("SELECT COUNT(*) AS n"), filter, QString());
+    const Selection selection = select(QStringLiteral("SELECT COUNT(*) AS n"), filter, QString());
+    query.sqlAdd(selection.sql);
+    for (const auto& [name, value] : selection.parameters)
+        query.setParameter(name, value);
     query.open();
     return query.fieldAsString(QStringLiteral("n")).toLongLong();
 }
@@ -266,23 +302,31 @@ AttendanceExport::Result AttendanceExport::run(AdoConnection& connection, const 
                 });
             });
         } else {
-            AdoQuery query(QStringLiteral("ExportQry"));
-            query.setConnection(&connection);
-            prepare(query, QStringLiteral("SELECT num, name, D, T"), filter,
-                    QStringLiteral(" ORDER BY (D+T), num"));
-            // Row by row as the records arrive: a year of a large site does not fit the
-            // memory of the snapshot the terminal's queries take.
-            query.openForEach([&] {
-                const qint64 instant =
-                    (query.fieldAsDateTime(Statements::kD) + query.fieldAsDateTime(Statements::kT)).seconds();
+            // Straight from the back end's cursor, row by row as the records arrive: a
+            // year of a large site does not fit the memory of the snapshot the terminal's
+            // queries take, and the export needs none of the snapshot's services.
+            const Selection selection = select(QStringLiteral("SELECT num, name, D, T"), filter,
+                                               QStringLiteral(" ORDER BY (D+T), num"));
+            const SqlStatementPlan plan(selection.sql);
+            const std::unique_ptr<DbCursor> cursor = connection.backend().prepare(plan);
+            const auto& occurrences = plan.occurrences();
+            for (size_t n = 0; n < occurrences.size(); ++n) {
+                const QString& name = plan.parameterNames().at(occurrences[n].nameIndex);
+                for (const auto& [parameter, value] : selection.parameters) {
+                    if (parameter.compare(name, Qt::CaseInsensitive) == 0)
+                        cursor->bindText(int(n) + 1, value);
+                }
+            }
+            while (cursor->step()) {
+                const qint64 instant = seconds(*cursor, 2) + seconds(*cursor, 3);
                 const qint64 day = (instant >= 0 ? instant : instant - 86399) / 86400;
-                writer.record(query.fieldAsString(Statements::kNum).toUtf8(),
-                              query.fieldAsString(Statements::kName).toUtf8(), [&](QByteArray& out) {
+                writer.record(cursor->columnText(0).toUtf8(), cursor->columnText(1).toUtf8(),
+                              [&](QByteArray& out) {
                                   appendDate(out, day);
                                   out += ',';
                                   appendTime(out, instant - day * 86400);
                               });
-            });
+            }
         }
     } catch (const Unmappable& stop) {
         // What came before the record goes out, so that the output ends at a whole record.

@@ -104,7 +104,7 @@ std::optional<EmployeeImport::Result> parse(const QByteArray& csv, Parsed& parse
     return std::nullopt;
 }
 
-// Position and name of the first character of text that is a control character, or -1.
+// Index of the first control character in text, or -1.
 qsizetype firstControl(const QString& text)
 {
     for (qsizetype i = 0; i < text.size(); ++i) {
