@@ -157,7 +157,11 @@ TEST_F(EmployeeCsvTest, ARefusedFileNamesLineAndReasonAndChangesNothing)
         {"num,name\n1001,\"cr\r\"\n", {}, ":2: ", "control character U+000D"},
         {"num,name\n1001,tab\there\n", {}, ":2: ", "control character U+0009"},
         {"num,name\n1001,c1\xc2\x85\n", {}, ":2: ", "control character U+0085"},
-        {"num,name\n1001,\xe2\x80\xae" "evil\n", {}, ":2: ", "control character U+202E"},
+        {"num,name\n1001,\xe2\x80\xae"
+         "evil\n",
+         {},
+         ":2: ",
+         "control character U+202E"},
         {"num,name,dept_no\n1001,a,0\x07\n",
          {},
          ":2: ",
@@ -402,6 +406,11 @@ TEST_F(EmployeeCsvTest, ProgressBarOnlyOnATerminal)
     KqdbRun run = kqdb({QStringLiteral("import-employees"), m_db.path(), file});
     ASSERT_EQ(run.exitCode, 0) << run.err.constData();
     EXPECT_TRUE(run.err.isEmpty()) << run.err.constData();
+    // Read back past the tool.
+    EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 12000);
+    EXPECT_EQ(m_db.scalar(QStringLiteral(
+                  "SELECT count(DISTINCT num) FROM employ WHERE name = 'n' || (num - 100000)")),
+              12000);
 
     // On a terminal (script(1) gives the command a pseudo-terminal): a bar that reaches
     // its end.
@@ -439,6 +448,14 @@ TEST_F(EmployeeCsvTest, ProgressBarOnlyOnATerminal)
     EXPECT_TRUE(screen2.contains("] 100% 20000/20000")) << screen2.constData();
     EXPECT_TRUE(screen2.contains("\rexport [")) << screen2.constData();
     EXPECT_TRUE(screen2.contains("] 100% 10000/10000")) << screen2.constData();
+
+    // The same 10,000 records to a pipe: every one, in order of the instant.
+    run = exportCsv();
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    const QList<QByteArray> lines = run.out.split('\n');
+    ASSERT_EQ(lines.size(), 10002);
+    EXPECT_EQ(lines[1], "0101,x,2026-12-07,00:00:01\r");
+    EXPECT_EQ(lines[10000], "0101,x,2026-12-07,02:46:40\r");
 }
 
 } // namespace
