@@ -3,8 +3,8 @@
 //   - import of 100,000 employees into a server: kqdb import-employees / psql \copy from;
 //   - export of 1,000,000 records from a server: kqdb export / psql \copy (query) to;
 //   - export of 1,000,000 records from a file: kqdb export / the sqlite3 shell's -csv.
-// Each export also reports the process's peak resident memory (max_rss_MB), at 200,000 and
-// at 1,000,000 records, to show that it does not grow with the number of records.
+// Each export also reports the processes' peak resident memory (kqdb_max_rss_MB), at 200,000
+// and at 1,000,000 records, to show that it does not grow with the number of records.
 // The server is a throwaway one on a Unix socket, as the tests use.
 
 #include "db/DevSchema.h"
@@ -19,9 +19,11 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -157,49 +159,81 @@ private:
     PgTestServer m_server;
 };
 
-// Server import: each iteration starts from an empty list.
-void importIteration(benchmark::State& state, bool kqdb)
+// Each benchmark runs kqdb and the native tool alternately, several times, so that both
+// meet the same load on the machine; the iteration time is kqdb's, and the counters give
+// both tools' mean time and kqdb's time as a multiple of the native tool's (ratio).
+struct Pair
 {
-    Environment& env = Environment::instance();
-    const QString name = kqdb ? QStringLiteral("import_kqdb") : QStringLiteral("import_psql");
-    static QString conninfo[2];
-    QString& target = conninfo[kqdb ? 1 : 0];
-    if (target.isEmpty())
-        target = env.serverDatabase(name);
-    const QString csv = env.employeesCsv();
-    for (auto _ : state) {
-        state.PauseTiming();
-        env.server().psql(QStringLiteral("TRUNCATE employ"), name);
-        state.ResumeTiming();
-        const Finished run =
-            kqdb
-                ? runProcess({kKqdb, QStringLiteral("import-employees"), target, csv})
-                : runProcess({QStringLiteral("psql"), QStringLiteral("-X"), QStringLiteral("-q"),
-                              QStringLiteral("-d"), target, QStringLiteral("-c"),
-                              QStringLiteral("\\copy employ (num, name, dept_no) FROM '%1' WITH (FORMAT csv, "
-                                             "HEADER true)")
-                                  .arg(csv)});
-        if (run.exitCode != 0) {
-            state.SkipWithError("the import failed");
-            return;
-        }
-    }
-    if (env.server().psql(QStringLiteral("SELECT count(*) FROM employ"), name) != QString::number(kEmployees))
-        state.SkipWithError("the list does not hold every employee");
-    state.counters["rows_per_second"] =
-        benchmark::Counter(double(kEmployees) * double(state.iterations()), benchmark::Counter::kIsRate);
+    double kqdbSeconds = 0;
+    double nativeSeconds = 0;
+    double kqdbMaxRss = 0;
+    double nativeMaxRss = 0;
+};
+
+double timed(const std::function<Finished()>& run, Finished& finished)
+{
+    const auto start = std::chrono::steady_clock::now();
+    finished = run();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void BM_ServerImport_Kqdb(benchmark::State& state)
+void runPair(benchmark::State& state, const std::function<void()>& before,
+             const std::function<Finished()>& kqdb, const std::function<Finished()>& native, qint64 rows)
 {
-    importIteration(state, true);
+    Pair pair;
+    for (auto _ : state) {
+        Finished finished;
+        before();
+        pair.nativeSeconds += timed(native, finished);
+        pair.nativeMaxRss = std::max(pair.nativeMaxRss, finished.maxRssMegabytes);
+        if (finished.exitCode != 0) {
+            state.SkipWithError("the native tool failed");
+            return;
+        }
+        before();
+        const double seconds = timed(kqdb, finished);
+        pair.kqdbSeconds += seconds;
+        pair.kqdbMaxRss = std::max(pair.kqdbMaxRss, finished.maxRssMegabytes);
+        if (finished.exitCode != 0) {
+            state.SkipWithError("kqdb failed");
+            return;
+        }
+        state.SetIterationTime(seconds);
+    }
+    const double n = double(state.iterations());
+    state.counters["kqdb_ms"] = 1000 * pair.kqdbSeconds / n;
+    state.counters["native_ms"] = 1000 * pair.nativeSeconds / n;
+    state.counters["ratio"] = pair.kqdbSeconds / pair.nativeSeconds;
+    state.counters["kqdb_max_rss_MB"] = pair.kqdbMaxRss;
+    state.counters["native_max_rss_MB"] = pair.nativeMaxRss;
+    state.counters["rows"] = double(rows);
 }
-void BM_ServerImport_PsqlCopy(benchmark::State& state)
+
+// 100,000 employees into an empty list: kqdb import-employees against psql's \copy from.
+void BM_ServerImport(benchmark::State& state)
 {
-    importIteration(state, false);
+    Environment& env = Environment::instance();
+    static const QString target = env.serverDatabase(QStringLiteral("import"));
+    const QString csv = env.employeesCsv();
+    runPair(
+        state, [&] { env.server().psql(QStringLiteral("TRUNCATE employ"), QStringLiteral("import")); },
+        [&] {
+            return runProcess({kKqdb, QStringLiteral("import-employees"), target, csv});
+        },
+        [&] {
+            return runProcess(
+                {QStringLiteral("psql"), QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-d"),
+                 target, QStringLiteral("-c"),
+                 QStringLiteral("\\copy employ (num, name, dept_no) FROM '%1' WITH (FORMAT csv, "
+                                "HEADER true)")
+                     .arg(csv)});
+        },
+        kEmployees);
+    if (env.server().psql(QStringLiteral("SELECT count(*) FROM employ"), QStringLiteral("import")) !=
+        QString::number(kEmployees))
+        state.SkipWithError("the list does not hold every employee");
 }
-BENCHMARK(BM_ServerImport_Kqdb)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_ServerImport_PsqlCopy)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_ServerImport)->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();
 
 const QString& serverRecords(int records)
 {
@@ -219,73 +253,49 @@ const QString& fileRecords(int records)
     return it->second;
 }
 
-void exportIteration(benchmark::State& state, const QStringList& command)
+void exportPair(benchmark::State& state, const QStringList& kqdb, const QStringList& native)
 {
     const QString out = Environment::instance().path(QStringLiteral("export.csv"));
-    double rss = 0;
-    for (auto _ : state) {
-        const Finished run = runProcess(command, out);
-        if (run.exitCode != 0) {
-            state.SkipWithError("the export failed");
-            return;
-        }
-        rss = std::max(rss, run.maxRssMegabytes);
-    }
-    state.counters["max_rss_MB"] = rss;
-    state.counters["rows_per_second"] =
-        benchmark::Counter(double(state.range(0)) * double(state.iterations()), benchmark::Counter::kIsRate);
-    state.counters["bytes"] = double(QFile(out).size());
+    runPair(
+        state, [] {}, [&] { return runProcess(kqdb, out); }, [&] { return runProcess(native, out); },
+        state.range(0));
 }
 
-void BM_ServerExport_Kqdb(benchmark::State& state)
+// kqdb export against psql's \copy (query) to, the same selection and order.
+void BM_ServerExport(benchmark::State& state)
 {
-    exportIteration(state, {kKqdb, QStringLiteral("export"), serverRecords(int(state.range(0)))});
+    const QString& target = serverRecords(int(state.range(0)));
+    exportPair(
+        state, {kKqdb, QStringLiteral("export"), target},
+        {QStringLiteral("psql"), QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-d"), target,
+         QStringLiteral("-c"),
+         QStringLiteral("\\copy (SELECT num, name, d, t FROM sgdjb ORDER BY (d + t), num) TO STDOUT WITH "
+                        "(FORMAT csv, HEADER true)")});
 }
-void BM_ServerExport_PsqlCopy(benchmark::State& state)
-{
-    exportIteration(state,
-                    {QStringLiteral("psql"), QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-d"),
-                     serverRecords(int(state.range(0))), QStringLiteral("-c"),
-                     QStringLiteral("\\copy (SELECT num, name, d, t FROM sgdjb ORDER BY (d + t), num) TO "
-                                    "STDOUT WITH (FORMAT csv, HEADER true)")});
-}
-BENCHMARK(BM_ServerExport_Kqdb)
+BENCHMARK(BM_ServerExport)
     ->Arg(200'000)
     ->Arg(1'000'000)
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime();
-BENCHMARK(BM_ServerExport_PsqlCopy)
-    ->Arg(200'000)
-    ->Arg(1'000'000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime();
+    ->Iterations(5)
+    ->UseManualTime();
 
-void BM_FileExport_Kqdb(benchmark::State& state)
+// kqdb export against the sqlite3 shell's -csv, the same selection and order, the dates
+// written by SQLite's own functions.
+void BM_FileExport(benchmark::State& state)
 {
-    exportIteration(state, {kKqdb, QStringLiteral("export"), fileRecords(int(state.range(0)))});
+    const QString& file = fileRecords(int(state.range(0)));
+    exportPair(
+        state, {kKqdb, QStringLiteral("export"), file},
+        {QStringLiteral("sqlite3"), QStringLiteral("-csv"), QStringLiteral("-header"), file,
+         QStringLiteral("SELECT num, name, date(D + T, 'unixepoch') AS date, time(D + T, 'unixepoch') AS "
+                        "time FROM sgdjb ORDER BY (D + T), num")});
 }
-void BM_FileExport_Sqlite3Shell(benchmark::State& state)
-{
-    // The same selection and order, the dates written by SQLite's own functions.
-    exportIteration(state, {QStringLiteral("sqlite3"), QStringLiteral("-csv"), QStringLiteral("-header"),
-                            fileRecords(int(state.range(0))),
-                            QStringLiteral("SELECT num, name, date(D + T, 'unixepoch') AS date, time(D + T, "
-                                           "'unixepoch') AS time FROM sgdjb ORDER BY (D + T), num")});
-}
-BENCHMARK(BM_FileExport_Kqdb)
+BENCHMARK(BM_FileExport)
     ->Arg(200'000)
     ->Arg(1'000'000)
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime();
-BENCHMARK(BM_FileExport_Sqlite3Shell)
-    ->Arg(200'000)
-    ->Arg(1'000'000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime();
+    ->Iterations(5)
+    ->UseManualTime();
 
 } // namespace
 
