@@ -3,7 +3,9 @@
 #include "db/PgBackend.h"
 #include "platform/EOleException.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstring>
 #include <sqlite3.h>
@@ -177,8 +179,13 @@ bool DevSchema::createDatabase(const QString& path, const QList<Employee>& emplo
                                              : QStringLiteral("%1: %2").arg(path, file.errorString()));
     }
     NewFileGuard guard(path);
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), guard.handle(), SQLITE_OPEN_READWRITE,
-                        nullptr) != SQLITE_OK)
+    // The file just made is opened without following a link: in a folder others may write
+    // to, one of them could have put a link in its place meanwhile. The folder itself is
+    // resolved first, as links on the way to it are the administrator's own.
+    const QFileInfo made(path);
+    const QString resolved = made.dir().canonicalPath() + u'/' + made.fileName();
+    if (sqlite3_open_v2(QFile::encodeName(resolved).constData(), guard.handle(),
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK)
         return fail(error, QString::fromUtf8(guard.db() ? sqlite3_errmsg(guard.db()) : "out of memory"));
 
     if (!exec(guard.db(), QStringLiteral("BEGIN"), error))
