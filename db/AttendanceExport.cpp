@@ -149,8 +149,7 @@ public:
         m_pending += "num,name,date,time\r\n";
     }
 
-    // num and name in UTF-8; date and time already written as text by the caller's
-    // appenders.
+    // One record: num and name in UTF-8, and appendInstant writing its date and time.
     template <typename Instant> void record(QByteArrayView num, QByteArrayView name, Instant appendInstant)
     {
         ++m_records;
