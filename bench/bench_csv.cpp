@@ -68,8 +68,9 @@ void BM_ExportRecords(benchmark::State& state)
     for (auto _ : state) {
         AdoConnection connection;
         connection.setConnectionString(CommFunc::MakeJetConnStr(path));
-        rows += AttendanceExport::run(connection, {}, AttendanceExport::Encoding::Utf8,
-                                      [&](const QByteArray& piece) { bytes += piece.size(); });
+        rows += AttendanceExport::run(connection, {}, {}, [&](const QByteArray& piece) {
+                    bytes += piece.size();
+                }).records;
     }
     state.counters["rows_per_second"] = benchmark::Counter(double(rows), benchmark::Counter::kIsRate);
     state.counters["bytes_per_row"] = double(bytes) / double(rows);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CsvWriter.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QString>
@@ -10,7 +12,8 @@ class AdoConnection;
 
 // Writes the attendance records (table sgdjb) as CSV for payroll: the header
 // num,name,date,time and one record per swipe, as 0101,张伟,2026-12-07,08:52:11, ordered by
-// the instant of the swipe, then by number.
+// the instant of the swipe, then by number. Records pass through one at a time, from a
+// file as from a server, so that memory stays flat however many there are.
 class AttendanceExport
 {
 public:
@@ -30,13 +33,34 @@ public:
         QString num;
     };
 
+    struct Options
+    {
+        Encoding encoding = Encoding::Utf8;
+        // Text by default: payroll opens the file in a spreadsheet.
+        CsvWriter::Cells cells = CsvWriter::Cells::Text;
+        // With GBK: a character GBK lacks becomes "?" and is counted, instead of refusing
+        // the export.
+        bool replaceUnmappable = false;
+    };
+
+    struct Result
+    {
+        bool ok = false;
+        qint64 records = 0;
+        // Characters written as "?" (replaceUnmappable).
+        qint64 replaced = 0;
+        // Why the export stopped, when not ok: what was handed to the sink is incomplete.
+        QString error;
+    };
+
     // Receives the output in pieces, each ending at the end of a record.
     using Sink = std::function<void(const QByteArray& bytes)>;
     using Progress = std::function<void(qint64 done)>;
 
     // The number of records the filter selects.
     static qint64 count(AdoConnection& connection, const Filter& filter);
-    // Writes the CSV to the sink; returns the number of records written.
-    static qint64 run(AdoConnection& connection, const Filter& filter, Encoding encoding, const Sink& sink,
-                      const Progress& progress = {});
+    // Writes the CSV to the sink. Database failures throw as the connection's do; a value
+    // GBK cannot hold (without replaceUnmappable) ends the export with ok false.
+    static Result run(AdoConnection& connection, const Filter& filter, const Options& options,
+                      const Sink& sink, const Progress& progress = {});
 };

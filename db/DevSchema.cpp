@@ -3,8 +3,11 @@
 #include "db/PgBackend.h"
 #include "platform/EOleException.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <cstring>
 #include <sqlite3.h>
 
 namespace {
@@ -18,8 +21,14 @@ public:
     {
         if (m_db)
             sqlite3_close(m_db);
-        if (!m_keep)
-            QFile::remove(m_path);
+        if (m_keep)
+            return;
+        // The journal too: a failed write (a full disk) can leave it behind, and a journal
+        // without its database would be taken for the hot journal of the next file of
+        // that name.
+        QFile::remove(m_path);
+        for (const char* suffix : {"-journal", "-wal", "-shm"})
+            QFile::remove(m_path + QLatin1String(suffix));
     }
     sqlite3** handle() { return &m_db; }
     sqlite3* db() const { return m_db; }
@@ -38,12 +47,22 @@ bool fail(QString* error, const QString& message)
     return false;
 }
 
+// SQLite's message, with the system's reason when a system call failed: "disk I/O
+// error" alone does not say that the disk is full.
+QString sqliteError(sqlite3* db, const char* message = nullptr)
+{
+    QString text = QString::fromUtf8(message ? message : sqlite3_errmsg(db));
+    if (const int code = sqlite3_system_errno(db); code != 0)
+        text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(code)));
+    return text;
+}
+
 bool exec(sqlite3* db, const QString& sql, QString* error)
 {
     char* message = nullptr;
     if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message) == SQLITE_OK)
         return true;
-    const QString text = QString::fromUtf8(message ? message : sqlite3_errmsg(db));
+    const QString text = sqliteError(db, message);
     sqlite3_free(message);
     return fail(error, text);
 }
@@ -62,7 +81,7 @@ bool insertEmployees(sqlite3* db, const QList<DevSchema::Employee>& employees, Q
         for (int i = 0; i < 3; ++i)
             sqlite3_bind_text(stmt, i + 1, fields[i].constData(), int(fields[i].size()), SQLITE_TRANSIENT);
         if (sqlite3_step(stmt) != SQLITE_DONE) {
-            ok = fail(error, QString::fromUtf8(sqlite3_errmsg(db)));
+            ok = fail(error, sqliteError(db));
             break;
         }
         sqlite3_reset(stmt);
@@ -160,8 +179,13 @@ bool DevSchema::createDatabase(const QString& path, const QList<Employee>& emplo
                                              : QStringLiteral("%1: %2").arg(path, file.errorString()));
     }
     NewFileGuard guard(path);
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), guard.handle(), SQLITE_OPEN_READWRITE,
-                        nullptr) != SQLITE_OK)
+    // The file just made is opened without following a link: in a folder others may write
+    // to, one of them could have put a link in its place meanwhile. The folder itself is
+    // resolved first, as links on the way to it are the administrator's own.
+    const QFileInfo made(path);
+    const QString resolved = made.dir().canonicalPath() + u'/' + made.fileName();
+    if (sqlite3_open_v2(QFile::encodeName(resolved).constData(), guard.handle(),
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK)
         return fail(error, QString::fromUtf8(guard.db() ? sqlite3_errmsg(guard.db()) : "out of memory"));
 
     if (!exec(guard.db(), QStringLiteral("BEGIN"), error))
@@ -174,7 +198,7 @@ bool DevSchema::createDatabase(const QString& path, const QList<Employee>& emplo
         !exec(guard.db(), QStringLiteral("COMMIT"), error))
         return false;
     if (sqlite3_close(guard.db()) != SQLITE_OK)
-        return fail(error, QString::fromUtf8(sqlite3_errmsg(guard.db())));
+        return fail(error, sqliteError(guard.db()));
     *guard.handle() = nullptr;
     guard.keep();
     return true;

@@ -11,9 +11,18 @@ class AdoConnection;
 // name and dept_no in any order (dept_no may be left out), one employee per record.
 // All or nothing: the file is checked whole, and written in one transaction, so that a
 // refused file changes nothing.
+//
+// Only what the terminal can use gets in: no control characters in any field (they would
+// reach the screen and the terminal raw), and numbers the number box can type: ASCII
+// letters and digits, no blanks around them.
 class EmployeeImport
 {
 public:
+    // A field longer than this is no name or number: refused, quoted by its start only.
+    static constexpr qsizetype kMaxFieldBytes = 4096;
+    // A file longer than this is refused before it is read: millions of employees fit.
+    static constexpr qint64 kMaxFileBytes = qint64(256) * 1024 * 1024;
+
     enum class Mode
     {
         // Every number in the file must be new to the list.
@@ -40,4 +49,9 @@ public:
 
     static Result run(AdoConnection& connection, const QByteArray& csv, Mode mode,
                       const Progress& progress = {});
+
+    // Reads the file to import: a regular file of at most kMaxFileBytes, refused at once
+    // when it is anything else (a FIFO, a device such as /dev/zero, a folder). False with
+    // the reason in error.
+    static bool readSource(const QString& path, QByteArray& bytes, QString& error);
 };

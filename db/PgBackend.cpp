@@ -400,6 +400,195 @@ void PgBackend::execute(const QByteArray& sql, const std::vector<std::optional<Q
     PQclear(roundTrip(sql, &parameters));
 }
 
+void PgBackend::flushOut()
+{
+    const QString timeout =
+        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
+    for (;;) {
+        const int flushed = PQflush(m_conn);
+        if (flushed == 0)
+            return;
+        if (flushed < 0)
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        if (!waitFor(POLLIN | POLLOUT))
+            lost(timeout);
+        if (!PQconsumeInput(m_conn))
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+    }
+}
+
+PGresult* PgBackend::finishResults()
+{
+    const QString timeout =
+        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
+    Result error;
+    Result last;
+    for (;;) {
+        while (PQisBusy(m_conn)) {
+            if (!waitFor(POLLIN))
+                lost(timeout);
+            if (!PQconsumeInput(m_conn))
+                lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        }
+        Result result(PQgetResult(m_conn));
+        if (!result)
+            break;
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) {
+            if (!error)
+                error = std::move(result);
+        } else {
+            last = std::move(result);
+        }
+    }
+    if (error) {
+        const QString message = QString::fromUtf8(PQresultErrorMessage(error.get()));
+        if (PQstatus(m_conn) == CONNECTION_BAD)
+            lost(message);
+        throw EOleException(redacted(oneLine(message)));
+    }
+    return last.release();
+}
+
+namespace {
+
+// Starts a COPY: sends the statement and waits for the server to switch to copying, or
+// for its refusal. Returns false when the statement did not start a copy of that kind.
+bool startCopy(pg_conn* conn, ExecStatusType wanted, const std::function<bool(short)>& wait,
+               const std::function<void(const QString&)>& lost)
+{
+    for (;;) {
+        while (PQisBusy(conn)) {
+            if (!wait(POLLIN))
+                lost(QStringLiteral("The database server did not answer in time."));
+            if (!PQconsumeInput(conn))
+                lost(QString::fromUtf8(PQerrorMessage(conn)));
+        }
+        Result result(PQgetResult(conn));
+        if (!result)
+            return false;
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == wanted)
+            return true;
+        if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE)
+            throw EOleException(oneLine(QString::fromUtf8(PQresultErrorMessage(result.get()))));
+    }
+}
+
+} // namespace
+
+qint64 PgBackend::copyIn(const QByteArray& sql, const QByteArray& data)
+{
+    ensureConnected();
+    if (!PQsendQuery(m_conn, sql.constData()))
+        lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+    flushOut();
+    const auto wait = [this](short events) { return waitFor(events); };
+    const auto gone = [this](const QString& why) { lost(why); };
+    bool copying = false;
+    try {
+        copying = startCopy(m_conn, PGRES_COPY_IN, wait, gone);
+    } catch (const EOleException& e) {
+        // The refusal ends the statement; what follows it is collected and dropped.
+        PQclear(finishResults());
+        throw EOleException(redacted(e.message()));
+    }
+    if (!copying)
+        throw EOleException(QStringLiteral("The statement did not start a copy to the server."));
+    // Pieces of this size keep libpq's buffer small while every send is a full packet.
+    constexpr qsizetype kPiece = 256 * 1024;
+    const QString timeout =
+        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
+    for (qsizetype at = 0; at < data.size();) {
+        const qsizetype length = qMin(kPiece, data.size() - at);
+        const int put = PQputCopyData(m_conn, data.constData() + at, int(length));
+        if (put < 0)
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        if (put == 0) {
+            if (!waitFor(POLLOUT))
+                lost(timeout);
+            continue;
+        }
+        at += length;
+        // Sending as we go: a full socket means the server is still reading.
+        if (PQflush(m_conn) > 0 && !waitFor(POLLIN | POLLOUT))
+            lost(timeout);
+        if (!PQconsumeInput(m_conn))
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+    }
+    for (;;) {
+        const int ended = PQputCopyEnd(m_conn, nullptr);
+        if (ended < 0)
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        if (ended > 0)
+            break;
+        if (!waitFor(POLLOUT))
+            lost(timeout);
+    }
+    flushOut();
+    const Result result(finishResults());
+    return result ? QByteArray(PQcmdTuples(result.get())).toLongLong() : 0;
+}
+
+void PgBackend::copyOut(const QByteArray& sql, const std::function<void(QByteArrayView row)>& visit)
+{
+    ensureConnected();
+    if (!PQsendQuery(m_conn, sql.constData()))
+        lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+    flushOut();
+    const auto wait = [this](short events) { return waitFor(events); };
+    const auto gone = [this](const QString& why) { lost(why); };
+    bool copying = false;
+    try {
+        copying = startCopy(m_conn, PGRES_COPY_OUT, wait, gone);
+    } catch (const EOleException& e) {
+        PQclear(finishResults());
+        throw EOleException(redacted(e.message()));
+    }
+    if (!copying)
+        throw EOleException(QStringLiteral("The statement did not start a copy from the server."));
+    const QString timeout =
+        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
+    for (;;) {
+        char* row = nullptr;
+        const int length = PQgetCopyData(m_conn, &row, 1);
+        if (length > 0) {
+            try {
+                visit(QByteArrayView(row, length > 0 && row[length - 1] == '\n' ? length - 1 : length));
+            } catch (...) {
+                PQfreemem(row);
+                // The server is still sending the rest; only a new connection stops that.
+                PQfinish(m_conn);
+                m_conn = nullptr;
+                throw;
+            }
+            PQfreemem(row);
+            continue;
+        }
+        if (length == -1)
+            break;
+        if (length < -1)
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        if (!waitFor(POLLIN))
+            lost(timeout);
+        if (!PQconsumeInput(m_conn))
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+    }
+    PQclear(finishResults());
+}
+
+QByteArray PgBackend::literal(const QString& text)
+{
+    ensureConnected();
+    const QByteArray utf8 = text.toUtf8();
+    char* escaped = PQescapeLiteral(m_conn, utf8.constData(), size_t(utf8.size()));
+    if (!escaped)
+        throw EOleException(redacted(QString::fromUtf8(PQerrorMessage(m_conn))));
+    QByteArray out(escaped);
+    PQfreemem(escaped);
+    return out;
+}
+
 void PgBackend::checkSchema()
 {
     struct Required

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 struct pg_conn;
@@ -48,6 +49,16 @@ public:
     // The same, returning the result, owned by the caller (PQclear).
     pg_result* run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
 
+    // Bulk paths for the tools. COPY ... FROM STDIN with the data in COPY's text format,
+    // sent in large pieces rather than one round trip per row; returns the rows copied.
+    qint64 copyIn(const QByteArray& sql, const QByteArray& data);
+    // COPY ... TO STDOUT: each row, in COPY's text format without its line end, is handed
+    // to visit as it arrives, so that a result of any size passes through bounded memory.
+    // When visit throws, the connection is dropped (the next operation connects again).
+    void copyOut(const QByteArray& sql, const std::function<void(QByteArrayView row)>& visit);
+    // The text as an SQL string literal, for statements that take no parameters (COPY).
+    QByteArray literal(const QString& text);
+
 private:
     // BEGIN, and in the same round trip the transaction's advisory lock (class, key
     // expression) when a key is given.
@@ -61,6 +72,10 @@ private:
     // Waits until the socket is ready for the events; false when the timeout passed first.
     bool waitFor(short events);
     [[noreturn]] void lost(const QString& why);
+    // Sends what libpq holds for the server, waiting while the socket is full.
+    void flushOut();
+    // Collects the results that end a statement (after a COPY); throws the first error.
+    pg_result* finishResults();
     QString redacted(QString text) const;
 
     QByteArray m_conninfo;

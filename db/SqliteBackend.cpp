@@ -7,6 +7,7 @@
 #include "db/SqliteStatement.h"
 #include "platform/EOleException.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -71,6 +72,27 @@ void vetDatabaseFile(const QString& path)
                        .arg(shellWord(path)));
     if (!header.startsWith(QByteArray("SQLite format 3\0", 16)))
         cannotOpen(path, QStringLiteral("the file is not an SQLite database."));
+}
+
+// The folder of a database file as the permissions see it.
+struct Folder
+{
+    // The folder with every symbolic link on the way resolved; empty when it cannot be.
+    QString canonicalPath;
+    // Someone besides the folder's owner may create, rename or delete its entries.
+    bool sharedForWriting = false;
+};
+
+Folder folderOf(const QString& path)
+{
+    const QFileInfo info(path);
+    Folder folder;
+    folder.canonicalPath = info.dir().canonicalPath();
+    struct stat st;
+    if (!folder.canonicalPath.isEmpty() && ::stat(QFile::encodeName(folder.canonicalPath).constData(), &st) == 0) {
+        folder.sharedForWriting = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    }
+    return folder;
 }
 
 // The identifier a table text as written in a statement stands for ("employ", "\"employ\"").
@@ -195,6 +217,16 @@ SqliteBackend::SqliteBackend(const QString& path, bool readOnly) : m_path(path),
 
 SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool readOnly)
 {
+    // In a folder others may write to (the operators' shared folder), the database name
+    // may have been replaced with a symbolic link by any of them: followed, it would make
+    // this process, perhaps an administrator's, write some other file. Such a link is
+    // refused, and the open itself refuses one that appears after this check.
+    const Folder folder = folderOf(path);
+    struct stat link;
+    if (folder.sharedForWriting && ::lstat(QFile::encodeName(path).constData(), &link) == 0 &&
+        S_ISLNK(link.st_mode))
+        cannotOpen(path, QStringLiteral("it is a symbolic link in a folder that others may write to; such a "
+                                        "link is not followed."));
     vetDatabaseFile(path);
     const QFileInfo info(path);
     // A file that cannot be written fails to open for writing, as a missing one does:
@@ -207,7 +239,11 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
     // An absolute path never starts with "file:", so SQLite cannot read it as a URI with
     // options such as mode=rwc.
     try {
-        opened.db = std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly);
+        // The folder is resolved here, so that only a link at the file's own name is refused.
+        opened.db = folder.sharedForWriting && !folder.canonicalPath.isEmpty()
+                        ? std::make_unique<SqliteDatabase>(folder.canonicalPath + u'/' + info.fileName(), readOnly,
+                                                           true)
+                        : std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly);
         sqlite3_busy_timeout(opened.db->handle(), kBusyTimeoutMs);
         // In the rollback journal mode several processes can share, FULL syncs the file and
         // the journal but not the folder after the journal is deleted: a power cut then

@@ -1,13 +1,16 @@
 #include "db/SqliteDatabase.h"
 
 #include "db/ESqliteError.h"
+#include "db/SharedFolderVfs.h"
 
 #include <sqlite3.h>
 
-SqliteDatabase::SqliteDatabase(const QString& absolutePath, bool readOnly)
+SqliteDatabase::SqliteDatabase(const QString& absolutePath, bool readOnly, bool sharedFolder)
 {
-    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
-    const int rc = sqlite3_open_v2(absolutePath.toUtf8().constData(), &m_db, flags, nullptr);
+    const int flags =
+        (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | (sharedFolder ? SQLITE_OPEN_NOFOLLOW : 0);
+    const int rc = sqlite3_open_v2(absolutePath.toUtf8().constData(), &m_db, flags,
+                                   sharedFolder ? SharedFolderVfs::name() : nullptr);
     if (rc != SQLITE_OK) {
         const QString text =
             m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));

@@ -11,7 +11,10 @@ struct sqlite3;
 class SqliteDatabase
 {
 public:
-    SqliteDatabase(const QString& absolutePath, bool readOnly);
+    // sharedFolder, for a file in a folder others may write to: a path that passes through
+    // a symbolic link is refused by the open itself, and a journal another member of the
+    // group left is handled as SharedFolderVfs says.
+    SqliteDatabase(const QString& absolutePath, bool readOnly, bool sharedFolder = false);
     ~SqliteDatabase();
     SqliteDatabase(const SqliteDatabase&) = delete;
     SqliteDatabase& operator=(const SqliteDatabase&) = delete;

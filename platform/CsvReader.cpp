@@ -1,8 +1,13 @@
 #include "platform/CsvReader.h"
 
+#include "platform/TextExcerpt.h"
+
 #include <QStringDecoder>
 
-CsvReader::CsvReader(QByteArray data) : m_data(std::move(data))
+#include <algorithm>
+
+CsvReader::CsvReader(QByteArray data, qsizetype maxFieldBytes)
+    : m_data(std::move(data)), m_maxFieldBytes(maxFieldBytes)
 {
     if (m_data.startsWith("\xEF\xBB\xBF"))
         m_pos = 3;
@@ -17,6 +22,22 @@ bool CsvReader::fail(const QString& message)
 
 bool CsvReader::endField(QByteArray& field, QStringList& fields)
 {
+    if (m_maxFieldBytes > 0 && field.size() > m_maxFieldBytes) {
+        // Only the start is quoted: the message must not repeat megabytes of a field.
+        QStringDecoder start(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        return fail(
+            QStringLiteral("field %1 is %2 bytes long, more than the %3 a field may hold; it begins %4")
+                .arg(QString::number(fields.size() + 1), QString::number(field.size()),
+                     QString::number(m_maxFieldBytes),
+                     TextExcerpt::quoted(QString(start.decode(
+                         field.first(qMin(field.size(), qsizetype(4 * TextExcerpt::kMaxCharacters))))))));
+    }
+    // Most fields are ASCII, which needs no decoder.
+    if (std::all_of(field.cbegin(), field.cend(), [](char c) { return uchar(c) < 0x80; })) {
+        fields.append(QString::fromLatin1(field));
+        field.clear();
+        return true;
+    }
     // A byte order mark inside the data is text: only the one at the very start is skipped.
     QStringDecoder decoder(QStringDecoder::Utf8,
                            QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);

@@ -15,7 +15,9 @@
 class CsvReader
 {
 public:
-    explicit CsvReader(QByteArray data);
+    // A field of more than maxFieldBytes bytes (0: no bound) is an error that quotes only
+    // the field's start.
+    explicit CsvReader(QByteArray data, qsizetype maxFieldBytes = 0);
 
     // Reads the next record. False at the end of the data or at a malformed record; error()
     // is empty at the end and says what is wrong otherwise. After an error it stays false.
@@ -32,6 +34,7 @@ private:
     bool skipLineBreak();
 
     QByteArray m_data;
+    qsizetype m_maxFieldBytes = 0;
     qsizetype m_pos = 0;
     qsizetype m_line = 1;
     qsizetype m_recordLine = 0;

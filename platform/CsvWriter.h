@@ -9,6 +9,21 @@
 class CsvWriter
 {
 public:
-    static QString field(const QString& text);
-    static QString record(const QStringList& fields);
+    enum class Cells
+    {
+        // For spreadsheets: a cell that starts with a character a spreadsheet takes as the
+        // start of a formula (= + - @, a TAB or a CR) gets an apostrophe in front, so that
+        // it is shown as the text it is instead of being computed.
+        Text,
+        // Values untouched, for programs that read the CSV as data.
+        Raw
+    };
+
+    static QString field(const QString& text, Cells cells = Cells::Raw);
+    static QString record(const QStringList& fields, Cells cells = Cells::Raw);
+    // Appends a field given in UTF-8 to out as it would be written, in UTF-8: the
+    // export's path, which never leaves UTF-8.
+    static void appendField(QByteArray& out, QByteArrayView utf8, Cells cells);
+    // True when a spreadsheet would take a cell with this text as a formula.
+    static bool looksLikeFormula(QStringView text);
 };

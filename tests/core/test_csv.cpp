@@ -116,6 +116,74 @@ TEST(CsvWriter, QuotesOnlyWhatNeedsIt)
     EXPECT_EQ(CsvWriter::field(QString()), QString());
 }
 
+TEST(CsvWriter, TextCellsKeepSpreadsheetsFromComputingFormulas)
+{
+    using Cells = CsvWriter::Cells;
+    const struct
+    {
+        const char* value;
+        const char* text;
+        const char* raw;
+    } cases[] = {
+        {"=1+2", "'=1+2", "=1+2"},
+        {"+1", "'+1", "+1"},
+        {"-1", "'-1", "-1"},
+        {"@SUM(A1)", "'@SUM(A1)", "@SUM(A1)"},
+        {"\tx", "'\tx", "\tx"},
+        {"\rx", "\"'\rx\"", "\"\rx\""},
+        {"=A1,\"b\"", "\"'=A1,\"\"b\"\"\"", "\"=A1,\"\"b\"\"\""},
+        {"a=b", "a=b", "a=b"},
+        {" =x", " =x", " =x"},
+        {"张伟", "张伟", "张伟"},
+        {"", "", ""},
+    };
+    for (const auto& c : cases) {
+        const QString value = QString::fromUtf8(c.value);
+        EXPECT_EQ(CsvWriter::field(value, Cells::Text), QString::fromUtf8(c.text)) << c.value;
+        EXPECT_EQ(CsvWriter::field(value, Cells::Raw), QString::fromUtf8(c.raw)) << c.value;
+        // The export's UTF-8 path writes the same bytes.
+        for (Cells cells : {Cells::Text, Cells::Raw}) {
+            QByteArray out;
+            CsvWriter::appendField(out, value.toUtf8(), cells);
+            EXPECT_EQ(out, CsvWriter::field(value, cells).toUtf8()) << c.value;
+        }
+    }
+    QByteArray bom;
+    CsvWriter::appendField(bom, "\xEF\xBB\xBF" "a", Cells::Raw);
+    EXPECT_EQ(bom, "\"\xEF\xBB\xBF"
+                   "a\"");
+    // What a spreadsheet reads back as text is the value with the apostrophe it hides.
+    const Read read =
+        readAll(CsvWriter::record({QStringLiteral("=1"), QStringLiteral("x")}, Cells::Text).toUtf8());
+    ASSERT_EQ(read.records.size(), 1u);
+    EXPECT_EQ(read.records[0], fields({"'=1", "x"}));
+}
+
+TEST(CsvReader, AFieldPastTheBoundIsRefusedQuotingItsStartOnly)
+{
+    CsvReader within("a,bbbb\n", 4);
+    QStringList out;
+    EXPECT_TRUE(within.next(out));
+    const Read over = [] {
+        CsvReader reader("num,name\n1," + QByteArray(100, '\x1b') + "\n", 64);
+        Read r;
+        QStringList f;
+        while (reader.next(f))
+            r.records.push_back(f);
+        r.error = reader.error();
+        r.errorLine = reader.line();
+        return r;
+    }();
+    EXPECT_EQ(over.records.size(), 1u);
+    EXPECT_EQ(over.errorLine, 2);
+    EXPECT_TRUE(
+        over.error.startsWith(QStringLiteral("field 2 is 100 bytes long, more than the 64 a field may hold; "
+                                             "it begins \"\\x1B\\x1B")))
+        << over.error.toStdString();
+    EXPECT_FALSE(over.error.contains(QChar(0x1b)));
+    EXPECT_TRUE(over.error.endsWith(QStringLiteral("\"...")));
+}
+
 TEST(Csv, WhatTheWriterWritesTheReaderReadsBack)
 {
     const QStringList record = fields({"", ",", "\"", "\r\n", "x\"\"y", " lead", "中文,\"引号\"\n换行"});

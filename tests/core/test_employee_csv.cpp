@@ -4,12 +4,14 @@
 
 #include "support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -70,14 +72,14 @@ TEST_F(EmployeeCsvTest, NamesSurviveTheRoundTripFromCsvThroughSwipesToCsv)
                            "张伟,01,0101\r\n"
                            "\"Li, Ming\",01,0102\r\n"
                            "\"say \"\"hi\"\"\",02,0103\r\n"
-                           "\"two\r\nlines\",02,0104\r\n"
-                           "\"lf\nonly\",,0105\r\n"
+                           "back\\slash,02,0104\r\n"
+                           "O'Neil,,0105\r\n"
                            "欧阳娜娜,03,0106\r\n";
     const KqdbRun imported = import(csv);
     ASSERT_EQ(imported.exitCode, 0) << imported.err.constData();
     EXPECT_EQ(imported.out, "imported 6 employees\n");
     EXPECT_EQ(list(), QString::fromUtf8("0101|张伟|01\n0102|Li, Ming|01\n0103|say \"hi\"|02\n"
-                                        "0104|two\r\nlines|02\n0105|lf\nonly|\n0106|欧阳娜娜|03"));
+                                        "0104|back\\slash|02\n0105|O'Neil|\n0106|欧阳娜娜|03"));
 
     // Each employee swipes through the terminal's own path, later numbers first and two at
     // one and the same second, so that the order of the export is the instant, then the
@@ -90,16 +92,21 @@ TEST_F(EmployeeCsvTest, NamesSurviveTheRoundTripFromCsvThroughSwipesToCsv)
                                   QStringLiteral("--now"), QString::fromLatin1(swipe[1])});
         ASSERT_EQ(run.exitCode, 0) << run.err.constData();
     }
+    // Records the management software wrote, with line breaks the import would refuse.
+    record("0107", "two\r\nlines", "2026-12-08 09:00:00");
+    record("0108", "lf\nonly", "2026-12-08 09:00:00");
 
     const KqdbRun exported = exportCsv();
     ASSERT_EQ(exported.exitCode, 0) << exported.err.constData();
     EXPECT_EQ(exported.out.toStdString(), "num,name,date,time\r\n"
                                           "0106,欧阳娜娜,2026-12-07,08:00:00\r\n"
-                                          "0104,\"two\r\nlines\",2026-12-07,08:52:11\r\n"
-                                          "0105,\"lf\nonly\",2026-12-07,08:52:11\r\n"
+                                          "0104,back\\slash,2026-12-07,08:52:11\r\n"
+                                          "0105,O'Neil,2026-12-07,08:52:11\r\n"
                                           "0103,\"say \"\"hi\"\"\",2026-12-07,09:15:00\r\n"
                                           "0102,\"Li, Ming\",2026-12-08,07:59:59\r\n"
-                                          "0101,张伟,2026-12-08,08:00:00\r\n");
+                                          "0101,张伟,2026-12-08,08:00:00\r\n"
+                                          "0107,\"two\r\nlines\",2026-12-08,09:00:00\r\n"
+                                          "0108,\"lf\nonly\",2026-12-08,09:00:00\r\n");
     EXPECT_TRUE(exported.err.isEmpty());
 }
 
@@ -107,6 +114,7 @@ TEST_F(EmployeeCsvTest, ARefusedFileNamesLineAndReasonAndChangesNothing)
 {
     ASSERT_EQ(import("num,name,dept_no\n0001,王芳,01\n0002,李娜,01\n").exitCode, 0);
     const QString before = list();
+    const QByteArray fileBefore = TestSupport::fileBytes(m_db.path());
 
     // Good rows before the fault are not written either.
     const struct
@@ -134,8 +142,44 @@ TEST_F(EmployeeCsvTest, ARefusedFileNamesLineAndReasonAndChangesNothing)
         {"num,name\n1001,a\n1002,emoji \xf0\x9f\x98\x80\n",
          {QStringLiteral("--new-only")},
          ":3: ",
-         "character the GBK code page lacks"},
+         "character the GBK code page lacks (U+1F600)"},
         {"", {}, ": ", "no header"},
+        // Control characters, in any column, spelled out rather than echoed.
+        {QByteArray("num,name\n1001,a\0b\n", 17),
+         {},
+         ":2: ",
+         "name \"a\\x00b\" holds the control character U+0000 at character 2"},
+        {"num,name\n1001,\x1b[2Jwiped\n",
+         {},
+         ":2: ",
+         "name \"\\x1B[2Jwiped\" holds the control character U+001B"},
+        {"num,name\n1001,\"two\nlines\"\n", {}, ":2: ", "control character U+000A"},
+        {"num,name\n1001,\"cr\r\"\n", {}, ":2: ", "control character U+000D"},
+        {"num,name\n1001,tab\there\n", {}, ":2: ", "control character U+0009"},
+        {"num,name\n1001,c1\xc2\x85\n", {}, ":2: ", "control character U+0085"},
+        {"num,name\n1001,\xe2\x80\xae"
+         "evil\n",
+         {},
+         ":2: ",
+         "control character U+202E"},
+        {"num,name,dept_no\n1001,a,0\x07\n",
+         {},
+         ":2: ",
+         "dept_no \"0\\x07\" holds the control character U+0007"},
+        // Numbers the number box cannot type or find.
+        {"num,name\n 9001,a\n", {}, ":2: ", "num \" 9001\" has blanks before or after it"},
+        {"num,name\n9001 ,a\n", {}, ":2: ", "num \"9001 \" has blanks before or after it"},
+        {"num,name\n\xe3\x80\x80"
+         "9001,a\n",
+         {},
+         ":2: ",
+         "has blanks before or after it"},
+        {"num,name\n\xef\xbc\x99\xef\xbc\x90\xef\xbc\x90\xef\xbc\x91,a\n",
+         {},
+         ":2: ",
+         "holds \"９\" (U+FF19) at character 1; a number is ASCII letters and digits"},
+        {"num,name\n90-01,a\n", {}, ":2: ", "holds \"-\" (U+002D) at character 3"},
+        {"num,name\n90 01,a\n", {}, ":2: ", "holds \" \" (U+0020) at character 3"},
     };
     for (const auto& c : cases) {
         const KqdbRun run = import(c.csv, c.options);
@@ -144,8 +188,138 @@ TEST_F(EmployeeCsvTest, ARefusedFileNamesLineAndReasonAndChangesNothing)
         EXPECT_TRUE(err.contains(QString::fromUtf8(c.where)) && err.contains(QString::fromUtf8(c.reason)) &&
                     err.endsWith(QStringLiteral("; nothing imported\n")))
             << c.csv.constData() << " -> " << run.err.constData();
+        // Nothing raw reaches the terminal that shows the message.
+        EXPECT_FALSE(run.err.contains('\x1b') || run.err.contains('\0') || run.err.contains('\x07'));
         EXPECT_EQ(list(), before) << c.csv.constData();
+        EXPECT_EQ(TestSupport::fileBytes(m_db.path()), fileBefore) << c.csv.constData();
     }
+}
+
+TEST_F(EmployeeCsvTest, WhatIsNotAnEmployeeListIsRefusedAtOnceAndQuotedByItsStartOnly)
+{
+    ASSERT_EQ(import("num,name\n0001,王芳\n").exitCode, 0);
+    const QByteArray fileBefore = TestSupport::fileBytes(m_db.path());
+
+    // A 50 MB field: refused by its size, and the message shows its first characters only.
+    const KqdbRun huge = import("num,name\n1001," + QByteArray(50'000'000, 'x') + "\n");
+    EXPECT_EQ(huge.exitCode, 1);
+    EXPECT_TRUE(huge.err.contains(":2: field 2 is 50000000 bytes long, more than the 4096 a field may hold; "
+                                  "it begins \"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"..."))
+        << huge.err.left(300).constData();
+    EXPECT_LT(huge.err.size(), 400);
+
+    // A field just within the bound is read (and then refused by the column's width).
+    const KqdbRun wide = import("num,name\n1001," + QByteArray(4096, 'y') + "\n");
+    EXPECT_TRUE(wide.err.contains("is 4096 bytes long in GBK; the column holds 20")) << wide.err.constData();
+    EXPECT_LT(wide.err.size(), 400);
+
+    // Not a regular file: a device that never ends, a FIFO no one writes to, a folder.
+    // Each is refused at once (a FIFO would otherwise block for ever).
+    const QString fifo = m_dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString& source : {QStringLiteral("/dev/zero"), fifo, m_dir.path()}) {
+        QElapsedTimer timer;
+        timer.start();
+        const KqdbRun run =
+            TestSupport::runKqdb({QStringLiteral("import-employees"), m_db.path(), source}, 20000);
+        EXPECT_EQ(run.exitCode, 1) << source.toStdString();
+        EXPECT_TRUE(run.err.contains("not a regular file") || run.err.contains("a folder, not a CSV file"))
+            << run.err.constData();
+        EXPECT_LT(timer.elapsed(), 10000) << source.toStdString();
+    }
+
+    // A file past the bound is refused by its size, before it is read. A sparse file
+    // takes no disk space.
+    const QString big = m_dir.filePath(QStringLiteral("big.csv"));
+    {
+        QFile file(big);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("num,name\n");
+        ASSERT_TRUE(file.resize(qint64(256) * 1024 * 1024 + 1));
+    }
+    const KqdbRun tooBig =
+        TestSupport::runKqdb({QStringLiteral("import-employees"), m_db.path(), big}, 20000);
+    EXPECT_EQ(tooBig.exitCode, 1);
+    EXPECT_TRUE(tooBig.err.contains("268435457 bytes, more than the 256 MiB an employee list may take"))
+        << tooBig.err.constData();
+    EXPECT_EQ(TestSupport::fileBytes(m_db.path()), fileBefore);
+}
+
+TEST_F(EmployeeCsvTest, FormulaLikeNamesAreWrittenAsTextUnlessRaw)
+{
+    record("0101", "=HYPERLINK(\"http://x\",\"y\")", "2026-12-07 08:00:00");
+    record("0102", "+1", "2026-12-07 08:00:01");
+    record("0103", "-2", "2026-12-07 08:00:02");
+    record("0104", "@SUM(A1)", "2026-12-07 08:00:03");
+    record("0105", "\tlead", "2026-12-07 08:00:04");
+    record("0106", "\rlead", "2026-12-07 08:00:05");
+    record("0107", "a=b-c", "2026-12-07 08:00:06");
+    record("-108", "张伟", "2026-12-07 08:00:07");
+
+    // As a spreadsheet reads it: a cell starting with an apostrophe is text, the
+    // apostrophe not shown; quoting is as usual around it.
+    KqdbRun run = exportCsv();
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.out.toStdString(),
+              "num,name,date,time\r\n"
+              "0101,\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\",2026-12-07,08:00:00\r\n"
+              "0102,'+1,2026-12-07,08:00:01\r\n"
+              "0103,'-2,2026-12-07,08:00:02\r\n"
+              "0104,'@SUM(A1),2026-12-07,08:00:03\r\n"
+              "0105,'\tlead,2026-12-07,08:00:04\r\n"
+              "0106,\"'\rlead\",2026-12-07,08:00:05\r\n"
+              "0107,a=b-c,2026-12-07,08:00:06\r\n"
+              "'-108,张伟,2026-12-07,08:00:07\r\n");
+
+    // GBK the same.
+    run = exportCsv({QStringLiteral("--encoding"), QStringLiteral("gbk"), QStringLiteral("--num"),
+                     QStringLiteral("-108")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.out, QByteArray("num,name,date,time\r\n'-108,\xD5\xC5\xCE\xB0,2026-12-07,08:00:07\r\n"));
+
+    // --raw: the values as they are, for programs that read the file as data.
+    run = exportCsv({QStringLiteral("--raw")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.out.toStdString(), "num,name,date,time\r\n"
+                                     "0101,\"=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\",2026-12-07,08:00:00\r\n"
+                                     "0102,+1,2026-12-07,08:00:01\r\n"
+                                     "0103,-2,2026-12-07,08:00:02\r\n"
+                                     "0104,@SUM(A1),2026-12-07,08:00:03\r\n"
+                                     "0105,\tlead,2026-12-07,08:00:04\r\n"
+                                     "0106,\"\rlead\",2026-12-07,08:00:05\r\n"
+                                     "0107,a=b-c,2026-12-07,08:00:06\r\n"
+                                     "-108,张伟,2026-12-07,08:00:07\r\n");
+}
+
+TEST_F(EmployeeCsvTest, GbkExportRefusesACharacterItLacksUnlessAskedToReplace)
+{
+    record("0101", "张伟", "2026-12-07 08:00:00");
+    record("0102", "Zoë", "2026-12-07 08:00:01");
+    record("0103", "😀 and Zoë", "2026-12-07 08:00:02");
+
+    KqdbRun run = exportCsv({QStringLiteral("--encoding"), QStringLiteral("gbk")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err.toStdString(),
+              "kqdb: record 2 (num \"0102\", name \"Zoë\"): name holds U+00EB, a character GBK lacks; "
+              "--replace-unmappable writes \"?\" for such characters; the export stopped there, after 1 "
+              "records: the output is incomplete\n");
+    // The output ends at a whole record.
+    EXPECT_EQ(run.out, QByteArray("num,name,date,time\r\n0101,\xD5\xC5\xCE\xB0,2026-12-07,08:00:00\r\n"));
+
+    run = exportCsv(
+        {QStringLiteral("--encoding"), QStringLiteral("gbk"), QStringLiteral("--replace-unmappable")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.out, QByteArray("num,name,date,time\r\n"
+                                  "0101,\xD5\xC5\xCE\xB0,2026-12-07,08:00:00\r\n"
+                                  "0102,Zo?,2026-12-07,08:00:01\r\n"
+                                  "0103,? and Zo?,2026-12-07,08:00:02\r\n"));
+    EXPECT_EQ(run.err.toStdString(), "kqdb: wrote \"?\" for 3 characters GBK lacks (--replace-unmappable)\n");
+
+    // UTF-8 holds them all.
+    run = exportCsv();
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.contains("0103,😀 and Zoë,"));
+    EXPECT_EQ(exportCsv({QStringLiteral("--replace-unmappable")}).exitCode, 2);
 }
 
 TEST_F(EmployeeCsvTest, WidthsCountGbkBytesSoTenChineseCharactersFitTwenty)
@@ -232,6 +406,11 @@ TEST_F(EmployeeCsvTest, ProgressBarOnlyOnATerminal)
     KqdbRun run = kqdb({QStringLiteral("import-employees"), m_db.path(), file});
     ASSERT_EQ(run.exitCode, 0) << run.err.constData();
     EXPECT_TRUE(run.err.isEmpty()) << run.err.constData();
+    // Read back past the tool.
+    EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 12000);
+    EXPECT_EQ(m_db.scalar(QStringLiteral(
+                  "SELECT count(DISTINCT num) FROM employ WHERE name = 'n' || (num - 100000)")),
+              12000);
 
     // On a terminal (script(1) gives the command a pseudo-terminal): a bar that reaches
     // its end.
@@ -269,6 +448,14 @@ TEST_F(EmployeeCsvTest, ProgressBarOnlyOnATerminal)
     EXPECT_TRUE(screen2.contains("] 100% 20000/20000")) << screen2.constData();
     EXPECT_TRUE(screen2.contains("\rexport [")) << screen2.constData();
     EXPECT_TRUE(screen2.contains("] 100% 10000/10000")) << screen2.constData();
+
+    // The same 10,000 records to a pipe: every one, in order of the instant.
+    run = exportCsv();
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    const QList<QByteArray> lines = run.out.split('\n');
+    ASSERT_EQ(lines.size(), 10002);
+    EXPECT_EQ(lines[1], "0101,x,2026-12-07,00:00:01\r");
+    EXPECT_EQ(lines[10000], "0101,x,2026-12-07,02:46:40\r");
 }
 
 } // namespace

@@ -47,29 +47,41 @@ TEST_F(EmployeeCsvServerTest, RoundTripFromCsvThroughSwipesToCsv)
                  "01,0101,张伟\r\n"
                  "01,0102,\"Li, Ming\"\r\n"
                  "02,0103,\"say \"\"hi\"\"\"\r\n"
-                 "02,0104,\"two\r\nlines\"\r\n");
+                 "02,0104,back\\slash\\N\r\n"
+                 ",0105,=1+2\r\n");
     ASSERT_EQ(run.exitCode, 0) << run.err.constData();
-    EXPECT_EQ(run.out, "imported 4 employees\n");
-    EXPECT_EQ(list(),
-              QString::fromUtf8("0101|张伟|01\n0102|Li, Ming|01\n0103|say \"hi\"|02\n0104|two\r\nlines|02"));
+    EXPECT_EQ(run.out, "imported 5 employees\n");
+    // Read back past the tool: COPY's escapes did not reach the rows, and an empty
+    // dept_no is empty, not NULL.
+    EXPECT_EQ(list(), QString::fromUtf8("0101|张伟|01\n0102|Li, Ming|01\n0103|say \"hi\"|02\n"
+                                        "0104|back\\slash\\N|02\n0105|=1+2|"));
 
     const char* const swipes[][2] = {{"0104", "2026-12-07 08:52:11"},
                                      {"0103", "2026-12-07 08:52:11"},
                                      {"0102", "2026-12-07 23:59:59"},
-                                     {"0101", "2026-12-08 00:00:00"}};
+                                     {"0101", "2026-12-08 00:00:00"},
+                                     {"0105", "2026-12-08 00:00:01"}};
     for (const auto& swipe : swipes) {
         run = kqdb({QStringLiteral("swipe"), m_target, QString::fromLatin1(swipe[0]), QStringLiteral("--now"),
                     QString::fromLatin1(swipe[1])});
         ASSERT_EQ(run.exitCode, 0) << run.err.constData();
     }
+    // Records the management software wrote: line breaks, a TAB, a NULL name.
+    m_server.psql(
+        QStringLiteral("INSERT INTO sgdjb (num, name, d, t, opdate) VALUES "
+                       "('0106', E'two\\r\\nlines\\tand tab', '2026-12-08', '00:00:02', '1999-01-01'), "
+                       "('0107', NULL, '2026-12-08', '00:00:03', '1999-01-01')"));
 
     run = kqdb({QStringLiteral("export"), m_target});
     ASSERT_EQ(run.exitCode, 0) << run.err.constData();
     EXPECT_EQ(run.out.toStdString(), "num,name,date,time\r\n"
                                      "0103,\"say \"\"hi\"\"\",2026-12-07,08:52:11\r\n"
-                                     "0104,\"two\r\nlines\",2026-12-07,08:52:11\r\n"
+                                     "0104,back\\slash\\N,2026-12-07,08:52:11\r\n"
                                      "0102,\"Li, Ming\",2026-12-07,23:59:59\r\n"
-                                     "0101,张伟,2026-12-08,00:00:00\r\n");
+                                     "0101,张伟,2026-12-08,00:00:00\r\n"
+                                     "0105,'=1+2,2026-12-08,00:00:01\r\n"
+                                     "0106,\"two\r\nlines\tand tab\",2026-12-08,00:00:02\r\n"
+                                     "0107,,2026-12-08,00:00:03\r\n");
 
     run = kqdb({QStringLiteral("export"), m_target, QStringLiteral("--to"), QStringLiteral("2026-12-07"),
                 QStringLiteral("--from"), QStringLiteral("2026-12-07"), QStringLiteral("--num"),
@@ -81,6 +93,57 @@ TEST_F(EmployeeCsvServerTest, RoundTripFromCsvThroughSwipesToCsv)
                 QStringLiteral("--encoding"), QStringLiteral("gbk")});
     ASSERT_EQ(run.exitCode, 0) << run.err.constData();
     EXPECT_EQ(run.out, QByteArray("num,name,date,time\r\n0101,\xD5\xC5\xCE\xB0,2026-12-08,00:00:00\r\n"));
+
+    // GBK refuses what it lacks here too, naming the record, and replaces on request.
+    m_server.psql(QStringLiteral("INSERT INTO sgdjb (num, name, d, t, opdate) VALUES "
+                                 "('0108', 'Zoë', '2026-12-09', '00:00:00', '1999-01-01')"));
+    run = kqdb({QStringLiteral("export"), m_target, QStringLiteral("--encoding"), QStringLiteral("gbk"),
+                QStringLiteral("--from"), QStringLiteral("2026-12-09")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("record 1 (num \"0108\", name \"Zoë\"): name holds U+00EB"))
+        << run.err.constData();
+    EXPECT_EQ(run.out, "num,name,date,time\r\n");
+    run = kqdb({QStringLiteral("export"), m_target, QStringLiteral("--encoding"), QStringLiteral("gbk"),
+                QStringLiteral("--from"), QStringLiteral("2026-12-09"),
+                QStringLiteral("--replace-unmappable")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "num,name,date,time\r\n0108,Zo?,2026-12-09,00:00:00\r\n");
+    EXPECT_TRUE(run.err.contains("wrote \"?\" for 1 characters GBK lacks")) << run.err.constData();
+}
+
+TEST_F(EmployeeCsvServerTest, BulkImportAndExportCountTheSameAsTheServer)
+{
+    ASSERT_EQ(kqdb({QStringLiteral("create"), m_target, QStringLiteral("--demo")}).exitCode, 0);
+    // Enough rows that COPY sends many pieces.
+    QByteArray csv = "num,name,dept_no\n";
+    for (int i = 1; i <= 60000; ++i)
+        csv += "E" + QByteArray::number(100000 + i) + ",名字" + QByteArray::number(i) + ",0" +
+               QByteArray::number(i % 9) + '\n';
+    TestSupport::ToolRun run = import(csv, {QStringLiteral("--replace")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.out, "imported 60000 employees, replacing 36\n");
+    EXPECT_EQ(m_server
+                  .psql(QStringLiteral("SELECT count(*), count(DISTINCT num), min(num), max(num), "
+                                       "sum(length(name)) FROM employ"))
+                  .toStdString(),
+              "60000|60000|E100001|E160000|408894");
+
+    // 150,000 records over a few days, read back in order; counted by the server.
+    m_server.psql(
+        QStringLiteral("INSERT INTO sgdjb (num, name, d, t, opdate) SELECT 'E' || (100001 + i % 60000), "
+                       "'名字' || i, date '2026-12-01' + i / 50000, time '00:00:00' + (i % 50000) * "
+                       "interval '1 second', date '1999-01-01' FROM generate_series(0, 149999) i"));
+    run = kqdb({QStringLiteral("export"), m_target});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    const QList<QByteArray> lines = run.out.split('\n');
+    ASSERT_EQ(lines.size(), 150002); // header, the records, and the empty rest after the last line end
+    EXPECT_EQ(lines[1], "E100001,名字0,2026-12-01,00:00:00\r");
+    EXPECT_EQ(lines[150000], "E130000,名字149999,2026-12-03,13:53:19\r");
+    run = kqdb({QStringLiteral("export"), m_target, QStringLiteral("--from"), QStringLiteral("2026-12-02"),
+                QStringLiteral("--to"), QStringLiteral("2026-12-02")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(QString::number(run.out.count('\n') - 1),
+              m_server.psql(QStringLiteral("SELECT count(*) FROM sgdjb WHERE d = '2026-12-02'")));
 }
 
 TEST_F(EmployeeCsvServerTest, ARefusedFileChangesNothingAndReplaceReplaces)

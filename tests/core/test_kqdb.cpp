@@ -106,6 +106,29 @@ TEST_F(KqdbTest, BadArgumentsCreateNothing)
     EXPECT_TRUE(QDir(m_dir.path()).isEmpty());
 }
 
+TEST_F(KqdbTest, ACreateThatFailsOnAFullDiskLeavesNothingBehind)
+{
+    // A file size limit stands in for a full disk: writes past it fail with EFBIG (the
+    // signal that would otherwise end the process is ignored, and stays so across exec).
+    // At each limit the failure comes at another point: the journal, the first pages, the
+    // pages spilled from the cache in the middle, the commit.
+    for (const int kilobytes : {4, 16, 64, 512, 2048}) {
+        const TestSupport::ToolRun run = TestSupport::runProgram(
+            QStringLiteral("sh"),
+            {QStringLiteral("-c"),
+             QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" create \"$1\" --employees 100000")
+                 .arg(kilobytes * 2), // sh counts 512-byte blocks
+             QStringLiteral(TAVELO_BIN_DIR "/kqdb"), path("kq.mdb")});
+        EXPECT_EQ(run.exitCode, 1) << kilobytes << " KiB: " << run.err.constData();
+        EXPECT_TRUE(run.err.startsWith("kqdb: ") && run.err.contains("disk I/O error"))
+            << run.err.constData();
+        EXPECT_TRUE(run.out.isEmpty()) << run.out.constData();
+        EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                  QStringList())
+            << kilobytes << " KiB";
+    }
+}
+
 TEST_F(KqdbTest, EmployeeCountIsBoundedBeforeAnythingIsBuilt)
 {
     // A count past the bound would otherwise be built in memory first and run out of it.

@@ -1,4 +1,5 @@
-// kqdb export TARGET [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--num N] [--encoding gbk]
+// kqdb export TARGET [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--num N] [--encoding gbk
+//                    [--replace-unmappable]] [--raw]
 
 #include "KqdbCommand.h"
 
@@ -15,9 +16,13 @@
 namespace {
 
 const char kExportUsage[] =
-    "export TARGET [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--num N] [--encoding gbk]\n"
+    "export TARGET [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--num N]\n"
+    "       [--encoding gbk [--replace-unmappable]] [--raw]\n"
     "      writes the attendance records as CSV (num,name,date,time) to standard output,\n"
-    "      dates inclusive, in UTF-8 or, with --encoding gbk, in the Chinese code page";
+    "      dates inclusive, in UTF-8 or, with --encoding gbk, in the Chinese code page (a\n"
+    "      character GBK lacks stops the export, unless --replace-unmappable writes \"?\"\n"
+    "      for it); a value a spreadsheet would take for a formula (= + - @ TAB CR at its\n"
+    "      start) gets an apostrophe in front, unless --raw writes every value untouched";
 
 std::optional<QDate> parseDate(const QString& text)
 {
@@ -32,7 +37,7 @@ int runExport(const QStringList& args)
 {
     QString target;
     AttendanceExport::Filter filter;
-    AttendanceExport::Encoding encoding = AttendanceExport::Encoding::Utf8;
+    AttendanceExport::Options options;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args.at(i);
         const bool hasValue = i + 1 < args.size();
@@ -48,9 +53,13 @@ int runExport(const QStringList& args)
         } else if (arg == u"--encoding" && hasValue) {
             const QString name = args.at(++i).toLower();
             if (name == u"gbk")
-                encoding = AttendanceExport::Encoding::Gbk;
+                options.encoding = AttendanceExport::Encoding::Gbk;
             else if (name != u"utf-8" && name != u"utf8")
                 return kqdbUsageError(kExportUsage);
+        } else if (arg == u"--raw") {
+            options.cells = CsvWriter::Cells::Raw;
+        } else if (arg == u"--replace-unmappable") {
+            options.replaceUnmappable = true;
         } else if (!arg.startsWith(u"--") && target.isEmpty()) {
             target = arg;
         } else if (arg.startsWith(u"--")) {
@@ -61,6 +70,11 @@ int runExport(const QStringList& args)
     }
     if (target.isEmpty())
         return kqdbUsageError(kExportUsage);
+    if (options.replaceUnmappable && options.encoding != AttendanceExport::Encoding::Gbk) {
+        kqdbPrintError(QStringLiteral("--replace-unmappable goes with --encoding gbk: UTF-8 holds every "
+                                      "character"));
+        return kqdbUsageError(kExportUsage);
+    }
     if (filter.from.isValid() && filter.to.isValid() && filter.from > filter.to) {
         kqdbPrintError(QStringLiteral("--from is after --to"));
         return kqdbUsageError(kExportUsage);
@@ -77,8 +91,8 @@ int runExport(const QStringList& args)
             ProgressBar::isTerminal(stderr) ? AttendanceExport::count(connection, filter) : 0;
         ProgressBar bar(stderr, QStringLiteral("export"), total);
         bool writeFailed = false;
-        AttendanceExport::run(
-            connection, filter, encoding,
+        const AttendanceExport::Result result = AttendanceExport::run(
+            connection, filter, options,
             [&](const QByteArray& bytes) {
                 if (!writeFailed &&
                     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()))
@@ -90,6 +104,15 @@ int runExport(const QStringList& args)
             kqdbPrintError(QStringLiteral("cannot write to standard output"));
             return KqdbExit::kFailed;
         }
+        if (!result.ok) {
+            kqdbPrintError(QStringLiteral("%1; the export stopped there, after %2 records: the output is "
+                                          "incomplete")
+                               .arg(result.error, QString::number(result.records)));
+            return KqdbExit::kFailed;
+        }
+        if (result.replaced > 0)
+            kqdbPrintError(QStringLiteral("wrote \"?\" for %1 characters GBK lacks (--replace-unmappable)")
+                               .arg(result.replaced));
     } catch (const Exception& error) {
         kqdbPrintError(error.message());
         return KqdbExit::kFailed;

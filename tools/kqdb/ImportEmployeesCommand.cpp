@@ -7,8 +7,6 @@
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
 
-#include <QFile>
-
 #include <cstdio>
 #include <optional>
 
@@ -18,7 +16,8 @@ const char kImportUsage[] =
     "import-employees TARGET FILE.csv [--new-only | --replace]\n"
     "      loads employees from CSV (UTF-8, header num,name[,dept_no] in any order), all or\n"
     "      nothing; every number must be new, unless --new-only skips numbers already in\n"
-    "      the list or --replace makes the file the whole list";
+    "      the list or --replace makes the file the whole list; numbers are ASCII letters\n"
+    "      and digits, and no field holds control characters";
 
 int runImport(const QStringList& args)
 {
@@ -40,12 +39,12 @@ int runImport(const QStringList& args)
     if (connectionString.isEmpty())
         return KqdbExit::kUsage;
 
-    QFile file(positional.at(1));
-    if (!file.open(QIODevice::ReadOnly)) {
-        kqdbPrintError(QStringLiteral("%1: %2").arg(positional.at(1), file.errorString()));
+    QByteArray csv;
+    QString readError;
+    if (!EmployeeImport::readSource(positional.at(1), csv, readError)) {
+        kqdbPrintError(QStringLiteral("%1: %2; nothing imported").arg(positional.at(1), readError));
         return KqdbExit::kFailed;
     }
-    const QByteArray csv = file.readAll();
 
     AdoConnection connection;
     connection.setConnectionString(connectionString);
