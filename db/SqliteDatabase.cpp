@@ -4,9 +4,10 @@
 
 #include <sqlite3.h>
 
-SqliteDatabase::SqliteDatabase(const QString& absolutePath, bool readOnly)
+SqliteDatabase::SqliteDatabase(const QString& absolutePath, bool readOnly, Links links)
 {
-    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                      (links == Links::Refuse ? SQLITE_OPEN_NOFOLLOW : 0);
     const int rc = sqlite3_open_v2(absolutePath.toUtf8().constData(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
         const QString text =

@@ -11,7 +11,15 @@ struct sqlite3;
 class SqliteDatabase
 {
 public:
-    SqliteDatabase(const QString& absolutePath, bool readOnly);
+    enum class Links
+    {
+        Follow,
+        // A symbolic link under the name is refused (SQLITE_CANTOPEN): for the terminal's
+        // private files, which nobody else should be able to point elsewhere.
+        Refuse
+    };
+
+    SqliteDatabase(const QString& absolutePath, bool readOnly, Links links = Links::Follow);
     ~SqliteDatabase();
     SqliteDatabase(const SqliteDatabase&) = delete;
     SqliteDatabase& operator=(const SqliteDatabase&) = delete;

@@ -130,6 +130,70 @@ TEST_F(OfflineServerTest, SwipesWhileTheServerIsDownArriveWithTheirOwnInstants)
     EXPECT_EQ(terminal.link->waitingCount(), 0);
 }
 
+// A store found damaged at start is moved aside (one log line names where) and a new one
+// made; a store deleted while the terminal runs is made again before the next queued swipe.
+// Either way the swipes queued afterwards reach the server, once each.
+TEST_F(OfflineServerTest, DamagedAndDeletedStoresKeepLaterSwipesWhichArriveOnce)
+{
+    const QString storePath = store("damaged.sqlite");
+    TestSupport::writeFile(storePath, QByteArray(8192, '\x5a'));
+    Terminal terminal(conninfo(), storePath);
+    EXPECT_TRUE(terminal.link->storeTrouble().isEmpty());
+    ASSERT_TRUE(QFile::exists(storePath + QStringLiteral(".damaged")));
+    const QList<QByteArray> lines = logLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].contains(QFile::encodeName(storePath + QStringLiteral(".damaged"))))
+        << lines[0].toStdString();
+    ASSERT_GT(terminal.link->loadEmployees(&terminal.employees), 0);
+
+    server().stop();
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0101"), "2026-03-02 08:30:00").kind, Kind::Recorded);
+    EXPECT_EQ(terminal.link->waitingCount(), 1);
+    server().start();
+    ASSERT_TRUE(terminal.settled());
+
+    server().stop();
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(storePath + QLatin1String(suffix));
+    const SwipeOutcome queued = terminal.swipe(QStringLiteral("0102"), "2026-03-02 08:40:00");
+    EXPECT_EQ(queued.kind, Kind::Recorded) << queued.errorMessage.toStdString();
+    EXPECT_TRUE(QFile::exists(storePath));
+    EXPECT_EQ(LocalStore(storePath, LocalStore::Access::ReadOnly).waitingCount(), 1);
+    server().start();
+    ASSERT_TRUE(terminal.settled());
+    EXPECT_EQ(rows(),
+              QStringLiteral("0101|2026-03-02 08:30:00|1999-01-01 0102|2026-03-02 08:40:00|1999-01-01"));
+    EXPECT_EQ(logLines().size(), 1);
+}
+
+// The instant stored is the one read when the card was presented, however long the wait
+// for the server that went away.
+TEST_F(OfflineServerTest, TheInstantIsReadWhenTheCardIsPresented)
+{
+    Terminal terminal(conninfo(), store("a.sqlite"));
+    ASSERT_GT(terminal.link->loadEmployees(&terminal.employees), 0);
+    server().stop();
+    // A clock that moves a second on from every reading: a swipe reading it more than
+    // once would store a later second than the first.
+    class Running : public Clock
+    {
+    public:
+        QDateTime now() const override
+        {
+            const QDateTime value = m_now;
+            m_now = m_now.addSecs(1);
+            return value;
+        }
+        mutable QDateTime m_now{QDate(2026, 3, 2), QTime(8, 30, 51, 800), Qt::UTC};
+    } clock;
+    ASSERT_TRUE(terminal.employees.locate(Statements::kNum, QStringLiteral("0101")));
+    const SwipeOutcome outcome = terminal.link->swipe(&terminal.employees, terminal.records, clock);
+    EXPECT_EQ(outcome.kind, Kind::Recorded);
+    server().start();
+    ASSERT_TRUE(terminal.settled());
+    EXPECT_EQ(rows(), QStringLiteral("0101|2026-03-02 08:30:51|1999-01-01"));
+}
+
 TEST_F(OfflineServerTest, TwoTerminalsOfflineForOneEmployeeLeaveOneRow)
 {
     Terminal a(conninfo(), store("a.sqlite"));

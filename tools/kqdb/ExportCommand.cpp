@@ -6,6 +6,7 @@
 #include "db/AttendanceExport.h"
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
+#include "platform/SpoolFile.h"
 
 #include <QRegularExpression>
 
@@ -66,23 +67,29 @@ int runExport(const QStringList& args)
 
     AdoConnection connection;
     connection.setConnectionString(kqdbConnectionString(target));
+    // Reading only: a user who may read the file but not write it (a payroll clerk) can
+    // export, and nothing of the file is ever changed.
+    connection.setMode(AdoConnection::Mode::Read);
+    // The records are gathered first and written out once the read has ended, so that
+    // an export into a pipe nobody reads holds no lock a terminal's swipe would wait for.
+    SpoolFile spool;
     try {
         // Counting costs a second pass over the records; only a bar on a terminal needs it.
         const qint64 total =
             ProgressBar::isTerminal(stderr) ? AttendanceExport::count(connection, filter) : 0;
         ProgressBar bar(stderr, QStringLiteral("export"), total);
-        bool writeFailed = false;
         AttendanceExport::run(
-            connection, filter, encoding,
-            [&](const QByteArray& bytes) {
-                if (!writeFailed &&
-                    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()))
-                    writeFailed = true;
-            },
+            connection, filter, encoding, [&](const QByteArray& bytes) { spool.append(bytes); },
             [&](qint64 done) { bar.update(done); });
         bar.finish();
-        if (writeFailed || std::fflush(stdout) != 0) {
-            kqdbPrintError(QStringLiteral("cannot write to standard output"));
+        connection.close();
+        if (!spool.error().isEmpty()) {
+            kqdbPrintError(spool.error());
+            return KqdbExit::kFailed;
+        }
+        if (!spool.copyTo(stdout) || std::fflush(stdout) != 0) {
+            kqdbPrintError(spool.error().isEmpty() ? QStringLiteral("cannot write to standard output")
+                                                   : spool.error());
             return KqdbExit::kFailed;
         }
     } catch (const Exception& error) {
