@@ -275,7 +275,9 @@ private slots:
         QCOMPARE(form->StatusLine->text(), QStringLiteral("【%1】 2026-12-07 09:00 刷卡成功！").arg(employee));
         QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
 
-        const QList<int> seconds = painted.seconds();
+        // From the first second drawn after the clock was set.
+        QList<int> seconds = painted.seconds();
+        seconds.removeIf([](int second) { return second < QTime(9, 0, 50).msecsSinceStartOfDay() / 1000; });
         QVERIFY2(seconds.size() >= 4, qPrintable(QString::number(seconds.size())));
         for (qsizetype i = 1; i < seconds.size(); ++i)
             QVERIFY2(seconds[i] == seconds[i - 1] + 1,
@@ -311,8 +313,7 @@ private slots:
                  QStringLiteral("本地存储 %1 无法写入：服务器断开时的刷卡将无法保存").arg(storePath));
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
                  OfflineIndicator::kOfflineColour);
-        QCOMPARE(fx.logContents().count("\r\n"), 1);
-        QVERIFY(fx.logContents().contains("opening the local store"));
+        QCOMPARE(fx.logContents().count("opening the local store"), 1);
 
         // Online the swipe still records.
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
