@@ -145,6 +145,9 @@ private slots:
             QCOMPARE(form->StatusLine->text(), QString());
             QCOMPARE(fx.logContents().count("\r\n"), 1);
             QVERIFY(MessageBox::shown().empty());
+            if (const QByteArray dir = qgetenv("TAVELO_SCREENSHOT_DIR"); !dir.isEmpty())
+                form->grab().save(QStringLiteral("%1/start-%2.png")
+                                      .arg(QString::fromLocal8Bit(dir), QString::fromLatin1(c.name).replace(u' ', u'-')));
         }
 
         // All well: no band, and the card area's navy reaches down to the gap's grey.
