@@ -82,9 +82,9 @@ bool inGroup(gid_t gid)
 
 // Writing is refused because the file or its folder is writable by the operators' group
 // only, and this user is not in it: the fix is to be added, not to change the file.
-bool groupIsTheCause(const QString& path)
+bool groupIsTheCause(const QString& path, const QString& operatorGroup)
 {
-    const group* operators = getgrnam(TroubleText::kOperatorGroup.toLocal8Bit().constData());
+    const group* operators = getgrnam(operatorGroup.toLocal8Bit().constData());
     if (!operators || inGroup(operators->gr_gid))
         return false;
     for (const QString& candidate : {path, QFileInfo(path).absolutePath()}) {
@@ -101,7 +101,7 @@ bool writable(const QString& path)
     return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
 }
 #else
-bool groupIsTheCause(const QString&)
+bool groupIsTheCause(const QString&, const QString&)
 {
     return false;
 }
@@ -112,11 +112,11 @@ bool writable(const QString& path)
 }
 #endif
 
-QString noPermission(const QString& path)
+QString noPermission(const QString& path, const QString& operatorGroup = TroubleText::kOperatorGroup)
 {
     QString text = QStringLiteral("无权写入数据库 %1").arg(path);
-    if (groupIsTheCause(path))
-        text += QStringLiteral("，请让管理员把您加入 %1 组").arg(TroubleText::kOperatorGroup);
+    if (groupIsTheCause(path, operatorGroup))
+        text += QStringLiteral("，请让管理员把您加入 %1 组").arg(operatorGroup);
     return text;
 }
 
@@ -154,7 +154,7 @@ QString TroubleText::swipeTrouble(const QString& reason)
     return QStringLiteral("刷卡失败：") + reason;
 }
 
-QString TroubleText::startTrouble(const QString& path, const QString& message)
+QString TroubleText::startTrouble(const QString& path, const QString& message, const QString& operatorGroup)
 {
     const QString shown = QDir::toNativeSeparators(path);
     const QFileInfo info(path);
@@ -163,14 +163,14 @@ QString TroubleText::startTrouble(const QString& path, const QString& message)
         if (!folder.isDir())
             return QStringLiteral("无法打开数据库：文件夹 %1 不存在").arg(QDir::toNativeSeparators(folder.filePath()));
         if (!folder.isExecutable())
-            return noPermission(shown);
+            return noPermission(shown, operatorGroup);
         return QStringLiteral("无法打开数据库：文件 %1 不存在").arg(shown);
     }
     if (info.isDir())
         return QStringLiteral("无法打开数据库：%1 是文件夹，不是数据库文件").arg(shown);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return noPermission(shown);
+        return noPermission(shown, operatorGroup);
     const QByteArray header = file.read(100);
     const QByteArray product = header.mid(4, 15);
     if (product == "Standard Jet DB" || product == "Standard ACE DB")
@@ -178,7 +178,7 @@ QString TroubleText::startTrouble(const QString& path, const QString& message)
     if (!header.startsWith(QByteArray("SQLite format 3\0", 16)))
         return QStringLiteral("无法打开数据库：%1 不是数据库文件").arg(shown);
     if (!writable(path) || !writable(info.absolutePath()))
-        return noPermission(shown);
+        return noPermission(shown, operatorGroup);
     if (message.contains(QStringLiteral("no such table")))
         return QStringLiteral("数据库 %1 中没有员工表 employ").arg(shown);
     const QString reason = reasonForMessage(message);

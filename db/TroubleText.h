@@ -11,6 +11,9 @@
 class TroubleText
 {
 public:
+    // The group whose members may write the packaged database.
+    static inline const QString kOperatorGroup = QStringLiteral("tavelo");
+
     // The status text of a swipe that could not be recorded, in the form of the success
     // text: "【num name】 yyyy-mm-dd hh:nn 刷卡失败！".
     static QString failedSwipe(const QString& num, const QString& name, const QDateTime& at);
@@ -25,7 +28,9 @@ public:
     // file or folder, no permission (naming the tavelo group when not being in it is the
     // cause), an Access file (with the command that brings it over), not a database.
     // `message` is the open's own error, used when the file itself shows no cause.
-    static QString startTrouble(const QString& path, const QString& message);
+    // operatorGroup is the group whose members may write the database.
+    static QString startTrouble(const QString& path, const QString& message,
+                                const QString& operatorGroup = kOperatorGroup);
 
     // For a database file that opened: why swipes will not be recorded although the list
     // loaded (the folder, where the journal is made, cannot be written); empty when none.
@@ -34,7 +39,4 @@ public:
     // Server mode: the local store at path cannot be written, so swipes made while the
     // server is down cannot be kept.
     static QString storeTrouble(const QString& path);
-
-    // The group whose members may write the packaged database.
-    static inline const QString kOperatorGroup = QStringLiteral("tavelo");
 };
