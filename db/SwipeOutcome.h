@@ -23,7 +23,8 @@ struct SwipeOutcome
 
     bool failed() const { return !errorMessage.isEmpty(); }
 
-    // The row written (Recorded) or found (AlreadyRecorded): number, name and D + T.
+    // The row written (Recorded) or found (AlreadyRecorded): number, name and D + T; for
+    // a failure, the employee who swiped and when.
     QString num;
     QString name;
     QDateTime instant;
