@@ -77,9 +77,10 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
         if (!m_store->movedAside().isEmpty())
             CommFunc::LogFailure(
                 QStringLiteral("opening the local store"),
-                EOleException(QStringLiteral("The local store '%1' was damaged; it was moved to '%2' and a new "
-                                             "one made. Swipes still waiting in it were not sent.")
-                                  .arg(m_storePath, m_store->movedAside())));
+                EOleException(
+                    QStringLiteral("The local store '%1' was damaged; it was moved to '%2' and a new "
+                                   "one made. Swipes still waiting in it were not sent.")
+                        .arg(m_storePath, m_store->movedAside())));
         m_store->setTarget(LocalStore::displayText(m_connectionString));
         m_waiting = m_store->waitingCount();
     } catch (const Exception& error) {

@@ -110,7 +110,8 @@ void LocalStore::openExisting()
     {
         SqliteStatement check(m_db->handle(), QStringLiteral("PRAGMA quick_check"));
         if (!check.step() || check.columnText(0) != QStringLiteral("ok"))
-            throw ESqliteError(QStringLiteral("The local store '%1' is damaged.").arg(m_path), SQLITE_CORRUPT);
+            throw ESqliteError(QStringLiteral("The local store '%1' is damaged.").arg(m_path),
+                               SQLITE_CORRUPT);
     }
     WriteTransaction transaction(*this);
     for (const char* statement : kSchema)

@@ -161,7 +161,8 @@ QString TroubleText::startTrouble(const QString& path, const QString& message, c
     if (!info.exists()) {
         const QFileInfo folder(info.absolutePath());
         if (!folder.isDir())
-            return QStringLiteral("无法打开数据库：文件夹 %1 不存在").arg(QDir::toNativeSeparators(folder.filePath()));
+            return QStringLiteral("无法打开数据库：文件夹 %1 不存在")
+                .arg(QDir::toNativeSeparators(folder.filePath()));
         if (!folder.isExecutable())
             return noPermission(shown, operatorGroup);
         return QStringLiteral("无法打开数据库：文件 %1 不存在").arg(shown);

@@ -20,10 +20,12 @@ bool SpoolFile::append(const QByteArray& bytes)
     if (!m_file) {
         m_file = std::tmpfile();
         if (!m_file) {
-            m_error = QStringLiteral("cannot make a temporary file: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            m_error = QStringLiteral("cannot make a temporary file: %1")
+                          .arg(QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
-        if (std::fwrite(m_memory.constData(), 1, size_t(m_memory.size()), m_file) != size_t(m_memory.size())) {
+        if (std::fwrite(m_memory.constData(), 1, size_t(m_memory.size()), m_file) !=
+            size_t(m_memory.size())) {
             m_error = QStringLiteral("cannot write the temporary file: %1")
                           .arg(QString::fromLocal8Bit(std::strerror(errno)));
             return false;
@@ -31,8 +33,8 @@ bool SpoolFile::append(const QByteArray& bytes)
         m_memory.clear();
     }
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_file) != size_t(bytes.size())) {
-        m_error =
-            QStringLiteral("cannot write the temporary file: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        m_error = QStringLiteral("cannot write the temporary file: %1")
+                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     return true;

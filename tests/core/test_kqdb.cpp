@@ -10,11 +10,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QScopeGuard>
-#include <QThread>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -164,7 +164,8 @@ TEST_F(KqdbTest, ExportBlockedOnItsOutputDoesNotHoldUpASwipe)
     ManualClock clock(QDateTime(QDate(2026, 3, 2), QTime(8, 0), Qt::UTC));
     QElapsedTimer timer;
     timer.start();
-    ASSERT_EQ(CardSwipe::run(&terminal.employees, terminal.records, clock).kind, SwipeOutcome::Kind::Recorded);
+    ASSERT_EQ(CardSwipe::run(&terminal.employees, terminal.records, clock).kind,
+              SwipeOutcome::Kind::Recorded);
     const qint64 usualMs = timer.elapsed();
 
     int output[2];

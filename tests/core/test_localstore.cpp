@@ -215,7 +215,9 @@ TEST_F(LocalStoreTest, FoldersArePrivateAndLinksAreRefused)
     ASSERT_TRUE(QFile::link(elsewhere, linked)); // dangling: creating through it would make elsewhere
     EXPECT_ANY_THROW(LocalStore{linked});
     EXPECT_FALSE(QFile::exists(elsewhere));
-    { LocalStore real(elsewhere); }
+    {
+        LocalStore real(elsewhere);
+    }
     EXPECT_ANY_THROW(LocalStore{linked});
     EXPECT_ANY_THROW((LocalStore{linked, LocalStore::Access::ReadOnly}));
 }
@@ -265,8 +267,9 @@ TEST_F(LocalStoreTest, ReadOnlyOpenChangesNothing)
     {
         LocalStore store(m_storePath, LocalStore::Access::ReadOnly);
         EXPECT_EQ(store.waitingCount(), 1);
-        EXPECT_ANY_THROW(store.enqueue(StoredSwipe{0, QStringLiteral("1"), QStringLiteral("x"),
-                                                   QDate(2026, 3, 2), QTime(8, 0), QStringLiteral("1999-01-01")}));
+        EXPECT_ANY_THROW(
+            store.enqueue(StoredSwipe{0, QStringLiteral("1"), QStringLiteral("x"), QDate(2026, 3, 2),
+                                      QTime(8, 0), QStringLiteral("1999-01-01")}));
     }
     EXPECT_EQ(TestSupport::fileBytes(m_storePath), before);
 

@@ -64,7 +64,8 @@ public:
             static const QRegularExpression form(QStringLiteral("(\\d+)\\D(\\d\\d)\\D(\\d\\d)"));
             const QRegularExpressionMatch m = form.match(m_clock->shownText());
             if (m.hasMatch()) {
-                const int second = m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toInt();
+                const int second =
+                    m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toInt();
                 if (m_seconds.isEmpty() || m_seconds.last() != second)
                     m_seconds.append(second);
             }
@@ -250,15 +251,17 @@ private slots:
             QStringLiteral("%1/.s.PGSQL.%2").arg(m_server->socketDir()).arg(m_server->port()));
         FollowingClock clock;
         auto form = std::make_unique<TQuorelMainForm>(clock);
-        form->setDatabaseOption(DatabaseTarget::parse(QStringLiteral("host=127.0.0.1 port=%1 dbname=kq user=%2")
-                                                          .arg(relay.port())
-                                                          .arg(m_server->superuser())));
+        form->setDatabaseOption(
+            DatabaseTarget::parse(QStringLiteral("host=127.0.0.1 port=%1 dbname=kq user=%2")
+                                      .arg(relay.port())
+                                      .arg(m_server->superuser())));
         form->show();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QVERIFY(!form->OfflineLine->isVisible());
         form->YgQry->setRecNo(2);
-        const QString employee = QStringLiteral("%1 %2").arg(form->YgQry->fieldAsString(QStringLiteral("num")),
-                                                             form->YgQry->fieldAsString(QStringLiteral("name")));
+        const QString employee =
+            QStringLiteral("%1 %2").arg(form->YgQry->fieldAsString(QStringLiteral("num")),
+                                        form->YgQry->fieldAsString(QStringLiteral("name")));
 
         // The press falls at 09:00:51.800; the wait for the network runs past the second.
         clock.set(QDateTime(QDate(2026, 12, 7), QTime(9, 0, 50, 0), Qt::UTC));
@@ -272,7 +275,8 @@ private slots:
         QTest::qWait(2500);
         qInfo("a swipe on a silent network answered after %lld ms", answerMs);
         QVERIFY2(answerMs < 400, qPrintable(QString::number(answerMs)));
-        QCOMPARE(form->StatusLine->text(), QStringLiteral("【%1】 2026-12-07 09:00 刷卡成功！").arg(employee));
+        QCOMPARE(form->StatusLine->text(),
+                 QStringLiteral("【%1】 2026-12-07 09:00 刷卡成功！").arg(employee));
         QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
 
         // From the first second drawn after the clock was set.
@@ -281,7 +285,9 @@ private slots:
         QVERIFY2(seconds.size() >= 4, qPrintable(QString::number(seconds.size())));
         for (qsizetype i = 1; i < seconds.size(); ++i)
             QVERIFY2(seconds[i] == seconds[i - 1] + 1,
-                     qPrintable(QStringLiteral("the clock went from second %1 to %2").arg(seconds[i - 1]).arg(seconds[i])));
+                     qPrintable(QStringLiteral("the clock went from second %1 to %2")
+                                    .arg(seconds[i - 1])
+                                    .arg(seconds[i])));
 
         relay.setSilent(false);
         relay.dropConnections();

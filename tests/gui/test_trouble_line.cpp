@@ -68,7 +68,8 @@ class TestTroubleLine : public TerminalTestBase
     // The status line and the band as the operator sees them after a failed swipe.
     void expectFailed(const QString& employee, const QString& reason)
     {
-        QCOMPARE(m_form->StatusLine->text(), QStringLiteral("【%1】 2026-12-07 09:00 刷卡失败！").arg(employee));
+        QCOMPARE(m_form->StatusLine->text(),
+                 QStringLiteral("【%1】 2026-12-07 09:00 刷卡失败！").arg(employee));
         QVERIFY(m_form->OfflineLine->isVisible());
         QCOMPARE(m_form->OfflineLine->text(), QStringLiteral("刷卡失败：") + reason);
         QCOMPARE(bandColour(*m_form), OfflineIndicator::kOfflineColour);
@@ -76,7 +77,8 @@ class TestTroubleLine : public TerminalTestBase
 
     void expectRecorded(const QString& employee)
     {
-        QCOMPARE(m_form->StatusLine->text(), QStringLiteral("【%1】 2026-12-07 09:00 刷卡成功！").arg(employee));
+        QCOMPARE(m_form->StatusLine->text(),
+                 QStringLiteral("【%1】 2026-12-07 09:00 刷卡成功！").arg(employee));
         QVERIFY(!m_form->OfflineLine->isVisible());
         QVERIFY(bandColour(*m_form) != OfflineIndicator::kOfflineColour);
     }
@@ -146,8 +148,9 @@ private slots:
             QCOMPARE(fx.logContents().count("\r\n"), 1);
             QVERIFY(MessageBox::shown().empty());
             if (const QByteArray dir = qgetenv("TAVELO_SCREENSHOT_DIR"); !dir.isEmpty())
-                form->grab().save(QStringLiteral("%1/start-%2.png")
-                                      .arg(QString::fromLocal8Bit(dir), QString::fromLatin1(c.name).replace(u' ', u'-')));
+                form->grab().save(
+                    QStringLiteral("%1/start-%2.png")
+                        .arg(QString::fromLocal8Bit(dir), QString::fromLatin1(c.name).replace(u' ', u'-')));
         }
 
         // All well: no band, and the card area's navy reaches down to the gap's grey.
@@ -259,8 +262,9 @@ private slots:
         {
             TestSupport::SqliteFile db(m_fx->dbPath());
             // Far more output than a pipe holds.
-            db.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
-                                   "INSERT INTO sgdjb SELECT '0009', '旧记录', 1700000000 - i * 600, 0, 0 FROM n"));
+            db.exec(QStringLiteral(
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+                "INSERT INTO sgdjb SELECT '0009', '旧记录', 1700000000 - i * 600, 0, 0 FROM n"));
         }
         QElapsedTimer usual;
         usual.start();
@@ -286,7 +290,8 @@ private slots:
         });
         ::close(output[1]);
         output[1] = -1;
-        QTRY_VERIFY_WITH_TIMEOUT(kernelWait(exporter.processId()).contains(QStringLiteral("pipe_write")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(kernelWait(exporter.processId()).contains(QStringLiteral("pipe_write")),
+                                 20000);
 
         m_form->DBGridYg->moveToRow(1);
         QElapsedTimer held;
