@@ -14,6 +14,7 @@
 #ifndef Q_OS_WIN
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <vector>
@@ -100,6 +101,13 @@ bool writable(const QString& path)
 {
     return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
 }
+
+// Mounted read-only: no permission would help.
+bool onReadOnlyFileSystem(const QString& path)
+{
+    struct statvfs fs;
+    return ::statvfs(QFile::encodeName(path).constData(), &fs) == 0 && (fs.f_flag & ST_RDONLY);
+}
 #else
 bool groupIsTheCause(const QString&, const QString&)
 {
@@ -110,10 +118,17 @@ bool writable(const QString& path)
 {
     return QFileInfo(path).isWritable();
 }
+
+bool onReadOnlyFileSystem(const QString&)
+{
+    return false;
+}
 #endif
 
 QString noPermission(const QString& path, const QString& operatorGroup = TroubleText::kOperatorGroup)
 {
+    if (onReadOnlyFileSystem(path))
+        return QStringLiteral("数据库 %1 所在的磁盘是只读的，无法写入").arg(path);
     QString text = QStringLiteral("无权写入数据库 %1").arg(path);
     if (groupIsTheCause(path, operatorGroup))
         text += QStringLiteral("，请让管理员把您加入 %1 组").arg(operatorGroup);

@@ -255,6 +255,36 @@ private slots:
         QCOMPARE(records(), 2);
     }
 
+    // A database on a file system mounted read-only: no permission would help, and the
+    // line says what is in the way.
+    void readOnlyMount()
+    {
+        QVERIFY2(::geteuid() == 0, "mounting the file system needs root, as the tests run in CI");
+        m_fx = std::make_unique<TerminalFixture>();
+        const QString mountPoint = m_fx->dbFolder();
+        const QByteArray where = QFile::encodeName(mountPoint);
+        QVERIFY(QDir().mkpath(mountPoint));
+        QVERIFY2(::mount("tavelo-test", where.constData(), "tmpfs", 0, "size=256k,mode=0755") == 0,
+                 std::strerror(errno));
+        const auto unmount = qScopeGuard([&] {
+            m_form.reset();
+            if (::umount(where.constData()) != 0)
+                ::umount2(where.constData(), MNT_DETACH);
+        });
+        QString error;
+        QVERIFY2(DevSchema::createDatabase(m_fx->dbPath(), employees({"0001"}), &error), qPrintable(error));
+        QVERIFY2(::mount("tavelo-test", where.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=256k") == 0,
+                 std::strerror(errno));
+        m_fx->pointSettingsAt(mountPoint);
+        m_form = m_fx->makeForm();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QVERIFY(m_form->OfflineLine->isVisible());
+        QCOMPARE(m_form->OfflineLine->text(),
+                 QStringLiteral("数据库 %1 所在的磁盘是只读的，无法写入").arg(m_fx->dbPath()));
+        QCOMPARE(bandColour(*m_form), OfflineIndicator::kOfflineColour);
+    }
+
     // `kqdb export` writing into a pipe nobody reads: a swipe of the same file records at once.
     void exportHeldOpenDoesNotDelayASwipe()
     {
