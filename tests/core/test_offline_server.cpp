@@ -16,6 +16,8 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QScopeGuard>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,9 +27,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -164,6 +170,47 @@ TEST_F(OfflineServerTest, DamagedAndDeletedStoresKeepLaterSwipesWhichArriveOnce)
     EXPECT_EQ(rows(),
               QStringLiteral("0101|2026-03-02 08:30:00|1999-01-01 0102|2026-03-02 08:40:00|1999-01-01"));
     EXPECT_EQ(logLines().size(), 1);
+}
+
+// The outbox on a full disk: the swipe is not kept and says so, for the employee who
+// swiped, instead of a success; once there is room again the next one is kept and sent.
+TEST_F(OfflineServerTest, FullStoreFailsTheSwipeVisibly)
+{
+    ASSERT_EQ(::geteuid(), 0u) << "mounting the tiny file system needs root, as the tests run in CI";
+    const QString folder = store("tiny");
+    const QByteArray where = QFile::encodeName(folder);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::mount("tavelo-test", where.constData(), "tmpfs", 0, "size=512k,mode=0700"), 0)
+        << std::strerror(errno);
+    const auto unmount = qScopeGuard([&] {
+        if (::umount(where.constData()) != 0)
+            ::umount2(where.constData(), MNT_DETACH);
+    });
+    {
+        Terminal terminal(conninfo(), folder + QStringLiteral("/store.sqlite"));
+        ASSERT_GT(terminal.link->loadEmployees(&terminal.employees), 0);
+        server().stop();
+        const QString filler = folder + QStringLiteral("/filler");
+        {
+            QFile file(filler);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, 'x');
+            while (file.write(block) == block.size() && file.flush()) {
+            }
+        }
+        const SwipeOutcome full = terminal.swipe(QStringLiteral("0101"), "2026-03-02 08:30:00");
+        EXPECT_EQ(full.kind, Kind::Nothing);
+        EXPECT_TRUE(full.statusText.isEmpty());
+        EXPECT_EQ(full.reason, QStringLiteral("本地存储无法写入（磁盘已满）")) << full.errorMessage.toStdString();
+        EXPECT_TRUE(full.failedText.startsWith(QStringLiteral("【0101 ")));
+        EXPECT_TRUE(full.failedText.endsWith(QStringLiteral("】 2026-03-02 08:30 刷卡失败！")));
+
+        ASSERT_TRUE(QFile::remove(filler));
+        EXPECT_EQ(terminal.swipe(QStringLiteral("0102"), "2026-03-02 08:30:05").kind, Kind::Recorded);
+        server().start();
+        ASSERT_TRUE(terminal.settled());
+    }
+    EXPECT_EQ(rows(), QStringLiteral("0102|2026-03-02 08:30:05|1999-01-01"));
 }
 
 // The instant stored is the one read when the card was presented, however long the wait
