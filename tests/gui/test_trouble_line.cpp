@@ -23,6 +23,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -39,10 +40,11 @@ QByteArray accessHeader()
     return bytes;
 }
 
-QString kernelWait(qint64 pid)
+// A pipe whose reader reads nothing is full once its writer is blocked on it.
+bool pipeIsFull(int readEnd)
 {
-    QFile file(QStringLiteral("/proc/%1/wchan").arg(pid));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+    int waiting = 0;
+    return ::ioctl(readEnd, FIONREAD, &waiting) == 0 && waiting >= ::fcntl(readEnd, F_GETPIPE_SZ);
 }
 
 } // namespace
@@ -320,8 +322,7 @@ private slots:
         });
         ::close(output[1]);
         output[1] = -1;
-        QTRY_VERIFY_WITH_TIMEOUT(kernelWait(exporter.processId()).contains(QStringLiteral("pipe_write")),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(pipeIsFull(output[0]), 20000);
 
         m_form->DBGridYg->moveToRow(1);
         QElapsedTimer held;
