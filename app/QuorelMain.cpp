@@ -376,8 +376,7 @@ void TQuorelMainForm::PanelCardClick(QObject*)
     // A failure replaces the previous success, which the next person would take for theirs,
     // and the red line says why until a swipe is recorded again.
     if (outcome.failed()) {
-        if (!outcome.failedText.isEmpty())
-            StatusLine->setText(outcome.failedText);
+        StatusLine->setText(outcome.failedText.isEmpty() ? QStringLiteral("刷卡失败！") : outcome.failedText);
         OfflineLine->setSwipeTrouble(TroubleText::swipeTrouble(outcome.reason));
     } else if (outcome.kind == SwipeOutcome::Kind::Recorded) {
         OfflineLine->setSwipeTrouble(QString());
