@@ -228,8 +228,18 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
     SwipeOutcome outcome;
     try {
         // A store deleted or replaced since it was opened is made again before the swipe
-        // goes into it.
-        m_store->revalidate();
+        // goes into it, with the swipes that waited in it.
+        const int carried = m_store->revalidate(true);
+        if (carried > 0) {
+            try {
+                CommFunc::LogFailure(QStringLiteral("queueing a swipe"),
+                                     EOleException(QStringLiteral("The local store '%1' was gone; it was made "
+                                                                  "again, and the swipes waiting in it (%2) queued again.")
+                                                       .arg(m_storePath)
+                                                       .arg(carried)));
+            } catch (const Exception&) {
+            }
+        }
         outcome = OutboxSwipe::run(employees, *m_store, pressed, &m_recent);
         m_waiting = m_store->waitingCount();
     } catch (...) {

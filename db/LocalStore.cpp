@@ -15,6 +15,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <limits>
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -134,14 +135,35 @@ void LocalStore::moveAside()
     m_movedAside = aside;
 }
 
-void LocalStore::revalidate()
+int LocalStore::revalidate(bool carryOver)
 {
     if (m_readOnly)
-        return;
+        return 0;
     const std::optional<FileIdentity> now = identityOf(m_path);
     if (now && m_identity && *now == *m_identity)
-        return;
+        return 0;
+    std::vector<StoredSwipe> waiting;
+    if (carryOver && m_db) {
+        try {
+            waiting = oldest(std::numeric_limits<int>::max());
+        } catch (const EOleException&) {
+            // What the old file still holds cannot be read: only the new swipes are kept.
+        }
+    }
     open();
+    if (waiting.empty())
+        return 0;
+    int carried = 0;
+    WriteTransaction transaction(*this);
+    for (const StoredSwipe& swipe : waiting) {
+        // Another handle on the store (the forwarder's) may have carried it over already.
+        if (waitingWithin(swipe.num, swipe.instant().addSecs(-1), swipe.instant().addSecs(1)))
+            continue;
+        enqueue(swipe);
+        ++carried;
+    }
+    transaction.commit();
+    return carried;
 }
 
 LocalStore::~LocalStore() = default;

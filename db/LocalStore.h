@@ -56,7 +56,9 @@ public:
     QString movedAside() const { return m_movedAside; }
     // Before a swipe is queued: a file deleted or replaced since it was opened would take
     // the swipe into a file nobody reads; the store is opened again, made anew when gone.
-    void revalidate();
+    // With carryOver, the swipes still waiting in the old file (readable through the handle
+    // held on it) are queued again in the new one, oldest first; returns how many were.
+    int revalidate(bool carryOver = false);
     // The password-free connection text the store was made for (empty when not recorded).
     QString target() const;
     void setTarget(const QString& text);

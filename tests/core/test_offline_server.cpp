@@ -158,18 +158,23 @@ TEST_F(OfflineServerTest, DamagedAndDeletedStoresKeepLaterSwipesWhichArriveOnce)
     server().start();
     ASSERT_TRUE(terminal.settled());
 
+    // Deleted with a swipe waiting in it: the next swipe finds it gone, makes it again and
+    // carries the waiting one over.
     server().stop();
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0102"), "2026-03-02 08:40:00").kind, Kind::Recorded);
     for (const char* suffix : {"", "-wal", "-shm"})
         QFile::remove(storePath + QLatin1String(suffix));
-    const SwipeOutcome queued = terminal.swipe(QStringLiteral("0102"), "2026-03-02 08:40:00");
+    const SwipeOutcome queued = terminal.swipe(QStringLiteral("0103"), "2026-03-02 08:40:05");
     EXPECT_EQ(queued.kind, Kind::Recorded) << queued.errorMessage.toStdString();
     EXPECT_TRUE(QFile::exists(storePath));
-    EXPECT_EQ(LocalStore(storePath, LocalStore::Access::ReadOnly).waitingCount(), 1);
+    EXPECT_EQ(LocalStore(storePath, LocalStore::Access::ReadOnly).waitingCount(), 2);
     server().start();
     ASSERT_TRUE(terminal.settled());
-    EXPECT_EQ(rows(),
-              QStringLiteral("0101|2026-03-02 08:30:00|1999-01-01 0102|2026-03-02 08:40:00|1999-01-01"));
-    EXPECT_EQ(logLines().size(), 1);
+    EXPECT_EQ(rows(), QStringLiteral("0101|2026-03-02 08:30:00|1999-01-01 0102|2026-03-02 08:40:00|1999-01-01 "
+                                     "0103|2026-03-02 08:40:05|1999-01-01"));
+    const QList<QByteArray> after = logLines();
+    ASSERT_EQ(after.size(), 2);
+    EXPECT_TRUE(after[1].contains("made again, and the swipes waiting in it (1) queued again")) << after[1].toStdString();
 }
 
 // The outbox on a full disk: the swipe is not kept and says so, for the employee who
