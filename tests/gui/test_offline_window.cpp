@@ -296,6 +296,46 @@ private slots:
         QCOMPARE(records(), 1);
     }
 
+    // A store damaged before the start is moved aside, one deleted under the running window
+    // is made again: the swipes made meanwhile show as recorded and reach the server once.
+    void damagedAndDeletedStoreKeepTheSwipes()
+    {
+        TerminalFixture fx;
+        const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
+        const QString store = LocalStore::pathFor(target.connectionString());
+        QDir().mkpath(QFileInfo(store).absolutePath());
+        QFile::remove(store + QStringLiteral(".damaged"));
+        TestSupport::writeFile(store, QByteArray(8192, '\x5a'));
+        auto form = fx.makeForm();
+        form->setDatabaseOption(target);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QVERIFY(QFile::exists(store + QStringLiteral(".damaged")));
+        QCOMPARE(fx.logContents().count(QFile::encodeName(store + QStringLiteral(".damaged"))), 1);
+        QVERIFY(!form->OfflineLine->isVisible());
+
+        m_server->stop();
+        QTest::mouseClick(form->PanelCard, Qt::LeftButton);
+        QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
+        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(store + QLatin1String(suffix));
+        form->YgQry->setRecNo(1);
+        fx.clock().advanceSecs(30);
+        QTest::mouseClick(form->PanelCard, Qt::LeftButton);
+        QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
+        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 2));
+        QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
+                 OfflineIndicator::kOfflineColour);
+        QVERIFY(QFile::exists(store));
+
+        m_server->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->OfflineLine->isVisible(), 30000);
+        QCOMPARE(records("d + t IN ('2026-12-07 09:00:00', '2026-12-07 09:00:30')"), 2);
+        QCOMPARE(records(), 2);
+    }
+
     // A store that cannot be made: the band says that swipes made while the server is
     // down cannot be kept, and the log says why.
     void unwritableStoreIsShown()
