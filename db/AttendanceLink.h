@@ -37,7 +37,7 @@ public:
         int windowTimeoutMs = 1000;
         // The tighter bound while a swipe waits: its outcome shows (queued when the server
         // is silent) before the clock could miss a second.
-        int swipeTimeoutMs = 300;
+        int swipeTimeoutMs = 250;
         // The same for the forwarder's connection, which nobody waits for.
         int forwardTimeoutMs = 3000;
         // Pauses between tries while the server cannot be reached double from the first
