@@ -336,6 +336,24 @@ private slots:
         QCOMPARE(records(), 2);
     }
 
+    // No server and no copy of the list yet: the band says why the list is empty.
+    void noServerAndNoCopyIsSaid()
+    {
+        TerminalFixture fx;
+        const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
+        QFile::remove(LocalStore::pathFor(target.connectionString()));
+        m_server->stop();
+        auto form = fx.makeForm();
+        form->setDatabaseOption(target);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QVERIFY(!form->YgQry->isOpen());
+        QCOMPARE(form->OfflineLine->text(), QStringLiteral("服务器无法连接，本机也没有员工名单的副本\n") +
+                                                OfflineIndicator::textFor(true, 0));
+        QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
+                 OfflineIndicator::kOfflineColour);
+    }
+
     // A store that cannot be made: the band says that swipes made while the server is
     // down cannot be kept, and the log says why.
     void unwritableStoreIsShown()
