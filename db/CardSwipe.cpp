@@ -72,9 +72,10 @@ AdoConnection& connectionOf(AdoQuery& recordQry)
 
 SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
 {
-    // A nameless row would be an attendance record nobody can be matched to.
+    // A row without a number would be an attendance record nobody can be matched to; the
+    // operator is told rather than left with the previous employee's success.
     if (employees.fieldAsString(Statements::kNum).isEmpty())
-        return {};
+        throw EDatabaseError(QStringLiteral("The current employee has no employee number."));
 
     // The record must land in the database that is there now, not in a file that was
     // replaced under the terminal since the list was loaded.

@@ -62,6 +62,8 @@ QString reasonForMessage(const QString& message)
         return QStringLiteral("数据库路径是一个文件夹");
     if (message.contains(QStringLiteral("no such table")))
         return QStringLiteral("数据库中没有考勤表");
+    if (message.contains(QStringLiteral("has no employee number")))
+        return QStringLiteral("该员工没有编号");
     return {};
 }
 

@@ -192,6 +192,25 @@ private slots:
         QCOMPARE(records(), 2);
     }
 
+    // A row without a number records nothing, and says so instead of leaving the previous
+    // employee's success standing.
+    void employeeWithoutNumber()
+    {
+        open(employees({"0001"}));
+        swipe();
+        expectRecorded(QStringLiteral("0001 员工1"));
+        TestSupport::SqliteFile(m_fx->dbPath()).exec(QStringLiteral("INSERT INTO employ VALUES ('', '无号', '01')"));
+        m_form.reset();
+        m_form = m_fx->makeForm();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        m_form->DBGridYg->moveToRow(1);
+        QCOMPARE(m_form->YgQry->fieldAsString(QStringLiteral("name")), QStringLiteral("无号"));
+        swipe();
+        expectFailed(QStringLiteral(" 无号"), QStringLiteral("该员工没有编号"));
+        QCOMPARE(records(), 1);
+    }
+
     void deletedFile()
     {
         open(employees({"0001", "0002"}));
