@@ -7,6 +7,8 @@ OfflineIndicator::OfflineIndicator(QWidget* parent) : QLabel(parent)
 {
     setAlignment(Qt::AlignCenter);
     setTextFormat(Qt::PlainText);
+    // A path in a start failure can take a second line.
+    setWordWrap(true);
     setAutoFillBackground(true);
     setFocusPolicy(Qt::NoFocus);
     hide();
@@ -23,16 +25,41 @@ QString OfflineIndicator::textFor(bool offline, int waiting)
 
 void OfflineIndicator::showState(bool offline, int waiting)
 {
-    const QString text = textFor(offline, waiting);
-    if (text.isEmpty()) {
+    m_offline = offline;
+    m_waiting = waiting;
+    refresh();
+}
+
+void OfflineIndicator::setLastingTrouble(const QString& text)
+{
+    m_lasting = text;
+    refresh();
+}
+
+void OfflineIndicator::setSwipeTrouble(const QString& text)
+{
+    m_swipe = text;
+    refresh();
+}
+
+void OfflineIndicator::refresh()
+{
+    QStringList lines;
+    for (const QString& line : {m_swipe, m_lasting, textFor(m_offline, m_waiting)})
+        if (!line.isEmpty())
+            lines.append(line);
+    if (lines.isEmpty()) {
         hide();
         clear();
         return;
     }
+    const bool red = !m_swipe.isEmpty() || !m_lasting.isEmpty() || m_offline;
     QPalette colours = palette();
-    colours.setColor(QPalette::Window, offline ? kOfflineColour : kSendingColour);
+    colours.setColor(QPalette::Window, red ? kOfflineColour : kSendingColour);
     colours.setColor(QPalette::WindowText, Qt::white);
     setPalette(colours);
-    setText(text);
+    setText(lines.join(u'\n'));
     show();
+    // Visible at once, also while the swipe that brought it is still running.
+    repaint();
 }

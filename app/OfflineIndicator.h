@@ -2,9 +2,10 @@
 
 #include <QLabel>
 
-// The line under the card reading area that tells the operator the terminal works without
-// its server and how many swipes wait to be sent. Hidden while the server answers and
-// nothing waits.
+// The red band under the card reading area where the terminal says what goes wrong: a
+// database that could not be opened at start, a swipe that could not be recorded, a local
+// store that cannot be written, and, for a server, that the terminal works without it and
+// how many swipes wait to be sent. Hidden while all is well.
 class OfflineIndicator : public QLabel
 {
     Q_OBJECT
@@ -12,10 +13,25 @@ public:
     explicit OfflineIndicator(QWidget* parent = nullptr);
 
     void showState(bool offline, int waiting);
+    // Trouble that lasts as long as its cause: a start failure, an unwritable store.
+    void setLastingTrouble(const QString& text);
+    // The last swipe's failure; cleared (empty text) by the next recorded swipe.
+    void setSwipeTrouble(const QString& text);
+
+    QString lastingTrouble() const { return m_lasting; }
+    QString swipeTrouble() const { return m_swipe; }
 
     static QString textFor(bool offline, int waiting);
-    // Background colours: a dark red while the server cannot be reached, a dark amber
-    // while queued swipes are being sent.
+    // Background colours: a dark red for trouble and while the server cannot be reached, a
+    // dark amber while queued swipes are being sent.
     static const QColor kOfflineColour;
     static const QColor kSendingColour;
+
+private:
+    void refresh();
+
+    bool m_offline = false;
+    int m_waiting = 0;
+    QString m_lasting;
+    QString m_swipe;
 };

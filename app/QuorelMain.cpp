@@ -15,6 +15,7 @@
 #include "db/CommFunc.h"
 #include "db/DataSource.h"
 #include "db/Statements.h"
+#include "db/TroubleText.h"
 #include "platform/EDatabaseError.h"
 #include "platform/SearchKey.h"
 
@@ -169,7 +170,8 @@ void TQuorelMainForm::createControls()
 
     OfflineLine = new OfflineIndicator(this);
     OfflineLine->setObjectName(QStringLiteral("OfflineLine"));
-    OfflineLine->setGeometry(232, 316, 345, 24);
+    // The whole gap between the card area and the number box: a path may need two lines.
+    OfflineLine->setGeometry(232, 307, 345, 42);
 
     QWidget::setTabOrder(DBGridYg, ButtonPower);
     QWidget::setTabOrder(ButtonPower, EditYg);
@@ -286,11 +288,26 @@ void TQuorelMainForm::FormShow(QObject*)
     if (m_link) {
         connect(m_link.get(), &AttendanceLink::stateChanged, OfflineLine, &OfflineIndicator::showState,
                 Qt::QueuedConnection);
-        if (m_link->loadEmployees(YgQry) >= 0 && !m_link->isOffline())
-            CommFunc::CheckServerClock(ADOConnectionYg, m_clock);
+        QStringList trouble;
+        if (m_link->loadEmployees(YgQry) >= 0) {
+            if (!m_link->isOffline())
+                CommFunc::CheckServerClock(ADOConnectionYg, m_clock);
+        } else if (m_link->isOffline()) {
+            trouble.append(QStringLiteral("服务器无法连接，本机也没有员工名单的副本"));
+        } else {
+            trouble.append(QStringLiteral("无法从服务器读取员工名单（原因见错误日志）"));
+        }
+        if (!m_link->storeTrouble().isEmpty())
+            trouble.append(m_link->storeTrouble());
+        OfflineLine->setLastingTrouble(trouble.join(u'\n'));
         OfflineLine->showState(m_link->isOffline(), m_link->waitingCount());
     } else {
-        CommFunc::OpenTableQuery(YgQry, Statements::kEmployTable, QString(), QString());
+        // The operator is told why the list is empty, or why swipes will fail, at once.
+        QString failure;
+        if (CommFunc::OpenTableQuery(YgQry, Statements::kEmployTable, QString(), QString(), &failure) < 0)
+            OfflineLine->setLastingTrouble(TroubleText::startTrouble(target.filePath(), failure));
+        else
+            OfflineLine->setLastingTrouble(TroubleText::writeTrouble(target.filePath()));
     }
     // The number search order is built once the window is up, not inside the operator's
     // first key release.
@@ -362,6 +379,14 @@ void TQuorelMainForm::PanelCardClick(QObject*)
                                         : CardSwipe::run(DSYg->dataSet(), *RecordQry, m_clock);
     if (!outcome.statusText.isEmpty())
         StatusLine->setText(outcome.statusText);
+    // A failure replaces the previous success, which the next person would take for theirs,
+    // and the red line says why until a swipe is recorded again.
+    if (outcome.failed()) {
+        StatusLine->setText(outcome.failedText.isEmpty() ? QStringLiteral("刷卡失败！") : outcome.failedText);
+        OfflineLine->setSwipeTrouble(TroubleText::swipeTrouble(outcome.reason));
+    } else if (outcome.kind == SwipeOutcome::Kind::Recorded) {
+        OfflineLine->setSwipeTrouble(QString());
+    }
 }
 
 void TQuorelMainForm::resizeEvent(QResizeEvent* event)

@@ -60,7 +60,8 @@ public:
     AdoQuery* YgQry;
     DataSource* DSYg;
     AdoQuery* RecordQry;
-    // Under the card reading area: shown while the server cannot be reached or swipes wait.
+    // Under the card reading area: the trouble line, shown while something goes wrong (the
+    // database, a swipe, the local store) or the server cannot be reached or swipes wait.
     OfflineIndicator* OfflineLine;
 
 protected:

@@ -8,7 +8,9 @@
 #include "db/OutboxForwarder.h"
 #include "db/OutboxSwipe.h"
 #include "db/Statements.h"
+#include "db/TroubleText.h"
 #include "platform/EServerUnreachable.h"
+#include "platform/FixedClock.h"
 
 #include <QMetaObject>
 
@@ -72,11 +74,24 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
     m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
     try {
         m_store = std::make_unique<LocalStore>(m_storePath);
+        if (!m_store->movedAside().isEmpty())
+            CommFunc::LogFailure(
+                QStringLiteral("opening the local store"),
+                EOleException(
+                    QStringLiteral("The local store '%1' was damaged; it was moved to '%2' and a new "
+                                   "one made. Swipes still waiting in it were not sent.")
+                        .arg(m_storePath, m_store->movedAside())));
         m_store->setTarget(LocalStore::displayText(m_connectionString));
         m_waiting = m_store->waitingCount();
-    } catch (const Exception&) {
-        // Without a store the terminal works as it does without a server link: online only.
+    } catch (const Exception& error) {
+        // Without a store the terminal works as it does without a server link: online only,
+        // and the window says that swipes made while the server is down cannot be kept.
         m_store.reset();
+        m_storeTrouble = TroubleText::storeTrouble(m_storePath);
+        try {
+            CommFunc::LogFailure(QStringLiteral("opening the local store"), error);
+        } catch (const Exception&) {
+        }
         return;
     }
     m_copyConnection = new AdoConnection(this);
@@ -168,15 +183,38 @@ int AttendanceLink::loadEmployees(AdoQuery* query)
     }
 }
 
+SwipeOutcome AttendanceLink::swipeOnServer(AdoQuery* employees, AdoQuery& recordQry, const Clock& pressed)
+{
+    // Bounded tighter than other waits on the window's connection; the list load at start
+    // may take longer without the operator standing at the counter.
+    m_connection.setNetworkTimeout(m_options.swipeTimeoutMs);
+    try {
+        SwipeOutcome outcome = CardSwipe::attempt(employees, recordQry, pressed);
+        m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
+        return outcome;
+    } catch (...) {
+        m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
+        throw;
+    }
+}
+
 SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock)
 {
-    if (!m_store)
-        return CardSwipe::run(employees, recordQry, clock);
+    // The swipe's instant is the moment the card was presented, not the end of a wait for
+    // the network: every reading of the clock in this swipe gives that moment.
+    const FixedClock pressed(clock.now());
+    if (!m_store) {
+        try {
+            return swipeOnServer(employees, recordQry, pressed);
+        } catch (...) {
+            return CardSwipe::failed(employees, pressed, std::current_exception());
+        }
+    }
     // While swipes wait, a new one queues behind them: the server sees them in order, and
     // the first of two close swipes is the one that counts.
     if (!m_offline && m_waiting == 0) {
         try {
-            const SwipeOutcome outcome = CardSwipe::attempt(employees, recordQry, clock);
+            const SwipeOutcome outcome = swipeOnServer(employees, recordQry, pressed);
             m_recent.add(outcome);
             return outcome;
         } catch (const EServerUnreachable&) {
@@ -184,15 +222,30 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
             // forward finds it within the window and drops the queued copy.
             setOffline(true);
         } catch (...) {
-            return {};
+            return CardSwipe::failed(employees, pressed, std::current_exception());
         }
     }
     SwipeOutcome outcome;
     try {
-        outcome = OutboxSwipe::run(employees, *m_store, clock, &m_recent);
+        // A store deleted or replaced since it was opened is made again before the swipe
+        // goes into it, with the swipes that waited in it.
+        const int carried = m_store->revalidate(true);
+        if (carried > 0) {
+            try {
+                CommFunc::LogFailure(QStringLiteral("queueing a swipe"),
+                                     EOleException(QStringLiteral("The local store '%1' was gone; it was made "
+                                                                  "again, and the swipes waiting in it (%2) queued again.")
+                                                       .arg(m_storePath)
+                                                       .arg(carried)));
+            } catch (const Exception&) {
+            }
+        }
+        outcome = OutboxSwipe::run(employees, *m_store, pressed, &m_recent);
         m_waiting = m_store->waitingCount();
     } catch (...) {
-        return {};
+        SwipeOutcome failed = CardSwipe::failed(employees, pressed, std::current_exception());
+        failed.reason = QStringLiteral("本地存储无法写入（%1）").arg(failed.reason);
+        return failed;
     }
     publish();
     forwardNow();
@@ -239,6 +292,8 @@ void AttendanceLink::runForwarder()
             forwarder->afterCommit = m_afterCommit;
         }
         try {
+            // The window's handle may have made the store anew after it was deleted.
+            forwarder->store().revalidate();
             if (copy)
                 forwarder->store().replaceEmployeeCopy(*copy);
             m_waiting = forwarder->store().waitingCount();

@@ -35,6 +35,9 @@ public:
         // Bound on waiting for the server on the window's connection: the clock stands
         // still for no longer than this when the network goes quiet.
         int windowTimeoutMs = 1000;
+        // The tighter bound while a swipe waits: its outcome shows (queued when the server
+        // is silent) before the clock could miss a second.
+        int swipeTimeoutMs = 250;
         // The same for the forwarder's connection, which nobody waits for.
         int forwardTimeoutMs = 3000;
         // Pauses between tries while the server cannot be reached double from the first
@@ -65,6 +68,9 @@ public:
     bool isOffline() const { return m_offline; }
     int waitingCount() const { return m_waiting; }
     QString storePath() const { return m_storePath; }
+    // Why the local store cannot be written (the trouble line's text), empty while it can:
+    // then swipes made while the server is down cannot be kept.
+    QString storeTrouble() const { return m_storeTrouble; }
 
     // Wakes the forwarder for a round now.
     void forwardNow();
@@ -80,12 +86,14 @@ private:
     void setOffline(bool offline);
     void publish();
     void runForwarder();
+    SwipeOutcome swipeOnServer(AdoQuery* employees, AdoQuery& recordQry, const Clock& pressed);
     int nextRetry(int retryMs) const;
 
     AdoConnection& m_connection;
     Options m_options;
     QString m_storePath;
     QString m_connectionString;
+    QString m_storeTrouble;
     std::unique_ptr<LocalStore> m_store;
     AdoConnection* m_copyConnection = nullptr;
     RecentSwipes m_recent;

@@ -5,6 +5,7 @@
 #include "db/Statements.h"
 #include "db/StoredSwipe.h"
 #include "db/Transaction.h"
+#include "db/TroubleText.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
 #include "platform/EDatabaseError.h"
@@ -71,9 +72,10 @@ AdoConnection& connectionOf(AdoQuery& recordQry)
 
 SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
 {
-    // A nameless row would be an attendance record nobody can be matched to.
+    // A row without a number would be an attendance record nobody can be matched to; the
+    // operator is told rather than left with the previous employee's success.
     if (employees.fieldAsString(Statements::kNum).isEmpty())
-        return {};
+        throw EDatabaseError(QStringLiteral("The current employee has no employee number."));
 
     // The record must land in the database that is there now, not in a file that was
     // replaced under the terminal since the list was loaded.
@@ -156,16 +158,39 @@ SwipeOutcome CardSwipe::attempt(AdoQuery* employees, AdoQuery& recordQry, const 
 
 SwipeOutcome CardSwipe::run(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock)
 {
-    SwipeOutcome outcome;
     try {
         return attempt(employees, recordQry, clock);
+    } catch (...) {
+        return failed(employees, clock, std::current_exception());
+    }
+}
+
+SwipeOutcome CardSwipe::failed(AdoQuery* employees, const Clock& clock, const std::exception_ptr& failure)
+{
+    // Not logged: the operator sees it at once and swipes again.
+    SwipeOutcome outcome;
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
     } catch (const std::exception& e) {
-        // A failed swipe shows nothing and is not logged; the operator simply swipes again.
         outcome.errorMessage = QString::fromUtf8(e.what());
     } catch (...) {
     }
     if (outcome.errorMessage.isEmpty())
         outcome.errorMessage = QStringLiteral("unknown error");
+    outcome.reason = TroubleText::swipeReason(failure);
+    // The status line names the employee who swiped, so that the previous one's success
+    // does not stay standing; a failure that leaves nothing to name leaves no text.
+    try {
+        if (hasCurrentEmployee(employees)) {
+            outcome.num = employees->fieldAsString(Statements::kNum);
+            outcome.name = employees->fieldAsString(Statements::kName);
+            outcome.instant = clock.now();
+            outcome.failedText = TroubleText::failedSwipe(outcome.num, outcome.name, outcome.instant);
+        }
+    } catch (...) {
+        outcome.failedText.clear();
+    }
     return outcome;
 }
 

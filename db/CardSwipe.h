@@ -2,6 +2,8 @@
 
 #include "db/SwipeOutcome.h"
 
+#include <exception>
+
 class AdoQuery;
 class Clock;
 struct StoredSwipe;
@@ -19,6 +21,9 @@ public:
     // The same swipe, letting its failure through (recordQry is closed all the same), so
     // that a caller can tell an unreachable server from any other failure.
     static SwipeOutcome attempt(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock);
+    // The outcome of a swipe of the current employee that failed this way: the failure's
+    // message and short reason, and the failed-swipe status text with the time now.
+    static SwipeOutcome failed(AdoQuery* employees, const Clock& clock, const std::exception_ptr& failure);
 
     // The swipe's transaction for a swipe taken earlier, at its own instant: the same
     // duplicate test around D + T and the insert of the stored D, T and opdate. Recorded,

@@ -96,7 +96,7 @@ bool CommFunc::OpenDbConnection(AdoConnection* connection, const DatabaseTarget&
 }
 
 int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QString& ordering,
-                             const QString& filter)
+                             const QString& filter, QString* failure)
 {
     QString statement = QStringLiteral("SELECT * FROM ") + tableName;
     if (!TrimBlanks(filter).isEmpty())
@@ -112,6 +112,8 @@ int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QS
     } catch (const Exception& error) {
         // Nothing here is guarded: an I/O error of the log leaves at once, with the query
         // as the failure left it.
+        if (failure)
+            *failure = error.message();
         LogFailure(statement, error);
         if (query)
             query->close();

@@ -34,9 +34,10 @@ public:
     static bool OpenDbConnection(AdoConnection* connection, const DatabaseTarget& target);
     // Loads "SELECT * FROM table [WHERE filter] [ORDER BY ordering]" into the query and
     // returns its row count; after a failure logs one line, closes the query and returns
-    // -1. Errors outside Exception, and the log's own EInOutError, pass through.
+    // -1. Errors outside Exception, and the log's own EInOutError, pass through. The
+    // failure's message is also handed to `failure` when given, for the window to say why.
     static int OpenTableQuery(AdoQuery* query, const QString& tableName, const QString& ordering,
-                              const QString& filter);
+                              const QString& filter, QString* failure = nullptr);
     // The steps of a table load: the query closed, given the statement, opened and on its
     // first row. Throws what opening throws.
     static void LoadStatement(AdoQuery& query, const QString& statement);

@@ -4,6 +4,7 @@
 #include "db/DatabaseTarget.h"
 #include "db/DateTimeValue.h"
 #include "db/DbColumnInfo.h"
+#include "db/ESqliteError.h"
 #include "db/SqliteDatabase.h"
 #include "db/SqliteStatement.h"
 #include "platform/AppPaths.h"
@@ -13,7 +14,13 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <limits>
+#include <cstring>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,26 +49,121 @@ const char kSwipeColumns[] = "id, num, name, d, t, opdate";
 
 } // namespace
 
-LocalStore::LocalStore(const QString& filePath) : m_path(QFileInfo(filePath).absoluteFilePath())
+LocalStore::LocalStore(const QString& filePath, Access access)
+    : m_path(QFileInfo(filePath).absoluteFilePath()), m_readOnly(access == Access::ReadOnly)
 {
-    if (!QFileInfo::exists(m_path)) {
+    if (m_readOnly) {
+        m_db = std::make_unique<SqliteDatabase>(m_path, true, SqliteDatabase::Links::Refuse);
+        sqlite3_busy_timeout(m_db->handle(), kBusyTimeoutMs);
+        return;
+    }
+    open();
+}
+
+std::optional<LocalStore::FileIdentity> LocalStore::identityOf(const QString& path)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
+}
+
+void LocalStore::open()
+{
+    m_db.reset();
+    const QByteArray name = QFile::encodeName(m_path);
+    if (!identityOf(m_path)) {
         if (!AppPaths::createParentFolder(m_path))
             throw EOleException(QStringLiteral("Cannot create the folder of '%1'.").arg(m_path));
         // An empty file is a new database to SQLite. It holds names: its owner's alone.
-        QFile file(m_path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        // O_EXCL also refuses a symbolic link planted under the name.
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::fchmod(fd, 0600);
+            ::close(fd);
+        } else if (errno != EEXIST) {
+            throw EOleException(QStringLiteral("Cannot create '%1': %2.")
+                                    .arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
+        }
     }
-    m_db = std::make_unique<SqliteDatabase>(m_path, false);
+    try {
+        openExisting();
+    } catch (const ESqliteError& error) {
+        const int code = error.primaryResultCode();
+        if (code != SQLITE_NOTADB && code != SQLITE_CORRUPT)
+            throw;
+        // Whatever is still readable in it is kept for inspection; the terminal goes on
+        // with a new store rather than losing every swipe made while the server is away.
+        moveAside();
+        open();
+    }
+}
+
+void LocalStore::openExisting()
+{
+    m_db = std::make_unique<SqliteDatabase>(m_path, false, SqliteDatabase::Links::Refuse);
+    m_identity = identityOf(m_path);
     sqlite3_busy_timeout(m_db->handle(), kBusyTimeoutMs);
     // With write-ahead logging a commit is one append and one sync of the log; FULL syncs
     // it at every commit, so a queued swipe survives a crash or power cut once queued.
     exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    {
+        SqliteStatement check(m_db->handle(), QStringLiteral("PRAGMA quick_check"));
+        if (!check.step() || check.columnText(0) != QStringLiteral("ok"))
+            throw ESqliteError(QStringLiteral("The local store '%1' is damaged.").arg(m_path),
+                               SQLITE_CORRUPT);
+    }
     WriteTransaction transaction(*this);
     for (const char* statement : kSchema)
         exec(QString::fromUtf8(statement));
     transaction.commit();
+}
+
+void LocalStore::moveAside()
+{
+    m_db.reset();
+    QString aside = m_path + QStringLiteral(".damaged");
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = m_path + QStringLiteral(".damaged.%1").arg(n);
+    if (::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(aside).constData()) != 0)
+        throw EOleException(QStringLiteral("The local store '%1' is damaged and cannot be moved aside: %2.")
+                                .arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
+    // The log belongs to the damaged file; the index of shared memory is rebuilt.
+    QFile::rename(m_path + QStringLiteral("-wal"), aside + QStringLiteral("-wal"));
+    QFile::remove(m_path + QStringLiteral("-shm"));
+    m_movedAside = aside;
+}
+
+int LocalStore::revalidate(bool carryOver)
+{
+    if (m_readOnly)
+        return 0;
+    const std::optional<FileIdentity> now = identityOf(m_path);
+    if (now && m_identity && *now == *m_identity)
+        return 0;
+    std::vector<StoredSwipe> waiting;
+    if (carryOver && m_db) {
+        try {
+            waiting = oldest(std::numeric_limits<int>::max());
+        } catch (const EOleException&) {
+            // What the old file still holds cannot be read: only the new swipes are kept.
+        }
+    }
+    open();
+    if (waiting.empty())
+        return 0;
+    int carried = 0;
+    WriteTransaction transaction(*this);
+    for (const StoredSwipe& swipe : waiting) {
+        // Another handle on the store (the forwarder's) may have carried it over already.
+        if (waitingWithin(swipe.num, swipe.instant().addSecs(-1), swipe.instant().addSecs(1)))
+            continue;
+        enqueue(swipe);
+        ++carried;
+    }
+    transaction.commit();
+    return carried;
 }
 
 LocalStore::~LocalStore() = default;

@@ -15,10 +15,20 @@ class SqliteDatabase;
 // last loaded from the server, and the outbox of swipes the server has not confirmed yet.
 // Each thread opens its own LocalStore on the file; write-ahead logging lets the window
 // queue a swipe while the forwarder reads, and every commit is synced before it returns.
-// Failures throw EOleException.
+// The file and the folders made for it are its owner's alone, and it is never opened
+// through a symbolic link. Failures throw EOleException.
 class LocalStore
 {
 public:
+    enum class Access
+    {
+        // Creates the file and its tables when missing; a damaged file is moved aside and
+        // a new one made.
+        ReadWrite,
+        // Only looks: nothing is created, changed or moved.
+        ReadOnly
+    };
+
     // The employee list as loaded: column names, their display widths, and the values
     // row after row (columns.size() values per row).
     struct EmployeeCopy
@@ -29,7 +39,7 @@ public:
     };
 
     // Opens the file, creating it (readable by its owner only) and its tables when missing.
-    explicit LocalStore(const QString& filePath);
+    explicit LocalStore(const QString& filePath, Access access = Access::ReadWrite);
     ~LocalStore();
     LocalStore(const LocalStore&) = delete;
     LocalStore& operator=(const LocalStore&) = delete;
@@ -41,6 +51,14 @@ public:
     static QString displayText(const QString& connectionString);
 
     QString filePath() const { return m_path; }
+    // Where a damaged file found at opening was moved, kept for inspection; empty when
+    // none was.
+    QString movedAside() const { return m_movedAside; }
+    // Before a swipe is queued: a file deleted or replaced since it was opened would take
+    // the swipe into a file nobody reads; the store is opened again, made anew when gone.
+    // With carryOver, the swipes still waiting in the old file (readable through the handle
+    // held on it) are queued again in the new one, oldest first; returns how many were.
+    int revalidate(bool carryOver = false);
     // The password-free connection text the store was made for (empty when not recorded).
     QString target() const;
     void setTarget(const QString& text);
@@ -79,8 +97,21 @@ public:
     int waitingCount() const;
 
 private:
+    struct FileIdentity
+    {
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+    static std::optional<FileIdentity> identityOf(const QString& path);
     void exec(const QString& sql);
+    void open();
+    void openExisting();
+    void moveAside();
 
     QString m_path;
+    bool m_readOnly = false;
+    QString m_movedAside;
+    std::optional<FileIdentity> m_identity;
     std::unique_ptr<SqliteDatabase> m_db;
 };

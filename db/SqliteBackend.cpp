@@ -242,7 +242,7 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
         // The folder is resolved here, so that only a link at the file's own name is refused.
         opened.db = folder.sharedForWriting && !folder.canonicalPath.isEmpty()
                         ? std::make_unique<SqliteDatabase>(folder.canonicalPath + u'/' + info.fileName(), readOnly,
-                                                           true)
+                                                           SqliteDatabase::Links::Refuse, true)
                         : std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly);
         sqlite3_busy_timeout(opened.db->handle(), kBusyTimeoutMs);
         // In the rollback journal mode several processes can share, FULL syncs the file and

@@ -11,10 +11,19 @@ struct sqlite3;
 class SqliteDatabase
 {
 public:
+    enum class Links
+    {
+        Follow,
+        // A symbolic link under the name is refused (SQLITE_CANTOPEN): for the terminal's
+        // private files, which nobody else should be able to point elsewhere.
+        Refuse
+    };
+
     // sharedFolder, for a file in a folder others may write to: a path that passes through
-    // a symbolic link is refused by the open itself, and a journal another member of the
-    // group left is handled as SharedFolderVfs says.
-    SqliteDatabase(const QString& absolutePath, bool readOnly, bool sharedFolder = false);
+    // a symbolic link is refused by the open itself whatever `links` says, and a journal
+    // another member of the group left is handled as SharedFolderVfs says.
+    SqliteDatabase(const QString& absolutePath, bool readOnly, Links links = Links::Follow,
+                   bool sharedFolder = false);
     ~SqliteDatabase();
     SqliteDatabase(const SqliteDatabase&) = delete;
     SqliteDatabase& operator=(const SqliteDatabase&) = delete;

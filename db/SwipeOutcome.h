@@ -4,9 +4,10 @@
 #include <QString>
 
 // What one card swipe came to. Only Recorded and AlreadyRecorded carry a status text;
-// Nothing (a failure, or no employee to swipe for) leaves the status line as it was.
-// A failure also carries the database's own message, for tools that must say why; the
-// window shows nothing for it.
+// Nothing is a failure or no employee to swipe for. A failure carries the database's own
+// message, for tools that must say why, and for the window a short reason in the
+// operator's words and the status text of the failed swipe, so that the previous
+// employee's success never stays standing.
 struct SwipeOutcome
 {
     enum class Kind
@@ -22,8 +23,15 @@ struct SwipeOutcome
 
     bool failed() const { return !errorMessage.isEmpty(); }
 
-    // The row written (Recorded) or found (AlreadyRecorded): number, name and D + T.
+    // The row written (Recorded) or found (AlreadyRecorded): number, name and D + T; for
+    // a failure, the employee who swiped and when.
     QString num;
     QString name;
     QDateTime instant;
+
+    // For a failure (listed last, after the fields brace-initialised outcomes fill): the
+    // status text "【num name】 yyyy-mm-dd hh:nn 刷卡失败！" (empty when there was no
+    // employee to name), and why, in a few Chinese words.
+    QString failedText = {};
+    QString reason = {};
 };

@@ -2,8 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <sys/stat.h>
+#endif
 
 QString AppPaths::executableDir()
 {
@@ -37,5 +43,25 @@ QString AppPaths::defaultLogFilePath()
 
 bool AppPaths::createParentFolder(const QString& filePath)
 {
-    return QDir().mkpath(QFileInfo(filePath).absolutePath());
+    const QString folder = QFileInfo(filePath).absolutePath();
+#ifdef Q_OS_WIN
+    return QDir().mkpath(folder);
+#else
+    // Each folder made here is its owner's alone whatever the umask: the state folder holds
+    // the error log and the local stores, with employee names and swipes.
+    QStringList missing;
+    for (QString at = folder; !QFileInfo::exists(at) && !QFileInfo(at).isSymLink();
+         at = QFileInfo(at).absolutePath()) {
+        missing.prepend(at);
+        if (QFileInfo(at).isRoot())
+            break;
+    }
+    for (const QString& at : missing) {
+        const QByteArray name = QFile::encodeName(at);
+        if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+        ::chmod(name.constData(), 0700);
+    }
+    return QFileInfo(folder).isDir();
+#endif
 }

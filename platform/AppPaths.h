@@ -18,6 +18,7 @@ public:
     // Per-user writable error log: error.log in the state folder.
     static QString defaultLogFilePath();
 
-    // Creates the folder a file is to live in, with its parents. False when it cannot.
+    // Creates the folder a file is to live in, with its parents, each folder made here
+    // readable by its owner only (0700). False when it cannot.
     static bool createParentFolder(const QString& filePath);
 };

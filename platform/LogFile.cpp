@@ -165,10 +165,12 @@ int LogFile::createIfMissing(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
     struct stat st;
-    if (stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode))
+    if (lstat(name.constData(), &st) == 0 && S_ISREG(st.st_mode))
         return 0;
-    const int fd =
-        retryOnInterrupt([&] { return ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666); });
+    // Never through a symbolic link: one planted under the log's name could otherwise make
+    // the terminal create or append to a file of the link's choosing.
+    const int fd = retryOnInterrupt(
+        [&] { return ::open(name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666); });
     if (fd < 0)
         return errno;
     ::close(fd);
@@ -178,7 +180,7 @@ int LogFile::createIfMissing(const QString& path)
 LogFile::LogFile(const QString& path, int creationError)
 {
     const QByteArray name = QFile::encodeName(path);
-    m_fd = retryOnInterrupt([&] { return ::open(name.constData(), O_RDWR | O_CLOEXEC); });
+    m_fd = retryOnInterrupt([&] { return ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC); });
     if (m_fd < 0) {
         const int code = errno;
         throwErrno(code == ENOENT && creationError != 0 ? creationError : code);

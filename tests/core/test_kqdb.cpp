@@ -1,14 +1,27 @@
+#include "db/CardSwipe.h"
 #include "db/DevSchema.h"
 #include "db/Statements.h"
+#include "support/ManualClock.h"
+#include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -139,6 +152,79 @@ TEST_F(KqdbTest, EmployeeCountIsBoundedBeforeAnythingIsBuilt)
         EXPECT_TRUE(run.err.contains("--employees takes a number from 0 to 10000000")) << count;
     }
     EXPECT_TRUE(QDir(m_dir.path()).isEmpty());
+}
+
+// A payroll clerk may read the database but not write it, nor its folder: the export
+// works for them and leaves the file as it was.
+TEST_F(KqdbTest, ExportNeedsOnlyTheRightToRead)
+{
+    const QString db = path("kq.mdb");
+    ASSERT_EQ(runKqdb({"create", db, "--demo"}), 0);
+    ASSERT_EQ(runKqdb({"swipe", db, "0101"}), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(db).constData(), 0644), 0);
+    const QByteArray before = TestSupport::fileBytes(db);
+
+    const TestSupport::ToolRun run =
+        TestSupport::runProgramUnprivileged(QStringLiteral(TAVELO_BIN_DIR "/kqdb"), {"export", db});
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_TRUE(run.out.startsWith("num,name,date,time\r\n0101,")) << run.out.constData();
+    EXPECT_EQ(run.out.count("\r\n"), 2);
+    EXPECT_EQ(TestSupport::fileBytes(db), before);
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("kq.mdb")});
+}
+
+// `kqdb export kq.mdb | less` left open: the export has read what it needs and holds no
+// lock while it waits for its reader, so a swipe of the same file records at once.
+TEST_F(KqdbTest, ExportBlockedOnItsOutputDoesNotHoldUpASwipe)
+{
+    const QString db = path("kq.mdb");
+    ASSERT_EQ(runKqdb({"create", db, "--employees", "3"}), 0);
+    TestSupport::SqliteFile(db).exec(
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+                       "INSERT INTO sgdjb SELECT '0009', '旧记录', 1700000000 - i * 600, 0, 0 FROM n"));
+    TestSupport::TerminalQueries terminal(TestSupport::jetConnectionString(db));
+    terminal.load();
+    ManualClock clock(QDateTime(QDate(2026, 3, 2), QTime(8, 0), Qt::UTC));
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_EQ(CardSwipe::run(&terminal.employees, terminal.records, clock).kind,
+              SwipeOutcome::Kind::Recorded);
+    const qint64 usualMs = timer.elapsed();
+
+    int output[2];
+    ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
+    QProcess exporter;
+    exporter.setChildProcessModifier([&] { ::dup2(output[1], STDOUT_FILENO); });
+    exporter.setStandardOutputFile(QProcess::nullDevice());
+    exporter.start(QStringLiteral(TAVELO_BIN_DIR "/kqdb"), {QStringLiteral("export"), db});
+    ASSERT_TRUE(exporter.waitForStarted());
+    ::close(output[1]);
+    const auto stop = qScopeGuard([&] {
+        exporter.kill();
+        exporter.waitForFinished(5000);
+        ::close(output[0]);
+    });
+    // Nobody reads the pipe: once it is full, the export waits in its write.
+    const auto blocked = [&] {
+        int waiting = 0;
+        return ::ioctl(output[0], FIONREAD, &waiting) == 0 && waiting >= ::fcntl(output[0], F_GETPIPE_SZ);
+    };
+    QDeadlineTimer deadline(20000);
+    while (!blocked() && !deadline.hasExpired())
+        QThread::msleep(20);
+    ASSERT_TRUE(blocked()) << "the export never blocked on its output";
+
+    terminal.employees.setRecNo(1);
+    timer.restart();
+    const SwipeOutcome outcome = CardSwipe::run(&terminal.employees, terminal.records, clock);
+    const qint64 heldMs = timer.elapsed();
+    std::printf("[ timing   ] swipe alone %lld ms, with an export blocked on its output %lld ms\n", usualMs,
+                heldMs);
+    EXPECT_EQ(outcome.kind, SwipeOutcome::Kind::Recorded) << outcome.errorMessage.toStdString();
+    EXPECT_LT(heldMs, usualMs + 100);
+    EXPECT_EQ(exporter.state(), QProcess::Running);
+    EXPECT_EQ(TestSupport::SqliteFile(db).scalar(QStringLiteral("SELECT count(*) FROM sgdjb")), 20002);
 }
 
 } // namespace

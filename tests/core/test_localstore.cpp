@@ -10,7 +10,9 @@
 #include "support/ManualClock.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -186,6 +188,104 @@ TEST_F(LocalStoreTest, EmployeeCopyLoadsLikeTheServerList)
     EXPECT_EQ(list.valueAsString(2, 1), QStringLiteral("钱七"));
     // The copy is not the register: deleting from it is refused.
     EXPECT_ANY_THROW(list.deleteCurrent());
+}
+
+// The store holds names and swipes: the folders made for it are its owner's alone whatever
+// the umask, and a link planted under its name is not followed.
+TEST_F(LocalStoreTest, FoldersArePrivateAndLinksAreRefused)
+{
+    const QString deep = m_dir.filePath(QStringLiteral("a/b/store.sqlite"));
+    const mode_t before = ::umask(0);
+    {
+        LocalStore store(deep);
+        EXPECT_EQ(store.waitingCount(), 0);
+    }
+    ::umask(before);
+    for (const char* folder : {"a", "a/b"}) {
+        struct stat st;
+        ASSERT_EQ(::stat(QFile::encodeName(m_dir.filePath(QLatin1String(folder))).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
+    }
+    struct stat file;
+    ASSERT_EQ(::stat(QFile::encodeName(deep).constData(), &file), 0);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+
+    const QString elsewhere = m_dir.filePath(QStringLiteral("elsewhere.sqlite"));
+    const QString linked = m_dir.filePath(QStringLiteral("linked.sqlite"));
+    ASSERT_TRUE(QFile::link(elsewhere, linked)); // dangling: creating through it would make elsewhere
+    EXPECT_ANY_THROW(LocalStore{linked});
+    EXPECT_FALSE(QFile::exists(elsewhere));
+    {
+        LocalStore real(elsewhere);
+    }
+    EXPECT_ANY_THROW(LocalStore{linked});
+    EXPECT_ANY_THROW((LocalStore{linked, LocalStore::Access::ReadOnly}));
+}
+
+// A damaged store is kept for inspection beside a new one; a deleted one is made again
+// before the next swipe goes into it.
+TEST_F(LocalStoreTest, DamagedStoreIsMovedAsideAndADeletedOneMadeAgain)
+{
+    QDir().mkpath(QFileInfo(m_storePath).absolutePath());
+    const QByteArray garbage(8192, '\x5a');
+    TestSupport::writeFile(m_storePath, garbage);
+    {
+        LocalStore store(m_storePath);
+        EXPECT_EQ(store.movedAside(), m_storePath + QStringLiteral(".damaged"));
+        EXPECT_EQ(TestSupport::fileBytes(store.movedAside()), garbage);
+        EXPECT_EQ(swipeOffline(store).kind, Kind::Recorded);
+        EXPECT_EQ(store.waitingCount(), 1);
+
+        // Deleted under a running terminal: made again, with what waited in the old file,
+        // read through the handle still open on it.
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(m_storePath + QLatin1String(suffix));
+        EXPECT_EQ(store.revalidate(true), 1);
+        EXPECT_TRUE(QFile::exists(m_storePath));
+        m_employees.setRecNo(1);
+        EXPECT_EQ(swipeOffline(store).kind, Kind::Recorded);
+        EXPECT_EQ(store.waitingCount(), 2);
+        EXPECT_EQ(store.revalidate(true), 0); // nothing happened since
+    }
+    LocalStore reopened(m_storePath, LocalStore::Access::ReadOnly);
+    const std::vector<StoredSwipe> waiting = reopened.oldest(10);
+    ASSERT_EQ(waiting.size(), 2u);
+    EXPECT_EQ(waiting[0].num, QStringLiteral("1001"));
+    EXPECT_EQ(waiting[1].num, QStringLiteral("1002"));
+
+    // A second damage keeps the first one's copy too.
+    TestSupport::writeFile(m_storePath, garbage);
+    LocalStore again(m_storePath);
+    EXPECT_EQ(again.movedAside(), m_storePath + QStringLiteral(".damaged.2"));
+    EXPECT_EQ(again.waitingCount(), 0);
+}
+
+// Looking at a store (kqdb outbox) makes, changes and moves nothing.
+TEST_F(LocalStoreTest, ReadOnlyOpenChangesNothing)
+{
+    {
+        LocalStore store(m_storePath);
+        ASSERT_EQ(swipeOffline(store).kind, Kind::Recorded);
+    }
+    const QByteArray before = TestSupport::fileBytes(m_storePath);
+    {
+        LocalStore store(m_storePath, LocalStore::Access::ReadOnly);
+        EXPECT_EQ(store.waitingCount(), 1);
+        EXPECT_ANY_THROW(
+            store.enqueue(StoredSwipe{0, QStringLiteral("1"), QStringLiteral("x"), QDate(2026, 3, 2),
+                                      QTime(8, 0), QStringLiteral("1999-01-01")}));
+    }
+    EXPECT_EQ(TestSupport::fileBytes(m_storePath), before);
+
+    const QString missing = m_dir.filePath(QStringLiteral("none/store.sqlite"));
+    EXPECT_ANY_THROW((LocalStore{missing, LocalStore::Access::ReadOnly}));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(missing).absolutePath()));
+
+    const QString damaged = m_dir.filePath(QStringLiteral("damaged.sqlite"));
+    TestSupport::writeFile(damaged, QByteArray(4096, '\x5a'));
+    EXPECT_ANY_THROW((LocalStore{damaged, LocalStore::Access::ReadOnly}.waitingCount()));
+    EXPECT_TRUE(QFile::exists(damaged));
+    EXPECT_FALSE(QFile::exists(damaged + QStringLiteral(".damaged")));
 }
 
 TEST(LocalStorePath, OneFilePerServerDatabaseNamedWithoutThePassword)

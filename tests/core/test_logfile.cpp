@@ -59,4 +59,29 @@ TEST(LogFileTest, WriterTurnedAwayByTheLockLeavesNothingOpen)
     EXPECT_TRUE(anotherWriterCanLock(path));
 }
 
+// A link planted under the log's name (to a file of someone else's, or where none is yet)
+// is never followed: the append fails and the link's target is neither made nor written.
+TEST(LogFileTest, SymbolicLinkUnderTheNameIsNotFollowed)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("error.log"));
+    const QString target = dir.filePath(QStringLiteral("target"));
+    ASSERT_TRUE(QFile::link(target, path));
+    const int creation = LogFile::createIfMissing(path);
+    EXPECT_NE(creation, 0);
+    EXPECT_THROW(LogFile(path, creation), EInOutError);
+    EXPECT_FALSE(QFile::exists(target));
+
+    {
+        QFile existing(target);
+        ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+        existing.write("kept\n");
+    }
+    EXPECT_THROW(LogFile(path, LogFile::createIfMissing(path)), EInOutError);
+    QFile kept(target);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "kept\n");
+}
+
 } // namespace

@@ -16,6 +16,8 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QScopeGuard>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,9 +27,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -128,6 +134,116 @@ TEST_F(OfflineServerTest, SwipesWhileTheServerIsDownArriveWithTheirOwnInstants)
     EXPECT_EQ(terminal.swipe(QStringLiteral("0103"), "2026-03-02 08:40:00").kind, Kind::Recorded);
     EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb WHERE num = '0103'")), QStringLiteral("1"));
     EXPECT_EQ(terminal.link->waitingCount(), 0);
+}
+
+// A store found damaged at start is moved aside (one log line names where) and a new one
+// made; a store deleted while the terminal runs is made again before the next queued swipe.
+// Either way the swipes queued afterwards reach the server, once each.
+TEST_F(OfflineServerTest, DamagedAndDeletedStoresKeepLaterSwipesWhichArriveOnce)
+{
+    const QString storePath = store("damaged.sqlite");
+    TestSupport::writeFile(storePath, QByteArray(8192, '\x5a'));
+    Terminal terminal(conninfo(), storePath);
+    EXPECT_TRUE(terminal.link->storeTrouble().isEmpty());
+    ASSERT_TRUE(QFile::exists(storePath + QStringLiteral(".damaged")));
+    const QList<QByteArray> lines = logLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].contains(QFile::encodeName(storePath + QStringLiteral(".damaged"))))
+        << lines[0].toStdString();
+    ASSERT_GT(terminal.link->loadEmployees(&terminal.employees), 0);
+
+    server().stop();
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0101"), "2026-03-02 08:30:00").kind, Kind::Recorded);
+    EXPECT_EQ(terminal.link->waitingCount(), 1);
+    server().start();
+    ASSERT_TRUE(terminal.settled());
+
+    // Deleted with a swipe waiting in it: the next swipe finds it gone, makes it again and
+    // carries the waiting one over.
+    server().stop();
+    EXPECT_EQ(terminal.swipe(QStringLiteral("0102"), "2026-03-02 08:40:00").kind, Kind::Recorded);
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(storePath + QLatin1String(suffix));
+    const SwipeOutcome queued = terminal.swipe(QStringLiteral("0103"), "2026-03-02 08:40:05");
+    EXPECT_EQ(queued.kind, Kind::Recorded) << queued.errorMessage.toStdString();
+    EXPECT_TRUE(QFile::exists(storePath));
+    EXPECT_EQ(LocalStore(storePath, LocalStore::Access::ReadOnly).waitingCount(), 2);
+    server().start();
+    ASSERT_TRUE(terminal.settled());
+    EXPECT_EQ(rows(), QStringLiteral("0101|2026-03-02 08:30:00|1999-01-01 0102|2026-03-02 08:40:00|1999-01-01 "
+                                     "0103|2026-03-02 08:40:05|1999-01-01"));
+    const QList<QByteArray> after = logLines();
+    ASSERT_EQ(after.size(), 2);
+    EXPECT_TRUE(after[1].contains("made again, and the swipes waiting in it (1) queued again")) << after[1].toStdString();
+}
+
+// The outbox on a full disk: the swipe is not kept and says so, for the employee who
+// swiped, instead of a success; once there is room again the next one is kept and sent.
+TEST_F(OfflineServerTest, FullStoreFailsTheSwipeVisibly)
+{
+    ASSERT_EQ(::geteuid(), 0u) << "mounting the tiny file system needs root, as the tests run in CI";
+    const QString folder = store("tiny");
+    const QByteArray where = QFile::encodeName(folder);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::mount("tavelo-test", where.constData(), "tmpfs", 0, "size=512k,mode=0700"), 0)
+        << std::strerror(errno);
+    const auto unmount = qScopeGuard([&] {
+        if (::umount(where.constData()) != 0)
+            ::umount2(where.constData(), MNT_DETACH);
+    });
+    {
+        Terminal terminal(conninfo(), folder + QStringLiteral("/store.sqlite"));
+        ASSERT_GT(terminal.link->loadEmployees(&terminal.employees), 0);
+        server().stop();
+        const QString filler = folder + QStringLiteral("/filler");
+        {
+            QFile file(filler);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, 'x');
+            while (file.write(block) == block.size() && file.flush()) {
+            }
+        }
+        const SwipeOutcome full = terminal.swipe(QStringLiteral("0101"), "2026-03-02 08:30:00");
+        EXPECT_EQ(full.kind, Kind::Nothing);
+        EXPECT_TRUE(full.statusText.isEmpty());
+        EXPECT_EQ(full.reason, QStringLiteral("本地存储无法写入（磁盘已满）")) << full.errorMessage.toStdString();
+        EXPECT_TRUE(full.failedText.startsWith(QStringLiteral("【0101 ")));
+        EXPECT_TRUE(full.failedText.endsWith(QStringLiteral("】 2026-03-02 08:30 刷卡失败！")));
+
+        ASSERT_TRUE(QFile::remove(filler));
+        EXPECT_EQ(terminal.swipe(QStringLiteral("0102"), "2026-03-02 08:30:05").kind, Kind::Recorded);
+        server().start();
+        ASSERT_TRUE(terminal.settled());
+    }
+    EXPECT_EQ(rows(), QStringLiteral("0102|2026-03-02 08:30:05|1999-01-01"));
+}
+
+// The instant stored is the one read when the card was presented, however long the wait
+// for the server that went away.
+TEST_F(OfflineServerTest, TheInstantIsReadWhenTheCardIsPresented)
+{
+    Terminal terminal(conninfo(), store("a.sqlite"));
+    ASSERT_GT(terminal.link->loadEmployees(&terminal.employees), 0);
+    server().stop();
+    // A clock that moves a second on from every reading: a swipe reading it more than
+    // once would store a later second than the first.
+    class Running : public Clock
+    {
+    public:
+        QDateTime now() const override
+        {
+            const QDateTime value = m_now;
+            m_now = m_now.addSecs(1);
+            return value;
+        }
+        mutable QDateTime m_now{QDate(2026, 3, 2), QTime(8, 30, 51, 800), Qt::UTC};
+    } clock;
+    ASSERT_TRUE(terminal.employees.locate(Statements::kNum, QStringLiteral("0101")));
+    const SwipeOutcome outcome = terminal.link->swipe(&terminal.employees, terminal.records, clock);
+    EXPECT_EQ(outcome.kind, Kind::Recorded);
+    server().start();
+    ASSERT_TRUE(terminal.settled());
+    EXPECT_EQ(rows(), QStringLiteral("0101|2026-03-02 08:30:51|1999-01-01"));
 }
 
 TEST_F(OfflineServerTest, TwoTerminalsOfflineForOneEmployeeLeaveOneRow)

@@ -97,6 +97,13 @@ TEST_F(SwipeFaults, EveryFailedWriteOrSyncFailsTheSwipeCleanlyAndTheNextOneRecor
                 EXPECT_EQ(outcome.kind, Kind::Nothing);
                 EXPECT_EQ(records(), before);
                 EXPECT_EQ(outcome.errorMessage, QString::fromUtf8(sqlite3_errstr(fault.resultCode)));
+                // The window shows the failure for this employee, and why, never a success.
+                EXPECT_TRUE(outcome.failedText.endsWith(QStringLiteral("刷卡失败！")))
+                    << outcome.failedText.toStdString();
+                EXPECT_TRUE(outcome.failedText.startsWith(QStringLiteral("【") + outcome.num + u' '))
+                    << outcome.failedText.toStdString();
+                EXPECT_EQ(outcome.reason, fault.resultCode == SQLITE_FULL ? QStringLiteral("磁盘已满")
+                                                                          : QStringLiteral("磁盘读写出错"));
             }
 
             const SwipeOutcome next = swipe();

@@ -10,14 +10,76 @@
 #include "app/NumberEdit.h"
 #include "app/OfflineIndicator.h"
 #include "app/SimpleStatusBar.h"
+#include "controls/RxClock.h"
 #include "db/AdoQuery.h"
 #include "db/DatabaseTarget.h"
 #include "db/LocalStore.h"
 #include "support/LoopbackRelay.h"
 #include "support/PgTestServer.h"
+#include "support/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTimer>
+
+#include <mutex>
+
+namespace {
+
+// Follows the real time from a moment the test sets, so that the clock control ticks on
+// and a swipe's instant can be put at a chosen fraction of a second.
+class FollowingClock : public Clock
+{
+public:
+    QDateTime now() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_base.addMSecs(m_since.elapsed());
+    }
+    void set(const QDateTime& value)
+    {
+        std::lock_guard lock(m_mutex);
+        m_base = value;
+        m_since.restart();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QDateTime m_base{QDate(2026, 12, 7), QTime(9, 0), Qt::UTC};
+    QElapsedTimer m_since = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+};
+
+// The seconds the clock control has drawn, in order.
+class PaintedSeconds : public QObject
+{
+public:
+    explicit PaintedSeconds(RxClock* clock) : m_clock(clock) { clock->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            static const QRegularExpression form(QStringLiteral("(\\d+)\\D(\\d\\d)\\D(\\d\\d)"));
+            const QRegularExpressionMatch m = form.match(m_clock->shownText());
+            if (m.hasMatch()) {
+                const int second =
+                    m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toInt();
+                if (m_seconds.isEmpty() || m_seconds.last() != second)
+                    m_seconds.append(second);
+            }
+        }
+        return false;
+    }
+    QList<int> seconds() const { return m_seconds; }
+
+private:
+    RxClock* m_clock;
+    QList<int> m_seconds;
+};
+
+} // namespace
 
 class TestOfflineWindow : public QObject
 {
@@ -178,6 +240,149 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!form->OfflineLine->isVisible(), 30000);
         QCOMPARE(records("d + t IN ('2026-12-07 09:00:00', '2026-12-07 09:00:05')"), 2);
         QCOMPARE(records(), 2);
+    }
+
+    // The network goes silent just before a swipe: its outcome shows within 400 ms, the
+    // clock draws every second meanwhile, and the swipe keeps the instant of the press.
+    void silentNetworkAnswersWithinTheSecond()
+    {
+        TerminalFixture fx;
+        LoopbackRelay relay(
+            QStringLiteral("%1/.s.PGSQL.%2").arg(m_server->socketDir()).arg(m_server->port()));
+        FollowingClock clock;
+        auto form = std::make_unique<TQuorelMainForm>(clock);
+        form->setDatabaseOption(
+            DatabaseTarget::parse(QStringLiteral("host=127.0.0.1 port=%1 dbname=kq user=%2")
+                                      .arg(relay.port())
+                                      .arg(m_server->superuser())));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QVERIFY(!form->OfflineLine->isVisible());
+        form->YgQry->setRecNo(2);
+        const QString employee =
+            QStringLiteral("%1 %2").arg(form->YgQry->fieldAsString(QStringLiteral("num")),
+                                        form->YgQry->fieldAsString(QStringLiteral("name")));
+
+        // The press falls at 09:00:51.800; the wait for the network runs past the second.
+        clock.set(QDateTime(QDate(2026, 12, 7), QTime(9, 0, 50, 0), Qt::UTC));
+        PaintedSeconds painted(form->RxClockHT);
+        QTest::qWait(1800);
+        relay.setSilent(true);
+        QElapsedTimer answer;
+        answer.start();
+        QTest::mouseClick(form->PanelCard, Qt::LeftButton);
+        const qint64 answerMs = answer.elapsed();
+        QTest::qWait(2500);
+        qInfo("a swipe on a silent network answered after %lld ms", answerMs);
+        QVERIFY2(answerMs < 400, qPrintable(QString::number(answerMs)));
+        QCOMPARE(form->StatusLine->text(),
+                 QStringLiteral("【%1】 2026-12-07 09:00 刷卡成功！").arg(employee));
+        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+
+        // From the first second drawn after the clock was set.
+        QList<int> seconds = painted.seconds();
+        seconds.removeIf([](int second) { return second < QTime(9, 0, 50).msecsSinceStartOfDay() / 1000; });
+        QVERIFY2(seconds.size() >= 4, qPrintable(QString::number(seconds.size())));
+        for (qsizetype i = 1; i < seconds.size(); ++i)
+            QVERIFY2(seconds[i] == seconds[i - 1] + 1,
+                     qPrintable(QStringLiteral("the clock went from second %1 to %2")
+                                    .arg(seconds[i - 1])
+                                    .arg(seconds[i])));
+
+        relay.setSilent(false);
+        relay.dropConnections();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->OfflineLine->isVisible(), 30000);
+        QCOMPARE(records("d + t = '2026-12-07 09:00:51'"), 1);
+        QCOMPARE(records(), 1);
+    }
+
+    // A store damaged before the start is moved aside, one deleted under the running window
+    // is made again: the swipes made meanwhile show as recorded and reach the server once.
+    void damagedAndDeletedStoreKeepTheSwipes()
+    {
+        TerminalFixture fx;
+        const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
+        const QString store = LocalStore::pathFor(target.connectionString());
+        QDir().mkpath(QFileInfo(store).absolutePath());
+        QFile::remove(store + QStringLiteral(".damaged"));
+        TestSupport::writeFile(store, QByteArray(8192, '\x5a'));
+        auto form = fx.makeForm();
+        form->setDatabaseOption(target);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QVERIFY(QFile::exists(store + QStringLiteral(".damaged")));
+        QCOMPARE(fx.logContents().count(QFile::encodeName(store + QStringLiteral(".damaged"))), 1);
+        QVERIFY(!form->OfflineLine->isVisible());
+
+        m_server->stop();
+        QTest::mouseClick(form->PanelCard, Qt::LeftButton);
+        QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
+        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(store + QLatin1String(suffix));
+        form->YgQry->setRecNo(1);
+        fx.clock().advanceSecs(30);
+        QTest::mouseClick(form->PanelCard, Qt::LeftButton);
+        QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
+        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 2));
+        QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
+                 OfflineIndicator::kOfflineColour);
+        QVERIFY(QFile::exists(store));
+
+        m_server->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->OfflineLine->isVisible(), 30000);
+        QCOMPARE(records("d + t IN ('2026-12-07 09:00:00', '2026-12-07 09:00:30')"), 2);
+        QCOMPARE(records(), 2);
+    }
+
+    // No server and no copy of the list yet: the band says why the list is empty.
+    void noServerAndNoCopyIsSaid()
+    {
+        TerminalFixture fx;
+        const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
+        QFile::remove(LocalStore::pathFor(target.connectionString()));
+        m_server->stop();
+        auto form = fx.makeForm();
+        form->setDatabaseOption(target);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QVERIFY(!form->YgQry->isOpen());
+        QCOMPARE(form->OfflineLine->text(), QStringLiteral("服务器无法连接，本机也没有员工名单的副本\n") +
+                                                OfflineIndicator::textFor(true, 0));
+        QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
+                 OfflineIndicator::kOfflineColour);
+    }
+
+    // A store that cannot be made: the band says that swipes made while the server is
+    // down cannot be kept, and the log says why.
+    void unwritableStoreIsShown()
+    {
+        TerminalFixture fx;
+        QTemporaryDir blocked;
+        const QString notAFolder = blocked.filePath(QStringLiteral("file"));
+        TestSupport::writeFile(notAFolder, "a file where the state folder would be");
+        const QByteArray state = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", notAFolder.toUtf8());
+        const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
+        const QString storePath = LocalStore::pathFor(target.connectionString());
+        auto form = fx.makeForm();
+        form->setDatabaseOption(target);
+        form->show();
+        qputenv("XDG_STATE_HOME", state);
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QCOMPARE(form->YgQry->recordCount(), int(DevSchema::demoEmployees().size()));
+        QVERIFY(form->OfflineLine->isVisible());
+        QCOMPARE(form->OfflineLine->text(),
+                 QStringLiteral("本地存储 %1 无法写入：服务器断开时的刷卡将无法保存").arg(storePath));
+        QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
+                 OfflineIndicator::kOfflineColour);
+        QCOMPARE(fx.logContents().count("opening the local store"), 1);
+
+        // Online the swipe still records.
+        QTest::mouseClick(form->PanelCard, Qt::LeftButton);
+        QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("刷卡成功！")));
+        QCOMPARE(records(), 1);
     }
 };
 

@@ -4,6 +4,7 @@
 #include "app/EmployeeGrid.h"
 #include "app/EmployeeGridModel.h"
 #include "app/NumberEdit.h"
+#include "app/OfflineIndicator.h"
 #include "app/SimpleStatusBar.h"
 #include "controls/RxClock.h"
 #include "db/AdoConnection.h"
@@ -219,9 +220,10 @@ private slots:
     }
 
     // The database file replaced under the running window: a file that is no database
-    // makes the swipe fail in silence, a restored copy takes the next swipe, and the list
-    // keeps showing what it loaded throughout.
-    void replacedDatabaseFailsSilentlyThenTakesTheSwipe()
+    // makes the swipe fail, said in the status line and the red line (not in the log or a
+    // box), a restored copy takes the next swipe, and the list keeps showing what it
+    // loaded throughout.
+    void replacedDatabaseFailsVisiblyThenTakesTheSwipe()
     {
         TerminalFixture fx;
         fx.createDatabase(employees({"0101", "0102"}));
@@ -234,7 +236,9 @@ private slots:
         QVERIFY(QFile::rename(fx.dbPath(), aside));
         TestSupport::writeFile(fx.dbPath(), "not a database");
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
-        QCOMPARE(form->StatusLine->text(), QString());
+        QCOMPARE(form->StatusLine->text(), QStringLiteral("【0101 员工1】 2026-12-07 09:00 刷卡失败！"));
+        QVERIFY(form->OfflineLine->isVisible());
+        QCOMPARE(form->OfflineLine->text(), QStringLiteral("刷卡失败：数据库文件已损坏"));
         QCOMPARE(MessageBox::shown().size(), size_t(0));
         QVERIFY(fx.logContents().isEmpty());
         QCOMPARE(form->DBGridYg->gridModel()->rowCount(), 2);
@@ -245,6 +249,7 @@ private slots:
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY2(form->StatusLine->text().endsWith(QStringLiteral("刷卡成功！")),
                  qPrintable(form->StatusLine->text()));
+        QVERIFY(!form->OfflineLine->isVisible());
         const QString count = QStringLiteral("SELECT count(*) FROM sgdjb");
         QCOMPARE(TestSupport::SqliteFile(fx.dbPath()).scalar(count), 1);
         QCOMPARE(TestSupport::SqliteFile(aside).scalar(count), 0);

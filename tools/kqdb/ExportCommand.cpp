@@ -5,8 +5,10 @@
 
 #include "db/AdoConnection.h"
 #include "db/AttendanceExport.h"
+#include "db/DatabaseTarget.h"
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
+#include "platform/SpoolFile.h"
 
 #include <QRegularExpression>
 
@@ -85,23 +87,41 @@ int runExport(const QStringList& args)
         return KqdbExit::kUsage;
     AdoConnection connection;
     connection.setConnectionString(connectionString);
+    // Reading only: a user who may read the file but not write it (a payroll clerk) can
+    // export, and nothing of the file is ever changed.
+    connection.setMode(AdoConnection::Mode::Read);
+    // A file's records are gathered first and written out once the read has ended, so that
+    // an export into a pipe nobody reads holds no lock a terminal's swipe would wait for. A
+    // server reads from a snapshot of its own and never holds up a swipe: its records go
+    // straight out, and memory stays flat however many there are.
+    const bool spoolFirst = !DatabaseTarget::parse(target).isServer();
+    SpoolFile spool;
+    bool writeFailed = false;
+    const auto write = [&](const QByteArray& bytes) {
+        if (spoolFirst)
+            spool.append(bytes);
+        else if (!writeFailed && std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()))
+            writeFailed = true;
+    };
     try {
         // Counting costs a second pass over the records; only a bar on a terminal needs it.
         const qint64 total =
             ProgressBar::isTerminal(stderr) ? AttendanceExport::count(connection, filter) : 0;
         ProgressBar bar(stderr, QStringLiteral("export"), total);
-        bool writeFailed = false;
         const AttendanceExport::Result result = AttendanceExport::run(
-            connection, filter, options,
-            [&](const QByteArray& bytes) {
-                if (!writeFailed &&
-                    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()))
-                    writeFailed = true;
-            },
+            connection, filter, options, write,
             [&](qint64 done) { bar.update(done); });
         bar.finish();
+        connection.close();
+        if (!spool.error().isEmpty()) {
+            kqdbPrintError(spool.error());
+            return KqdbExit::kFailed;
+        }
+        if (spoolFirst && !spool.copyTo(stdout))
+            writeFailed = true;
         if (writeFailed || std::fflush(stdout) != 0) {
-            kqdbPrintError(QStringLiteral("cannot write to standard output"));
+            kqdbPrintError(spool.error().isEmpty() ? QStringLiteral("cannot write to standard output")
+                                                   : spool.error());
             return KqdbExit::kFailed;
         }
         if (!result.ok) {

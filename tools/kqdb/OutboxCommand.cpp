@@ -35,7 +35,9 @@ int runOutbox(const QStringList& args)
         return KqdbExit::kOk;
     }
     try {
-        LocalStore store(parsed->storePath);
+        // Only looking: a store of another user that may be read is shown, and nothing in
+        // it is made, changed or moved.
+        LocalStore store(parsed->storePath, LocalStore::Access::ReadOnly);
         const std::vector<StoredSwipe> waiting = store.oldest(std::numeric_limits<int>::max());
         for (const StoredSwipe& swipe : waiting)
             kqdbPrintLine(QStringLiteral("%1\t%2\t%3\t%4")

@@ -9,7 +9,7 @@
 #include "db/AdoQuery.h"
 #include "db/CardSwipe.h"
 #include "db/CommFunc.h"
-#include "FixedClock.h"
+#include "platform/FixedClock.h"
 #include "platform/SystemClock.h"
 
 #include <cstdio>

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <exception>
+
+// The texts the window's red trouble line and status line show when the terminal cannot
+// do its work: short Chinese sentences an operator can act on. The error log keeps the
+// database's own message; these say what it means at the counter.
+class TroubleText
+{
+public:
+    // The group whose members may write the packaged database.
+    static inline const QString kOperatorGroup = QStringLiteral("tavelo");
+
+    // The status text of a swipe that could not be recorded, in the form of the success
+    // text: "【num name】 yyyy-mm-dd hh:nn 刷卡失败！".
+    static QString failedSwipe(const QString& num, const QString& name, const QDateTime& at);
+
+    // Why a swipe failed, in a few words ("数据库被其他程序锁定", "磁盘已满", ...), from the
+    // failure it raised.
+    static QString swipeReason(const std::exception_ptr& failure);
+    // The trouble line after a failed swipe: "刷卡失败：" and the reason.
+    static QString swipeTrouble(const QString& reason);
+
+    // Why the database file at path could not be opened at start, with the path: missing
+    // file or folder, no permission (naming the tavelo group when not being in it is the
+    // cause), an Access file (with the command that brings it over), not a database.
+    // `message` is the open's own error, used when the file itself shows no cause.
+    // operatorGroup is the group whose members may write the database.
+    static QString startTrouble(const QString& path, const QString& message,
+                                const QString& operatorGroup = kOperatorGroup);
+
+    // For a database file that opened: why swipes will not be recorded although the list
+    // loaded (the folder, where the journal is made, cannot be written); empty when none.
+    static QString writeTrouble(const QString& path);
+
+    // Server mode: the local store at path cannot be written, so swipes made while the
+    // server is down cannot be kept.
+    static QString storeTrouble(const QString& path);
+};

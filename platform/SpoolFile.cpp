@@ -1,0 +1,65 @@
+#include "platform/SpoolFile.h"
+
+#include <cerrno>
+#include <cstring>
+
+SpoolFile::~SpoolFile()
+{
+    if (m_file)
+        std::fclose(m_file);
+}
+
+bool SpoolFile::append(const QByteArray& bytes)
+{
+    if (!m_error.isEmpty())
+        return false;
+    if (!m_file && m_memory.size() + bytes.size() <= kMemoryBytes) {
+        m_memory += bytes;
+        return true;
+    }
+    if (!m_file) {
+        m_file = std::tmpfile();
+        if (!m_file) {
+            m_error = QStringLiteral("cannot make a temporary file: %1")
+                          .arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        if (std::fwrite(m_memory.constData(), 1, size_t(m_memory.size()), m_file) !=
+            size_t(m_memory.size())) {
+            m_error = QStringLiteral("cannot write the temporary file: %1")
+                          .arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        m_memory.clear();
+    }
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_file) != size_t(bytes.size())) {
+        m_error = QStringLiteral("cannot write the temporary file: %1")
+                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    return true;
+}
+
+bool SpoolFile::copyTo(std::FILE* out)
+{
+    if (!m_file)
+        return std::fwrite(m_memory.constData(), 1, size_t(m_memory.size()), out) == size_t(m_memory.size());
+    if (std::fflush(m_file) != 0 || std::fseek(m_file, 0, SEEK_SET) != 0) {
+        m_error = QStringLiteral("cannot read the temporary file back: %1")
+                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    char buffer[64 * 1024];
+    for (;;) {
+        const size_t got = std::fread(buffer, 1, sizeof buffer, m_file);
+        if (got > 0 && std::fwrite(buffer, 1, got, out) != got)
+            return false;
+        if (got < sizeof buffer) {
+            if (std::ferror(m_file)) {
+                m_error = QStringLiteral("cannot read the temporary file back");
+                return false;
+            }
+            return true;
+        }
+    }
+}
