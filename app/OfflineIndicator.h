@@ -12,10 +12,21 @@ public:
     explicit OfflineIndicator(QWidget* parent = nullptr);
 
     void showState(bool offline, int waiting);
+    // Swipes the server refused for good and the terminal keeps aside: the line stays up,
+    // in red, while there are any.
+    void showRefused(int refused);
 
     static QString textFor(bool offline, int waiting);
+    static QString textFor(bool offline, int waiting, int refused);
     // Background colours: a dark red while the server cannot be reached, a dark amber
     // while queued swipes are being sent.
     static const QColor kOfflineColour;
     static const QColor kSendingColour;
+
+private:
+    void render();
+
+    bool m_offline = false;
+    int m_waiting = 0;
+    int m_refused = 0;
 };

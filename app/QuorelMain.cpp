@@ -280,8 +280,13 @@ void TQuorelMainForm::FormShow(QObject*)
     if (m_link) {
         connect(m_link.get(), &AttendanceLink::stateChanged, OfflineLine, &OfflineIndicator::showState,
                 Qt::QueuedConnection);
-        if (m_link->loadEmployees(YgQry) >= 0 && !m_link->isOffline())
+        connect(m_link.get(), &AttendanceLink::refusedChanged, OfflineLine, &OfflineIndicator::showRefused,
+                Qt::QueuedConnection);
+        if (m_link->loadEmployees(YgQry) >= 0 && !m_link->isOffline()) {
             CommFunc::CheckServerClock(ADOConnectionYg, m_clock);
+            CommFunc::CheckServerIndex(ADOConnectionYg);
+        }
+        OfflineLine->showRefused(m_link->refusedCount());
         OfflineLine->showState(m_link->isOffline(), m_link->waitingCount());
     } else {
         CommFunc::OpenTableQuery(YgQry, Statements::kEmployTable, QString(), QString());

@@ -8,6 +8,9 @@
 #include "db/OutboxForwarder.h"
 #include "db/OutboxSwipe.h"
 #include "db/Statements.h"
+#include "platform/Clock.h"
+#include "platform/DateTimeText.h"
+#include "platform/EServerRefusal.h"
 #include "platform/EServerUnreachable.h"
 
 #include <QMetaObject>
@@ -74,6 +77,7 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
         m_store = std::make_unique<LocalStore>(m_storePath);
         m_store->setTarget(LocalStore::displayText(m_connectionString));
         m_waiting = m_store->waitingCount();
+        m_refused = m_store->refusedCount();
     } catch (const Exception&) {
         // Without a store the terminal works as it does without a server link: online only.
         m_store.reset();
@@ -183,6 +187,25 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
             // The insert may have reached the server before the answer was lost; then the
             // forward finds it within the window and drops the queued copy.
             setOffline(true);
+        } catch (const EServerRefusal& refusal) {
+            // Refused for good (a constraint, a permission, a trigger): kept aside with
+            // the reason like a queued swipe the server refuses, not lost without a word.
+            try {
+                StoredSwipe kept;
+                kept.num = employees->fieldAsString(Statements::kNum);
+                kept.name = employees->fieldAsString(Statements::kName);
+                const QDateTime now = clock.now();
+                kept.date = now.date();
+                kept.time = QTime(now.time().hour(), now.time().minute(), now.time().second());
+                kept.opdate = Statements::kFixedOpDate;
+                kept.id = m_store->enqueue(kept);
+                m_store->setAside(kept.id, refusal.message());
+                m_refused = m_store->refusedCount();
+                logRefusal(kept, refusal.message());
+                emit refusedChanged(m_refused);
+            } catch (...) {
+            }
+            return {};
         } catch (...) {
             return {};
         }
@@ -214,6 +237,14 @@ void AttendanceLink::runForwarder()
         return;
     }
     forwarder->connection().setNetworkTimeout(m_options.forwardTimeoutMs);
+    forwarder->onRefused = [this, &forwarder](const StoredSwipe& swipe, const QString& reason) {
+        m_refused = forwarder->store().refusedCount();
+        m_waiting = forwarder->store().waitingCount();
+        QMetaObject::invokeMethod(
+            this, [this, swipe, reason] { logRefusal(swipe, reason); }, Qt::QueuedConnection);
+        emit refusedChanged(m_refused);
+        publish();
+    };
     forwarder->onForwarded = [this, &forwarder](const StoredSwipe&, const SwipeOutcome& outcome) {
         m_recent.add(outcome);
         m_waiting = forwarder->store().waitingCount();
@@ -292,5 +323,18 @@ void AttendanceLink::runForwarder()
             }
             publish();
         }
+    }
+}
+
+void AttendanceLink::logRefusal(const StoredSwipe& swipe, const QString& reason)
+{
+    try {
+        CommFunc::LogFailure(QStringLiteral("refused swipe %1 %2 %3 set aside (kqdb outbox, kqdb forward "
+                                            "--retry-refused)")
+                                 .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())),
+                             EServerRefusal(reason, {}));
+    } catch (const Exception&) {
+        // The log itself failed; the swipe is kept aside all the same and counted on the
+        // window's red line.
     }
 }

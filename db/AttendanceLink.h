@@ -64,6 +64,9 @@ public:
 
     bool isOffline() const { return m_offline; }
     int waitingCount() const { return m_waiting; }
+    // Swipes the server refused for good, kept aside in the store until a command sends
+    // them again (kqdb forward --retry-refused).
+    int refusedCount() const { return m_refused; }
     QString storePath() const { return m_storePath; }
 
     // Wakes the forwarder for a round now.
@@ -75,11 +78,15 @@ public:
 signals:
     // From any thread; connect with a queued or automatic connection.
     void stateChanged(bool offline, int waiting);
+    // From any thread, whenever the number of refused swipes changes.
+    void refusedChanged(int refused);
 
 private:
     void setOffline(bool offline);
     void publish();
     void runForwarder();
+    // One error-log line for a swipe the server refused, written on the window's thread.
+    void logRefusal(const StoredSwipe& swipe, const QString& reason);
     int nextRetry(int retryMs) const;
 
     AdoConnection& m_connection;
@@ -91,6 +98,7 @@ private:
     RecentSwipes m_recent;
     std::atomic<bool> m_offline{false};
     std::atomic<int> m_waiting{0};
+    std::atomic<int> m_refused{0};
 
     std::mutex m_mutex;
     std::condition_variable m_wake;

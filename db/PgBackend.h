@@ -41,7 +41,19 @@ public:
     void rollback() override;
     bool isReadOnly() const override { return false; }
     void setNetworkTimeout(int ms) override { m_timeoutMs = ms; }
+    // The server's clock as an instant, in the server's own time zone.
     std::optional<QDateTime> serverClock() override;
+
+    // Whether sgdjb has an index the duplicate test can use (a valid b-tree index whose
+    // first column is num); without one every swipe reads the whole table.
+    bool hasDuplicateTestIndex();
+    // Whether a statement refused with this SQLSTATE would be refused again if sent again
+    // unchanged: a constraint, a permission, a trigger's exception, a value out of range.
+    // Lock waits, cancels, lost connections, a read-only standby, a missing table and the
+    // like are not: they may pass.
+    static bool isLastingRefusal(const QByteArray& sqlState);
+    // Without connect_timeout in the target, the wait for each host of the target.
+    static constexpr int kDefaultHostTimeoutMs = 2000;
 
     // Runs a statement with positional "$n" parameters given as text (nullopt: NULL).
     void execute(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
@@ -53,6 +65,16 @@ private:
     // expression) when a key is given.
     void begin(int lockClass, const QByteArray& lockKey);
     void connect();
+    // Drives one started connection attempt to its end within boundMs (and each wait
+    // within the network timeout). False with the reason, and whether the server itself
+    // refused (a password, an unknown database) rather than not being there.
+    bool finishConnect(pg_conn* conn, int boundMs, QString* failure, bool* refused);
+    // Asks the server to cancel what runs on this connection, without waiting for it.
+    void cancelOnServer();
+    // lock_timeout for the session: a little under the wait for the server, so that the
+    // server ends a lock wait itself rather than keep a backend waiting for a client
+    // that gave up. 0: none.
+    int lockTimeoutMs() const;
     void ensureConnected();
     void checkSchema();
     // Sends the statement and waits for its results; the simple protocol allows several
@@ -66,6 +88,8 @@ private:
     QByteArray m_conninfo;
     QByteArray m_password;
     int m_timeoutMs;
+    // lock_timeout as last set on the session (-1: not yet).
+    int m_sessionLockTimeoutMs = -1;
     pg_conn* m_conn = nullptr;
     bool m_inTransaction = false;
     // Set when the connection was lost inside a transaction: nothing may run on a new
