@@ -797,9 +797,9 @@ void PgBackend::rollback()
 
 std::optional<QDateTime> PgBackend::serverClock()
 {
-    const Result result(roundTrip("SELECT (pg_catalog.extract(epoch FROM pg_catalog.now()) * 1000)::bigint, "
+    const Result result(roundTrip("SELECT (EXTRACT(EPOCH FROM pg_catalog.now()) * 1000)::bigint, "
                                   "pg_catalog.current_setting('TimeZone'), "
-                                  "pg_catalog.extract(timezone FROM pg_catalog.now())::integer",
+                                  "EXTRACT(TIMEZONE FROM pg_catalog.now())::integer",
                                   nullptr));
     if (PQntuples(result.get()) != 1)
         return std::nullopt;
