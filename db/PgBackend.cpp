@@ -474,6 +474,7 @@ void PgBackend::connect()
     }
     PQsetnonblocking(m_conn, 1);
     m_columns.clear();
+    m_prepared.clear();
     m_sessionLockTimeoutMs = lockTimeoutMs();
     // Dates are read back as yyyy-mm-dd whatever the server's default style is.
     PQclear(roundTrip("SET DateStyle TO ISO, YMD; SET lock_timeout = " + QByteArray::number(m_sessionLockTimeoutMs),
@@ -527,18 +528,40 @@ PGresult* PgBackend::roundTrip(const QByteArray& sql,
         values.reserve(parameters->size());
         for (const std::optional<QByteArray>& p : *parameters)
             values.push_back(p ? p->constData() : nullptr);
-        // No types given: the server infers each from the context the marker stands in.
-        sent = PQsendQueryParams(m_conn, sql.constData(), int(values.size()), nullptr, values.data(), nullptr,
-                                 nullptr, 0);
+        // A statement with parameters is a swipe's (the duplicate test, the insert) or
+        // alike: parsed and planned once per session, not at every swipe. No types
+        // given: the server infers each from the context the marker stands in.
+        QByteArray name = m_prepared.value(sql);
+        if (name.isEmpty() && !values.empty() && m_prepared.size() < kPreparedLimit) {
+            const QByteArray fresh = "tavelo_" + QByteArray::number(m_prepared.size() + 1);
+            if (!PQsendPrepare(m_conn, fresh.constData(), sql.constData(), int(values.size()), nullptr))
+                sendFailed();
+            PQclear(awaitResults());
+            m_prepared.insert(sql, fresh);
+            name = fresh;
+        }
+        sent = name.isEmpty() ? PQsendQueryParams(m_conn, sql.constData(), int(values.size()), nullptr,
+                                                  values.data(), nullptr, nullptr, 0)
+                              : PQsendQueryPrepared(m_conn, name.constData(), int(values.size()), values.data(),
+                                                    nullptr, nullptr, 0);
     } else {
         sent = PQsendQuery(m_conn, sql.constData());
     }
-    if (!sent) {
-        const QString message = QString::fromUtf8(PQerrorMessage(m_conn));
-        if (PQstatus(m_conn) == CONNECTION_BAD)
-            lost(message);
-        throw EOleException(redacted(message));
-    }
+    if (!sent)
+        sendFailed();
+    return awaitResults();
+}
+
+void PgBackend::sendFailed()
+{
+    const QString message = QString::fromUtf8(PQerrorMessage(m_conn));
+    if (PQstatus(m_conn) == CONNECTION_BAD)
+        lost(message);
+    throw EOleException(redacted(message));
+}
+
+PGresult* PgBackend::awaitResults()
+{
     const QString timeout =
         QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
     for (;;) {

@@ -80,6 +80,9 @@ private:
     // Sends the statement and waits for its results; the simple protocol allows several
     // statements in one text.
     pg_result* roundTrip(const QByteArray& sql, const std::vector<std::optional<QByteArray>>* parameters);
+    // Flushes what was sent and collects its results: the last one, or the first error thrown.
+    pg_result* awaitResults();
+    [[noreturn]] void sendFailed();
     // Waits until the socket is ready for the events; false when the timeout passed first.
     bool waitFor(short events);
     [[noreturn]] void lost(const QString& why);
@@ -96,4 +99,8 @@ private:
     // connection until the transaction's owner has rolled back.
     bool m_transactionLost = false;
     QHash<QString, std::vector<DbColumnInfo>> m_columns;
+    // Statements prepared on this session, by text: at most kPreparedLimit, the rest
+    // (deletes by row values, which vary) are sent unprepared.
+    QHash<QByteArray, QByteArray> m_prepared;
+    static constexpr qsizetype kPreparedLimit = 32;
 };
