@@ -277,3 +277,15 @@ void LocalStore::updateRefusal(qint64 id, const QString& reason)
     update.bindInt64(2, id);
     update.step();
 }
+
+void LocalStore::remove(const std::vector<qint64>& ids)
+{
+    WriteTransaction transaction(*this);
+    SqliteStatement erase(m_db->handle(), QStringLiteral("DELETE FROM outbox WHERE id = ?"));
+    for (const qint64 id : ids) {
+        erase.bindInt64(1, id);
+        erase.step();
+        erase.reset();
+    }
+    transaction.commit();
+}

@@ -76,6 +76,8 @@ public:
     std::vector<StoredSwipe> oldest(int limit) const;
     // Takes a swipe out of the outbox (nothing when it is gone already).
     void remove(qint64 id);
+    // Takes many out in one synced transaction.
+    void remove(const std::vector<qint64>& ids);
     int waitingCount() const;
 
     // Swipes the server refused for a reason sending them again will not change (a

@@ -1,6 +1,8 @@
 #include "db/OutboxForwarder.h"
 
 #include "db/CardSwipe.h"
+#include "db/PgBackend.h"
+#include "db/ServerSwipeBatch.h"
 #include "platform/EServerRefusal.h"
 
 OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath)
@@ -22,6 +24,35 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
         const std::vector<StoredSwipe> batch = m_store.oldest(kBatch);
         if (batch.empty())
             return result;
+        // A server takes the batch in one transaction and one round trip, and the store
+        // lets go of it in one synced transaction after the server's commit: a crash in
+        // between leaves swipes the next round finds recorded, never one sent twice.
+        if (auto* server = dynamic_cast<PgBackend*>(&m_connection.backend())) {
+            std::vector<SwipeOutcome> outcomes;
+            try {
+                outcomes = ServerSwipeBatch::forward(*server, batch);
+            } catch (const EServerRefusal&) {
+                // One of them is refused: one by one, to set that one aside.
+            }
+            if (!outcomes.empty()) {
+                std::vector<qint64> ids;
+                for (const StoredSwipe& swipe : batch) {
+                    if (afterCommit)
+                        afterCommit(swipe);
+                    ids.push_back(swipe.id);
+                }
+                m_store.remove(ids);
+                for (size_t i = 0; i < batch.size(); ++i) {
+                    if (outcomes[i].kind == SwipeOutcome::Kind::Recorded)
+                        ++result.forwarded;
+                    else
+                        ++result.alreadyRecorded;
+                    if (onForwarded)
+                        onForwarded(batch[i], outcomes[i]);
+                }
+                continue;
+            }
+        }
         for (const StoredSwipe& swipe : batch) {
             SwipeOutcome outcome;
             try {

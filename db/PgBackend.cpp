@@ -42,7 +42,7 @@ enum : Oid
 
 // First key of the two-key advisory locks the terminals take, so that they can never meet
 // a lock another application takes with a single 64-bit key or with another class.
-constexpr int kSwipeLockClass = 0x54617631;        // "Tav1"
+constexpr int kSwipeLockClass = PgBackend::kSwipeLockClass;
 constexpr int kEmployeeListLockClass = 0x54617632; // "Tav2"
 
 struct ResultDeleter
@@ -531,15 +531,7 @@ PGresult* PgBackend::roundTrip(const QByteArray& sql,
         // A statement with parameters is a swipe's (the duplicate test, the insert) or
         // alike: parsed and planned once per session, not at every swipe. No types
         // given: the server infers each from the context the marker stands in.
-        QByteArray name = m_prepared.value(sql);
-        if (name.isEmpty() && !values.empty() && m_prepared.size() < kPreparedLimit) {
-            const QByteArray fresh = "tavelo_" + QByteArray::number(m_prepared.size() + 1);
-            if (!PQsendPrepare(m_conn, fresh.constData(), sql.constData(), int(values.size()), nullptr))
-                sendFailed();
-            PQclear(awaitResults());
-            m_prepared.insert(sql, fresh);
-            name = fresh;
-        }
+        const QByteArray name = values.empty() ? QByteArray() : preparedName(sql, int(values.size()));
         sent = name.isEmpty() ? PQsendQueryParams(m_conn, sql.constData(), int(values.size()), nullptr,
                                                   values.data(), nullptr, nullptr, 0)
                               : PQsendQueryPrepared(m_conn, name.constData(), int(values.size()), values.data(),
@@ -562,21 +554,9 @@ void PgBackend::sendFailed()
 
 PGresult* PgBackend::awaitResults()
 {
+    flushSent();
     const QString timeout =
         QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
-    for (;;) {
-        const int flushed = PQflush(m_conn);
-        if (flushed == 0)
-            break;
-        if (flushed < 0)
-            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
-        if (!waitFor(POLLIN | POLLOUT)) {
-            cancelOnServer();
-            lost(timeout);
-        }
-        if (!PQconsumeInput(m_conn))
-            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
-    }
     Result error;
     Result last;
     for (;;) {
@@ -599,11 +579,111 @@ PGresult* PgBackend::awaitResults()
             last = std::move(result);
         }
     }
-    if (error) {
-        const QString message = QString::fromUtf8(PQresultErrorMessage(error.get()));
+    if (error)
+        failWith(error.get());
+    if (!last)
+        throw EOleException(QStringLiteral("Command text was not set for the command object."));
+    return last.release();
+}
+
+void PgBackend::flushSent()
+{
+    const QString timeout =
+        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
+    for (;;) {
+        const int flushed = PQflush(m_conn);
+        if (flushed == 0)
+            return;
+        if (flushed < 0)
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        if (!waitFor(POLLIN | POLLOUT)) {
+            cancelOnServer();
+            lost(timeout);
+        }
+        if (!PQconsumeInput(m_conn))
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+    }
+}
+
+QByteArray PgBackend::preparedName(const QByteArray& sql, int parameterCount)
+{
+    QByteArray name = m_prepared.value(sql);
+    if (name.isEmpty() && m_prepared.size() < kPreparedLimit) {
+        const QByteArray fresh = "tavelo_" + QByteArray::number(m_prepared.size() + 1);
+        if (!PQsendPrepare(m_conn, fresh.constData(), sql.constData(), parameterCount, nullptr))
+            sendFailed();
+        PQclear(awaitResults());
+        m_prepared.insert(sql, fresh);
+        name = fresh;
+    }
+    return name;
+}
+
+std::vector<PGresult*> PgBackend::pipeline(const std::vector<Statement>& statements)
+{
+    ensureConnected();
+    for (const Statement& statement : statements)
+        if (!statement.parameters.empty())
+            preparedName(statement.sql, int(statement.parameters.size()));
+    if (!PQenterPipelineMode(m_conn))
+        sendFailed();
+    for (const Statement& statement : statements) {
+        std::vector<const char*> values;
+        for (const std::optional<QByteArray>& p : statement.parameters)
+            values.push_back(p ? p->constData() : nullptr);
+        const QByteArray name = m_prepared.value(statement.sql);
+        const int sent = name.isEmpty() ? PQsendQueryParams(m_conn, statement.sql.constData(), int(values.size()),
+                                                            nullptr, values.data(), nullptr, nullptr, 0)
+                                        : PQsendQueryPrepared(m_conn, name.constData(), int(values.size()),
+                                                              values.data(), nullptr, nullptr, 0);
+        if (!sent)
+            sendFailed();
+    }
+    if (!PQpipelineSync(m_conn))
+        sendFailed();
+    flushSent();
+    const QString timeout =
+        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
+    std::vector<Result> results;
+    Result error;
+    for (;;) {
+        while (PQisBusy(m_conn)) {
+            if (!waitFor(POLLIN)) {
+                cancelOnServer();
+                lost(timeout);
+            }
+            if (!PQconsumeInput(m_conn))
+                lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        }
+        Result result(PQgetResult(m_conn));
+        if (!result)
+            continue; // the end of one statement's results
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == PGRES_PIPELINE_SYNC)
+            break;
+        if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) {
+            if (!error)
+                error = std::move(result);
+        } else if (status != PGRES_PIPELINE_ABORTED) {
+            results.push_back(std::move(result));
+        }
+    }
+    PQexitPipelineMode(m_conn);
+    if (error)
+        failWith(error.get());
+    std::vector<PGresult*> owned;
+    for (Result& result : results)
+        owned.push_back(result.release());
+    return owned;
+}
+
+void PgBackend::failWith(const PGresult* error)
+{
+    {
+        const QString message = QString::fromUtf8(PQresultErrorMessage(error));
         if (PQstatus(m_conn) == CONNECTION_BAD)
             lost(message);
-        const QByteArray state(PQresultErrorField(error.get(), PG_DIAG_SQLSTATE));
+        const QByteArray state(PQresultErrorField(error, PG_DIAG_SQLSTATE));
         const QString text = redacted(oneLine(message));
         // The server gave up waiting (lock_timeout) or was told to stop: to the terminal
         // that is a server that did not answer in time, and the session is still usable.
@@ -618,9 +698,6 @@ PGresult* PgBackend::awaitResults()
             throw EServerRefusal(text, state);
         throw EOleException(text);
     }
-    if (!last)
-        throw EOleException(QStringLiteral("Command text was not set for the command object."));
-    return last.release();
 }
 
 PGresult* PgBackend::run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters)

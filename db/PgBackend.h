@@ -55,6 +55,21 @@ public:
     // Without connect_timeout in the target, the wait for each host of the target.
     static constexpr int kDefaultHostTimeoutMs = 2000;
 
+    // First key of the advisory lock a swipe takes on its employee ("Tav1"); the second
+    // is pg_catalog.hashtext(num).
+    static constexpr int kSwipeLockClass = 0x54617631;
+
+    struct Statement
+    {
+        QByteArray sql;
+        std::vector<std::optional<QByteArray>> parameters;
+    };
+    // Sends every statement before waiting for the first answer (libpq's pipeline mode):
+    // one network round trip for all of them. Returns their results in order, owned by
+    // the caller (PQclear). The first error throws as a single statement's would, after
+    // the statements behind it were skipped by the server.
+    std::vector<pg_result*> pipeline(const std::vector<Statement>& statements);
+
     // Runs a statement with positional "$n" parameters given as text (nullopt: NULL).
     void execute(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
     // The same, returning the result, owned by the caller (PQclear).
@@ -82,7 +97,12 @@ private:
     pg_result* roundTrip(const QByteArray& sql, const std::vector<std::optional<QByteArray>>* parameters);
     // Flushes what was sent and collects its results: the last one, or the first error thrown.
     pg_result* awaitResults();
+    void flushSent();
     [[noreturn]] void sendFailed();
+    [[noreturn]] void failWith(const pg_result* error);
+    // The name the statement is prepared under on this session, preparing it first;
+    // empty when the session holds as many as it keeps.
+    QByteArray preparedName(const QByteArray& sql, int parameterCount);
     // Waits until the socket is ready for the events; false when the timeout passed first.
     bool waitFor(short events);
     [[noreturn]] void lost(const QString& why);
