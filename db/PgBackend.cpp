@@ -825,16 +825,11 @@ void PgBackend::beginWrite(const QString& key)
     // a terminal fail and retry). The lock ends with the transaction, also when the
     // connection drops. Two numbers with the same hash only wait for each other.
     if (key.isEmpty()) {
-        begin(0, {});
+        begin({}, {});
         return;
     }
-    const QByteArray utf8 = key.toUtf8();
-    char* literal = PQescapeLiteral(m_conn, utf8.constData(), size_t(utf8.size()));
-    if (!literal)
-        throw EOleException(redacted(QString::fromUtf8(PQerrorMessage(m_conn))));
-    const QByteArray hashed = "pg_catalog.hashtext(" + QByteArray(literal) + ")";
-    PQfreemem(literal);
-    begin(kSwipeLockClass, hashed);
+    begin("SELECT pg_catalog.pg_advisory_xact_lock($1::integer, pg_catalog.hashtext($2))",
+          {QByteArray::number(kSwipeLockClass), key.toUtf8()});
 }
 
 void PgBackend::beginListWrite()
@@ -842,21 +837,25 @@ void PgBackend::beginListWrite()
     ensureConnected();
     // One lock of its own class for every writer of the whole list; swipes and deletes of
     // single rows do not take it and are not held up.
-    begin(kEmployeeListLockClass, "0");
+    begin("SELECT pg_catalog.pg_advisory_xact_lock($1::integer, $2::integer)",
+          {QByteArray::number(kEmployeeListLockClass), "0"});
 }
 
-void PgBackend::begin(int lockClass, const QByteArray& lockKey)
+void PgBackend::begin(const QByteArray& lockSql, const std::vector<std::optional<QByteArray>>& lockParameters)
 {
-    QByteArray sql = "BEGIN ISOLATION LEVEL READ COMMITTED";
-    if (!lockKey.isEmpty())
-        sql += "; SELECT pg_catalog.pg_advisory_xact_lock(" + QByteArray::number(lockClass) + ", " + lockKey +
-               ")";
+    // One round trip: the statements go together in a pipeline, the lock prepared once
+    // per session.
+    std::vector<Statement> statements;
     // A bound changed since the session began (the window's is shorter than a tool's).
     if (m_conn && m_sessionLockTimeoutMs != lockTimeoutMs())
-        sql = "SET lock_timeout = " + QByteArray::number(lockTimeoutMs()) + "; " + sql;
+        statements.push_back({"SET lock_timeout = " + QByteArray::number(lockTimeoutMs()), {}});
+    statements.push_back({"BEGIN ISOLATION LEVEL READ COMMITTED", {}});
+    if (!lockSql.isEmpty())
+        statements.push_back({lockSql, lockParameters});
     m_inTransaction = true;
     try {
-        PQclear(roundTrip(sql, nullptr));
+        for (PGresult* result : pipeline(statements))
+            PQclear(result);
         m_sessionLockTimeoutMs = lockTimeoutMs();
     } catch (const EServerUnreachable&) {
         // The caller gets no transaction to roll back: the next operation may reconnect,

@@ -76,9 +76,9 @@ public:
     pg_result* run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
 
 private:
-    // BEGIN, and in the same round trip the transaction's advisory lock (class, key
-    // expression) when a key is given.
-    void begin(int lockClass, const QByteArray& lockKey);
+    // BEGIN, and in the same round trip the transaction's advisory lock statement when
+    // one is given.
+    void begin(const QByteArray& lockSql, const std::vector<std::optional<QByteArray>>& lockParameters);
     void connect();
     // Drives one started connection attempt to its end within boundMs (and each wait
     // within the network timeout). False with the reason, and whether the server itself
