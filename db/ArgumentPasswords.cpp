@@ -59,8 +59,9 @@ void ArgumentPasswords::hideIn(char* argument)
     for (const QByteArray& form : forms) {
         if (form.isEmpty())
             continue;
-        for (char* at = value; (at = static_cast<char*>(memmem(at, length - size_t(at - value), form.constData(),
-                                                              size_t(form.size())))) != nullptr;
+        for (char* at = value;
+             (at = static_cast<char*>(
+                  memmem(at, length - size_t(at - value), form.constData(), size_t(form.size())))) != nullptr;
              at += form.size())
             mask(at, size_t(form.size()));
     }

@@ -44,10 +44,11 @@ public:
     static void LogFailure(const QString& statement, const Exception& error);
 
     // When the connection is to a server: compares the terminal's clock with the server's,
-    // as instants (each in its own time zone) and, when they are more than kClockToleranceSecs apart, appends one error-log line
-    // naming both times. The swipe keeps using the terminal's clock; the line is for a site
-    // to notice a drifting PC. Returns false when it logged. A server that cannot be asked
-    // logs nothing here; the log's own EInOutError passes through.
+    // as instants (each in its own time zone), and when they are more than
+    // kClockToleranceSecs apart appends one error-log line naming both times, each in its
+    // zone. The swipe keeps using the terminal's clock; the line is for a site to notice a
+    // drifting PC. Returns false when it logged. A server that cannot be asked logs
+    // nothing here; the log's own EInOutError passes through.
     static bool CheckServerClock(AdoConnection* connection, const Clock& clock);
     static constexpr int kClockToleranceSecs = 60;
     static const QString kServerClockStatement;

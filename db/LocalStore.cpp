@@ -236,9 +236,10 @@ int LocalStore::waitingCount() const
 void LocalStore::setAside(qint64 id, const QString& reason)
 {
     WriteTransaction transaction(*this);
-    SqliteStatement copy(m_db->handle(),
-                         QStringLiteral("INSERT OR REPLACE INTO refused (id, num, name, d, t, opdate, instant, reason) "
-                                        "SELECT id, num, name, d, t, opdate, instant, ? FROM outbox WHERE id = ?"));
+    SqliteStatement copy(
+        m_db->handle(),
+        QStringLiteral("INSERT OR REPLACE INTO refused (id, num, name, d, t, opdate, instant, reason) "
+                       "SELECT id, num, name, d, t, opdate, instant, ? FROM outbox WHERE id = ?"));
     copy.bindText(1, reason);
     copy.bindInt64(2, id);
     copy.step();
@@ -248,8 +249,9 @@ void LocalStore::setAside(qint64 id, const QString& reason)
 
 std::vector<LocalStore::RefusedSwipe> LocalStore::refused() const
 {
-    SqliteStatement select(m_db->handle(), QStringLiteral("SELECT %1, reason FROM refused ORDER BY id")
-                                               .arg(QLatin1String(kSwipeColumns)));
+    SqliteStatement select(
+        m_db->handle(),
+        QStringLiteral("SELECT %1, reason FROM refused ORDER BY id").arg(QLatin1String(kSwipeColumns)));
     std::vector<RefusedSwipe> result;
     while (select.step())
         result.push_back({readSwipe(select), select.columnText(6)});

@@ -413,15 +413,15 @@ void PgBackend::connect()
         QByteArray wanted = givenValue(m_conninfo, "target_session_attrs", "PGTARGETSESSIONATTRS");
         if (wanted.isEmpty())
             wanted = "read-write";
-        const QList<QByteArray> passes = wanted == "prefer-standby" ? QList<QByteArray>{"standby", "any"}
-                                                                    : QList<QByteArray>{wanted};
+        const QList<QByteArray> passes =
+            wanted == "prefer-standby" ? QList<QByteArray>{"standby", "any"} : QList<QByteArray>{wanted};
         for (const QByteArray& pass : passes) {
             for (qsizetype i = 0; i < hostCount && !m_conn; ++i) {
                 std::vector<QByteArray> hostKeys;
                 std::vector<QByteArray> hostValues;
                 for (const auto& [key, value] : settings) {
-                    if (key == "host" || key == "hostaddr" || key == "port" || key == "target_session_attrs" ||
-                        key == "client_encoding")
+                    if (key == "host" || key == "hostaddr" || key == "port" ||
+                        key == "target_session_attrs" || key == "client_encoding")
                         continue;
                     hostKeys.push_back(key);
                     hostValues.push_back(value);
@@ -457,8 +457,8 @@ void PgBackend::connect()
                 }
                 PQfinish(conn);
                 const QByteArray name = i < hosts.size() && !hosts.at(i).isEmpty() ? hosts.at(i)
-                                        : i < addresses.size()                    ? addresses.at(i)
-                                                                                  : QByteArray();
+                                        : i < addresses.size()                     ? addresses.at(i)
+                                                                                   : QByteArray();
                 failures.append(QStringLiteral("%1: %2").arg(QString::fromUtf8(name), failure.simplified()));
                 everyHostRefused = everyHostRefused && refused;
             }
@@ -477,7 +477,8 @@ void PgBackend::connect()
     m_prepared.clear();
     m_sessionLockTimeoutMs = lockTimeoutMs();
     // Dates are read back as yyyy-mm-dd whatever the server's default style is.
-    PQclear(roundTrip("SET DateStyle TO ISO, YMD; SET lock_timeout = " + QByteArray::number(m_sessionLockTimeoutMs),
+    PQclear(roundTrip("SET DateStyle TO ISO, YMD; SET lock_timeout = " +
+                          QByteArray::number(m_sessionLockTimeoutMs),
                       nullptr));
 }
 
@@ -534,8 +535,8 @@ PGresult* PgBackend::roundTrip(const QByteArray& sql,
         const QByteArray name = values.empty() ? QByteArray() : preparedName(sql, int(values.size()));
         sent = name.isEmpty() ? PQsendQueryParams(m_conn, sql.constData(), int(values.size()), nullptr,
                                                   values.data(), nullptr, nullptr, 0)
-                              : PQsendQueryPrepared(m_conn, name.constData(), int(values.size()), values.data(),
-                                                    nullptr, nullptr, 0);
+                              : PQsendQueryPrepared(m_conn, name.constData(), int(values.size()),
+                                                    values.data(), nullptr, nullptr, 0);
     } else {
         sent = PQsendQuery(m_conn, sql.constData());
     }
@@ -632,10 +633,11 @@ std::vector<PGresult*> PgBackend::pipeline(const std::vector<Statement>& stateme
         for (const std::optional<QByteArray>& p : statement.parameters)
             values.push_back(p ? p->constData() : nullptr);
         const QByteArray name = m_prepared.value(statement.sql);
-        const int sent = name.isEmpty() ? PQsendQueryParams(m_conn, statement.sql.constData(), int(values.size()),
-                                                            nullptr, values.data(), nullptr, nullptr, 0)
-                                        : PQsendQueryPrepared(m_conn, name.constData(), int(values.size()),
-                                                              values.data(), nullptr, nullptr, 0);
+        const int sent = name.isEmpty()
+                             ? PQsendQueryParams(m_conn, statement.sql.constData(), int(values.size()),
+                                                 nullptr, values.data(), nullptr, nullptr, 0)
+                             : PQsendQueryPrepared(m_conn, name.constData(), int(values.size()),
+                                                   values.data(), nullptr, nullptr, 0);
         if (!sent)
             sendFailed();
     }
@@ -688,8 +690,9 @@ void PgBackend::failWith(const PGresult* error)
         // The server gave up waiting (lock_timeout) or was told to stop: to the terminal
         // that is a server that did not answer in time, and the session is still usable.
         if (state == "55P03" || state == "57014")
-            throw EServerUnreachable(
-                QStringLiteral("The database server did not answer within %1 ms: %2").arg(m_timeoutMs).arg(text));
+            throw EServerUnreachable(QStringLiteral("The database server did not answer within %1 ms: %2")
+                                         .arg(m_timeoutMs)
+                                         .arg(text));
         // A standby (a failover demoted this server, or the target named it): the next
         // connection looks for the server that takes writes.
         if (state == "25006")
@@ -915,13 +918,14 @@ std::optional<QDateTime> PgBackend::serverClock()
 
 bool PgBackend::hasDuplicateTestIndex()
 {
-    const Result result(run("SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_index i "
-                            "JOIN pg_catalog.pg_class ic ON ic.oid = i.indexrelid "
-                            "JOIN pg_catalog.pg_am am ON am.oid = ic.relam AND am.amname = 'btree' "
-                            "JOIN pg_catalog.pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = i.indkey[0] "
-                            "WHERE i.indrelid = pg_catalog.to_regclass($1) AND a.attname = 'num' "
-                            "AND i.indisvalid AND i.indpred IS NULL)",
-                            {Statements::kRecordTable.toUtf8()}));
+    const Result result(
+        run("SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_index i "
+            "JOIN pg_catalog.pg_class ic ON ic.oid = i.indexrelid "
+            "JOIN pg_catalog.pg_am am ON am.oid = ic.relam AND am.amname = 'btree' "
+            "JOIN pg_catalog.pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = i.indkey[0] "
+            "WHERE i.indrelid = pg_catalog.to_regclass($1) AND a.attname = 'num' "
+            "AND i.indisvalid AND i.indpred IS NULL)",
+            {Statements::kRecordTable.toUtf8()}));
     return PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
 }
 

@@ -12,8 +12,9 @@
 namespace {
 
 // Takes the advisory lock of every employee of the batch, in the order of the keys.
-const QByteArray kLockAll = "SELECT pg_catalog.pg_advisory_xact_lock($1::integer, k.h) FROM (SELECT DISTINCT "
-                            "pg_catalog.hashtext(n) AS h FROM pg_catalog.unnest($2::text[]) AS n ORDER BY 1) AS k";
+const QByteArray kLockAll =
+    "SELECT pg_catalog.pg_advisory_xact_lock($1::integer, k.h) FROM (SELECT DISTINCT "
+    "pg_catalog.hashtext(n) AS h FROM pg_catalog.unnest($2::text[]) AS n ORDER BY 1) AS k";
 
 // The duplicate test and the insert of one swipe in one statement, run after the locks
 // were taken, so that its snapshot holds every row another terminal committed before.
@@ -59,7 +60,8 @@ SwipeOutcome alreadyRecorded(const PGresult* row)
     const QString num = QString::fromUtf8(PQgetvalue(row, 0, 0));
     const QString name = QString::fromUtf8(PQgetvalue(row, 0, 1));
     const QDateTime instant(QDate::fromString(QString::fromLatin1(PQgetvalue(row, 0, 2)), Qt::ISODate),
-                            QTime::fromString(QString::fromLatin1(PQgetvalue(row, 0, 3)), Qt::ISODate), Qt::UTC);
+                            QTime::fromString(QString::fromLatin1(PQgetvalue(row, 0, 3)), Qt::ISODate),
+                            Qt::UTC);
     return {SwipeOutcome::Kind::AlreadyRecorded,
             QStringLiteral("【%1 %2】 %3 已刷卡").arg(num, name, DateTimeText::dateTimeMinutes(instant)),
             {},

@@ -23,8 +23,10 @@ std::string hidden(std::string argument)
 
 TEST(ArgumentPasswords, ThePasswordOfATargetIsStarredInEveryForm)
 {
-    EXPECT_EQ(hidden("host=db dbname=kq password=Hunter2 user=t"), "host=db dbname=kq password=******* user=t");
-    EXPECT_EQ(hidden("host=db password='it\\'s a secret'"), "host=db password='" + std::string(14, '*') + "'");
+    EXPECT_EQ(hidden("host=db dbname=kq password=Hunter2 user=t"),
+              "host=db dbname=kq password=******* user=t");
+    EXPECT_EQ(hidden("host=db password='it\\'s a secret'"),
+              "host=db password='" + std::string(14, '*') + "'");
     EXPECT_EQ(hidden("--database=postgresql://t:p%40ss@db/kq"), "--database=postgresql://t:******@db/kq");
     // An escape written another way than the usual: the whole TARGET goes.
     const std::string odd = hidden("postgresql://t:%70ass@db/kq");
@@ -42,10 +44,10 @@ TEST(ArgumentPasswords, TheRunningTerminalShowsNoPasswordInItsProcessList)
     QProcess terminal;
     terminal.setProcessEnvironment(world.environment());
     // A server nobody answers for: the window comes up all the same.
-    terminal.start(QStringLiteral(TAVELO_BIN_DIR "/tavelo"),
-                   {QStringLiteral("--database"),
-                    QStringLiteral("host=%1 port=5999 dbname=kq password=Hunter2-Secret")
-                        .arg(world.path(QStringLiteral("nobody")))});
+    terminal.start(
+        QStringLiteral(TAVELO_BIN_DIR "/tavelo"),
+        {QStringLiteral("--database"), QStringLiteral("host=%1 port=5999 dbname=kq password=Hunter2-Secret")
+                                           .arg(world.path(QStringLiteral("nobody")))});
     ASSERT_TRUE(terminal.waitForStarted(10000));
     const QString cmdline = QStringLiteral("/proc/%1/cmdline").arg(terminal.processId());
     QByteArray seen;

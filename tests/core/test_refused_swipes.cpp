@@ -219,7 +219,8 @@ TEST_F(RefusedSwipeTest, ATriggerOrAMissingPermissionRefusesForGoodAMissingTable
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "forwarded 1, already recorded 0, waiting 0, refused 1\n");
     ASSERT_EQ(LocalStore(storePath).refused().size(), 1u);
-    EXPECT_TRUE(LocalStore(storePath).refused().front().reason.contains(QStringLiteral("no swipes before six")));
+    EXPECT_TRUE(
+        LocalStore(storePath).refused().front().reason.contains(QStringLiteral("no swipes before six")));
 
     // A missing table is the server's set-up, not this swipe's fault: it waits.
     sql(QStringLiteral("ALTER TABLE sgdjb RENAME TO sgdjb_moved"));
@@ -239,9 +240,10 @@ TEST_F(RefusedSwipeTest, ATriggerOrAMissingPermissionRefusesForGoodAMissingTable
 
     // No INSERT right for the terminals' role: refused for good as well.
     sql(QStringLiteral("REVOKE INSERT ON sgdjb FROM tavelo_terminal"));
-    run = TestSupport::runKqdb({QStringLiteral("forward"),
-                                server().conninfo(QStringLiteral("refusing"), QStringLiteral("tavelo_terminal")),
-                                QStringLiteral("--store"), storePath});
+    run = TestSupport::runKqdb(
+        {QStringLiteral("forward"),
+         server().conninfo(QStringLiteral("refusing"), QStringLiteral("tavelo_terminal")),
+         QStringLiteral("--store"), storePath});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "forwarded 0, already recorded 0, waiting 0, refused 2\n");
     EXPECT_TRUE(LocalStore(storePath).refused().back().reason.contains(QStringLiteral("permission denied")))

@@ -145,12 +145,13 @@ TEST(ServerFailover, EachHostIsTriedForItsOwnBoundedTimeAndAStandbyIsSkipped)
     };
     QElapsedTimer timer;
     timer.start();
-    EXPECT_EQ(connectTo(QStringLiteral("host=127.0.0.1,%1 port=%2,%3 dbname=kq user=postgres connect_timeout=3")
-                            .arg(primary.socketDir())
-                            .arg(silent.port())
-                            .arg(primary.port()),
-                        30000),
-              DevSchema::demoEmployees().size());
+    EXPECT_EQ(
+        connectTo(QStringLiteral("host=127.0.0.1,%1 port=%2,%3 dbname=kq user=postgres connect_timeout=3")
+                      .arg(primary.socketDir())
+                      .arg(silent.port())
+                      .arg(primary.port()),
+                  30000),
+        DevSchema::demoEmployees().size());
     EXPECT_GE(timer.elapsed(), 2900);
     EXPECT_LT(timer.elapsed(), 8000);
 
@@ -166,11 +167,11 @@ TEST(ServerFailover, EachHostIsTriedForItsOwnBoundedTimeAndAStandbyIsSkipped)
     EXPECT_LT(timer.elapsed(), 6000);
 
     // The standby first in the list: skipped for the primary, which takes writes.
-    TestSupport::TerminalQueries terminal(CommFunc::MakeServerConnStr(
-        QStringLiteral("host=%1,%2 port=%3,%4 dbname=kq user=postgres")
-            .arg(standby->socketDir(), primary.socketDir())
-            .arg(standby->port())
-            .arg(primary.port())));
+    TestSupport::TerminalQueries terminal(
+        CommFunc::MakeServerConnStr(QStringLiteral("host=%1,%2 port=%3,%4 dbname=kq user=postgres")
+                                        .arg(standby->socketDir(), primary.socketDir())
+                                        .arg(standby->port())
+                                        .arg(primary.port())));
     terminal.load();
     ManualClock clock(clockAt("2026-03-02 09:00:00"));
     ASSERT_TRUE(terminal.employees.locate(Statements::kNum, QStringLiteral("0101")));

@@ -58,10 +58,11 @@ TEST_F(ServerFaultsTest, ATableLockHeldForAMinuteLeavesOneBackendPerConnection)
 
     // A long report or a CREATE INDEX: another session holds the table.
     QProcess holder;
-    holder.start(QStringLiteral("psql"),
-                 {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-d"), conninfo(), QStringLiteral("-c"),
-                  QStringLiteral("BEGIN; LOCK TABLE sgdjb IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(%1); COMMIT")
-                      .arg(kLockSeconds)});
+    holder.start(
+        QStringLiteral("psql"),
+        {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-d"), conninfo(), QStringLiteral("-c"),
+         QStringLiteral("BEGIN; LOCK TABLE sgdjb IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(%1); COMMIT")
+             .arg(kLockSeconds)});
     ASSERT_TRUE(holder.waitForStarted(10000));
     ASSERT_TRUE(waitUntil(
         [] {
@@ -107,8 +108,8 @@ TEST_F(ServerFaultsTest, TheClockCheckComparesInstantsNotWallClocks)
 {
     // A head office in New York, a terminal in Shanghai: 13 hours apart on the wall, the
     // same instant.
-    TestSupport::TerminalQueries terminal(CommFunc::MakeServerConnStr(
-        conninfo() + QStringLiteral(" options='-c TimeZone=America/New_York'")));
+    TestSupport::TerminalQueries terminal(
+        CommFunc::MakeServerConnStr(conninfo() + QStringLiteral(" options='-c TimeZone=America/New_York'")));
     terminal.load();
     const QTimeZone shanghai("Asia/Shanghai");
     ASSERT_TRUE(shanghai.isValid());
@@ -145,12 +146,14 @@ TEST_F(ServerFaultsTest, ATableWithoutTheDuplicateTestsIndexIsLoggedWithTheState
     // not count.
     server().createDatabase(QStringLiteral("noindex"));
     server().psql(
-        QStringLiteral("CREATE TABLE employ (num varchar(10) NOT NULL, name varchar(20), dept_no varchar(10));"
-                       "CREATE TABLE sgdjb (num varchar(10), name varchar(20), d date, t time(0), opdate date);"
-                       "CREATE INDEX sgdjb_by_day ON sgdjb (d);"
-                       "INSERT INTO employ VALUES ('0101', 'A', '01');"),
+        QStringLiteral(
+            "CREATE TABLE employ (num varchar(10) NOT NULL, name varchar(20), dept_no varchar(10));"
+            "CREATE TABLE sgdjb (num varchar(10), name varchar(20), d date, t time(0), opdate date);"
+            "CREATE INDEX sgdjb_by_day ON sgdjb (d);"
+            "INSERT INTO employ VALUES ('0101', 'A', '01');"),
         QStringLiteral("noindex"));
-    TestSupport::TerminalQueries bare(CommFunc::MakeServerConnStr(server().conninfo(QStringLiteral("noindex"))));
+    TestSupport::TerminalQueries bare(
+        CommFunc::MakeServerConnStr(server().conninfo(QStringLiteral("noindex"))));
     bare.load();
     EXPECT_EQ(bare.employees.recordCount(), 1) << "the terminal still starts";
     EXPECT_FALSE(CommFunc::CheckServerIndex(&bare.connection));

@@ -81,7 +81,8 @@ private slots:
     void aRefusedSwipeIsCountedInRedNotCalledOffline()
     {
         TerminalFixture fx;
-        m_server->psql(QStringLiteral("ALTER TABLE sgdjb ADD CONSTRAINT sgdjb_not_0102 CHECK (num <> '0102')"));
+        m_server->psql(
+            QStringLiteral("ALTER TABLE sgdjb ADD CONSTRAINT sgdjb_not_0102 CHECK (num <> '0102')"));
         const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
         QFile::remove(LocalStore::pathFor(target.connectionString()));
         {

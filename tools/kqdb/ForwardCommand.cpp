@@ -26,7 +26,8 @@ const char kForwardUsage[] = "forward <target> [--store PATH] [--retry-refused]\
 int runForward(const QStringList& args)
 {
     int exitCode = KqdbExit::kOk;
-    const std::optional<OutboxArguments> parsed = OutboxArguments::parse(args, kForwardUsage, &exitCode, true);
+    const std::optional<OutboxArguments> parsed =
+        OutboxArguments::parse(args, kForwardUsage, &exitCode, true);
     if (!parsed)
         return exitCode;
     if (!QFileInfo::exists(parsed->storePath)) {
@@ -65,9 +66,10 @@ int runForward(const QStringList& args)
     if (!failure.isEmpty())
         kqdbPrintError(failure);
     if (refused > 0)
-        kqdbPrintError(QStringLiteral("%1 swipes refused by the server are kept aside: kqdb outbox shows why; "
-                                      "once the cause is mended, kqdb forward --retry-refused sends them")
-                           .arg(refused));
+        kqdbPrintError(
+            QStringLiteral("%1 swipes refused by the server are kept aside: kqdb outbox shows why; "
+                           "once the cause is mended, kqdb forward --retry-refused sends them")
+                .arg(refused));
     return waiting == 0 && refused == 0 && failure.isEmpty() ? KqdbExit::kOk : KqdbExit::kFailed;
 }
 
