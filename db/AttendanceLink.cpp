@@ -292,7 +292,8 @@ void AttendanceLink::runForwarder()
             m_offline = true;
             retryMs = nextRetry(retryMs);
         } catch (const Exception& error) {
-            // Refused by the database (a permission, the schema): the swipes stay queued,
+            // Refused by the database for a reason that is not one swipe's (a missing
+            // table, the schema; a swipe's own refusal was set aside): the swipes stay queued,
             // and the next try comes after a longer pause as well. Somebody has to fix the
             // server, so it is logged, on the window's thread, since the log line names the
             // active window.
