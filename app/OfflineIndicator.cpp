@@ -16,11 +16,21 @@ OfflineIndicator::OfflineIndicator(QWidget* parent) : QLabel(parent)
 
 QString OfflineIndicator::textFor(bool offline, int waiting)
 {
+    return textFor(offline, waiting, 0);
+}
+
+QString OfflineIndicator::textFor(bool offline, int waiting, int refused)
+{
+    QString text;
     if (offline)
-        return QStringLiteral("服务器无法连接（离线）：%1 条刷卡待上传").arg(waiting);
-    if (waiting > 0)
-        return QStringLiteral("正在上传：%1 条刷卡待上传").arg(waiting);
-    return {};
+        text = QStringLiteral("服务器无法连接（离线）：%1 条刷卡待上传").arg(waiting);
+    else if (waiting > 0)
+        text = QStringLiteral("正在上传：%1 条刷卡待上传").arg(waiting);
+    if (refused > 0) {
+        const QString refusal = QStringLiteral("%1 条刷卡被服务器拒绝，见错误日志").arg(refused);
+        text = text.isEmpty() ? refusal : text + QStringLiteral("；") + refusal;
+    }
+    return text;
 }
 
 void OfflineIndicator::showState(bool offline, int waiting)
@@ -42,10 +52,16 @@ void OfflineIndicator::setSwipeTrouble(const QString& text)
     refresh();
 }
 
+void OfflineIndicator::showRefused(int refused)
+{
+    m_refused = refused;
+    refresh();
+}
+
 void OfflineIndicator::refresh()
 {
     QStringList lines;
-    for (const QString& line : {m_swipe, m_lasting, textFor(m_offline, m_waiting)})
+    for (const QString& line : {m_swipe, m_lasting, textFor(m_offline, m_waiting, m_refused)})
         if (!line.isEmpty())
             lines.append(line);
     if (lines.isEmpty()) {
@@ -53,7 +69,7 @@ void OfflineIndicator::refresh()
         clear();
         return;
     }
-    const bool red = !m_swipe.isEmpty() || !m_lasting.isEmpty() || m_offline;
+    const bool red = !m_swipe.isEmpty() || !m_lasting.isEmpty() || m_offline || m_refused > 0;
     QPalette colours = palette();
     colours.setColor(QPalette::Window, red ? kOfflineColour : kSendingColour);
     colours.setColor(QPalette::WindowText, Qt::white);

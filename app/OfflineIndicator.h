@@ -17,13 +17,17 @@ public:
     void setLastingTrouble(const QString& text);
     // The last swipe's failure; cleared (empty text) by the next recorded swipe.
     void setSwipeTrouble(const QString& text);
+    // Swipes the server refused for good and the terminal keeps aside: the line stays up,
+    // in red, while there are any.
+    void showRefused(int refused);
 
     QString lastingTrouble() const { return m_lasting; }
     QString swipeTrouble() const { return m_swipe; }
 
     static QString textFor(bool offline, int waiting);
-    // Background colours: a dark red for trouble and while the server cannot be reached, a
-    // dark amber while queued swipes are being sent.
+    static QString textFor(bool offline, int waiting, int refused);
+    // Background colours: a dark red for trouble, refused swipes and while the server cannot
+    // be reached, a dark amber while queued swipes are being sent.
     static const QColor kOfflineColour;
     static const QColor kSendingColour;
 
@@ -32,6 +36,7 @@ private:
 
     bool m_offline = false;
     int m_waiting = 0;
+    int m_refused = 0;
     QString m_lasting;
     QString m_swipe;
 };

@@ -288,10 +288,14 @@ void TQuorelMainForm::FormShow(QObject*)
     if (m_link) {
         connect(m_link.get(), &AttendanceLink::stateChanged, OfflineLine, &OfflineIndicator::showState,
                 Qt::QueuedConnection);
+        connect(m_link.get(), &AttendanceLink::refusedChanged, OfflineLine, &OfflineIndicator::showRefused,
+                Qt::QueuedConnection);
         QStringList trouble;
         if (m_link->loadEmployees(YgQry) >= 0) {
-            if (!m_link->isOffline())
+            if (!m_link->isOffline()) {
                 CommFunc::CheckServerClock(ADOConnectionYg, m_clock);
+                CommFunc::CheckServerIndex(ADOConnectionYg);
+            }
         } else if (m_link->isOffline()) {
             trouble.append(QStringLiteral("服务器无法连接，本机也没有员工名单的副本"));
         } else {
@@ -300,6 +304,7 @@ void TQuorelMainForm::FormShow(QObject*)
         if (!m_link->storeTrouble().isEmpty())
             trouble.append(m_link->storeTrouble());
         OfflineLine->setLastingTrouble(trouble.join(u'\n'));
+        OfflineLine->showRefused(m_link->refusedCount());
         OfflineLine->showState(m_link->isOffline(), m_link->waitingCount());
     } else {
         // The operator is told why the list is empty, or why swipes will fail, at once.

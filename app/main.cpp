@@ -2,6 +2,7 @@
 #include "app/TerminalApplication.h"
 #include "app/TerminalCommandLine.h"
 #include "app/WidgetActiveWindowSource.h"
+#include "db/ArgumentPasswords.h"
 #include "log/ErrMsgForm.h"
 #include "platform/SystemClock.h"
 #include "platform/gui/StartupInfo.h"
@@ -12,6 +13,8 @@ int main(int argc, char* argv[])
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const TerminalCommandLine commandLine = TerminalCommandLine::parse(arguments);
+    // Read now: from here on the process list shows no password of a --database TARGET.
+    ArgumentPasswords::hide(argc, argv);
     if (commandLine.action() != TerminalCommandLine::Action::Run)
         return commandLine.report();
 

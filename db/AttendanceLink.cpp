@@ -9,6 +9,9 @@
 #include "db/OutboxSwipe.h"
 #include "db/Statements.h"
 #include "db/TroubleText.h"
+#include "platform/Clock.h"
+#include "platform/DateTimeText.h"
+#include "platform/EServerRefusal.h"
 #include "platform/EServerUnreachable.h"
 #include "platform/FixedClock.h"
 
@@ -83,6 +86,7 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
                         .arg(m_storePath, m_store->movedAside())));
         m_store->setTarget(LocalStore::displayText(m_connectionString));
         m_waiting = m_store->waitingCount();
+        m_refused = m_store->refusedCount();
     } catch (const Exception& error) {
         // Without a store the terminal works as it does without a server link: online only,
         // and the window says that swipes made while the server is down cannot be kept.
@@ -221,6 +225,27 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
             // The insert may have reached the server before the answer was lost; then the
             // forward finds it within the window and drops the queued copy.
             setOffline(true);
+        } catch (const EServerRefusal& refusal) {
+            // Refused for good (a constraint, a permission, a trigger): kept aside with
+            // the reason like a queued swipe the server refuses, not lost without a word.
+            try {
+                StoredSwipe kept;
+                kept.num = employees->fieldAsString(Statements::kNum);
+                kept.name = employees->fieldAsString(Statements::kName);
+                const QDateTime now = pressed.now();
+                kept.date = now.date();
+                kept.time = QTime(now.time().hour(), now.time().minute(), now.time().second());
+                kept.opdate = Statements::kFixedOpDate;
+                kept.id = m_store->enqueue(kept);
+                m_store->setAside(kept.id, refusal.message());
+                m_refused = m_store->refusedCount();
+                logRefusal(kept, refusal.message());
+                emit refusedChanged(m_refused);
+            } catch (...) {
+            }
+            // Not recorded: the status line says so for this employee, and the red line
+            // counts the swipe among the refused ones.
+            return CardSwipe::failed(employees, pressed, std::current_exception());
         } catch (...) {
             return CardSwipe::failed(employees, pressed, std::current_exception());
         }
@@ -267,6 +292,14 @@ void AttendanceLink::runForwarder()
         return;
     }
     forwarder->connection().setNetworkTimeout(m_options.forwardTimeoutMs);
+    forwarder->onRefused = [this, &forwarder](const StoredSwipe& swipe, const QString& reason) {
+        m_refused = forwarder->store().refusedCount();
+        m_waiting = forwarder->store().waitingCount();
+        QMetaObject::invokeMethod(
+            this, [this, swipe, reason] { logRefusal(swipe, reason); }, Qt::QueuedConnection);
+        emit refusedChanged(m_refused);
+        publish();
+    };
     forwarder->onForwarded = [this, &forwarder](const StoredSwipe&, const SwipeOutcome& outcome) {
         m_recent.add(outcome);
         m_waiting = forwarder->store().waitingCount();
@@ -316,7 +349,8 @@ void AttendanceLink::runForwarder()
             m_offline = true;
             retryMs = nextRetry(retryMs);
         } catch (const Exception& error) {
-            // Refused by the database (a permission, the schema): the swipes stay queued,
+            // Refused by the database for a reason that is not one swipe's (a missing
+            // table, the schema; a swipe's own refusal was set aside): the swipes stay queued,
             // and the next try comes after a longer pause as well. Somebody has to fix the
             // server, so it is logged, on the window's thread, since the log line names the
             // active window.
@@ -347,5 +381,18 @@ void AttendanceLink::runForwarder()
             }
             publish();
         }
+    }
+}
+
+void AttendanceLink::logRefusal(const StoredSwipe& swipe, const QString& reason)
+{
+    try {
+        CommFunc::LogFailure(QStringLiteral("refused swipe %1 %2 %3 set aside (kqdb outbox, kqdb forward "
+                                            "--retry-refused)")
+                                 .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())),
+                             EServerRefusal(reason, {}));
+    } catch (const Exception&) {
+        // The log itself failed; the swipe is kept aside all the same and counted on the
+        // window's red line.
     }
 }

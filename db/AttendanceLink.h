@@ -67,6 +67,9 @@ public:
 
     bool isOffline() const { return m_offline; }
     int waitingCount() const { return m_waiting; }
+    // Swipes the server refused for good, kept aside in the store until a command sends
+    // them again (kqdb forward --retry-refused).
+    int refusedCount() const { return m_refused; }
     QString storePath() const { return m_storePath; }
     // Why the local store cannot be written (the trouble line's text), empty while it can:
     // then swipes made while the server is down cannot be kept.
@@ -81,12 +84,16 @@ public:
 signals:
     // From any thread; connect with a queued or automatic connection.
     void stateChanged(bool offline, int waiting);
+    // From any thread, whenever the number of refused swipes changes.
+    void refusedChanged(int refused);
 
 private:
     void setOffline(bool offline);
     void publish();
     void runForwarder();
     SwipeOutcome swipeOnServer(AdoQuery* employees, AdoQuery& recordQry, const Clock& pressed);
+    // One error-log line for a swipe the server refused, written on the window's thread.
+    void logRefusal(const StoredSwipe& swipe, const QString& reason);
     int nextRetry(int retryMs) const;
 
     AdoConnection& m_connection;
@@ -99,6 +106,7 @@ private:
     RecentSwipes m_recent;
     std::atomic<bool> m_offline{false};
     std::atomic<int> m_waiting{0};
+    std::atomic<int> m_refused{0};
 
     std::mutex m_mutex;
     std::condition_variable m_wake;

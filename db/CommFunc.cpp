@@ -3,6 +3,8 @@
 #include "db/AdoConnection.h"
 #include "db/AdoQuery.h"
 #include "db/DatabaseTarget.h"
+#include "db/DevSchema.h"
+#include "db/PgBackend.h"
 #include "log/ErrMsg.h"
 #include "log/ErrMsgForm.h"
 #include "platform/AppPaths.h"
@@ -11,6 +13,8 @@
 #include "platform/DateTimeText.h"
 #include "platform/EDatabaseError.h"
 #include "platform/SettingsStore.h"
+
+#include <QTimeZone>
 
 const QString CommFunc::kAppKeyPath =
     QStringLiteral("\\Software\\Microsoft\\Windows\\CurrentVersion\\Kelvaro");
@@ -121,7 +125,27 @@ int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QS
     }
 }
 
-const QString CommFunc::kServerClockStatement = QStringLiteral("SELECT LOCALTIMESTAMP");
+const QString CommFunc::kServerClockStatement = QStringLiteral("SELECT now()");
+
+namespace {
+
+// A time in its own zone, as a person there reads it: "2026-03-02 08:30:00 Asia/Shanghai
+// (UTC+08:00)".
+QString zonedText(const QDateTime& at, const QTimeZone& zone)
+{
+    const int offset = at.offsetFromUtc();
+    const QString sign = offset < 0 ? QStringLiteral("-") : QStringLiteral("+");
+    const QString utc = QStringLiteral("UTC%1%2:%3")
+                            .arg(sign)
+                            .arg(qAbs(offset) / 3600, 2, 10, QChar(u'0'))
+                            .arg(qAbs(offset) % 3600 / 60, 2, 10, QChar(u'0'));
+    const QString name = QString::fromUtf8(zone.id());
+    if (name.isEmpty() || name.startsWith(u"UTC"))
+        return QStringLiteral("%1 %2").arg(DateTimeText::dateTime(at), utc);
+    return QStringLiteral("%1 %2 (%3)").arg(DateTimeText::dateTime(at), name, utc);
+}
+
+} // namespace
 
 bool CommFunc::CheckServerClock(AdoConnection* connection, const Clock& clock)
 {
@@ -135,19 +159,41 @@ bool CommFunc::CheckServerClock(AdoConnection* connection, const Clock& clock)
     }
     if (!server)
         return true;
-    // Both are wall clocks: compare their fields, not instants of some time zone.
-    const QDateTime terminalNow = clock.now();
-    const QDateTime terminal(terminalNow.date(), terminalNow.time(), Qt::UTC);
-    const QDateTime serverNow(server->date(), server->time(), Qt::UTC);
-    const qint64 difference = serverNow.secsTo(terminal);
+    // Instants, not wall clocks: a server in another time zone (a cloud database on UTC,
+    // a head office abroad) is not a drifting clock.
+    const QDateTime wall = clock.now();
+    const QTimeZone zone = clock.timeZone();
+    const QDateTime terminal(wall.date(), wall.time(), zone);
+    const qint64 difference = server->secsTo(terminal);
     if (qAbs(difference) <= kClockToleranceSecs)
         return true;
     const EDatabaseError error(
         QStringLiteral("The terminal's clock shows %1 but the database server's shows %2 "
                        "(%3 seconds apart); swipes are recorded with the terminal's time.")
-            .arg(DateTimeText::dateTime(terminal), DateTimeText::dateTime(serverNow))
+            .arg(zonedText(terminal, zone), zonedText(*server, server->timeZone()))
             .arg(qAbs(difference)));
     LogFailure(kServerClockStatement, error);
+    return false;
+}
+
+const QString CommFunc::kServerIndexStatement = QStringLiteral("SELECT indexes of sgdjb");
+
+bool CommFunc::CheckServerIndex(AdoConnection* connection)
+{
+    if (!connection)
+        return true;
+    try {
+        auto* server = dynamic_cast<PgBackend*>(&connection->backend());
+        if (!server || server->hasDuplicateTestIndex())
+            return true;
+    } catch (const Exception&) {
+        return true;
+    }
+    const EDatabaseError error(
+        QStringLiteral("Table sgdjb on the server has no index for the duplicate test: every swipe reads "
+                       "the whole table, slower as it grows. As the table's owner, run: %1")
+            .arg(DevSchema::duplicateIndexStatement()));
+    LogFailure(kServerIndexStatement, error);
     return false;
 }
 

@@ -107,6 +107,11 @@ QStringList DevSchema::ddl()
 
 const QString DevSchema::kTerminalRole = QStringLiteral("tavelo_terminal");
 
+QString DevSchema::duplicateIndexStatement()
+{
+    return QStringLiteral("CREATE INDEX sgdjb_num_instant ON sgdjb (num, (d + t))");
+}
+
 QStringList DevSchema::serverDdl()
 {
     return {
@@ -114,7 +119,7 @@ QStringList DevSchema::serverDdl()
             "CREATE TABLE employ (num varchar(10) NOT NULL, name varchar(20), dept_no varchar(10))"),
         QStringLiteral(
             "CREATE TABLE sgdjb (num varchar(10), name varchar(20), d date, t time(0), opdate date)"),
-        QStringLiteral("CREATE INDEX sgdjb_num_instant ON sgdjb (num, (d + t))"),
+        duplicateIndexStatement(),
         QStringLiteral("DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = '%1') THEN "
                        "CREATE ROLE %1 LOGIN; END IF; END$$")
             .arg(kTerminalRole),

@@ -23,6 +23,8 @@ public:
     // The same for a PostgreSQL server, in its own types (D date, T time(0), opdate date),
     // followed by the terminals' login role and its grants.
     static QStringList serverDdl();
+    // The index the duplicate test runs on, on a server.
+    static QString duplicateIndexStatement();
     // The role terminals log in with on a server: it may read employ, delete from employ,
     // and read and insert sgdjb, nothing else.
     static const QString kTerminalRole;

@@ -31,6 +31,10 @@ const char* const kSchema[] = {
     "name TEXT, d INTEGER NOT NULL, t INTEGER NOT NULL, opdate TEXT NOT NULL, instant INTEGER NOT NULL)",
     "CREATE INDEX IF NOT EXISTS outbox_num_instant ON outbox (num, instant)",
     "CREATE TABLE IF NOT EXISTS store_target (text TEXT)",
+    // Keeps the outbox id: the order the swipes were taken in.
+    "CREATE TABLE IF NOT EXISTS refused (id INTEGER PRIMARY KEY, num TEXT NOT NULL, name TEXT, "
+    "d INTEGER NOT NULL, t INTEGER NOT NULL, opdate TEXT NOT NULL, instant INTEGER NOT NULL, "
+    "reason TEXT NOT NULL)",
 };
 
 StoredSwipe readSwipe(const SqliteStatement& row)
@@ -329,4 +333,63 @@ int LocalStore::waitingCount() const
     SqliteStatement count(m_db->handle(), QStringLiteral("SELECT count(*) FROM outbox"));
     count.step();
     return int(count.columnInt64(0));
+}
+
+void LocalStore::setAside(qint64 id, const QString& reason)
+{
+    WriteTransaction transaction(*this);
+    SqliteStatement copy(
+        m_db->handle(),
+        QStringLiteral("INSERT OR REPLACE INTO refused (id, num, name, d, t, opdate, instant, reason) "
+                       "SELECT id, num, name, d, t, opdate, instant, ? FROM outbox WHERE id = ?"));
+    copy.bindText(1, reason);
+    copy.bindInt64(2, id);
+    copy.step();
+    remove(id);
+    transaction.commit();
+}
+
+std::vector<LocalStore::RefusedSwipe> LocalStore::refused() const
+{
+    SqliteStatement select(
+        m_db->handle(),
+        QStringLiteral("SELECT %1, reason FROM refused ORDER BY id").arg(QLatin1String(kSwipeColumns)));
+    std::vector<RefusedSwipe> result;
+    while (select.step())
+        result.push_back({readSwipe(select), select.columnText(6)});
+    return result;
+}
+
+int LocalStore::refusedCount() const
+{
+    SqliteStatement count(m_db->handle(), QStringLiteral("SELECT count(*) FROM refused"));
+    count.step();
+    return int(count.columnInt64(0));
+}
+
+void LocalStore::removeRefused(qint64 id)
+{
+    SqliteStatement erase(m_db->handle(), QStringLiteral("DELETE FROM refused WHERE id = ?"));
+    erase.bindInt64(1, id);
+    erase.step();
+}
+
+void LocalStore::updateRefusal(qint64 id, const QString& reason)
+{
+    SqliteStatement update(m_db->handle(), QStringLiteral("UPDATE refused SET reason = ? WHERE id = ?"));
+    update.bindText(1, reason);
+    update.bindInt64(2, id);
+    update.step();
+}
+
+void LocalStore::remove(const std::vector<qint64>& ids)
+{
+    WriteTransaction transaction(*this);
+    SqliteStatement erase(m_db->handle(), QStringLiteral("DELETE FROM outbox WHERE id = ?"));
+    for (const qint64 id : ids) {
+        erase.bindInt64(1, id);
+        erase.step();
+        erase.reset();
+    }
+    transaction.commit();
 }

@@ -94,7 +94,26 @@ public:
     std::vector<StoredSwipe> oldest(int limit) const;
     // Takes a swipe out of the outbox (nothing when it is gone already).
     void remove(qint64 id);
+    // Takes many out in one synced transaction.
+    void remove(const std::vector<qint64>& ids);
     int waitingCount() const;
+
+    // Swipes the server refused for a reason sending them again will not change (a
+    // constraint, a permission, a trigger): kept aside with the server's message, so that
+    // the rest of the outbox goes on. Nothing leaves this list without a command.
+    struct RefusedSwipe
+    {
+        StoredSwipe swipe;
+        QString reason;
+    };
+    // Moves a waiting swipe to the refused list, in one synced transaction.
+    void setAside(qint64 id, const QString& reason);
+    // Refused swipes, oldest first.
+    std::vector<RefusedSwipe> refused() const;
+    int refusedCount() const;
+    // After a new try: the server took it (or holds it already), or refused it again.
+    void removeRefused(qint64 id);
+    void updateRefusal(qint64 id, const QString& reason);
 
 private:
     struct FileIdentity

@@ -3,13 +3,17 @@
 #include "db/SqlStatementPlan.h"
 #include "db/Statements.h"
 #include "platform/EOleException.h"
+#include "platform/EServerRefusal.h"
 #include "platform/EServerUnreachable.h"
 
 #include <QDeadlineTimer>
+#include <QTimeZone>
 
+#include <atomic>
 #include <cerrno>
 #include <libpq-fe.h>
 #include <poll.h>
+#include <thread>
 
 namespace {
 
@@ -38,7 +42,7 @@ enum : Oid
 
 // First key of the two-key advisory locks the terminals take, so that they can never meet
 // a lock another application takes with a single 64-bit key or with another class.
-constexpr int kSwipeLockClass = 0x54617631;        // "Tav1"
+constexpr int kSwipeLockClass = PgBackend::kSwipeLockClass;
 constexpr int kEmployeeListLockClass = 0x54617632; // "Tav2"
 
 struct ResultDeleter
@@ -261,13 +265,15 @@ void PgBackend::lost(const QString& why)
     throw EServerUnreachable(redacted(why));
 }
 
-bool PgBackend::waitFor(short events)
+namespace {
+
+// Waits until the socket is ready for the events: false when ms passed first (ms < 0: no
+// bound).
+bool waitOn(int socket, short events, qint64 ms)
 {
-    const int socket = PQsocket(m_conn);
     if (socket < 0)
         return false;
-    QDeadlineTimer deadline =
-        m_timeoutMs > 0 ? QDeadlineTimer(m_timeoutMs) : QDeadlineTimer(QDeadlineTimer::Forever);
+    QDeadlineTimer deadline = ms >= 0 ? QDeadlineTimer(ms) : QDeadlineTimer(QDeadlineTimer::Forever);
     for (;;) {
         pollfd descriptor{socket, events, 0};
         const qint64 remaining = deadline.remainingTime();
@@ -281,39 +287,228 @@ bool PgBackend::waitFor(short events)
     }
 }
 
+// A connection's settings as libpq resolved them (the text, a service file, the PG...
+// environment and its defaults), keyword and value, set ones only.
+using Settings = std::vector<std::pair<QByteArray, QByteArray>>;
+
+Settings settingsOf(PGconn* conn)
+{
+    Settings settings;
+    if (PQconninfoOption* options = PQconninfo(conn)) {
+        for (PQconninfoOption* o = options; o->keyword; ++o)
+            if (o->val)
+                settings.emplace_back(o->keyword, o->val);
+        PQconninfoFree(options);
+    }
+    return settings;
+}
+
+QByteArray settingOf(const Settings& settings, const char* keyword)
+{
+    for (const auto& [key, value] : settings)
+        if (key == keyword)
+            return value;
+    return {};
+}
+
+// The value the text itself, or else the environment, gives a keyword; empty when neither.
+QByteArray givenValue(const QByteArray& conninfo, const char* keyword, const char* environment)
+{
+    QByteArray value;
+    char* error = nullptr;
+    if (PQconninfoOption* options = PQconninfoParse(conninfo.constData(), &error)) {
+        for (PQconninfoOption* o = options; o->keyword; ++o)
+            if (qstrcmp(o->keyword, keyword) == 0 && o->val)
+                value = o->val;
+        PQconninfoFree(options);
+    }
+    PQfreemem(error);
+    if (value.isEmpty())
+        value = qgetenv(environment);
+    return value;
+}
+
+QList<QByteArray> listOf(const QByteArray& value)
+{
+    return value.isEmpty() ? QList<QByteArray>() : value.split(',');
+}
+
+} // namespace
+
+bool PgBackend::waitFor(short events)
+{
+    return waitOn(PQsocket(m_conn), events, m_timeoutMs > 0 ? m_timeoutMs : -1);
+}
+
+bool PgBackend::finishConnect(PGconn* conn, int boundMs, QString* failure, bool* refused)
+{
+    *refused = false;
+    if (!conn) {
+        *failure = QStringLiteral("Cannot connect to the database server: out of memory.");
+        return false;
+    }
+    const QDeadlineTimer hostDeadline(boundMs);
+    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+    while (PQstatus(conn) != CONNECTION_BAD && state != PGRES_POLLING_OK && state != PGRES_POLLING_FAILED) {
+        const qint64 left = hostDeadline.remainingTime();
+        const bool perWait = m_timeoutMs > 0 && m_timeoutMs < left;
+        if (!waitOn(PQsocket(conn), state == PGRES_POLLING_READING ? POLLIN : POLLOUT,
+                    perWait ? m_timeoutMs : left)) {
+            *failure = QStringLiteral("The database server did not answer within %1 ms.")
+                           .arg(perWait ? m_timeoutMs : boundMs);
+            return false;
+        }
+        state = PQconnectPoll(conn);
+    }
+    if (PQstatus(conn) == CONNECTION_OK)
+        return true;
+    const QString message = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+    // The server answered and refused: a wrong password, an unknown database or role,
+    // no entry that admits this client. Trying again does not help; everything else
+    // (refused, unknown host, no route, a server starting or going down, a standby where
+    // a primary is wanted) may pass.
+    *refused = PQconnectionNeedsPassword(conn) || PQconnectionUsedPassword(conn) ||
+               message.contains(u"does not exist") || message.contains(u"pg_hba.conf");
+    *failure = message;
+    return false;
+}
+
 void PgBackend::connect()
 {
     // Later keywords win over those inside the expanded text: the terminal's texts are UTF-8.
-    const char* const keys[] = {"dbname", "client_encoding", nullptr};
-    const char* const values[] = {m_conninfo.constData(), "UTF8", nullptr};
-    m_conn = PQconnectStartParams(keys, values, 1);
-    if (!m_conn)
+    const char* const keys[] = {"fallback_application_name", "dbname", "client_encoding", nullptr};
+    const char* const values[] = {"tavelo", m_conninfo.constData(), "UTF8", nullptr};
+    PGconn* first = PQconnectStartParams(keys, values, 1);
+    if (!first)
         throw EServerUnreachable(QStringLiteral("Cannot connect to the database server: out of memory."));
-    const QString timeout =
-        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
-    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
-    while (PQstatus(m_conn) != CONNECTION_BAD && state != PGRES_POLLING_OK && state != PGRES_POLLING_FAILED) {
-        if (!waitFor(state == PGRES_POLLING_READING ? POLLIN : POLLOUT))
-            lost(timeout);
-        state = PQconnectPoll(m_conn);
+
+    const Settings settings = settingsOf(first);
+    const int givenTimeout = settingOf(settings, "connect_timeout").toInt();
+    // libpq's own rule: whole seconds, at least two.
+    const int hostBoundMs = givenTimeout > 0 ? qMax(givenTimeout, 2) * 1000 : kDefaultHostTimeoutMs;
+    const QList<QByteArray> hosts = listOf(settingOf(settings, "host"));
+    const QList<QByteArray> addresses = listOf(settingOf(settings, "hostaddr"));
+    const QList<QByteArray> ports = listOf(settingOf(settings, "port"));
+    const qsizetype hostCount = qMax(hosts.size(), addresses.size());
+
+    QStringList failures;
+    bool everyHostRefused = true;
+    if (hostCount <= 1) {
+        QString failure;
+        bool refused = false;
+        if (finishConnect(first, hostBoundMs, &failure, &refused)) {
+            m_conn = first;
+        } else {
+            PQfinish(first);
+            failures.append(failure);
+            everyHostRefused = refused;
+        }
+    } else {
+        // libpq, left to itself, waits on a host that does not answer for as long as the
+        // whole bound and never gets to the next one. So each host is tried on its own,
+        // in turn, for its own bounded time. A terminal writes: unless the target says
+        // otherwise, only a server that takes writes will do (a standby is skipped until
+        // it is promoted).
+        PQfinish(first);
+        QByteArray wanted = givenValue(m_conninfo, "target_session_attrs", "PGTARGETSESSIONATTRS");
+        if (wanted.isEmpty())
+            wanted = "read-write";
+        const QList<QByteArray> passes =
+            wanted == "prefer-standby" ? QList<QByteArray>{"standby", "any"} : QList<QByteArray>{wanted};
+        for (const QByteArray& pass : passes) {
+            for (qsizetype i = 0; i < hostCount && !m_conn; ++i) {
+                std::vector<QByteArray> hostKeys;
+                std::vector<QByteArray> hostValues;
+                for (const auto& [key, value] : settings) {
+                    if (key == "host" || key == "hostaddr" || key == "port" ||
+                        key == "target_session_attrs" || key == "client_encoding")
+                        continue;
+                    hostKeys.push_back(key);
+                    hostValues.push_back(value);
+                }
+                const auto add = [&](const char* key, const QByteArray& value) {
+                    hostKeys.push_back(key);
+                    hostValues.push_back(value);
+                };
+                if (i < hosts.size() && !hosts.at(i).isEmpty())
+                    add("host", hosts.at(i));
+                if (i < addresses.size() && !addresses.at(i).isEmpty())
+                    add("hostaddr", addresses.at(i));
+                if (ports.size() == 1)
+                    add("port", ports.first());
+                else if (i < ports.size() && !ports.at(i).isEmpty())
+                    add("port", ports.at(i));
+                add("target_session_attrs", pass);
+                add("client_encoding", "UTF8");
+                std::vector<const char*> k;
+                std::vector<const char*> v;
+                for (size_t n = 0; n < hostKeys.size(); ++n) {
+                    k.push_back(hostKeys[n].constData());
+                    v.push_back(hostValues[n].constData());
+                }
+                k.push_back(nullptr);
+                v.push_back(nullptr);
+                PGconn* conn = PQconnectStartParams(k.data(), v.data(), 0);
+                QString failure;
+                bool refused = false;
+                if (finishConnect(conn, hostBoundMs, &failure, &refused)) {
+                    m_conn = conn;
+                    break;
+                }
+                PQfinish(conn);
+                const QByteArray name = i < hosts.size() && !hosts.at(i).isEmpty() ? hosts.at(i)
+                                        : i < addresses.size()                     ? addresses.at(i)
+                                                                                   : QByteArray();
+                failures.append(QStringLiteral("%1: %2").arg(QString::fromUtf8(name), failure.simplified()));
+                everyHostRefused = everyHostRefused && refused;
+            }
+            if (m_conn)
+                break;
+        }
     }
-    if (PQstatus(m_conn) != CONNECTION_OK) {
-        const QString message = QString::fromUtf8(PQerrorMessage(m_conn));
-        // The server answered and refused: a wrong password, an unknown database or role,
-        // no entry that admits this client. Trying again does not help; everything else
-        // (refused, unknown host, no route, a server starting or going down) may pass.
-        const bool refused = PQconnectionNeedsPassword(m_conn) || PQconnectionUsedPassword(m_conn) ||
-                             message.contains(u"does not exist") || message.contains(u"pg_hba.conf");
-        PQfinish(m_conn);
-        m_conn = nullptr;
-        if (refused)
+    if (!m_conn) {
+        const QString message = failures.join(u' ');
+        if (everyHostRefused)
             throw EOleException(redacted(message));
         throw EServerUnreachable(redacted(message));
     }
     PQsetnonblocking(m_conn, 1);
     m_columns.clear();
+    m_prepared.clear();
+    m_sessionLockTimeoutMs = lockTimeoutMs();
     // Dates are read back as yyyy-mm-dd whatever the server's default style is.
-    PQclear(roundTrip("SET DateStyle TO ISO, YMD", nullptr));
+    PQclear(roundTrip("SET DateStyle TO ISO, YMD; SET lock_timeout = " +
+                          QByteArray::number(m_sessionLockTimeoutMs),
+                      nullptr));
+}
+
+int PgBackend::lockTimeoutMs() const
+{
+    if (m_timeoutMs <= 0)
+        return 0;
+    return qMax(m_timeoutMs - qMax(100, m_timeoutMs / 5), qMax(1, m_timeoutMs / 2));
+}
+
+void PgBackend::cancelOnServer()
+{
+    // The server would go on waiting (for a lock, say) on behalf of a client that gave up,
+    // one backend more at every try. A cancel request ends the statement and with it the
+    // wait. libpq's cancel blocks until the server took the request, so it runs on a
+    // thread of its own: a network that swallows it holds only that thread, and never
+    // more than a few of them at once.
+    static std::atomic<int> inFlight{0};
+    if (!m_conn || PQtransactionStatus(m_conn) != PQTRANS_ACTIVE || inFlight.load() >= 4)
+        return;
+    PGcancel* cancel = PQgetCancel(m_conn);
+    if (!cancel)
+        return;
+    ++inFlight;
+    std::thread([cancel] {
+        char error[256];
+        PQcancel(cancel, error, int(sizeof(error)));
+        PQfreeCancel(cancel);
+        --inFlight;
+    }).detach();
 }
 
 void PgBackend::ensureConnected()
@@ -334,37 +529,43 @@ PGresult* PgBackend::roundTrip(const QByteArray& sql,
         values.reserve(parameters->size());
         for (const std::optional<QByteArray>& p : *parameters)
             values.push_back(p ? p->constData() : nullptr);
-        // No types given: the server infers each from the context the marker stands in.
-        sent = PQsendQueryParams(m_conn, sql.constData(), int(values.size()), nullptr, values.data(), nullptr,
-                                 nullptr, 0);
+        // A statement with parameters is a swipe's (the duplicate test, the insert) or
+        // alike: parsed and planned once per session, not at every swipe. No types
+        // given: the server infers each from the context the marker stands in.
+        const QByteArray name = values.empty() ? QByteArray() : preparedName(sql, int(values.size()));
+        sent = name.isEmpty() ? PQsendQueryParams(m_conn, sql.constData(), int(values.size()), nullptr,
+                                                  values.data(), nullptr, nullptr, 0)
+                              : PQsendQueryPrepared(m_conn, name.constData(), int(values.size()),
+                                                    values.data(), nullptr, nullptr, 0);
     } else {
         sent = PQsendQuery(m_conn, sql.constData());
     }
-    if (!sent) {
-        const QString message = QString::fromUtf8(PQerrorMessage(m_conn));
-        if (PQstatus(m_conn) == CONNECTION_BAD)
-            lost(message);
-        throw EOleException(redacted(message));
-    }
+    if (!sent)
+        sendFailed();
+    return awaitResults();
+}
+
+void PgBackend::sendFailed()
+{
+    const QString message = QString::fromUtf8(PQerrorMessage(m_conn));
+    if (PQstatus(m_conn) == CONNECTION_BAD)
+        lost(message);
+    throw EOleException(redacted(message));
+}
+
+PGresult* PgBackend::awaitResults()
+{
+    flushSent();
     const QString timeout =
         QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
-    for (;;) {
-        const int flushed = PQflush(m_conn);
-        if (flushed == 0)
-            break;
-        if (flushed < 0)
-            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
-        if (!waitFor(POLLIN | POLLOUT))
-            lost(timeout);
-        if (!PQconsumeInput(m_conn))
-            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
-    }
     Result error;
     Result last;
     for (;;) {
         while (PQisBusy(m_conn)) {
-            if (!waitFor(POLLIN))
+            if (!waitFor(POLLIN)) {
+                cancelOnServer();
                 lost(timeout);
+            }
             if (!PQconsumeInput(m_conn))
                 lost(QString::fromUtf8(PQerrorMessage(m_conn)));
         }
@@ -379,15 +580,127 @@ PGresult* PgBackend::roundTrip(const QByteArray& sql,
             last = std::move(result);
         }
     }
-    if (error) {
-        const QString message = QString::fromUtf8(PQresultErrorMessage(error.get()));
-        if (PQstatus(m_conn) == CONNECTION_BAD)
-            lost(message);
-        throw EOleException(redacted(oneLine(message)));
-    }
+    if (error)
+        failWith(error.get());
     if (!last)
         throw EOleException(QStringLiteral("Command text was not set for the command object."));
     return last.release();
+}
+
+void PgBackend::flushSent()
+{
+    const QString timeout =
+        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
+    for (;;) {
+        const int flushed = PQflush(m_conn);
+        if (flushed == 0)
+            return;
+        if (flushed < 0)
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        if (!waitFor(POLLIN | POLLOUT)) {
+            cancelOnServer();
+            lost(timeout);
+        }
+        if (!PQconsumeInput(m_conn))
+            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+    }
+}
+
+QByteArray PgBackend::preparedName(const QByteArray& sql, int parameterCount)
+{
+    QByteArray name = m_prepared.value(sql);
+    if (name.isEmpty() && m_prepared.size() < kPreparedLimit) {
+        const QByteArray fresh = "tavelo_" + QByteArray::number(m_prepared.size() + 1);
+        if (!PQsendPrepare(m_conn, fresh.constData(), sql.constData(), parameterCount, nullptr))
+            sendFailed();
+        PQclear(awaitResults());
+        m_prepared.insert(sql, fresh);
+        name = fresh;
+    }
+    return name;
+}
+
+std::vector<PGresult*> PgBackend::pipeline(const std::vector<Statement>& statements)
+{
+    ensureConnected();
+    for (const Statement& statement : statements)
+        if (!statement.parameters.empty())
+            preparedName(statement.sql, int(statement.parameters.size()));
+    if (!PQenterPipelineMode(m_conn))
+        sendFailed();
+    for (const Statement& statement : statements) {
+        std::vector<const char*> values;
+        for (const std::optional<QByteArray>& p : statement.parameters)
+            values.push_back(p ? p->constData() : nullptr);
+        const QByteArray name = m_prepared.value(statement.sql);
+        const int sent = name.isEmpty()
+                             ? PQsendQueryParams(m_conn, statement.sql.constData(), int(values.size()),
+                                                 nullptr, values.data(), nullptr, nullptr, 0)
+                             : PQsendQueryPrepared(m_conn, name.constData(), int(values.size()),
+                                                   values.data(), nullptr, nullptr, 0);
+        if (!sent)
+            sendFailed();
+    }
+    if (!PQpipelineSync(m_conn))
+        sendFailed();
+    flushSent();
+    const QString timeout =
+        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
+    std::vector<Result> results;
+    Result error;
+    for (;;) {
+        while (PQisBusy(m_conn)) {
+            if (!waitFor(POLLIN)) {
+                cancelOnServer();
+                lost(timeout);
+            }
+            if (!PQconsumeInput(m_conn))
+                lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        }
+        Result result(PQgetResult(m_conn));
+        if (!result)
+            continue; // the end of one statement's results
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == PGRES_PIPELINE_SYNC)
+            break;
+        if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) {
+            if (!error)
+                error = std::move(result);
+        } else if (status != PGRES_PIPELINE_ABORTED) {
+            results.push_back(std::move(result));
+        }
+    }
+    PQexitPipelineMode(m_conn);
+    if (error)
+        failWith(error.get());
+    std::vector<PGresult*> owned;
+    for (Result& result : results)
+        owned.push_back(result.release());
+    return owned;
+}
+
+void PgBackend::failWith(const PGresult* error)
+{
+    {
+        const QString message = QString::fromUtf8(PQresultErrorMessage(error));
+        if (PQstatus(m_conn) == CONNECTION_BAD)
+            lost(message);
+        const QByteArray state(PQresultErrorField(error, PG_DIAG_SQLSTATE));
+        const QString text = redacted(oneLine(message));
+        // The server gave up waiting (lock_timeout) or was told to stop: to the terminal
+        // that is a server that did not answer in time, and the session is still usable.
+        if (state == "55P03" || state == "57014")
+            throw EServerUnreachable(QStringLiteral("The database server did not answer within %1 ms: %2")
+                                         .arg(m_timeoutMs)
+                                         .arg(text));
+        // A standby (a failover demoted this server, or the target named it): the next
+        // connection looks for the server that takes writes.
+        if (state == "25006")
+            lost(text);
+        if (isLastingRefusal(state))
+            throw EServerRefusal(text, state);
+        throw EOleException(text);
+    }
 }
 
 PGresult* PgBackend::run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters)
@@ -704,16 +1017,11 @@ void PgBackend::beginWrite(const QString& key)
     // a terminal fail and retry). The lock ends with the transaction, also when the
     // connection drops. Two numbers with the same hash only wait for each other.
     if (key.isEmpty()) {
-        begin(0, {});
+        begin({}, {});
         return;
     }
-    const QByteArray utf8 = key.toUtf8();
-    char* literal = PQescapeLiteral(m_conn, utf8.constData(), size_t(utf8.size()));
-    if (!literal)
-        throw EOleException(redacted(QString::fromUtf8(PQerrorMessage(m_conn))));
-    const QByteArray hashed = "pg_catalog.hashtext(" + QByteArray(literal) + ")";
-    PQfreemem(literal);
-    begin(kSwipeLockClass, hashed);
+    begin("SELECT pg_catalog.pg_advisory_xact_lock($1::integer, pg_catalog.hashtext($2))",
+          {QByteArray::number(kSwipeLockClass), key.toUtf8()});
 }
 
 void PgBackend::beginListWrite()
@@ -721,20 +1029,36 @@ void PgBackend::beginListWrite()
     ensureConnected();
     // One lock of its own class for every writer of the whole list; swipes and deletes of
     // single rows do not take it and are not held up.
-    begin(kEmployeeListLockClass, "0");
+    begin("SELECT pg_catalog.pg_advisory_xact_lock($1::integer, $2::integer)",
+          {QByteArray::number(kEmployeeListLockClass), "0"});
 }
 
-void PgBackend::begin(int lockClass, const QByteArray& lockKey)
+void PgBackend::begin(const QByteArray& lockSql, const std::vector<std::optional<QByteArray>>& lockParameters)
 {
-    QByteArray sql = "BEGIN ISOLATION LEVEL READ COMMITTED";
-    if (!lockKey.isEmpty())
-        sql += "; SELECT pg_catalog.pg_advisory_xact_lock(" + QByteArray::number(lockClass) + ", " + lockKey +
-               ")";
+    // One round trip: the statements go together in a pipeline, the lock prepared once
+    // per session.
+    std::vector<Statement> statements;
+    // A bound changed since the session began (the window's is shorter than a tool's).
+    if (m_conn && m_sessionLockTimeoutMs != lockTimeoutMs())
+        statements.push_back({"SET lock_timeout = " + QByteArray::number(lockTimeoutMs()), {}});
+    statements.push_back({"BEGIN ISOLATION LEVEL READ COMMITTED", {}});
+    if (!lockSql.isEmpty())
+        statements.push_back({lockSql, lockParameters});
     m_inTransaction = true;
     try {
-        PQclear(roundTrip(sql, nullptr));
+        for (PGresult* result : pipeline(statements))
+            PQclear(result);
+        m_sessionLockTimeoutMs = lockTimeoutMs();
     } catch (const EServerUnreachable&) {
-        // The caller gets no transaction to roll back: the next operation may reconnect.
+        // The caller gets no transaction to roll back: the next operation may reconnect,
+        // or, after a lock wait the server ended, go on on this session.
+        if (m_conn && m_inTransaction) {
+            try {
+                rollback();
+            } catch (const Exception&) {
+            }
+        }
+        m_inTransaction = false;
         m_transactionLost = false;
         throw;
     } catch (const EOleException&) {
@@ -764,12 +1088,44 @@ void PgBackend::rollback()
 
 std::optional<QDateTime> PgBackend::serverClock()
 {
-    const Result result(roundTrip("SELECT LOCALTIMESTAMP(0)::text", nullptr));
+    const Result result(roundTrip("SELECT (EXTRACT(EPOCH FROM pg_catalog.now()) * 1000)::bigint, "
+                                  "pg_catalog.current_setting('TimeZone'), "
+                                  "EXTRACT(TIMEZONE FROM pg_catalog.now())::integer",
+                                  nullptr));
     if (PQntuples(result.get()) != 1)
         return std::nullopt;
-    const QDateTime at = QDateTime::fromString(QString::fromUtf8(PQgetvalue(result.get(), 0, 0)),
-                                               QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (!at.isValid())
+    bool ok = false;
+    const qint64 ms = QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong(&ok);
+    if (!ok)
         return std::nullopt;
-    return at;
+    // The zone's name where Qt knows it (for its name in messages), else its offset now.
+    QTimeZone zone(QByteArray(PQgetvalue(result.get(), 0, 1)));
+    if (!zone.isValid())
+        zone = QTimeZone(QByteArray(PQgetvalue(result.get(), 0, 2)).toInt());
+    return QDateTime::fromMSecsSinceEpoch(ms, zone);
+}
+
+bool PgBackend::hasDuplicateTestIndex()
+{
+    const Result result(
+        run("SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_index i "
+            "JOIN pg_catalog.pg_class ic ON ic.oid = i.indexrelid "
+            "JOIN pg_catalog.pg_am am ON am.oid = ic.relam AND am.amname = 'btree' "
+            "JOIN pg_catalog.pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = i.indkey[0] "
+            "WHERE i.indrelid = pg_catalog.to_regclass($1) AND a.attname = 'num' "
+            "AND i.indisvalid AND i.indpred IS NULL)",
+            {Statements::kRecordTable.toUtf8()}));
+    return PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
+}
+
+bool PgBackend::isLastingRefusal(const QByteArray& sqlState)
+{
+    if (sqlState.size() != 5)
+        return false;
+    const QByteArray sqlClass = sqlState.left(2);
+    // 22 data exception (a value the column cannot hold), 23 integrity constraint,
+    // 27 triggered data change, 09 triggered action, 38/39 a function's own failure,
+    // 44 WITH CHECK OPTION, P0 a PL/pgSQL RAISE or ASSERT, 42501 no privilege.
+    return sqlClass == "22" || sqlClass == "23" || sqlClass == "27" || sqlClass == "09" || sqlClass == "38" ||
+           sqlClass == "39" || sqlClass == "44" || sqlClass == "P0" || sqlState == "42501";
 }

@@ -42,7 +42,34 @@ public:
     void rollback() override;
     bool isReadOnly() const override { return false; }
     void setNetworkTimeout(int ms) override { m_timeoutMs = ms; }
+    // The server's clock as an instant, in the server's own time zone.
     std::optional<QDateTime> serverClock() override;
+
+    // Whether sgdjb has an index the duplicate test can use (a valid b-tree index whose
+    // first column is num); without one every swipe reads the whole table.
+    bool hasDuplicateTestIndex();
+    // Whether a statement refused with this SQLSTATE would be refused again if sent again
+    // unchanged: a constraint, a permission, a trigger's exception, a value out of range.
+    // Lock waits, cancels, lost connections, a read-only standby, a missing table and the
+    // like are not: they may pass.
+    static bool isLastingRefusal(const QByteArray& sqlState);
+    // Without connect_timeout in the target, the wait for each host of the target.
+    static constexpr int kDefaultHostTimeoutMs = 2000;
+
+    // First key of the advisory lock a swipe takes on its employee ("Tav1"); the second
+    // is pg_catalog.hashtext(num).
+    static constexpr int kSwipeLockClass = 0x54617631;
+
+    struct Statement
+    {
+        QByteArray sql;
+        std::vector<std::optional<QByteArray>> parameters;
+    };
+    // Sends every statement before waiting for the first answer (libpq's pipeline mode):
+    // one network round trip for all of them. Returns their results in order, owned by
+    // the caller (PQclear). The first error throws as a single statement's would, after
+    // the statements behind it were skipped by the server.
+    std::vector<pg_result*> pipeline(const std::vector<Statement>& statements);
 
     // Runs a statement with positional "$n" parameters given as text (nullopt: NULL).
     void execute(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
@@ -60,15 +87,33 @@ public:
     QByteArray literal(const QString& text);
 
 private:
-    // BEGIN, and in the same round trip the transaction's advisory lock (class, key
-    // expression) when a key is given.
-    void begin(int lockClass, const QByteArray& lockKey);
+    // BEGIN, and in the same round trip the transaction's advisory lock statement when
+    // one is given.
+    void begin(const QByteArray& lockSql, const std::vector<std::optional<QByteArray>>& lockParameters);
     void connect();
+    // Drives one started connection attempt to its end within boundMs (and each wait
+    // within the network timeout). False with the reason, and whether the server itself
+    // refused (a password, an unknown database) rather than not being there.
+    bool finishConnect(pg_conn* conn, int boundMs, QString* failure, bool* refused);
+    // Asks the server to cancel what runs on this connection, without waiting for it.
+    void cancelOnServer();
+    // lock_timeout for the session: a little under the wait for the server, so that the
+    // server ends a lock wait itself rather than keep a backend waiting for a client
+    // that gave up. 0: none.
+    int lockTimeoutMs() const;
     void ensureConnected();
     void checkSchema();
     // Sends the statement and waits for its results; the simple protocol allows several
     // statements in one text.
     pg_result* roundTrip(const QByteArray& sql, const std::vector<std::optional<QByteArray>>* parameters);
+    // Flushes what was sent and collects its results: the last one, or the first error thrown.
+    pg_result* awaitResults();
+    void flushSent();
+    [[noreturn]] void sendFailed();
+    [[noreturn]] void failWith(const pg_result* error);
+    // The name the statement is prepared under on this session, preparing it first;
+    // empty when the session holds as many as it keeps.
+    QByteArray preparedName(const QByteArray& sql, int parameterCount);
     // Waits until the socket is ready for the events; false when the timeout passed first.
     bool waitFor(short events);
     [[noreturn]] void lost(const QString& why);
@@ -81,10 +126,16 @@ private:
     QByteArray m_conninfo;
     QByteArray m_password;
     int m_timeoutMs;
+    // lock_timeout as last set on the session (-1: not yet).
+    int m_sessionLockTimeoutMs = -1;
     pg_conn* m_conn = nullptr;
     bool m_inTransaction = false;
     // Set when the connection was lost inside a transaction: nothing may run on a new
     // connection until the transaction's owner has rolled back.
     bool m_transactionLost = false;
     QHash<QString, std::vector<DbColumnInfo>> m_columns;
+    // Statements prepared on this session, by text: at most kPreparedLimit, the rest
+    // (deletes by row values, which vary) are sent unprepared.
+    QHash<QByteArray, QByteArray> m_prepared;
+    static constexpr qsizetype kPreparedLimit = 32;
 };

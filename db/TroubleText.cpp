@@ -2,6 +2,7 @@
 
 #include "db/ESqliteError.h"
 #include "platform/DateTimeText.h"
+#include "platform/EServerRefusal.h"
 #include "platform/EServerUnreachable.h"
 #include "platform/Exception.h"
 
@@ -151,6 +152,8 @@ QString TroubleText::swipeReason(const std::exception_ptr& failure)
             std::rethrow_exception(failure);
     } catch (const EServerUnreachable&) {
         return QStringLiteral("服务器无法连接");
+    } catch (const EServerRefusal&) {
+        return QStringLiteral("服务器拒绝了这次刷卡（原因见错误日志）");
     } catch (const ESqliteError& error) {
         QString reason = reasonForCode(error.primaryResultCode());
         if (reason.isEmpty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QTimeZone>
 
 // Source of the local wall-clock time. Logic never reads the system time directly, so
 // tests can decide what "now" is.
@@ -12,4 +13,7 @@ public:
     // so that Qt never shifts it across a daylight-saving gap; read its date and time
     // fields as the wall clock.
     virtual QDateTime now() const = 0;
+    // The zone the wall clock runs in, to turn it into an instant when comparing it with
+    // another machine's clock.
+    virtual QTimeZone timeZone() const { return QTimeZone::systemTimeZone(); }
 };

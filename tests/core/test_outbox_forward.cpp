@@ -161,7 +161,7 @@ TEST_F(OutboxForwardTest, KqdbShowsTheOutboxAndForwardsIt)
 
     run = TestSupport::runKqdb({QStringLiteral("forward"), m_db.path()});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_EQ(run.out, "forwarded 1, already recorded 1, waiting 0\n");
+    EXPECT_EQ(run.out, "forwarded 1, already recorded 1, waiting 0, refused 0\n");
     EXPECT_EQ(rows(), QStringLiteral("1002 李四 2026-03-02 08:01:00 1970-01-01 | "
                                      "1001 张三 2026-03-02 08:00:00 1999-01-01"));
 
@@ -174,7 +174,7 @@ TEST_F(OutboxForwardTest, KqdbShowsTheOutboxAndForwardsIt)
     m_db.exec(QStringLiteral("DROP TABLE sgdjb"));
     run = TestSupport::runKqdb({QStringLiteral("forward"), m_db.path(), QStringLiteral("--store"), other});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "forwarded 0, already recorded 0, waiting 1\n");
+    EXPECT_EQ(run.out, "forwarded 0, already recorded 0, waiting 1, refused 0\n");
     EXPECT_TRUE(run.err.startsWith("kqdb: ")) << run.err.toStdString();
     EXPECT_EQ(TestSupport::runKqdb({QStringLiteral("forward")}).exitCode, 2);
     EXPECT_EQ(

@@ -353,7 +353,7 @@ TEST_F(PgBackendTest, AClockFarFromTheServersIsLoggedOnce)
     EXPECT_TRUE(lines[0].contains(far.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toUtf8()))
         << lines[0].toStdString();
     EXPECT_TRUE(lines[0].contains(serverNow.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toUtf8()));
-    EXPECT_TRUE(lines[0].contains("<< SELECT LOCALTIMESTAMP >>"));
+    EXPECT_TRUE(lines[0].contains("<< SELECT now() >>"));
 
     // A file has no other clock.
     TestSupport::DevDatabase file;

@@ -140,6 +140,54 @@ private slots:
         m_server->psql(QStringLiteral("DELETE FROM sgdjb"));
     }
 
+    void aRefusedSwipeIsCountedInRedNotCalledOffline()
+    {
+        TerminalFixture fx;
+        m_server->psql(
+            QStringLiteral("ALTER TABLE sgdjb ADD CONSTRAINT sgdjb_not_0102 CHECK (num <> '0102')"));
+        const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
+        QFile::remove(LocalStore::pathFor(target.connectionString()));
+        {
+            auto form = fx.makeForm();
+            form->setDatabaseOption(target);
+            form->show();
+            QVERIFY(QTest::qWaitForWindowActive(form.get()));
+            QVERIFY(!form->OfflineLine->isVisible());
+            QTest::keyClicks(form->EditYg, "0102");
+            QTest::keyClick(form->EditYg, Qt::Key_Return);
+            // Not recorded: the status line says so for 0102, and the red line says why and
+            // counts the swipe among those kept aside.
+            QTRY_COMPARE(form->OfflineLine->text(),
+                         QStringLiteral("刷卡失败：服务器拒绝了这次刷卡（原因见错误日志）\n"
+                                        "1 条刷卡被服务器拒绝，见错误日志"));
+            QVERIFY(form->OfflineLine->text().endsWith(OfflineIndicator::textFor(false, 0, 1)));
+            QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
+                     OfflineIndicator::kOfflineColour);
+            QVERIFY(form->StatusLine->text().startsWith(QStringLiteral("【0102 ")));
+            QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("刷卡失败！")));
+            QVERIFY(fx.logContents().contains("sgdjb_not_0102"));
+            saveScreenshot(*form, "refused-swipe.png");
+
+            // Another employee goes straight through; the count stays.
+            form->EditYg->clear();
+            QTest::keyClicks(form->EditYg, "0103");
+            QTest::keyClick(form->EditYg, Qt::Key_Return);
+            QVERIFY(form->StatusLine->text().contains(QStringLiteral("刷卡成功")));
+            QCOMPARE(records("num = '0103'"), 1);
+            QCOMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(false, 0, 1));
+        }
+        // A restart still shows what is kept aside.
+        auto again = fx.makeForm();
+        again->setDatabaseOption(target);
+        again->show();
+        QVERIFY(QTest::qWaitForWindowActive(again.get()));
+        QVERIFY(again->OfflineLine->isVisible());
+        QCOMPARE(again->OfflineLine->text(), OfflineIndicator::textFor(false, 0, 1));
+        again.reset();
+        m_server->psql(QStringLiteral("ALTER TABLE sgdjb DROP CONSTRAINT sgdjb_not_0102"));
+        QFile::remove(LocalStore::pathFor(target.connectionString()));
+    }
+
     void startsFromTheCopyAndSaysItIsOffline()
     {
         TerminalFixture fx;

@@ -87,7 +87,8 @@ LoopbackRelay::~LoopbackRelay()
     const char wake = 0;
     (void)!::write(m_wakePipe[1], &wake, 1);
     m_thread.join();
-    ::close(m_listener);
+    if (m_listener >= 0)
+        ::close(m_listener);
     ::close(m_wakePipe[0]);
     ::close(m_wakePipe[1]);
 }
@@ -96,12 +97,18 @@ void LoopbackRelay::run()
 {
     std::vector<Pair> pairs;
     while (!m_stop) {
-        if (m_drop.exchange(false)) {
+        const bool refusing = m_refuse && m_listener >= 0;
+        if (m_drop.exchange(false) || refusing) {
             for (Pair& pair : pairs)
                 closePair(pair);
             pairs.clear();
         }
+        if (refusing) {
+            ::close(m_listener);
+            m_listener = -1;
+        }
         const bool silent = m_silent;
+        // A negative descriptor is left out by poll: a closed port accepts nothing.
         std::vector<pollfd> fds{{m_listener, POLLIN, 0}, {m_wakePipe[0], POLLIN, 0}};
         if (!silent) {
             for (const Pair& pair : pairs) {

@@ -23,6 +23,9 @@ public:
     // Closes every relayed connection, as a network that comes back after a long cut finds
     // the old ones gone.
     void dropConnections() { m_drop = true; }
+    // From now on refuses every connection, as a host whose server is gone refuses it
+    // (the port is closed), and closes the relayed ones.
+    void refuse() { m_refuse = true; }
 
 private:
     void run();
@@ -33,6 +36,7 @@ private:
     int m_wakePipe[2] = {-1, -1};
     std::atomic<bool> m_silent{false};
     std::atomic<bool> m_drop{false};
+    std::atomic<bool> m_refuse{false};
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

@@ -30,3 +30,15 @@ void ManualClock::advanceMSecs(qint64 msecs)
     std::lock_guard lock(m_mutex);
     m_now = m_now.addMSecs(msecs);
 }
+
+QTimeZone ManualClock::timeZone() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_zone.isValid() ? m_zone : QTimeZone::systemTimeZone();
+}
+
+void ManualClock::setTimeZone(const QTimeZone& zone)
+{
+    std::lock_guard lock(m_mutex);
+    m_zone = zone;
+}

@@ -16,8 +16,12 @@ public:
     void set(const QDate& date, const QTime& time);
     void advanceSecs(qint64 secs);
     void advanceMSecs(qint64 msecs);
+    QTimeZone timeZone() const override;
+    // The zone the clock pretends to run in; the system's until set.
+    void setTimeZone(const QTimeZone& zone);
 
 private:
     mutable std::mutex m_mutex;
     QDateTime m_now;
+    QTimeZone m_zone;
 };

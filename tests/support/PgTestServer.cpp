@@ -113,6 +113,38 @@ PgTestServer::PgTestServer(Options options) : m_options(options), m_binDir(serve
     createDatabase(QStringLiteral("kq"));
 }
 
+std::unique_ptr<PgTestServer> PgTestServer::standbyOf(const PgTestServer& primary)
+{
+    return std::unique_ptr<PgTestServer>(new PgTestServer(primary, StandbyTag{}));
+}
+
+PgTestServer::PgTestServer(const PgTestServer& primary, StandbyTag)
+    : m_options(primary.m_options), m_binDir(primary.m_binDir)
+{
+    m_dir = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/pgt-XXXXXX"));
+    if (!m_dir->isValid())
+        throw std::runtime_error("cannot make a temporary folder for the standby server");
+    if (isRoot())
+        giveToServerUser(m_dir->path());
+    // -R writes standby.signal and the primary's connection, so the copy starts as a
+    // standby streaming from the primary.
+    run(m_binDir + QStringLiteral("/pg_basebackup"),
+        {QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")), QStringLiteral("-R"),
+         QStringLiteral("-X"), QStringLiteral("stream"), QStringLiteral("-c"), QStringLiteral("fast"),
+         QStringLiteral("-d"), primary.conninfo(QStringLiteral("postgres"))},
+        true);
+    start();
+    watchTestProcess(m_binDir + QStringLiteral("/pg_ctl"), m_dir->path(), isRoot());
+}
+
+void PgTestServer::promote()
+{
+    run(m_binDir + QStringLiteral("/pg_ctl"),
+        {QStringLiteral("promote"), QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")),
+         QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60")},
+        true);
+}
+
 PgTestServer::~PgTestServer()
 {
     if (m_running) {

@@ -23,6 +23,9 @@ public:
     // Throws std::runtime_error, with the tool's output, when the server cannot be made.
     PgTestServer();
     explicit PgTestServer(Options options);
+    // A streaming standby of a running primary (pg_basebackup -R), in a folder and on a
+    // socket of its own, started and following the primary.
+    static std::unique_ptr<PgTestServer> standbyOf(const PgTestServer& primary);
     ~PgTestServer();
     PgTestServer(const PgTestServer&) = delete;
     PgTestServer& operator=(const PgTestServer&) = delete;
@@ -46,8 +49,14 @@ public:
     // Starts it again on the same socket and port.
     void start();
     bool isRunning() const { return m_running; }
+    // Makes a standby a primary that takes writes (pg_ctl promote), waiting until it does.
+    void promote();
 
 private:
+    struct StandbyTag
+    {
+    };
+    PgTestServer(const PgTestServer& primary, StandbyTag);
     QString run(const QString& program, const QStringList& args, bool asServerUser) const;
 
     Options m_options;

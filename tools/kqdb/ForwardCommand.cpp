@@ -1,4 +1,4 @@
-// kqdb forward <target> [--store PATH]
+// kqdb forward <target> [--store PATH] [--retry-refused]
 //
 // Hands what waits in a terminal's outbox to the database now, as the terminal's own
 // forwarder does in the background. Safe while the terminal runs: a swipe both send is
@@ -16,24 +16,28 @@
 
 namespace {
 
-const char kForwardUsage[] = "forward TARGET [--store PATH]\n"
+const char kForwardUsage[] = "forward TARGET [--store PATH] [--retry-refused]\n"
                              "      hands the waiting swipes to the target now, each at its own instant;\n"
-                             "      one the database holds already within three minutes is dropped;\n"
-                             "      exit 0 when none is left waiting, 1 otherwise";
+                             "      one the database holds already within three minutes is dropped; one\n"
+                             "      the server refuses for good is set aside (kqdb outbox lists it);\n"
+                             "      --retry-refused sends those set aside again first;\n"
+                             "      exit 0 when none is left waiting or refused, 1 otherwise";
 
 int runForward(const QStringList& args)
 {
     int exitCode = KqdbExit::kOk;
-    const std::optional<OutboxArguments> parsed = OutboxArguments::parse(args, kForwardUsage, &exitCode);
+    const std::optional<OutboxArguments> parsed =
+        OutboxArguments::parse(args, kForwardUsage, &exitCode, true);
     if (!parsed)
         return exitCode;
     if (!QFileInfo::exists(parsed->storePath)) {
-        kqdbPrintLine(QStringLiteral("forwarded 0, already recorded 0, waiting 0"));
+        kqdbPrintLine(QStringLiteral("forwarded 0, already recorded 0, waiting 0, refused 0"));
         return KqdbExit::kOk;
     }
     int forwarded = 0;
     int alreadyRecorded = 0;
     int waiting = 0;
+    int refused = 0;
     QString failure;
     try {
         OutboxForwarder forwarder(parsed->connectionString, parsed->storePath);
@@ -42,22 +46,31 @@ int runForward(const QStringList& args)
         };
         try {
             forwarder.connect();
+            if (parsed->retryRefused)
+                forwarder.retryRefused();
             forwarder.forwardAll();
         } catch (const Exception& e) {
             failure = e.message();
         }
         waiting = forwarder.store().waitingCount();
+        refused = forwarder.store().refusedCount();
     } catch (const Exception& e) {
         kqdbPrintError(e.message());
         return KqdbExit::kFailed;
     }
-    kqdbPrintLine(QStringLiteral("forwarded %1, already recorded %2, waiting %3")
+    kqdbPrintLine(QStringLiteral("forwarded %1, already recorded %2, waiting %3, refused %4")
                       .arg(forwarded)
                       .arg(alreadyRecorded)
-                      .arg(waiting));
+                      .arg(waiting)
+                      .arg(refused));
     if (!failure.isEmpty())
         kqdbPrintError(failure);
-    return waiting == 0 && failure.isEmpty() ? KqdbExit::kOk : KqdbExit::kFailed;
+    if (refused > 0)
+        kqdbPrintError(
+            QStringLiteral("%1 swipes refused by the server are kept aside: kqdb outbox shows why; "
+                           "once the cause is mended, kqdb forward --retry-refused sends them")
+                .arg(refused));
+    return waiting == 0 && refused == 0 && failure.isEmpty() ? KqdbExit::kOk : KqdbExit::kFailed;
 }
 
 const KqdbCommand::Registration kRegistration(51, "forward", kForwardUsage, runForward);

@@ -5,13 +5,16 @@
 #include "db/LocalStore.h"
 
 std::optional<OutboxArguments> OutboxArguments::parse(const QStringList& args, const char* usage,
-                                                      int* exitCode)
+                                                      int* exitCode, bool acceptRetry)
 {
     QStringList positional;
     QString store;
+    bool retry = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args.at(i) == u"--store" && i + 1 < args.size()) {
             store = args.at(++i);
+        } else if (acceptRetry && args.at(i) == u"--retry-refused") {
+            retry = true;
         } else if (args.at(i).startsWith(u"--")) {
             *exitCode = kqdbOptionError(args.at(i), usage);
             return std::nullopt;
@@ -29,6 +32,7 @@ std::optional<OutboxArguments> OutboxArguments::parse(const QStringList& args, c
         *exitCode = KqdbExit::kUsage;
         return std::nullopt;
     }
+    parsed.retryRefused = retry;
     parsed.storePath = store.isEmpty() ? LocalStore::pathFor(parsed.connectionString) : store;
     return parsed;
 }

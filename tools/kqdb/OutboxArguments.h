@@ -11,8 +11,12 @@ struct OutboxArguments
 {
     QString connectionString;
     QString storePath;
+    // --retry-refused: also send the swipes the server refused once more.
+    bool retryRefused = false;
 
     // Nothing after a usage error or an unusable TARGET, with *exitCode set and the reason
     // printed.
-    static std::optional<OutboxArguments> parse(const QStringList& args, const char* usage, int* exitCode);
+    // --retry-refused is taken only where acceptRetry is true.
+    static std::optional<OutboxArguments> parse(const QStringList& args, const char* usage, int* exitCode,
+                                                bool acceptRetry = false);
 };

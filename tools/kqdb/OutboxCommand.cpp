@@ -20,8 +20,9 @@ namespace {
 
 const char kOutboxUsage[] = "outbox TARGET [--store PATH]\n"
                             "      lists the swipes a terminal of this user keeps for the target because\n"
-                            "      the server did not confirm them yet, oldest first; --store names the\n"
-                            "      local store file instead";
+                            "      the server did not confirm them yet, oldest first, then those the server\n"
+                            "      refused, each with the server's reason; --store names the local store\n"
+                            "      file instead";
 
 int runOutbox(const QStringList& args)
 {
@@ -44,6 +45,16 @@ int runOutbox(const QStringList& args)
                               .arg(swipe.id)
                               .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant(), u':')));
         kqdbPrintLine(QStringLiteral("%1 waiting").arg(waiting.size()));
+        const std::vector<LocalStore::RefusedSwipe> refused = store.refused();
+        for (const LocalStore::RefusedSwipe& kept : refused)
+            kqdbPrintLine(QStringLiteral("%1\t%2\t%3\t%4\trefused: %5")
+                              .arg(kept.swipe.id)
+                              .arg(kept.swipe.num, kept.swipe.name,
+                                   DateTimeText::dateTime(kept.swipe.instant(), u':'), kept.reason));
+        if (!refused.empty())
+            kqdbPrintLine(QStringLiteral("%1 refused by the server (kqdb forward --retry-refused sends them "
+                                         "again once the cause is mended)")
+                              .arg(refused.size()));
     } catch (const Exception& e) {
         kqdbPrintError(e.message());
         return KqdbExit::kFailed;

@@ -3,6 +3,8 @@
 
 #include "KqdbCommand.h"
 
+#include "db/ArgumentPasswords.h"
+
 #include <cstdio>
 
 namespace {
@@ -47,6 +49,8 @@ int main(int argc, char** argv)
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
+    // Read now: from here on the process list shows no password of a TARGET.
+    ArgumentPasswords::hide(argc, argv);
     if (args.isEmpty()) {
         printUsage(stderr);
         return KqdbExit::kUsage;
