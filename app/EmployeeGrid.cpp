@@ -3,7 +3,7 @@
 #include "app/EmployeeGridModel.h"
 #include "app/MessageBox.h"
 #include "app/NoFocusFrameDelegate.h"
-#include "db/AdoQuery.h"
+#include "query/AdoQuery.h"
 #include "platform/VirtualKey.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "app/EmployeeGridModel.h"
 
-#include "db/AdoQuery.h"
-#include "db/DataSource.h"
-#include "db/Statements.h"
+#include "query/AdoQuery.h"
+#include "query/DataSource.h"
+#include "query/Statements.h"
 
 EmployeeGridModel::EmployeeGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "db/DatabaseTarget.h"
+#include "query/DatabaseTarget.h"
 #include "platform/gui/StartupInfo.h"
 
 #include <QWidget>

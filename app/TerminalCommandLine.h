@@ -1,6 +1,6 @@
 #pragma once
 
-#include "db/DatabaseTarget.h"
+#include "query/DatabaseTarget.h"
 
 #include <QString>
 #include <QStringList>

@@ -2,7 +2,7 @@
 #include "app/TerminalApplication.h"
 #include "app/TerminalCommandLine.h"
 #include "app/WidgetActiveWindowSource.h"
-#include "db/ArgumentPasswords.h"
+#include "query/ArgumentPasswords.h"
 #include "log/ErrMsgForm.h"
 #include "platform/SystemClock.h"
 #include "platform/gui/StartupInfo.h"

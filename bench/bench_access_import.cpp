@@ -3,11 +3,11 @@
 // Each iteration is the whole import: the source opened and read, the target's schema
 // made, every row written and committed. Rows per second count both tables.
 
-#include "db/AccessImport.h"
-#include "db/AccessSource.h"
-#include "db/AdoConnection.h"
-#include "db/CommFunc.h"
-#include "db/DevSchema.h"
+#include "interchange/AccessImport.h"
+#include "interchange/AccessSource.h"
+#include "query/AdoConnection.h"
+#include "query/CommFunc.h"
+#include "interchange/DevSchema.h"
 #include "support/AccessFixtures.h"
 #include "support/PgTestServer.h"
 

@@ -2,8 +2,8 @@
 // the reading process, the frames and the decoding of every text and date serial. The
 // whole import of the file has a 5 s aim; this part should take well under 2 s.
 
-#include "db/AccessDateSerial.h"
-#include "db/AccessSource.h"
+#include "interchange/AccessDateSerial.h"
+#include "interchange/AccessSource.h"
 #include "support/AccessFixtures.h"
 #include "support/AccessPageEditor.h"
 #include "support/TestSupport.h"

@@ -1,12 +1,12 @@
 // The CSV work of kqdb on a file database: export of 1,000,000 attendance records and
 // import of 100,000 employees, in rows per second.
 
-#include "db/AdoConnection.h"
-#include "db/AttendanceExport.h"
-#include "db/CommFunc.h"
-#include "db/DevSchema.h"
-#include "db/EmployeeImport.h"
-#include "platform/CsvWriter.h"
+#include "query/AdoConnection.h"
+#include "interchange/AttendanceExport.h"
+#include "query/CommFunc.h"
+#include "interchange/DevSchema.h"
+#include "interchange/EmployeeImport.h"
+#include "interchange/CsvWriter.h"
 #include "support/RawRecords.h"
 
 #include <QDate>

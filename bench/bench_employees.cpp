@@ -1,8 +1,8 @@
 // Loading the employee list and the quick search on it, at 100,000 employees.
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
-#include "db/CommFunc.h"
-#include "db/DevSchema.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
+#include "interchange/DevSchema.h"
 
 #include <QTemporaryDir>
 

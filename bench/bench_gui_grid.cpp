@@ -3,7 +3,7 @@
 // employees in a shown terminal window.
 #include "app/EmployeeGrid.h"
 #include "app/QuorelMain.h"
-#include "db/AdoQuery.h"
+#include "query/AdoQuery.h"
 #include "support/ShownTerminal.h"
 
 #include <QApplication>

@@ -4,10 +4,10 @@
 #include "app/EmployeeGrid.h"
 #include "app/NumberEdit.h"
 #include "app/QuorelMain.h"
-#include "db/AdoQuery.h"
-#include "db/CommFunc.h"
-#include "db/DevSchema.h"
-#include "db/Statements.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
+#include "interchange/DevSchema.h"
+#include "query/Statements.h"
 #include "support/ShownTerminal.h"
 
 #include <QApplication>

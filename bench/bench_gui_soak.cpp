@@ -9,7 +9,7 @@
 #include "app/EmployeeGrid.h"
 #include "app/QuorelMain.h"
 #include "app/SimpleStatusBar.h"
-#include "db/AdoQuery.h"
+#include "query/AdoQuery.h"
 #include "support/GuiBenchEnvironment.h"
 
 #include <QApplication>

@@ -6,7 +6,7 @@
 #include "app/MessageBox.h"
 #include "app/QuorelMain.h"
 #include "app/TerminalApplication.h"
-#include "db/AdoQuery.h"
+#include "query/AdoQuery.h"
 #include "support/GuiBenchEnvironment.h"
 
 #include <QElapsedTimer>

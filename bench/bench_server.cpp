@@ -6,12 +6,12 @@
 // Run with --terminal ... the program is one of the eight terminals (used by itself).
 // TAVELO_BENCH_SECONDS sets how long the eight run (30 by default).
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
-#include "db/CardSwipe.h"
-#include "db/CommFunc.h"
-#include "db/DatabaseTarget.h"
-#include "db/Statements.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "attendance/CardSwipe.h"
+#include "query/CommFunc.h"
+#include "query/DatabaseTarget.h"
+#include "query/Statements.h"
 #include "support/ManualClock.h"
 #include "support/PgTestServer.h"
 

@@ -7,8 +7,8 @@
 // and at 1,000,000 records, to show that it does not grow with the number of records.
 // The server is a throwaway one on a Unix socket, as the tests use.
 
-#include "db/DevSchema.h"
-#include "platform/CsvWriter.h"
+#include "interchange/DevSchema.h"
+#include "interchange/CsvWriter.h"
 #include "support/PgTestServer.h"
 #include "support/RawRecords.h"
 

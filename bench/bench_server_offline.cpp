@@ -2,14 +2,14 @@
 // end's swipe (the same duplicate test, insert and synced commit, both files in /tmp), and
 // forwarding 10,000 queued swipes to a local PostgreSQL server.
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
-#include "db/CardSwipe.h"
-#include "db/CommFunc.h"
-#include "db/DevSchema.h"
-#include "db/LocalStore.h"
-#include "db/OutboxForwarder.h"
-#include "db/OutboxSwipe.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "attendance/CardSwipe.h"
+#include "query/CommFunc.h"
+#include "interchange/DevSchema.h"
+#include "attendance/LocalStore.h"
+#include "attendance/OutboxForwarder.h"
+#include "attendance/OutboxSwipe.h"
 #include "support/ManualClock.h"
 #include "support/PgTestServer.h"
 

@@ -1,13 +1,13 @@
 // One card swipe (duplicate test, insert, commit) against record tables of different
 // sizes, and the same work done with bare SQLite calls for comparison.
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
-#include "db/CardSwipe.h"
-#include "db/CommFunc.h"
-#include "db/DevSchema.h"
-#include "db/SqlStatementPlan.h"
-#include "db/Statements.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "attendance/CardSwipe.h"
+#include "query/CommFunc.h"
+#include "interchange/DevSchema.h"
+#include "query/SqlStatementPlan.h"
+#include "query/Statements.h"
 #include "support/ManualClock.h"
 #include "support/RawRecords.h"
 

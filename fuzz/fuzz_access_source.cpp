@@ -5,7 +5,7 @@
 
 #include "FuzzCheck.h"
 
-#include "db/AccessSource.h"
+#include "interchange/AccessSource.h"
 #include "platform/EAccessFileError.h"
 
 #include <QFile>

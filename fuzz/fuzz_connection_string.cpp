@@ -3,7 +3,7 @@
 
 #include "FuzzCheck.h"
 
-#include "db/ConnectionString.h"
+#include "query/ConnectionString.h"
 #include "platform/EOleException.h"
 
 #include <cstddef>

@@ -8,8 +8,8 @@
 
 #include "FuzzCheck.h"
 
-#include "platform/CsvReader.h"
-#include "platform/CsvWriter.h"
+#include "interchange/CsvReader.h"
+#include "interchange/CsvWriter.h"
 
 #include <algorithm>
 #include <cstddef>

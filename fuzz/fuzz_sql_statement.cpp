@@ -3,8 +3,8 @@
 
 #include "FuzzCheck.h"
 
-#include "db/SqlStatementPlan.h"
-#include "db/SqlTokenizer.h"
+#include "query/SqlStatementPlan.h"
+#include "query/SqlTokenizer.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 #include "app/MessageBox.h"
 #include "app/TerminalApplication.h"
-#include "db/DevSchema.h"
+#include "interchange/DevSchema.h"
 #include "log/ErrMsgForm.h"
 #include "support/ManualClock.h"
 #include "platform/SettingsStore.h"

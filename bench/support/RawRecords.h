@@ -1,6 +1,6 @@
 #pragma once
 
-#include "db/DevSchema.h"
+#include "interchange/DevSchema.h"
 
 #include <QDate>
 #include <QList>

@@ -4,7 +4,7 @@
 
 #include "app/MessageBox.h"
 #include "app/QuorelMain.h"
-#include "db/AdoQuery.h"
+#include "query/AdoQuery.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "db/AccessDateSerial.h"
+#include "interchange/AccessDateSerial.h"
 
 #include <QDate>
 

@@ -3,9 +3,9 @@
 // run with --skip-existing adds nothing; a refused or damaged source changes nothing; the
 // terminal's three-minute rule sees imported rows as its own.
 
-#include "db/AccessImport.h"
-#include "db/AccessSource.h"
-#include "db/AdoConnection.h"
+#include "interchange/AccessImport.h"
+#include "interchange/AccessSource.h"
+#include "query/AdoConnection.h"
 #include "support/AccessFixtures.h"
 #include "support/AccessPageEditor.h"
 #include "support/PgTestServer.h"

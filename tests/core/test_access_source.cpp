@@ -1,5 +1,5 @@
-#include "db/AccessDateSerial.h"
-#include "db/AccessSource.h"
+#include "interchange/AccessDateSerial.h"
+#include "interchange/AccessSource.h"
 #include "platform/EAccessFileError.h"
 #include "support/AccessFixtures.h"
 #include "support/AccessPageEditor.h"

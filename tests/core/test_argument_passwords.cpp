@@ -1,7 +1,7 @@
 // A password written into a TARGET on the command line does not stay readable in the
 // process list: the running terminal's /proc/PID/cmdline holds stars in its place.
 
-#include "db/ArgumentPasswords.h"
+#include "query/ArgumentPasswords.h"
 #include "support/TerminalProcess.h"
 
 #include <QDeadlineTimer>

@@ -3,7 +3,7 @@
 // file, the file must stay intact, and no employee may have two records within the
 // duplicate window.
 
-#include "db/CardSwipe.h"
+#include "attendance/CardSwipe.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>

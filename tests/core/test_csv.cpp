@@ -1,5 +1,5 @@
-#include "platform/CsvReader.h"
-#include "platform/CsvWriter.h"
+#include "interchange/CsvReader.h"
+#include "interchange/CsvWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Which texts name a server and which a file, and that a password written into one
 // stays out of everything meant to be shown.
-#include "db/CommFunc.h"
-#include "db/DatabaseTarget.h"
+#include "query/CommFunc.h"
+#include "query/DatabaseTarget.h"
 
 #include <QStringList>
 

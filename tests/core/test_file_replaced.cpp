@@ -2,7 +2,7 @@
 // copied, removed and moved back): the next swipe lands in the file that is there now, and
 // the list keeps showing what it had loaded.
 
-#include "db/CardSwipe.h"
+#include "attendance/CardSwipe.h"
 #include "support/ManualClock.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"

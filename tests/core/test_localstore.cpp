@@ -1,12 +1,12 @@
 // The terminal's local store: the outbox keeps what it is given across handles and
 // processes, the offline swipe follows the duplicate rule, and the employee copy loads the
 // way the window loads it.
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
-#include "db/CommFunc.h"
-#include "db/LocalStore.h"
-#include "db/OutboxSwipe.h"
-#include "db/RecentSwipes.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
+#include "attendance/LocalStore.h"
+#include "attendance/OutboxSwipe.h"
+#include "attendance/RecentSwipes.h"
 #include "support/ManualClock.h"
 #include "support/TestSupport.h"
 

@@ -2,13 +2,13 @@
 // are kept with their own instants and reach the server once when it is back, whatever
 // dies in between.
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
-#include "db/AttendanceLink.h"
-#include "db/CommFunc.h"
-#include "db/DevSchema.h"
-#include "db/LocalStore.h"
-#include "db/Statements.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "attendance/AttendanceLink.h"
+#include "query/CommFunc.h"
+#include "interchange/DevSchema.h"
+#include "attendance/LocalStore.h"
+#include "query/Statements.h"
 #include "log/ErrMsgForm.h"
 #include "support/ManualClock.h"
 #include "support/ServerSuite.h"

@@ -1,11 +1,11 @@
 // Forwarding the outbox to a database: each swipe arrives once, with its own instant,
 // oldest first, whatever fails in between. A database file stands in for the server here;
 // the server itself is covered by the offline server tests.
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
-#include "db/CardSwipe.h"
-#include "db/LocalStore.h"
-#include "db/OutboxForwarder.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "attendance/CardSwipe.h"
+#include "attendance/LocalStore.h"
+#include "attendance/OutboxForwarder.h"
 #include "support/TestSupport.h"
 
 #include <QFile>

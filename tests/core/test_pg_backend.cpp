@@ -1,11 +1,11 @@
 // The server back end against a real, throwaway PostgreSQL server.
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
-#include "db/CardSwipe.h"
-#include "db/CommFunc.h"
-#include "db/DevSchema.h"
-#include "db/Statements.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "attendance/CardSwipe.h"
+#include "query/CommFunc.h"
+#include "interchange/DevSchema.h"
+#include "query/Statements.h"
 #include "log/ErrMsgForm.h"
 #include "platform/EOleException.h"
 #include "platform/EServerUnreachable.h"

@@ -1,7 +1,7 @@
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
-#include "db/Statements.h"
-#include "db/Transaction.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/Statements.h"
+#include "query/Transaction.h"
 #include "platform/EOleException.h"
 #include "support/TestSupport.h"
 

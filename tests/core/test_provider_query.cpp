@@ -1,5 +1,5 @@
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
 #include "platform/EADOError.h"
 #include "platform/EConvertError.h"
 #include "platform/EDatabaseError.h"

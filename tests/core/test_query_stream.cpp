@@ -1,8 +1,8 @@
 // AdoQuery::openForEach: the rows of a statement one at a time, with the field reads of an
 // open query, and the query closed again afterwards.
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
 #include "platform/EDatabaseError.h"
 #include "support/TestSupport.h"
 

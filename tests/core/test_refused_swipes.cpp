@@ -3,11 +3,11 @@
 // is sent again by kqdb forward --retry-refused once the cause is mended. Against a real
 // throwaway PostgreSQL server.
 
-#include "db/AttendanceLink.h"
-#include "db/CommFunc.h"
-#include "db/DevSchema.h"
-#include "db/LocalStore.h"
-#include "db/Statements.h"
+#include "attendance/AttendanceLink.h"
+#include "query/CommFunc.h"
+#include "interchange/DevSchema.h"
+#include "attendance/LocalStore.h"
+#include "query/Statements.h"
 #include "support/ManualClock.h"
 #include "support/ServerSuite.h"
 #include "support/TerminalQueries.h"

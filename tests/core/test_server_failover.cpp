@@ -4,11 +4,11 @@
 // the primary stops, the standby is promoted: every swipe reaches the new primary once,
 // with its own instant, within 30 s.
 
-#include "db/AttendanceLink.h"
-#include "db/CardSwipe.h"
-#include "db/CommFunc.h"
-#include "db/DevSchema.h"
-#include "db/Statements.h"
+#include "attendance/AttendanceLink.h"
+#include "attendance/CardSwipe.h"
+#include "query/CommFunc.h"
+#include "interchange/DevSchema.h"
+#include "query/Statements.h"
 #include "log/ErrMsgForm.h"
 #include "support/ManualClock.h"
 #include "support/LoopbackRelay.h"

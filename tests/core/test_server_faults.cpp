@@ -2,10 +2,10 @@
 // minute, a server in another time zone, a table without the duplicate test's index.
 // Against a real throwaway PostgreSQL server.
 
-#include "db/AttendanceLink.h"
-#include "db/CommFunc.h"
-#include "db/DevSchema.h"
-#include "db/Statements.h"
+#include "attendance/AttendanceLink.h"
+#include "query/CommFunc.h"
+#include "interchange/DevSchema.h"
+#include "query/Statements.h"
 #include "support/ManualClock.h"
 #include "support/ServerSuite.h"
 #include "support/TerminalQueries.h"

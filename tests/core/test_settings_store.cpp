@@ -1,7 +1,7 @@
 // The settings file as people write it by hand and as Qt's writer leaves it: what the
 // terminal reads from it, and what it does to the file.
-#include "db/CommFunc.h"
-#include "db/DatabaseTarget.h"
+#include "query/CommFunc.h"
+#include "query/DatabaseTarget.h"
 #include "platform/SettingsStore.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "db/CardSwipe.h"
+#include "attendance/CardSwipe.h"
 #include "support/ManualClock.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"

@@ -3,7 +3,7 @@
 // half-written, the file intact, the list still showing), and the next swipe once the
 // disk is healthy again must record.
 
-#include "db/CardSwipe.h"
+#include "attendance/CardSwipe.h"
 #include "support/ManualClock.h"
 #include "support/FaultInjectingVfs.h"
 #include "support/TerminalQueries.h"

@@ -2,8 +2,8 @@
 // without the right (nobody, when the tests run as root): the folder or file of the
 // operators' group names the group to be added to; otherwise the path alone.
 
-#include "db/DevSchema.h"
-#include "db/TroubleText.h"
+#include "interchange/DevSchema.h"
+#include "attendance/TroubleText.h"
 #include "support/TestSupport.h"
 
 #include <QFile>

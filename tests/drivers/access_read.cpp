@@ -5,7 +5,7 @@
 //
 //   access_read <file> [<memory budget in MB>]
 
-#include "db/AccessSource.h"
+#include "interchange/AccessSource.h"
 #include "platform/EAccessFileError.h"
 
 #include <QCoreApplication>

@@ -6,11 +6,11 @@
 //
 //   offline_terminal <conninfo> <store> [--swipe NUM "yyyy-mm-dd hh:nn:ss"]... [--exit-when-sent]
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
-#include "db/AttendanceLink.h"
-#include "db/CommFunc.h"
-#include "db/Statements.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "attendance/AttendanceLink.h"
+#include "query/CommFunc.h"
+#include "query/Statements.h"
 #include "log/ErrMsgForm.h"
 #include "support/ManualClock.h"
 

@@ -9,8 +9,8 @@
 //   F <step> <message>         failed, nothing recorded
 // A line that was printed was acknowledged; the crash test holds the database to it.
 
-#include "db/CardSwipe.h"
-#include "db/CommFunc.h"
+#include "attendance/CardSwipe.h"
+#include "query/CommFunc.h"
 #include "support/ManualClock.h"
 #include "support/TerminalQueries.h"
 

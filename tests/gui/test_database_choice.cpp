@@ -4,8 +4,8 @@
 
 #include "app/EmployeeGrid.h"
 #include "app/EmployeeGridModel.h"
-#include "db/AdoQuery.h"
-#include "db/DatabaseTarget.h"
+#include "query/AdoQuery.h"
+#include "query/DatabaseTarget.h"
 
 class TestDatabaseChoice : public QObject
 {

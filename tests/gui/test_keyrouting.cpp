@@ -4,7 +4,7 @@
 #include "app/EmployeeGridModel.h"
 #include "app/NumberEdit.h"
 #include "app/SimpleStatusBar.h"
-#include "db/AdoQuery.h"
+#include "query/AdoQuery.h"
 #include "platform/VirtualKey.h"
 #include "support/SqliteFile.h"
 

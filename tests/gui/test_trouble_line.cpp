@@ -12,7 +12,7 @@
 #include "app/NumberEdit.h"
 #include "app/OfflineIndicator.h"
 #include "app/SimpleStatusBar.h"
-#include "db/AdoQuery.h"
+#include "query/AdoQuery.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "support/DevDatabase.h"
 
-#include "db/DevSchema.h"
+#include "interchange/DevSchema.h"
 #include "support/SqliteFile.h"
 #include "support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 #include "support/ServerSuite.h"
 
-#include "db/DevSchema.h"
+#include "interchange/DevSchema.h"
 #include "log/ErrMsgForm.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "support/TerminalQueries.h"
 
-#include "db/CommFunc.h"
+#include "query/CommFunc.h"
 
 namespace TestSupport {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
 
 #include <QString>
 

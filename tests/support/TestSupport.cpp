@@ -1,6 +1,6 @@
 #include "support/TestSupport.h"
 
-#include "db/DevSchema.h"
+#include "interchange/DevSchema.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -2,8 +2,8 @@
 
 #include "KqdbCommand.h"
 
-#include "db/DatabaseTarget.h"
-#include "db/DevSchema.h"
+#include "query/DatabaseTarget.h"
+#include "interchange/DevSchema.h"
 #include "platform/ProgressBar.h"
 
 #include <cstdio>

@@ -3,9 +3,9 @@
 
 #include "KqdbCommand.h"
 
-#include "db/AdoConnection.h"
-#include "db/AttendanceExport.h"
-#include "db/DatabaseTarget.h"
+#include "query/AdoConnection.h"
+#include "interchange/AttendanceExport.h"
+#include "query/DatabaseTarget.h"
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
 #include "platform/SpoolFile.h"

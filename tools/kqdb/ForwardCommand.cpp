@@ -7,7 +7,7 @@
 #include "KqdbCommand.h"
 #include "OutboxArguments.h"
 
-#include "db/OutboxForwarder.h"
+#include "attendance/OutboxForwarder.h"
 #include "platform/Exception.h"
 
 #include <QFileInfo>

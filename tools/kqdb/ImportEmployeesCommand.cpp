@@ -2,8 +2,8 @@
 
 #include "KqdbCommand.h"
 
-#include "db/AdoConnection.h"
-#include "db/EmployeeImport.h"
+#include "query/AdoConnection.h"
+#include "interchange/EmployeeImport.h"
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
 

@@ -2,11 +2,11 @@
 
 #include "KqdbCommand.h"
 
-#include "db/AccessImport.h"
-#include "db/AccessSource.h"
-#include "db/AdoConnection.h"
-#include "db/DatabaseTarget.h"
-#include "db/DevSchema.h"
+#include "interchange/AccessImport.h"
+#include "interchange/AccessSource.h"
+#include "query/AdoConnection.h"
+#include "query/DatabaseTarget.h"
+#include "interchange/DevSchema.h"
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
 

@@ -1,6 +1,6 @@
 #include "KqdbCommand.h"
 
-#include "db/DatabaseTarget.h"
+#include "query/DatabaseTarget.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "KqdbCommand.h"
 
-#include "db/CommFunc.h"
+#include "query/CommFunc.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "KqdbCommand.h"
 
-#include "db/LocalStore.h"
+#include "attendance/LocalStore.h"
 
 std::optional<OutboxArguments> OutboxArguments::parse(const QStringList& args, const char* usage,
                                                       int* exitCode, bool acceptRetry)

@@ -7,7 +7,7 @@
 #include "KqdbCommand.h"
 #include "OutboxArguments.h"
 
-#include "db/LocalStore.h"
+#include "attendance/LocalStore.h"
 #include "platform/DateTimeText.h"
 #include "platform/Exception.h"
 

@@ -5,10 +5,10 @@
 
 #include "KqdbCommand.h"
 
-#include "db/AdoConnection.h"
-#include "db/AdoQuery.h"
-#include "db/CardSwipe.h"
-#include "db/CommFunc.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "attendance/CardSwipe.h"
+#include "query/CommFunc.h"
 #include "platform/FixedClock.h"
 #include "platform/SystemClock.h"
 

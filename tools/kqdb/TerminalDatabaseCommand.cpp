@@ -2,8 +2,8 @@
 
 #include "KqdbCommand.h"
 
-#include "db/CommFunc.h"
-#include "db/DatabaseTarget.h"
+#include "query/CommFunc.h"
+#include "query/DatabaseTarget.h"
 
 #include <QDir>
 

@@ -3,7 +3,7 @@
 
 #include "KqdbCommand.h"
 
-#include "db/ArgumentPasswords.h"
+#include "query/ArgumentPasswords.h"
 
 #include <cstdio>
 

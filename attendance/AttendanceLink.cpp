@@ -1,0 +1,398 @@
+#include "attendance/AttendanceLink.h"
+
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "attendance/CardSwipe.h"
+#include "query/CommFunc.h"
+#include "query/ConnectionString.h"
+#include "attendance/OutboxForwarder.h"
+#include "attendance/OutboxSwipe.h"
+#include "query/Statements.h"
+#include "attendance/TroubleText.h"
+#include "platform/Clock.h"
+#include "platform/DateTimeText.h"
+#include "platform/EServerRefusal.h"
+#include "platform/EServerUnreachable.h"
+#include "platform/FixedClock.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+
+namespace {
+
+bool namesServer(const QString& connectionString)
+{
+    try {
+        return ConnectionString(connectionString).namesServer();
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+LocalStore::EmployeeCopy copyOf(const AdoQuery& query)
+{
+    LocalStore::EmployeeCopy copy;
+    const int columns = query.fieldCount();
+    for (int c = 0; c < columns; ++c) {
+        copy.columns.append(query.fieldName(c));
+        copy.widths.append(query.fieldDisplayWidth(c));
+    }
+    const int rows = query.recordCount();
+    copy.values.reserve(qsizetype(rows) * columns);
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c)
+            copy.values.append(query.valueAsString(r, c));
+    }
+    return copy;
+}
+
+} // namespace
+
+std::unique_ptr<AttendanceLink> AttendanceLink::forConnection(AdoConnection& connection)
+{
+    return forConnection(connection, Options());
+}
+
+std::unique_ptr<AttendanceLink> AttendanceLink::forConnection(AdoConnection& connection,
+                                                              const Options& options)
+{
+    const QString text = connection.connectionString();
+    if (!namesServer(text))
+        return nullptr;
+    return std::make_unique<AttendanceLink>(connection, LocalStore::pathFor(text), options);
+}
+
+AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePath)
+    : AttendanceLink(connection, storePath, Options())
+{
+}
+
+AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePath, const Options& options)
+    : m_connection(connection), m_options(options), m_storePath(storePath),
+      m_connectionString(connection.connectionString())
+{
+    m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
+    try {
+        m_store = std::make_unique<LocalStore>(m_storePath);
+        if (!m_store->movedAside().isEmpty())
+            CommFunc::LogFailure(
+                QStringLiteral("opening the local store"),
+                EOleException(
+                    QStringLiteral("The local store '%1' was damaged; it was moved to '%2' and a new "
+                                   "one made. Swipes still waiting in it were not sent.")
+                        .arg(m_storePath, m_store->movedAside())));
+        m_store->setTarget(LocalStore::displayText(m_connectionString));
+        m_waiting = m_store->waitingCount();
+        m_refused = m_store->refusedCount();
+    } catch (const Exception& error) {
+        // Without a store the terminal works as it does without a server link: online only,
+        // and the window says that swipes made while the server is down cannot be kept.
+        m_store.reset();
+        m_storeTrouble = TroubleText::storeTrouble(m_storePath);
+        try {
+            CommFunc::LogFailure(QStringLiteral("opening the local store"), error);
+        } catch (const Exception&) {
+        }
+        return;
+    }
+    m_copyConnection = new AdoConnection(this);
+    m_copyConnection->setConnectionString(CommFunc::MakeJetConnStr(m_storePath));
+    m_copyConnection->setMode(AdoConnection::Mode::Read);
+    // Swipes left from an earlier session are sent as soon as the server answers.
+    m_kicked = m_waiting > 0;
+    m_worker = std::thread([this] { runForwarder(); });
+}
+
+AttendanceLink::~AttendanceLink()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void AttendanceLink::setAfterCommitHook(std::function<void(const StoredSwipe&)> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_afterCommit = std::move(hook);
+}
+
+void AttendanceLink::forwardNow()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_kicked = true;
+    }
+    m_wake.notify_all();
+}
+
+void AttendanceLink::setOffline(bool offline)
+{
+    m_offline = offline;
+    publish();
+}
+
+void AttendanceLink::publish()
+{
+    emit stateChanged(m_offline, m_waiting);
+}
+
+int AttendanceLink::loadEmployees(AdoQuery* query)
+{
+    const QString statement = QStringLiteral("SELECT * FROM ") + Statements::kEmployTable;
+    if (!query)
+        return -1;
+    try {
+        CommFunc::LoadStatement(*query, statement);
+        if (m_store) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_pendingCopy = copyOf(*query);
+                m_kicked = true;
+            }
+            m_wake.notify_all();
+        }
+        return query->recordCount();
+    } catch (const EServerUnreachable& error) {
+        // libpq's messages run over several lines; the log keeps one line per failure.
+        CommFunc::LogFailure(statement,
+                             EServerUnreachable(QStringLiteral("The database server could not be reached: ") +
+                                                error.message().simplified()));
+        query->close();
+        if (!m_store)
+            return -1;
+        setOffline(true);
+        forwardNow();
+        if (!m_store->hasEmployeeCopy())
+            return -1;
+        try {
+            query->setConnection(m_copyConnection);
+            CommFunc::LoadStatement(*query, statement);
+            return query->recordCount();
+        } catch (const Exception& copyError) {
+            CommFunc::LogFailure(statement, copyError);
+            query->close();
+            return -1;
+        }
+    } catch (const Exception& error) {
+        CommFunc::LogFailure(statement, error);
+        query->close();
+        return -1;
+    }
+}
+
+SwipeOutcome AttendanceLink::swipeOnServer(AdoQuery* employees, AdoQuery& recordQry, const Clock& pressed)
+{
+    // Bounded tighter than other waits on the window's connection; the list load at start
+    // may take longer without the operator standing at the counter.
+    m_connection.setNetworkTimeout(m_options.swipeTimeoutMs);
+    try {
+        SwipeOutcome outcome = CardSwipe::attempt(employees, recordQry, pressed);
+        m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
+        return outcome;
+    } catch (...) {
+        m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
+        throw;
+    }
+}
+
+SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock)
+{
+    // The swipe's instant is the moment the card was presented, not the end of a wait for
+    // the network: every reading of the clock in this swipe gives that moment.
+    const FixedClock pressed(clock.now());
+    if (!m_store) {
+        try {
+            return swipeOnServer(employees, recordQry, pressed);
+        } catch (...) {
+            return CardSwipe::failed(employees, pressed, std::current_exception());
+        }
+    }
+    // While swipes wait, a new one queues behind them: the server sees them in order, and
+    // the first of two close swipes is the one that counts.
+    if (!m_offline && m_waiting == 0) {
+        try {
+            const SwipeOutcome outcome = swipeOnServer(employees, recordQry, pressed);
+            m_recent.add(outcome);
+            return outcome;
+        } catch (const EServerUnreachable&) {
+            // The insert may have reached the server before the answer was lost; then the
+            // forward finds it within the window and drops the queued copy.
+            setOffline(true);
+        } catch (const EServerRefusal& refusal) {
+            // Refused for good (a constraint, a permission, a trigger): kept aside with
+            // the reason like a queued swipe the server refuses, not lost without a word.
+            try {
+                StoredSwipe kept;
+                kept.num = employees->fieldAsString(Statements::kNum);
+                kept.name = employees->fieldAsString(Statements::kName);
+                const QDateTime now = pressed.now();
+                kept.date = now.date();
+                kept.time = QTime(now.time().hour(), now.time().minute(), now.time().second());
+                kept.opdate = Statements::kFixedOpDate;
+                kept.id = m_store->enqueue(kept);
+                m_store->setAside(kept.id, refusal.message());
+                m_refused = m_store->refusedCount();
+                logRefusal(kept, refusal.message());
+                emit refusedChanged(m_refused);
+            } catch (...) {
+            }
+            // Not recorded: the status line says so for this employee, and the red line
+            // counts the swipe among the refused ones.
+            return CardSwipe::failed(employees, pressed, std::current_exception());
+        } catch (...) {
+            return CardSwipe::failed(employees, pressed, std::current_exception());
+        }
+    }
+    SwipeOutcome outcome;
+    try {
+        // A store deleted or replaced since it was opened is made again before the swipe
+        // goes into it, with the swipes that waited in it.
+        const int carried = m_store->revalidate(true);
+        if (carried > 0) {
+            try {
+                CommFunc::LogFailure(QStringLiteral("queueing a swipe"),
+                                     EOleException(QStringLiteral("The local store '%1' was gone; it was made "
+                                                                  "again, and the swipes waiting in it (%2) queued again.")
+                                                       .arg(m_storePath)
+                                                       .arg(carried)));
+            } catch (const Exception&) {
+            }
+        }
+        outcome = OutboxSwipe::run(employees, *m_store, pressed, &m_recent);
+        m_waiting = m_store->waitingCount();
+    } catch (...) {
+        SwipeOutcome failed = CardSwipe::failed(employees, pressed, std::current_exception());
+        failed.reason = QStringLiteral("本地存储无法写入（%1）").arg(failed.reason);
+        return failed;
+    }
+    publish();
+    forwardNow();
+    return outcome;
+}
+
+int AttendanceLink::nextRetry(int retryMs) const
+{
+    return std::min(std::max(retryMs * 2, m_options.firstRetryMs), m_options.longestRetryMs);
+}
+
+void AttendanceLink::runForwarder()
+{
+    using namespace std::chrono;
+    std::unique_ptr<OutboxForwarder> forwarder;
+    try {
+        forwarder = std::make_unique<OutboxForwarder>(m_connectionString, m_storePath);
+    } catch (const Exception&) {
+        return;
+    }
+    forwarder->connection().setNetworkTimeout(m_options.forwardTimeoutMs);
+    forwarder->onRefused = [this, &forwarder](const StoredSwipe& swipe, const QString& reason) {
+        m_refused = forwarder->store().refusedCount();
+        m_waiting = forwarder->store().waitingCount();
+        QMetaObject::invokeMethod(
+            this, [this, swipe, reason] { logRefusal(swipe, reason); }, Qt::QueuedConnection);
+        emit refusedChanged(m_refused);
+        publish();
+    };
+    forwarder->onForwarded = [this, &forwarder](const StoredSwipe&, const SwipeOutcome& outcome) {
+        m_recent.add(outcome);
+        m_waiting = forwarder->store().waitingCount();
+        publish();
+    };
+
+    int retryMs = 0;
+    // A refusal repeats at every try; the log gets it once, and again only when it changes.
+    QByteArray lastRefusal;
+    for (;;) {
+        std::optional<LocalStore::EmployeeCopy> copy;
+        {
+            std::unique_lock lock(m_mutex);
+            const auto woken = [this] { return m_stop || m_kicked; };
+            if (retryMs > 0)
+                m_wake.wait_for(lock, milliseconds(retryMs), woken);
+            else
+                m_wake.wait(lock, woken);
+            if (m_stop)
+                return;
+            m_kicked = false;
+            copy.swap(m_pendingCopy);
+            forwarder->afterCommit = m_afterCommit;
+        }
+        try {
+            // The window's handle may have made the store anew after it was deleted.
+            forwarder->store().revalidate();
+            if (copy)
+                forwarder->store().replaceEmployeeCopy(*copy);
+            m_waiting = forwarder->store().waitingCount();
+        } catch (const Exception&) {
+            // A copy that could not be written leaves the previous one; the outbox is read
+            // again at the next round.
+        }
+        if (!m_offline && m_waiting == 0) {
+            retryMs = 0;
+            continue;
+        }
+        try {
+            forwarder->connect();
+            forwarder->forwardAll();
+            m_waiting = forwarder->store().waitingCount();
+            retryMs = 0;
+            lastRefusal.clear();
+            setOffline(false);
+        } catch (const EServerUnreachable&) {
+            m_offline = true;
+            retryMs = nextRetry(retryMs);
+        } catch (const Exception& error) {
+            // Refused by the database for a reason that is not one swipe's (a missing
+            // table, the schema; a swipe's own refusal was set aside): the swipes stay queued,
+            // and the next try comes after a longer pause as well. Somebody has to fix the
+            // server, so it is logged, on the window's thread, since the log line names the
+            // active window.
+            const QByteArray message = error.message().toUtf8();
+            if (message != lastRefusal) {
+                lastRefusal = message;
+                QMetaObject::invokeMethod(
+                    this,
+                    [refusal = std::current_exception()] {
+                        try {
+                            std::rethrow_exception(refusal);
+                        } catch (const Exception& queued) {
+                            CommFunc::LogFailure(QStringLiteral("forwarding queued swipes"), queued);
+                        }
+                    },
+                    Qt::QueuedConnection);
+            }
+            retryMs = nextRetry(retryMs);
+        } catch (...) {
+            retryMs = nextRetry(retryMs);
+        }
+        if (retryMs > 0) {
+            // A connection that failed may be half open; the next round starts afresh.
+            forwarder->connection().close();
+            try {
+                m_waiting = forwarder->store().waitingCount();
+            } catch (const Exception&) {
+            }
+            publish();
+        }
+    }
+}
+
+void AttendanceLink::logRefusal(const StoredSwipe& swipe, const QString& reason)
+{
+    try {
+        CommFunc::LogFailure(QStringLiteral("refused swipe %1 %2 %3 set aside (kqdb outbox, kqdb forward "
+                                            "--retry-refused)")
+                                 .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())),
+                             EServerRefusal(reason, {}));
+    } catch (const Exception&) {
+        // The log itself failed; the swipe is kept aside all the same and counted on the
+        // window's red line.
+    }
+}

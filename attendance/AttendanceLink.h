@@ -1,0 +1,118 @@
+#pragma once
+
+#include "attendance/LocalStore.h"
+#include "attendance/RecentSwipes.h"
+#include "attendance/SwipeOutcome.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+class AdoConnection;
+class AdoQuery;
+class Clock;
+struct StoredSwipe;
+
+// The terminal's way to a server database that may be out of reach. The employee list
+// loaded from the server is copied to the terminal's local store; when the server cannot
+// be reached at start the list comes from that copy. A swipe that cannot reach the server
+// is queued in the store's outbox, with the answer an online swipe would have shown, and a
+// worker thread with its own connection hands the queue to the server in the background,
+// retrying with growing pauses. The window never waits for that.
+class AttendanceLink : public QObject
+{
+    Q_OBJECT
+public:
+    struct Options
+    {
+        // Bound on waiting for the server on the window's connection: the clock stands
+        // still for no longer than this when the network goes quiet.
+        int windowTimeoutMs = 1000;
+        // The tighter bound while a swipe waits: its outcome shows (queued when the server
+        // is silent) before the clock could miss a second.
+        int swipeTimeoutMs = 250;
+        // The same for the forwarder's connection, which nobody waits for.
+        int forwardTimeoutMs = 3000;
+        // Pauses between tries while the server cannot be reached double from the first
+        // up to the longest.
+        int firstRetryMs = 1000;
+        int longestRetryMs = 15000;
+    };
+
+    // The link for a connection that names a server; none for a database file, which is
+    // there or not and has nothing to wait for.
+    static std::unique_ptr<AttendanceLink> forConnection(AdoConnection& connection);
+    static std::unique_ptr<AttendanceLink> forConnection(AdoConnection& connection, const Options& options);
+
+    // Any connection, with the store at storePath. Starts the forwarder.
+    AttendanceLink(AdoConnection& connection, const QString& storePath, const Options& options);
+    AttendanceLink(AdoConnection& connection, const QString& storePath);
+    ~AttendanceLink() override;
+
+    // Loads "SELECT * FROM employ" into the query as the window's table load does, logging
+    // one error line on failure. When the server cannot be reached the query is loaded
+    // from the copy instead (a snapshot nobody can delete from), or left closed when there
+    // is none. Returns the row count, -1 when the query stays closed.
+    int loadEmployees(AdoQuery* query);
+
+    // One card swipe: on the server while it answers and nothing waits, else queued.
+    SwipeOutcome swipe(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock);
+
+    bool isOffline() const { return m_offline; }
+    int waitingCount() const { return m_waiting; }
+    // Swipes the server refused for good, kept aside in the store until a command sends
+    // them again (kqdb forward --retry-refused).
+    int refusedCount() const { return m_refused; }
+    QString storePath() const { return m_storePath; }
+    // Why the local store cannot be written (the trouble line's text), empty while it can:
+    // then swipes made while the server is down cannot be kept.
+    QString storeTrouble() const { return m_storeTrouble; }
+
+    // Wakes the forwarder for a round now.
+    void forwardNow();
+    // For fault tests: runs in the forwarder after the server committed a swipe and before
+    // the outbox is updated; may throw to abandon the round there.
+    void setAfterCommitHook(std::function<void(const StoredSwipe&)> hook);
+
+signals:
+    // From any thread; connect with a queued or automatic connection.
+    void stateChanged(bool offline, int waiting);
+    // From any thread, whenever the number of refused swipes changes.
+    void refusedChanged(int refused);
+
+private:
+    void setOffline(bool offline);
+    void publish();
+    void runForwarder();
+    SwipeOutcome swipeOnServer(AdoQuery* employees, AdoQuery& recordQry, const Clock& pressed);
+    // One error-log line for a swipe the server refused, written on the window's thread.
+    void logRefusal(const StoredSwipe& swipe, const QString& reason);
+    int nextRetry(int retryMs) const;
+
+    AdoConnection& m_connection;
+    Options m_options;
+    QString m_storePath;
+    QString m_connectionString;
+    QString m_storeTrouble;
+    std::unique_ptr<LocalStore> m_store;
+    AdoConnection* m_copyConnection = nullptr;
+    RecentSwipes m_recent;
+    std::atomic<bool> m_offline{false};
+    std::atomic<int> m_waiting{0};
+    std::atomic<int> m_refused{0};
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    bool m_kicked = false;
+    std::optional<LocalStore::EmployeeCopy> m_pendingCopy;
+    std::function<void(const StoredSwipe&)> m_afterCommit;
+    std::thread m_worker;
+};

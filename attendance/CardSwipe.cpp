@@ -1,0 +1,208 @@
+#include "attendance/CardSwipe.h"
+
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/Statements.h"
+#include "attendance/StoredSwipe.h"
+#include "query/Transaction.h"
+#include "attendance/TroubleText.h"
+#include "platform/Clock.h"
+#include "platform/DateTimeText.h"
+#include "platform/EDatabaseError.h"
+
+namespace {
+
+void setStatement(AdoQuery& query, const QString& text)
+{
+    query.close();
+    query.sqlClear();
+    query.sqlAdd(text);
+}
+
+bool hasCurrentEmployee(const AdoQuery* employees)
+{
+    return employees && employees->isOpen() && !employees->isEmpty() && employees->recNo() >= 0;
+}
+
+void closeQuietly(AdoQuery& query)
+{
+    try {
+        query.close();
+    } catch (...) {
+    }
+}
+
+SwipeOutcome alreadyRecorded(AdoQuery& recordQry, Transaction& transaction)
+{
+    const DateTimeValue instant =
+        recordQry.fieldAsDateTime(Statements::kD) + recordQry.fieldAsDateTime(Statements::kT);
+    SwipeOutcome outcome{SwipeOutcome::Kind::AlreadyRecorded,
+                         QStringLiteral("【%1 %2】 %3 已刷卡")
+                             .arg(recordQry.fieldAsString(Statements::kNum),
+                                  recordQry.fieldAsString(Statements::kName),
+                                  DateTimeText::dateTimeMinutes(instant.toDateTime())),
+                         {},
+                         recordQry.fieldAsString(Statements::kNum),
+                         recordQry.fieldAsString(Statements::kName),
+                         instant.toDateTime()};
+    recordQry.close();
+    transaction.commit();
+    return outcome;
+}
+
+void insertRecord(AdoQuery& recordQry, const QString& num, const QString& name, const QDate& date,
+                  const QTime& time, const QString& opdate)
+{
+    setStatement(recordQry, Statements::kRecordInsert);
+    recordQry.setParameter(QStringLiteral("num"), num);
+    recordQry.setParameter(QStringLiteral("name"), name);
+    recordQry.setParameter(QStringLiteral("d"), DateTimeText::date(date));
+    recordQry.setParameter(QStringLiteral("t"), DateTimeText::time(time));
+    recordQry.setParameter(QStringLiteral("opdate"), opdate);
+    recordQry.execSql();
+}
+
+AdoConnection& connectionOf(AdoQuery& recordQry)
+{
+    AdoConnection* connection = recordQry.connection();
+    if (!connection)
+        throw EDatabaseError(QStringLiteral("%1: missing connection").arg(recordQry.name()));
+    return *connection;
+}
+
+SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
+{
+    // A row without a number would be an attendance record nobody can be matched to; the
+    // operator is told rather than left with the previous employee's success.
+    if (employees.fieldAsString(Statements::kNum).isEmpty())
+        throw EDatabaseError(QStringLiteral("The current employee has no employee number."));
+
+    // The record must land in the database that is there now, not in a file that was
+    // replaced under the terminal since the list was loaded.
+    connectionOf(recordQry).revalidate();
+
+    // Terminals sharing one database could otherwise both find no record and both insert:
+    // the lock for this employee is taken before the test and held until the insert is
+    // committed.
+    Transaction transaction(connectionOf(recordQry), employees.fieldAsString(Statements::kNum));
+
+    setStatement(recordQry, Statements::kDuplicateTest);
+    recordQry.setParameter(QStringLiteral("num"), employees.fieldAsString(Statements::kNum));
+    recordQry.setParameter(QStringLiteral("d1"),
+                           DateTimeText::dateTime(clock.now().addSecs(-CardSwipe::kWindowSeconds)));
+    recordQry.setParameter(QStringLiteral("d2"),
+                           DateTimeText::dateTime(clock.now().addSecs(CardSwipe::kWindowSeconds)));
+    recordQry.open();
+    if (!recordQry.isEmpty())
+        return alreadyRecorded(recordQry, transaction);
+
+    const QString num = employees.fieldAsString(Statements::kNum);
+    const QString name = employees.fieldAsString(Statements::kName);
+    const QDate date = clock.now().date();
+    const QTime time = clock.now().time();
+    insertRecord(recordQry, num, name, date, time, Statements::kFixedOpDate);
+    // Committed before the text is composed: a failure from here on keeps the record.
+    transaction.commit();
+
+    return {SwipeOutcome::Kind::Recorded,
+            QStringLiteral("【%1 %2】 %3 刷卡成功！")
+                .arg(employees.fieldAsString(Statements::kNum), employees.fieldAsString(Statements::kName),
+                     DateTimeText::dateTimeMinutes(clock.now())),
+            {},
+            num,
+            name,
+            QDateTime(date, QTime(time.hour(), time.minute(), time.second()), Qt::UTC)};
+}
+
+SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
+{
+    // The same lock as a live swipe of this employee on any terminal.
+    Transaction transaction(connectionOf(recordQry), stored.num);
+
+    setStatement(recordQry, Statements::kDuplicateTest);
+    recordQry.setParameter(QStringLiteral("num"), stored.num);
+    recordQry.setParameter(QStringLiteral("d1"),
+                           DateTimeText::dateTime(stored.instant().addSecs(-CardSwipe::kWindowSeconds)));
+    recordQry.setParameter(QStringLiteral("d2"),
+                           DateTimeText::dateTime(stored.instant().addSecs(CardSwipe::kWindowSeconds)));
+    recordQry.open();
+    if (!recordQry.isEmpty())
+        return alreadyRecorded(recordQry, transaction);
+
+    insertRecord(recordQry, stored.num, stored.name, stored.date, stored.time, stored.opdate);
+    transaction.commit();
+    return {SwipeOutcome::Kind::Recorded,
+            QStringLiteral("【%1 %2】 %3 刷卡成功！")
+                .arg(stored.num, stored.name, DateTimeText::dateTimeMinutes(stored.instant())),
+            {},
+            stored.num,
+            stored.name,
+            stored.instant()};
+}
+
+} // namespace
+
+SwipeOutcome CardSwipe::attempt(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock)
+{
+    SwipeOutcome outcome;
+    try {
+        if (hasCurrentEmployee(employees))
+            outcome = swipe(*employees, recordQry, clock);
+    } catch (...) {
+        closeQuietly(recordQry);
+        throw;
+    }
+    closeQuietly(recordQry);
+    return outcome;
+}
+
+SwipeOutcome CardSwipe::run(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock)
+{
+    try {
+        return attempt(employees, recordQry, clock);
+    } catch (...) {
+        return failed(employees, clock, std::current_exception());
+    }
+}
+
+SwipeOutcome CardSwipe::failed(AdoQuery* employees, const Clock& clock, const std::exception_ptr& failure)
+{
+    // Not logged: the operator sees it at once and swipes again.
+    SwipeOutcome outcome;
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        outcome.errorMessage = QString::fromUtf8(e.what());
+    } catch (...) {
+    }
+    if (outcome.errorMessage.isEmpty())
+        outcome.errorMessage = QStringLiteral("unknown error");
+    outcome.reason = TroubleText::swipeReason(failure);
+    // The status line names the employee who swiped, so that the previous one's success
+    // does not stay standing; a failure that leaves nothing to name leaves no text.
+    try {
+        if (hasCurrentEmployee(employees)) {
+            outcome.num = employees->fieldAsString(Statements::kNum);
+            outcome.name = employees->fieldAsString(Statements::kName);
+            outcome.instant = clock.now();
+            outcome.failedText = TroubleText::failedSwipe(outcome.num, outcome.name, outcome.instant);
+        }
+    } catch (...) {
+        outcome.failedText.clear();
+    }
+    return outcome;
+}
+
+SwipeOutcome CardSwipe::forward(const StoredSwipe& swipe, AdoQuery& recordQry)
+{
+    SwipeOutcome outcome;
+    try {
+        outcome = forwardStored(swipe, recordQry);
+    } catch (...) {
+        closeQuietly(recordQry);
+        throw;
+    }
+    closeQuietly(recordQry);
+    return outcome;
+}

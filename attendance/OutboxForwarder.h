@@ -1,0 +1,60 @@
+#pragma once
+
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "attendance/LocalStore.h"
+#include "attendance/StoredSwipe.h"
+#include "attendance/SwipeOutcome.h"
+
+#include <functional>
+
+// Hands a terminal's waiting swipes to the database, oldest first, each in the swipe's own
+// transaction at its own instant. A swipe leaves the outbox only once the database has
+// committed it, or has answered that a row within the duplicate window is there already
+// (another terminal's, or this same swipe sent before a crash), so a failure at any point
+// loses nothing and sends nothing twice. Uses its own connection and store handle: one
+// forwarder per thread.
+class OutboxForwarder
+{
+public:
+    struct Result
+    {
+        int forwarded = 0;
+        int alreadyRecorded = 0;
+        // Set aside (forwardAll) or left aside (retryRefused): refused by the server.
+        int refused = 0;
+    };
+
+    OutboxForwarder(const QString& connectionString, const QString& storePath);
+
+    // Opens the connection: proves the database can be reached.
+    void connect();
+    // Forwards until the outbox is empty. A swipe the server refuses for good
+    // (EServerRefusal) is set aside in the store's refused list and the round goes on.
+    // Any other failure (EServerUnreachable when the server cannot be reached, another
+    // error kind for anything else) ends the round and passes through; what was not
+    // forwarded stays waiting.
+    Result forwardAll();
+    // Tries every refused swipe once more, at its own instant, as forwardAll() does: one
+    // the server takes (or holds already) leaves the list, one refused again stays with
+    // the new reason. Other failures end the round and pass through.
+    Result retryRefused();
+
+    LocalStore& store() { return m_store; }
+    AdoConnection& connection() { return m_connection; }
+
+    // Called for every swipe that has left the outbox, with the database's answer.
+    std::function<void(const StoredSwipe&, const SwipeOutcome&)> onForwarded;
+    // Called for every swipe forwardAll() set aside, with the server's reason.
+    std::function<void(const StoredSwipe&, const QString&)> onRefused;
+    // For fault tests: runs after the database committed a swipe, before the outbox is
+    // updated.
+    std::function<void(const StoredSwipe&)> afterCommit;
+
+    static constexpr int kBatch = 256;
+
+private:
+    AdoConnection m_connection;
+    AdoQuery m_records;
+    LocalStore m_store;
+};

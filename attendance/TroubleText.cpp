@@ -1,0 +1,223 @@
+#include "attendance/TroubleText.h"
+
+#include "sqlite/ESqliteError.h"
+#include "platform/DateTimeText.h"
+#include "platform/EServerRefusal.h"
+#include "platform/EServerUnreachable.h"
+#include "platform/Exception.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+#ifndef Q_OS_WIN
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <vector>
+#endif
+
+namespace {
+
+QString reasonForCode(int primaryCode)
+{
+    switch (primaryCode) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("数据库被其他程序锁定");
+    case SQLITE_FULL:
+        return QStringLiteral("磁盘已满");
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return QStringLiteral("无权写入数据库");
+    case SQLITE_IOERR:
+        return QStringLiteral("磁盘读写出错");
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return QStringLiteral("数据库文件已损坏");
+    case SQLITE_CANTOPEN:
+        return QStringLiteral("数据库文件无法打开");
+    default:
+        return {};
+    }
+}
+
+// The file back end refuses a path before SQLite sees it, in words rather than codes.
+QString reasonForMessage(const QString& message)
+{
+    if (message.startsWith(QStringLiteral("Could not find file")))
+        return QStringLiteral("数据库文件不见了");
+    if (message.contains(QStringLiteral("Microsoft Access database")))
+        return QStringLiteral("数据库被换成了 Access 文件");
+    if (message.contains(QStringLiteral("not an SQLite database")))
+        return QStringLiteral("数据库文件已损坏");
+    if (message.contains(QStringLiteral("cannot be written")) ||
+        message.contains(QStringLiteral("Permission denied")))
+        return QStringLiteral("无权写入数据库");
+    if (message.contains(QStringLiteral("is a folder")))
+        return QStringLiteral("数据库路径是一个文件夹");
+    if (message.contains(QStringLiteral("no such table")))
+        return QStringLiteral("数据库中没有考勤表");
+    if (message.contains(QStringLiteral("has no employee number")))
+        return QStringLiteral("该员工没有编号");
+    return {};
+}
+
+#ifndef Q_OS_WIN
+bool inGroup(gid_t gid)
+{
+    if (getegid() == gid)
+        return true;
+    const int count = getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(size_t(count), 0);
+    const int got = getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i)
+        if (groups[size_t(i)] == gid)
+            return true;
+    return false;
+}
+
+// Writing is refused because the file or its folder is writable by the operators' group
+// only, and this user is not in it: the fix is to be added, not to change the file.
+bool groupIsTheCause(const QString& path, const QString& operatorGroup)
+{
+    const group* operators = getgrnam(operatorGroup.toLocal8Bit().constData());
+    if (!operators || inGroup(operators->gr_gid))
+        return false;
+    for (const QString& candidate : {path, QFileInfo(path).absolutePath()}) {
+        struct stat st;
+        if (::stat(QFile::encodeName(candidate).constData(), &st) == 0 && st.st_gid == operators->gr_gid &&
+            (st.st_mode & S_IWGRP))
+            return true;
+    }
+    return false;
+}
+
+bool writable(const QString& path)
+{
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
+// Mounted read-only: no permission would help.
+bool onReadOnlyFileSystem(const QString& path)
+{
+    struct statvfs fs;
+    return ::statvfs(QFile::encodeName(path).constData(), &fs) == 0 && (fs.f_flag & ST_RDONLY);
+}
+#else
+bool groupIsTheCause(const QString&, const QString&)
+{
+    return false;
+}
+
+bool writable(const QString& path)
+{
+    return QFileInfo(path).isWritable();
+}
+
+bool onReadOnlyFileSystem(const QString&)
+{
+    return false;
+}
+#endif
+
+QString noPermission(const QString& path, const QString& operatorGroup = TroubleText::kOperatorGroup)
+{
+    if (onReadOnlyFileSystem(path))
+        return QStringLiteral("数据库 %1 所在的磁盘是只读的，无法写入").arg(path);
+    QString text = QStringLiteral("无权写入数据库 %1").arg(path);
+    if (groupIsTheCause(path, operatorGroup))
+        text += QStringLiteral("，请让管理员把您加入 %1 组").arg(operatorGroup);
+    return text;
+}
+
+} // namespace
+
+QString TroubleText::failedSwipe(const QString& num, const QString& name, const QDateTime& at)
+{
+    return QStringLiteral("【%1 %2】 %3 刷卡失败！").arg(num, name, DateTimeText::dateTimeMinutes(at));
+}
+
+QString TroubleText::swipeReason(const std::exception_ptr& failure)
+{
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
+    } catch (const EServerUnreachable&) {
+        return QStringLiteral("服务器无法连接");
+    } catch (const EServerRefusal&) {
+        return QStringLiteral("服务器拒绝了这次刷卡（原因见错误日志）");
+    } catch (const ESqliteError& error) {
+        QString reason = reasonForCode(error.primaryResultCode());
+        if (reason.isEmpty())
+            reason = reasonForMessage(error.message());
+        if (!reason.isEmpty())
+            return reason;
+    } catch (const Exception& error) {
+        const QString reason = reasonForMessage(error.message());
+        if (!reason.isEmpty())
+            return reason;
+    } catch (...) {
+    }
+    return QStringLiteral("数据库出错");
+}
+
+QString TroubleText::swipeTrouble(const QString& reason)
+{
+    return QStringLiteral("刷卡失败：") + reason;
+}
+
+QString TroubleText::startTrouble(const QString& path, const QString& message, const QString& operatorGroup)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        const QFileInfo folder(info.absolutePath());
+        if (!folder.isDir())
+            return QStringLiteral("无法打开数据库：文件夹 %1 不存在")
+                .arg(QDir::toNativeSeparators(folder.filePath()));
+        if (!folder.isExecutable())
+            return noPermission(shown, operatorGroup);
+        return QStringLiteral("无法打开数据库：文件 %1 不存在").arg(shown);
+    }
+    if (info.isDir())
+        return QStringLiteral("无法打开数据库：%1 是文件夹，不是数据库文件").arg(shown);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return noPermission(shown, operatorGroup);
+    const QByteArray header = file.read(100);
+    const QByteArray product = header.mid(4, 15);
+    if (product == "Standard Jet DB" || product == "Standard ACE DB")
+        return QStringLiteral("%1 是 Access 数据库，请先转换：kqdb import-mdb %1 新文件.sqlite").arg(shown);
+    if (!header.startsWith(QByteArray("SQLite format 3\0", 16)))
+        return QStringLiteral("无法打开数据库：%1 不是数据库文件").arg(shown);
+    if (!writable(path) || !writable(info.absolutePath()))
+        return noPermission(shown, operatorGroup);
+    if (message.contains(QStringLiteral("no such table")))
+        return QStringLiteral("数据库 %1 中没有员工表 employ").arg(shown);
+    const QString reason = reasonForMessage(message);
+    if (!reason.isEmpty())
+        return QStringLiteral("无法打开数据库 %1：%2").arg(shown, reason);
+    return QStringLiteral("无法打开数据库 %1（原因见错误日志）").arg(shown);
+}
+
+QString TroubleText::writeTrouble(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || (writable(path) && writable(info.absolutePath())))
+        return {};
+    return noPermission(QDir::toNativeSeparators(path));
+}
+
+QString TroubleText::storeTrouble(const QString& path)
+{
+    return QStringLiteral("本地存储 %1 无法写入：服务器断开时的刷卡将无法保存")
+        .arg(QDir::toNativeSeparators(path));
+}

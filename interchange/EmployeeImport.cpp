@@ -1,0 +1,354 @@
+#include "interchange/EmployeeImport.h"
+
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "postgres/PgBackend.h"
+#include "query/Statements.h"
+#include "query/Transaction.h"
+#include "interchange/CsvReader.h"
+#include "platform/Gbk.h"
+#include "platform/TextExcerpt.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+enum Column
+{
+    kNumColumn,
+    kNameColumn,
+    kDeptColumn,
+    kColumnCount
+};
+
+const std::array<QString, kColumnCount> kColumnNames = {Statements::kNum, Statements::kName,
+                                                        Statements::kDeptNo};
+
+struct Row
+{
+    qsizetype line = 0;
+    std::array<QString, kColumnCount> values;
+};
+
+struct Parsed
+{
+    // Position of each column in the file's records, or -1 when the header lacks it.
+    std::array<qsizetype, kColumnCount> position{-1, -1, -1};
+    std::vector<Row> rows;
+};
+
+EmployeeImport::Result refuse(qsizetype line, const QString& error)
+{
+    EmployeeImport::Result result;
+    result.line = line;
+    result.error = error;
+    return result;
+}
+
+std::optional<EmployeeImport::Result> parse(const QByteArray& csv, Parsed& parsed)
+{
+    CsvReader reader(csv, EmployeeImport::kMaxFieldBytes);
+    QStringList fields;
+    if (!reader.next(fields))
+        return refuse(reader.error().isEmpty() ? 0 : reader.line(),
+                      reader.error().isEmpty() ? QStringLiteral("the file is empty: no header")
+                                               : reader.error());
+    const qsizetype width = fields.size();
+    for (qsizetype i = 0; i < width; ++i) {
+        const QString name = fields.at(i).trimmed();
+        qsizetype column = 0;
+        while (column < kColumnCount && name.compare(kColumnNames[size_t(column)], Qt::CaseInsensitive) != 0)
+            ++column;
+        if (column == kColumnCount)
+            return refuse(
+                reader.line(),
+                QStringLiteral("unknown column \"%1\" in the header (num, name, dept_no)").arg(name));
+        if (parsed.position[size_t(column)] >= 0)
+            return refuse(reader.line(), QStringLiteral("column %1 named twice in the header").arg(name));
+        parsed.position[size_t(column)] = i;
+    }
+    for (int column : {kNumColumn, kNameColumn}) {
+        if (parsed.position[size_t(column)] < 0)
+            return refuse(reader.line(),
+                          QStringLiteral("the header lacks the column %1").arg(kColumnNames[size_t(column)]));
+    }
+
+    while (reader.next(fields)) {
+        if (fields.size() != width)
+            return refuse(reader.line(), QStringLiteral("%1 fields where the header has %2")
+                                             .arg(QString::number(fields.size()), QString::number(width)));
+        Row row;
+        row.line = reader.line();
+        for (size_t column = 0; column < kColumnCount; ++column) {
+            if (parsed.position[column] >= 0)
+                row.values[column] = fields.at(parsed.position[column]);
+        }
+        parsed.rows.push_back(std::move(row));
+    }
+    if (!reader.error().isEmpty())
+        return refuse(reader.line(), reader.error());
+    return std::nullopt;
+}
+
+// Index of the first control character in text, or -1.
+qsizetype firstControl(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (TextExcerpt::isControl(text[i].unicode()))
+            return i;
+    }
+    return -1;
+}
+
+// What every field must be: free of control characters (a NUL, which a server would cut
+// the value at, an ESC that would reach the terminal of whoever lists the employees, a
+// line break that no list row can show), in GBK, and within its column's width.
+std::optional<EmployeeImport::Result> checkValue(qsizetype line, const QString& column, const QString& value,
+                                                 int width)
+{
+    if (const qsizetype at = firstControl(value); at >= 0)
+        return refuse(line, QStringLiteral("%1 %2 holds the control character %3 at character %4; an "
+                                           "employee list holds none")
+                                .arg(column, TextExcerpt::quoted(value), Gbk::codePointName(value, at),
+                                     QString::number(at + 1)));
+    if (const qsizetype at = Gbk::firstUnmappable(value); at >= 0)
+        return refuse(line, QStringLiteral("%1 %2 has a character the GBK code page lacks (%3)")
+                                .arg(column, TextExcerpt::quoted(value), Gbk::codePointName(value, at)));
+    const qsizetype bytes = Gbk::encodedSize(value);
+    if (width > 0 && bytes > width)
+        return refuse(line, QStringLiteral("%1 %2 is %3 bytes long in GBK; the column holds %4")
+                                .arg(column, TextExcerpt::quoted(value), QString::number(bytes),
+                                     QString::number(width)));
+    return std::nullopt;
+}
+
+// A number the operator can type into the number box and find: ASCII letters and digits
+// only. A blank before or after would make " 9001", "9001 " and "9001" three employees,
+// and the number box, which trims blanks, could never find the first two; a fullwidth
+// digit looks like a digit and cannot be typed.
+std::optional<EmployeeImport::Result> checkNumber(qsizetype line, const QString& num)
+{
+    if (num.front().isSpace() || num.back().isSpace())
+        return refuse(line,
+                      QStringLiteral("num %1 has blanks before or after it").arg(TextExcerpt::quoted(num)));
+    for (qsizetype i = 0; i < num.size(); ++i) {
+        const char16_t c = num[i].unicode();
+        const bool typeable =
+            (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+        if (!typeable)
+            return refuse(line, QStringLiteral("num %1 holds %2 (%3) at character %4; a number is ASCII "
+                                               "letters and digits, as the number box types them")
+                                    .arg(TextExcerpt::quoted(num), TextExcerpt::quoted(num.mid(i, 1)),
+                                         Gbk::codePointName(num, i), QString::number(i + 1)));
+    }
+    return std::nullopt;
+}
+
+// Checks each value against its column's declared width, counted in GBK bytes as the
+// terminal counts, and the numbers against each other and the list.
+std::optional<EmployeeImport::Result> check(const Parsed& parsed, const std::array<int, kColumnCount>& widths,
+                                            const std::unordered_set<std::u16string>& existing,
+                                            EmployeeImport::Mode mode, std::vector<bool>& skip)
+{
+    // Standard containers: Qt's seeded string hash costs more than the rest of the check.
+    // The keys are views of the numbers in parsed, which outlives the map.
+    std::unordered_map<std::u16string_view, qsizetype> seen;
+    seen.reserve(parsed.rows.size());
+    skip.assign(parsed.rows.size(), false);
+    for (size_t i = 0; i < parsed.rows.size(); ++i) {
+        const Row& row = parsed.rows[i];
+        const QString& num = row.values[kNumColumn];
+        if (num.isEmpty())
+            return refuse(row.line, QStringLiteral("num is empty"));
+        for (size_t column = 0; column < kColumnCount; ++column) {
+            if (auto refused = checkValue(row.line, kColumnNames[column], row.values[column], widths[column]))
+                return refused;
+        }
+        if (auto refused = checkNumber(row.line, num))
+            return refused;
+        const std::u16string_view key(reinterpret_cast<const char16_t*>(num.utf16()), size_t(num.size()));
+        const auto [earlier, added] = seen.try_emplace(key, row.line);
+        if (!added)
+            return refuse(
+                row.line,
+                QStringLiteral("num %1 repeats line %2").arg(num, QString::number(earlier->second)));
+        if (mode != EmployeeImport::Mode::Replace && !existing.empty() &&
+            existing.count(std::u16string(key)) > 0) {
+            if (mode == EmployeeImport::Mode::Add)
+                return refuse(row.line, QStringLiteral("num %1 is already in the list (--new-only skips such "
+                                                       "rows, --replace replaces the list)")
+                                            .arg(num));
+            skip[i] = true;
+        }
+    }
+    return std::nullopt;
+}
+
+// A value in COPY's text format. The checks have kept control characters out; the
+// backslash is the one character that still needs its escape.
+void appendCopyField(QByteArray& out, const QString& value)
+{
+    const QByteArray utf8 = value.toUtf8();
+    if (!utf8.contains('\\')) {
+        out += utf8;
+        return;
+    }
+    out += QByteArray(utf8).replace("\\", "\\\\");
+}
+
+} // namespace
+
+bool EmployeeImport::readSource(const QString& path, QByteArray& bytes, QString& error)
+{
+    // Without blocking: opening a FIFO for reading would otherwise wait for a writer.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    QFile file;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = S_ISDIR(st.st_mode) ? QStringLiteral("a folder, not a CSV file")
+                                    : QStringLiteral("not a regular file (a pipe, a device or a socket); "
+                                                     "give the path of a CSV file");
+        return false;
+    }
+    if (st.st_size > kMaxFileBytes) {
+        ::close(fd);
+        error = QStringLiteral("%1 bytes, more than the %2 MiB an employee list may take")
+                    .arg(QString::number(st.st_size), QString::number(kMaxFileBytes / (1024 * 1024)));
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        error = file.errorString();
+        return false;
+    }
+    // A file that grows while it is read is cut at the bound and refused, not read whole.
+    bytes = file.read(kMaxFileBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
+        return false;
+    }
+    if (bytes.size() > kMaxFileBytes) {
+        bytes.clear();
+        error = QStringLiteral("more than the %1 MiB an employee list may take")
+                    .arg(QString::number(kMaxFileBytes / (1024 * 1024)));
+        return false;
+    }
+    return true;
+}
+
+EmployeeImport::Result EmployeeImport::run(AdoConnection& connection, const QByteArray& csv, Mode mode,
+                                           const Progress& progress)
+{
+    Parsed parsed;
+    if (auto refused = parse(csv, parsed))
+        return *refused;
+
+    // The write lock is held from the reading of the list to the commit, so that no other
+    // writer can add a number between the check and the inserts.
+    Transaction transaction(connection, Transaction::EmployeeList{});
+
+    AdoQuery list(QStringLiteral("EmployQry"));
+    list.setConnection(&connection);
+    list.sqlAdd(QStringLiteral("SELECT num, name, dept_no FROM employ"));
+    list.open();
+    std::array<int, kColumnCount> widths{};
+    for (size_t column = 0; column < kColumnCount; ++column)
+        widths[column] = list.fieldDisplayWidth(list.fieldIndex(kColumnNames[column]));
+    std::unordered_set<std::u16string> existing;
+    const int listed = list.recordCount();
+    existing.reserve(size_t(listed));
+    const int numColumn = list.fieldIndex(Statements::kNum);
+    for (int row = 0; row < listed; ++row)
+        existing.insert(list.valueAsString(row, numColumn).toStdU16String());
+    list.close();
+
+    std::vector<bool> skip;
+    if (auto refused = check(parsed, widths, existing, mode, skip))
+        return *refused;
+
+    Result result;
+    AdoQuery write(QStringLiteral("ImportQry"));
+    write.setConnection(&connection);
+    if (mode == Mode::Replace) {
+        write.sqlAdd(QStringLiteral("DELETE FROM employ"));
+        write.execSql();
+        result.removed = listed;
+    }
+    const bool withDept = parsed.position[kDeptColumn] >= 0;
+    const auto total = qint64(parsed.rows.size());
+    if (auto* server = dynamic_cast<PgBackend*>(&connection.backend())) {
+        // One COPY instead of a round trip per row, inside the same transaction.
+        QByteArray data;
+        data.reserve(total * 32);
+        for (size_t i = 0; i < parsed.rows.size(); ++i) {
+            if (skip[i]) {
+                ++result.skipped;
+                continue;
+            }
+            const Row& row = parsed.rows[i];
+            appendCopyField(data, row.values[kNumColumn]);
+            data += '\t';
+            appendCopyField(data, row.values[kNameColumn]);
+            if (withDept) {
+                data += '\t';
+                appendCopyField(data, row.values[kDeptColumn]);
+            }
+            data += '\n';
+            ++result.added;
+        }
+        server->copyIn(withDept ? "COPY employ (num, name, dept_no) FROM STDIN"
+                                : "COPY employ (num, name) FROM STDIN",
+                       data);
+        if (progress)
+            progress(total, total);
+        transaction.commit();
+        result.ok = true;
+        return result;
+    }
+    write.sqlClear();
+    write.sqlAdd(
+        withDept ? QStringLiteral("INSERT INTO employ (num, name, dept_no) VALUES (:num, :name, :dept_no)")
+                 : QStringLiteral("INSERT INTO employ (num, name) VALUES (:num, :name)"));
+    for (size_t i = 0; i < parsed.rows.size(); ++i) {
+        if (skip[i]) {
+            ++result.skipped;
+        } else {
+            const Row& row = parsed.rows[i];
+            write.setParameter(Statements::kNum, row.values[kNumColumn]);
+            write.setParameter(Statements::kName, row.values[kNameColumn]);
+            if (withDept)
+                write.setParameter(Statements::kDeptNo, row.values[kDeptColumn]);
+            write.execSql();
+            ++result.added;
+        }
+        if (progress)
+            progress(qint64(i) + 1, total);
+    }
+    transaction.commit();
+    result.ok = true;
+    return result;
+}

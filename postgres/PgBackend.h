@@ -1,0 +1,141 @@
+#pragma once
+
+#include "query/DbBackend.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+// The server back end: one libpq connection to a PostgreSQL database, used without ever
+// blocking inside libpq, so that every wait for the server is bounded by the network
+// timeout. Failing to reach the server, losing it and waiting too long throw
+// EServerUnreachable (the connection is dropped and the next operation connects again);
+// what the server refuses throws EOleException with its message. A password from the
+// connection text never appears in a message.
+class PgBackend : public DbBackend
+{
+public:
+    // Connects at once, and the first time checks that the tables the terminal uses have
+    // the column types it reads and writes: a table that does not is refused here, before
+    // anything is written to it.
+    // checkTables false is for creating the tables.
+    PgBackend(const QString& conninfo, int networkTimeoutMs, bool checkTables = true);
+    ~PgBackend() override;
+    PgBackend(const PgBackend&) = delete;
+    PgBackend& operator=(const PgBackend&) = delete;
+
+    std::unique_ptr<DbCursor> prepare(const SqlStatementPlan& plan, const QString& rowIdName = {}) override;
+    void execute(const QString& sql) override;
+    std::vector<DbColumnInfo> tableColumns(const QString& table) override;
+    QString rowIdName(const std::vector<DbColumnInfo>& columns) const override;
+    qint64 deleteRow(const QString& table, const QString& rowIdName, const DbValue& rowId,
+                     const QStringList& columns, const std::vector<DbValue>& values) override;
+    void beginWrite(const QString& key) override;
+    void beginListWrite() override;
+    void commit() override;
+    void rollback() override;
+    bool isReadOnly() const override { return false; }
+    void setNetworkTimeout(int ms) override { m_timeoutMs = ms; }
+    // The server's clock as an instant, in the server's own time zone.
+    std::optional<QDateTime> serverClock() override;
+
+    // Whether sgdjb has an index the duplicate test can use (a valid b-tree index whose
+    // first column is num); without one every swipe reads the whole table.
+    bool hasDuplicateTestIndex();
+    // Whether a statement refused with this SQLSTATE would be refused again if sent again
+    // unchanged: a constraint, a permission, a trigger's exception, a value out of range.
+    // Lock waits, cancels, lost connections, a read-only standby, a missing table and the
+    // like are not: they may pass.
+    static bool isLastingRefusal(const QByteArray& sqlState);
+    // Without connect_timeout in the target, the wait for each host of the target.
+    static constexpr int kDefaultHostTimeoutMs = 2000;
+
+    // First key of the advisory lock a swipe takes on its employee ("Tav1"); the second
+    // is pg_catalog.hashtext(num).
+    static constexpr int kSwipeLockClass = 0x54617631;
+
+    struct Statement
+    {
+        QByteArray sql;
+        std::vector<std::optional<QByteArray>> parameters;
+    };
+    // Sends every statement before waiting for the first answer (libpq's pipeline mode):
+    // one network round trip for all of them. Returns their results in order, owned by
+    // the caller (PQclear). The first error throws as a single statement's would, after
+    // the statements behind it were skipped by the server.
+    std::vector<pg_result*> pipeline(const std::vector<Statement>& statements);
+
+    // Runs a statement with positional "$n" parameters given as text (nullopt: NULL).
+    void execute(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
+    // The same, returning the result, owned by the caller (PQclear).
+    pg_result* run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
+
+    // Bulk paths for the tools. COPY ... FROM STDIN with the data in COPY's text format,
+    // sent in large pieces rather than one round trip per row; returns the rows copied.
+    qint64 copyIn(const QByteArray& sql, const QByteArray& data);
+    // COPY ... TO STDOUT: each row, in COPY's text format without its line end, is handed
+    // to visit as it arrives, so that a result of any size passes through bounded memory.
+    // When visit throws, the connection is dropped (the next operation connects again).
+    void copyOut(const QByteArray& sql, const std::function<void(QByteArrayView row)>& visit);
+    // The text as an SQL string literal, for statements that take no parameters (COPY).
+    QByteArray literal(const QString& text);
+
+private:
+    // BEGIN, and in the same round trip the transaction's advisory lock statement when
+    // one is given.
+    void begin(const QByteArray& lockSql, const std::vector<std::optional<QByteArray>>& lockParameters);
+    void connect();
+    // Drives one started connection attempt to its end within boundMs (and each wait
+    // within the network timeout). False with the reason, and whether the server itself
+    // refused (a password, an unknown database) rather than not being there.
+    bool finishConnect(pg_conn* conn, int boundMs, QString* failure, bool* refused);
+    // Asks the server to cancel what runs on this connection, without waiting for it.
+    void cancelOnServer();
+    // lock_timeout for the session: a little under the wait for the server, so that the
+    // server ends a lock wait itself rather than keep a backend waiting for a client
+    // that gave up. 0: none.
+    int lockTimeoutMs() const;
+    void ensureConnected();
+    void checkSchema();
+    // Sends the statement and waits for its results; the simple protocol allows several
+    // statements in one text.
+    pg_result* roundTrip(const QByteArray& sql, const std::vector<std::optional<QByteArray>>* parameters);
+    // Flushes what was sent and collects its results: the last one, or the first error thrown.
+    pg_result* awaitResults();
+    void flushSent();
+    [[noreturn]] void sendFailed();
+    [[noreturn]] void failWith(const pg_result* error);
+    // The name the statement is prepared under on this session, preparing it first;
+    // empty when the session holds as many as it keeps.
+    QByteArray preparedName(const QByteArray& sql, int parameterCount);
+    // Waits until the socket is ready for the events; false when the timeout passed first.
+    bool waitFor(short events);
+    [[noreturn]] void lost(const QString& why);
+    // Sends what libpq holds for the server, waiting while the socket is full.
+    void flushOut();
+    // Collects the results that end a statement (after a COPY); throws the first error.
+    pg_result* finishResults();
+    QString redacted(QString text) const;
+
+    QByteArray m_conninfo;
+    QByteArray m_password;
+    int m_timeoutMs;
+    // lock_timeout as last set on the session (-1: not yet).
+    int m_sessionLockTimeoutMs = -1;
+    pg_conn* m_conn = nullptr;
+    bool m_inTransaction = false;
+    // Set when the connection was lost inside a transaction: nothing may run on a new
+    // connection until the transaction's owner has rolled back.
+    bool m_transactionLost = false;
+    QHash<QString, std::vector<DbColumnInfo>> m_columns;
+    // Statements prepared on this session, by text: at most kPreparedLimit, the rest
+    // (deletes by row values, which vary) are sent unprepared.
+    QHash<QByteArray, QByteArray> m_prepared;
+    static constexpr qsizetype kPreparedLimit = 32;
+};

@@ -1,0 +1,118 @@
+#include "postgres/ServerSwipeBatch.h"
+
+#include "attendance/CardSwipe.h"
+#include "postgres/PgBackend.h"
+#include "platform/DateTimeText.h"
+#include "platform/EOleException.h"
+
+#include <libpq-fe.h>
+
+#include <memory>
+
+namespace {
+
+// Takes the advisory lock of every employee of the batch, in the order of the keys.
+const QByteArray kLockAll =
+    "SELECT pg_catalog.pg_advisory_xact_lock($1::integer, k.h) FROM (SELECT DISTINCT "
+    "pg_catalog.hashtext(n) AS h FROM pg_catalog.unnest($2::text[]) AS n ORDER BY 1) AS k";
+
+// The duplicate test and the insert of one swipe in one statement, run after the locks
+// were taken, so that its snapshot holds every row another terminal committed before.
+// No row back: recorded; a row: the one already there.
+const QByteArray kSwipe =
+    "WITH existing AS (SELECT num, name, d, t FROM sgdjb WHERE num = $1 AND (d + t) > $5::timestamp "
+    "AND (d + t) < $6::timestamp LIMIT 1), "
+    "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1, $2, $3::date, $4::time, $7::date "
+    "WHERE NOT EXISTS (SELECT 1 FROM existing) RETURNING 1) "
+    "SELECT num, name, CAST(d AS text), CAST(t AS text) FROM existing";
+
+struct ResultDeleter
+{
+    void operator()(PGresult* result) const { PQclear(result); }
+};
+
+QByteArray arrayLiteral(const std::vector<StoredSwipe>& swipes)
+{
+    QByteArray out = "{";
+    for (size_t i = 0; i < swipes.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        QByteArray value = swipes[i].num.toUtf8();
+        value.replace('\\', "\\\\").replace('"', "\\\"");
+        out += '"' + value + '"';
+    }
+    return out + '}';
+}
+
+SwipeOutcome recorded(const StoredSwipe& swipe)
+{
+    return {SwipeOutcome::Kind::Recorded,
+            QStringLiteral("【%1 %2】 %3 刷卡成功！")
+                .arg(swipe.num, swipe.name, DateTimeText::dateTimeMinutes(swipe.instant())),
+            {},
+            swipe.num,
+            swipe.name,
+            swipe.instant()};
+}
+
+SwipeOutcome alreadyRecorded(const PGresult* row)
+{
+    const QString num = QString::fromUtf8(PQgetvalue(row, 0, 0));
+    const QString name = QString::fromUtf8(PQgetvalue(row, 0, 1));
+    const QDateTime instant(QDate::fromString(QString::fromLatin1(PQgetvalue(row, 0, 2)), Qt::ISODate),
+                            QTime::fromString(QString::fromLatin1(PQgetvalue(row, 0, 3)), Qt::ISODate),
+                            Qt::UTC);
+    return {SwipeOutcome::Kind::AlreadyRecorded,
+            QStringLiteral("【%1 %2】 %3 已刷卡").arg(num, name, DateTimeText::dateTimeMinutes(instant)),
+            {},
+            num,
+            name,
+            instant};
+}
+
+} // namespace
+
+std::vector<SwipeOutcome> ServerSwipeBatch::forward(PgBackend& server, const std::vector<StoredSwipe>& swipes)
+{
+    if (swipes.empty())
+        return {};
+    std::vector<PgBackend::Statement> statements;
+    statements.reserve(swipes.size() + 1);
+    statements.push_back({kLockAll, {QByteArray::number(PgBackend::kSwipeLockClass), arrayLiteral(swipes)}});
+    for (const StoredSwipe& swipe : swipes) {
+        const QDateTime instant = swipe.instant();
+        statements.push_back(
+            {kSwipe,
+             {swipe.num.toUtf8(), swipe.name.toUtf8(), DateTimeText::date(swipe.date).toUtf8(),
+              DateTimeText::time(swipe.time, u':').toUtf8(),
+              DateTimeText::dateTime(instant.addSecs(-CardSwipe::kWindowSeconds), u':').toUtf8(),
+              DateTimeText::dateTime(instant.addSecs(CardSwipe::kWindowSeconds), u':').toUtf8(),
+              swipe.opdate.toUtf8()}});
+    }
+
+    server.beginWrite({});
+    std::vector<std::unique_ptr<PGresult, ResultDeleter>> results;
+    try {
+        for (PGresult* result : server.pipeline(statements))
+            results.emplace_back(result);
+        if (results.size() != statements.size())
+            throw EOleException(QStringLiteral("The database server answered %1 of %2 statements.")
+                                    .arg(results.size())
+                                    .arg(statements.size()));
+        server.commit();
+    } catch (...) {
+        try {
+            server.rollback();
+        } catch (...) {
+            // A lost connection has rolled back on the server already.
+        }
+        throw;
+    }
+    std::vector<SwipeOutcome> outcomes;
+    outcomes.reserve(swipes.size());
+    for (size_t i = 0; i < swipes.size(); ++i) {
+        const PGresult* row = results[i + 1].get();
+        outcomes.push_back(PQntuples(row) > 0 ? alreadyRecorded(row) : recorded(swipes[i]));
+    }
+    return outcomes;
+}

@@ -1,0 +1,123 @@
+#include "query/AdoConnection.h"
+
+#include "query/CommFunc.h"
+#include "query/ConnectionString.h"
+#include "query/DbBackend.h"
+#include "postgres/PgBackend.h"
+#include "sqlite/SqliteBackend.h"
+#include "platform/EOleException.h"
+
+namespace {
+
+bool modeIsReadOnly(const QString& text)
+{
+    bool read = false;
+    bool write = false;
+    for (const QString& part : text.split(u'|')) {
+        const QString word = part.trimmed();
+        if (word.compare(u"Read", Qt::CaseInsensitive) == 0)
+            read = true;
+        else if (word.compare(u"Write", Qt::CaseInsensitive) == 0 ||
+                 word.compare(u"ReadWrite", Qt::CaseInsensitive) == 0)
+            write = true;
+    }
+    return read && !write;
+}
+
+[[noreturn]] void providerMissing()
+{
+    throw EOleException(QStringLiteral("Provider cannot be found. It may not be properly installed."));
+}
+
+} // namespace
+
+AdoConnection::AdoConnection(QObject* parent) : QObject(parent) {}
+
+AdoConnection::~AdoConnection()
+{
+    close();
+}
+
+void AdoConnection::setConnectionString(const QString& text)
+{
+    m_connectionString = text;
+}
+
+void AdoConnection::setConnected(bool connected)
+{
+    if (connected)
+        open();
+    else
+        close();
+}
+
+void AdoConnection::open()
+{
+    if (m_backend)
+        return;
+    const ConnectionString parts(m_connectionString);
+    const QString provider = parts.value(QStringLiteral("Provider"));
+    const QString source = parts.value(QStringLiteral("Data Source"));
+    if (provider.compare(CommFunc::kJetProvider, Qt::CaseInsensitive) == 0) {
+        if (source.isEmpty())
+            throw EOleException(QStringLiteral("Could not find file ''."));
+        const bool readOnly = m_mode == Mode::Read || modeIsReadOnly(parts.value(QStringLiteral("Mode")));
+        m_backend = std::make_unique<SqliteBackend>(source, readOnly);
+    } else if (parts.namesServer()) {
+        m_backend = std::make_unique<PgBackend>(source, m_networkTimeoutMs);
+    } else {
+        providerMissing();
+    }
+    m_backend->setNetworkTimeout(m_networkTimeoutMs);
+}
+
+void AdoConnection::close()
+{
+    if (!m_backend)
+        return;
+    emit aboutToClose();
+    m_backend.reset();
+}
+
+DbBackend& AdoConnection::backend()
+{
+    open();
+    return *m_backend;
+}
+
+QString AdoConnection::dataSource() const
+{
+    try {
+        return ConnectionString(m_connectionString).value(QStringLiteral("Data Source"));
+    } catch (const EOleException&) {
+        return {};
+    }
+}
+
+bool AdoConnection::isReadOnly() const
+{
+    return m_backend && m_backend->isReadOnly();
+}
+
+void AdoConnection::execute(const QString& sql)
+{
+    backend().execute(sql);
+}
+
+void AdoConnection::revalidate()
+{
+    if (m_backend)
+        m_backend->revalidate();
+}
+
+void AdoConnection::setNetworkTimeout(int ms)
+{
+    m_networkTimeoutMs = ms;
+    if (m_backend)
+        m_backend->setNetworkTimeout(ms);
+}
+
+std::optional<QDateTime> AdoConnection::serverClock()
+{
+    return backend().serverClock();
+}

@@ -1,0 +1,212 @@
+#include "query/CommFunc.h"
+
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/DatabaseTarget.h"
+#include "interchange/DevSchema.h"
+#include "postgres/PgBackend.h"
+#include "log/ErrMsg.h"
+#include "log/ErrMsgForm.h"
+#include "platform/AppPaths.h"
+#include "platform/Blanks.h"
+#include "platform/Clock.h"
+#include "platform/DateTimeText.h"
+#include "platform/EDatabaseError.h"
+#include "platform/SettingsStore.h"
+
+#include <QTimeZone>
+
+const QString CommFunc::kAppKeyPath =
+    QStringLiteral("\\Software\\Microsoft\\Windows\\CurrentVersion\\Kelvaro");
+const QString CommFunc::kMdbValueName = QStringLiteral("mdb");
+const QString CommFunc::kJetProvider = QStringLiteral("Microsoft.Jet.OLEDB.4.0");
+
+namespace {
+
+using Blanks::isBlank;
+
+bool needsQuoting(const QString& path)
+{
+    return path.contains(u';') || path.contains(u'"') ||
+           (!path.isEmpty() && (isBlank(path.front()) || isBlank(path.back())));
+}
+
+} // namespace
+
+QString CommFunc::TrimBlanks(const QString& text)
+{
+    return Blanks::trimmed(text);
+}
+
+QString CommFunc::ReadAppRegString(const QString& valueName)
+{
+    SettingsStore store;
+    QString result;
+    if (store.openKey(kAppKeyPath, true))
+        result = TrimBlanks(store.readString(valueName));
+    store.closeKey();
+    return result;
+}
+
+QString CommFunc::GetAppDir()
+{
+    return AppPaths::executableDir();
+}
+
+QString CommFunc::GetMdbDir()
+{
+    const QString folder = ReadAppRegString(kMdbValueName);
+    if (!folder.isEmpty())
+        return folder;
+    return GetAppDir() + QStringLiteral("mdb");
+}
+
+QString CommFunc::MakeJetConnStr(const QString& path)
+{
+    QString source = path;
+    if (needsQuoting(path))
+        source = u'"' + QString(path).replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return QStringLiteral(
+               "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Mode=Read|Write;Persist Security Info=False")
+        .arg(source);
+}
+
+QString CommFunc::MakeServerConnStr(const QString& conninfo)
+{
+    const QString source = u'"' + QString(conninfo).replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return QStringLiteral("Provider=%1;Data Source=%2").arg(kServerProvider, source);
+}
+
+bool CommFunc::OpenDbConnection(AdoConnection* connection, const QString& filePath)
+{
+    return OpenDbConnection(connection, DatabaseTarget::file(filePath));
+}
+
+bool CommFunc::OpenDbConnection(AdoConnection* connection, const DatabaseTarget& target)
+{
+    if (!connection)
+        return false;
+    bool result = target.isValid();
+    try {
+        connection->setConnected(false);
+        connection->setConnectionString(target.connectionString());
+        connection->setCursorLocation(AdoConnection::CursorLocation::Client);
+        connection->setLoginPrompt(false);
+        connection->setMode(AdoConnection::Mode::ReadWrite);
+    } catch (const std::exception&) {
+        result = false;
+    }
+    return result;
+}
+
+int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QString& ordering,
+                             const QString& filter, QString* failure)
+{
+    QString statement = QStringLiteral("SELECT * FROM ") + tableName;
+    if (!TrimBlanks(filter).isEmpty())
+        statement += QStringLiteral(" WHERE ") + filter;
+    if (!TrimBlanks(ordering).isEmpty())
+        statement += QStringLiteral(" ORDER BY ") + ordering;
+
+    try {
+        if (!query)
+            throw EDatabaseError(QStringLiteral("No query to open"));
+        LoadStatement(*query, statement);
+        return query->recordCount();
+    } catch (const Exception& error) {
+        // Nothing here is guarded: an I/O error of the log leaves at once, with the query
+        // as the failure left it.
+        if (failure)
+            *failure = error.message();
+        LogFailure(statement, error);
+        if (query)
+            query->close();
+        return -1;
+    }
+}
+
+const QString CommFunc::kServerClockStatement = QStringLiteral("SELECT now()");
+
+namespace {
+
+// A time in its own zone, as a person there reads it: "2026-03-02 08:30:00 Asia/Shanghai
+// (UTC+08:00)".
+QString zonedText(const QDateTime& at, const QTimeZone& zone)
+{
+    const int offset = at.offsetFromUtc();
+    const QString sign = offset < 0 ? QStringLiteral("-") : QStringLiteral("+");
+    const QString utc = QStringLiteral("UTC%1%2:%3")
+                            .arg(sign)
+                            .arg(qAbs(offset) / 3600, 2, 10, QChar(u'0'))
+                            .arg(qAbs(offset) % 3600 / 60, 2, 10, QChar(u'0'));
+    const QString name = QString::fromUtf8(zone.id());
+    if (name.isEmpty() || name.startsWith(u"UTC"))
+        return QStringLiteral("%1 %2").arg(DateTimeText::dateTime(at), utc);
+    return QStringLiteral("%1 %2 (%3)").arg(DateTimeText::dateTime(at), name, utc);
+}
+
+} // namespace
+
+bool CommFunc::CheckServerClock(AdoConnection* connection, const Clock& clock)
+{
+    if (!connection)
+        return true;
+    std::optional<QDateTime> server;
+    try {
+        server = connection->serverClock();
+    } catch (const Exception&) {
+        return true;
+    }
+    if (!server)
+        return true;
+    // Instants, not wall clocks: a server in another time zone (a cloud database on UTC,
+    // a head office abroad) is not a drifting clock.
+    const QDateTime wall = clock.now();
+    const QTimeZone zone = clock.timeZone();
+    const QDateTime terminal(wall.date(), wall.time(), zone);
+    const qint64 difference = server->secsTo(terminal);
+    if (qAbs(difference) <= kClockToleranceSecs)
+        return true;
+    const EDatabaseError error(
+        QStringLiteral("The terminal's clock shows %1 but the database server's shows %2 "
+                       "(%3 seconds apart); swipes are recorded with the terminal's time.")
+            .arg(zonedText(terminal, zone), zonedText(*server, server->timeZone()))
+            .arg(qAbs(difference)));
+    LogFailure(kServerClockStatement, error);
+    return false;
+}
+
+const QString CommFunc::kServerIndexStatement = QStringLiteral("SELECT indexes of sgdjb");
+
+bool CommFunc::CheckServerIndex(AdoConnection* connection)
+{
+    if (!connection)
+        return true;
+    try {
+        auto* server = dynamic_cast<PgBackend*>(&connection->backend());
+        if (!server || server->hasDuplicateTestIndex())
+            return true;
+    } catch (const Exception&) {
+        return true;
+    }
+    const EDatabaseError error(
+        QStringLiteral("Table sgdjb on the server has no index for the duplicate test: every swipe reads "
+                       "the whole table, slower as it grows. As the table's owner, run: %1")
+            .arg(DevSchema::duplicateIndexStatement()));
+    LogFailure(kServerIndexStatement, error);
+    return false;
+}
+
+void CommFunc::LoadStatement(AdoQuery& query, const QString& statement)
+{
+    query.close();
+    query.sqlClear();
+    query.sqlAdd(statement);
+    query.open();
+    query.first();
+}
+
+void CommFunc::LogFailure(const QString& statement, const Exception& error)
+{
+    ErrMsg::AppendLogLine(ErrMsgForm::instance().logFileName(), ErrMsg::FormatErrorLine(statement, error));
+}

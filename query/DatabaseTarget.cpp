@@ -1,0 +1,112 @@
+#include "query/DatabaseTarget.h"
+
+#include "query/CommFunc.h"
+#include "platform/SettingsStore.h"
+
+#include <QRegularExpression>
+
+#include <libpq-fe.h>
+
+#include <memory>
+
+const QString DatabaseTarget::kKeyPath = QStringLiteral("\\Software\\Tavelo");
+const QString DatabaseTarget::kValueName = QStringLiteral("database");
+
+namespace {
+
+bool looksLikeServer(const QString& text)
+{
+    static const QRegularExpression keywordValue(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*\\s*="));
+    // libpq takes the URI prefixes in lower case only.
+    return text.startsWith(QLatin1String("postgresql://")) || text.startsWith(QLatin1String("postgres://")) ||
+           keywordValue.match(text).hasMatch();
+}
+
+QString quoted(const char* value)
+{
+    QString text = QString::fromUtf8(value);
+    text.replace(u'\\', QStringLiteral("\\\\"));
+    text.replace(u'\'', QStringLiteral("\\'"));
+    return u'\'' + text + u'\'';
+}
+
+struct OptionsDeleter
+{
+    void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
+};
+
+} // namespace
+
+DatabaseTarget DatabaseTarget::file(const QString& path)
+{
+    DatabaseTarget target;
+    target.m_kind = Kind::File;
+    target.m_text = path;
+    target.m_display = path;
+    return target;
+}
+
+DatabaseTarget DatabaseTarget::parse(const QString& text)
+{
+    const QString trimmed = CommFunc::TrimBlanks(text);
+    if (trimmed.isEmpty())
+        return {};
+    if (!looksLikeServer(trimmed))
+        return file(trimmed);
+
+    DatabaseTarget target;
+    target.m_kind = Kind::Server;
+    char* error = nullptr;
+    const std::unique_ptr<PQconninfoOption, OptionsDeleter> options(
+        PQconninfoParse(trimmed.toUtf8().constData(), &error));
+    if (!options) {
+        // libpq's message quotes the text it stumbled on, which may be the password.
+        PQfreemem(error);
+        target.m_problem = QStringLiteral("The server connection text cannot be read: check its "
+                                          "keywords, quotes and %-escapes.");
+        target.m_display = QStringLiteral("(unreadable server connection text)");
+        return target;
+    }
+    QStringList all;
+    QStringList shown;
+    for (const PQconninfoOption* option = options.get(); option->keyword; ++option) {
+        if (!option->val)
+            continue;
+        const QString pair = QString::fromUtf8(option->keyword) + u'=' + quoted(option->val);
+        all.append(pair);
+        // libpq marks the password fields ("password", "sslpassword") for hiding.
+        if (!(option->dispchar && option->dispchar[0] == '*'))
+            shown.append(pair);
+    }
+    target.m_text = all.join(u' ');
+    target.m_display = shown.join(u' ');
+    return target;
+}
+
+DatabaseTarget DatabaseTarget::configured()
+{
+    SettingsStore store;
+    QString value;
+    if (store.openKey(kKeyPath, false))
+        value = store.readString(kValueName);
+    store.closeKey();
+    return parse(value);
+}
+
+DatabaseTarget DatabaseTarget::chosen(const DatabaseTarget& commandLine)
+{
+    return commandLine.isNone() ? configured() : commandLine;
+}
+
+QString DatabaseTarget::connectionString() const
+{
+    switch (m_kind) {
+    case Kind::File:
+        return CommFunc::MakeJetConnStr(m_text);
+    case Kind::Server:
+        return isValid() ? CommFunc::MakeServerConnStr(m_text) : QString();
+    case Kind::None:
+        break;
+    }
+    return {};
+}
