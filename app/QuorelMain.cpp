@@ -16,7 +16,7 @@
 #include "query/DataSource.h"
 #include "query/Statements.h"
 #include "attendance/TroubleText.h"
-#include "platform/EDatabaseError.h"
+#include "platform/QueryStateError.h"
 #include "platform/SearchKey.h"
 
 #include <QCloseEvent>
@@ -281,7 +281,7 @@ void TQuorelMainForm::FormShow(QObject*)
     // Only the settings can hold a server text libpq cannot read (the command line
     // refuses one): the error box says so without quoting it.
     if (!target.isValid())
-        throw EDatabaseError(target.problem());
+        throw QueryStateError(target.problem());
     // A server may be out of reach: then the list comes from the terminal's own copy and
     // swipes wait in its outbox.
     m_link = AttendanceLink::forConnection(*ADOConnectionYg);

@@ -11,8 +11,8 @@
 #include "attendance/TroubleText.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
-#include "platform/EServerRefusal.h"
-#include "platform/EServerUnreachable.h"
+#include "platform/ServerRefusal.h"
+#include "platform/ServerUnreachable.h"
 #include "platform/FixedClock.h"
 
 #include <QMetaObject>
@@ -80,7 +80,7 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
         if (!m_store->movedAside().isEmpty())
             CommFunc::LogFailure(
                 QStringLiteral("opening the local store"),
-                EOleException(
+                DatabaseError(
                     QStringLiteral("The local store '%1' was damaged; it was moved to '%2' and a new "
                                    "one made. Swipes still waiting in it were not sent.")
                         .arg(m_storePath, m_store->movedAside())));
@@ -159,10 +159,10 @@ int AttendanceLink::loadEmployees(AdoQuery* query)
             m_wake.notify_all();
         }
         return query->recordCount();
-    } catch (const EServerUnreachable& error) {
+    } catch (const ServerUnreachable& error) {
         // libpq's messages run over several lines; the log keeps one line per failure.
         CommFunc::LogFailure(statement,
-                             EServerUnreachable(QStringLiteral("The database server could not be reached: ") +
+                             ServerUnreachable(QStringLiteral("The database server could not be reached: ") +
                                                 error.message().simplified()));
         query->close();
         if (!m_store)
@@ -221,11 +221,11 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
             const SwipeOutcome outcome = swipeOnServer(employees, recordQry, pressed);
             m_recent.add(outcome);
             return outcome;
-        } catch (const EServerUnreachable&) {
+        } catch (const ServerUnreachable&) {
             // The insert may have reached the server before the answer was lost; then the
             // forward finds it within the window and drops the queued copy.
             setOffline(true);
-        } catch (const EServerRefusal& refusal) {
+        } catch (const ServerRefusal& refusal) {
             // Refused for good (a constraint, a permission, a trigger): kept aside with
             // the reason like a queued swipe the server refuses, not lost without a word.
             try {
@@ -258,7 +258,7 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
         if (carried > 0) {
             try {
                 CommFunc::LogFailure(QStringLiteral("queueing a swipe"),
-                                     EOleException(QStringLiteral("The local store '%1' was gone; it was made "
+                                     DatabaseError(QStringLiteral("The local store '%1' was gone; it was made "
                                                                   "again, and the swipes waiting in it (%2) queued again.")
                                                        .arg(m_storePath)
                                                        .arg(carried)));
@@ -345,7 +345,7 @@ void AttendanceLink::runForwarder()
             retryMs = 0;
             lastRefusal.clear();
             setOffline(false);
-        } catch (const EServerUnreachable&) {
+        } catch (const ServerUnreachable&) {
             m_offline = true;
             retryMs = nextRetry(retryMs);
         } catch (const Exception& error) {
@@ -390,7 +390,7 @@ void AttendanceLink::logRefusal(const StoredSwipe& swipe, const QString& reason)
         CommFunc::LogFailure(QStringLiteral("refused swipe %1 %2 %3 set aside (kqdb outbox, kqdb forward "
                                             "--retry-refused)")
                                  .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())),
-                             EServerRefusal(reason, {}));
+                             ServerRefusal(reason, {}));
     } catch (const Exception&) {
         // The log itself failed; the swipe is kept aside all the same and counted on the
         // window's red line.

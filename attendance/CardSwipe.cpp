@@ -8,7 +8,7 @@
 #include "attendance/TroubleText.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
-#include "platform/EDatabaseError.h"
+#include "platform/QueryStateError.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ AdoConnection& connectionOf(AdoQuery& recordQry)
 {
     AdoConnection* connection = recordQry.connection();
     if (!connection)
-        throw EDatabaseError(QStringLiteral("%1: missing connection").arg(recordQry.name()));
+        throw QueryStateError(QStringLiteral("%1: missing connection").arg(recordQry.name()));
     return *connection;
 }
 
@@ -75,7 +75,7 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     // A row without a number would be an attendance record nobody can be matched to; the
     // operator is told rather than left with the previous employee's success.
     if (employees.fieldAsString(Statements::kNum).isEmpty())
-        throw EDatabaseError(QStringLiteral("The current employee has no employee number."));
+        throw QueryStateError(QStringLiteral("The current employee has no employee number."));
 
     // The record must land in the database that is there now, not in a file that was
     // replaced under the terminal since the list was loaded.

@@ -4,11 +4,11 @@
 #include "query/DatabaseTarget.h"
 #include "query/DateTimeValue.h"
 #include "query/DbColumnInfo.h"
-#include "sqlite/ESqliteError.h"
+#include "sqlite/SqliteError.h"
 #include "sqlite/SqliteDatabase.h"
 #include "sqlite/SqliteStatement.h"
 #include "platform/AppPaths.h"
-#include "platform/EOleException.h"
+#include "platform/DatabaseError.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -78,7 +78,7 @@ void LocalStore::open()
     const QByteArray name = QFile::encodeName(m_path);
     if (!identityOf(m_path)) {
         if (!AppPaths::createParentFolder(m_path))
-            throw EOleException(QStringLiteral("Cannot create the folder of '%1'.").arg(m_path));
+            throw DatabaseError(QStringLiteral("Cannot create the folder of '%1'.").arg(m_path));
         // An empty file is a new database to SQLite. It holds names: its owner's alone.
         // O_EXCL also refuses a symbolic link planted under the name.
         const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -86,13 +86,13 @@ void LocalStore::open()
             ::fchmod(fd, 0600);
             ::close(fd);
         } else if (errno != EEXIST) {
-            throw EOleException(QStringLiteral("Cannot create '%1': %2.")
+            throw DatabaseError(QStringLiteral("Cannot create '%1': %2.")
                                     .arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
         }
     }
     try {
         openExisting();
-    } catch (const ESqliteError& error) {
+    } catch (const SqliteError& error) {
         const int code = error.primaryResultCode();
         if (code != SQLITE_NOTADB && code != SQLITE_CORRUPT)
             throw;
@@ -115,7 +115,7 @@ void LocalStore::openExisting()
     {
         SqliteStatement check(m_db->handle(), QStringLiteral("PRAGMA quick_check"));
         if (!check.step() || check.columnText(0) != QStringLiteral("ok"))
-            throw ESqliteError(QStringLiteral("The local store '%1' is damaged.").arg(m_path),
+            throw SqliteError(QStringLiteral("The local store '%1' is damaged.").arg(m_path),
                                SQLITE_CORRUPT);
     }
     WriteTransaction transaction(*this);
@@ -131,7 +131,7 @@ void LocalStore::moveAside()
     for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
         aside = m_path + QStringLiteral(".damaged.%1").arg(n);
     if (::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(aside).constData()) != 0)
-        throw EOleException(QStringLiteral("The local store '%1' is damaged and cannot be moved aside: %2.")
+        throw DatabaseError(QStringLiteral("The local store '%1' is damaged and cannot be moved aside: %2.")
                                 .arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
     // The log belongs to the damaged file; the index of shared memory is rebuilt.
     QFile::rename(m_path + QStringLiteral("-wal"), aside + QStringLiteral("-wal"));
@@ -150,7 +150,7 @@ int LocalStore::revalidate(bool carryOver)
     if (carryOver && m_db) {
         try {
             waiting = oldest(std::numeric_limits<int>::max());
-        } catch (const EOleException&) {
+        } catch (const DatabaseError&) {
             // What the old file still holds cannot be read: only the new swipes are kept.
         }
     }
@@ -178,7 +178,7 @@ QString LocalStore::displayText(const QString& connectionString)
         const ConnectionString parts(connectionString);
         const QString source = parts.value(QStringLiteral("Data Source"));
         return parts.namesServer() ? DatabaseTarget::parse(source).displayText() : source;
-    } catch (const EOleException&) {
+    } catch (const DatabaseError&) {
         return {};
     }
 }

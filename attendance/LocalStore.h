@@ -16,7 +16,7 @@ class SqliteDatabase;
 // Each thread opens its own LocalStore on the file; write-ahead logging lets the window
 // queue a swipe while the forwarder reads, and every commit is synced before it returns.
 // The file and the folders made for it are its owner's alone, and it is never opened
-// through a symbolic link. Failures throw EOleException.
+// through a symbolic link. Failures throw DatabaseError.
 class LocalStore
 {
 public:

@@ -3,7 +3,7 @@
 #include "attendance/CardSwipe.h"
 #include "postgres/PgBackend.h"
 #include "postgres/ServerSwipeBatch.h"
-#include "platform/EServerRefusal.h"
+#include "platform/ServerRefusal.h"
 
 OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath)
     : m_records(QStringLiteral("RecordQry")), m_store(storePath)
@@ -31,7 +31,7 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
             std::vector<SwipeOutcome> outcomes;
             try {
                 outcomes = ServerSwipeBatch::forward(*server, batch);
-            } catch (const EServerRefusal&) {
+            } catch (const ServerRefusal&) {
                 // One of them is refused: one by one, to set that one aside.
             }
             if (!outcomes.empty()) {
@@ -57,7 +57,7 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
             SwipeOutcome outcome;
             try {
                 outcome = CardSwipe::forward(swipe, m_records);
-            } catch (const EServerRefusal& refusal) {
+            } catch (const ServerRefusal& refusal) {
                 // Sending it again would only be refused again, and everything queued
                 // behind it would wait for good.
                 m_store.setAside(swipe.id, refusal.message());
@@ -86,7 +86,7 @@ OutboxForwarder::Result OutboxForwarder::retryRefused()
         SwipeOutcome outcome;
         try {
             outcome = CardSwipe::forward(refused.swipe, m_records);
-        } catch (const EServerRefusal& refusal) {
+        } catch (const ServerRefusal& refusal) {
             m_store.updateRefusal(refused.swipe.id, refusal.message());
             ++result.refused;
             continue;

@@ -30,8 +30,8 @@ public:
     // Opens the connection: proves the database can be reached.
     void connect();
     // Forwards until the outbox is empty. A swipe the server refuses for good
-    // (EServerRefusal) is set aside in the store's refused list and the round goes on.
-    // Any other failure (EServerUnreachable when the server cannot be reached, another
+    // (ServerRefusal) is set aside in the store's refused list and the round goes on.
+    // Any other failure (ServerUnreachable when the server cannot be reached, another
     // error kind for anything else) ends the round and passes through; what was not
     // forwarded stays waiting.
     Result forwardAll();

@@ -1,9 +1,9 @@
 #include "attendance/TroubleText.h"
 
-#include "sqlite/ESqliteError.h"
+#include "sqlite/SqliteError.h"
 #include "platform/DateTimeText.h"
-#include "platform/EServerRefusal.h"
-#include "platform/EServerUnreachable.h"
+#include "platform/ServerRefusal.h"
+#include "platform/ServerUnreachable.h"
 #include "platform/Exception.h"
 
 #include <QDir>
@@ -150,11 +150,11 @@ QString TroubleText::swipeReason(const std::exception_ptr& failure)
     try {
         if (failure)
             std::rethrow_exception(failure);
-    } catch (const EServerUnreachable&) {
+    } catch (const ServerUnreachable&) {
         return QStringLiteral("服务器无法连接");
-    } catch (const EServerRefusal&) {
+    } catch (const ServerRefusal&) {
         return QStringLiteral("服务器拒绝了这次刷卡（原因见错误日志）");
-    } catch (const ESqliteError& error) {
+    } catch (const SqliteError& error) {
         QString reason = reasonForCode(error.primaryResultCode());
         if (reason.isEmpty())
             reason = reasonForMessage(error.message());

@@ -1,4 +1,4 @@
-// The Access reader on any file: it ends in rows or in one EAccessFileError, never in a
+// The Access reader on any file: it ends in rows or in one AccessFileError, never in a
 // crash of this process or another kind of error, whatever libmdb does with the file in
 // its own process; the frames between the two processes always make sense. Rows are
 // numbered from 1 without gaps, and no more arrive than the file could hold.
@@ -6,7 +6,7 @@
 #include "FuzzCheck.h"
 
 #include "interchange/AccessSource.h"
-#include "platform/EAccessFileError.h"
+#include "platform/AccessFileError.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(a.row == ++rows);
             FUZZ_CHECK(a.row <= limit);
         });
-    } catch (const EAccessFileError& e) {
+    } catch (const AccessFileError& e) {
         FUZZ_CHECK(!e.message().isEmpty());
         // The reading process never sends what the parent cannot take apart, whatever
         // the file holds.

@@ -4,7 +4,7 @@
 #include "FuzzCheck.h"
 
 #include "query/ConnectionString.h"
-#include "platform/EOleException.h"
+#include "platform/DatabaseError.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // A key that never appears in the text cannot be found in it.
         if (!text.contains(QStringLiteral("NoSuchKey"), Qt::CaseInsensitive))
             FUZZ_CHECK(parts.value(QStringLiteral("NoSuchKey")).isEmpty());
-    } catch (const EOleException& e) {
+    } catch (const DatabaseError& e) {
         FUZZ_CHECK(!e.message().isEmpty());
     }
     return 0;

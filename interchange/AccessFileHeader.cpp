@@ -1,6 +1,6 @@
 #include "interchange/AccessFileHeader.h"
 
-#include "platform/EAccessFileError.h"
+#include "platform/AccessFileError.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -106,7 +106,7 @@ QString AccessFileHeader::refusal(const QByteArray& firstPage, qint64 fileLength
 void AccessFileHeader::vet(const QString& path)
 {
     const auto fail = [&path](const QString& cause) {
-        throw EAccessFileError(QStringLiteral("Cannot read Access file '%1': %2.").arg(path, cause));
+        throw AccessFileError(QStringLiteral("Cannot read Access file '%1': %2.").arg(path, cause));
     };
     const QFileInfo info(path);
     if (!info.exists())

@@ -12,7 +12,7 @@ class AccessFileHeader
 public:
     static constexpr qint64 kJet4PageSize = 4096;
 
-    // Reads the file's first page and length; throws EAccessFileError naming the path.
+    // Reads the file's first page and length; throws AccessFileError naming the path.
     static void vet(const QString& path);
     // The reason a file with these first bytes and this length cannot be read, or an
     // empty text when it looks like a Jet 4 database.

@@ -1,7 +1,7 @@
 #include "interchange/AccessReaderProcess.h"
 
 #include "interchange/AccessTableDump.h"
-#include "platform/EAccessFileError.h"
+#include "platform/AccessFileError.h"
 
 #include <QFile>
 
@@ -24,7 +24,7 @@ constexpr qsizetype kPrintedExcerpt = 300;
 
 [[noreturn]] void cannotStart(const QString& path, const char* step)
 {
-    throw EAccessFileError(
+    throw AccessFileError(
         QStringLiteral("Cannot read Access file '%1': %2 failed: %3.")
             .arg(path, QString::fromLatin1(step), QString::fromLocal8Bit(std::strerror(errno))));
 }

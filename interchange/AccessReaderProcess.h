@@ -22,7 +22,7 @@ public:
     AccessReaderProcess& operator=(const AccessReaderProcess&) = delete;
 
     // Up to `size` bytes, 0 at the end of the stream. A process that says nothing for too
-    // long is killed and std::runtime_error thrown; a failing read throws EAccessFileError.
+    // long is killed and std::runtime_error thrown; a failing read throws AccessFileError.
     qsizetype read(char* buffer, qsizetype size);
     // Waits for the process to end (killing it after a grace period). An empty text when
     // it exited with status 0, otherwise how it ended, with what it printed.

@@ -3,7 +3,7 @@
 #include "interchange/AccessFileHeader.h"
 #include "interchange/AccessReaderProcess.h"
 #include "interchange/AccessText.h"
-#include "platform/EAccessFileError.h"
+#include "platform/AccessFileError.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -141,7 +141,7 @@ AccessFrameReader::Frame AccessSource::nextFrame()
 void AccessSource::damaged(const QString& detail)
 {
     stop();
-    throw EAccessFileError(QStringLiteral("Cannot read Access file '%1': it is damaged: %2. Repair a copy in "
+    throw AccessFileError(QStringLiteral("Cannot read Access file '%1': it is damaged: %2. Repair a copy in "
                                           "Access (Tools > Database Utilities > Compact and Repair Database) "
                                           "and import the repaired copy.")
                                .arg(m_path, detail));
@@ -150,7 +150,7 @@ void AccessSource::damaged(const QString& detail)
 void AccessSource::refused(const QString& reason)
 {
     stop();
-    throw EAccessFileError(QStringLiteral("Cannot read Access file '%1': %2.").arg(m_path, reason));
+    throw AccessFileError(QStringLiteral("Cannot read Access file '%1': %2.").arg(m_path, reason));
 }
 
 void AccessSource::expectEnd(qint64 rows, qint64 announced, const char* table)

@@ -21,7 +21,7 @@ class AccessReaderProcess;
 // nothing of this process's files left open in it; construct the source before starting
 // threads of your own.
 //
-// Every refusal is an EAccessFileError whose message names the file and says why: not an
+// Every refusal is an AccessFileError whose message names the file and says why: not an
 // Access file, an Access version other than Jet 4 (and how to get a Jet 4 copy),
 // encrypted, damaged, a table or a column missing or of the wrong type.
 class AccessSource
@@ -62,7 +62,7 @@ public:
 
     // The rows in the table's order: page by page, a row moved by a later edit where its
     // old place is, deleted rows left out. Damage found while reading throws
-    // EAccessFileError; rows handed to the sink before it are not taken back. Reading the
+    // AccessFileError; rows handed to the sink before it are not taken back. Reading the
     // employees first and the attendance next reads the file once; any other order reads
     // it again.
     void readEmployees(const std::function<void(const Employee&)>& sink);

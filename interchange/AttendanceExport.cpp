@@ -9,7 +9,7 @@
 #include "postgres/PgBackend.h"
 #include "query/SqlStatementPlan.h"
 #include "query/Statements.h"
-#include "platform/EConvertError.h"
+#include "platform/ConversionError.h"
 #include "platform/Gbk.h"
 #include "platform/TextExcerpt.h"
 
@@ -68,7 +68,7 @@ qint64 seconds(const DbCursor& cursor, int column)
         const QString text = cursor.columnText(column);
         if (const auto value = DateTimeCoercion::parse(text))
             return value->seconds();
-        throw EConvertError(QStringLiteral("'%1' is not a valid date and time").arg(text));
+        throw ConversionError(QStringLiteral("'%1' is not a valid date and time").arg(text));
     }
     default:
         return 0;

@@ -1,7 +1,7 @@
 #include "interchange/DevSchema.h"
 
 #include "postgres/PgBackend.h"
-#include "platform/EOleException.h"
+#include "platform/DatabaseError.h"
 
 #include <QDir>
 #include <QFile>
@@ -166,7 +166,7 @@ bool DevSchema::createServerDatabase(const QString& conninfo, const QList<Employ
         }
         db.execute(QStringLiteral("COMMIT"));
         return true;
-    } catch (const EOleException& e) {
+    } catch (const DatabaseError& e) {
         // The connection closes with the transaction open: the server rolls it back.
         return fail(error, e.message());
     }

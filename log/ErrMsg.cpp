@@ -4,8 +4,8 @@
 #include "log/ErrMsgForm.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
-#include "platform/EConvertError.h"
-#include "platform/EDatabaseError.h"
+#include "platform/ConversionError.h"
+#include "platform/QueryStateError.h"
 #include "platform/Gbk.h"
 #include "platform/LogFile.h"
 
@@ -41,9 +41,9 @@ void ErrMsg::AppendLogLine(const QString& filePath, const QByteArray& line)
 
 QString ErrMsg::ErrorCategory(const Exception& error)
 {
-    if (dynamic_cast<const EConvertError*>(&error))
+    if (dynamic_cast<const ConversionError*>(&error))
         return QStringLiteral("DataType Error");
-    if (dynamic_cast<const EDatabaseError*>(&error))
+    if (dynamic_cast<const QueryStateError*>(&error))
         return QStringLiteral("Database Error");
     return QStringLiteral("System Error");
 }

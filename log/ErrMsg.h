@@ -17,7 +17,7 @@ public:
     // Appends the line and CR LF, creating the file when there is none. An end-of-file
     // mark (byte 26) within the last 128 bytes is cut off first, with everything after
     // it. The file is locked against other writers while it is open and closed before
-    // returning. Throws EInOutError with the system's error code of the failed step.
+    // returning. Throws FileError with the system's error code of the failed step.
     static void AppendLogLine(const QString& filePath, const QByteArray& line);
 
     // "DataType Error", "Database Error" or "System Error".

@@ -1,6 +1,6 @@
 #include "platform/LogFile.h"
 
-#include "platform/EInOutError.h"
+#include "platform/FileError.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,7 +29,7 @@ constexpr qint64 kEndOfFileMarkWindow = 128;
 
 [[noreturn]] void throwIoError(int code, const QString& text)
 {
-    throw EInOutError(QStringLiteral("I/O error %1 (%2)").arg(code).arg(text), code);
+    throw FileError(QStringLiteral("I/O error %1 (%2)").arg(code).arg(text), code);
 }
 
 QString errnoText(int code)

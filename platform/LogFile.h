@@ -4,7 +4,7 @@
 #include <QString>
 
 // A text file that lines are appended to by one writer at a time. Every failed step
-// throws EInOutError with the system's error code of that step; the file is closed
+// throws FileError with the system's error code of that step; the file is closed
 // whichever way the object goes.
 class LogFile
 {

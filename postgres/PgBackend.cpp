@@ -2,9 +2,9 @@
 
 #include "query/SqlStatementPlan.h"
 #include "query/Statements.h"
-#include "platform/EOleException.h"
-#include "platform/EServerRefusal.h"
-#include "platform/EServerUnreachable.h"
+#include "platform/DatabaseError.h"
+#include "platform/ServerRefusal.h"
+#include "platform/ServerUnreachable.h"
 
 #include <QDeadlineTimer>
 #include <QTimeZone>
@@ -194,7 +194,7 @@ private:
     std::optional<QByteArray>& at(int position)
     {
         if (position < 1 || size_t(position) > m_parameters.size())
-            throw EOleException(QStringLiteral("Parameter %1 is out of range.").arg(position));
+            throw DatabaseError(QStringLiteral("Parameter %1 is out of range.").arg(position));
         return m_parameters[size_t(position - 1)];
     }
     QByteArray raw(int column) const
@@ -262,7 +262,7 @@ void PgBackend::lost(const QString& why)
         m_inTransaction = false;
         m_transactionLost = true;
     }
-    throw EServerUnreachable(redacted(why));
+    throw ServerUnreachable(redacted(why));
 }
 
 namespace {
@@ -380,7 +380,7 @@ void PgBackend::connect()
     const char* const values[] = {"tavelo", m_conninfo.constData(), "UTF8", nullptr};
     PGconn* first = PQconnectStartParams(keys, values, 1);
     if (!first)
-        throw EServerUnreachable(QStringLiteral("Cannot connect to the database server: out of memory."));
+        throw ServerUnreachable(QStringLiteral("Cannot connect to the database server: out of memory."));
 
     const Settings settings = settingsOf(first);
     const int givenTimeout = settingOf(settings, "connect_timeout").toInt();
@@ -469,8 +469,8 @@ void PgBackend::connect()
     if (!m_conn) {
         const QString message = failures.join(u' ');
         if (everyHostRefused)
-            throw EOleException(redacted(message));
-        throw EServerUnreachable(redacted(message));
+            throw DatabaseError(redacted(message));
+        throw ServerUnreachable(redacted(message));
     }
     PQsetnonblocking(m_conn, 1);
     m_columns.clear();
@@ -514,7 +514,7 @@ void PgBackend::cancelOnServer()
 void PgBackend::ensureConnected()
 {
     if (m_transactionLost)
-        throw EServerUnreachable(QStringLiteral("The connection to the database server was lost."));
+        throw ServerUnreachable(QStringLiteral("The connection to the database server was lost."));
     if (!m_conn)
         connect();
 }
@@ -550,7 +550,7 @@ void PgBackend::sendFailed()
     const QString message = QString::fromUtf8(PQerrorMessage(m_conn));
     if (PQstatus(m_conn) == CONNECTION_BAD)
         lost(message);
-    throw EOleException(redacted(message));
+    throw DatabaseError(redacted(message));
 }
 
 PGresult* PgBackend::awaitResults()
@@ -583,7 +583,7 @@ PGresult* PgBackend::awaitResults()
     if (error)
         failWith(error.get());
     if (!last)
-        throw EOleException(QStringLiteral("Command text was not set for the command object."));
+        throw DatabaseError(QStringLiteral("Command text was not set for the command object."));
     return last.release();
 }
 
@@ -690,7 +690,7 @@ void PgBackend::failWith(const PGresult* error)
         // The server gave up waiting (lock_timeout) or was told to stop: to the terminal
         // that is a server that did not answer in time, and the session is still usable.
         if (state == "55P03" || state == "57014")
-            throw EServerUnreachable(QStringLiteral("The database server did not answer within %1 ms: %2")
+            throw ServerUnreachable(QStringLiteral("The database server did not answer within %1 ms: %2")
                                          .arg(m_timeoutMs)
                                          .arg(text));
         // A standby (a failover demoted this server, or the target named it): the next
@@ -698,8 +698,8 @@ void PgBackend::failWith(const PGresult* error)
         if (state == "25006")
             lost(text);
         if (isLastingRefusal(state))
-            throw EServerRefusal(text, state);
-        throw EOleException(text);
+            throw ServerRefusal(text, state);
+        throw DatabaseError(text);
     }
 }
 
@@ -758,7 +758,7 @@ PGresult* PgBackend::finishResults()
         const QString message = QString::fromUtf8(PQresultErrorMessage(error.get()));
         if (PQstatus(m_conn) == CONNECTION_BAD)
             lost(message);
-        throw EOleException(redacted(oneLine(message)));
+        throw DatabaseError(redacted(oneLine(message)));
     }
     return last.release();
 }
@@ -784,7 +784,7 @@ bool startCopy(pg_conn* conn, ExecStatusType wanted, const std::function<bool(sh
         if (status == wanted)
             return true;
         if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE)
-            throw EOleException(oneLine(QString::fromUtf8(PQresultErrorMessage(result.get()))));
+            throw DatabaseError(oneLine(QString::fromUtf8(PQresultErrorMessage(result.get()))));
     }
 }
 
@@ -801,13 +801,13 @@ qint64 PgBackend::copyIn(const QByteArray& sql, const QByteArray& data)
     bool copying = false;
     try {
         copying = startCopy(m_conn, PGRES_COPY_IN, wait, gone);
-    } catch (const EOleException& e) {
+    } catch (const DatabaseError& e) {
         // The refusal ends the statement; what follows it is collected and dropped.
         PQclear(finishResults());
-        throw EOleException(redacted(e.message()));
+        throw DatabaseError(redacted(e.message()));
     }
     if (!copying)
-        throw EOleException(QStringLiteral("The statement did not start a copy to the server."));
+        throw DatabaseError(QStringLiteral("The statement did not start a copy to the server."));
     // Pieces of this size keep libpq's buffer small while every send is a full packet.
     constexpr qsizetype kPiece = 256 * 1024;
     const QString timeout =
@@ -854,12 +854,12 @@ void PgBackend::copyOut(const QByteArray& sql, const std::function<void(QByteArr
     bool copying = false;
     try {
         copying = startCopy(m_conn, PGRES_COPY_OUT, wait, gone);
-    } catch (const EOleException& e) {
+    } catch (const DatabaseError& e) {
         PQclear(finishResults());
-        throw EOleException(redacted(e.message()));
+        throw DatabaseError(redacted(e.message()));
     }
     if (!copying)
-        throw EOleException(QStringLiteral("The statement did not start a copy from the server."));
+        throw DatabaseError(QStringLiteral("The statement did not start a copy from the server."));
     const QString timeout =
         QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
     for (;;) {
@@ -896,7 +896,7 @@ QByteArray PgBackend::literal(const QString& text)
     const QByteArray utf8 = text.toUtf8();
     char* escaped = PQescapeLiteral(m_conn, utf8.constData(), size_t(utf8.size()));
     if (!escaped)
-        throw EOleException(redacted(QString::fromUtf8(PQerrorMessage(m_conn))));
+        throw DatabaseError(redacted(QString::fromUtf8(PQerrorMessage(m_conn))));
     QByteArray out(escaped);
     PQfreemem(escaped);
     return out;
@@ -925,7 +925,7 @@ void PgBackend::checkSchema()
         for (const DbColumnInfo& column : tableColumns(table))
             types.insert(column.name, column.declaredType);
         if (types.isEmpty())
-            throw EOleException(
+            throw DatabaseError(
                 QStringLiteral("The server database has no table %1; create it with kqdb create.")
                     .arg(table));
         for (const Required& r : required) {
@@ -936,12 +936,12 @@ void PgBackend::checkSchema()
             const auto found = types.constFind(column);
             const QString need = wanted.isEmpty() ? QStringLiteral("a text type") : wanted;
             if (found == types.constEnd())
-                throw EOleException(
+                throw DatabaseError(
                     QStringLiteral("Table %1 on the server cannot be used: it has no column %2 "
                                    "(%3).")
                         .arg(table, column, need));
             if (wanted.isEmpty() ? !isTextual(*found) : *found != wanted)
-                throw EOleException(
+                throw DatabaseError(
                     QStringLiteral("Table %1 on the server cannot be used: column %2 is %3, the "
                                    "terminal needs %4.")
                         .arg(table, column, *found, need));
@@ -952,7 +952,7 @@ void PgBackend::checkSchema()
 std::unique_ptr<DbCursor> PgBackend::prepare(const SqlStatementPlan& plan, const QString& rowIdName)
 {
     if (plan.isBlank())
-        throw EOleException(QStringLiteral("Command text was not set for the command object."));
+        throw DatabaseError(QStringLiteral("Command text was not set for the command object."));
     return std::make_unique<PgCursor>(*this, plan.rewritten(rowIdName, u'$').toUtf8(),
                                       plan.occurrences().size());
 }
@@ -1049,7 +1049,7 @@ void PgBackend::begin(const QByteArray& lockSql, const std::vector<std::optional
         for (PGresult* result : pipeline(statements))
             PQclear(result);
         m_sessionLockTimeoutMs = lockTimeoutMs();
-    } catch (const EServerUnreachable&) {
+    } catch (const ServerUnreachable&) {
         // The caller gets no transaction to roll back: the next operation may reconnect,
         // or, after a lock wait the server ended, go on on this session.
         if (m_conn && m_inTransaction) {
@@ -1061,11 +1061,11 @@ void PgBackend::begin(const QByteArray& lockSql, const std::vector<std::optional
         m_inTransaction = false;
         m_transactionLost = false;
         throw;
-    } catch (const EOleException&) {
+    } catch (const DatabaseError&) {
         // The caller gets no transaction to roll back.
         try {
             rollback();
-        } catch (const EOleException&) {
+        } catch (const DatabaseError&) {
         }
         throw;
     }

@@ -15,8 +15,8 @@ struct pg_result;
 // The server back end: one libpq connection to a PostgreSQL database, used without ever
 // blocking inside libpq, so that every wait for the server is bounded by the network
 // timeout. Failing to reach the server, losing it and waiting too long throw
-// EServerUnreachable (the connection is dropped and the next operation connects again);
-// what the server refuses throws EOleException with its message. A password from the
+// ServerUnreachable (the connection is dropped and the next operation connects again);
+// what the server refuses throws DatabaseError with its message. A password from the
 // connection text never appears in a message.
 class PgBackend : public DbBackend
 {

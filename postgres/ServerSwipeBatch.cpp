@@ -3,7 +3,7 @@
 #include "attendance/CardSwipe.h"
 #include "postgres/PgBackend.h"
 #include "platform/DateTimeText.h"
-#include "platform/EOleException.h"
+#include "platform/DatabaseError.h"
 
 #include <libpq-fe.h>
 
@@ -96,7 +96,7 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(PgBackend& server, const std
         for (PGresult* result : server.pipeline(statements))
             results.emplace_back(result);
         if (results.size() != statements.size())
-            throw EOleException(QStringLiteral("The database server answered %1 of %2 statements.")
+            throw DatabaseError(QStringLiteral("The database server answered %1 of %2 statements.")
                                     .arg(results.size())
                                     .arg(statements.size()));
         server.commit();

@@ -17,6 +17,6 @@ class ServerSwipeBatch
 public:
     // Recorded, or AlreadyRecorded with the row found, for each swipe in order, once the
     // server has committed. Failures pass through as PgBackend throws them (an
-    // EServerRefusal names no swipe: retry one by one to find it), with nothing committed.
+    // ServerRefusal names no swipe: retry one by one to find it), with nothing committed.
     static std::vector<SwipeOutcome> forward(PgBackend& server, const std::vector<StoredSwipe>& swipes);
 };

@@ -5,7 +5,7 @@
 #include "query/DbBackend.h"
 #include "postgres/PgBackend.h"
 #include "sqlite/SqliteBackend.h"
-#include "platform/EOleException.h"
+#include "platform/DatabaseError.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ bool modeIsReadOnly(const QString& text)
 
 [[noreturn]] void providerMissing()
 {
-    throw EOleException(QStringLiteral("Provider cannot be found. It may not be properly installed."));
+    throw DatabaseError(QStringLiteral("Provider cannot be found. It may not be properly installed."));
 }
 
 } // namespace
@@ -58,9 +58,9 @@ void AdoConnection::open()
     const ConnectionString parts(m_connectionString);
     const QString provider = parts.value(QStringLiteral("Provider"));
     const QString source = parts.value(QStringLiteral("Data Source"));
-    if (provider.compare(CommFunc::kJetProvider, Qt::CaseInsensitive) == 0) {
+    if (provider.compare(CommFunc::kSqliteFileProvider, Qt::CaseInsensitive) == 0) {
         if (source.isEmpty())
-            throw EOleException(QStringLiteral("Could not find file ''."));
+            throw DatabaseError(QStringLiteral("Could not find file ''."));
         const bool readOnly = m_mode == Mode::Read || modeIsReadOnly(parts.value(QStringLiteral("Mode")));
         m_backend = std::make_unique<SqliteBackend>(source, readOnly);
     } else if (parts.namesServer()) {
@@ -89,7 +89,7 @@ QString AdoConnection::dataSource() const
 {
     try {
         return ConnectionString(m_connectionString).value(QStringLiteral("Data Source"));
-    } catch (const EOleException&) {
+    } catch (const DatabaseError&) {
         return {};
     }
 }

@@ -12,9 +12,9 @@ class DbBackend;
 
 // The terminal's one database connection. It takes a connection string naming a provider
 // and a data source, and opens it on demand, when a bound query first opens: with
-// CommFunc::kJetProvider the SQLite development database file (never created), with
-// CommFunc::kServerProvider a PostgreSQL server (the Data Source is libpq's connection
-// text). Provider failures surface as EOleException.
+// CommFunc::kSqliteFileProvider the SQLite development database file (never created), with
+// CommFunc::kPostgresProvider a PostgreSQL server (the Data Source is libpq's connection
+// text). Provider failures surface as DatabaseError.
 class AdoConnection : public QObject
 {
     Q_OBJECT
@@ -61,7 +61,7 @@ public:
     // loaded keep their rows). Throws as opening does when that fails.
     void revalidate();
     // Bound, in milliseconds, on waiting for a server that makes no progress; past it the
-    // operation fails with EServerUnreachable. No effect on a file. 0: no bound.
+    // operation fails with ServerUnreachable. No effect on a file. 0: no bound.
     void setNetworkTimeout(int ms);
     int networkTimeout() const { return m_networkTimeoutMs; }
     // The server's local wall clock, when the connection has a server; opens it when needed.

@@ -4,10 +4,10 @@
 #include "query/DateTimeCoercion.h"
 #include "query/DbBackend.h"
 #include "query/SqlStatementPlan.h"
-#include "platform/EADOError.h"
-#include "platform/EConvertError.h"
-#include "platform/EDatabaseError.h"
-#include "platform/EOleException.h"
+#include "platform/QueryParameterError.h"
+#include "platform/ConversionError.h"
+#include "platform/QueryStateError.h"
+#include "platform/DatabaseError.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -69,7 +69,7 @@ std::shared_ptr<const SqlStatementPlan> planFor(const QString& sql)
 
 [[noreturn]] void commandTextMissing()
 {
-    throw EOleException(QStringLiteral("Command text was not set for the command object."));
+    throw DatabaseError(QStringLiteral("Command text was not set for the command object."));
 }
 
 } // namespace
@@ -234,7 +234,7 @@ void AdoQuery::setParameter(const QString& name, const QString& value)
             return;
         }
     }
-    throw EADOError(QStringLiteral("%1: Parameter '%2' not found").arg(m_name, name));
+    throw QueryParameterError(QStringLiteral("%1: Parameter '%2' not found").arg(m_name, name));
 }
 
 void AdoQuery::bindParameters(DbCursor& cursor) const
@@ -254,7 +254,7 @@ void AdoQuery::open()
     if (m_snapshot)
         return;
     if (!m_connection)
-        throw EDatabaseError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
+        throw QueryStateError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
     DbBackend& db = m_connection->backend();
     const SqlStatementPlan& plan = *m_plan;
     if (plan.isBlank())
@@ -275,7 +275,7 @@ void AdoQuery::open()
                 cursor = db.prepare(plan, rowIdName);
                 withRowId = true;
             }
-        } catch (const EOleException&) {
+        } catch (const DatabaseError&) {
         }
     }
     if (!cursor)
@@ -283,13 +283,13 @@ void AdoQuery::open()
     const int first = withRowId ? 1 : 0;
     // A server back end knows the result's shape only once the statement has run.
     if (cursor->columnCount() >= 0 && cursor->columnCount() - first <= 0)
-        throw EDatabaseError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
+        throw QueryStateError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
     bindParameters(*cursor);
 
     bool row = cursor->step();
     const int columnCount = cursor->columnCount() - first;
     if (columnCount <= 0)
-        throw EDatabaseError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
+        throw QueryStateError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
 
     auto snapshot = std::make_unique<Snapshot>();
     describeColumns(*cursor, first, columnCount, *snapshot);
@@ -333,18 +333,18 @@ qint64 AdoQuery::openForEach(const std::function<void()>& visit)
 {
     close();
     if (!m_connection)
-        throw EDatabaseError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
+        throw QueryStateError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
     if (m_plan->isBlank())
         commandTextMissing();
     std::unique_ptr<DbCursor> cursor = m_connection->backend().prepare(*m_plan);
     // Where the back end can tell before running it, a statement without rows is not run.
     if (cursor->columnCount() == 0)
-        throw EDatabaseError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
+        throw QueryStateError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
     bindParameters(*cursor);
     bool row = cursor->step();
     const int columnCount = cursor->columnCount();
     if (columnCount <= 0)
-        throw EDatabaseError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
+        throw QueryStateError(QStringLiteral("%1: CommandText does not return a result set").arg(m_name));
 
     // The one-row window is the snapshot, so that every field read works unchanged.
     m_snapshot = std::make_unique<Snapshot>();
@@ -383,7 +383,7 @@ bool AdoQuery::isOpen() const
 int AdoQuery::execSql()
 {
     if (!m_connection)
-        throw EDatabaseError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
+        throw QueryStateError(QStringLiteral("%1: Missing Connection or ConnectionString").arg(m_name));
     DbBackend& db = m_connection->backend();
     if (m_plan->isBlank())
         commandTextMissing();
@@ -397,7 +397,7 @@ int AdoQuery::execSql()
 void AdoQuery::checkOpen() const
 {
     if (!m_snapshot)
-        throw EDatabaseError(
+        throw QueryStateError(
             QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(m_name));
 }
 
@@ -477,7 +477,7 @@ int AdoQuery::requireField(const QString& name) const
     checkOpen();
     const int column = fieldIndex(name);
     if (column < 0)
-        throw EDatabaseError(QStringLiteral("%1: Field '%2' not found").arg(m_name, name));
+        throw QueryStateError(QStringLiteral("%1: Field '%2' not found").arg(m_name, name));
     return column;
 }
 
@@ -503,7 +503,7 @@ DateTimeValue AdoQuery::fieldAsDateTime(const QString& name) const
         const QString text = m_snapshot->text(m_current, column);
         if (const auto value = DateTimeCoercion::parse(text))
             return *value;
-        throw EConvertError(QStringLiteral("'%1' is not a valid date and time").arg(text));
+        throw ConversionError(QStringLiteral("'%1' is not a valid date and time").arg(text));
     }
     return {};
 }
@@ -555,10 +555,10 @@ void AdoQuery::deleteCurrent()
 {
     checkOpen();
     if (m_snapshot->rowCount == 0)
-        throw EDatabaseError(
+        throw QueryStateError(
             QStringLiteral("%1: Cannot perform this operation on an empty dataset").arg(m_name));
     if (!canModify())
-        throw EDatabaseError(QStringLiteral("%1: Cannot modify a read-only dataset").arg(m_name));
+        throw QueryStateError(QStringLiteral("%1: Cannot modify a read-only dataset").arg(m_name));
     const int row = m_current;
     QStringList columns;
     std::vector<Cell> values;
@@ -572,7 +572,7 @@ void AdoQuery::deleteCurrent()
     const qint64 deleted = m_connection->backend().deleteRow(
         m_snapshot->table, m_snapshot->rowIdName, m_snapshot->rowIds[size_t(row)], columns, values);
     if (deleted != 1)
-        throw EOleException(QStringLiteral("Row cannot be located for updating. Some values may have been "
+        throw DatabaseError(QStringLiteral("Row cannot be located for updating. Some values may have been "
                                            "changed since it was last read."));
     m_snapshot->removeRow(row);
     m_current = m_snapshot->rowCount == 0 ? -1 : std::min(row, m_snapshot->rowCount - 1);

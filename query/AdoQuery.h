@@ -20,8 +20,8 @@ class SqlStatementPlan;
 // A query bound to an AdoConnection. Opening it runs its statement and loads every row
 // into a client-side snapshot; navigation, field reads and locate work on that snapshot.
 // The current row can be deleted from its table at once. Errors: the access layer's own
-// checks raise EDatabaseError/EADOError, provider failures EOleException, failed field
-// conversions EConvertError.
+// checks raise QueryStateError/QueryParameterError, provider failures DatabaseError, failed field
+// conversions ConversionError.
 class AdoQuery : public QObject
 {
     Q_OBJECT
@@ -46,7 +46,7 @@ public:
     // Opens the connection when needed, runs the statement and loads all of its rows.
     void open();
     // Frees the snapshot; on a closed query it does nothing. Every operation below that
-    // reads the snapshot raises EDatabaseError on a closed query.
+    // reads the snapshot raises QueryStateError on a closed query.
     void close();
     bool isOpen() const;
     // Runs the statement without a result set; returns the number of rows changed.

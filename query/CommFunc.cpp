@@ -11,7 +11,7 @@
 #include "platform/Blanks.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
-#include "platform/EDatabaseError.h"
+#include "platform/QueryStateError.h"
 #include "platform/SettingsStore.h"
 
 #include <QTimeZone>
@@ -19,7 +19,7 @@
 const QString CommFunc::kAppKeyPath =
     QStringLiteral("\\Software\\Microsoft\\Windows\\CurrentVersion\\Kelvaro");
 const QString CommFunc::kMdbValueName = QStringLiteral("mdb");
-const QString CommFunc::kJetProvider = QStringLiteral("Microsoft.Jet.OLEDB.4.0");
+const QString CommFunc::kSqliteFileProvider = QStringLiteral("Microsoft.Jet.OLEDB.4.0");
 
 namespace {
 
@@ -74,7 +74,7 @@ QString CommFunc::MakeJetConnStr(const QString& path)
 QString CommFunc::MakeServerConnStr(const QString& conninfo)
 {
     const QString source = u'"' + QString(conninfo).replace(u'"', QStringLiteral("\"\"")) + u'"';
-    return QStringLiteral("Provider=%1;Data Source=%2").arg(kServerProvider, source);
+    return QStringLiteral("Provider=%1;Data Source=%2").arg(kPostgresProvider, source);
 }
 
 bool CommFunc::OpenDbConnection(AdoConnection* connection, const QString& filePath)
@@ -110,7 +110,7 @@ int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QS
 
     try {
         if (!query)
-            throw EDatabaseError(QStringLiteral("No query to open"));
+            throw QueryStateError(QStringLiteral("No query to open"));
         LoadStatement(*query, statement);
         return query->recordCount();
     } catch (const Exception& error) {
@@ -167,7 +167,7 @@ bool CommFunc::CheckServerClock(AdoConnection* connection, const Clock& clock)
     const qint64 difference = server->secsTo(terminal);
     if (qAbs(difference) <= kClockToleranceSecs)
         return true;
-    const EDatabaseError error(
+    const QueryStateError error(
         QStringLiteral("The terminal's clock shows %1 but the database server's shows %2 "
                        "(%3 seconds apart); swipes are recorded with the terminal's time.")
             .arg(zonedText(terminal, zone), zonedText(*server, server->timeZone()))
@@ -189,7 +189,7 @@ bool CommFunc::CheckServerIndex(AdoConnection* connection)
     } catch (const Exception&) {
         return true;
     }
-    const EDatabaseError error(
+    const QueryStateError error(
         QStringLiteral("Table sgdjb on the server has no index for the duplicate test: every swipe reads "
                        "the whole table, slower as it grows. As the table's owner, run: %1")
             .arg(DevSchema::duplicateIndexStatement()));

@@ -34,7 +34,7 @@ public:
     static bool OpenDbConnection(AdoConnection* connection, const DatabaseTarget& target);
     // Loads "SELECT * FROM table [WHERE filter] [ORDER BY ordering]" into the query and
     // returns its row count; after a failure logs one line, closes the query and returns
-    // -1. Errors outside Exception, and the log's own EInOutError, pass through. The
+    // -1. Errors outside Exception, and the log's own FileError, pass through. The
     // failure's message is also handed to `failure` when given, for the window to say why.
     static int OpenTableQuery(AdoQuery* query, const QString& tableName, const QString& ordering,
                               const QString& filter, QString* failure = nullptr);
@@ -49,7 +49,7 @@ public:
     // kClockToleranceSecs apart appends one error-log line naming both times, each in its
     // zone. The swipe keeps using the terminal's clock; the line is for a site to notice a
     // drifting PC. Returns false when it logged. A server that cannot be asked logs
-    // nothing here; the log's own EInOutError passes through.
+    // nothing here; the log's own FileError passes through.
     static bool CheckServerClock(AdoConnection* connection, const Clock& clock);
     static constexpr int kClockToleranceSecs = 60;
     static const QString kServerClockStatement;
@@ -63,8 +63,10 @@ public:
     static QString TrimBlanks(const QString& text);
 
     static const QString kAppKeyPath;
-    // Provider names a connection string may give.
-    static const QString kJetProvider;
-    static inline const QString kServerProvider = QStringLiteral("Tavelo.PostgreSQL");
+    // Provider names a connection string may give, named for the back end each selects: the
+    // Jet provider's name (which the connection strings of the attendance software carry)
+    // opens a database file with the SQLite back end; ours opens a PostgreSQL server.
+    static const QString kSqliteFileProvider;
+    static inline const QString kPostgresProvider = QStringLiteral("Tavelo.PostgreSQL");
     static const QString kMdbValueName;
 };

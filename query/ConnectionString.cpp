@@ -2,13 +2,13 @@
 
 #include "query/CommFunc.h"
 #include "platform/Blanks.h"
-#include "platform/EOleException.h"
+#include "platform/DatabaseError.h"
 
 namespace {
 
 [[noreturn]] void malformed()
 {
-    throw EOleException(QStringLiteral("Format of the initialization string is not valid."));
+    throw DatabaseError(QStringLiteral("Format of the initialization string is not valid."));
 }
 
 // Only blanks and control characters surround a bare value: the terminal quotes a path
@@ -84,5 +84,5 @@ QString ConnectionString::value(const QString& key) const
 
 bool ConnectionString::namesServer() const
 {
-    return value(QStringLiteral("Provider")).compare(CommFunc::kServerProvider, Qt::CaseInsensitive) == 0;
+    return value(QStringLiteral("Provider")).compare(CommFunc::kPostgresProvider, Qt::CaseInsensitive) == 0;
 }

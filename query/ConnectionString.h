@@ -11,7 +11,7 @@
 class ConnectionString
 {
 public:
-    // Throws EOleException when a non-blank part has no '=' or a quote is not closed.
+    // Throws DatabaseError when a non-blank part has no '=' or a quote is not closed.
     explicit ConnectionString(const QString& text);
 
     // The value of the last occurrence of the key, or an empty text.

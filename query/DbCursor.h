@@ -6,7 +6,7 @@
 
 // One prepared statement of a back end. Parameters are bound by position (1-based, one per
 // marker occurrence); step() runs the statement on its first call and then moves row by
-// row. Failures throw EOleException (or a kind derived from it).
+// row. Failures throw DatabaseError (or a kind derived from it).
 class DbCursor
 {
 public:

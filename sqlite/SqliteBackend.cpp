@@ -5,7 +5,7 @@
 #include "query/SqlTokenizer.h"
 #include "sqlite/SqliteDatabase.h"
 #include "sqlite/SqliteStatement.h"
-#include "platform/EOleException.h"
+#include "platform/DatabaseError.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,7 +29,7 @@ constexpr const char16_t* kRowIdNames[] = {u"rowid", u"_rowid_", u"oid"};
 
 [[noreturn]] void cannotOpen(const QString& path, const QString& cause)
 {
-    throw EOleException(QStringLiteral("Cannot open database file '%1': %2").arg(path, cause));
+    throw DatabaseError(QStringLiteral("Cannot open database file '%1': %2").arg(path, cause));
 }
 
 // The path as one word a shell reads back unchanged, so that the command suggested for an
@@ -55,7 +55,7 @@ void vetDatabaseFile(const QString& path)
         struct stat st;
         const int code = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? 0 : errno;
         if (code == 0 || code == ENOENT || code == ENOTDIR)
-            throw EOleException(QStringLiteral("Could not find file '%1'.").arg(path));
+            throw DatabaseError(QStringLiteral("Could not find file '%1'.").arg(path));
         cannotOpen(path, QString::fromLocal8Bit(std::strerror(code)) + u'.');
     }
     if (info.isDir())
@@ -156,7 +156,7 @@ public:
         }
         const auto seconds = DateTimeCoercion::parse(value);
         if (!seconds)
-            throw EOleException(QStringLiteral("Data type mismatch in criteria expression: parameter '%1' "
+            throw DatabaseError(QStringLiteral("Data type mismatch in criteria expression: parameter '%1' "
                                                "value '%2' is not a date/time.")
                                     .arg(m_prepared->names.value(qsizetype(at)), value));
         m_statement.bindInt64(position, seconds->seconds());
@@ -253,7 +253,7 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
         opened.db->exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"));
         opened.schemaVersion =
             std::make_unique<SqliteStatement>(opened.db->handle(), QStringLiteral("PRAGMA schema_version"));
-    } catch (const EOleException& e) {
+    } catch (const DatabaseError& e) {
         opened.schemaVersion.reset();
         cannotOpen(path, e.message());
     }
@@ -335,7 +335,7 @@ std::unique_ptr<DbCursor> SqliteBackend::prepare(const SqlStatementPlan& plan, c
     auto prepared = std::make_shared<Prepared>();
     prepared->statement = std::make_unique<SqliteStatement>(m_db->handle(), sql);
     if (!prepared->statement->isValid())
-        throw EOleException(QStringLiteral("Command text was not set for the command object."));
+        throw DatabaseError(QStringLiteral("Command text was not set for the command object."));
 
     // The column types of the tables the statement names decide which texts become date/times.
     if (plan.hasContext()) {

@@ -20,7 +20,7 @@ class SqliteBackend : public DbBackend
 {
 public:
     // Opens the file, never creating it: a missing file, a folder, an Access file or
-    // anything but an SQLite database is refused with EOleException naming the path.
+    // anything but an SQLite database is refused with DatabaseError naming the path.
     SqliteBackend(const QString& path, bool readOnly);
     ~SqliteBackend() override;
 
@@ -37,7 +37,7 @@ public:
     bool isReadOnly() const override;
     // Reopens the file when its path now names another file (device and inode differ)
     // or none, as after a backup was restored or the file was replaced; throws
-    // EOleException, as opening does, when there is no usable file under the path.
+    // DatabaseError, as opening does, when there is no usable file under the path.
     void revalidate() override;
 
     struct Prepared;

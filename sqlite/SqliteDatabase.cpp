@@ -1,6 +1,6 @@
 #include "sqlite/SqliteDatabase.h"
 
-#include "sqlite/ESqliteError.h"
+#include "sqlite/SqliteError.h"
 #include "sqlite/SharedFolderVfs.h"
 
 #include <sqlite3.h>
@@ -16,7 +16,7 @@ SqliteDatabase::SqliteDatabase(const QString& absolutePath, bool readOnly, Links
             m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close_v2(m_db);
         m_db = nullptr;
-        throw ESqliteError(text, rc);
+        throw SqliteError(text, rc);
     }
     sqlite3_extended_result_codes(m_db, 1);
 }
@@ -43,7 +43,7 @@ void SqliteDatabase::exec(const QString& sql)
     if (rc != SQLITE_OK) {
         const QString text = error ? QString::fromUtf8(error) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_free(error);
-        throw ESqliteError(text, sqlite3_extended_errcode(m_db));
+        throw SqliteError(text, sqlite3_extended_errcode(m_db));
     }
 }
 
@@ -59,5 +59,5 @@ int SqliteDatabase::check(int rc, sqlite3* db)
     }
     // sqlite3_errmsg describes the most recent failure on the handle, which is this one.
     const char* text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    throw ESqliteError(QString::fromUtf8(text), rc);
+    throw SqliteError(QString::fromUtf8(text), rc);
 }

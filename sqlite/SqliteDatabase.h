@@ -6,8 +6,8 @@ struct sqlite3;
 
 // Owns one open SQLite handle. Opening never creates a file: the caller vets the path, and
 // the handle is opened without SQLITE_OPEN_CREATE. Every failing SQLite call goes through
-// check(), so all of them surface as the same provider error kind (ESqliteError, an
-// EOleException that keeps SQLite's result code).
+// check(), so all of them surface as the same provider error kind (SqliteError, an
+// DatabaseError that keeps SQLite's result code).
 class SqliteDatabase
 {
 public:
@@ -35,7 +35,7 @@ public:
     // Runs statements that return no rows of interest.
     void exec(const QString& sql);
 
-    // Passes SQLITE_OK, SQLITE_ROW and SQLITE_DONE through; throws ESqliteError with the
+    // Passes SQLITE_OK, SQLITE_ROW and SQLITE_DONE through; throws SqliteError with the
     // database's own error text and the code for every other one.
     static int check(int rc, sqlite3* db);
 

@@ -1,6 +1,6 @@
 #include "sqlite/SqliteStatement.h"
 
-#include "sqlite/ESqliteError.h"
+#include "sqlite/SqliteError.h"
 #include "sqlite/SqliteDatabase.h"
 
 #include <algorithm>
@@ -41,7 +41,7 @@ SqliteStatement::SqliteStatement(sqlite3* db, const QString& sql) : m_db(db)
     if (tail && !onlyBlanksAndComments(tail, utf8.constData() + utf8.size())) {
         sqlite3_finalize(m_stmt);
         m_stmt = nullptr;
-        throw ESqliteError(QStringLiteral("Characters found after end of SQL statement."), SQLITE_ERROR);
+        throw SqliteError(QStringLiteral("Characters found after end of SQL statement."), SQLITE_ERROR);
     }
 }
 

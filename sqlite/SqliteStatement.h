@@ -8,7 +8,7 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 // One prepared statement, finalized when it goes out of scope. Failures throw through
-// SqliteDatabase::check; a text holding more than one statement throws ESqliteError.
+// SqliteDatabase::check; a text holding more than one statement throws SqliteError.
 class SqliteStatement
 {
 public:

@@ -1,6 +1,6 @@
 #include "interchange/AccessDateSerial.h"
 #include "interchange/AccessSource.h"
-#include "platform/EAccessFileError.h"
+#include "platform/AccessFileError.h"
 #include "support/AccessFixtures.h"
 #include "support/AccessPageEditor.h"
 #include "support/DevDatabase.h"
@@ -236,7 +236,7 @@ protected:
             AccessSource source(path);
             source.readEmployees([](const AccessSource::Employee&) {});
             source.readAttendance([](const AccessSource::Attendance&) {});
-        } catch (const EAccessFileError& e) {
+        } catch (const AccessFileError& e) {
             EXPECT_THAT(e.message().toStdString(), HasSubstr(path.toStdString()));
             return e.message().toStdString();
         }
@@ -399,7 +399,7 @@ TEST_F(AccessRefusal, RandomDamageEndsInRowsOrARefusalSayingWhat)
             source.readEmployees([](const AccessSource::Employee&) {});
             source.readAttendance([](const AccessSource::Attendance&) {});
             ++read;
-        } catch (const EAccessFileError& e) {
+        } catch (const AccessFileError& e) {
             const std::string message = e.message().toStdString();
             EXPECT_THAT(message, HasSubstr(path.toStdString()));
             // Faults of the reader's own making, never of the file's.
@@ -466,7 +466,7 @@ TEST(AccessSource, AReaderThatStallsIsStoppedAndTheFileReportedDamaged)
             timer.start();
         });
         ADD_FAILURE() << "read " << rows << " rows";
-    } catch (const EAccessFileError& e) {
+    } catch (const AccessFileError& e) {
         EXPECT_THAT(e.message().toStdString(),
                     HasSubstr("it is damaged: reading it made no progress for 0.5 s"));
     }
@@ -525,7 +525,7 @@ protected:
             AccessSource source(path);
             source.readEmployees([](const AccessSource::Employee&) {});
             source.readAttendance([](const AccessSource::Attendance&) {});
-        } catch (const EAccessFileError& e) {
+        } catch (const AccessFileError& e) {
             return e.message().toStdString();
         }
         ADD_FAILURE() << path.toStdString() << " was read";

@@ -3,7 +3,7 @@
 #include "query/CommFunc.h"
 #include "interchange/DevSchema.h"
 #include "log/ErrMsgForm.h"
-#include "platform/EInOutError.h"
+#include "platform/FileError.h"
 #include "support/ManualClock.h"
 #include "platform/SettingsStore.h"
 #include "support/TestSupport.h"
@@ -318,7 +318,7 @@ TEST_F(TableQueryTest, LogFailurePassesOut)
     ErrMsgForm::instance().setLogFileName(m_dir.path()); // a folder
     ASSERT_TRUE(CommFunc::OpenDbConnection(&m_connection, m_dir.filePath(QStringLiteral("none/kq.mdb"))));
     EXPECT_THROW(CommFunc::OpenTableQuery(&m_query, QStringLiteral("employ"), QString(), QString()),
-                 EInOutError);
+                 FileError);
 }
 
 TEST_F(TableQueryTest, NoQueryIsLoggedAsAFailure)

@@ -2,11 +2,11 @@
 #include "log/ErrMsg.h"
 #include "log/ErrMsgForm.h"
 #include "platform/AppPaths.h"
-#include "platform/EADOError.h"
-#include "platform/EConvertError.h"
-#include "platform/EDatabaseError.h"
-#include "platform/EInOutError.h"
-#include "platform/EOleException.h"
+#include "platform/QueryParameterError.h"
+#include "platform/ConversionError.h"
+#include "platform/QueryStateError.h"
+#include "platform/FileError.h"
+#include "platform/DatabaseError.h"
 #include "platform/Gbk.h"
 #include "platform/LocaleInfo.h"
 #include "support/ManualClock.h"
@@ -130,18 +130,18 @@ TEST_F(ErrMsgTest, WindowTagSeesOnlyTheFirst254BytesOfTheCaption)
 
 TEST_F(ErrMsgTest, CategoryTestsKindsInOrder)
 {
-    EXPECT_EQ(ErrMsg::ErrorCategory(EConvertError("x")), "DataType Error");
-    EXPECT_EQ(ErrMsg::ErrorCategory(EDatabaseError("x")), "Database Error");
-    EXPECT_EQ(ErrMsg::ErrorCategory(EADOError("x")), "Database Error");
-    EXPECT_EQ(ErrMsg::ErrorCategory(EOleException("x")), "System Error");
-    EXPECT_EQ(ErrMsg::ErrorCategory(EInOutError("x", 5)), "System Error");
+    EXPECT_EQ(ErrMsg::ErrorCategory(ConversionError("x")), "DataType Error");
+    EXPECT_EQ(ErrMsg::ErrorCategory(QueryStateError("x")), "Database Error");
+    EXPECT_EQ(ErrMsg::ErrorCategory(QueryParameterError("x")), "Database Error");
+    EXPECT_EQ(ErrMsg::ErrorCategory(DatabaseError("x")), "System Error");
+    EXPECT_EQ(ErrMsg::ErrorCategory(FileError("x", 5)), "System Error");
     EXPECT_EQ(ErrMsg::ErrorCategory(Exception("x")), "System Error");
 }
 
 TEST_F(ErrMsgTest, LineLayoutIsFixedWidthInBytes)
 {
     const QByteArray line = ErrMsg::FormatErrorLine(QStringLiteral("SELECT * FROM employ"),
-                                                    EOleException(QStringLiteral("找不到文件")));
+                                                    DatabaseError(QStringLiteral("找不到文件")));
     const QByteArray expected = timeText() + " " + "System Error    " + "None Active Window  " +
                                 "EOleException   " + Gbk::encode(QStringLiteral("找不到文件")) +
                                 " << SELECT * FROM employ >>";
@@ -150,7 +150,7 @@ TEST_F(ErrMsgTest, LineLayoutIsFixedWidthInBytes)
     // Positions hold whatever the category and tag, also with double-byte tags.
     m_window.caption = QStringLiteral("考勤管理系统-员工记录");
     ErrMsgForm::instance().setActiveWindowSource(&m_window);
-    const QByteArray withTag = ErrMsg::FormatErrorLine(QStringLiteral("q"), EADOError(QStringLiteral("m")));
+    const QByteArray withTag = ErrMsg::FormatErrorLine(QStringLiteral("q"), QueryParameterError(QStringLiteral("m")));
     EXPECT_EQ(withTag.mid(0, 17), timeText() + " ");
     EXPECT_EQ(withTag.mid(17, 16), "Database Error  ");
     EXPECT_EQ(withTag.mid(33, 20), Gbk::encode(QStringLiteral("员工记录")) + QByteArray(12, ' '));
@@ -166,13 +166,13 @@ TEST_F(ErrMsgTest, TypeNameIsPaddedButNeverCut)
     EXPECT_EQ(fromByte54(NamedError("ESixteenBytesXXX", "msg")), "ESixteenBytesXXXmsg << s >>");
     EXPECT_EQ(fromByte54(NamedError("EAVeryLongCustomErrorKind", "msg")),
               "EAVeryLongCustomErrorKindmsg << s >>");
-    EXPECT_EQ(fromByte54(EConvertError(QString())), "EConvertError    << s >>");
+    EXPECT_EQ(fromByte54(ConversionError(QString())), "EConvertError    << s >>");
 }
 
 TEST_F(ErrMsgTest, MessageAndStatementAreWrittenUnchanged)
 {
     const QByteArray line = ErrMsg::FormatErrorLine(QStringLiteral("SELECT '<<'\r\nFROM x "),
-                                                    EOleException(QStringLiteral(" a\nb ")));
+                                                    DatabaseError(QStringLiteral(" a\nb ")));
     EXPECT_TRUE(line.endsWith("EOleException    a\nb  << SELECT '<<'\r\nFROM x  >>"));
 }
 
@@ -221,7 +221,7 @@ TEST_F(ErrMsgTest, FolderAsLogPathIsAnIoErrorAndCreatesNothing)
     try {
         ErrMsg::AppendLogLine(folder, "line");
         FAIL() << "no error";
-    } catch (const EInOutError& e) {
+    } catch (const FileError& e) {
         EXPECT_EQ(e.errorCode(), EISDIR);
     }
     EXPECT_TRUE(QDir(folder).isEmpty());
@@ -233,7 +233,7 @@ TEST_F(ErrMsgTest, MissingFolderIsAnIoError)
     try {
         ErrMsg::AppendLogLine(path("no/such/error.log"), "line");
         FAIL() << "no error";
-    } catch (const EInOutError& e) {
+    } catch (const FileError& e) {
         EXPECT_EQ(e.errorCode(), ENOENT);
     }
 }
@@ -249,7 +249,7 @@ TEST_F(ErrMsgTest, FolderWithoutWritePermissionIsReportedAsSuch)
         try {
             ErrMsg::AppendLogLine(log, "line");
             return "no error";
-        } catch (const EInOutError& e) {
+        } catch (const FileError& e) {
             return std::to_string(e.errorCode()) + " " + e.message().toStdString();
         }
     });
@@ -270,7 +270,7 @@ TEST_F(ErrMsgTest, SecondWriterFindsTheFileLocked)
     try {
         ErrMsg::AppendLogLine(log, "lost");
         FAIL() << "no error";
-    } catch (const EInOutError& e) {
+    } catch (const FileError& e) {
         EXPECT_EQ(e.errorCode(), EWOULDBLOCK);
     }
     EXPECT_EQ(fileBytes(log), "held\r\n");

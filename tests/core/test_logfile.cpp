@@ -1,4 +1,4 @@
-#include "platform/EInOutError.h"
+#include "platform/FileError.h"
 #include "platform/LogFile.h"
 
 #include <QDir>
@@ -53,7 +53,7 @@ TEST(LogFileTest, WriterTurnedAwayByTheLockLeavesNothingOpen)
     LogFile::createIfMissing(path);
     LogFile holder(path);
     const qsizetype before = openDescriptors();
-    EXPECT_THROW(LogFile second(path), EInOutError);
+    EXPECT_THROW(LogFile second(path), FileError);
     EXPECT_EQ(openDescriptors(), before);
     holder.close();
     EXPECT_TRUE(anotherWriterCanLock(path));
@@ -70,7 +70,7 @@ TEST(LogFileTest, SymbolicLinkUnderTheNameIsNotFollowed)
     ASSERT_TRUE(QFile::link(target, path));
     const int creation = LogFile::createIfMissing(path);
     EXPECT_NE(creation, 0);
-    EXPECT_THROW(LogFile(path, creation), EInOutError);
+    EXPECT_THROW(LogFile(path, creation), FileError);
     EXPECT_FALSE(QFile::exists(target));
 
     {
@@ -78,7 +78,7 @@ TEST(LogFileTest, SymbolicLinkUnderTheNameIsNotFollowed)
         ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
         existing.write("kept\n");
     }
-    EXPECT_THROW(LogFile(path, LogFile::createIfMissing(path)), EInOutError);
+    EXPECT_THROW(LogFile(path, LogFile::createIfMissing(path)), FileError);
     QFile kept(target);
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), "kept\n");

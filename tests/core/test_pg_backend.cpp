@@ -7,8 +7,8 @@
 #include "interchange/DevSchema.h"
 #include "query/Statements.h"
 #include "log/ErrMsgForm.h"
-#include "platform/EOleException.h"
-#include "platform/EServerUnreachable.h"
+#include "platform/DatabaseError.h"
+#include "platform/ServerUnreachable.h"
 #include "support/ManualClock.h"
 #include "support/ServerSuite.h"
 #include "support/TerminalQueries.h"
@@ -194,7 +194,7 @@ TEST_F(PgBackendTest, UnreachableServersAndTimeoutsAreTheirOwnKind)
         AdoConnection connection;
         connection.setConnectionString(
             CommFunc::MakeServerConnStr(QStringLiteral("host=%1 port=5999 dbname=kq").arg(dir.path())));
-        EXPECT_THROW(connection.open(), EServerUnreachable);
+        EXPECT_THROW(connection.open(), ServerUnreachable);
         EXPECT_FALSE(connection.connected());
     }
     // A socket that takes the connection and never answers: the timeout ends the wait.
@@ -217,7 +217,7 @@ TEST_F(PgBackendTest, UnreachableServersAndTimeoutsAreTheirOwnKind)
         try {
             connection.open();
             ADD_FAILURE() << "connected to a silent socket";
-        } catch (const EServerUnreachable& e) {
+        } catch (const ServerUnreachable& e) {
             EXPECT_TRUE(e.message().contains(QStringLiteral("300 ms"))) << e.message().toStdString();
         }
         EXPECT_GE(elapsed.elapsed(), 250);
@@ -275,9 +275,9 @@ TEST_F(PgBackendTest, TheTerminalRoleLoadsSwipesAndDeletesAndNothingMore)
         try {
             other.execSql();
             ADD_FAILURE() << "allowed: " << sql;
-        } catch (const EServerUnreachable&) {
+        } catch (const ServerUnreachable&) {
             ADD_FAILURE() << "refusal taken for an unreachable server: " << sql;
-        } catch (const EOleException& e) {
+        } catch (const DatabaseError& e) {
             EXPECT_TRUE(e.message().contains(QStringLiteral("permission denied")))
                 << e.message().toStdString();
         }
@@ -322,7 +322,7 @@ TEST_F(PgBackendTest, DeleteRemovesExactlyTheRowShownAndRefusesAChangedOne)
     server().psql(QStringLiteral("UPDATE employ SET name = 'C2' WHERE num = '0003'"),
                   QStringLiteral("deletes"));
     ASSERT_TRUE(terminal.employees.locate(Statements::kNum, QStringLiteral("0003")));
-    EXPECT_THROW(terminal.employees.deleteCurrent(), EOleException);
+    EXPECT_THROW(terminal.employees.deleteCurrent(), DatabaseError);
     EXPECT_EQ(rows(), QStringLiteral("0001:A,0002:B,0003:C2"));
     EXPECT_EQ(terminal.employees.fieldAsString(Statements::kNum), QStringLiteral("0003"));
 
@@ -332,7 +332,7 @@ TEST_F(PgBackendTest, DeleteRemovesExactlyTheRowShownAndRefusesAChangedOne)
                        "'01')"),
         QStringLiteral("deletes"));
     ASSERT_TRUE(terminal.employees.locate(Statements::kNum, QStringLiteral("0001")));
-    EXPECT_THROW(terminal.employees.deleteCurrent(), EOleException);
+    EXPECT_THROW(terminal.employees.deleteCurrent(), DatabaseError);
     EXPECT_EQ(rows(), QStringLiteral("0001:A,0002:B,0003:C2"));
 }
 
@@ -372,9 +372,9 @@ TEST(PgBackendPassword, AWrongPasswordIsRefusedWithoutShowingIt)
     try {
         connection.open();
         FAIL() << "connected with a wrong password";
-    } catch (const EServerUnreachable& e) {
+    } catch (const ServerUnreachable& e) {
         FAIL() << "a refusal taken for an unreachable server: " << e.message().toStdString();
-    } catch (const EOleException& e) {
+    } catch (const DatabaseError& e) {
         EXPECT_FALSE(e.message().contains(QStringLiteral("Wr0ng-Secret-42")));
         EXPECT_TRUE(e.message().contains(QStringLiteral("password"))) << e.message().toStdString();
     }

@@ -2,7 +2,7 @@
 #include "query/AdoQuery.h"
 #include "query/Statements.h"
 #include "query/Transaction.h"
-#include "platform/EOleException.h"
+#include "platform/DatabaseError.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -131,10 +131,10 @@ TEST_F(ProviderCoercion, OnlyDateTimeContextsAreCoerced)
         for (const char* p : {"num", "name", "d", "t", "opdate"})
             m_query.setParameter(p, QStringLiteral("2026-03-05"));
         m_query.setParameter(QStringLiteral("t"), bad);
-        EXPECT_THROW(m_query.execSql(), EOleException) << bad;
+        EXPECT_THROW(m_query.execSql(), DatabaseError) << bad;
     }
     EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb")), 2);
-    EXPECT_THROW(duplicates("0101", "2026-03-05 09:00", "soon"), EOleException);
+    EXPECT_THROW(duplicates("0101", "2026-03-05 09:00", "soon"), DatabaseError);
 
     // Parameter on the left and an insert without a column list use the same rules.
     m_query.close();

@@ -2,9 +2,9 @@
 #include "query/AdoQuery.h"
 #include "query/CommFunc.h"
 #include "query/ConnectionString.h"
-#include "sqlite/ESqliteError.h"
-#include "platform/EDatabaseError.h"
-#include "platform/EOleException.h"
+#include "sqlite/SqliteError.h"
+#include "platform/QueryStateError.h"
+#include "platform/DatabaseError.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -31,7 +31,7 @@ QString openFails(const QString& connectionString)
     query.sqlAdd(QStringLiteral("SELECT * FROM employ"));
     try {
         query.open();
-    } catch (const EOleException& e) {
+    } catch (const DatabaseError& e) {
         EXPECT_FALSE(query.isOpen());
         EXPECT_FALSE(connection.connected());
         return e.message();
@@ -185,7 +185,7 @@ TEST(ProviderConnection, ReadOnlyOpenRefusesWritesWithTheDatabaseText)
     try {
         query.execSql();
         FAIL() << "write on a read-only connection succeeded";
-    } catch (const ESqliteError& e) {
+    } catch (const SqliteError& e) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("readonly"))) << e.message().toStdString();
         EXPECT_EQ(e.primaryResultCode(), SQLITE_READONLY);
         // The error log names the kind the terminal tells apart.
@@ -235,5 +235,5 @@ TEST(ProviderConnection, NoConnectionIsADataAccessError)
 {
     AdoQuery query(QStringLiteral("YgQry"));
     query.sqlAdd(QStringLiteral("SELECT * FROM employ"));
-    EXPECT_THROW(query.open(), EDatabaseError);
+    EXPECT_THROW(query.open(), QueryStateError);
 }

@@ -1,9 +1,9 @@
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "platform/EADOError.h"
-#include "platform/EConvertError.h"
-#include "platform/EDatabaseError.h"
-#include "platform/EOleException.h"
+#include "platform/QueryParameterError.h"
+#include "platform/ConversionError.h"
+#include "platform/QueryStateError.h"
+#include "platform/DatabaseError.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -41,10 +41,10 @@ TEST_F(ProviderQuery, ParametersAreRebuiltInOrderOfAppearanceSkippingQuotedText)
     m_query.sqlAdd(QStringLiteral("SELECT ':no', \"x:y\", [a:b] FROM sgdjb -- :comment"));
     m_query.sqlAdd(QStringLiteral("WHERE num=:Num AND /* :c */ name=:name AND D>:d1 AND num<>:num"));
     EXPECT_EQ(m_query.parameterNames(), (QStringList{"Num", "name", "d1"}));
-    EXPECT_THROW(m_query.setParameter(QStringLiteral("d2"), QStringLiteral("x")), EADOError);
+    EXPECT_THROW(m_query.setParameter(QStringLiteral("d2"), QStringLiteral("x")), QueryParameterError);
     try {
         m_query.setParameter(QStringLiteral("d2"), QStringLiteral("x"));
-    } catch (const EDatabaseError& e) {
+    } catch (const QueryStateError& e) {
         EXPECT_EQ(e.message(), QStringLiteral("YgQry: Parameter 'd2' not found"));
     }
     m_query.sqlClear();
@@ -58,7 +58,7 @@ TEST_F(ProviderQuery, ClosedDatasetAndMissingFieldErrors)
         try {
             operation();
             ADD_FAILURE() << "no error on a closed dataset";
-        } catch (const EDatabaseError& e) {
+        } catch (const QueryStateError& e) {
             EXPECT_EQ(e.message(), closed);
         }
     };
@@ -73,7 +73,7 @@ TEST_F(ProviderQuery, ClosedDatasetAndMissingFieldErrors)
     try {
         m_query.fieldAsString(QStringLiteral("nope"));
         FAIL();
-    } catch (const EDatabaseError& e) {
+    } catch (const QueryStateError& e) {
         EXPECT_EQ(e.message(), QStringLiteral("YgQry: Field 'nope' not found"));
     }
 }
@@ -94,7 +94,7 @@ TEST_F(ProviderQuery, EmptyTableNullsAndConversions)
     EXPECT_EQ(m_query.fieldAsString(QStringLiteral("name")), QString());
     EXPECT_EQ(m_query.fieldAsDateTime(QStringLiteral("T")).seconds(), 3600);
     EXPECT_EQ(m_query.fieldAsString(QStringLiteral("T")), QStringLiteral("01:00:00"));
-    EXPECT_THROW(m_query.fieldAsDateTime(QStringLiteral("D")), EConvertError);
+    EXPECT_THROW(m_query.fieldAsDateTime(QStringLiteral("D")), ConversionError);
 }
 
 TEST_F(ProviderQuery, LocateTakesTheFirstMatchInAscendingOrderWithoutRegardToCase)
@@ -123,7 +123,7 @@ TEST_F(ProviderQuery, LocateTakesTheFirstMatchInAscendingOrderWithoutRegardToCas
 
     EXPECT_TRUE(m_query.locate(QStringLiteral("num"), QString()));
     EXPECT_EQ(m_query.fieldAsString(QStringLiteral("name")), QStringLiteral("Blank"));
-    EXPECT_THROW(m_query.locate(QStringLiteral("nope"), QStringLiteral("1")), EDatabaseError);
+    EXPECT_THROW(m_query.locate(QStringLiteral("nope"), QStringLiteral("1")), QueryStateError);
 }
 
 TEST_F(ProviderQuery, DeleteRemovesExactlyTheCurrentRowEvenAmongIdenticalOnes)
@@ -156,13 +156,13 @@ TEST_F(ProviderQuery, DeleteRemovesExactlyTheCurrentRowEvenAmongIdenticalOnes)
 
     // A row another program deleted already is an error, and the snapshot keeps it.
     m_db.exec(QStringLiteral("DELETE FROM employ WHERE num='0102'"));
-    EXPECT_THROW(m_query.deleteCurrent(), EOleException);
+    EXPECT_THROW(m_query.deleteCurrent(), DatabaseError);
     EXPECT_EQ(m_query.recordCount(), 2);
 
     // A result that does not map to table rows cannot be modified.
     openOn(QStringLiteral("SELECT count(*) AS n FROM employ"));
     EXPECT_FALSE(m_query.canModify());
-    EXPECT_THROW(m_query.deleteCurrent(), EDatabaseError);
+    EXPECT_THROW(m_query.deleteCurrent(), QueryStateError);
 }
 
 TEST_F(ProviderQuery, RefusedDeleteLeavesTheRowInPlace)
@@ -177,7 +177,7 @@ TEST_F(ProviderQuery, RefusedDeleteLeavesTheRowInPlace)
     query.sqlAdd(QStringLiteral("SELECT * FROM employ"));
     query.open();
     ASSERT_TRUE(query.canModify());
-    EXPECT_THROW(query.deleteCurrent(), EOleException);
+    EXPECT_THROW(query.deleteCurrent(), DatabaseError);
     EXPECT_EQ(query.recordCount(), 2);
     EXPECT_EQ(query.fieldAsString(QStringLiteral("num")), QStringLiteral("0101"));
 
@@ -188,7 +188,7 @@ TEST_F(ProviderQuery, RefusedDeleteLeavesTheRowInPlace)
     try {
         m_query.deleteCurrent();
         ADD_FAILURE() << "delete under a lock succeeded";
-    } catch (const EOleException& e) {
+    } catch (const DatabaseError& e) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("locked"))) << e.message().toStdString();
     }
     other.exec(QStringLiteral("ROLLBACK"));
@@ -212,7 +212,7 @@ TEST_F(ProviderQuery, DeleteRefusesARowReplacedUnderTheSameRowIdOrChangedSinceLo
     try {
         m_query.deleteCurrent();
         ADD_FAILURE() << "the replacing row was deleted";
-    } catch (const EOleException& e) {
+    } catch (const DatabaseError& e) {
         EXPECT_EQ(e.message(), QStringLiteral("Row cannot be located for updating. Some values may have been "
                                               "changed since it was last read."));
     }
@@ -225,7 +225,7 @@ TEST_F(ProviderQuery, DeleteRefusesARowReplacedUnderTheSameRowIdOrChangedSinceLo
     // date/time, still goes.
     m_db.exec(QStringLiteral("UPDATE employ SET name='a' WHERE num='0101'"));
     m_query.first();
-    EXPECT_THROW(m_query.deleteCurrent(), EOleException);
+    EXPECT_THROW(m_query.deleteCurrent(), DatabaseError);
     EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 2);
 
     m_db.exec(QStringLiteral("INSERT INTO sgdjb VALUES ('0101', NULL, '2024-05-06', '08:30:00', 1.5)"));
@@ -250,7 +250,7 @@ TEST_F(ProviderQuery, DeleteUsesTheHiddenRowIdWhenAColumnIsNamedRowId)
                              "INSERT INTO shadow VALUES (1, 2, 3, 'x')"));
     openOn(QStringLiteral("SELECT * FROM shadow"));
     EXPECT_FALSE(m_query.canModify());
-    EXPECT_THROW(m_query.deleteCurrent(), EDatabaseError);
+    EXPECT_THROW(m_query.deleteCurrent(), QueryStateError);
     EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM shadow")), 1);
 }
 
@@ -267,7 +267,7 @@ TEST_F(ProviderQuery, TextAfterTheFirstStatementIsRejectedNotDropped)
         try {
             m_query.execSql();
             ADD_FAILURE() << "accepted: " << sql.toStdString();
-        } catch (const EOleException& e) {
+        } catch (const DatabaseError& e) {
             EXPECT_EQ(e.message(), message);
         }
     }
@@ -275,7 +275,7 @@ TEST_F(ProviderQuery, TextAfterTheFirstStatementIsRejectedNotDropped)
     try {
         openOn(QStringLiteral("SELECT * FROM employ; SELECT 1"));
         ADD_FAILURE() << "two selects opened";
-    } catch (const EOleException& e) {
+    } catch (const DatabaseError& e) {
         EXPECT_EQ(e.message(), message);
     }
     EXPECT_FALSE(m_query.isOpen());
@@ -300,7 +300,7 @@ TEST_F(ProviderQuery, AConnectionOpenedForReadingGivesAReadOnlyDataset)
     query.open();
     ASSERT_EQ(query.recordCount(), 2);
     EXPECT_FALSE(query.canModify());
-    EXPECT_THROW(query.deleteCurrent(), EDatabaseError);
+    EXPECT_THROW(query.deleteCurrent(), QueryStateError);
     EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 2);
     EXPECT_EQ(query.recordCount(), 2);
 }

@@ -3,7 +3,7 @@
 
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "platform/EDatabaseError.h"
+#include "platform/QueryStateError.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +49,7 @@ TEST_F(QueryStream, HandsOverEachRowWithTypedFieldsAndParameters)
     EXPECT_EQ(seen, (QStringList{QStringLiteral("0101|张伟|2026-12-07 08:52:11"),
                                  QStringLiteral("0103||2026-12-07 12:30:00")}));
     EXPECT_FALSE(m_query.isOpen());
-    EXPECT_THROW(m_query.recordCount(), EDatabaseError);
+    EXPECT_THROW(m_query.recordCount(), QueryStateError);
 }
 
 TEST_F(QueryStream, ClosesAfterAThrowAndRefusesAStatementWithoutRows)
@@ -66,7 +66,7 @@ TEST_F(QueryStream, ClosesAfterAThrowAndRefusesAStatementWithoutRows)
 
     m_query.sqlClear();
     m_query.sqlAdd(QStringLiteral("DELETE FROM sgdjb"));
-    EXPECT_THROW(m_query.openForEach([] {}), EDatabaseError);
+    EXPECT_THROW(m_query.openForEach([] {}), QueryStateError);
     EXPECT_FALSE(m_query.isOpen());
     EXPECT_EQ(m_db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb")), 3);
 }

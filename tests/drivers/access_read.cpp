@@ -6,7 +6,7 @@
 //   access_read <file> [<memory budget in MB>]
 
 #include "interchange/AccessSource.h"
-#include "platform/EAccessFileError.h"
+#include "platform/AccessFileError.h"
 
 #include <QCoreApplication>
 
@@ -43,7 +43,7 @@ int main(int argc, char* argv[])
         source.readAttendance([&](const AccessSource::Attendance&) { ++records; });
         std::printf("employ %lld\nsgdjb %lld\n", static_cast<long long>(employees),
                     static_cast<long long>(records));
-    } catch (const EAccessFileError& e) {
+    } catch (const AccessFileError& e) {
         std::fprintf(stderr, "%s\n", e.message().toUtf8().constData());
         status = 1;
     }

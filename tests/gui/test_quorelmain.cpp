@@ -9,7 +9,7 @@
 #include "controls/RxClock.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "platform/EDatabaseError.h"
+#include "platform/QueryStateError.h"
 #include "platform/gui/FontSubstitutes.h"
 #include "support/TestSupport.h"
 
@@ -441,7 +441,7 @@ private slots:
         form->show();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         connect(form->YgQry, &AdoQuery::closed, this,
-                [] { throw EDatabaseError(QStringLiteral("close failed")); });
+                [] { throw QueryStateError(QStringLiteral("close failed")); });
         MessageBox::clearShown();
         MessageBox::setNextAnswer(QMessageBox::Ok);
         QTest::mouseClick(form->ButtonPower, Qt::LeftButton);

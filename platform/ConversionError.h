@@ -2,7 +2,9 @@
 
 #include "platform/Exception.h"
 
-class EConvertError : public Exception
+// A value that cannot be converted to the type asked for (a text that is no date, for
+// instance). Written out as "EConvertError".
+class ConversionError : public Exception
 {
 public:
     using Exception::Exception;

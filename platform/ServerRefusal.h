@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EOleException.h"
+#include "platform/DatabaseError.h"
 
 #include <QByteArray>
 
@@ -8,11 +8,11 @@
 // change: a constraint, a permission, an exception raised by a trigger, a value the column
 // cannot hold. A queued swipe refused this way is set aside instead of blocking the swipes
 // behind it. Written out under the provider's kind, as any other server error.
-class EServerRefusal : public EOleException
+class ServerRefusal : public DatabaseError
 {
 public:
-    EServerRefusal(QString message, QByteArray sqlState)
-        : EOleException(std::move(message)), m_sqlState(std::move(sqlState))
+    ServerRefusal(QString message, QByteArray sqlState)
+        : DatabaseError(std::move(message)), m_sqlState(std::move(sqlState))
     {
     }
     QString typeName() const override { return QStringLiteral("EOleException"); }

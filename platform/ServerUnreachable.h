@@ -1,14 +1,14 @@
 #pragma once
 
-#include "platform/EOleException.h"
+#include "platform/DatabaseError.h"
 
 // The database server could not be reached or stopped answering: connection refused or
 // lost, a name that does not resolve, a timeout. Unlike an SQL error (a permission, a
 // schema fault) the same statement may succeed once the network is back, so callers may
 // keep the work and try again later.
-class EServerUnreachable : public EOleException
+class ServerUnreachable : public DatabaseError
 {
 public:
-    using EOleException::EOleException;
+    using DatabaseError::DatabaseError;
     QString typeName() const override { return QStringLiteral("EOleException"); }
 };

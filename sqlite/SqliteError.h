@@ -1,14 +1,14 @@
 #pragma once
 
-#include "platform/EOleException.h"
+#include "platform/DatabaseError.h"
 
 // A failure reported by SQLite, keeping its (extended) result code. It stays an
-// EOleException by name, since the error log writes that name.
-class ESqliteError : public EOleException
+// DatabaseError by name, since the error log writes that name.
+class SqliteError : public DatabaseError
 {
 public:
-    ESqliteError(QString message, int resultCode)
-        : EOleException(std::move(message)), m_resultCode(resultCode)
+    SqliteError(QString message, int resultCode)
+        : DatabaseError(std::move(message)), m_resultCode(resultCode)
     {
     }
     QString typeName() const override { return QStringLiteral("EOleException"); }

@@ -4,7 +4,7 @@
 
 // An Access file that cannot be read: not an Access file, a version other than Jet 4,
 // encrypted, damaged, or without the tables and columns the attendance data lives in.
-class EAccessFileError : public Exception
+class AccessFileError : public Exception
 {
 public:
     using Exception::Exception;
