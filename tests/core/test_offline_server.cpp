@@ -40,17 +40,8 @@ namespace {
 using Kind = SwipeOutcome::Kind;
 
 using TestSupport::clockAt;
+using TestSupport::waitUntil;
 
-bool waitUntil(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
-}
 
 // One terminal: the window's connection and queries with the link between them.
 struct Terminal : TestSupport::TerminalQueries

@@ -30,17 +30,8 @@ namespace {
 
 using Kind = SwipeOutcome::Kind;
 using TestSupport::clockAt;
+using TestSupport::waitUntil;
 
-bool waitUntil(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
-}
 
 enum class PrimaryFault
 {

@@ -26,17 +26,9 @@ namespace {
 
 using Kind = SwipeOutcome::Kind;
 using TestSupport::clockAt;
+using TestSupport::waitUntil;
 
-bool waitUntil(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(100);
-    }
-    return true;
-}
+
 
 class ServerFaultsTest : public ServerSuite
 {

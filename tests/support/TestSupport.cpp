@@ -3,7 +3,9 @@
 #include "interchange/DevSchema.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QThread>
 #include <QTimeZone>
 
 #include <stdexcept>
@@ -48,6 +50,17 @@ QDateTime clockAt(const char* text)
     const QDateTime dt =
         QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     return QDateTime(dt.date(), dt.time(), QTimeZone::utc());
+}
+
+bool waitUntil(const std::function<bool()>& done, int ms, int pollMs)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(static_cast<unsigned long>(pollMs));
+    }
+    return true;
 }
 
 } // namespace TestSupport

@@ -9,6 +9,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
 // Helpers shared by the tests: throw-away development databases, direct access to them
 // that bypasses the code under test, files and the command-line tools.
 namespace TestSupport {
@@ -23,5 +25,9 @@ void writeFile(const QString& path, const QByteArray& bytes);
 qint64 wallSeconds(const QString& text);
 // The moment a ManualClock is set to for a "yyyy-mm-dd hh:nn:ss" text.
 QDateTime clockAt(const char* text);
+
+// Polls `done` until it holds or `ms` milliseconds have passed; false on the time-out. For
+// what another thread or process brings about (a forwarder's round, a server's state).
+bool waitUntil(const std::function<bool()>& done, int ms, int pollMs = 50);
 
 } // namespace TestSupport
