@@ -2,7 +2,7 @@
 
 #include "attendance/CardSwipe.h"
 #include "postgres/PgBackend.h"
-#include "postgres/ServerSwipeBatch.h"
+#include "attendance/ServerSwipeBatch.h"
 #include "platform/ServerRefusal.h"
 
 OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath)

@@ -1,4 +1,4 @@
-#include "postgres/ServerSwipeBatch.h"
+#include "attendance/ServerSwipeBatch.h"
 
 #include "attendance/CardSwipe.h"
 #include "postgres/PgBackend.h"
