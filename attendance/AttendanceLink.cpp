@@ -163,8 +163,8 @@ int AttendanceLink::loadEmployees(AdoQuery* query)
     } catch (const ServerUnreachable& error) {
         // libpq's messages run over several lines; the log keeps one line per failure.
         ErrMsg::LogFailure(statement,
-                             ServerUnreachable(QStringLiteral("The database server could not be reached: ") +
-                                                error.message().simplified()));
+                           ServerUnreachable(QStringLiteral("The database server could not be reached: ") +
+                                             error.message().simplified()));
         query->close();
         if (!m_store)
             return -1;
@@ -258,11 +258,12 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
         const int carried = m_store->revalidate(true);
         if (carried > 0) {
             try {
-                ErrMsg::LogFailure(QStringLiteral("queueing a swipe"),
-                                     DatabaseError(QStringLiteral("The local store '%1' was gone; it was made "
-                                                                  "again, and the swipes waiting in it (%2) queued again.")
-                                                       .arg(m_storePath)
-                                                       .arg(carried)));
+                ErrMsg::LogFailure(
+                    QStringLiteral("queueing a swipe"),
+                    DatabaseError(QStringLiteral("The local store '%1' was gone; it was made "
+                                                 "again, and the swipes waiting in it (%2) queued again.")
+                                      .arg(m_storePath)
+                                      .arg(carried)));
             } catch (const Exception&) {
             }
         }
@@ -389,9 +390,9 @@ void AttendanceLink::logRefusal(const StoredSwipe& swipe, const QString& reason)
 {
     try {
         ErrMsg::LogFailure(QStringLiteral("refused swipe %1 %2 %3 set aside (kqdb outbox, kqdb forward "
-                                            "--retry-refused)")
-                                 .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())),
-                             ServerRefusal(reason, {}));
+                                          "--retry-refused)")
+                               .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())),
+                           ServerRefusal(reason, {}));
     } catch (const Exception&) {
         // The log itself failed; the swipe is kept aside all the same and counted on the
         // window's red line.

@@ -15,9 +15,9 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <limits>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,9 +1,9 @@
 #include "attendance/ServerSwipeBatch.h"
 
 #include "attendance/CardSwipe.h"
-#include "postgres/PgBackend.h"
-#include "platform/DateTimeText.h"
 #include "platform/DatabaseError.h"
+#include "platform/DateTimeText.h"
+#include "postgres/PgBackend.h"
 
 namespace {
 
@@ -51,8 +51,7 @@ SwipeOutcome alreadyRecorded(const PgResult& row)
     const QString num = QString::fromUtf8(row.value(0, 0));
     const QString name = QString::fromUtf8(row.value(0, 1));
     const QDateTime instant(QDate::fromString(QString::fromLatin1(row.value(0, 2)), Qt::ISODate),
-                            QTime::fromString(QString::fromLatin1(row.value(0, 3)), Qt::ISODate),
-                            Qt::UTC);
+                            QTime::fromString(QString::fromLatin1(row.value(0, 3)), Qt::ISODate), Qt::UTC);
     return {SwipeOutcome::Kind::AlreadyRecorded,
             QStringLiteral("【%1 %2】 %3 已刷卡").arg(num, name, DateTimeText::dateTimeMinutes(instant)),
             {},

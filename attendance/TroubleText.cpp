@@ -2,9 +2,9 @@
 
 #include "platform/DatabaseError.h"
 #include "platform/DateTimeText.h"
+#include "platform/Exception.h"
 #include "platform/ServerRefusal.h"
 #include "platform/ServerUnreachable.h"
-#include "platform/Exception.h"
 
 #include <QDir>
 #include <QFile>

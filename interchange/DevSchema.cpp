@@ -1,7 +1,7 @@
 #include "interchange/DevSchema.h"
 
-#include "query/BackendFactory.h"
 #include "platform/DatabaseError.h"
+#include "query/BackendFactory.h"
 
 namespace {
 

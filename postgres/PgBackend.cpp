@@ -969,11 +969,12 @@ std::vector<DbColumnInfo> PgBackend::tableColumns(const QString& table)
     if (auto it = m_columns.constFind(key); it != m_columns.constEnd())
         return *it;
     // Ordinary tables only: a view has no row identity to delete by.
-    const PgResult result(run("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod) "
-                            "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
-                            "WHERE c.oid = pg_catalog.to_regclass($1) AND c.relkind = 'r' AND a.attnum > 0 "
-                            "AND NOT a.attisdropped ORDER BY a.attnum",
-                            {table.toUtf8()}));
+    const PgResult result(
+        run("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod) "
+            "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
+            "WHERE c.oid = pg_catalog.to_regclass($1) AND c.relkind = 'r' AND a.attnum > 0 "
+            "AND NOT a.attisdropped ORDER BY a.attnum",
+            {table.toUtf8()}));
     std::vector<DbColumnInfo> columns;
     for (int row = 0; row < PQntuples(result.get()); ++row)
         columns.push_back({QString::fromUtf8(PQgetvalue(result.get(), row, 0)),

@@ -67,8 +67,8 @@ public:
         std::vector<std::optional<QByteArray>> parameters;
     };
     // Sends every statement before waiting for the first answer (libpq's pipeline mode):
-    // one network round trip for all of them. Returns their results in order. The first error throws as a single statement's would, after
-    // the statements behind it were skipped by the server.
+    // one network round trip for all of them. Returns their results in order. The first error throws as a
+    // single statement's would, after the statements behind it were skipped by the server.
     std::vector<PgResult> pipeline(const std::vector<Statement>& statements);
 
     // Runs a statement with positional "$n" parameters given as text (nullopt: NULL).

@@ -16,7 +16,8 @@ struct OptionsDeleter
 std::optional<std::vector<PgConninfo::Option>> PgConninfo::parse(const QByteArray& text)
 {
     char* error = nullptr;
-    const std::unique_ptr<PQconninfoOption, OptionsDeleter> options(PQconninfoParse(text.constData(), &error));
+    const std::unique_ptr<PQconninfoOption, OptionsDeleter> options(
+        PQconninfoParse(text.constData(), &error));
     PQfreemem(error);
     if (!options)
         return std::nullopt;

@@ -1,9 +1,9 @@
 #include "query/AdoConnection.h"
 
+#include "platform/DatabaseError.h"
 #include "query/BackendFactory.h"
 #include "query/ConnectionString.h"
 #include "query/DbBackend.h"
-#include "platform/DatabaseError.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "query/ArgumentPasswords.h"
 
-#include "query/DatabaseTarget.h"
 #include "postgres/PgConninfo.h"
+#include "query/DatabaseTarget.h"
 
 #include <QByteArray>
 #include <QList>

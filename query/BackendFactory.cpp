@@ -15,8 +15,9 @@ std::unique_ptr<DbBackend> BackendFactory::openServer(const QString& conninfo, i
     return std::make_unique<PgBackend>(conninfo, networkTimeoutMs, checkTables);
 }
 
-bool BackendFactory::createFile(const QString& path, const QStringList& statements, const QByteArray& insertSql,
-                                qsizetype rowCount, const std::function<QList<QByteArray>(qsizetype)>& row,
+bool BackendFactory::createFile(const QString& path, const QStringList& statements,
+                                const QByteArray& insertSql, qsizetype rowCount,
+                                const std::function<QList<QByteArray>(qsizetype)>& row,
                                 const std::function<void(qint64)>& progress, QString* error)
 {
     return SqliteFileCreation::create(path, statements, insertSql, rowCount, row, progress, error);

@@ -31,6 +31,7 @@ public:
     // In one transaction on the server: the statements, then insertSql ("$n" markers) once
     // per parameter set. Throws DatabaseError with the server's message; the connection
     // then closes with the transaction open, and the server rolls it back.
-    static void createOnServer(const QString& conninfo, const QStringList& statements, const QByteArray& insertSql,
+    static void createOnServer(const QString& conninfo, const QStringList& statements,
+                               const QByteArray& insertSql,
                                const std::vector<std::vector<std::optional<QByteArray>>>& parameterSets);
 };

@@ -1,16 +1,16 @@
 #include "query/CommFunc.h"
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
-#include "query/ConnectionString.h"
-#include "query/DatabaseTarget.h"
 #include "interchange/DevSchema.h"
-#include "postgres/PgBackend.h"
 #include "log/ErrMsg.h"
 #include "platform/Blanks.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
 #include "platform/QueryStateError.h"
+#include "postgres/PgBackend.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/ConnectionString.h"
+#include "query/DatabaseTarget.h"
 
 #include <QTimeZone>
 

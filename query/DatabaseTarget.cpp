@@ -1,12 +1,11 @@
 #include "query/DatabaseTarget.h"
 
-#include "query/ConnectionString.h"
-#include "postgres/PgConninfo.h"
 #include "platform/Blanks.h"
 #include "platform/SettingsStore.h"
+#include "postgres/PgConninfo.h"
+#include "query/ConnectionString.h"
 
 #include <QRegularExpression>
-
 
 #include <memory>
 

@@ -65,8 +65,8 @@ bool exec(sqlite3* db, const QString& sql, QString* error)
 }
 
 bool insertRows(sqlite3* db, const QByteArray& insertSql, qsizetype rowCount,
-                     const std::function<QList<QByteArray>(qsizetype)>& row, QString* error,
-                     const std::function<void(qint64)>& progress)
+                const std::function<QList<QByteArray>(qsizetype)>& row, QString* error,
+                const std::function<void(qint64)>& progress)
 {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db, insertSql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
@@ -91,8 +91,9 @@ bool insertRows(sqlite3* db, const QByteArray& insertSql, qsizetype rowCount,
 
 } // namespace
 
-bool SqliteFileCreation::create(const QString& path, const QStringList& statements, const QByteArray& insertSql,
-                                qsizetype rowCount, const std::function<QList<QByteArray>(qsizetype)>& row,
+bool SqliteFileCreation::create(const QString& path, const QStringList& statements,
+                                const QByteArray& insertSql, qsizetype rowCount,
+                                const std::function<QList<QByteArray>(qsizetype)>& row,
                                 const std::function<void(qint64)>& progress, QString* error)
 {
     // Claiming the name first makes "never overwrite" hold even against a file that

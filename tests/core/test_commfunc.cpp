@@ -1,12 +1,12 @@
+#include "interchange/DevSchema.h"
+#include "log/ErrMsgForm.h"
+#include "platform/AppSettings.h"
+#include "platform/FileError.h"
+#include "platform/SettingsStore.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/CommFunc.h"
-#include "platform/AppSettings.h"
-#include "interchange/DevSchema.h"
-#include "log/ErrMsgForm.h"
-#include "platform/FileError.h"
 #include "support/ManualClock.h"
-#include "platform/SettingsStore.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

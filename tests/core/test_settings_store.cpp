@@ -1,9 +1,9 @@
 // The settings file as people write it by hand and as Qt's writer leaves it: what the
 // terminal reads from it, and what it does to the file.
-#include "platform/Blanks.h"
 #include "platform/AppSettings.h"
-#include "query/DatabaseTarget.h"
+#include "platform/Blanks.h"
 #include "platform/SettingsStore.h"
+#include "query/DatabaseTarget.h"
 
 #include <QDir>
 #include <QFile>
