@@ -13,6 +13,7 @@
 #include "attendance/AttendanceLink.h"
 #include "attendance/CardSwipe.h"
 #include "query/CommFunc.h"
+#include "platform/AppSettings.h"
 #include "query/DataSource.h"
 #include "query/Statements.h"
 #include "attendance/TroubleText.h"
@@ -272,7 +273,7 @@ void TQuorelMainForm::FormShow(QObject*)
     // the attendance software publishes.
     DatabaseTarget target = DatabaseTarget::chosen(m_databaseOption);
     if (target.isNone())
-        target = DatabaseTarget::file(CommFunc::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
+        target = DatabaseTarget::file(AppSettings::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
     CommFunc::OpenDbConnection(ADOConnectionYg, target);
     YgQry->setConnection(ADOConnectionYg);
     RecordQry->setConnection(ADOConnectionYg);

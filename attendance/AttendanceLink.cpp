@@ -4,6 +4,7 @@
 #include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
 #include "query/CommFunc.h"
+#include "log/ErrMsg.h"
 #include "query/ConnectionString.h"
 #include "attendance/OutboxForwarder.h"
 #include "attendance/OutboxSwipe.h"
@@ -78,7 +79,7 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
     try {
         m_store = std::make_unique<LocalStore>(m_storePath);
         if (!m_store->movedAside().isEmpty())
-            CommFunc::LogFailure(
+            ErrMsg::LogFailure(
                 QStringLiteral("opening the local store"),
                 DatabaseError(
                     QStringLiteral("The local store '%1' was damaged; it was moved to '%2' and a new "
@@ -93,7 +94,7 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
         m_store.reset();
         m_storeTrouble = TroubleText::storeTrouble(m_storePath);
         try {
-            CommFunc::LogFailure(QStringLiteral("opening the local store"), error);
+            ErrMsg::LogFailure(QStringLiteral("opening the local store"), error);
         } catch (const Exception&) {
         }
         return;
@@ -161,9 +162,9 @@ int AttendanceLink::loadEmployees(AdoQuery* query)
         return query->recordCount();
     } catch (const ServerUnreachable& error) {
         // libpq's messages run over several lines; the log keeps one line per failure.
-        CommFunc::LogFailure(statement,
-                             ServerUnreachable(QStringLiteral("The database server could not be reached: ") +
-                                                error.message().simplified()));
+        ErrMsg::LogFailure(statement,
+                           ServerUnreachable(QStringLiteral("The database server could not be reached: ") +
+                                             error.message().simplified()));
         query->close();
         if (!m_store)
             return -1;
@@ -176,12 +177,12 @@ int AttendanceLink::loadEmployees(AdoQuery* query)
             CommFunc::LoadStatement(*query, statement);
             return query->recordCount();
         } catch (const Exception& copyError) {
-            CommFunc::LogFailure(statement, copyError);
+            ErrMsg::LogFailure(statement, copyError);
             query->close();
             return -1;
         }
     } catch (const Exception& error) {
-        CommFunc::LogFailure(statement, error);
+        ErrMsg::LogFailure(statement, error);
         query->close();
         return -1;
     }
@@ -257,11 +258,12 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
         const int carried = m_store->revalidate(true);
         if (carried > 0) {
             try {
-                CommFunc::LogFailure(QStringLiteral("queueing a swipe"),
-                                     DatabaseError(QStringLiteral("The local store '%1' was gone; it was made "
-                                                                  "again, and the swipes waiting in it (%2) queued again.")
-                                                       .arg(m_storePath)
-                                                       .arg(carried)));
+                ErrMsg::LogFailure(
+                    QStringLiteral("queueing a swipe"),
+                    DatabaseError(QStringLiteral("The local store '%1' was gone; it was made "
+                                                 "again, and the swipes waiting in it (%2) queued again.")
+                                      .arg(m_storePath)
+                                      .arg(carried)));
             } catch (const Exception&) {
             }
         }
@@ -363,7 +365,7 @@ void AttendanceLink::runForwarder()
                         try {
                             std::rethrow_exception(refusal);
                         } catch (const Exception& queued) {
-                            CommFunc::LogFailure(QStringLiteral("forwarding queued swipes"), queued);
+                            ErrMsg::LogFailure(QStringLiteral("forwarding queued swipes"), queued);
                         }
                     },
                     Qt::QueuedConnection);
@@ -387,10 +389,10 @@ void AttendanceLink::runForwarder()
 void AttendanceLink::logRefusal(const StoredSwipe& swipe, const QString& reason)
 {
     try {
-        CommFunc::LogFailure(QStringLiteral("refused swipe %1 %2 %3 set aside (kqdb outbox, kqdb forward "
-                                            "--retry-refused)")
-                                 .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())),
-                             ServerRefusal(reason, {}));
+        ErrMsg::LogFailure(QStringLiteral("refused swipe %1 %2 %3 set aside (kqdb outbox, kqdb forward "
+                                          "--retry-refused)")
+                               .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())),
+                           ServerRefusal(reason, {}));
     } catch (const Exception&) {
         // The log itself failed; the swipe is kept aside all the same and counted on the
         // window's red line.

@@ -15,10 +15,9 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <limits>
 #include <cstring>
 #include <fcntl.h>
-#include <sqlite3.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,7 +57,7 @@ LocalStore::LocalStore(const QString& filePath, Access access)
 {
     if (m_readOnly) {
         m_db = std::make_unique<SqliteDatabase>(m_path, true, SqliteDatabase::Links::Refuse);
-        sqlite3_busy_timeout(m_db->handle(), kBusyTimeoutMs);
+        m_db->setBusyTimeout(kBusyTimeoutMs);
         return;
     }
     open();
@@ -93,8 +92,7 @@ void LocalStore::open()
     try {
         openExisting();
     } catch (const SqliteError& error) {
-        const int code = error.primaryResultCode();
-        if (code != SQLITE_NOTADB && code != SQLITE_CORRUPT)
+        if (error.trouble() != DatabaseError::Trouble::Damaged)
             throw;
         // Whatever is still readable in it is kept for inspection; the terminal goes on
         // with a new store rather than losing every swipe made while the server is away.
@@ -107,7 +105,7 @@ void LocalStore::openExisting()
 {
     m_db = std::make_unique<SqliteDatabase>(m_path, false, SqliteDatabase::Links::Refuse);
     m_identity = identityOf(m_path);
-    sqlite3_busy_timeout(m_db->handle(), kBusyTimeoutMs);
+    m_db->setBusyTimeout(kBusyTimeoutMs);
     // With write-ahead logging a commit is one append and one sync of the log; FULL syncs
     // it at every commit, so a queued swipe survives a crash or power cut once queued.
     exec(QStringLiteral("PRAGMA journal_mode=WAL"));
@@ -115,8 +113,7 @@ void LocalStore::openExisting()
     {
         SqliteStatement check(m_db->handle(), QStringLiteral("PRAGMA quick_check"));
         if (!check.step() || check.columnText(0) != QStringLiteral("ok"))
-            throw SqliteError(QStringLiteral("The local store '%1' is damaged.").arg(m_path),
-                               SQLITE_CORRUPT);
+            throw SqliteError::damaged(QStringLiteral("The local store '%1' is damaged.").arg(m_path));
     }
     WriteTransaction transaction(*this);
     for (const char* statement : kSchema)
@@ -306,7 +303,7 @@ qint64 LocalStore::enqueue(const StoredSwipe& swipe)
     insert.bindText(5, swipe.opdate);
     insert.bindInt64(6, d + t);
     insert.step();
-    return sqlite3_last_insert_rowid(m_db->handle());
+    return m_db->lastInsertRowId();
 }
 
 std::vector<StoredSwipe> LocalStore::oldest(int limit) const

@@ -1,9 +1,9 @@
 #include "attendance/OutboxForwarder.h"
 
 #include "attendance/CardSwipe.h"
-#include "postgres/PgBackend.h"
-#include "postgres/ServerSwipeBatch.h"
+#include "attendance/ServerSwipeBatch.h"
 #include "platform/ServerRefusal.h"
+#include "postgres/PgBackend.h"
 
 OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath)
     : m_records(QStringLiteral("RecordQry")), m_store(storePath)

@@ -1,16 +1,14 @@
 #include "attendance/TroubleText.h"
 
-#include "sqlite/SqliteError.h"
+#include "platform/DatabaseError.h"
 #include "platform/DateTimeText.h"
+#include "platform/Exception.h"
 #include "platform/ServerRefusal.h"
 #include "platform/ServerUnreachable.h"
-#include "platform/Exception.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <sqlite3.h>
 
 #ifndef Q_OS_WIN
 #include <grp.h>
@@ -23,28 +21,25 @@
 
 namespace {
 
-QString reasonForCode(int primaryCode)
+QString reasonForTrouble(DatabaseError::Trouble trouble)
 {
-    switch (primaryCode) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
+    switch (trouble) {
+    case DatabaseError::Trouble::Locked:
         return QStringLiteral("数据库被其他程序锁定");
-    case SQLITE_FULL:
+    case DatabaseError::Trouble::DiskFull:
         return QStringLiteral("磁盘已满");
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
+    case DatabaseError::Trouble::NoWriteRight:
         return QStringLiteral("无权写入数据库");
-    case SQLITE_IOERR:
+    case DatabaseError::Trouble::DiskIo:
         return QStringLiteral("磁盘读写出错");
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
+    case DatabaseError::Trouble::Damaged:
         return QStringLiteral("数据库文件已损坏");
-    case SQLITE_CANTOPEN:
+    case DatabaseError::Trouble::CannotOpen:
         return QStringLiteral("数据库文件无法打开");
-    default:
-        return {};
+    case DatabaseError::Trouble::Unknown:
+        break;
     }
+    return {};
 }
 
 // The file back end refuses a path before SQLite sees it, in words rather than codes.
@@ -154,8 +149,8 @@ QString TroubleText::swipeReason(const std::exception_ptr& failure)
         return QStringLiteral("服务器无法连接");
     } catch (const ServerRefusal&) {
         return QStringLiteral("服务器拒绝了这次刷卡（原因见错误日志）");
-    } catch (const SqliteError& error) {
-        QString reason = reasonForCode(error.primaryResultCode());
+    } catch (const DatabaseError& error) {
+        QString reason = reasonForTrouble(error.trouble());
         if (reason.isEmpty())
             reason = reasonForMessage(error.message());
         if (!reason.isEmpty())

@@ -1,95 +1,15 @@
 #include "interchange/DevSchema.h"
 
-#include "postgres/PgBackend.h"
 #include "platform/DatabaseError.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#include <cstring>
-#include <sqlite3.h>
+#include "query/BackendFactory.h"
 
 namespace {
-
-// Closes the handle and, unless released, removes the file it was creating.
-class NewFileGuard
-{
-public:
-    explicit NewFileGuard(QString path) : m_path(std::move(path)) {}
-    ~NewFileGuard()
-    {
-        if (m_db)
-            sqlite3_close(m_db);
-        if (m_keep)
-            return;
-        // The journal too: a failed write (a full disk) can leave it behind, and a journal
-        // without its database would be taken for the hot journal of the next file of
-        // that name.
-        QFile::remove(m_path);
-        for (const char* suffix : {"-journal", "-wal", "-shm"})
-            QFile::remove(m_path + QLatin1String(suffix));
-    }
-    sqlite3** handle() { return &m_db; }
-    sqlite3* db() const { return m_db; }
-    void keep() { m_keep = true; }
-
-private:
-    QString m_path;
-    sqlite3* m_db = nullptr;
-    bool m_keep = false;
-};
 
 bool fail(QString* error, const QString& message)
 {
     if (error)
         *error = message;
     return false;
-}
-
-// SQLite's message, with the system's reason when a system call failed: "disk I/O
-// error" alone does not say that the disk is full.
-QString sqliteError(sqlite3* db, const char* message = nullptr)
-{
-    QString text = QString::fromUtf8(message ? message : sqlite3_errmsg(db));
-    if (const int code = sqlite3_system_errno(db); code != 0)
-        text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(code)));
-    return text;
-}
-
-bool exec(sqlite3* db, const QString& sql, QString* error)
-{
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message) == SQLITE_OK)
-        return true;
-    const QString text = sqliteError(db, message);
-    sqlite3_free(message);
-    return fail(error, text);
-}
-
-bool insertEmployees(sqlite3* db, const QList<DevSchema::Employee>& employees, QString* error,
-                     const std::function<void(qint64)>& progress)
-{
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "INSERT INTO employ (num, name, dept_no) VALUES (?, ?, ?)", -1, &stmt,
-                           nullptr) != SQLITE_OK)
-        return fail(error, QString::fromUtf8(sqlite3_errmsg(db)));
-    bool ok = true;
-    qint64 written = 0;
-    for (const DevSchema::Employee& e : employees) {
-        const QByteArray fields[] = {e.num.toUtf8(), e.name.toUtf8(), e.deptNo.toUtf8()};
-        for (int i = 0; i < 3; ++i)
-            sqlite3_bind_text(stmt, i + 1, fields[i].constData(), int(fields[i].size()), SQLITE_TRANSIENT);
-        if (sqlite3_step(stmt) != SQLITE_DONE) {
-            ok = fail(error, sqliteError(db));
-            break;
-        }
-        sqlite3_reset(stmt);
-        if (progress)
-            progress(++written);
-    }
-    sqlite3_finalize(stmt);
-    return ok;
 }
 
 } // namespace
@@ -151,20 +71,18 @@ bool DevSchema::createServerDatabase(const QString& conninfo, const QList<Employ
                                      QString* error)
 {
     constexpr qsizetype kRowsPerStatement = 10000;
+    std::vector<std::vector<std::optional<QByteArray>>> parameterSets;
+    for (qsizetype from = 0; from < employees.size(); from += kRowsPerStatement) {
+        const qsizetype to = qMin(from + kRowsPerStatement, employees.size());
+        parameterSets.push_back({arrayLiteral(employees, from, to, &Employee::num),
+                                 arrayLiteral(employees, from, to, &Employee::name),
+                                 arrayLiteral(employees, from, to, &Employee::deptNo)});
+    }
     try {
-        PgBackend db(conninfo, 0, false);
-        db.execute(QStringLiteral("BEGIN"));
-        for (const QString& statement : serverDdl())
-            db.execute(statement);
-        for (qsizetype from = 0; from < employees.size(); from += kRowsPerStatement) {
-            const qsizetype to = qMin(from + kRowsPerStatement, employees.size());
-            db.execute("INSERT INTO employ (num, name, dept_no) SELECT * FROM "
-                       "unnest($1::varchar[], $2::varchar[], $3::varchar[])",
-                       {arrayLiteral(employees, from, to, &Employee::num),
-                        arrayLiteral(employees, from, to, &Employee::name),
-                        arrayLiteral(employees, from, to, &Employee::deptNo)});
-        }
-        db.execute(QStringLiteral("COMMIT"));
+        BackendFactory::createOnServer(conninfo, serverDdl(),
+                                       "INSERT INTO employ (num, name, dept_no) SELECT * FROM "
+                                       "unnest($1::varchar[], $2::varchar[], $3::varchar[])",
+                                       parameterSets);
         return true;
     } catch (const DatabaseError& e) {
         // The connection closes with the transaction open: the server rolls it back.
@@ -175,38 +93,13 @@ bool DevSchema::createServerDatabase(const QString& conninfo, const QList<Employ
 bool DevSchema::createDatabase(const QString& path, const QList<Employee>& employees, QString* error,
                                const std::function<void(qint64)>& progress)
 {
-    // Claiming the name first makes "never overwrite" hold even against a file that
-    // appears between a check and the open.
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return fail(error, file.exists() ? QStringLiteral("%1 already exists").arg(path)
-                                             : QStringLiteral("%1: %2").arg(path, file.errorString()));
-    }
-    NewFileGuard guard(path);
-    // The file just made is opened without following a link: in a folder others may write
-    // to, one of them could have put a link in its place meanwhile. The folder itself is
-    // resolved first, as links on the way to it are the administrator's own.
-    const QFileInfo made(path);
-    const QString resolved = made.dir().canonicalPath() + u'/' + made.fileName();
-    if (sqlite3_open_v2(QFile::encodeName(resolved).constData(), guard.handle(),
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK)
-        return fail(error, QString::fromUtf8(guard.db() ? sqlite3_errmsg(guard.db()) : "out of memory"));
-
-    if (!exec(guard.db(), QStringLiteral("BEGIN"), error))
-        return false;
-    for (const QString& statement : ddl()) {
-        if (!exec(guard.db(), statement, error))
-            return false;
-    }
-    if (!insertEmployees(guard.db(), employees, error, progress) ||
-        !exec(guard.db(), QStringLiteral("COMMIT"), error))
-        return false;
-    if (sqlite3_close(guard.db()) != SQLITE_OK)
-        return fail(error, sqliteError(guard.db()));
-    *guard.handle() = nullptr;
-    guard.keep();
-    return true;
+    return BackendFactory::createFile(
+        path, ddl(), "INSERT INTO employ (num, name, dept_no) VALUES (?, ?, ?)", employees.size(),
+        [&employees](qsizetype i) {
+            const Employee& e = employees[i];
+            return QList<QByteArray>{e.num.toUtf8(), e.name.toUtf8(), e.deptNo.toUtf8()};
+        },
+        progress, error);
 }
 
 QList<DevSchema::Employee> DevSchema::demoEmployees()

@@ -74,3 +74,8 @@ QByteArray ErrMsg::ActiveWindowTag()
         tag.truncate(16);
     return tag;
 }
+
+void ErrMsg::LogFailure(const QString& statement, const Exception& error)
+{
+    AppendLogLine(ErrMsgForm::instance().logFileName(), FormatErrorLine(statement, error));
+}

@@ -19,6 +19,8 @@ public:
     // it. The file is locked against other writers while it is open and closed before
     // returning. Throws FileError with the system's error code of the failed step.
     static void AppendLogLine(const QString& filePath, const QByteArray& line);
+    // Appends the line for a failed statement to the error log ErrMsgForm names.
+    static void LogFailure(const QString& statement, const Exception& error);
 
     // "DataType Error", "Database Error" or "System Error".
     static QString ErrorCategory(const Exception& error);

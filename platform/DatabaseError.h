@@ -8,6 +8,20 @@
 class DatabaseError : public Exception
 {
 public:
+    // What went wrong, in terms any back end can report and a user can be told; a back end
+    // that knows more than its message says overrides trouble().
+    enum class Trouble
+    {
+        Unknown,
+        Locked,
+        DiskFull,
+        NoWriteRight,
+        DiskIo,
+        Damaged,
+        CannotOpen
+    };
+
     using Exception::Exception;
     QString typeName() const override { return QStringLiteral("EOleException"); }
+    virtual Trouble trouble() const { return Trouble::Unknown; }
 };

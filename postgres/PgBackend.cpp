@@ -129,7 +129,7 @@ public:
     bool step() override
     {
         if (!m_result) {
-            m_result.reset(m_backend.run(m_sql, m_parameters));
+            m_result.reset(m_backend.run(m_sql, m_parameters).release());
             m_row = -1;
         }
         if (m_row < PQntuples(m_result.get()))
@@ -620,7 +620,7 @@ QByteArray PgBackend::preparedName(const QByteArray& sql, int parameterCount)
     return name;
 }
 
-std::vector<PGresult*> PgBackend::pipeline(const std::vector<Statement>& statements)
+std::vector<PgResult> PgBackend::pipeline(const std::vector<Statement>& statements)
 {
     ensureConnected();
     for (const Statement& statement : statements)
@@ -673,9 +673,10 @@ std::vector<PGresult*> PgBackend::pipeline(const std::vector<Statement>& stateme
     PQexitPipelineMode(m_conn);
     if (error)
         failWith(error.get());
-    std::vector<PGresult*> owned;
+    std::vector<PgResult> owned;
+    owned.reserve(results.size());
     for (Result& result : results)
-        owned.push_back(result.release());
+        owned.emplace_back(result.release());
     return owned;
 }
 
@@ -703,9 +704,9 @@ void PgBackend::failWith(const PGresult* error)
     }
 }
 
-PGresult* PgBackend::run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters)
+PgResult PgBackend::run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters)
 {
-    return roundTrip(sql, &parameters);
+    return PgResult(roundTrip(sql, &parameters));
 }
 
 void PgBackend::execute(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters)
@@ -968,11 +969,12 @@ std::vector<DbColumnInfo> PgBackend::tableColumns(const QString& table)
     if (auto it = m_columns.constFind(key); it != m_columns.constEnd())
         return *it;
     // Ordinary tables only: a view has no row identity to delete by.
-    const Result result(run("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod) "
-                            "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
-                            "WHERE c.oid = pg_catalog.to_regclass($1) AND c.relkind = 'r' AND a.attnum > 0 "
-                            "AND NOT a.attisdropped ORDER BY a.attnum",
-                            {table.toUtf8()}));
+    const PgResult result(
+        run("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod) "
+            "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
+            "WHERE c.oid = pg_catalog.to_regclass($1) AND c.relkind = 'r' AND a.attnum > 0 "
+            "AND NOT a.attisdropped ORDER BY a.attnum",
+            {table.toUtf8()}));
     std::vector<DbColumnInfo> columns;
     for (int row = 0; row < PQntuples(result.get()); ++row)
         columns.push_back({QString::fromUtf8(PQgetvalue(result.get(), row, 0)),
@@ -1001,7 +1003,7 @@ qint64 PgBackend::deleteRow(const QString& table, const QString& rowIdName, cons
     std::vector<std::optional<QByteArray>> parameters{parameterText(rowId)};
     for (const DbValue& value : values)
         parameters.push_back(parameterText(value));
-    const Result result(run(sql.toUtf8(), parameters));
+    const PgResult result(run(sql.toUtf8(), parameters));
     return QByteArray(PQcmdTuples(result.get())).toLongLong();
 }
 
@@ -1046,8 +1048,7 @@ void PgBackend::begin(const QByteArray& lockSql, const std::vector<std::optional
         statements.push_back({lockSql, lockParameters});
     m_inTransaction = true;
     try {
-        for (PGresult* result : pipeline(statements))
-            PQclear(result);
+        pipeline(statements);
         m_sessionLockTimeoutMs = lockTimeoutMs();
     } catch (const ServerUnreachable&) {
         // The caller gets no transaction to roll back: the next operation may reconnect,
@@ -1107,7 +1108,7 @@ std::optional<QDateTime> PgBackend::serverClock()
 
 bool PgBackend::hasDuplicateTestIndex()
 {
-    const Result result(
+    const PgResult result(
         run("SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_index i "
             "JOIN pg_catalog.pg_class ic ON ic.oid = i.indexrelid "
             "JOIN pg_catalog.pg_am am ON am.oid = ic.relam AND am.amname = 'btree' "

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "postgres/PgResult.h"
 #include "query/DbBackend.h"
 
 #include <QByteArray>
@@ -66,15 +67,14 @@ public:
         std::vector<std::optional<QByteArray>> parameters;
     };
     // Sends every statement before waiting for the first answer (libpq's pipeline mode):
-    // one network round trip for all of them. Returns their results in order, owned by
-    // the caller (PQclear). The first error throws as a single statement's would, after
-    // the statements behind it were skipped by the server.
-    std::vector<pg_result*> pipeline(const std::vector<Statement>& statements);
+    // one network round trip for all of them. Returns their results in order. The first error throws as a
+    // single statement's would, after the statements behind it were skipped by the server.
+    std::vector<PgResult> pipeline(const std::vector<Statement>& statements);
 
     // Runs a statement with positional "$n" parameters given as text (nullopt: NULL).
     void execute(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
-    // The same, returning the result, owned by the caller (PQclear).
-    pg_result* run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
+    // The same, returning the result.
+    PgResult run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
 
     // Bulk paths for the tools. COPY ... FROM STDIN with the data in COPY's text format,
     // sent in large pieces rather than one round trip per row; returns the rows copied.

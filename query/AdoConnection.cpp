@@ -1,11 +1,9 @@
 #include "query/AdoConnection.h"
 
-#include "query/CommFunc.h"
+#include "platform/DatabaseError.h"
+#include "query/BackendFactory.h"
 #include "query/ConnectionString.h"
 #include "query/DbBackend.h"
-#include "postgres/PgBackend.h"
-#include "sqlite/SqliteBackend.h"
-#include "platform/DatabaseError.h"
 
 namespace {
 
@@ -58,13 +56,13 @@ void AdoConnection::open()
     const ConnectionString parts(m_connectionString);
     const QString provider = parts.value(QStringLiteral("Provider"));
     const QString source = parts.value(QStringLiteral("Data Source"));
-    if (provider.compare(CommFunc::kSqliteFileProvider, Qt::CaseInsensitive) == 0) {
+    if (provider.compare(ConnectionString::kSqliteFileProvider, Qt::CaseInsensitive) == 0) {
         if (source.isEmpty())
             throw DatabaseError(QStringLiteral("Could not find file ''."));
         const bool readOnly = m_mode == Mode::Read || modeIsReadOnly(parts.value(QStringLiteral("Mode")));
-        m_backend = std::make_unique<SqliteBackend>(source, readOnly);
+        m_backend = BackendFactory::openFile(source, readOnly);
     } else if (parts.namesServer()) {
-        m_backend = std::make_unique<PgBackend>(source, m_networkTimeoutMs);
+        m_backend = BackendFactory::openServer(source, m_networkTimeoutMs);
     } else {
         providerMissing();
     }

@@ -12,8 +12,8 @@ class DbBackend;
 
 // The terminal's one database connection. It takes a connection string naming a provider
 // and a data source, and opens it on demand, when a bound query first opens: with
-// CommFunc::kSqliteFileProvider the SQLite development database file (never created), with
-// CommFunc::kPostgresProvider a PostgreSQL server (the Data Source is libpq's connection
+// ConnectionString::kSqliteFileProvider the SQLite development database file (never created), with
+// ConnectionString::kPostgresProvider a PostgreSQL server (the Data Source is libpq's connection
 // text). Provider failures surface as DatabaseError.
 class AdoConnection : public QObject
 {

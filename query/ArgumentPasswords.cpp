@@ -1,5 +1,6 @@
 #include "query/ArgumentPasswords.h"
 
+#include "postgres/PgConninfo.h"
 #include "query/DatabaseTarget.h"
 
 #include <QByteArray>
@@ -7,21 +8,16 @@
 #include <QUrl>
 
 #include <cstring>
-#include <libpq-fe.h>
 
 namespace {
 
 QByteArray passwordIn(const char* text)
 {
     QByteArray password;
-    char* error = nullptr;
-    if (PQconninfoOption* options = PQconninfoParse(text, &error)) {
-        for (PQconninfoOption* o = options; o->keyword; ++o)
-            if (std::strcmp(o->keyword, "password") == 0 && o->val)
-                password = o->val;
-        PQconninfoFree(options);
-    }
-    PQfreemem(error);
+    if (const auto options = PgConninfo::parse(QByteArray(text)))
+        for (const PgConninfo::Option& option : *options)
+            if (option.keyword == "password")
+                password = option.value;
     return password;
 }
 

@@ -1,80 +1,27 @@
 #include "query/CommFunc.h"
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
-#include "query/DatabaseTarget.h"
 #include "interchange/DevSchema.h"
-#include "postgres/PgBackend.h"
 #include "log/ErrMsg.h"
-#include "log/ErrMsgForm.h"
-#include "platform/AppPaths.h"
 #include "platform/Blanks.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
 #include "platform/QueryStateError.h"
-#include "platform/SettingsStore.h"
+#include "postgres/PgBackend.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/ConnectionString.h"
+#include "query/DatabaseTarget.h"
 
 #include <QTimeZone>
 
-const QString CommFunc::kAppKeyPath =
-    QStringLiteral("\\Software\\Microsoft\\Windows\\CurrentVersion\\Kelvaro");
-const QString CommFunc::kMdbValueName = QStringLiteral("mdb");
-const QString CommFunc::kSqliteFileProvider = QStringLiteral("Microsoft.Jet.OLEDB.4.0");
-
-namespace {
-
-using Blanks::isBlank;
-
-bool needsQuoting(const QString& path)
-{
-    return path.contains(u';') || path.contains(u'"') ||
-           (!path.isEmpty() && (isBlank(path.front()) || isBlank(path.back())));
-}
-
-} // namespace
-
-QString CommFunc::TrimBlanks(const QString& text)
-{
-    return Blanks::trimmed(text);
-}
-
-QString CommFunc::ReadAppRegString(const QString& valueName)
-{
-    SettingsStore store;
-    QString result;
-    if (store.openKey(kAppKeyPath, true))
-        result = TrimBlanks(store.readString(valueName));
-    store.closeKey();
-    return result;
-}
-
-QString CommFunc::GetAppDir()
-{
-    return AppPaths::executableDir();
-}
-
-QString CommFunc::GetMdbDir()
-{
-    const QString folder = ReadAppRegString(kMdbValueName);
-    if (!folder.isEmpty())
-        return folder;
-    return GetAppDir() + QStringLiteral("mdb");
-}
-
 QString CommFunc::MakeJetConnStr(const QString& path)
 {
-    QString source = path;
-    if (needsQuoting(path))
-        source = u'"' + QString(path).replace(u'"', QStringLiteral("\"\"")) + u'"';
-    return QStringLiteral(
-               "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Mode=Read|Write;Persist Security Info=False")
-        .arg(source);
+    return ConnectionString::forFile(path);
 }
 
 QString CommFunc::MakeServerConnStr(const QString& conninfo)
 {
-    const QString source = u'"' + QString(conninfo).replace(u'"', QStringLiteral("\"\"")) + u'"';
-    return QStringLiteral("Provider=%1;Data Source=%2").arg(kPostgresProvider, source);
+    return ConnectionString::forServer(conninfo);
 }
 
 bool CommFunc::OpenDbConnection(AdoConnection* connection, const QString& filePath)
@@ -103,9 +50,9 @@ int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QS
                              const QString& filter, QString* failure)
 {
     QString statement = QStringLiteral("SELECT * FROM ") + tableName;
-    if (!TrimBlanks(filter).isEmpty())
+    if (!Blanks::trimmed(filter).isEmpty())
         statement += QStringLiteral(" WHERE ") + filter;
-    if (!TrimBlanks(ordering).isEmpty())
+    if (!Blanks::trimmed(ordering).isEmpty())
         statement += QStringLiteral(" ORDER BY ") + ordering;
 
     try {
@@ -118,7 +65,7 @@ int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QS
         // as the failure left it.
         if (failure)
             *failure = error.message();
-        LogFailure(statement, error);
+        ErrMsg::LogFailure(statement, error);
         if (query)
             query->close();
         return -1;
@@ -172,7 +119,7 @@ bool CommFunc::CheckServerClock(AdoConnection* connection, const Clock& clock)
                        "(%3 seconds apart); swipes are recorded with the terminal's time.")
             .arg(zonedText(terminal, zone), zonedText(*server, server->timeZone()))
             .arg(qAbs(difference)));
-    LogFailure(kServerClockStatement, error);
+    ErrMsg::LogFailure(kServerClockStatement, error);
     return false;
 }
 
@@ -193,7 +140,7 @@ bool CommFunc::CheckServerIndex(AdoConnection* connection)
         QStringLiteral("Table sgdjb on the server has no index for the duplicate test: every swipe reads "
                        "the whole table, slower as it grows. As the table's owner, run: %1")
             .arg(DevSchema::duplicateIndexStatement()));
-    LogFailure(kServerIndexStatement, error);
+    ErrMsg::LogFailure(kServerIndexStatement, error);
     return false;
 }
 
@@ -204,9 +151,4 @@ void CommFunc::LoadStatement(AdoQuery& query, const QString& statement)
     query.sqlAdd(statement);
     query.open();
     query.first();
-}
-
-void CommFunc::LogFailure(const QString& statement, const Exception& error)
-{
-    ErrMsg::AppendLogLine(ErrMsgForm::instance().logFileName(), ErrMsg::FormatErrorLine(statement, error));
 }

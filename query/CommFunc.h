@@ -8,23 +8,14 @@ class AdoQuery;
 class DatabaseTarget;
 class Exception;
 
-// Database utilities of the terminal window: where the database folder is, how the
-// connection is prepared, and loading a whole table into a query with failures logged.
+// How the terminal's connection is prepared (its connection string and settings) and how a
+// whole table is loaded into a query with failures logged.
 class CommFunc
 {
 public:
-    // Trimmed string value of that name in the application's key of the current user's
-    // settings, the key being created when missing; the empty text on any failure.
-    static QString ReadAppRegString(const QString& valueName);
-    // Folder of the running executable, ending in "/".
-    static QString GetAppDir();
-    // The "mdb" value, or the executable's folder followed by "mdb" when that is empty.
-    static QString GetMdbDir();
-    // Jet connection string for a database file. The Data Source value is quoted only
-    // when the path could not stand bare in it (";", '"', blanks at either end).
+    // Jet connection string for a database file (ConnectionString::forFile).
     static QString MakeJetConnStr(const QString& path);
-    // Connection string for a PostgreSQL server: the libpq connection text (a URI or
-    // keyword/value pairs) as the Data Source, always quoted, since it holds '=' and blanks.
+    // Connection string for a PostgreSQL server (ConnectionString::forServer).
     static QString MakeServerConnStr(const QString& conninfo);
     // Applies the connection settings without opening it; false when there is no
     // connection or a setting fails.
@@ -41,8 +32,6 @@ public:
     // The steps of a table load: the query closed, given the statement, opened and on its
     // first row. Throws what opening throws.
     static void LoadStatement(AdoQuery& query, const QString& statement);
-    // Appends the error log's line for a failed statement to the log file.
-    static void LogFailure(const QString& statement, const Exception& error);
 
     // When the connection is to a server: compares the terminal's clock with the server's,
     // as instants (each in its own time zone), and when they are more than
@@ -58,15 +47,4 @@ public:
     // on regardless, slower as the table grows.
     static bool CheckServerIndex(AdoConnection* connection);
     static const QString kServerIndexStatement;
-
-    // Removes leading and trailing blanks and control characters (code 32 and below).
-    static QString TrimBlanks(const QString& text);
-
-    static const QString kAppKeyPath;
-    // Provider names a connection string may give, named for the back end each selects: the
-    // Jet provider's name (which the connection strings of the attendance software carry)
-    // opens a database file with the SQLite back end; ours opens a PostgreSQL server.
-    static const QString kSqliteFileProvider;
-    static inline const QString kPostgresProvider = QStringLiteral("Tavelo.PostgreSQL");
-    static const QString kMdbValueName;
 };

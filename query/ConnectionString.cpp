@@ -1,6 +1,5 @@
 #include "query/ConnectionString.h"
 
-#include "query/CommFunc.h"
 #include "platform/Blanks.h"
 #include "platform/DatabaseError.h"
 
@@ -84,5 +83,31 @@ QString ConnectionString::value(const QString& key) const
 
 bool ConnectionString::namesServer() const
 {
-    return value(QStringLiteral("Provider")).compare(CommFunc::kPostgresProvider, Qt::CaseInsensitive) == 0;
+    return value(QStringLiteral("Provider")).compare(kPostgresProvider, Qt::CaseInsensitive) == 0;
+}
+
+namespace {
+
+bool needsQuoting(const QString& path)
+{
+    return path.contains(u';') || path.contains(u'"') ||
+           (!path.isEmpty() && (Blanks::isBlank(path.front()) || Blanks::isBlank(path.back())));
+}
+
+} // namespace
+
+QString ConnectionString::forFile(const QString& path)
+{
+    QString source = path;
+    if (needsQuoting(path))
+        source = u'"' + QString(path).replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return QStringLiteral(
+               "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Mode=Read|Write;Persist Security Info=False")
+        .arg(source);
+}
+
+QString ConnectionString::forServer(const QString& conninfo)
+{
+    const QString source = u'"' + QString(conninfo).replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return QStringLiteral("Provider=%1;Data Source=%2").arg(kPostgresProvider, source);
 }

@@ -1,11 +1,11 @@
 #include "query/DatabaseTarget.h"
 
-#include "query/CommFunc.h"
+#include "platform/Blanks.h"
 #include "platform/SettingsStore.h"
+#include "postgres/PgConninfo.h"
+#include "query/ConnectionString.h"
 
 #include <QRegularExpression>
-
-#include <libpq-fe.h>
 
 #include <memory>
 
@@ -22,18 +22,13 @@ bool looksLikeServer(const QString& text)
            keywordValue.match(text).hasMatch();
 }
 
-QString quoted(const char* value)
+QString quoted(const QByteArray& value)
 {
     QString text = QString::fromUtf8(value);
     text.replace(u'\\', QStringLiteral("\\\\"));
     text.replace(u'\'', QStringLiteral("\\'"));
     return u'\'' + text + u'\'';
 }
-
-struct OptionsDeleter
-{
-    void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
-};
 
 } // namespace
 
@@ -48,7 +43,7 @@ DatabaseTarget DatabaseTarget::file(const QString& path)
 
 DatabaseTarget DatabaseTarget::parse(const QString& text)
 {
-    const QString trimmed = CommFunc::TrimBlanks(text);
+    const QString trimmed = Blanks::trimmed(text);
     if (trimmed.isEmpty())
         return {};
     if (!looksLikeServer(trimmed))
@@ -56,12 +51,8 @@ DatabaseTarget DatabaseTarget::parse(const QString& text)
 
     DatabaseTarget target;
     target.m_kind = Kind::Server;
-    char* error = nullptr;
-    const std::unique_ptr<PQconninfoOption, OptionsDeleter> options(
-        PQconninfoParse(trimmed.toUtf8().constData(), &error));
+    const std::optional<std::vector<PgConninfo::Option>> options = PgConninfo::parse(trimmed.toUtf8());
     if (!options) {
-        // libpq's message quotes the text it stumbled on, which may be the password.
-        PQfreemem(error);
         target.m_problem = QStringLiteral("The server connection text cannot be read: check its "
                                           "keywords, quotes and %-escapes.");
         target.m_display = QStringLiteral("(unreadable server connection text)");
@@ -69,13 +60,10 @@ DatabaseTarget DatabaseTarget::parse(const QString& text)
     }
     QStringList all;
     QStringList shown;
-    for (const PQconninfoOption* option = options.get(); option->keyword; ++option) {
-        if (!option->val)
-            continue;
-        const QString pair = QString::fromUtf8(option->keyword) + u'=' + quoted(option->val);
+    for (const PgConninfo::Option& option : *options) {
+        const QString pair = QString::fromUtf8(option.keyword) + u'=' + quoted(option.value);
         all.append(pair);
-        // libpq marks the password fields ("password", "sslpassword") for hiding.
-        if (!(option->dispchar && option->dispchar[0] == '*'))
+        if (!option.secret)
             shown.append(pair);
     }
     target.m_text = all.join(u' ');
@@ -102,9 +90,9 @@ QString DatabaseTarget::connectionString() const
 {
     switch (m_kind) {
     case Kind::File:
-        return CommFunc::MakeJetConnStr(m_text);
+        return ConnectionString::forFile(m_text);
     case Kind::Server:
-        return isValid() ? CommFunc::MakeServerConnStr(m_text) : QString();
+        return isValid() ? ConnectionString::forServer(m_text) : QString();
     case Kind::None:
         break;
     }

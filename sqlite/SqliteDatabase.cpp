@@ -31,6 +31,16 @@ bool SqliteDatabase::isReadOnly() const
     return sqlite3_db_readonly(m_db, "main") == 1;
 }
 
+void SqliteDatabase::setBusyTimeout(int ms)
+{
+    sqlite3_busy_timeout(m_db, ms);
+}
+
+qint64 SqliteDatabase::lastInsertRowId() const
+{
+    return sqlite3_last_insert_rowid(m_db);
+}
+
 qint64 SqliteDatabase::changes() const
 {
     return sqlite3_changes64(m_db);

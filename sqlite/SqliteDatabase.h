@@ -32,6 +32,10 @@ public:
     bool isReadOnly() const;
     // Rows changed by the most recent INSERT, UPDATE or DELETE on the handle.
     qint64 changes() const;
+    // How long a statement waits for another connection's lock before failing as locked.
+    void setBusyTimeout(int ms);
+    // The row id the most recent successful INSERT on the handle gave its row.
+    qint64 lastInsertRowId() const;
     // Runs statements that return no rows of interest.
     void exec(const QString& sql);
 

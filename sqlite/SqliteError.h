@@ -14,6 +14,11 @@ public:
     QString typeName() const override { return QStringLiteral("EOleException"); }
     int resultCode() const { return m_resultCode; }
     int primaryResultCode() const { return m_resultCode & 0xff; }
+    // SQLite's result code sorted into the kinds of trouble a user is told about.
+    Trouble trouble() const override;
+
+    // The error SQLite itself gives for a damaged file, for a check of our own that finds one.
+    static SqliteError damaged(QString message);
 
 private:
     int m_resultCode;

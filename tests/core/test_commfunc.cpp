@@ -1,11 +1,12 @@
+#include "interchange/DevSchema.h"
+#include "log/ErrMsgForm.h"
+#include "platform/AppSettings.h"
+#include "platform/FileError.h"
+#include "platform/SettingsStore.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/CommFunc.h"
-#include "interchange/DevSchema.h"
-#include "log/ErrMsgForm.h"
-#include "platform/FileError.h"
 #include "support/ManualClock.h"
-#include "platform/SettingsStore.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -46,7 +47,7 @@ protected:
         file.write(text);
     }
 
-    QString fallback() const { return CommFunc::GetAppDir() + QStringLiteral("mdb"); }
+    QString fallback() const { return AppSettings::GetAppDir() + QStringLiteral("mdb"); }
 
     QTemporaryDir m_dir;
     QString m_store;
@@ -54,19 +55,19 @@ protected:
 
 TEST_F(SettingsTest, MissingKeyIsCreatedAndFallsBackBesideTheExecutable)
 {
-    EXPECT_EQ(CommFunc::ReadAppRegString(QStringLiteral("mdb")), QString());
+    EXPECT_EQ(AppSettings::ReadAppRegString(QStringLiteral("mdb")), QString());
     EXPECT_EQ(fileBytes(m_store), "[" + kGroup.toUtf8() + "]\n");
-    EXPECT_EQ(CommFunc::GetMdbDir(), fallback());
+    EXPECT_EQ(AppSettings::GetMdbDir(), fallback());
 
     // Created once: a second read finds the key and adds nothing.
-    EXPECT_EQ(CommFunc::GetMdbDir(), fallback());
+    EXPECT_EQ(AppSettings::GetMdbDir(), fallback());
     EXPECT_EQ(fileBytes(m_store), "[" + kGroup.toUtf8() + "]\n");
 }
 
 TEST_F(SettingsTest, KeyIsAddedToAnExistingStoreWithoutDisturbingIt)
 {
     writeStore("[Other]\nfolder=/srv/other");
-    EXPECT_EQ(CommFunc::GetMdbDir(), fallback());
+    EXPECT_EQ(AppSettings::GetMdbDir(), fallback());
     const QSettings check(m_store, QSettings::IniFormat);
     EXPECT_EQ(check.value(QStringLiteral("Other/folder")).toString(), QStringLiteral("/srv/other"));
     EXPECT_TRUE(fileBytes(m_store).endsWith("/srv/other\n[" + kGroup.toUtf8() + "]\n"));
@@ -75,11 +76,11 @@ TEST_F(SettingsTest, KeyIsAddedToAnExistingStoreWithoutDisturbingIt)
 TEST_F(SettingsTest, StringValueIsTrimmedOfBlanksAndControlCharacters)
 {
     writeStore("[" + kGroup.toUtf8() + "]\nmdb=\" \\t/data/att/ \\r\"\n");
-    EXPECT_EQ(CommFunc::GetMdbDir(), QStringLiteral("/data/att/"));
+    EXPECT_EQ(AppSettings::GetMdbDir(), QStringLiteral("/data/att/"));
 
     // Inner blanks, and wide blanks that are no control characters, stay.
     writeStore("[" + kGroup.toUtf8() + "]\nmdb=\"/data/考勤 数据\xe3\x80\x80\"\n");
-    EXPECT_EQ(CommFunc::GetMdbDir(), QStringLiteral("/data/考勤 数据\u3000"));
+    EXPECT_EQ(AppSettings::GetMdbDir(), QStringLiteral("/data/考勤 数据\u3000"));
 }
 
 TEST_F(SettingsTest, ValueWrittenThroughQSettingsIsFound)
@@ -88,7 +89,7 @@ TEST_F(SettingsTest, ValueWrittenThroughQSettingsIsFound)
         QSettings settings(m_store, QSettings::IniFormat);
         settings.setValue(kGroup + QStringLiteral("/mdb"), QStringLiteral("/srv/kq"));
     }
-    EXPECT_EQ(CommFunc::GetMdbDir(), QStringLiteral("/srv/kq"));
+    EXPECT_EQ(AppSettings::GetMdbDir(), QStringLiteral("/srv/kq"));
 }
 
 TEST_F(SettingsTest, BlankOrNonStringValuesFallBack)
@@ -102,20 +103,20 @@ TEST_F(SettingsTest, BlankOrNonStringValuesFallBack)
     };
     for (const QByteArray& value : values) {
         writeStore(header + value);
-        EXPECT_EQ(CommFunc::GetMdbDir(), fallback()) << value.constData();
+        EXPECT_EQ(AppSettings::GetMdbDir(), fallback()) << value.constData();
     }
 }
 
 TEST_F(SettingsTest, UnusableStoreFallsBack)
 {
     ASSERT_TRUE(QDir().mkpath(m_store)); // a folder where the file belongs
-    EXPECT_EQ(CommFunc::ReadAppRegString(QStringLiteral("mdb")), QString());
-    EXPECT_EQ(CommFunc::GetMdbDir(), fallback());
+    EXPECT_EQ(AppSettings::ReadAppRegString(QStringLiteral("mdb")), QString());
+    EXPECT_EQ(AppSettings::GetMdbDir(), fallback());
 }
 
 TEST(CommFuncTest, AppDirIsTheExecutablesFolderWithSeparator)
 {
-    const QString dir = CommFunc::GetAppDir();
+    const QString dir = AppSettings::GetAppDir();
     EXPECT_TRUE(dir.endsWith(u'/'));
     EXPECT_EQ(QFileInfo(dir).canonicalFilePath(),
               QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).canonicalPath());

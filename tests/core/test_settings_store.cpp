@@ -1,8 +1,9 @@
 // The settings file as people write it by hand and as Qt's writer leaves it: what the
 // terminal reads from it, and what it does to the file.
-#include "query/CommFunc.h"
-#include "query/DatabaseTarget.h"
+#include "platform/AppSettings.h"
+#include "platform/Blanks.h"
 #include "platform/SettingsStore.h"
+#include "query/DatabaseTarget.h"
 
 #include <QDir>
 #include <QFile>
@@ -49,7 +50,7 @@ protected:
     }
     void TearDown() override { qputenv("XDG_CONFIG_DIRS", m_savedConfigDirs); }
 
-    QString fallback() const { return CommFunc::GetAppDir() + QStringLiteral("mdb"); }
+    QString fallback() const { return AppSettings::GetAppDir() + QStringLiteral("mdb"); }
 
     QTemporaryDir m_dir;
     QByteArray m_savedConfigDirs;
@@ -76,7 +77,7 @@ TEST_F(SettingsStoreTest, FolderIsReadAsWrittenWhateverItHolds)
     };
     for (const auto& c : cases) {
         writeFile(m_user, kHeader + c.line + "\r\n");
-        EXPECT_EQ(CommFunc::GetMdbDir(), c.folder) << c.line.constData();
+        EXPECT_EQ(AppSettings::GetMdbDir(), c.folder) << c.line.constData();
     }
 }
 
@@ -93,7 +94,7 @@ TEST_F(SettingsStoreTest, NamesMatchWithoutRegardToCase)
     };
     for (const QByteArray& text : files) {
         writeFile(m_user, text);
-        EXPECT_EQ(CommFunc::GetMdbDir(), QStringLiteral("/srv/kq")) << text.constData();
+        EXPECT_EQ(AppSettings::GetMdbDir(), QStringLiteral("/srv/kq")) << text.constData();
         // The key was found: nothing was added.
         EXPECT_EQ(readAll(m_user), text);
     }
@@ -114,11 +115,11 @@ TEST_F(SettingsStoreTest, ValuesWrittenByQtReadAsTheyWereMeant)
             settings.setValue(QStringLiteral("Software/Microsoft/Windows/CurrentVersion/Kelvaro/mdb"),
                               folder);
         }
-        EXPECT_EQ(CommFunc::GetMdbDir(), CommFunc::TrimBlanks(folder)) << readAll(m_user).constData();
+        EXPECT_EQ(AppSettings::GetMdbDir(), Blanks::trimmed(folder)) << readAll(m_user).constData();
     }
     // A folder in double quotes, as an earlier README told people to write one with a comma.
     writeFile(m_user, kHeader + "mdb=\"/srv/kq,2024\"\n");
-    EXPECT_EQ(CommFunc::GetMdbDir(), QStringLiteral("/srv/kq,2024"));
+    EXPECT_EQ(AppSettings::GetMdbDir(), QStringLiteral("/srv/kq,2024"));
 }
 
 TEST_F(SettingsStoreTest, TypedCommentedAndBlankValuesFallBack)
@@ -134,11 +135,11 @@ TEST_F(SettingsStoreTest, TypedCommentedAndBlankValuesFallBack)
     };
     for (const QByteArray& line : lines) {
         writeFile(m_user, kHeader + line + "\n");
-        EXPECT_EQ(CommFunc::GetMdbDir(), fallback()) << line.constData();
+        EXPECT_EQ(AppSettings::GetMdbDir(), fallback()) << line.constData();
     }
     // The same value name in another key is not this key's.
     writeFile(m_user, "[Software/Microsoft/Windows/CurrentVersion/Kelvaro2]\nmdb=/srv/kq\n");
-    EXPECT_EQ(CommFunc::GetMdbDir(), fallback());
+    EXPECT_EQ(AppSettings::GetMdbDir(), fallback());
 }
 
 TEST_F(SettingsStoreTest, CreatingTheKeyKeepsTheFileByteForByte)
@@ -147,15 +148,15 @@ TEST_F(SettingsStoreTest, CreatingTheKeyKeepsTheFileByteForByte)
         "; written by hand\r\n[Other]\r\nfolder = \"x;y\" , z\r\n\r\n[Software/Tavelo]\n"
         "database=/srv/kq.mdb\nmdb=/not/here";
     writeFile(m_user, before);
-    EXPECT_EQ(CommFunc::GetMdbDir(), fallback());
+    EXPECT_EQ(AppSettings::GetMdbDir(), fallback());
     EXPECT_EQ(readAll(m_user), before + "\n" + kHeader);
     // Once there, it is not added again.
-    EXPECT_EQ(CommFunc::GetMdbDir(), fallback());
+    EXPECT_EQ(AppSettings::GetMdbDir(), fallback());
     EXPECT_EQ(readAll(m_user), before + "\n" + kHeader);
 
     // No file at all: the folder and the file are made, holding the header only.
     QDir(QFileInfo(m_user).absolutePath()).removeRecursively();
-    EXPECT_EQ(CommFunc::ReadAppRegString(QStringLiteral("mdb")), QString());
+    EXPECT_EQ(AppSettings::ReadAppRegString(QStringLiteral("mdb")), QString());
     EXPECT_EQ(readAll(m_user), kHeader);
 }
 
@@ -164,23 +165,23 @@ TEST_F(SettingsStoreTest, MachineWideFileBacksTheUsersOne)
     writeFile(m_system, kHeader + "mdb=/var/lib/tavelo\n");
 
     // No user file: the key is still created there, the value comes from the machine.
-    EXPECT_EQ(CommFunc::GetMdbDir(), QStringLiteral("/var/lib/tavelo"));
+    EXPECT_EQ(AppSettings::GetMdbDir(), QStringLiteral("/var/lib/tavelo"));
     EXPECT_EQ(readAll(m_user), kHeader);
 
     // A blank user value, or one of another type, does not hide the machine's.
     writeFile(m_user, kHeader + "mdb=  \n");
-    EXPECT_EQ(CommFunc::GetMdbDir(), QStringLiteral("/var/lib/tavelo"));
+    EXPECT_EQ(AppSettings::GetMdbDir(), QStringLiteral("/var/lib/tavelo"));
     writeFile(m_user, kHeader + "mdb=@Variant(\\0\\0\\0\\x2\\0\\0\\0*)\n");
-    EXPECT_EQ(CommFunc::GetMdbDir(), QStringLiteral("/var/lib/tavelo"));
+    EXPECT_EQ(AppSettings::GetMdbDir(), QStringLiteral("/var/lib/tavelo"));
 
     // The user's own value wins.
     writeFile(m_user, kHeader + "MDB=/home/op/kq\n");
-    EXPECT_EQ(CommFunc::GetMdbDir(), QStringLiteral("/home/op/kq"));
+    EXPECT_EQ(AppSettings::GetMdbDir(), QStringLiteral("/home/op/kq"));
 
     // A user's store that cannot be used leaves the machine's.
     QFile::remove(m_user);
     ASSERT_TRUE(QDir().mkpath(m_user));
-    EXPECT_EQ(CommFunc::GetMdbDir(), QStringLiteral("/var/lib/tavelo"));
+    EXPECT_EQ(AppSettings::GetMdbDir(), QStringLiteral("/var/lib/tavelo"));
 }
 
 TEST_F(SettingsStoreTest, MachineWideFileDefaultsToEtcXdg)

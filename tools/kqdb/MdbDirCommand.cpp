@@ -2,7 +2,7 @@
 
 #include "KqdbCommand.h"
 
-#include "query/CommFunc.h"
+#include "platform/AppSettings.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ int runMdbDir(const QStringList& args)
 {
     if (!args.isEmpty())
         return kqdbUsageError(kMdbDirUsage);
-    kqdbPrintLine(CommFunc::GetMdbDir());
+    kqdbPrintLine(AppSettings::GetMdbDir());
     return KqdbExit::kOk;
 }
 

@@ -2,7 +2,7 @@
 
 #include "KqdbCommand.h"
 
-#include "query/CommFunc.h"
+#include "platform/AppSettings.h"
 #include "query/DatabaseTarget.h"
 
 #include <QDir>
@@ -22,7 +22,8 @@ int runTerminalDatabase(const QStringList& args)
         return kqdbUsageError(kTerminalDatabaseUsage);
     DatabaseTarget target = DatabaseTarget::configured();
     if (target.isNone())
-        target = DatabaseTarget::file(CommFunc::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
+        target =
+            DatabaseTarget::file(AppSettings::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
     const QString text =
         target.isServer() ? QStringLiteral("server: ") + target.displayText() : target.displayText();
     kqdbPrintLine(text);

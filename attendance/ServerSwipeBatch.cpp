@@ -1,13 +1,9 @@
-#include "postgres/ServerSwipeBatch.h"
+#include "attendance/ServerSwipeBatch.h"
 
 #include "attendance/CardSwipe.h"
-#include "postgres/PgBackend.h"
-#include "platform/DateTimeText.h"
 #include "platform/DatabaseError.h"
-
-#include <libpq-fe.h>
-
-#include <memory>
+#include "platform/DateTimeText.h"
+#include "postgres/PgBackend.h"
 
 namespace {
 
@@ -25,11 +21,6 @@ const QByteArray kSwipe =
     "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1, $2, $3::date, $4::time, $7::date "
     "WHERE NOT EXISTS (SELECT 1 FROM existing) RETURNING 1) "
     "SELECT num, name, CAST(d AS text), CAST(t AS text) FROM existing";
-
-struct ResultDeleter
-{
-    void operator()(PGresult* result) const { PQclear(result); }
-};
 
 QByteArray arrayLiteral(const std::vector<StoredSwipe>& swipes)
 {
@@ -55,13 +46,12 @@ SwipeOutcome recorded(const StoredSwipe& swipe)
             swipe.instant()};
 }
 
-SwipeOutcome alreadyRecorded(const PGresult* row)
+SwipeOutcome alreadyRecorded(const PgResult& row)
 {
-    const QString num = QString::fromUtf8(PQgetvalue(row, 0, 0));
-    const QString name = QString::fromUtf8(PQgetvalue(row, 0, 1));
-    const QDateTime instant(QDate::fromString(QString::fromLatin1(PQgetvalue(row, 0, 2)), Qt::ISODate),
-                            QTime::fromString(QString::fromLatin1(PQgetvalue(row, 0, 3)), Qt::ISODate),
-                            Qt::UTC);
+    const QString num = QString::fromUtf8(row.value(0, 0));
+    const QString name = QString::fromUtf8(row.value(0, 1));
+    const QDateTime instant(QDate::fromString(QString::fromLatin1(row.value(0, 2)), Qt::ISODate),
+                            QTime::fromString(QString::fromLatin1(row.value(0, 3)), Qt::ISODate), Qt::UTC);
     return {SwipeOutcome::Kind::AlreadyRecorded,
             QStringLiteral("【%1 %2】 %3 已刷卡").arg(num, name, DateTimeText::dateTimeMinutes(instant)),
             {},
@@ -91,10 +81,9 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(PgBackend& server, const std
     }
 
     server.beginWrite({});
-    std::vector<std::unique_ptr<PGresult, ResultDeleter>> results;
+    std::vector<PgResult> results;
     try {
-        for (PGresult* result : server.pipeline(statements))
-            results.emplace_back(result);
+        results = server.pipeline(statements);
         if (results.size() != statements.size())
             throw DatabaseError(QStringLiteral("The database server answered %1 of %2 statements.")
                                     .arg(results.size())
@@ -111,8 +100,8 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(PgBackend& server, const std
     std::vector<SwipeOutcome> outcomes;
     outcomes.reserve(swipes.size());
     for (size_t i = 0; i < swipes.size(); ++i) {
-        const PGresult* row = results[i + 1].get();
-        outcomes.push_back(PQntuples(row) > 0 ? alreadyRecorded(row) : recorded(swipes[i]));
+        const PgResult& row = results[i + 1];
+        outcomes.push_back(row.rows() > 0 ? alreadyRecorded(row) : recorded(swipes[i]));
     }
     return outcomes;
 }

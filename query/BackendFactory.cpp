@@ -1,0 +1,37 @@
+#include "query/BackendFactory.h"
+
+#include "postgres/PgBackend.h"
+#include "sqlite/SqliteBackend.h"
+#include "sqlite/SqliteFileCreation.h"
+
+std::unique_ptr<DbBackend> BackendFactory::openFile(const QString& path, bool readOnly)
+{
+    return std::make_unique<SqliteBackend>(path, readOnly);
+}
+
+std::unique_ptr<DbBackend> BackendFactory::openServer(const QString& conninfo, int networkTimeoutMs,
+                                                      bool checkTables)
+{
+    return std::make_unique<PgBackend>(conninfo, networkTimeoutMs, checkTables);
+}
+
+bool BackendFactory::createFile(const QString& path, const QStringList& statements,
+                                const QByteArray& insertSql, qsizetype rowCount,
+                                const std::function<QList<QByteArray>(qsizetype)>& row,
+                                const std::function<void(qint64)>& progress, QString* error)
+{
+    return SqliteFileCreation::create(path, statements, insertSql, rowCount, row, progress, error);
+}
+
+void BackendFactory::createOnServer(const QString& conninfo, const QStringList& statements,
+                                    const QByteArray& insertSql,
+                                    const std::vector<std::vector<std::optional<QByteArray>>>& parameterSets)
+{
+    PgBackend db(conninfo, 0, false);
+    db.execute(QStringLiteral("BEGIN"));
+    for (const QString& statement : statements)
+        db.execute(statement);
+    for (const std::vector<std::optional<QByteArray>>& parameters : parameterSets)
+        db.execute(insertSql, parameters);
+    db.execute(QStringLiteral("COMMIT"));
+}
