@@ -292,7 +292,8 @@ void TQuorelMainForm::showForm()
     // a file's, whose swipes fail visibly.
     m_terminal = AttendanceTerminal::forConnection(*ADOConnectionYg, target.filePath(), m_clock);
     connect(m_terminal.get(), &AttendanceTerminal::stateChanged, OfflineLine, &OfflineIndicator::showState);
-    connect(m_terminal.get(), &AttendanceTerminal::refusedChanged, OfflineLine, &OfflineIndicator::showRefused);
+    connect(m_terminal.get(), &AttendanceTerminal::refusedChanged, OfflineLine,
+            &OfflineIndicator::showRefused);
     connect(m_terminal.get(), &AttendanceTerminal::lastingTroubleChanged, OfflineLine,
             &OfflineIndicator::setLastingTrouble);
     // Only the settings can hold a server text libpq cannot read (the command line
@@ -347,16 +348,16 @@ void TQuorelMainForm::keyPressEvent(QKeyEvent* event)
 void TQuorelMainForm::FormKeyDown(QObject* sender, quint16& key, Qt::KeyboardModifiers)
 {
     ErrorReporter::guard([&] {
-    if (key == VirtualKey::Return || key == VirtualKey::Tab) {
-        PanelCardClick(sender);
-    } else if (key >= VirtualKey::End && key <= VirtualKey::Down) {
-        if (!DBGridYg->hasFocus())
-            DBGridYg->setFocus(Qt::ShortcutFocusReason);
-    } else if ((key >= VirtualKey::Numpad0 && key <= VirtualKey::Numpad9) ||
-               (key >= VirtualKey::Digit0 && key <= VirtualKey::Digit9)) {
-        if (!EditYg->hasFocus())
-            EditYg->setFocus(Qt::ShortcutFocusReason);
-    }
+        if (key == VirtualKey::Return || key == VirtualKey::Tab) {
+            PanelCardClick(sender);
+        } else if (key >= VirtualKey::End && key <= VirtualKey::Down) {
+            if (!DBGridYg->hasFocus())
+                DBGridYg->setFocus(Qt::ShortcutFocusReason);
+        } else if ((key >= VirtualKey::Numpad0 && key <= VirtualKey::Numpad9) ||
+                   (key >= VirtualKey::Digit0 && key <= VirtualKey::Digit9)) {
+            if (!EditYg->hasFocus())
+                EditYg->setFocus(Qt::ShortcutFocusReason);
+        }
     });
 }
 
