@@ -304,8 +304,10 @@ void TQuorelMainForm::showForm()
     // The number search order is built once the window is up, not inside the operator's
     // first key release.
     QTimer::singleShot(0, this, [this] {
-        if (YgQry->isOpen() && YgQry->fieldIndex(Statements::kNum) >= 0)
-            YgQry->prepareLocate(Statements::kNum);
+        ErrorReporter::guard([this] {
+            if (YgQry->isOpen() && YgQry->fieldIndex(Statements::kNum) >= 0)
+                YgQry->prepareLocate(Statements::kNum);
+        });
     });
 }
 
