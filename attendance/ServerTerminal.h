@@ -18,8 +18,6 @@ public:
     void loadEmployees(AdoQuery* employees) override;
     SwipeOutcome swipe(AdoQuery* employees, AdoQuery& recordQry) override;
 
-    AttendanceLink& link() { return *m_link; }
-
 private:
     std::unique_ptr<AttendanceLink> m_link;
     AdoConnection& m_connection;
