@@ -1,6 +1,7 @@
 #include "app/EmployeeGrid.h"
 
 #include "app/EmployeeGridModel.h"
+#include "app/ErrorReporter.h"
 #include "app/MessageBox.h"
 #include "app/NoFocusFrameDelegate.h"
 #include "query/AdoQuery.h"
@@ -257,7 +258,13 @@ void EmployeeGrid::deleteCurrent()
         return;
     if (!MessageBox::confirm(this, QStringLiteral("Confirm"), QStringLiteral("Delete record?")))
         return;
-    query->deleteCurrent();
+    // A refusal (the database locked, a list that is only a copy) is said in the error box.
+    ErrorReporter::guard([this, query] {
+        if (m_delete)
+            m_delete(*query);
+        else
+            query->deleteCurrent();
+    });
 }
 
 void EmployeeGrid::mousePressEvent(QMouseEvent* event)

@@ -4,6 +4,8 @@
 
 #include <QTableView>
 
+#include <functional>
+
 class AdoQuery;
 class DataSource;
 class EmployeeGridModel;
@@ -20,6 +22,9 @@ public:
     void setDataSource(DataSource* source);
     EmployeeGridModel* gridModel() const { return m_model; }
     void setKeyDownHandler(KeyHandler handler) { m_keyDown = std::move(handler); }
+    // What deleting the current employee does once the operator confirmed; without one the
+    // query deletes its current row itself.
+    void setDeleteHandler(std::function<void(AdoQuery&)> handler) { m_delete = std::move(handler); }
 
     int dataRowHeight() const;
     int titleRowHeight() const;
@@ -56,4 +61,5 @@ private:
 
     EmployeeGridModel* m_model;
     KeyHandler m_keyDown;
+    std::function<void(AdoQuery&)> m_delete;
 };

@@ -1,5 +1,7 @@
 #include "app/OfflineIndicator.h"
 
+#include "attendance/AttendanceTerminal.h"
+
 const QColor OfflineIndicator::kOfflineColour(160, 0, 0);
 const QColor OfflineIndicator::kSendingColour(176, 96, 0);
 
@@ -21,16 +23,7 @@ QString OfflineIndicator::textFor(bool offline, int waiting)
 
 QString OfflineIndicator::textFor(bool offline, int waiting, int refused)
 {
-    QString text;
-    if (offline)
-        text = QStringLiteral("服务器无法连接（离线）：%1 条刷卡待上传").arg(waiting);
-    else if (waiting > 0)
-        text = QStringLiteral("正在上传：%1 条刷卡待上传").arg(waiting);
-    if (refused > 0) {
-        const QString refusal = QStringLiteral("%1 条刷卡被服务器拒绝，见错误日志").arg(refused);
-        text = text.isEmpty() ? refusal : text + QStringLiteral("；") + refusal;
-    }
-    return text;
+    return AttendanceTerminal::stateText(offline, waiting, refused);
 }
 
 void OfflineIndicator::showState(bool offline, int waiting)

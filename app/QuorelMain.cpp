@@ -3,6 +3,7 @@
 #include "app/CaptionOnlyFrame.h"
 #include "app/CardPanel.h"
 #include "app/EmployeeGrid.h"
+#include "app/ErrorReporter.h"
 #include "app/NumberEdit.h"
 #include "app/OfflineIndicator.h"
 #include "app/SimpleStatusBar.h"
@@ -10,13 +11,11 @@
 #include "controls/RxClock.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "attendance/AttendanceLink.h"
-#include "attendance/CardSwipe.h"
+#include "attendance/AttendanceTerminal.h"
 #include "query/CommFunc.h"
 #include "platform/AppSettings.h"
 #include "query/DataSource.h"
 #include "query/Statements.h"
-#include "attendance/TroubleText.h"
 #include "platform/QueryStateError.h"
 #include "platform/SearchKey.h"
 
@@ -134,6 +133,12 @@ void TQuorelMainForm::createControls()
     DBGridYg->setDataSource(DSYg);
     DBGridYg->setKeyDownHandler([this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) {
         FormKeyDown(sender, key, shift);
+    });
+    DBGridYg->setDeleteHandler([this](AdoQuery& employees) {
+        if (m_terminal)
+            m_terminal->deleteCurrent(employees);
+        else
+            employees.deleteCurrent();
     });
 
     RxClockHT = new RxClock(this, m_clock);
@@ -269,6 +274,11 @@ bool TQuorelMainForm::event(QEvent* event)
 
 void TQuorelMainForm::FormShow(QObject*)
 {
+    ErrorReporter::guard([this] { showForm(); });
+}
+
+void TQuorelMainForm::showForm()
+{
     // A database named on the command line or in the settings, else kq.mdb in the folder
     // the attendance software publishes.
     DatabaseTarget target = DatabaseTarget::chosen(m_databaseOption);
@@ -279,47 +289,26 @@ void TQuorelMainForm::FormShow(QObject*)
     RecordQry->setConnection(ADOConnectionYg);
     DSYg->setDataSet(YgQry);
     DBGridYg->setDataSource(DSYg);
+    // A server text that cannot be used leaves the connection without one: its terminal is
+    // a file's, whose swipes fail visibly.
+    m_terminal = AttendanceTerminal::forConnection(*ADOConnectionYg, target.filePath(), m_clock);
+    connect(m_terminal.get(), &AttendanceTerminal::stateChanged, OfflineLine, &OfflineIndicator::showState);
+    connect(m_terminal.get(), &AttendanceTerminal::refusedChanged, OfflineLine,
+            &OfflineIndicator::showRefused);
+    connect(m_terminal.get(), &AttendanceTerminal::lastingTroubleChanged, OfflineLine,
+            &OfflineIndicator::setLastingTrouble);
     // Only the settings can hold a server text libpq cannot read (the command line
     // refuses one): the error box says so without quoting it.
     if (!target.isValid())
         throw QueryStateError(target.problem());
-    // A server may be out of reach: then the list comes from the terminal's own copy and
-    // swipes wait in its outbox.
-    m_link = AttendanceLink::forConnection(*ADOConnectionYg);
-    if (m_link) {
-        connect(m_link.get(), &AttendanceLink::stateChanged, OfflineLine, &OfflineIndicator::showState,
-                Qt::QueuedConnection);
-        connect(m_link.get(), &AttendanceLink::refusedChanged, OfflineLine, &OfflineIndicator::showRefused,
-                Qt::QueuedConnection);
-        QStringList trouble;
-        if (m_link->loadEmployees(YgQry) >= 0) {
-            if (!m_link->isOffline()) {
-                CommFunc::CheckServerClock(ADOConnectionYg, m_clock);
-                CommFunc::CheckServerIndex(ADOConnectionYg);
-            }
-        } else if (m_link->isOffline()) {
-            trouble.append(QStringLiteral("服务器无法连接，本机也没有员工名单的副本"));
-        } else {
-            trouble.append(QStringLiteral("无法从服务器读取员工名单（原因见错误日志）"));
-        }
-        if (!m_link->storeTrouble().isEmpty())
-            trouble.append(m_link->storeTrouble());
-        OfflineLine->setLastingTrouble(trouble.join(u'\n'));
-        OfflineLine->showRefused(m_link->refusedCount());
-        OfflineLine->showState(m_link->isOffline(), m_link->waitingCount());
-    } else {
-        // The operator is told why the list is empty, or why swipes will fail, at once.
-        QString failure;
-        if (CommFunc::OpenTableQuery(YgQry, Statements::kEmployTable, QString(), QString(), &failure) < 0)
-            OfflineLine->setLastingTrouble(TroubleText::startTrouble(target.filePath(), failure));
-        else
-            OfflineLine->setLastingTrouble(TroubleText::writeTrouble(target.filePath()));
-    }
+    m_terminal->loadEmployees(YgQry);
     // The number search order is built once the window is up, not inside the operator's
     // first key release.
     QTimer::singleShot(0, this, [this] {
-        if (YgQry->isOpen() && YgQry->fieldIndex(Statements::kNum) >= 0)
-            YgQry->prepareLocate(Statements::kNum);
+        ErrorReporter::guard([this] {
+            if (YgQry->isOpen() && YgQry->fieldIndex(Statements::kNum) >= 0)
+                YgQry->prepareLocate(Statements::kNum);
+        });
     });
 }
 
@@ -335,13 +324,13 @@ void TQuorelMainForm::closeEvent(QCloseEvent* event)
     // Refused until the close sequence has run through: an error in it leaves the
     // window open.
     event->ignore();
-    FormClose(this);
-    event->accept();
+    if (ErrorReporter::guard([this] { FormClose(this); }))
+        event->accept();
 }
 
 void TQuorelMainForm::ButtonPowerClick(QObject*)
 {
-    close();
+    ErrorReporter::guard([this] { close(); });
 }
 
 void TQuorelMainForm::keyPressEvent(QKeyEvent* event)
@@ -361,38 +350,44 @@ void TQuorelMainForm::keyPressEvent(QKeyEvent* event)
 
 void TQuorelMainForm::FormKeyDown(QObject* sender, quint16& key, Qt::KeyboardModifiers)
 {
-    if (key == VirtualKey::Return || key == VirtualKey::Tab) {
-        PanelCardClick(sender);
-    } else if (key >= VirtualKey::End && key <= VirtualKey::Down) {
-        if (!DBGridYg->hasFocus())
-            DBGridYg->setFocus(Qt::ShortcutFocusReason);
-    } else if ((key >= VirtualKey::Numpad0 && key <= VirtualKey::Numpad9) ||
-               (key >= VirtualKey::Digit0 && key <= VirtualKey::Digit9)) {
-        if (!EditYg->hasFocus())
-            EditYg->setFocus(Qt::ShortcutFocusReason);
-    }
+    ErrorReporter::guard([&] {
+        if (key == VirtualKey::Return || key == VirtualKey::Tab) {
+            PanelCardClick(sender);
+        } else if (key >= VirtualKey::End && key <= VirtualKey::Down) {
+            if (!DBGridYg->hasFocus())
+                DBGridYg->setFocus(Qt::ShortcutFocusReason);
+        } else if ((key >= VirtualKey::Numpad0 && key <= VirtualKey::Numpad9) ||
+                   (key >= VirtualKey::Digit0 && key <= VirtualKey::Digit9)) {
+            if (!EditYg->hasFocus())
+                EditYg->setFocus(Qt::ShortcutFocusReason);
+        }
+    });
 }
 
 void TQuorelMainForm::EditYgKeyUp(QObject*, quint16&, Qt::KeyboardModifiers)
 {
-    if (YgQry->locate(Statements::kNum, SearchKey::fromText(EditYg->text())))
-        DBGridYg->centreOnRow(YgQry->recNo());
+    ErrorReporter::guard([this] {
+        if (YgQry->locate(Statements::kNum, SearchKey::fromText(EditYg->text())))
+            DBGridYg->centreOnRow(YgQry->recNo());
+    });
 }
 
 void TQuorelMainForm::PanelCardClick(QObject*)
 {
-    const SwipeOutcome outcome = m_link ? m_link->swipe(DSYg->dataSet(), *RecordQry, m_clock)
-                                        : CardSwipe::run(DSYg->dataSet(), *RecordQry, m_clock);
-    if (!outcome.statusText.isEmpty())
-        StatusLine->setText(outcome.statusText);
+    ErrorReporter::guard([this] { swipeCard(); });
+}
+
+void TQuorelMainForm::swipeCard()
+{
+    if (!m_terminal)
+        return;
+    const SwipeOutcome outcome = m_terminal->swipe(DSYg->dataSet(), *RecordQry);
     // A failure replaces the previous success, which the next person would take for theirs,
     // and the red line says why until a swipe is recorded again.
-    if (outcome.failed()) {
-        StatusLine->setText(outcome.failedText.isEmpty() ? QStringLiteral("刷卡失败！") : outcome.failedText);
-        OfflineLine->setSwipeTrouble(TroubleText::swipeTrouble(outcome.reason));
-    } else if (outcome.kind == SwipeOutcome::Kind::Recorded) {
-        OfflineLine->setSwipeTrouble(QString());
-    }
+    if (const QString status = AttendanceTerminal::statusLine(outcome); !status.isEmpty())
+        StatusLine->setText(status);
+    if (outcome.failed() || outcome.kind == SwipeOutcome::Kind::Recorded)
+        OfflineLine->setSwipeTrouble(AttendanceTerminal::swipeTrouble(outcome));
 }
 
 void TQuorelMainForm::resizeEvent(QResizeEvent* event)

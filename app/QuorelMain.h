@@ -8,7 +8,7 @@
 #include <memory>
 
 class AdoConnection;
-class AttendanceLink;
+class AttendanceTerminal;
 class AdoQuery;
 class CardPanel;
 class Clock;
@@ -78,6 +78,8 @@ private:
     void recentreOnKnownFrame();
     QSize outerSize() const;
     void scaleLayout(double factor);
+    void showForm();
+    void swipeCard();
 
     const Clock& m_clock;
     DatabaseTarget m_databaseOption;
@@ -90,6 +92,7 @@ private:
     static constexpr int kFrameWatchMs = 100;
     static constexpr int kFrameWatchTicks = 50;
     int m_statusHeight = 23;
-    // Only for a server database: the local copy, the outbox and its forwarder.
-    std::unique_ptr<AttendanceLink> m_link;
+    // The way to attendance for the database chosen at show: loading the list, swiping,
+    // deleting, and what the trouble line says about it.
+    std::unique_ptr<AttendanceTerminal> m_terminal;
 };

@@ -1,9 +1,8 @@
 #include "app/TerminalApplication.h"
 
 #include "app/AppIcon.h"
-#include "app/MessageBox.h"
+#include "app/ErrorReporter.h"
 #include "app/TerminalStyle.h"
-#include "platform/Exception.h"
 #include "platform/gui/FontSubstitutes.h"
 
 #include <QFileInfo>
@@ -39,14 +38,12 @@ QString TerminalApplication::titleFromExecutable(const QString& fileName)
 
 bool TerminalApplication::notify(QObject* receiver, QEvent* event)
 {
+    // The handlers report their own errors; this is the last resort for one that does not
+    // (a Qt virtual of a control, say), before it could unwind any further.
     try {
         return QApplication::notify(receiver, event);
-    } catch (const Exception& error) {
-        MessageBox::error(activeWindow(), error.message());
-    } catch (const std::exception& error) {
-        MessageBox::error(activeWindow(), QString::fromLocal8Bit(error.what()));
     } catch (...) {
-        MessageBox::error(activeWindow(), QStringLiteral("Unknown error"));
+        ErrorReporter::report(std::current_exception());
     }
     return false;
 }

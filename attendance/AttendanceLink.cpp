@@ -271,7 +271,7 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
         m_waiting = m_store->waitingCount();
     } catch (...) {
         SwipeOutcome failed = CardSwipe::failed(employees, pressed, std::current_exception());
-        failed.reason = QStringLiteral("本地存储无法写入（%1）").arg(failed.reason);
+        failed.reason = TroubleText::storeSwipeReason(failed.reason);
         return failed;
     }
     publish();

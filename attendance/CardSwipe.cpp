@@ -37,10 +37,9 @@ SwipeOutcome alreadyRecorded(AdoQuery& recordQry, Transaction& transaction)
     const DateTimeValue instant =
         recordQry.fieldAsDateTime(Statements::kD) + recordQry.fieldAsDateTime(Statements::kT);
     SwipeOutcome outcome{SwipeOutcome::Kind::AlreadyRecorded,
-                         QStringLiteral("【%1 %2】 %3 已刷卡")
-                             .arg(recordQry.fieldAsString(Statements::kNum),
-                                  recordQry.fieldAsString(Statements::kName),
-                                  DateTimeText::dateTimeMinutes(instant.toDateTime())),
+                         TroubleText::alreadySwiped(recordQry.fieldAsString(Statements::kNum),
+                                                    recordQry.fieldAsString(Statements::kName),
+                                                    instant.toDateTime()),
                          {},
                          recordQry.fieldAsString(Statements::kNum),
                          recordQry.fieldAsString(Statements::kName),
@@ -105,9 +104,8 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     transaction.commit();
 
     return {SwipeOutcome::Kind::Recorded,
-            QStringLiteral("【%1 %2】 %3 刷卡成功！")
-                .arg(employees.fieldAsString(Statements::kNum), employees.fieldAsString(Statements::kName),
-                     DateTimeText::dateTimeMinutes(clock.now())),
+            TroubleText::recordedSwipe(employees.fieldAsString(Statements::kNum),
+                                       employees.fieldAsString(Statements::kName), clock.now()),
             {},
             num,
             name,
@@ -132,8 +130,7 @@ SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
     insertRecord(recordQry, stored.num, stored.name, stored.date, stored.time, stored.opdate);
     transaction.commit();
     return {SwipeOutcome::Kind::Recorded,
-            QStringLiteral("【%1 %2】 %3 刷卡成功！")
-                .arg(stored.num, stored.name, DateTimeText::dateTimeMinutes(stored.instant())),
+            TroubleText::recordedSwipe(stored.num, stored.name, stored.instant()),
             {},
             stored.num,
             stored.name,

@@ -4,9 +4,9 @@
 #include "attendance/CardSwipe.h"
 #include "attendance/LocalStore.h"
 #include "attendance/RecentSwipes.h"
+#include "attendance/TroubleText.h"
 #include "query/Statements.h"
 #include "platform/Clock.h"
-#include "platform/DateTimeText.h"
 
 namespace {
 
@@ -21,8 +21,7 @@ SwipeOutcome alreadyRecorded(const QString& num, const QString& name, const QDat
 {
     SwipeOutcome outcome;
     outcome.kind = SwipeOutcome::Kind::AlreadyRecorded;
-    outcome.statusText =
-        QStringLiteral("【%1 %2】 %3 已刷卡").arg(num, name, DateTimeText::dateTimeMinutes(instant));
+    outcome.statusText = TroubleText::alreadySwiped(num, name, instant);
     outcome.num = num;
     outcome.name = name;
     outcome.instant = instant;
@@ -63,9 +62,8 @@ SwipeOutcome OutboxSwipe::run(AdoQuery* employees, LocalStore& store, const Cloc
     transaction.commit();
 
     return {SwipeOutcome::Kind::Recorded,
-            QStringLiteral("【%1 %2】 %3 刷卡成功！")
-                .arg(employees->fieldAsString(Statements::kNum), employees->fieldAsString(Statements::kName),
-                     DateTimeText::dateTimeMinutes(clock.now())),
+            TroubleText::recordedSwipe(employees->fieldAsString(Statements::kNum),
+                                       employees->fieldAsString(Statements::kName), clock.now()),
             {},
             swipe.num,
             swipe.name,

@@ -1,6 +1,7 @@
 #include "attendance/ServerSwipeBatch.h"
 
 #include "attendance/CardSwipe.h"
+#include "attendance/TroubleText.h"
 #include "platform/DatabaseError.h"
 #include "platform/DateTimeText.h"
 #include "postgres/PgBackend.h"
@@ -38,8 +39,7 @@ QByteArray arrayLiteral(const std::vector<StoredSwipe>& swipes)
 SwipeOutcome recorded(const StoredSwipe& swipe)
 {
     return {SwipeOutcome::Kind::Recorded,
-            QStringLiteral("【%1 %2】 %3 刷卡成功！")
-                .arg(swipe.num, swipe.name, DateTimeText::dateTimeMinutes(swipe.instant())),
+            TroubleText::recordedSwipe(swipe.num, swipe.name, swipe.instant()),
             {},
             swipe.num,
             swipe.name,
@@ -53,7 +53,7 @@ SwipeOutcome alreadyRecorded(const PgResult& row)
     const QDateTime instant(QDate::fromString(QString::fromLatin1(row.value(0, 2)), Qt::ISODate),
                             QTime::fromString(QString::fromLatin1(row.value(0, 3)), Qt::ISODate), Qt::UTC);
     return {SwipeOutcome::Kind::AlreadyRecorded,
-            QStringLiteral("【%1 %2】 %3 已刷卡").arg(num, name, DateTimeText::dateTimeMinutes(instant)),
+            TroubleText::alreadySwiped(num, name, instant),
             {},
             num,
             name,

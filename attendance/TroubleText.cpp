@@ -216,3 +216,43 @@ QString TroubleText::storeTrouble(const QString& path)
     return QStringLiteral("本地存储 %1 无法写入：服务器断开时的刷卡将无法保存")
         .arg(QDir::toNativeSeparators(path));
 }
+
+QString TroubleText::recordedSwipe(const QString& num, const QString& name, const QDateTime& at)
+{
+    return QStringLiteral("【%1 %2】 %3 刷卡成功！").arg(num, name, DateTimeText::dateTimeMinutes(at));
+}
+
+QString TroubleText::alreadySwiped(const QString& num, const QString& name, const QDateTime& at)
+{
+    return QStringLiteral("【%1 %2】 %3 已刷卡").arg(num, name, DateTimeText::dateTimeMinutes(at));
+}
+
+QString TroubleText::failedSwipe()
+{
+    return QStringLiteral("刷卡失败！");
+}
+
+QString TroubleText::storeSwipeReason(const QString& reason)
+{
+    return QStringLiteral("本地存储无法写入（%1）").arg(reason);
+}
+
+QString TroubleText::listTrouble(bool offline)
+{
+    return offline ? QStringLiteral("服务器无法连接，本机也没有员工名单的副本")
+                   : QStringLiteral("无法从服务器读取员工名单（原因见错误日志）");
+}
+
+QString TroubleText::serverState(bool offline, int waiting, int refused)
+{
+    QString text;
+    if (offline)
+        text = QStringLiteral("服务器无法连接（离线）：%1 条刷卡待上传").arg(waiting);
+    else if (waiting > 0)
+        text = QStringLiteral("正在上传：%1 条刷卡待上传").arg(waiting);
+    if (refused > 0) {
+        const QString refusal = QStringLiteral("%1 条刷卡被服务器拒绝，见错误日志").arg(refused);
+        text = text.isEmpty() ? refusal : text + QStringLiteral("；") + refusal;
+    }
+    return text;
+}

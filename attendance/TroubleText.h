@@ -5,14 +5,22 @@
 
 #include <exception>
 
-// The texts the window's red trouble line and status line show when the terminal cannot
-// do its work: short Chinese sentences an operator can act on. The error log keeps the
-// database's own message; these say what it means at the counter.
+// Every text the window's status line and red trouble line show about attendance: what a
+// swipe came to, and, when the terminal cannot do its work, short Chinese sentences an
+// operator can act on. The error log keeps the database's own message; these say what it
+// means at the counter. A wording change is made here and nowhere else.
 class TroubleText
 {
 public:
     // The group whose members may write the packaged database.
     static inline const QString kOperatorGroup = QStringLiteral("tavelo");
+
+    // The status texts of a swipe: "【num name】 yyyy-mm-dd hh:nn 刷卡成功！" for a row
+    // written, "... 已刷卡" with the row found's own time when one stood within the window.
+    static QString recordedSwipe(const QString& num, const QString& name, const QDateTime& at);
+    static QString alreadySwiped(const QString& num, const QString& name, const QDateTime& at);
+    // The status text of a failed swipe with nobody to name.
+    static QString failedSwipe();
 
     // The status text of a swipe that could not be recorded, in the form of the success
     // text: "【num name】 yyyy-mm-dd hh:nn 刷卡失败！".
@@ -39,4 +47,13 @@ public:
     // Server mode: the local store at path cannot be written, so swipes made while the
     // server is down cannot be kept.
     static QString storeTrouble(const QString& path);
+
+    // Server mode: why a swipe could not be queued while the server was out of reach.
+    static QString storeSwipeReason(const QString& reason);
+    // Server mode: the list could not be loaded, from the server (offline: nor from the
+    // terminal's copy).
+    static QString listTrouble(bool offline);
+    // Server mode: the out-of-reach or sending line with the waiting swipes, and the swipes
+    // the server refused; empty when there is nothing to say.
+    static QString serverState(bool offline, int waiting, int refused);
 };

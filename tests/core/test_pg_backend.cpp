@@ -4,6 +4,7 @@
 #include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
 #include "query/CommFunc.h"
+#include "attendance/ServerChecks.h"
 #include "interchange/DevSchema.h"
 #include "query/Statements.h"
 #include "log/ErrMsgForm.h"
@@ -343,11 +344,11 @@ TEST_F(PgBackendTest, AClockFarFromTheServersIsLoggedOnce)
     const QDateTime serverNow = QDateTime::fromString(psql(QStringLiteral("SELECT LOCALTIMESTAMP(0)::text")),
                                                       QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     const QDateTime close(serverNow.date(), serverNow.time().addSecs(30), Qt::UTC);
-    EXPECT_TRUE(CommFunc::CheckServerClock(&terminal.connection, ManualClock(close)));
+    EXPECT_TRUE(ServerChecks::CheckServerClock(&terminal.connection, ManualClock(close)));
     EXPECT_TRUE(logLines().isEmpty());
 
     const QDateTime far = QDateTime(serverNow.date(), serverNow.time(), Qt::UTC).addSecs(-3600);
-    EXPECT_FALSE(CommFunc::CheckServerClock(&terminal.connection, ManualClock(far)));
+    EXPECT_FALSE(ServerChecks::CheckServerClock(&terminal.connection, ManualClock(far)));
     const QList<QByteArray> lines = logLines();
     ASSERT_EQ(lines.size(), 1);
     EXPECT_TRUE(lines[0].contains(far.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toUtf8()))
@@ -359,7 +360,7 @@ TEST_F(PgBackendTest, AClockFarFromTheServersIsLoggedOnce)
     TestSupport::DevDatabase file;
     AdoConnection connection;
     connection.setConnectionString(file.connectionString());
-    EXPECT_TRUE(CommFunc::CheckServerClock(&connection, ManualClock(far)));
+    EXPECT_TRUE(ServerChecks::CheckServerClock(&connection, ManualClock(far)));
     EXPECT_EQ(logLines().size(), 1);
 }
 

@@ -4,6 +4,7 @@
 
 #include "attendance/AttendanceLink.h"
 #include "query/CommFunc.h"
+#include "attendance/ServerChecks.h"
 #include "interchange/DevSchema.h"
 #include "query/Statements.h"
 #include "support/ManualClock.h"
@@ -108,12 +109,12 @@ TEST_F(ServerFaultsTest, TheClockCheckComparesInstantsNotWallClocks)
     const QDateTime there = QDateTime::currentDateTimeUtc().toTimeZone(shanghai);
     ManualClock clock(QDateTime(there.date(), there.time(), Qt::UTC));
     clock.setTimeZone(shanghai);
-    EXPECT_TRUE(CommFunc::CheckServerClock(&terminal.connection, clock));
+    EXPECT_TRUE(ServerChecks::CheckServerClock(&terminal.connection, clock));
     EXPECT_TRUE(logLines().isEmpty()) << logLines().join('\n').constData();
 
     // A real drift of 90 s: one line naming both times, each in its own zone.
     clock.advanceSecs(90);
-    EXPECT_FALSE(CommFunc::CheckServerClock(&terminal.connection, clock));
+    EXPECT_FALSE(ServerChecks::CheckServerClock(&terminal.connection, clock));
     const QList<QByteArray> lines = logLines();
     ASSERT_EQ(lines.size(), 1);
     EXPECT_TRUE(lines[0].contains("Asia/Shanghai (UTC+08:00)")) << lines[0].constData();
@@ -131,7 +132,7 @@ TEST_F(ServerFaultsTest, ATableWithoutTheDuplicateTestsIndexIsLoggedWithTheState
     // kqdb create makes the index.
     TestSupport::TerminalQueries indexed(CommFunc::MakeServerConnStr(conninfo()));
     indexed.load();
-    EXPECT_TRUE(CommFunc::CheckServerIndex(&indexed.connection));
+    EXPECT_TRUE(ServerChecks::CheckServerIndex(&indexed.connection));
     EXPECT_TRUE(logLines().isEmpty());
 
     // The management software's own tables, without it; an index on another column does
@@ -148,14 +149,14 @@ TEST_F(ServerFaultsTest, ATableWithoutTheDuplicateTestsIndexIsLoggedWithTheState
         CommFunc::MakeServerConnStr(server().conninfo(QStringLiteral("noindex"))));
     bare.load();
     EXPECT_EQ(bare.employees.recordCount(), 1) << "the terminal still starts";
-    EXPECT_FALSE(CommFunc::CheckServerIndex(&bare.connection));
+    EXPECT_FALSE(ServerChecks::CheckServerIndex(&bare.connection));
     const QList<QByteArray> lines = logLines();
     ASSERT_EQ(lines.size(), 1);
     EXPECT_TRUE(lines[0].contains("CREATE INDEX sgdjb_num_instant ON sgdjb (num, (d + t))"))
         << lines[0].constData();
 
     server().psql(DevSchema::duplicateIndexStatement(), QStringLiteral("noindex"));
-    EXPECT_TRUE(CommFunc::CheckServerIndex(&bare.connection));
+    EXPECT_TRUE(ServerChecks::CheckServerIndex(&bare.connection));
     EXPECT_EQ(logLines().size(), 1);
 }
 
