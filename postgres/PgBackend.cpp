@@ -791,7 +791,7 @@ bool startCopy(pg_conn* conn, ExecStatusType wanted, const std::function<bool(sh
 
 } // namespace
 
-qint64 PgBackend::copyIn(const QByteArray& sql, const QByteArray& data)
+void PgBackend::sendCopy(const QByteArray& sql, bool toServer)
 {
     ensureConnected();
     if (!PQsendQuery(m_conn, sql.constData()))
@@ -801,14 +801,20 @@ qint64 PgBackend::copyIn(const QByteArray& sql, const QByteArray& data)
     const auto gone = [this](const QString& why) { lost(why); };
     bool copying = false;
     try {
-        copying = startCopy(m_conn, PGRES_COPY_IN, wait, gone);
+        copying = startCopy(m_conn, toServer ? PGRES_COPY_IN : PGRES_COPY_OUT, wait, gone);
     } catch (const DatabaseError& e) {
         // The refusal ends the statement; what follows it is collected and dropped.
         PQclear(finishResults());
         throw DatabaseError(redacted(e.message()));
     }
     if (!copying)
-        throw DatabaseError(QStringLiteral("The statement did not start a copy to the server."));
+        throw DatabaseError(toServer ? QStringLiteral("The statement did not start a copy to the server.")
+                                     : QStringLiteral("The statement did not start a copy from the server."));
+}
+
+qint64 PgBackend::copyIn(const QByteArray& sql, const QByteArray& data)
+{
+    sendCopy(sql, true);
     // Pieces of this size keep libpq's buffer small while every send is a full packet.
     constexpr qsizetype kPiece = 256 * 1024;
     const QString timeout =
@@ -846,21 +852,7 @@ qint64 PgBackend::copyIn(const QByteArray& sql, const QByteArray& data)
 
 void PgBackend::copyOut(const QByteArray& sql, const std::function<void(QByteArrayView row)>& visit)
 {
-    ensureConnected();
-    if (!PQsendQuery(m_conn, sql.constData()))
-        lost(QString::fromUtf8(PQerrorMessage(m_conn)));
-    flushOut();
-    const auto wait = [this](short events) { return waitFor(events); };
-    const auto gone = [this](const QString& why) { lost(why); };
-    bool copying = false;
-    try {
-        copying = startCopy(m_conn, PGRES_COPY_OUT, wait, gone);
-    } catch (const DatabaseError& e) {
-        PQclear(finishResults());
-        throw DatabaseError(redacted(e.message()));
-    }
-    if (!copying)
-        throw DatabaseError(QStringLiteral("The statement did not start a copy from the server."));
+    sendCopy(sql, false);
     const QString timeout =
         QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
     for (;;) {

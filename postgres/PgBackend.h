@@ -119,6 +119,9 @@ private:
     [[noreturn]] void lost(const QString& why);
     // Sends what libpq holds for the server, waiting while the socket is full.
     void flushOut();
+    // Sends a COPY statement and waits until the server has started the copy, into the
+    // server (COPY ... FROM STDIN) or out of it (COPY ... TO STDOUT); a refusal is thrown.
+    void sendCopy(const QByteArray& sql, bool toServer);
     // Collects the results that end a statement (after a COPY); throws the first error.
     pg_result* finishResults();
     QString redacted(QString text) const;
