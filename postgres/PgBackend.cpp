@@ -553,25 +553,24 @@ void PgBackend::sendFailed()
     throw DatabaseError(redacted(message));
 }
 
-PGresult* PgBackend::awaitResults()
+namespace {
+
+// Reads every result of what was sent until the server has no more: the first error and
+// the last other result are kept. `timedOut` runs when the server stays silent past the
+// bound (and must throw); `gone` when the connection breaks.
+void drainResults(pg_conn* conn, const std::function<bool(short)>& wait, const std::function<void()>& timedOut,
+                  const std::function<void(const QString&)>& gone, Result& error, Result& last)
 {
-    flushSent();
-    const QString timeout =
-        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
-    Result error;
-    Result last;
     for (;;) {
-        while (PQisBusy(m_conn)) {
-            if (!waitFor(POLLIN)) {
-                cancelOnServer();
-                lost(timeout);
-            }
-            if (!PQconsumeInput(m_conn))
-                lost(QString::fromUtf8(PQerrorMessage(m_conn)));
+        while (PQisBusy(conn)) {
+            if (!wait(POLLIN))
+                timedOut();
+            if (!PQconsumeInput(conn))
+                gone(QString::fromUtf8(PQerrorMessage(conn)));
         }
-        Result result(PQgetResult(m_conn));
+        Result result(PQgetResult(conn));
         if (!result)
-            break;
+            return;
         const ExecStatusType status = PQresultStatus(result.get());
         if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) {
             if (!error)
@@ -580,6 +579,25 @@ PGresult* PgBackend::awaitResults()
             last = std::move(result);
         }
     }
+}
+
+} // namespace
+
+PGresult* PgBackend::awaitResults()
+{
+    flushSent();
+    const QString timeout =
+        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
+    Result error;
+    Result last;
+    drainResults(
+        m_conn, [this](short events) { return waitFor(events); },
+        [&] {
+            // Nothing is left waiting on the server for an answer nobody reads.
+            cancelOnServer();
+            lost(timeout);
+        },
+        [this](const QString& why) { lost(why); }, error, last);
     if (error)
         failWith(error.get());
     if (!last)
@@ -737,24 +755,9 @@ PGresult* PgBackend::finishResults()
         QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
     Result error;
     Result last;
-    for (;;) {
-        while (PQisBusy(m_conn)) {
-            if (!waitFor(POLLIN))
-                lost(timeout);
-            if (!PQconsumeInput(m_conn))
-                lost(QString::fromUtf8(PQerrorMessage(m_conn)));
-        }
-        Result result(PQgetResult(m_conn));
-        if (!result)
-            break;
-        const ExecStatusType status = PQresultStatus(result.get());
-        if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE) {
-            if (!error)
-                error = std::move(result);
-        } else {
-            last = std::move(result);
-        }
-    }
+    drainResults(
+        m_conn, [this](short events) { return waitFor(events); }, [&] { lost(timeout); },
+        [this](const QString& why) { lost(why); }, error, last);
     if (error) {
         const QString message = QString::fromUtf8(PQresultErrorMessage(error.get()));
         if (PQstatus(m_conn) == CONNECTION_BAD)
