@@ -34,29 +34,7 @@ constexpr uid_t kMemberB = 64102;
 // Runs step in a child process as the user (in the group), and returns what it reported.
 std::string asMember(uid_t uid, const std::function<std::string()>& step)
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return "pipe failed";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const gid_t groups[] = {kGroup};
-        const std::string out = setgroups(1, groups) == 0 && setgid(kGroup) == 0 && setuid(uid) == 0
-                                    ? step()
-                                    : "cannot become the member";
-        const ssize_t written = ::write(fds[1], out.data(), out.size());
-        _exit(written == ssize_t(out.size()) ? 0 : 1);
-    }
-    ::close(fds[1]);
-    std::string out;
-    char buffer[256];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        out.append(buffer, size_t(n));
-    ::close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return out;
+    return TestSupport::asUser(uid, kGroup, step);
 }
 
 class SharedFolderTest : public ::testing::Test

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include <sys/wait.h>
+#include <grp.h>
 #include <unistd.h>
 
 namespace TestSupport {
@@ -19,6 +20,11 @@ std::string asUnprivilegedUser(const std::function<std::string()>& step)
 {
     if (geteuid() != 0)
         return step();
+    return asUser(kNobody, kNobody, step);
+}
+
+std::string asUser(uid_t uid, gid_t gid, const std::function<std::string()>& step)
+{
     int fds[2];
     if (pipe(fds) != 0)
         return "pipe failed";
@@ -27,8 +33,10 @@ std::string asUnprivilegedUser(const std::function<std::string()>& step)
         return "fork failed";
     if (pid == 0) {
         ::close(fds[0]);
-        const std::string out =
-            setgid(kNobody) == 0 && setuid(kNobody) == 0 ? step() : "cannot drop privileges";
+        const gid_t groups[] = {gid};
+        const std::string out = setgroups(1, groups) == 0 && setgid(gid) == 0 && setuid(uid) == 0
+                                    ? step()
+                                    : "cannot drop privileges";
         const ssize_t written = ::write(fds[1], out.data(), out.size());
         _exit(written == ssize_t(out.size()) ? 0 : 1);
     }
