@@ -3,7 +3,8 @@
 #include "attendance/CardSwipe.h"
 #include "attendance/ServerSwipeBatch.h"
 #include "platform/ServerRefusal.h"
-#include "postgres/PgBackend.h"
+#include "query/DbBackend.h"
+#include "query/ServerFeatures.h"
 
 OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath)
     : m_records(QStringLiteral("RecordQry")), m_store(storePath)
@@ -27,10 +28,10 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
         // A server takes the batch in one transaction and one round trip, and the store
         // lets go of it in one synced transaction after the server's commit: a crash in
         // between leaves swipes the next round finds recorded, never one sent twice.
-        if (auto* server = dynamic_cast<PgBackend*>(&m_connection.backend())) {
+        if (ServerFeatures* server = m_connection.backend().serverFeatures()) {
             std::vector<SwipeOutcome> outcomes;
             try {
-                outcomes = ServerSwipeBatch::forward(*server, batch);
+                outcomes = ServerSwipeBatch::forward(m_connection.backend(), *server, batch);
             } catch (const ServerRefusal&) {
                 // One of them is refused: one by one, to set that one aside.
             }

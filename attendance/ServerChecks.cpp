@@ -6,8 +6,9 @@
 #include "platform/DateTimeText.h"
 #include "platform/Exception.h"
 #include "platform/QueryStateError.h"
-#include "postgres/PgBackend.h"
 #include "query/AdoConnection.h"
+#include "query/DbBackend.h"
+#include "query/ServerFeatures.h"
 
 #include <QTimeZone>
 
@@ -71,7 +72,7 @@ bool ServerChecks::CheckServerIndex(AdoConnection* connection)
     if (!connection)
         return true;
     try {
-        auto* server = dynamic_cast<PgBackend*>(&connection->backend());
+        ServerFeatures* server = connection->backend().serverFeatures();
         if (!server || server->hasDuplicateTestIndex())
             return true;
     } catch (const Exception&) {

@@ -4,7 +4,8 @@
 #include "attendance/TroubleText.h"
 #include "platform/DatabaseError.h"
 #include "platform/DateTimeText.h"
-#include "postgres/PgBackend.h"
+#include "query/DbBackend.h"
+#include "query/ServerFeatures.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ SwipeOutcome recorded(const StoredSwipe& swipe)
             swipe.instant()};
 }
 
-SwipeOutcome alreadyRecorded(const PgResult& row)
+SwipeOutcome alreadyRecorded(const ServerRows& row)
 {
     const QString num = QString::fromUtf8(row.value(0, 0));
     const QString name = QString::fromUtf8(row.value(0, 1));
@@ -62,13 +63,15 @@ SwipeOutcome alreadyRecorded(const PgResult& row)
 
 } // namespace
 
-std::vector<SwipeOutcome> ServerSwipeBatch::forward(PgBackend& server, const std::vector<StoredSwipe>& swipes)
+std::vector<SwipeOutcome> ServerSwipeBatch::forward(DbBackend& backend, ServerFeatures& server,
+                                                    const std::vector<StoredSwipe>& swipes)
 {
     if (swipes.empty())
         return {};
-    std::vector<PgBackend::Statement> statements;
+    std::vector<ServerFeatures::Statement> statements;
     statements.reserve(swipes.size() + 1);
-    statements.push_back({kLockAll, {QByteArray::number(PgBackend::kSwipeLockClass), arrayLiteral(swipes)}});
+    statements.push_back(
+        {kLockAll, {QByteArray::number(ServerFeatures::kSwipeLockClass), arrayLiteral(swipes)}});
     for (const StoredSwipe& swipe : swipes) {
         const QDateTime instant = swipe.instant();
         statements.push_back(
@@ -80,18 +83,18 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(PgBackend& server, const std
               swipe.opdate.toUtf8()}});
     }
 
-    server.beginWrite({});
-    std::vector<PgResult> results;
+    backend.beginWrite({});
+    std::vector<ServerRows> results;
     try {
         results = server.pipeline(statements);
         if (results.size() != statements.size())
             throw DatabaseError(QStringLiteral("The database server answered %1 of %2 statements.")
                                     .arg(results.size())
                                     .arg(statements.size()));
-        server.commit();
+        backend.commit();
     } catch (...) {
         try {
-            server.rollback();
+            backend.rollback();
         } catch (...) {
             // A lost connection has rolled back on the server already.
         }
@@ -100,7 +103,7 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(PgBackend& server, const std
     std::vector<SwipeOutcome> outcomes;
     outcomes.reserve(swipes.size());
     for (size_t i = 0; i < swipes.size(); ++i) {
-        const PgResult& row = results[i + 1];
+        const ServerRows& row = results[i + 1];
         outcomes.push_back(row.rows() > 0 ? alreadyRecorded(row) : recorded(swipes[i]));
     }
     return outcomes;

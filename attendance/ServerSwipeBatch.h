@@ -5,7 +5,8 @@
 
 #include <vector>
 
-class PgBackend;
+class DbBackend;
+class ServerFeatures;
 
 // Queued swipes handed to a server many at a time: one transaction and one network round
 // trip for a whole batch instead of several of each per swipe. Every swipe still gets
@@ -16,7 +17,9 @@ class ServerSwipeBatch
 {
 public:
     // Recorded, or AlreadyRecorded with the row found, for each swipe in order, once the
-    // server has committed. Failures pass through as PgBackend throws them (an
+    // server has committed. Failures pass through as the back end throws them (an
     // ServerRefusal names no swipe: retry one by one to find it), with nothing committed.
-    static std::vector<SwipeOutcome> forward(PgBackend& server, const std::vector<StoredSwipe>& swipes);
+    // The server is the backend's own (backend.serverFeatures()).
+    static std::vector<SwipeOutcome> forward(DbBackend& backend, ServerFeatures& server,
+                                             const std::vector<StoredSwipe>& swipes);
 };

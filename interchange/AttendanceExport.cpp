@@ -6,7 +6,7 @@
 #include "query/DateTimeValue.h"
 #include "query/DbBackend.h"
 #include "query/DbCursor.h"
-#include "postgres/PgBackend.h"
+#include "query/ServerFeatures.h"
 #include "query/SqlStatementPlan.h"
 #include "query/Statements.h"
 #include "platform/ConversionError.h"
@@ -77,7 +77,7 @@ qint64 seconds(const DbCursor& cursor, int column)
 
 // The same selection for a server's COPY, which takes no parameters: the values are
 // written in as literals.
-QByteArray serverCopy(PgBackend& server, const AttendanceExport::Filter& filter)
+QByteArray serverCopy(ServerFeatures& server, const AttendanceExport::Filter& filter)
 {
     QByteArrayList conditions;
     if (filter.from.isValid())
@@ -284,7 +284,7 @@ AttendanceExport::Result AttendanceExport::run(AdoConnection& connection, const 
     Writer writer(options, sink, progress);
     Result result;
     try {
-        if (auto* server = dynamic_cast<PgBackend*>(&connection.backend())) {
+        if (ServerFeatures* server = connection.backend().serverFeatures()) {
             // The server writes the rows itself, COPY's fastest way, and they are read as
             // they come rather than held as one result.
             QByteArray numScratch, nameScratch, dateScratch, timeScratch;

@@ -2,7 +2,8 @@
 
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "postgres/PgBackend.h"
+#include "query/DbBackend.h"
+#include "query/ServerFeatures.h"
 #include "query/Statements.h"
 #include "query/Transaction.h"
 #include "interchange/CsvReader.h"
@@ -300,7 +301,7 @@ EmployeeImport::Result EmployeeImport::run(AdoConnection& connection, const QByt
     }
     const bool withDept = parsed.position[kDeptColumn] >= 0;
     const auto total = qint64(parsed.rows.size());
-    if (auto* server = dynamic_cast<PgBackend*>(&connection.backend())) {
+    if (ServerFeatures* server = connection.backend().serverFeatures()) {
         // One COPY instead of a round trip per row, inside the same transaction.
         QByteArray data;
         data.reserve(total * 32);

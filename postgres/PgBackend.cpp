@@ -638,7 +638,20 @@ QByteArray PgBackend::preparedName(const QByteArray& sql, int parameterCount)
     return name;
 }
 
-std::vector<PgResult> PgBackend::pipeline(const std::vector<Statement>& statements)
+std::vector<ServerRows> PgBackend::pipeline(const std::vector<Statement>& statements)
+{
+    std::vector<ServerRows> copied;
+    for (const PgResult& result : pipelineResults(statements)) {
+        std::vector<std::vector<QByteArray>> rows(size_t(result.rows()));
+        for (int row = 0; row < result.rows(); ++row)
+            for (int column = 0; column < result.columns(); ++column)
+                rows[size_t(row)].emplace_back(result.value(row, column));
+        copied.emplace_back(std::move(rows));
+    }
+    return copied;
+}
+
+std::vector<PgResult> PgBackend::pipelineResults(const std::vector<Statement>& statements)
 {
     ensureConnected();
     for (const Statement& statement : statements)
@@ -1043,7 +1056,7 @@ void PgBackend::begin(const QByteArray& lockSql, const std::vector<std::optional
         statements.push_back({lockSql, lockParameters});
     m_inTransaction = true;
     try {
-        pipeline(statements);
+        pipelineResults(statements);
         m_sessionLockTimeoutMs = lockTimeoutMs();
     } catch (const ServerUnreachable&) {
         // The caller gets no transaction to roll back: the next operation may reconnect,

@@ -2,6 +2,7 @@
 
 #include "postgres/PgResult.h"
 #include "query/DbBackend.h"
+#include "query/ServerFeatures.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -19,7 +20,7 @@ struct pg_result;
 // ServerUnreachable (the connection is dropped and the next operation connects again);
 // what the server refuses throws DatabaseError with its message. A password from the
 // connection text never appears in a message.
-class PgBackend : public DbBackend
+class PgBackend : public DbBackend, public ServerFeatures
 {
 public:
     // Connects at once, and the first time checks that the tables the terminal uses have
@@ -45,10 +46,9 @@ public:
     void setNetworkTimeout(int ms) override { m_timeoutMs = ms; }
     // The server's clock as an instant, in the server's own time zone.
     std::optional<QDateTime> serverClock() override;
+    ServerFeatures* serverFeatures() override { return this; }
 
-    // Whether sgdjb has an index the duplicate test can use (a valid b-tree index whose
-    // first column is num); without one every swipe reads the whole table.
-    bool hasDuplicateTestIndex();
+    bool hasDuplicateTestIndex() override;
     // Whether a statement refused with this SQLSTATE would be refused again if sent again
     // unchanged: a constraint, a permission, a trigger's exception, a value out of range.
     // Lock waits, cancels, lost connections, a read-only standby, a missing table and the
@@ -57,36 +57,22 @@ public:
     // Without connect_timeout in the target, the wait for each host of the target.
     static constexpr int kDefaultHostTimeoutMs = 2000;
 
-    // First key of the advisory lock a swipe takes on its employee ("Tav1"); the second
-    // is pg_catalog.hashtext(num).
-    static constexpr int kSwipeLockClass = 0x54617631;
-
-    struct Statement
-    {
-        QByteArray sql;
-        std::vector<std::optional<QByteArray>> parameters;
-    };
-    // Sends every statement before waiting for the first answer (libpq's pipeline mode):
-    // one network round trip for all of them. Returns their results in order. The first error throws as a
-    // single statement's would, after the statements behind it were skipped by the server.
-    std::vector<PgResult> pipeline(const std::vector<Statement>& statements);
+    // libpq's pipeline mode, the results copied out of libpq's.
+    std::vector<ServerRows> pipeline(const std::vector<Statement>& statements) override;
 
     // Runs a statement with positional "$n" parameters given as text (nullopt: NULL).
     void execute(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
     // The same, returning the result.
     PgResult run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
 
-    // Bulk paths for the tools. COPY ... FROM STDIN with the data in COPY's text format,
-    // sent in large pieces rather than one round trip per row; returns the rows copied.
-    qint64 copyIn(const QByteArray& sql, const QByteArray& data);
-    // COPY ... TO STDOUT: each row, in COPY's text format without its line end, is handed
-    // to visit as it arrives, so that a result of any size passes through bounded memory.
-    // When visit throws, the connection is dropped (the next operation connects again).
-    void copyOut(const QByteArray& sql, const std::function<void(QByteArrayView row)>& visit);
-    // The text as an SQL string literal, for statements that take no parameters (COPY).
-    QByteArray literal(const QString& text);
+    // Bulk paths for the tools.
+    qint64 copyIn(const QByteArray& sql, const QByteArray& data) override;
+    void copyOut(const QByteArray& sql, const std::function<void(QByteArrayView row)>& visit) override;
+    QByteArray literal(const QString& text) override;
 
 private:
+    // The pipeline, keeping libpq's results as they are.
+    std::vector<PgResult> pipelineResults(const std::vector<Statement>& statements);
     // BEGIN, and in the same round trip the transaction's advisory lock statement when
     // one is given.
     void begin(const QByteArray& lockSql, const std::vector<std::optional<QByteArray>>& lockParameters);

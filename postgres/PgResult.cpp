@@ -28,6 +28,11 @@ int PgResult::rows() const
     return PQntuples(m_result);
 }
 
+int PgResult::columns() const
+{
+    return PQnfields(m_result);
+}
+
 const char* PgResult::value(int row, int column) const
 {
     return PQgetvalue(m_result, row, column);

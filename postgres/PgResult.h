@@ -21,6 +21,7 @@ public:
     pg_result* release();
 
     int rows() const;
+    int columns() const;
     // The value as the server sent it in text form; "" for NULL.
     const char* value(int row, int column) const;
 

@@ -1,6 +1,6 @@
 #include "query/ArgumentPasswords.h"
 
-#include "postgres/PgConninfo.h"
+#include "query/BackendFactory.h"
 #include "query/DatabaseTarget.h"
 
 #include <QByteArray>
@@ -14,8 +14,8 @@ namespace {
 QByteArray passwordIn(const char* text)
 {
     QByteArray password;
-    if (const auto options = PgConninfo::parse(QByteArray(text)))
-        for (const PgConninfo::Option& option : *options)
+    if (const auto options = BackendFactory::readServerText(QByteArray(text)))
+        for (const ServerTextOption& option : *options)
             if (option.keyword == "password")
                 password = option.value;
     return password;

@@ -1,6 +1,7 @@
 #include "query/BackendFactory.h"
 
 #include "postgres/PgBackend.h"
+#include "postgres/PgConninfo.h"
 #include "sqlite/SqliteBackend.h"
 #include "sqlite/SqliteFileCreation.h"
 
@@ -34,4 +35,16 @@ void BackendFactory::createOnServer(const QString& conninfo, const QStringList& 
     for (const std::vector<std::optional<QByteArray>>& parameters : parameterSets)
         db.execute(insertSql, parameters);
     db.execute(QStringLiteral("COMMIT"));
+}
+
+std::optional<std::vector<ServerTextOption>> BackendFactory::readServerText(const QByteArray& text)
+{
+    const std::optional<std::vector<PgConninfo::Option>> options = PgConninfo::parse(text);
+    if (!options)
+        return std::nullopt;
+    std::vector<ServerTextOption> read;
+    read.reserve(options->size());
+    for (const PgConninfo::Option& option : *options)
+        read.push_back({option.keyword, option.value, option.secret});
+    return read;
 }

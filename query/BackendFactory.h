@@ -1,6 +1,7 @@
 #pragma once
 
 #include "query/DbBackend.h"
+#include "query/ServerTextOption.h"
 
 #include <QByteArray>
 #include <QList>
@@ -34,4 +35,8 @@ public:
     static void createOnServer(const QString& conninfo, const QStringList& statements,
                                const QByteArray& insertSql,
                                const std::vector<std::vector<std::optional<QByteArray>>>& parameterSets);
+
+    // The options a server connection text sets, read the way the server's client library
+    // reads it, in its order; nullopt when it cannot be read.
+    static std::optional<std::vector<ServerTextOption>> readServerText(const QByteArray& text);
 };

@@ -2,7 +2,7 @@
 
 #include "platform/Blanks.h"
 #include "platform/SettingsStore.h"
-#include "postgres/PgConninfo.h"
+#include "query/BackendFactory.h"
 #include "query/ConnectionString.h"
 
 #include <QRegularExpression>
@@ -51,7 +51,8 @@ DatabaseTarget DatabaseTarget::parse(const QString& text)
 
     DatabaseTarget target;
     target.m_kind = Kind::Server;
-    const std::optional<std::vector<PgConninfo::Option>> options = PgConninfo::parse(trimmed.toUtf8());
+    const std::optional<std::vector<ServerTextOption>> options =
+        BackendFactory::readServerText(trimmed.toUtf8());
     if (!options) {
         target.m_problem = QStringLiteral("The server connection text cannot be read: check its "
                                           "keywords, quotes and %-escapes.");
@@ -60,7 +61,7 @@ DatabaseTarget DatabaseTarget::parse(const QString& text)
     }
     QStringList all;
     QStringList shown;
-    for (const PgConninfo::Option& option : *options) {
+    for (const ServerTextOption& option : *options) {
         const QString pair = QString::fromUtf8(option.keyword) + u'=' + quoted(option.value);
         all.append(pair);
         if (!option.secret)

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+class ServerFeatures;
 class SqlStatementPlan;
 
 // One open connection of a database back end: the file back end (SQLite) or the server
@@ -57,4 +58,6 @@ public:
     virtual void setNetworkTimeout(int ms) { (void)ms; }
     // The server's local wall clock, for a back end that has one apart from the terminal's.
     virtual std::optional<QDateTime> serverClock() { return std::nullopt; }
+    // What a server offers beyond plain statements; nullptr for a file. Owned by the back end.
+    virtual ServerFeatures* serverFeatures() { return nullptr; }
 };

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "query/ServerRows.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+// What a database server offers beyond plain statements: bulk copies, several statements
+// in one round trip, and a look at its indexes. A back end that is a server hands this out
+// (DbBackend::serverFeatures); a file has none of it, and its callers take the plain path.
+class ServerFeatures
+{
+public:
+    virtual ~ServerFeatures() = default;
+
+    // First key of the advisory lock a swipe takes on its employee ("Tav1"); the second
+    // is pg_catalog.hashtext(num).
+    static constexpr int kSwipeLockClass = 0x54617631;
+
+    struct Statement
+    {
+        QByteArray sql;
+        // Positional "$n" parameters as text (nullopt: NULL).
+        std::vector<std::optional<QByteArray>> parameters;
+    };
+    // Sends every statement before waiting for the first answer: one network round trip
+    // for all of them. Returns their results in order. The first error throws as a single
+    // statement's would, after the statements behind it were skipped by the server.
+    virtual std::vector<ServerRows> pipeline(const std::vector<Statement>& statements) = 0;
+
+    // COPY ... FROM STDIN with the data in COPY's text format, sent in large pieces rather
+    // than one round trip per row; returns the rows copied.
+    virtual qint64 copyIn(const QByteArray& sql, const QByteArray& data) = 0;
+    // COPY ... TO STDOUT: each row, in COPY's text format without its line end, is handed
+    // to visit as it arrives, so that a result of any size passes through bounded memory.
+    // When visit throws, the connection is dropped (the next operation connects again).
+    virtual void copyOut(const QByteArray& sql, const std::function<void(QByteArrayView row)>& visit) = 0;
+    // The text as an SQL string literal, for statements that take no parameters (COPY).
+    virtual QByteArray literal(const QString& text) = 0;
+
+    // Whether sgdjb has an index the duplicate test can use (a valid b-tree index whose
+    // first column is num); without one every swipe reads the whole table.
+    virtual bool hasDuplicateTestIndex() = 0;
+};
