@@ -605,7 +605,7 @@ PGresult* PgBackend::awaitResults()
     return last.release();
 }
 
-void PgBackend::flushSent()
+void PgBackend::flushSent(bool cancelOnTimeout)
 {
     const QString timeout =
         QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
@@ -616,7 +616,8 @@ void PgBackend::flushSent()
         if (flushed < 0)
             lost(QString::fromUtf8(PQerrorMessage(m_conn)));
         if (!waitFor(POLLIN | POLLOUT)) {
-            cancelOnServer();
+            if (cancelOnTimeout)
+                cancelOnServer();
             lost(timeout);
         }
         if (!PQconsumeInput(m_conn))
@@ -745,23 +746,6 @@ void PgBackend::execute(const QByteArray& sql, const std::vector<std::optional<Q
     PQclear(roundTrip(sql, &parameters));
 }
 
-void PgBackend::flushOut()
-{
-    const QString timeout =
-        QStringLiteral("The database server did not answer within %1 ms.").arg(m_timeoutMs);
-    for (;;) {
-        const int flushed = PQflush(m_conn);
-        if (flushed == 0)
-            return;
-        if (flushed < 0)
-            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
-        if (!waitFor(POLLIN | POLLOUT))
-            lost(timeout);
-        if (!PQconsumeInput(m_conn))
-            lost(QString::fromUtf8(PQerrorMessage(m_conn)));
-    }
-}
-
 PGresult* PgBackend::finishResults()
 {
     const QString timeout =
@@ -812,7 +796,7 @@ void PgBackend::sendCopy(const QByteArray& sql, bool toServer)
     ensureConnected();
     if (!PQsendQuery(m_conn, sql.constData()))
         lost(QString::fromUtf8(PQerrorMessage(m_conn)));
-    flushOut();
+    flushSent(false);
     const auto wait = [this](short events) { return waitFor(events); };
     const auto gone = [this](const QString& why) { lost(why); };
     bool copying = false;
@@ -861,7 +845,7 @@ qint64 PgBackend::copyIn(const QByteArray& sql, const QByteArray& data)
         if (!waitFor(POLLOUT))
             lost(timeout);
     }
-    flushOut();
+    flushSent(false);
     const Result result(finishResults());
     return result ? QByteArray(PQcmdTuples(result.get())).toLongLong() : 0;
 }

@@ -94,7 +94,9 @@ private:
     pg_result* roundTrip(const QByteArray& sql, const std::vector<std::optional<QByteArray>>* parameters);
     // Flushes what was sent and collects its results: the last one, or the first error thrown.
     pg_result* awaitResults();
-    void flushSent();
+    // Sends what libpq still holds. A statement the server may be working on is cancelled
+    // there when the wait runs out; a COPY's data is not (the copy ends with the session).
+    void flushSent(bool cancelOnTimeout = true);
     [[noreturn]] void sendFailed();
     [[noreturn]] void failWith(const pg_result* error);
     // The name the statement is prepared under on this session, preparing it first;
@@ -103,8 +105,6 @@ private:
     // Waits until the socket is ready for the events; false when the timeout passed first.
     bool waitFor(short events);
     [[noreturn]] void lost(const QString& why);
-    // Sends what libpq holds for the server, waiting while the socket is full.
-    void flushOut();
     // Sends a COPY statement and waits until the server has started the copy, into the
     // server (COPY ... FROM STDIN) or out of it (COPY ... TO STDOUT); a refusal is thrown.
     void sendCopy(const QByteArray& sql, bool toServer);
