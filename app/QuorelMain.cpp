@@ -11,14 +11,16 @@
 #include "controls/RxClock.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
+#include "app/CardReaderInput.h"
 #include "attendance/AttendanceTerminal.h"
-#include "query/CommFunc.h"
 #include "platform/AppSettings.h"
+#include "platform/Exception.h"
 #include "query/DataSource.h"
 #include "query/Statements.h"
 #include "platform/QueryStateError.h"
 #include "platform/SearchKey.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QGuiApplication>
@@ -56,22 +58,26 @@ TQuorelMainForm::TQuorelMainForm(const Clock& clock, QWidget* parent)
     setFocusPolicy(Qt::NoFocus);
 
     // Nothing here touches the database: a missing or broken one cannot stop the start.
-    ADOConnectionYg = new AdoConnection(this);
-    ADOConnectionYg->setObjectName(QStringLiteral("ADOConnectionYg"));
-    ADOConnectionYg->setLoginPrompt(false);
-    ADOConnectionYg->setMode(AdoConnection::Mode::ReadWrite);
-    ADOConnectionYg->setCursorLocation(AdoConnection::CursorLocation::Client);
-    YgQry = new AdoQuery(QStringLiteral("YgQry"), this);
-    YgQry->setObjectName(QStringLiteral("YgQry"));
-    YgQry->setConnection(ADOConnectionYg);
-    YgQry->sqlAdd(Statements::kDefaultEmployQuery);
+    // The connection and the queries are attendance's; the window shows the list.
+    m_terminal = new AttendanceTerminal(m_clock, this);
+    ADOConnectionYg = m_terminal->connection();
+    YgQry = m_terminal->employees();
+    RecordQry = m_terminal->records();
     DSYg = new DataSource(this);
     DSYg->setObjectName(QStringLiteral("DSYg"));
     DSYg->setDataSet(YgQry);
-    RecordQry = new AdoQuery(QStringLiteral("RecordQry"), this);
-    RecordQry->setObjectName(QStringLiteral("RecordQry"));
 
     createControls();
+
+    connect(m_terminal, &AttendanceTerminal::stateChanged, OfflineLine, &OfflineIndicator::showState);
+    connect(m_terminal, &AttendanceTerminal::refusedChanged, OfflineLine, &OfflineIndicator::showRefused);
+    connect(m_terminal, &AttendanceTerminal::lastingTroubleChanged, OfflineLine,
+            &OfflineIndicator::setLastingTrouble);
+
+    // A card reader types wherever the focus is, and into the error box too.
+    m_cardReader = new CardReaderInput(CardReaderInput::Settings::fromStore(), this);
+    connect(m_cardReader, &CardReaderInput::cardRead, this, [this](const QString& card) { CardRead(card); });
+    QCoreApplication::instance()->installEventFilter(m_cardReader);
 
     m_frameWatch = new QTimer(this);
     m_frameWatch->setInterval(kFrameWatchMs);
@@ -134,12 +140,7 @@ void TQuorelMainForm::createControls()
     DBGridYg->setKeyDownHandler([this](QObject* sender, quint16& key, Qt::KeyboardModifiers shift) {
         FormKeyDown(sender, key, shift);
     });
-    DBGridYg->setDeleteHandler([this](AdoQuery& employees) {
-        if (m_terminal)
-            m_terminal->deleteCurrent(employees);
-        else
-            employees.deleteCurrent();
-    });
+    DBGridYg->setDeleteHandler([this](AdoQuery&) { m_terminal->deleteCurrent(); });
 
     RxClockHT = new RxClock(this, m_clock);
     TerminalClock::configure(*RxClockHT);
@@ -284,24 +285,16 @@ void TQuorelMainForm::showForm()
     DatabaseTarget target = DatabaseTarget::chosen(m_databaseOption);
     if (target.isNone())
         target = DatabaseTarget::file(AppSettings::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
-    CommFunc::OpenDbConnection(ADOConnectionYg, target);
-    YgQry->setConnection(ADOConnectionYg);
-    RecordQry->setConnection(ADOConnectionYg);
-    DSYg->setDataSet(YgQry);
-    DBGridYg->setDataSource(DSYg);
     // A server text that cannot be used leaves the connection without one: its terminal is
     // a file's, whose swipes fail visibly.
-    m_terminal = AttendanceTerminal::forConnection(*ADOConnectionYg, target.filePath(), m_clock);
-    connect(m_terminal.get(), &AttendanceTerminal::stateChanged, OfflineLine, &OfflineIndicator::showState);
-    connect(m_terminal.get(), &AttendanceTerminal::refusedChanged, OfflineLine,
-            &OfflineIndicator::showRefused);
-    connect(m_terminal.get(), &AttendanceTerminal::lastingTroubleChanged, OfflineLine,
-            &OfflineIndicator::setLastingTrouble);
+    m_terminal->open(target);
+    DSYg->setDataSet(YgQry);
+    DBGridYg->setDataSource(DSYg);
     // Only the settings can hold a server text libpq cannot read (the command line
     // refuses one): the error box says so without quoting it.
     if (!target.isValid())
         throw QueryStateError(target.problem());
-    m_terminal->loadEmployees(YgQry);
+    m_terminal->loadEmployees();
     // The number search order is built once the window is up, not inside the operator's
     // first key release.
     QTimer::singleShot(0, this, [this] {
@@ -314,9 +307,7 @@ void TQuorelMainForm::showForm()
 
 void TQuorelMainForm::FormClose(QObject*)
 {
-    YgQry->close();
-    RecordQry->close();
-    ADOConnectionYg->close();
+    m_terminal->close();
 }
 
 void TQuorelMainForm::closeEvent(QCloseEvent* event)
@@ -379,9 +370,37 @@ void TQuorelMainForm::PanelCardClick(QObject*)
 
 void TQuorelMainForm::swipeCard()
 {
-    if (!m_terminal)
-        return;
-    const SwipeOutcome outcome = m_terminal->swipe(DSYg->dataSet(), *RecordQry);
+    showOutcome(m_terminal->swipe(currentNumber()));
+}
+
+QString TQuorelMainForm::currentNumber() const
+{
+    // What the list shows as current; a list that cannot say leaves the swipe to say why.
+    try {
+        const AdoQuery* shown = DSYg->dataSet();
+        if (shown && shown->isOpen() && !shown->isEmpty() && shown->recNo() >= 0)
+            return shown->fieldAsString(Statements::kNum);
+    } catch (const Exception&) {
+    }
+    return {};
+}
+
+void TQuorelMainForm::CardRead(const QString& card)
+{
+    ErrorReporter::guard([&] {
+        // A box waiting for the operator (the error box, the delete confirmation) holds the
+        // keys: the read is refused, and the Enter that came with it answers no box.
+        const bool boxOpen = QApplication::activeModalWidget() != nullptr;
+        const SwipeOutcome outcome = m_terminal->swipeCard(card, boxOpen);
+        // The holder is shown as a search shows the employee it finds.
+        if (!outcome.num.isEmpty() && YgQry->isOpen() && YgQry->recNo() >= 0)
+            DBGridYg->centreOnRow(YgQry->recNo());
+        showOutcome(outcome);
+    });
+}
+
+void TQuorelMainForm::showOutcome(const SwipeOutcome& outcome)
+{
     // A failure replaces the previous success, which the next person would take for theirs,
     // and the red line says why until a swipe is recorded again.
     if (const QString status = AttendanceTerminal::statusLine(outcome); !status.isEmpty())

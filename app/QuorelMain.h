@@ -9,6 +9,8 @@
 
 class AdoConnection;
 class AttendanceTerminal;
+class CardReaderInput;
+struct SwipeOutcome;
 class AdoQuery;
 class CardPanel;
 class Clock;
@@ -42,6 +44,8 @@ public:
     void FormKeyDown(QObject* sender, quint16& key, Qt::KeyboardModifiers shift);
     void EditYgKeyUp(QObject* sender, quint16& key, Qt::KeyboardModifiers shift);
     void PanelCardClick(QObject* sender);
+    // A card reader read a badge or key fob: its holder is swiped as by a click.
+    void CardRead(const QString& card);
     void ButtonPowerClick(QObject* sender);
 
     static constexpr int kClientWidth = 589;
@@ -56,6 +60,8 @@ public:
     QPushButton* ButtonPower;
     CardPanel* PanelCard;
     NumberEdit* EditYg;
+    // The connection and the two queries belong to attendance (m_terminal); these name them
+    // as the window definition did, for the messages and notes that carry the names.
     AdoConnection* ADOConnectionYg;
     AdoQuery* YgQry;
     DataSource* DSYg;
@@ -80,6 +86,8 @@ private:
     void scaleLayout(double factor);
     void showForm();
     void swipeCard();
+    QString currentNumber() const;
+    void showOutcome(const SwipeOutcome& outcome);
 
     const Clock& m_clock;
     DatabaseTarget m_databaseOption;
@@ -92,7 +100,8 @@ private:
     static constexpr int kFrameWatchMs = 100;
     static constexpr int kFrameWatchTicks = 50;
     int m_statusHeight = 23;
-    // The way to attendance for the database chosen at show: loading the list, swiping,
-    // deleting, and what the trouble line says about it.
-    std::unique_ptr<AttendanceTerminal> m_terminal;
+    // The way to attendance: it holds the connection and the queries, opens the database
+    // chosen at show, loads the list, swipes, deletes, and tells the trouble line.
+    AttendanceTerminal* m_terminal;
+    CardReaderInput* m_cardReader;
 };

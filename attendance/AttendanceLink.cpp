@@ -2,6 +2,7 @@
 
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
+#include "attendance/CardRegister.h"
 #include "attendance/CardSwipe.h"
 #include "query/CommFunc.h"
 #include "log/ErrMsg.h"
@@ -100,7 +101,7 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
         return;
     }
     m_copyConnection = new AdoConnection(this);
-    m_copyConnection->setConnectionString(CommFunc::MakeJetConnStr(m_storePath));
+    m_copyConnection->setConnectionString(ConnectionString::forFile(m_storePath));
     m_copyConnection->setMode(AdoConnection::Mode::Read);
     // Swipes left from an earlier session are sent as soon as the server answers.
     m_kicked = m_waiting > 0;
@@ -144,17 +145,23 @@ void AttendanceLink::publish()
     emit stateChanged(m_offline, m_waiting);
 }
 
-int AttendanceLink::loadEmployees(AdoQuery* query)
+int AttendanceLink::loadEmployees(AdoQuery* query, CardRegister* cards)
 {
     const QString statement = QStringLiteral("SELECT * FROM ") + Statements::kEmployTable;
     if (!query)
         return -1;
+    if (cards)
+        cards->clear();
     try {
         CommFunc::LoadStatement(*query, statement);
+        if (cards)
+            CardRegister::loadLogged(*cards, m_connection);
         if (m_store) {
             {
                 std::lock_guard lock(m_mutex);
                 m_pendingCopy = copyOf(*query);
+                if (cards && cards->present())
+                    m_pendingCopy->cards = cards->entries();
                 m_kicked = true;
             }
             m_wake.notify_all();
@@ -175,6 +182,8 @@ int AttendanceLink::loadEmployees(AdoQuery* query)
         try {
             query->setConnection(m_copyConnection);
             CommFunc::LoadStatement(*query, statement);
+            if (cards)
+                CardRegister::loadLogged(*cards, *m_copyConnection);
             return query->recordCount();
         } catch (const Exception& copyError) {
             ErrMsg::LogFailure(statement, copyError);

@@ -17,6 +17,7 @@
 
 class AdoConnection;
 class AdoQuery;
+class CardRegister;
 class Clock;
 struct StoredSwipe;
 
@@ -59,8 +60,9 @@ public:
     // Loads "SELECT * FROM employ" into the query as the window's table load does, logging
     // one error line on failure. When the server cannot be reached the query is loaded
     // from the copy instead (a snapshot nobody can delete from), or left closed when there
-    // is none. Returns the row count, -1 when the query stays closed.
-    int loadEmployees(AdoQuery* query);
+    // is none. Returns the row count, -1 when the query stays closed. The card holders,
+    // when given, come from where the list came from, and go into the copy with it.
+    int loadEmployees(AdoQuery* query, CardRegister* cards = nullptr);
 
     // One card swipe: on the server while it answers and nothing waits, else queued.
     SwipeOutcome swipe(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock);

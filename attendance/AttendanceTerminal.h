@@ -1,5 +1,6 @@
 #pragma once
 
+#include "attendance/CardRegister.h"
 #include "attendance/SwipeOutcome.h"
 
 #include <QObject>
@@ -10,32 +11,52 @@
 class AdoConnection;
 class AdoQuery;
 class Clock;
+class DatabaseTarget;
+class TerminalWay;
 
-// The one way from the window to attendance: loading the employee list, a card swipe and
-// deleting the current employee, whatever the database (a file or a server) and whether
-// the server answers or not. What the window shows about it (the terminal's trouble, the
-// server being out of reach, swipes waiting or refused) arrives through the signals, so
-// the window never asks which kind of terminal it has.
+// The one way from the window to attendance, in attendance's words: open a database, load
+// the employee list, swipe an employee by number, read a card, delete the current employee,
+// close; whatever the database (a file or a server) and whether the server answers or not.
+// The terminal owns the connection and the queries; the window only shows the list query.
+// What the window shows about the rest (the terminal's trouble, the server being out of
+// reach, swipes waiting or refused) arrives through the signals, so the window never asks
+// which kind of database it has.
 class AttendanceTerminal : public QObject
 {
     Q_OBJECT
 public:
-    // The terminal for the window's connection, already given its settings: a server's,
-    // with the local copy, the outbox and its forwarder, when the connection names a
-    // server; else a database file's, at filePath (the path the trouble texts name).
-    static std::unique_ptr<AttendanceTerminal> forConnection(AdoConnection& connection,
-                                                             const QString& filePath, const Clock& clock);
+    // Touches no database: a missing or broken one cannot stop the window's start.
+    explicit AttendanceTerminal(const Clock& clock, QObject* parent = nullptr);
+    ~AttendanceTerminal() override;
 
-    ~AttendanceTerminal() override = default;
+    // The connection ADOConnectionYg, the employee list YgQry (its current row is the current
+    // employee) and the record query RecordQry, by the names their messages carry.
+    AdoConnection* connection() const { return m_connection; }
+    AdoQuery* employees() const { return m_employees; }
+    AdoQuery* records() const { return m_records; }
 
-    // Loads "SELECT * FROM employ" into the query; a failure is logged, leaves the query
-    // closed, and is said through lastingTroubleChanged, as is anything else that stands in
-    // the way of recording swipes. Emits the whole state once before it returns.
-    virtual void loadEmployees(AdoQuery* employees) = 0;
-    // One card swipe of the current employee of `employees`; never throws.
-    virtual SwipeOutcome swipe(AdoQuery* employees, AdoQuery& recordQry) = 0;
+    // Prepares the connection for the target without opening it, and the way to it: a
+    // server's, with the local copy, the outbox and its forwarder, when the target names a
+    // server; else a database file's. A target that cannot be used leaves the connection
+    // without a connection string: its way is a file's, whose swipes fail visibly.
+    void open(const DatabaseTarget& target);
+    // Loads "SELECT * FROM employ" into the list and the cards beside it; a failure is
+    // logged, leaves the list closed, and is said through lastingTroubleChanged. Emits the
+    // whole state once before it returns.
+    void loadEmployees();
+    // One card swipe for the employee of that number, the current one of the list (made
+    // current first when another row is); nothing when the list has no such employee.
+    // Never throws.
+    SwipeOutcome swipe(const QString& num);
+    // A badge or key fob read by a card reader: its holder is made the current employee
+    // and swiped as by swipe(). An unknown card, a card whose holder is no longer in the
+    // list, or a card read while a box waits for the operator (boxOpen) records nobody: the
+    // outcome fails, naming the card, and the error log gets one line. Never throws.
+    SwipeOutcome swipeCard(const QString& card, bool boxOpen);
     // Deletes the current employee; a failure passes through to the caller.
-    virtual void deleteCurrent(AdoQuery& employees);
+    void deleteCurrent();
+    // Closes the list, the record query and the connection, in that order.
+    void close();
 
     // What the status line shows after the swipe: its status text, or for a failure the
     // failed-swipe text; empty when the swipe leaves the line as it was.
@@ -56,6 +77,17 @@ signals:
     // or a local store that cannot be written); empty when there is none.
     void lastingTroubleChanged(const QString& text);
 
-protected:
-    AttendanceTerminal() = default;
+private:
+    // The current employee's number; empty when there is none.
+    QString currentNumber() const;
+    // Makes the first employee of exactly that number current; false when there is none.
+    bool select(const QString& num);
+    SwipeOutcome refuseCard(const QString& card, const QString& reason, const QString& logMessage);
+
+    const Clock& m_clock;
+    AdoConnection* m_connection;
+    AdoQuery* m_employees;
+    AdoQuery* m_records;
+    CardRegister m_cards;
+    std::unique_ptr<TerminalWay> m_way;
 };

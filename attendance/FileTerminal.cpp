@@ -1,7 +1,10 @@
 #include "attendance/FileTerminal.h"
 
+#include "attendance/CardRegister.h"
 #include "attendance/CardSwipe.h"
 #include "attendance/TroubleText.h"
+#include "log/ErrMsg.h"
+#include "query/AdoQuery.h"
 #include "query/CommFunc.h"
 #include "query/Statements.h"
 
@@ -9,14 +12,18 @@ FileTerminal::FileTerminal(const QString& filePath, const Clock& clock) : m_file
 {
 }
 
-void FileTerminal::loadEmployees(AdoQuery* employees)
+void FileTerminal::loadEmployees(AdoQuery* employees, CardRegister& cards)
 {
     // The operator is told why the list is empty, or why swipes will fail, at once.
     QString failure;
-    if (CommFunc::OpenTableQuery(employees, Statements::kEmployTable, QString(), QString(), &failure) < 0)
+    cards.clear();
+    if (CommFunc::OpenTableQuery(employees, Statements::kEmployTable, QString(), QString(), &failure) < 0) {
         emit lastingTroubleChanged(TroubleText::startTrouble(m_filePath, failure));
-    else
+    } else {
+        if (AdoConnection* connection = employees->connection())
+            CardRegister::loadLogged(cards, *connection);
         emit lastingTroubleChanged(TroubleText::writeTrouble(m_filePath));
+    }
     emit refusedChanged(0);
     emit stateChanged(false, 0);
 }

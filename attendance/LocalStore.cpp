@@ -249,6 +249,19 @@ void LocalStore::replaceEmployeeCopy(const EmployeeCopy& copy)
         insert.step();
         insert.reset();
     }
+    // In the table and columns the server has, so that the copy's cards are read with the
+    // statement that reads them from the server.
+    exec(QStringLiteral("DROP TABLE IF EXISTS card"));
+    if (copy.cards) {
+        exec(QStringLiteral("CREATE TABLE card (card TEXT NOT NULL, num TEXT NOT NULL)"));
+        SqliteStatement card(m_db->handle(), QStringLiteral("INSERT INTO card (card, num) VALUES (?, ?)"));
+        for (const auto& [number, holder] : *copy.cards) {
+            card.bindText(1, number);
+            card.bindText(2, holder);
+            card.step();
+            card.reset();
+        }
+    }
     transaction.commit();
 }
 

@@ -3,6 +3,8 @@
 #include "attendance/StoredSwipe.h"
 
 #include <QString>
+#include <QList>
+#include <QPair>
 #include <QStringList>
 
 #include <memory>
@@ -36,6 +38,9 @@ public:
         QStringList columns;
         QList<int> widths;
         QStringList values;
+        // The card holders (card number, employee number) when the server has a card
+        // table; none leaves the copy without one, as the server is.
+        std::optional<QList<QPair<QString, QString>>> cards;
     };
 
     // Opens the file, creating it (readable by its owner only) and its tables when missing.

@@ -11,18 +11,18 @@ ServerTerminal::ServerTerminal(std::unique_ptr<AttendanceLink> link, AdoConnecti
     : m_link(std::move(link)), m_connection(connection), m_clock(clock)
 {
     // The link reports from its forwarder's thread; the window hears it on its own.
-    connect(m_link.get(), &AttendanceLink::stateChanged, this, &AttendanceTerminal::stateChanged,
+    connect(m_link.get(), &AttendanceLink::stateChanged, this, &TerminalWay::stateChanged,
             Qt::QueuedConnection);
-    connect(m_link.get(), &AttendanceLink::refusedChanged, this, &AttendanceTerminal::refusedChanged,
+    connect(m_link.get(), &AttendanceLink::refusedChanged, this, &TerminalWay::refusedChanged,
             Qt::QueuedConnection);
 }
 
 ServerTerminal::~ServerTerminal() = default;
 
-void ServerTerminal::loadEmployees(AdoQuery* employees)
+void ServerTerminal::loadEmployees(AdoQuery* employees, CardRegister& cards)
 {
     QStringList trouble;
-    if (m_link->loadEmployees(employees) >= 0) {
+    if (m_link->loadEmployees(employees, &cards) >= 0) {
         if (!m_link->isOffline()) {
             ServerChecks::CheckServerClock(&m_connection, m_clock);
             ServerChecks::CheckServerIndex(&m_connection);

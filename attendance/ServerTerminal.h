@@ -1,21 +1,25 @@
 #pragma once
 
-#include "attendance/AttendanceTerminal.h"
+#include "attendance/TerminalWay.h"
 
+#include <memory>
+
+class AdoConnection;
 class AttendanceLink;
+class Clock;
 
 // A terminal on a server database that may be out of reach: the list comes from the server
 // or, while it cannot be reached, from the local copy; swipes go to the server or wait in
 // the outbox (see AttendanceLink). At load the server's clock and its duplicate-test index
 // are checked, as a line in the error log.
-class ServerTerminal : public AttendanceTerminal
+class ServerTerminal : public TerminalWay
 {
     Q_OBJECT
 public:
     ServerTerminal(std::unique_ptr<AttendanceLink> link, AdoConnection& connection, const Clock& clock);
     ~ServerTerminal() override;
 
-    void loadEmployees(AdoQuery* employees) override;
+    void loadEmployees(AdoQuery* employees, CardRegister& cards) override;
     SwipeOutcome swipe(AdoQuery* employees, AdoQuery& recordQry) override;
 
 private:

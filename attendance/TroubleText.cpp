@@ -140,6 +140,26 @@ QString TroubleText::failedSwipe(const QString& num, const QString& name, const 
     return QStringLiteral("【%1 %2】 %3 刷卡失败！").arg(num, name, DateTimeText::dateTimeMinutes(at));
 }
 
+QString TroubleText::failedCard(const QString& card, const QDateTime& at)
+{
+    return QStringLiteral("【卡 %1】 %2 刷卡失败！").arg(card, DateTimeText::dateTimeMinutes(at));
+}
+
+QString TroubleText::unknownCard(const QString& card)
+{
+    return QStringLiteral("卡 %1 未登记，请找管理员").arg(card);
+}
+
+QString TroubleText::cardHolderGone(const QString& card)
+{
+    return QStringLiteral("卡 %1 的持卡人不在员工名单中").arg(card);
+}
+
+QString TroubleText::cardWhileBoxOpen(const QString& card)
+{
+    return QStringLiteral("请先关闭提示框，卡 %1 未记录").arg(card);
+}
+
 QString TroubleText::swipeReason(const std::exception_ptr& failure)
 {
     try {

@@ -26,6 +26,16 @@ public:
     // text: "【num name】 yyyy-mm-dd hh:nn 刷卡失败！".
     static QString failedSwipe(const QString& num, const QString& name, const QDateTime& at);
 
+    // A card read that records nobody, in the form of the failed-swipe text with the card in
+    // place of the employee: "【卡 0099999999】 yyyy-mm-dd hh:nn 刷卡失败！".
+    static QString failedCard(const QString& card, const QDateTime& at);
+    // Why a card read recorded nobody, naming the card (after "刷卡失败：" on the trouble
+    // line): no employee has it; its employee is no longer in the list; it was read while a
+    // box waited for the operator.
+    static QString unknownCard(const QString& card);
+    static QString cardHolderGone(const QString& card);
+    static QString cardWhileBoxOpen(const QString& card);
+
     // Why a swipe failed, in a few words ("数据库被其他程序锁定", "磁盘已满", ...), from the
     // failure it raised.
     static QString swipeReason(const std::exception_ptr& failure);

@@ -5,8 +5,8 @@
 
 #include "interchange/AccessImport.h"
 #include "interchange/AccessSource.h"
+#include "query/ConnectionString.h"
 #include "query/AdoConnection.h"
-#include "query/CommFunc.h"
 #include "interchange/DevSchema.h"
 #include "support/AccessFixtures.h"
 #include "support/PgTestServer.h"
@@ -52,7 +52,7 @@ void BM_ImportIntoNewFile(benchmark::State& state)
         if (!DevSchema::createDatabase(path, {}, &error))
             fail(error);
         AdoConnection connection;
-        connection.setConnectionString(CommFunc::MakeJetConnStr(path));
+        connection.setConnectionString(ConnectionString::forFile(path));
         import(connection, state);
     }
     QFile::remove(path);
@@ -73,7 +73,7 @@ void BM_ImportIntoServer(benchmark::State& state)
         if (!DevSchema::createServerDatabase(server.conninfo(name), {}, &error))
             fail(error);
         AdoConnection connection;
-        connection.setConnectionString(CommFunc::MakeServerConnStr(server.conninfo(name)));
+        connection.setConnectionString(ConnectionString::forServer(server.conninfo(name)));
         import(connection, state);
     }
     setRate(state);

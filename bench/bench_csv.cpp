@@ -1,9 +1,9 @@
 // The CSV work of kqdb on a file database: export of 1,000,000 attendance records and
 // import of 100,000 employees, in rows per second.
 
+#include "query/ConnectionString.h"
 #include "query/AdoConnection.h"
 #include "interchange/AttendanceExport.h"
-#include "query/CommFunc.h"
 #include "interchange/DevSchema.h"
 #include "interchange/EmployeeImport.h"
 #include "interchange/CsvWriter.h"
@@ -67,7 +67,7 @@ void BM_ExportRecords(benchmark::State& state)
     qint64 bytes = 0;
     for (auto _ : state) {
         AdoConnection connection;
-        connection.setConnectionString(CommFunc::MakeJetConnStr(path));
+        connection.setConnectionString(ConnectionString::forFile(path));
         rows += AttendanceExport::run(connection, {}, {}, [&](const QByteArray& piece) {
                     bytes += piece.size();
                 }).records;
@@ -88,7 +88,7 @@ void BM_ImportEmployees(benchmark::State& state)
         const QString path = newDatabase(QStringLiteral("employees"));
         state.ResumeTiming();
         AdoConnection connection;
-        connection.setConnectionString(CommFunc::MakeJetConnStr(path));
+        connection.setConnectionString(ConnectionString::forFile(path));
         const EmployeeImport::Result result = EmployeeImport::run(connection, csv, EmployeeImport::Mode::Add);
         if (!result.ok) {
             state.SkipWithError(qPrintable(result.error));

@@ -1,7 +1,7 @@
 // Loading the employee list and the quick search on it, at 100,000 employees.
+#include "query/ConnectionString.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "query/CommFunc.h"
 #include "interchange/DevSchema.h"
 
 #include <QTemporaryDir>
@@ -37,7 +37,7 @@ struct EmployeeDatabase
         }
     }
 
-    QString connectionString() const { return CommFunc::MakeJetConnStr(path); }
+    QString connectionString() const { return ConnectionString::forFile(path); }
 };
 
 EmployeeDatabase& database()

@@ -2,10 +2,10 @@
 // end's swipe (the same duplicate test, insert and synced commit, both files in /tmp), and
 // forwarding 10,000 queued swipes to a local PostgreSQL server.
 
+#include "query/ConnectionString.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
-#include "query/CommFunc.h"
 #include "interchange/DevSchema.h"
 #include "attendance/LocalStore.h"
 #include "attendance/OutboxForwarder.h"
@@ -66,7 +66,7 @@ QString fileDatabase(const QTemporaryDir& dir)
 void BM_FileSwipe(benchmark::State& state)
 {
     QTemporaryDir dir(QStringLiteral("/tmp/tavelo-bench-XXXXXX"));
-    Terminal terminal(CommFunc::MakeJetConnStr(fileDatabase(dir)));
+    Terminal terminal(ConnectionString::forFile(fileDatabase(dir)));
     for (auto _ : state) {
         if (CardSwipe::run(&terminal.employees, terminal.records, terminal.clock).kind !=
             SwipeOutcome::Kind::Recorded)
@@ -79,7 +79,7 @@ BENCHMARK(BM_FileSwipe)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3
 void BM_OutboxSwipe(benchmark::State& state)
 {
     QTemporaryDir dir(QStringLiteral("/tmp/tavelo-bench-XXXXXX"));
-    Terminal terminal(CommFunc::MakeJetConnStr(fileDatabase(dir)));
+    Terminal terminal(ConnectionString::forFile(fileDatabase(dir)));
     LocalStore store(dir.filePath(QStringLiteral("store.sqlite")));
     for (auto _ : state) {
         if (OutboxSwipe::run(&terminal.employees, store, terminal.clock).kind != SwipeOutcome::Kind::Recorded)
@@ -123,7 +123,7 @@ void BM_Forward10000(benchmark::State& state)
             }
             transaction.commit();
         }
-        OutboxForwarder forwarder(CommFunc::MakeServerConnStr(server->conninfo()), storePath);
+        OutboxForwarder forwarder(ConnectionString::forServer(server->conninfo()), storePath);
         state.ResumeTiming();
         const OutboxForwarder::Result result = forwarder.forwardAll();
         state.PauseTiming();

@@ -1,10 +1,10 @@
 // One card swipe (duplicate test, insert, commit) against record tables of different
 // sizes, and the same work done with bare SQLite calls for comparison.
 
+#include "query/ConnectionString.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
-#include "query/CommFunc.h"
 #include "interchange/DevSchema.h"
 #include "query/SqlStatementPlan.h"
 #include "query/Statements.h"
@@ -117,7 +117,7 @@ void BM_Swipe(benchmark::State& state)
 {
     const QString path = database(int(state.range(0)));
     AdoConnection connection;
-    connection.setConnectionString(CommFunc::MakeJetConnStr(path));
+    connection.setConnectionString(ConnectionString::forFile(path));
     AdoQuery employees(QStringLiteral("YgQry"));
     AdoQuery records(QStringLiteral("RecordQry"));
     employees.setConnection(&connection);
@@ -158,7 +158,7 @@ void BM_BareSqlite(benchmark::State& state)
     std::string journal, synchronous;
     {
         AdoConnection connection;
-        connection.setConnectionString(CommFunc::MakeJetConnStr(path));
+        connection.setConnectionString(ConnectionString::forFile(path));
         journal = providerPragma(connection, "journal_mode");
         synchronous = providerPragma(connection, "synchronous");
     }

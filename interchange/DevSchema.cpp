@@ -16,12 +16,31 @@ bool fail(QString* error, const QString& message)
 
 QStringList DevSchema::ddl()
 {
-    return {
+    return QStringList{
         QStringLiteral(
             "CREATE TABLE employ (num VARCHAR(10) NOT NULL, name VARCHAR(20), dept_no VARCHAR(10));"),
         QStringLiteral("CREATE TABLE sgdjb (num VARCHAR(10), name VARCHAR(20), D DATETIME, T DATETIME, "
                        "opdate DATETIME);"),
         QStringLiteral("CREATE INDEX sgdjb_num_instant ON sgdjb (num, (D+T));"),
+    } + cardDdl();
+}
+
+QStringList DevSchema::cardDdl()
+{
+    // The card number is unique: one card, one holder.
+    return {QStringLiteral("CREATE TABLE card (card VARCHAR(%1) NOT NULL, num VARCHAR(10) NOT NULL);").arg(kCardWidth),
+            QStringLiteral("CREATE UNIQUE INDEX card_card ON card (card);")};
+}
+
+QStringList DevSchema::serverCardDdl()
+{
+    return {
+        QStringLiteral("CREATE TABLE card (card varchar(%1) NOT NULL PRIMARY KEY, num varchar(10) NOT NULL)")
+            .arg(kCardWidth),
+        // Terminals read the cards with the list; only an administrator changes them.
+        QStringLiteral("DO $$BEGIN IF EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = '%1') THEN "
+                       "GRANT SELECT ON card TO %1; END IF; END$$")
+            .arg(kTerminalRole),
     };
 }
 
@@ -34,7 +53,7 @@ QString DevSchema::duplicateIndexStatement()
 
 QStringList DevSchema::serverDdl()
 {
-    return {
+    return QStringList{
         QStringLiteral(
             "CREATE TABLE employ (num varchar(10) NOT NULL, name varchar(20), dept_no varchar(10))"),
         QStringLiteral(
@@ -45,7 +64,7 @@ QStringList DevSchema::serverDdl()
             .arg(kTerminalRole),
         QStringLiteral("GRANT SELECT, DELETE ON employ TO %1").arg(kTerminalRole),
         QStringLiteral("GRANT SELECT, INSERT ON sgdjb TO %1").arg(kTerminalRole),
-    };
+    } + serverCardDdl();
 }
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <functional>
 
-// The development database: a SQLite file with the two tables the terminal uses and the
-// index its duplicate test runs on. Used by the kqdb tool, tests and benchmarks.
+// The development database: a SQLite file with the tables the terminal uses (employ, sgdjb
+// and card) and the index its duplicate test runs on. Used by the kqdb tool, tests and benchmarks.
 class DevSchema
 {
 public:
@@ -23,10 +23,17 @@ public:
     // The same for a PostgreSQL server, in its own types (D date, T time(0), opdate date),
     // followed by the terminals' login role and its grants.
     static QStringList serverDdl();
+    // The card table alone, for a file and for a server (with the terminals' right to read
+    // it), to add it to a database made before cards existed.
+    static QStringList cardDdl();
+    static QStringList serverCardDdl();
+    // Characters a card number may have: an EM4100 fob reads as ten digits, a barcode
+    // badge as whatever the site printed.
+    static constexpr int kCardWidth = 32;
     // The index the duplicate test runs on, on a server.
     static QString duplicateIndexStatement();
     // The role terminals log in with on a server: it may read employ, delete from employ,
-    // and read and insert sgdjb, nothing else.
+    // read and insert sgdjb, and read card, nothing else.
     static const QString kTerminalRole;
 
     // Creates a new database file with the schema and the given employees. Never touches

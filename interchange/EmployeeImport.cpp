@@ -115,11 +115,13 @@ qsizetype firstControl(const QString& text)
     return -1;
 }
 
+} // namespace
+
 // What every field must be: free of control characters (a NUL, which a server would cut
 // the value at, an ESC that would reach the terminal of whoever lists the employees, a
 // line break that no list row can show), in GBK, and within its column's width.
-std::optional<EmployeeImport::Result> checkValue(qsizetype line, const QString& column, const QString& value,
-                                                 int width)
+std::optional<EmployeeImport::Result> EmployeeImport::checkValue(qsizetype line, const QString& column,
+                                                                 const QString& value, int width)
 {
     if (const qsizetype at = firstControl(value); at >= 0)
         return refuse(line, QStringLiteral("%1 %2 holds the control character %3 at character %4; an "
@@ -141,23 +143,25 @@ std::optional<EmployeeImport::Result> checkValue(qsizetype line, const QString& 
 // only. A blank before or after would make " 9001", "9001 " and "9001" three employees,
 // and the number box, which trims blanks, could never find the first two; a fullwidth
 // digit looks like a digit and cannot be typed.
-std::optional<EmployeeImport::Result> checkNumber(qsizetype line, const QString& num)
+std::optional<EmployeeImport::Result> EmployeeImport::checkNumber(qsizetype line, const QString& num,
+                                                                  const QString& column)
 {
     if (num.front().isSpace() || num.back().isSpace())
-        return refuse(line,
-                      QStringLiteral("num %1 has blanks before or after it").arg(TextExcerpt::quoted(num)));
+        return refuse(line, QStringLiteral("%1 %2 has blanks before or after it").arg(column, TextExcerpt::quoted(num)));
     for (qsizetype i = 0; i < num.size(); ++i) {
         const char16_t c = num[i].unicode();
         const bool typeable =
             (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
         if (!typeable)
-            return refuse(line, QStringLiteral("num %1 holds %2 (%3) at character %4; a number is ASCII "
+            return refuse(line, QStringLiteral("%1 %2 holds %3 (%4) at character %5; a number is ASCII "
                                                "letters and digits, as the number box types them")
-                                    .arg(TextExcerpt::quoted(num), TextExcerpt::quoted(num.mid(i, 1)),
+                                    .arg(column, TextExcerpt::quoted(num), TextExcerpt::quoted(num.mid(i, 1)),
                                          Gbk::codePointName(num, i), QString::number(i + 1)));
     }
     return std::nullopt;
 }
+
+namespace {
 
 // Checks each value against its column's declared width, counted in GBK bytes as the
 // terminal counts, and the numbers against each other and the list.
@@ -176,10 +180,11 @@ std::optional<EmployeeImport::Result> check(const Parsed& parsed, const std::arr
         if (num.isEmpty())
             return refuse(row.line, QStringLiteral("num is empty"));
         for (size_t column = 0; column < kColumnCount; ++column) {
-            if (auto refused = checkValue(row.line, kColumnNames[column], row.values[column], widths[column]))
+            if (auto refused =
+                    EmployeeImport::checkValue(row.line, kColumnNames[column], row.values[column], widths[column]))
                 return refused;
         }
-        if (auto refused = checkNumber(row.line, num))
+        if (auto refused = EmployeeImport::checkNumber(row.line, num, Statements::kNum))
             return refused;
         const std::u16string_view key(reinterpret_cast<const char16_t*>(num.utf16()), size_t(num.size()));
         const auto [earlier, added] = seen.try_emplace(key, row.line);

@@ -1,5 +1,7 @@
 #include "query/AdoConnection.h"
 
+#include "query/DatabaseTarget.h"
+
 #include "platform/DatabaseError.h"
 #include "query/BackendFactory.h"
 #include "query/ConnectionString.h"
@@ -67,6 +69,21 @@ void AdoConnection::open()
         providerMissing();
     }
     m_backend->setNetworkTimeout(m_networkTimeoutMs);
+}
+
+bool AdoConnection::prepare(const DatabaseTarget& target)
+{
+    bool result = target.isValid();
+    try {
+        setConnected(false);
+        setConnectionString(target.connectionString());
+        setCursorLocation(CursorLocation::Client);
+        setLoginPrompt(false);
+        setMode(Mode::ReadWrite);
+    } catch (const std::exception&) {
+        result = false;
+    }
+    return result;
 }
 
 void AdoConnection::close()

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+class DatabaseTarget;
 class DbBackend;
 
 // The terminal's one database connection. It takes a connection string naming a provider
@@ -41,6 +42,12 @@ public:
     bool loginPrompt() const { return m_loginPrompt; }
     void setMode(Mode mode) { m_mode = mode; }
     Mode mode() const { return m_mode; }
+
+    // Prepares the connection for the target, as the terminal's connection is prepared:
+    // closed, given the target's connection string, client cursors, no login prompt, for
+    // reading and writing. Nothing is opened. False when the target is unusable (then the
+    // connection has no connection string) or a setting fails.
+    bool prepare(const DatabaseTarget& target);
 
     // Setting false closes an open connection; setting true opens it.
     void setConnected(bool connected);

@@ -3,42 +3,7 @@
 #include "log/ErrMsg.h"
 #include "platform/Blanks.h"
 #include "platform/QueryStateError.h"
-#include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "query/ConnectionString.h"
-#include "query/DatabaseTarget.h"
-
-QString CommFunc::MakeJetConnStr(const QString& path)
-{
-    return ConnectionString::forFile(path);
-}
-
-QString CommFunc::MakeServerConnStr(const QString& conninfo)
-{
-    return ConnectionString::forServer(conninfo);
-}
-
-bool CommFunc::OpenDbConnection(AdoConnection* connection, const QString& filePath)
-{
-    return OpenDbConnection(connection, DatabaseTarget::file(filePath));
-}
-
-bool CommFunc::OpenDbConnection(AdoConnection* connection, const DatabaseTarget& target)
-{
-    if (!connection)
-        return false;
-    bool result = target.isValid();
-    try {
-        connection->setConnected(false);
-        connection->setConnectionString(target.connectionString());
-        connection->setCursorLocation(AdoConnection::CursorLocation::Client);
-        connection->setLoginPrompt(false);
-        connection->setMode(AdoConnection::Mode::ReadWrite);
-    } catch (const std::exception&) {
-        result = false;
-    }
-    return result;
-}
 
 int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QString& ordering,
                              const QString& filter, QString* failure)

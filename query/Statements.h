@@ -12,6 +12,12 @@ inline const QString kRecordTable = QStringLiteral("sgdjb");
 inline const QString kNum = QStringLiteral("num");
 inline const QString kName = QStringLiteral("name");
 inline const QString kDeptNo = QStringLiteral("dept_no");
+
+// Badges and key fobs: which employee each card number belongs to. A card belongs to at
+// most one employee; an employee may have several.
+inline const QString kCardTable = QStringLiteral("card");
+inline const QString kCard = QStringLiteral("card");
+inline const QString kCardHolders = QStringLiteral("SELECT card, num FROM card");
 inline const QString kD = QStringLiteral("D");
 inline const QString kT = QStringLiteral("T");
 

@@ -1,13 +1,15 @@
 // The one way from the window to attendance, for a database file and for a server that
-// cannot be reached: the list, the swipe, the delete and what the trouble line is told.
+// cannot be reached: the list, the swipe by number, a card read, the delete and what the
+// trouble line is told.
 
 #include "attendance/AttendanceTerminal.h"
 #include "log/ErrMsgForm.h"
-#include "query/CommFunc.h"
 #include "query/Statements.h"
 #include "support/DevDatabase.h"
 #include "support/ManualClock.h"
-#include "support/TerminalQueries.h"
+#include "query/AdoQuery.h"
+#include "query/ConnectionString.h"
+#include "query/DatabaseTarget.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,12 +52,13 @@ class ErrorLog
 public:
     ErrorLog() { ErrMsgForm::instance().setLogFileName(m_dir.filePath(QStringLiteral("error.log"))); }
 
-    int lines() const
+    int lines() const { return int(contents().count('\n')); }
+    QByteArray contents() const
     {
         QFile file(m_dir.filePath(QStringLiteral("error.log")));
         if (!file.open(QIODevice::ReadOnly))
-            return 0;
-        return int(file.readAll().count('\n'));
+            return {};
+        return file.readAll();
     }
 
 private:
@@ -64,34 +67,120 @@ private:
 
 } // namespace
 
-TEST(AttendanceTerminal, DatabaseFileLoadsSwipesAndDeletesWithNothingToWaitFor)
+TEST(AttendanceTerminal, DatabaseFileLoadsSwipesByNumberAndDeletesWithNothingToWaitFor)
 {
     const TestSupport::DevDatabase db(3);
-    TestSupport::TerminalQueries queries(db.connectionString());
     ManualClock clock(kNine);
-    const auto terminal = AttendanceTerminal::forConnection(queries.connection, db.path(), clock);
-    Heard heard(*terminal);
+    AttendanceTerminal terminal(clock);
+    Heard heard(terminal);
+    // Nothing is touched before the database is opened and the list loaded.
+    EXPECT_FALSE(terminal.employees()->isOpen());
+    EXPECT_EQ(terminal.records()->connection(), nullptr);
 
-    terminal->loadEmployees(&queries.employees);
-    EXPECT_EQ(queries.employees.recordCount(), 3);
+    terminal.open(DatabaseTarget::file(db.path()));
+    terminal.loadEmployees();
+    EXPECT_EQ(terminal.employees()->recordCount(), 3);
+    EXPECT_EQ(terminal.records()->connection(), terminal.connection());
     EXPECT_EQ(heard.lasting, QString());
     EXPECT_EQ(heard.offline, false);
     EXPECT_EQ(heard.waiting, 0);
     EXPECT_EQ(heard.refused, 0);
 
-    const SwipeOutcome first = terminal->swipe(&queries.employees, queries.records);
+    const SwipeOutcome first = terminal.swipe(QStringLiteral("0001"));
     EXPECT_EQ(AttendanceTerminal::statusLine(first),
               QStringLiteral("【0001 Worker 0001】 2026-03-02 09:00 刷卡成功！"));
     EXPECT_EQ(AttendanceTerminal::swipeTrouble(first), QString());
+    EXPECT_FALSE(terminal.records()->isOpen());
     clock.advanceSecs(60);
-    const SwipeOutcome again = terminal->swipe(&queries.employees, queries.records);
+    const SwipeOutcome again = terminal.swipe(QStringLiteral("0001"));
     EXPECT_EQ(AttendanceTerminal::statusLine(again),
               QStringLiteral("【0001 Worker 0001】 2026-03-02 09:00 已刷卡"));
-    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb")), 1);
+    // Another number than the current employee's: that employee is made current and swiped.
+    const SwipeOutcome third = terminal.swipe(QStringLiteral("0003"));
+    EXPECT_EQ(AttendanceTerminal::statusLine(third),
+              QStringLiteral("【0003 Worker 0003】 2026-03-02 09:01 刷卡成功！"));
+    EXPECT_EQ(terminal.employees()->fieldAsString(Statements::kNum), QStringLiteral("0003"));
+    // A number nobody in the list has records nobody, least of all the current employee.
+    const SwipeOutcome nobody = terminal.swipe(QStringLiteral("0009"));
+    EXPECT_EQ(nobody.kind, SwipeOutcome::Kind::Nothing);
+    EXPECT_EQ(AttendanceTerminal::statusLine(nobody), QString());
+    EXPECT_EQ(db.rows(QStringLiteral("SELECT num FROM sgdjb ORDER BY rowid")),
+              QStringList({QStringLiteral("0001"), QStringLiteral("0003")}));
 
-    terminal->deleteCurrent(queries.employees);
-    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM employ WHERE num = '0001'")), 0);
+    terminal.deleteCurrent();
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM employ WHERE num = '0003'")), 0);
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM employ")), 2);
+
+    QStringList closed;
+    QObject::connect(terminal.employees(), &AdoQuery::closed, [&] { closed << QStringLiteral("YgQry"); });
+    QObject::connect(terminal.connection(), &AdoConnection::aboutToClose,
+                     [&] { closed << QStringLiteral("ADOConnectionYg"); });
+    terminal.close();
+    EXPECT_EQ(closed, QStringList({QStringLiteral("YgQry"), QStringLiteral("ADOConnectionYg")}));
+}
+
+// A card read records its holder and never someone else: an unknown card, a card whose
+// holder left the list and a card read while a box is open record nobody, name the card,
+// and write one line each to the error log.
+TEST(AttendanceTerminal, ACardRecordsItsHolderAndNeverSomeoneElse)
+{
+    const ErrorLog log;
+    const TestSupport::DevDatabase db(20);
+    db.exec(QStringLiteral("INSERT INTO card (card, num) VALUES ('0012345678', '0007'), ('0055500555', '0019')"));
+    ManualClock clock(kNine);
+    AttendanceTerminal terminal(clock);
+    terminal.open(DatabaseTarget::file(db.path()));
+    terminal.loadEmployees();
+    ASSERT_EQ(terminal.employees()->recNo(), 0);
+
+    const SwipeOutcome known = terminal.swipeCard(QStringLiteral("0012345678"), false);
+    EXPECT_EQ(AttendanceTerminal::statusLine(known),
+              QStringLiteral("【0007 Worker 0007】 2026-03-02 09:00 刷卡成功！"));
+    EXPECT_EQ(known.num, QStringLiteral("0007"));
+    EXPECT_EQ(terminal.employees()->fieldAsString(Statements::kNum), QStringLiteral("0007"));
+    EXPECT_EQ(log.lines(), 0);
+
+    // The digits of an unknown card start like employee 0012's number: nobody is recorded.
+    const SwipeOutcome unknown = terminal.swipeCard(QStringLiteral("0099999999"), false);
+    EXPECT_TRUE(unknown.failed());
+    EXPECT_EQ(AttendanceTerminal::statusLine(unknown), QStringLiteral("【卡 0099999999】 2026-03-02 09:00 刷卡失败！"));
+    EXPECT_EQ(AttendanceTerminal::swipeTrouble(unknown), QStringLiteral("刷卡失败：卡 0099999999 未登记，请找管理员"));
+    EXPECT_EQ(log.lines(), 1);
+    EXPECT_TRUE(log.contents().contains("0099999999"));
+
+    // The holder of 0055500555 is deleted from the list: the card is refused.
+    db.exec(QStringLiteral("DELETE FROM employ WHERE num = '0019'"));
+    terminal.loadEmployees();
+    const SwipeOutcome gone = terminal.swipeCard(QStringLiteral("0055500555"), false);
+    EXPECT_EQ(AttendanceTerminal::swipeTrouble(gone), QStringLiteral("刷卡失败：卡 0055500555 的持卡人不在员工名单中"));
+    EXPECT_EQ(log.lines(), 2);
+
+    // Read while the error box waits: even a known card records nobody.
+    clock.advanceSecs(600);
+    const SwipeOutcome boxed = terminal.swipeCard(QStringLiteral("0012345678"), true);
+    EXPECT_EQ(AttendanceTerminal::swipeTrouble(boxed), QStringLiteral("刷卡失败：请先关闭提示框，卡 0012345678 未记录"));
+    EXPECT_EQ(log.lines(), 3);
+    EXPECT_EQ(db.rows(QStringLiteral("SELECT num FROM sgdjb")), QStringList({QStringLiteral("0007")}));
+}
+
+// A database made before cards: the list loads as ever, nothing is said or logged, and a
+// card read is a card nobody has.
+TEST(AttendanceTerminal, AFileWithoutACardTableWorksAsBefore)
+{
+    const ErrorLog log;
+    const TestSupport::DevDatabase db(3);
+    db.exec(QStringLiteral("DROP TABLE card"));
+    ManualClock clock(kNine);
+    AttendanceTerminal terminal(clock);
+    Heard heard(terminal);
+    terminal.open(DatabaseTarget::file(db.path()));
+    terminal.loadEmployees();
+    EXPECT_EQ(terminal.employees()->recordCount(), 3);
+    EXPECT_EQ(heard.lasting, QString());
+    EXPECT_EQ(log.lines(), 0);
+    const SwipeOutcome read = terminal.swipeCard(QStringLiteral("0001"), false);
+    EXPECT_TRUE(read.failed());
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb")), 0);
 }
 
 TEST(AttendanceTerminal, MissingFileIsSaidOnTheTroubleLineAndASwipeFailsVisibly)
@@ -99,20 +188,20 @@ TEST(AttendanceTerminal, MissingFileIsSaidOnTheTroubleLineAndASwipeFailsVisibly)
     const ErrorLog log;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("kq.mdb"));
-    TestSupport::TerminalQueries queries(CommFunc::MakeJetConnStr(path));
     ManualClock clock(kNine);
-    const auto terminal = AttendanceTerminal::forConnection(queries.connection, path, clock);
-    Heard heard(*terminal);
+    AttendanceTerminal terminal(clock);
+    Heard heard(terminal);
 
-    terminal->loadEmployees(&queries.employees);
-    EXPECT_FALSE(queries.employees.isOpen());
+    terminal.open(DatabaseTarget::file(path));
+    terminal.loadEmployees();
+    EXPECT_FALSE(terminal.employees()->isOpen());
     EXPECT_EQ(heard.lasting,
               QStringLiteral("无法打开数据库：文件 %1 不存在").arg(QDir::toNativeSeparators(path)));
     EXPECT_EQ(heard.offline, false);
     EXPECT_EQ(log.lines(), 1);
 
     // No list, nobody to swipe for: the status line is left as it was.
-    const SwipeOutcome outcome = terminal->swipe(&queries.employees, queries.records);
+    const SwipeOutcome outcome = terminal.swipe(QString());
     EXPECT_EQ(AttendanceTerminal::statusLine(outcome), QString());
     EXPECT_FALSE(QFileInfo::exists(path));
 }
@@ -123,14 +212,13 @@ TEST(AttendanceTerminal, ServerOutOfReachWithoutACopyIsOfflineAndSaysSo)
     QTemporaryDir state;
     qputenv("XDG_STATE_HOME", state.path().toUtf8());
     QTemporaryDir socketDir; // no server listens here
-    TestSupport::TerminalQueries queries(
-        CommFunc::MakeServerConnStr(QStringLiteral("host=%1 port=5997 dbname=kq").arg(socketDir.path())));
     ManualClock clock(kNine);
-    const auto terminal = AttendanceTerminal::forConnection(queries.connection, QString(), clock);
-    Heard heard(*terminal);
+    AttendanceTerminal terminal(clock);
+    Heard heard(terminal);
 
-    terminal->loadEmployees(&queries.employees);
-    EXPECT_FALSE(queries.employees.isOpen());
+    terminal.open(DatabaseTarget::parse(QStringLiteral("host=%1 port=5997 dbname=kq").arg(socketDir.path())));
+    terminal.loadEmployees();
+    EXPECT_FALSE(terminal.employees()->isOpen());
     EXPECT_EQ(heard.lasting, QStringLiteral("服务器无法连接，本机也没有员工名单的副本"));
     EXPECT_EQ(heard.offline, true);
     EXPECT_EQ(heard.waiting, 0);

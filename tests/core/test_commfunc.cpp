@@ -3,6 +3,8 @@
 #include "platform/AppSettings.h"
 #include "platform/FileError.h"
 #include "platform/SettingsStore.h"
+#include "query/ConnectionString.h"
+#include "query/DatabaseTarget.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/CommFunc.h"
@@ -139,7 +141,7 @@ TEST(CommFuncTest, ConnectionStringQuotesOnlyPathsThatNeedIt)
         {QStringLiteral("/a/kq.mdb\t"), QStringLiteral("\"/a/kq.mdb\t\"")},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(CommFunc::MakeJetConnStr(c.path), TestSupport::jetConnectionString(c.source))
+        EXPECT_EQ(ConnectionString::forFile(c.path), TestSupport::jetConnectionString(c.source))
             << c.path.toStdString();
 }
 
@@ -148,8 +150,6 @@ TEST(CommFuncTest, ConnectionStringQuotesOnlyPathsThatNeedIt)
 // the connection was set to read before.
 TEST(CommFuncTest, ConnectionIsReconfiguredForTheFileAndOpensForWritingOnDemand)
 {
-    EXPECT_FALSE(CommFunc::OpenDbConnection(nullptr, QStringLiteral("/x/kq.mdb")));
-
     TestSupport::DevDatabase first;
     TestSupport::DevDatabase second;
     AdoConnection connection;
@@ -158,7 +158,7 @@ TEST(CommFuncTest, ConnectionIsReconfiguredForTheFileAndOpensForWritingOnDemand)
     connection.open();
     ASSERT_TRUE(connection.connected());
 
-    EXPECT_TRUE(CommFunc::OpenDbConnection(&connection, second.path()));
+    EXPECT_TRUE(connection.prepare(DatabaseTarget::file(second.path())));
     EXPECT_FALSE(connection.connected());
     AdoQuery insert(QStringLiteral("RecordQry"));
     insert.setConnection(&connection);
@@ -193,7 +193,7 @@ protected:
         const QString path = m_dir.filePath(QStringLiteral("kq.mdb"));
         QString error;
         ASSERT_TRUE(DevSchema::createDatabase(path, employees, &error)) << error.toStdString();
-        ASSERT_TRUE(CommFunc::OpenDbConnection(&m_connection, path));
+        ASSERT_TRUE(m_connection.prepare(DatabaseTarget::file(path)));
     }
 
     // The statement as the query holds it, without the line end of its single line.
@@ -260,7 +260,7 @@ TEST_F(TableQueryTest, BlankFilterAndOrderingAddNothingAndAnEmptyTableGivesZero)
 TEST_F(TableQueryTest, MissingDatabaseLogsOneLineAndCloses)
 {
     m_clock.set(QDate(2026, 3, 5), QTime(8, 7));
-    ASSERT_TRUE(CommFunc::OpenDbConnection(&m_connection, m_dir.filePath(QStringLiteral("none/kq.mdb"))));
+    ASSERT_TRUE(m_connection.prepare(DatabaseTarget::file(m_dir.filePath(QStringLiteral("none/kq.mdb")))));
     EXPECT_EQ(CommFunc::OpenTableQuery(&m_query, QStringLiteral("employ"), QString(), QString()), -1);
     EXPECT_FALSE(m_query.isOpen());
 
@@ -317,7 +317,7 @@ TEST_F(TableQueryTest, RejectedStatementIsLoggedWithTheComposedText)
 TEST_F(TableQueryTest, LogFailurePassesOut)
 {
     ErrMsgForm::instance().setLogFileName(m_dir.path()); // a folder
-    ASSERT_TRUE(CommFunc::OpenDbConnection(&m_connection, m_dir.filePath(QStringLiteral("none/kq.mdb"))));
+    ASSERT_TRUE(m_connection.prepare(DatabaseTarget::file(m_dir.filePath(QStringLiteral("none/kq.mdb")))));
     EXPECT_THROW(CommFunc::OpenTableQuery(&m_query, QStringLiteral("employ"), QString(), QString()),
                  FileError);
 }

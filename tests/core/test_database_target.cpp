@@ -1,6 +1,6 @@
 // Which texts name a server and which a file, and that a password written into one
 // stays out of everything meant to be shown.
-#include "query/CommFunc.h"
+#include "query/ConnectionString.h"
 #include "query/DatabaseTarget.h"
 
 #include <QStringList>
@@ -49,7 +49,7 @@ TEST(DatabaseTargetTest, FileTargetIsTheTrimmedPathInTodaysConnectionString)
     EXPECT_EQ(target.filePath(), QStringLiteral("/srv/考勤;2/kq.mdb"));
     EXPECT_EQ(target.displayText(), target.filePath());
     EXPECT_EQ(target.conninfo(), QString());
-    EXPECT_EQ(target.connectionString(), CommFunc::MakeJetConnStr(QStringLiteral("/srv/考勤;2/kq.mdb")));
+    EXPECT_EQ(target.connectionString(), ConnectionString::forFile(QStringLiteral("/srv/考勤;2/kq.mdb")));
     EXPECT_EQ(DatabaseTarget().connectionString(), QString());
 }
 
@@ -77,7 +77,7 @@ TEST(DatabaseTargetTest, ServerTextReachesLibpqAsItsOwnParse)
         got.sort();
         want.sort();
         EXPECT_EQ(got, want) << c.text;
-        EXPECT_EQ(target.connectionString(), CommFunc::MakeServerConnStr(target.conninfo()));
+        EXPECT_EQ(target.connectionString(), ConnectionString::forServer(target.conninfo()));
         EXPECT_EQ(target.displayText(), target.conninfo()) << c.text;
     }
 }

@@ -34,6 +34,7 @@ QList<QStringList> commandsOn(const QString& target, const QString& scratch)
         {QStringLiteral("import-mdb"), scratch + QStringLiteral("/kq.mdb"), target},
         {QStringLiteral("outbox"), target},
         {QStringLiteral("forward"), target},
+        {QStringLiteral("cards"), QStringLiteral("import"), target, scratch + QStringLiteral("/cards.csv")},
     };
 }
 

@@ -2,10 +2,10 @@
 // are kept with their own instants and reach the server once when it is back, whatever
 // dies in between.
 
+#include "query/ConnectionString.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "attendance/AttendanceLink.h"
-#include "query/CommFunc.h"
 #include "interchange/DevSchema.h"
 #include "attendance/LocalStore.h"
 #include "query/Statements.h"
@@ -47,7 +47,7 @@ using TestSupport::waitUntil;
 struct Terminal : TestSupport::TerminalQueries
 {
     Terminal(const QString& conninfo, const QString& storePath, AttendanceLink::Options options = fast())
-        : TerminalQueries(CommFunc::MakeServerConnStr(conninfo)),
+        : TerminalQueries(ConnectionString::forServer(conninfo)),
           link(std::make_unique<AttendanceLink>(connection, storePath, options))
     {
     }

@@ -1,5 +1,6 @@
 // The server back end against a real, throwaway PostgreSQL server.
 
+#include "query/ConnectionString.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
@@ -39,7 +40,7 @@ using TestSupport::clockAt;
 // One terminal's connection and queries, as the window holds them.
 struct Terminal : TestSupport::TerminalQueries
 {
-    explicit Terminal(const QString& conninfo) : TerminalQueries(CommFunc::MakeServerConnStr(conninfo))
+    explicit Terminal(const QString& conninfo) : TerminalQueries(ConnectionString::forServer(conninfo))
     {
         connection.setNetworkTimeout(5000);
     }
@@ -194,7 +195,7 @@ TEST_F(PgBackendTest, UnreachableServersAndTimeoutsAreTheirOwnKind)
     {
         AdoConnection connection;
         connection.setConnectionString(
-            CommFunc::MakeServerConnStr(QStringLiteral("host=%1 port=5999 dbname=kq").arg(dir.path())));
+            ConnectionString::forServer(QStringLiteral("host=%1 port=5999 dbname=kq").arg(dir.path())));
         EXPECT_THROW(connection.open(), ServerUnreachable);
         EXPECT_FALSE(connection.connected());
     }
@@ -211,7 +212,7 @@ TEST_F(PgBackendTest, UnreachableServersAndTimeoutsAreTheirOwnKind)
     {
         AdoConnection connection;
         connection.setConnectionString(
-            CommFunc::MakeServerConnStr(QStringLiteral("host=%1 port=5998 dbname=kq").arg(dir.path())));
+            ConnectionString::forServer(QStringLiteral("host=%1 port=5998 dbname=kq").arg(dir.path())));
         connection.setNetworkTimeout(300);
         QElapsedTimer elapsed;
         elapsed.start();
@@ -369,7 +370,7 @@ TEST(PgBackendPassword, AWrongPasswordIsRefusedWithoutShowingIt)
     PgTestServer server(PgTestServer::Options{true});
     AdoConnection connection;
     connection.setConnectionString(
-        CommFunc::MakeServerConnStr(server.conninfo() + QStringLiteral(" password=Wr0ng-Secret-42")));
+        ConnectionString::forServer(server.conninfo() + QStringLiteral(" password=Wr0ng-Secret-42")));
     try {
         connection.open();
         FAIL() << "connected with a wrong password";
@@ -380,7 +381,7 @@ TEST(PgBackendPassword, AWrongPasswordIsRefusedWithoutShowingIt)
         EXPECT_TRUE(e.message().contains(QStringLiteral("password"))) << e.message().toStdString();
     }
     connection.setConnectionString(
-        CommFunc::MakeServerConnStr(server.conninfo() + QStringLiteral(" password=") +
+        ConnectionString::forServer(server.conninfo() + QStringLiteral(" password=") +
                                     QString::fromLatin1(PgTestServer::kSuperuserPassword)));
     QString error;
     EXPECT_TRUE(DevSchema::createServerDatabase(server.conninfo() + QStringLiteral(" password=") +

@@ -1,6 +1,5 @@
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "query/CommFunc.h"
 #include "query/ConnectionString.h"
 #include "sqlite/SqliteError.h"
 #include "platform/QueryStateError.h"
@@ -141,7 +140,7 @@ TEST(ProviderConnection, PathsTheTerminalLeavesUnquotedComeBackUnchanged)
                                ideographic + QStringLiteral("att/kq.mdb") + ideographic,
                                QStringLiteral(" att;'x'/kq.mdb"), QStringLiteral("'/kq.mdb")};
     for (const QString& path : paths)
-        EXPECT_EQ(ConnectionString(CommFunc::MakeJetConnStr(path)).value(dataSource), path)
+        EXPECT_EQ(ConnectionString(ConnectionString::forFile(path)).value(dataSource), path)
             << path.toStdString();
 
     // Only double quotes quote; blanks around keys and bare values go, other spaces stay.
@@ -161,7 +160,7 @@ TEST(ProviderConnection, PathsTheTerminalLeavesUnquotedComeBackUnchanged)
         ASSERT_TRUE(QDir().mkpath(folder));
         ASSERT_TRUE(QFile::copy(db.path(), folder + QStringLiteral("/kq.mdb")));
         AdoConnection connection;
-        connection.setConnectionString(CommFunc::MakeJetConnStr(folder + QStringLiteral("/kq.mdb")));
+        connection.setConnectionString(ConnectionString::forFile(folder + QStringLiteral("/kq.mdb")));
         AdoQuery query(QStringLiteral("YgQry"));
         query.setConnection(&connection);
         query.sqlAdd(QStringLiteral("SELECT * FROM employ"));

@@ -4,7 +4,7 @@
 // throwaway PostgreSQL server.
 
 #include "attendance/AttendanceLink.h"
-#include "query/CommFunc.h"
+#include "query/ConnectionString.h"
 #include "interchange/DevSchema.h"
 #include "attendance/LocalStore.h"
 #include "query/Statements.h"
@@ -45,7 +45,7 @@ bool waitWithEvents(const std::function<bool()>& done, int ms)
 struct Terminal : TestSupport::TerminalQueries
 {
     Terminal(const QString& conninfo, const QString& storePath)
-        : TerminalQueries(CommFunc::MakeServerConnStr(conninfo)),
+        : TerminalQueries(ConnectionString::forServer(conninfo)),
           link(std::make_unique<AttendanceLink>(connection, storePath, fast()))
     {
     }

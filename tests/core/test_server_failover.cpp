@@ -6,7 +6,7 @@
 
 #include "attendance/AttendanceLink.h"
 #include "attendance/CardSwipe.h"
-#include "query/CommFunc.h"
+#include "query/ConnectionString.h"
 #include "interchange/DevSchema.h"
 #include "query/Statements.h"
 #include "log/ErrMsgForm.h"
@@ -59,7 +59,7 @@ void failOver(PrimaryFault fault)
                                .arg(standby->port());
 
     // The real pauses between the forwarder's tries.
-    TestSupport::TerminalQueries terminal(CommFunc::MakeServerConnStr(target));
+    TestSupport::TerminalQueries terminal(ConnectionString::forServer(target));
     AttendanceLink link(terminal.connection, dir.filePath(QStringLiteral("store.sqlite")),
                         AttendanceLink::Options());
     ManualClock clock;
@@ -129,7 +129,7 @@ TEST(ServerFailover, EachHostIsTriedForItsOwnBoundedTimeAndAStandbyIsSkipped)
 
     // A silent first host costs its connect_timeout, then the second answers.
     const auto connectTo = [](const QString& conninfo, int boundMs) {
-        TestSupport::TerminalQueries terminal(CommFunc::MakeServerConnStr(conninfo));
+        TestSupport::TerminalQueries terminal(ConnectionString::forServer(conninfo));
         terminal.connection.setNetworkTimeout(boundMs);
         terminal.load();
         return terminal.employees.recordCount();
@@ -159,7 +159,7 @@ TEST(ServerFailover, EachHostIsTriedForItsOwnBoundedTimeAndAStandbyIsSkipped)
 
     // The standby first in the list: skipped for the primary, which takes writes.
     TestSupport::TerminalQueries terminal(
-        CommFunc::MakeServerConnStr(QStringLiteral("host=%1,%2 port=%3,%4 dbname=kq user=postgres")
+        ConnectionString::forServer(QStringLiteral("host=%1,%2 port=%3,%4 dbname=kq user=postgres")
                                         .arg(standby->socketDir(), primary.socketDir())
                                         .arg(standby->port())
                                         .arg(primary.port())));
@@ -170,7 +170,7 @@ TEST(ServerFailover, EachHostIsTriedForItsOwnBoundedTimeAndAStandbyIsSkipped)
     EXPECT_EQ(primary.psql(QStringLiteral("SELECT count(*) FROM sgdjb")), QStringLiteral("1"));
 
     // Asked for explicitly, a standby is taken.
-    TestSupport::TerminalQueries reader(CommFunc::MakeServerConnStr(
+    TestSupport::TerminalQueries reader(ConnectionString::forServer(
         QStringLiteral("host=%1,%2 port=%3,%4 dbname=kq user=postgres target_session_attrs=any")
             .arg(standby->socketDir(), primary.socketDir())
             .arg(standby->port())

@@ -3,7 +3,7 @@
 // Against a real throwaway PostgreSQL server.
 
 #include "attendance/AttendanceLink.h"
-#include "query/CommFunc.h"
+#include "query/ConnectionString.h"
 #include "attendance/ServerChecks.h"
 #include "interchange/DevSchema.h"
 #include "query/Statements.h"
@@ -38,7 +38,7 @@ class ServerFaultsTest : public ServerSuite
 TEST_F(ServerFaultsTest, ATableLockHeldForAMinuteLeavesOneBackendPerConnection)
 {
     constexpr int kLockSeconds = 60;
-    TestSupport::TerminalQueries terminal(CommFunc::MakeServerConnStr(conninfo()));
+    TestSupport::TerminalQueries terminal(ConnectionString::forServer(conninfo()));
     AttendanceLink::Options options;
     options.firstRetryMs = 200;
     options.longestRetryMs = 1000;
@@ -102,7 +102,7 @@ TEST_F(ServerFaultsTest, TheClockCheckComparesInstantsNotWallClocks)
     // A head office in New York, a terminal in Shanghai: 13 hours apart on the wall, the
     // same instant.
     TestSupport::TerminalQueries terminal(
-        CommFunc::MakeServerConnStr(conninfo() + QStringLiteral(" options='-c TimeZone=America/New_York'")));
+        ConnectionString::forServer(conninfo() + QStringLiteral(" options='-c TimeZone=America/New_York'")));
     terminal.load();
     const QTimeZone shanghai("Asia/Shanghai");
     ASSERT_TRUE(shanghai.isValid());
@@ -130,7 +130,7 @@ TEST_F(ServerFaultsTest, TheClockCheckComparesInstantsNotWallClocks)
 TEST_F(ServerFaultsTest, ATableWithoutTheDuplicateTestsIndexIsLoggedWithTheStatementToRun)
 {
     // kqdb create makes the index.
-    TestSupport::TerminalQueries indexed(CommFunc::MakeServerConnStr(conninfo()));
+    TestSupport::TerminalQueries indexed(ConnectionString::forServer(conninfo()));
     indexed.load();
     EXPECT_TRUE(ServerChecks::CheckServerIndex(&indexed.connection));
     EXPECT_TRUE(logLines().isEmpty());
@@ -146,7 +146,7 @@ TEST_F(ServerFaultsTest, ATableWithoutTheDuplicateTestsIndexIsLoggedWithTheState
             "INSERT INTO employ VALUES ('0101', 'A', '01');"),
         QStringLiteral("noindex"));
     TestSupport::TerminalQueries bare(
-        CommFunc::MakeServerConnStr(server().conninfo(QStringLiteral("noindex"))));
+        ConnectionString::forServer(server().conninfo(QStringLiteral("noindex"))));
     bare.load();
     EXPECT_EQ(bare.employees.recordCount(), 1) << "the terminal still starts";
     EXPECT_FALSE(ServerChecks::CheckServerIndex(&bare.connection));

@@ -6,10 +6,10 @@
 //
 //   offline_terminal <conninfo> <store> [--swipe NUM "yyyy-mm-dd hh:nn:ss"]... [--exit-when-sent]
 
+#include "query/ConnectionString.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "attendance/AttendanceLink.h"
-#include "query/CommFunc.h"
 #include "query/Statements.h"
 #include "log/ErrMsgForm.h"
 #include "support/ManualClock.h"
@@ -48,7 +48,7 @@ int main(int argc, char* argv[])
     ErrMsgForm::instance().createLogFolder();
 
     AdoConnection connection;
-    connection.setConnectionString(CommFunc::MakeServerConnStr(args.at(1)));
+    connection.setConnectionString(ConnectionString::forServer(args.at(1)));
     AdoQuery employees(QStringLiteral("YgQry"));
     AdoQuery records(QStringLiteral("RecordQry"));
     employees.setConnection(&connection);

@@ -10,7 +10,7 @@
 // A line that was printed was acknowledged; the crash test holds the database to it.
 
 #include "attendance/CardSwipe.h"
-#include "query/CommFunc.h"
+#include "query/ConnectionString.h"
 #include "support/ManualClock.h"
 #include "support/TerminalQueries.h"
 
@@ -34,7 +34,7 @@ int main(int argc, char** argv)
     const long long first = std::atoll(argv[2]);
     const long long steps = argc > 3 ? std::atoll(argv[3]) : 100000;
 
-    TestSupport::TerminalQueries queries(CommFunc::MakeJetConnStr(path));
+    TestSupport::TerminalQueries queries(ConnectionString::forFile(path));
     AdoQuery& employees = queries.employees;
     try {
         queries.load(QStringLiteral("SELECT * FROM employ ORDER BY num"));

@@ -16,6 +16,7 @@
 #include "attendance/LocalStore.h"
 #include "support/LoopbackRelay.h"
 #include "support/PgTestServer.h"
+#include "support/SqliteFile.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -245,6 +246,52 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!form->OfflineLine->isVisible(), 30000);
         QCOMPARE(records("num = '0103' AND d + t = '2026-12-07 09:00:00'"), 1);
         QCOMPARE(fx.logContents().count("\r\n"), 1);
+    }
+
+    // A badge read while the server cannot be reached: its holder is found in the copy of
+    // the cards made with the copy of the list, and the holder's swipe is queued and sent.
+    void aCardReadOfflineQueuesTheHoldersSwipe()
+    {
+        TerminalFixture fx;
+        m_server->psql(QStringLiteral("DELETE FROM card"));
+        m_server->psql(QStringLiteral("INSERT INTO card (card, num) VALUES ('0012345678', '0204')"));
+        const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
+        const QString store = LocalStore::pathFor(target.connectionString());
+        QFile::remove(store);
+        {
+            auto online = fx.makeForm();
+            online->setDatabaseOption(target);
+            online->show();
+            QVERIFY(QTest::qWaitForWindowActive(online.get()));
+            QTRY_VERIFY_WITH_TIMEOUT(LocalStore(store).hasEmployeeCopy(), 10000);
+        }
+        QCOMPARE(TestSupport::SqliteFile(store, TestSupport::SqliteFile::Mode::ReadOnly)
+                     .rows(QStringLiteral("SELECT card || '>' || num FROM card")),
+                 QStringList({QStringLiteral("0012345678>0204")}));
+        m_server->stop();
+
+        auto form = fx.makeForm();
+        form->setDatabaseOption(target);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QCOMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 0));
+        form->CardRead(QStringLiteral("0012345678"));
+        QCOMPARE(form->YgQry->fieldAsString(QStringLiteral("num")), QStringLiteral("0204"));
+        const QString name = form->YgQry->fieldAsString(QStringLiteral("name"));
+        QCOMPARE(form->StatusLine->text(), QStringLiteral("【0204 %1】 2026-12-07 09:00 刷卡成功！").arg(name));
+        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+        const std::vector<StoredSwipe> waiting = LocalStore(store).oldest(10);
+        QCOMPARE(int(waiting.size()), 1);
+        QCOMPARE(waiting.front().num, QStringLiteral("0204"));
+
+        // Unknown offline too: nobody queued.
+        form->CardRead(QStringLiteral("0099999999"));
+        QCOMPARE(LocalStore(store).waitingCount(), 1);
+        QVERIFY(form->OfflineLine->text().contains(QStringLiteral("0099999999")));
+
+        m_server->start();
+        QTRY_COMPARE_WITH_TIMEOUT(records("num = '0204'"), 1, 30000);
+        QCOMPARE(records(), 1);
     }
 
     void silentNetworkDoesNotFreezeTheWindow()

@@ -18,7 +18,7 @@ run_postinst "$dir"
 [ "$(stat -c '%a %G' "$dir")" = "3775 $group" ] || fail "folder is $(stat -c '%a %G' "$dir")"
 [ "$(stat -c '%a %G' "$dir/kq.mdb")" = "664 $group" ] || fail "database is $(stat -c '%a %G' "$dir/kq.mdb")"
 tables="$(sqlite3 "$dir/kq.mdb" "SELECT group_concat(name, ',') FROM (SELECT name FROM sqlite_master WHERE type='table' ORDER BY name)")"
-[ "$tables" = "employ,sgdjb" ] || fail "tables are $tables"
+[ "$tables" = "card,employ,sgdjb" ] || fail "tables are $tables"
 [ "$(sqlite3 "$dir/kq.mdb" 'SELECT count(*) FROM employ')" = 0 ] || fail "the new list is not empty"
 
 # An upgrade runs it again: the database, now in use, stays as it is.
