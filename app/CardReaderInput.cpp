@@ -8,7 +8,6 @@
 #include <QTimer>
 #include <QWidget>
 
-
 struct CardReaderInput::Held
 {
     QEvent::Type type;
@@ -62,8 +61,10 @@ CardReaderInput::Settings CardReaderInput::Settings::fromStore()
     Settings settings;
     SettingsStore store;
     if (store.openKey(kKeyPath, false)) {
-        settings.keyGapMs = boundedValue(store, QStringLiteral("cardReaderKeyGap"), settings.keyGapMs, 1, 500);
-        settings.minLength = boundedValue(store, QStringLiteral("cardReaderMinLength"), settings.minLength, 1, 64);
+        settings.keyGapMs =
+            boundedValue(store, QStringLiteral("cardReaderKeyGap"), settings.keyGapMs, 1, 500);
+        settings.minLength =
+            boundedValue(store, QStringLiteral("cardReaderMinLength"), settings.minLength, 1, 64);
     }
     store.closeKey();
     return settings;
@@ -154,7 +155,8 @@ bool CardReaderInput::eventFilter(QObject* watched, QEvent* event)
     }
 
     const quint64 stamp = key->timestamp();
-    const bool quick = m_inChain && stamp >= m_lastPress && stamp - m_lastPress <= quint64(m_settings.keyGapMs);
+    const bool quick =
+        m_inChain && stamp >= m_lastPress && stamp - m_lastPress <= quint64(m_settings.keyGapMs);
 
     if (isEnter(key) && !key->isAutoRepeat() && quick && m_chain.size() >= m_settings.minLength) {
         // A card: nothing of it goes on, and the Enter swipes no one but its holder.

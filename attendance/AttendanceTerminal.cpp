@@ -45,7 +45,8 @@ void AttendanceTerminal::open(const DatabaseTarget& target)
         m_way = std::make_unique<FileTerminal>(target.filePath(), m_clock);
     connect(m_way.get(), &TerminalWay::stateChanged, this, &AttendanceTerminal::stateChanged);
     connect(m_way.get(), &TerminalWay::refusedChanged, this, &AttendanceTerminal::refusedChanged);
-    connect(m_way.get(), &TerminalWay::lastingTroubleChanged, this, &AttendanceTerminal::lastingTroubleChanged);
+    connect(m_way.get(), &TerminalWay::lastingTroubleChanged, this,
+            &AttendanceTerminal::lastingTroubleChanged);
 }
 
 void AttendanceTerminal::loadEmployees()
@@ -106,8 +107,9 @@ SwipeOutcome AttendanceTerminal::swipeCard(const QString& card, bool boxOpen)
                               .arg(card));
     const std::optional<QString> holder = m_cards.holderOf(card);
     if (!holder)
-        return refuseCard(card, TroubleText::unknownCard(card),
-                          QStringLiteral("The card %1 belongs to no employee; nobody was recorded.").arg(card));
+        return refuseCard(
+            card, TroubleText::unknownCard(card),
+            QStringLiteral("The card %1 belongs to no employee; nobody was recorded.").arg(card));
     if (!select(*holder))
         return refuseCard(card, TroubleText::cardHolderGone(card),
                           QStringLiteral("The card %1 belongs to employee %2, who is not in the list; nobody "
@@ -116,7 +118,8 @@ SwipeOutcome AttendanceTerminal::swipeCard(const QString& card, bool boxOpen)
     return swipe(*holder);
 }
 
-SwipeOutcome AttendanceTerminal::refuseCard(const QString& card, const QString& reason, const QString& logMessage)
+SwipeOutcome AttendanceTerminal::refuseCard(const QString& card, const QString& reason,
+                                            const QString& logMessage)
 {
     SwipeOutcome outcome;
     outcome.errorMessage = logMessage;

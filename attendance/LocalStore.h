@@ -2,9 +2,9 @@
 
 #include "attendance/StoredSwipe.h"
 
-#include <QString>
 #include <QList>
 #include <QPair>
+#include <QString>
 #include <QStringList>
 
 #include <memory>

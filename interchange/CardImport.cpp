@@ -38,7 +38,8 @@ std::optional<CardImport::Result> parse(const QByteArray& csv, std::vector<Row>&
     QStringList fields;
     if (!reader.next(fields))
         return refuse(reader.error().isEmpty() ? 0 : reader.line(),
-                      reader.error().isEmpty() ? QStringLiteral("the file is empty: no header") : reader.error());
+                      reader.error().isEmpty() ? QStringLiteral("the file is empty: no header")
+                                               : reader.error());
     qsizetype cardAt = -1;
     qsizetype numAt = -1;
     const qsizetype width = fields.size();
@@ -46,16 +47,17 @@ std::optional<CardImport::Result> parse(const QByteArray& csv, std::vector<Row>&
         const QString name = fields.at(i).trimmed();
         qsizetype* position = name.compare(Statements::kCard, Qt::CaseInsensitive) == 0  ? &cardAt
                               : name.compare(Statements::kNum, Qt::CaseInsensitive) == 0 ? &numAt
-                                                                                          : nullptr;
+                                                                                         : nullptr;
         if (!position)
-            return refuse(reader.line(), QStringLiteral("unknown column \"%1\" in the header (card, num)").arg(name));
+            return refuse(reader.line(),
+                          QStringLiteral("unknown column \"%1\" in the header (card, num)").arg(name));
         if (*position >= 0)
             return refuse(reader.line(), QStringLiteral("column %1 named twice in the header").arg(name));
         *position = i;
     }
     if (cardAt < 0 || numAt < 0)
-        return refuse(reader.line(),
-                      QStringLiteral("the header lacks the column %1").arg(cardAt < 0 ? Statements::kCard : Statements::kNum));
+        return refuse(reader.line(), QStringLiteral("the header lacks the column %1")
+                                         .arg(cardAt < 0 ? Statements::kCard : Statements::kNum));
     while (reader.next(fields)) {
         if (fields.size() != width)
             return refuse(reader.line(), QStringLiteral("%1 fields where the header has %2")
@@ -131,7 +133,8 @@ std::optional<CardImport::Result> checkRow(const Row& row, const Known& known)
     if (auto refused = EmployeeImport::checkNumber(row.line, row.card, Statements::kCard))
         return refused;
     if (!known.employees.contains(row.num))
-        return refuse(row.line, QStringLiteral("num %1 is no employee's number (card %2)").arg(row.num, row.card));
+        return refuse(row.line,
+                      QStringLiteral("num %1 is no employee's number (card %2)").arg(row.num, row.card));
     return std::nullopt;
 }
 
@@ -164,13 +167,15 @@ CardImport::Result CardImport::run(AdoConnection& connection, const QByteArray& 
         if (auto refused = checkRow(row, known))
             return *refused;
         if (const auto earlier = seen.constFind(row.card); earlier != seen.constEnd())
-            return refuse(row.line, QStringLiteral("card %1 repeats line %2").arg(row.card, QString::number(*earlier)));
+            return refuse(row.line,
+                          QStringLiteral("card %1 repeats line %2").arg(row.card, QString::number(*earlier)));
         seen.insert(row.card, row.line);
         if (mode == Mode::Add) {
             if (const auto given = known.cards.constFind(row.card); given != known.cards.constEnd())
-                return refuse(row.line, QStringLiteral("card %1 is already given to employee %2 (cards remove takes "
-                                                       "it back, --replace replaces the card list)")
-                                            .arg(row.card, *given));
+                return refuse(row.line,
+                              QStringLiteral("card %1 is already given to employee %2 (cards remove takes "
+                                             "it back, --replace replaces the card list)")
+                                  .arg(row.card, *given));
         }
     }
     Result result;
@@ -233,7 +238,8 @@ QByteArray CardImport::exportCsv(AdoConnection& connection)
     const int cardColumn = cards.fieldIndex(Statements::kCard);
     const int numColumn = cards.fieldIndex(Statements::kNum);
     for (int row = 0; row < cards.recordCount(); ++row)
-        out += CsvWriter::record({cards.valueAsString(row, cardColumn), cards.valueAsString(row, numColumn)}).toUtf8();
+        out += CsvWriter::record({cards.valueAsString(row, cardColumn), cards.valueAsString(row, numColumn)})
+                   .toUtf8();
     cards.close();
     return out;
 }

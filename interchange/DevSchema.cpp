@@ -16,19 +16,22 @@ bool fail(QString* error, const QString& message)
 
 QStringList DevSchema::ddl()
 {
-    return QStringList{
+    QStringList statements{
         QStringLiteral(
             "CREATE TABLE employ (num VARCHAR(10) NOT NULL, name VARCHAR(20), dept_no VARCHAR(10));"),
         QStringLiteral("CREATE TABLE sgdjb (num VARCHAR(10), name VARCHAR(20), D DATETIME, T DATETIME, "
                        "opdate DATETIME);"),
         QStringLiteral("CREATE INDEX sgdjb_num_instant ON sgdjb (num, (D+T));"),
-    } + cardDdl();
+    };
+    statements += cardDdl();
+    return statements;
 }
 
 QStringList DevSchema::cardDdl()
 {
     // The card number is unique: one card, one holder.
-    return {QStringLiteral("CREATE TABLE card (card VARCHAR(%1) NOT NULL, num VARCHAR(10) NOT NULL);").arg(kCardWidth),
+    return {QStringLiteral("CREATE TABLE card (card VARCHAR(%1) NOT NULL, num VARCHAR(10) NOT NULL);")
+                .arg(kCardWidth),
             QStringLiteral("CREATE UNIQUE INDEX card_card ON card (card);")};
 }
 
@@ -53,7 +56,7 @@ QString DevSchema::duplicateIndexStatement()
 
 QStringList DevSchema::serverDdl()
 {
-    return QStringList{
+    QStringList statements{
         QStringLiteral(
             "CREATE TABLE employ (num varchar(10) NOT NULL, name varchar(20), dept_no varchar(10))"),
         QStringLiteral(
@@ -64,7 +67,9 @@ QStringList DevSchema::serverDdl()
             .arg(kTerminalRole),
         QStringLiteral("GRANT SELECT, DELETE ON employ TO %1").arg(kTerminalRole),
         QStringLiteral("GRANT SELECT, INSERT ON sgdjb TO %1").arg(kTerminalRole),
-    } + serverCardDdl();
+    };
+    statements += serverCardDdl();
+    return statements;
 }
 
 namespace {

@@ -147,7 +147,9 @@ std::optional<EmployeeImport::Result> EmployeeImport::checkNumber(qsizetype line
                                                                   const QString& column)
 {
     if (num.front().isSpace() || num.back().isSpace())
-        return refuse(line, QStringLiteral("%1 %2 has blanks before or after it").arg(column, TextExcerpt::quoted(num)));
+        return refuse(
+            line,
+            QStringLiteral("%1 %2 has blanks before or after it").arg(column, TextExcerpt::quoted(num)));
     for (qsizetype i = 0; i < num.size(); ++i) {
         const char16_t c = num[i].unicode();
         const bool typeable =
@@ -180,8 +182,8 @@ std::optional<EmployeeImport::Result> check(const Parsed& parsed, const std::arr
         if (num.isEmpty())
             return refuse(row.line, QStringLiteral("num is empty"));
         for (size_t column = 0; column < kColumnCount; ++column) {
-            if (auto refused =
-                    EmployeeImport::checkValue(row.line, kColumnNames[column], row.values[column], widths[column]))
+            if (auto refused = EmployeeImport::checkValue(row.line, kColumnNames[column], row.values[column],
+                                                          widths[column]))
                 return refused;
         }
         if (auto refused = EmployeeImport::checkNumber(row.line, num, Statements::kNum))

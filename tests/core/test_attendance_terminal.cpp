@@ -4,12 +4,12 @@
 
 #include "attendance/AttendanceTerminal.h"
 #include "log/ErrMsgForm.h"
-#include "query/Statements.h"
-#include "support/DevDatabase.h"
-#include "support/ManualClock.h"
 #include "query/AdoQuery.h"
 #include "query/ConnectionString.h"
 #include "query/DatabaseTarget.h"
+#include "query/Statements.h"
+#include "support/DevDatabase.h"
+#include "support/ManualClock.h"
 
 #include <QDir>
 #include <QFile>
@@ -126,7 +126,8 @@ TEST(AttendanceTerminal, ACardRecordsItsHolderAndNeverSomeoneElse)
 {
     const ErrorLog log;
     const TestSupport::DevDatabase db(20);
-    db.exec(QStringLiteral("INSERT INTO card (card, num) VALUES ('0012345678', '0007'), ('0055500555', '0019')"));
+    db.exec(
+        QStringLiteral("INSERT INTO card (card, num) VALUES ('0012345678', '0007'), ('0055500555', '0019')"));
     ManualClock clock(kNine);
     AttendanceTerminal terminal(clock);
     terminal.open(DatabaseTarget::file(db.path()));
@@ -143,8 +144,10 @@ TEST(AttendanceTerminal, ACardRecordsItsHolderAndNeverSomeoneElse)
     // The digits of an unknown card start like employee 0012's number: nobody is recorded.
     const SwipeOutcome unknown = terminal.swipeCard(QStringLiteral("0099999999"), false);
     EXPECT_TRUE(unknown.failed());
-    EXPECT_EQ(AttendanceTerminal::statusLine(unknown), QStringLiteral("【卡 0099999999】 2026-03-02 09:00 刷卡失败！"));
-    EXPECT_EQ(AttendanceTerminal::swipeTrouble(unknown), QStringLiteral("刷卡失败：卡 0099999999 未登记，请找管理员"));
+    EXPECT_EQ(AttendanceTerminal::statusLine(unknown),
+              QStringLiteral("【卡 0099999999】 2026-03-02 09:00 刷卡失败！"));
+    EXPECT_EQ(AttendanceTerminal::swipeTrouble(unknown),
+              QStringLiteral("刷卡失败：卡 0099999999 未登记，请找管理员"));
     EXPECT_EQ(log.lines(), 1);
     EXPECT_TRUE(log.contents().contains("0099999999"));
 
@@ -152,13 +155,15 @@ TEST(AttendanceTerminal, ACardRecordsItsHolderAndNeverSomeoneElse)
     db.exec(QStringLiteral("DELETE FROM employ WHERE num = '0019'"));
     terminal.loadEmployees();
     const SwipeOutcome gone = terminal.swipeCard(QStringLiteral("0055500555"), false);
-    EXPECT_EQ(AttendanceTerminal::swipeTrouble(gone), QStringLiteral("刷卡失败：卡 0055500555 的持卡人不在员工名单中"));
+    EXPECT_EQ(AttendanceTerminal::swipeTrouble(gone),
+              QStringLiteral("刷卡失败：卡 0055500555 的持卡人不在员工名单中"));
     EXPECT_EQ(log.lines(), 2);
 
     // Read while the error box waits: even a known card records nobody.
     clock.advanceSecs(600);
     const SwipeOutcome boxed = terminal.swipeCard(QStringLiteral("0012345678"), true);
-    EXPECT_EQ(AttendanceTerminal::swipeTrouble(boxed), QStringLiteral("刷卡失败：请先关闭提示框，卡 0012345678 未记录"));
+    EXPECT_EQ(AttendanceTerminal::swipeTrouble(boxed),
+              QStringLiteral("刷卡失败：请先关闭提示框，卡 0012345678 未记录"));
     EXPECT_EQ(log.lines(), 3);
     EXPECT_EQ(db.rows(QStringLiteral("SELECT num FROM sgdjb")), QStringList({QStringLiteral("0007")}));
 }

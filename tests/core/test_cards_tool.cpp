@@ -16,7 +16,8 @@ using TestSupport::ToolRun;
 
 std::string text(const ToolRun& run)
 {
-    return "exit " + std::to_string(run.exitCode) + "\nout: " + run.out.toStdString() + "\nerr: " + run.err.toStdString();
+    return "exit " + std::to_string(run.exitCode) + "\nout: " + run.out.toStdString() +
+           "\nerr: " + run.err.toStdString();
 }
 
 class CardsTool : public ::testing::Test
@@ -25,8 +26,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        const ToolRun made = TestSupport::runKqdb({QStringLiteral("create"), db(), QStringLiteral("--employees"),
-                                                   QStringLiteral("20")});
+        const ToolRun made = TestSupport::runKqdb(
+            {QStringLiteral("create"), db(), QStringLiteral("--employees"), QStringLiteral("20")});
         ASSERT_EQ(made.exitCode, 0) << text(made);
     }
 
@@ -39,7 +40,8 @@ protected:
         EXPECT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
         out.write(csv);
         out.close();
-        return TestSupport::runKqdb(QStringList{QStringLiteral("cards"), QStringLiteral("import"), db(), file} + options);
+        return TestSupport::runKqdb(
+            QStringList{QStringLiteral("cards"), QStringLiteral("import"), db(), file} + options);
     }
 
     QStringList cards() const
@@ -97,8 +99,11 @@ TEST_F(CardsTool, RefusedImportsLeaveTheTableUnchanged)
     } refused[] = {
         {"card,num\n1111,0001\n1111,0002\n", "cards.csv:3: card 1111 repeats line 2"},
         {"card,num\n1111,0001\n2222,0042\n", "cards.csv:3: num 0042 is no employee's number"},
-        {"card,num\n1111,0001\n0012345678,0003\n", "cards.csv:3: card 0012345678 is already given to employee 0007"},
-        {"card,num\n11\x01" "1,0001\n", "control character"},
+        {"card,num\n1111,0001\n0012345678,0003\n",
+         "cards.csv:3: card 0012345678 is already given to employee 0007"},
+        {"card,num\n11\x01"
+         "1,0001\n",
+         "control character"},
         {"card,num\n\"1111 \",0001\n", "blanks before or after it"},
         {"card,num\n11-11,0001\n", "a number is ASCII letters and digits"},
         {"card,num\n\xef\xbc\x91\xef\xbc\x92,0001\n", "a number is ASCII letters and digits"},

@@ -25,7 +25,8 @@ class TestCardReader : public TerminalTestBase
     QString currentNum() const { return m_form->YgQry->fieldAsString(QStringLiteral("num")); }
     QStringList records() const
     {
-        return TestSupport::SqliteFile(m_fx->dbPath()).rows(QStringLiteral("SELECT num FROM sgdjb ORDER BY rowid"));
+        return TestSupport::SqliteFile(m_fx->dbPath())
+            .rows(QStringLiteral("SELECT num FROM sgdjb ORDER BY rowid"));
     }
 
     // One key as a keyboard or a reader sends it: the press and the release to where the
@@ -57,7 +58,8 @@ class TestCardReader : public TerminalTestBase
     {
         open(numbered(20));
         TestSupport::SqliteFile(m_fx->dbPath())
-            .exec(QStringLiteral("INSERT INTO card (card, num) VALUES ('0012345678', '0007'), ('0099000001', '0015')"));
+            .exec(QStringLiteral(
+                "INSERT INTO card (card, num) VALUES ('0012345678', '0007'), ('0099000001', '0015')"));
         // The cards are read with the list, at show: a window shown anew reads them.
         m_form.reset();
         m_form = m_fx->makeForm();
@@ -151,7 +153,8 @@ private slots:
         typeAt(QStringLiteral("0012345678"), 4);
         QVERIFY(box.isVisible());
         QCOMPARE(records(), QStringList());
-        QCOMPARE(m_form->OfflineLine->text(), QStringLiteral("刷卡失败：请先关闭提示框，卡 0012345678 未记录"));
+        QCOMPARE(m_form->OfflineLine->text(),
+                 QStringLiteral("刷卡失败：请先关闭提示框，卡 0012345678 未记录"));
         QCOMPARE(m_fx->logContents().count("\r\n"), 1);
     }
 

@@ -10,10 +10,10 @@
 #include "app/NumberEdit.h"
 #include "app/OfflineIndicator.h"
 #include "app/SimpleStatusBar.h"
+#include "attendance/LocalStore.h"
 #include "controls/RxClock.h"
 #include "query/AdoQuery.h"
 #include "query/DatabaseTarget.h"
-#include "attendance/LocalStore.h"
 #include "support/LoopbackRelay.h"
 #include "support/PgTestServer.h"
 #include "support/SqliteFile.h"
@@ -278,7 +278,8 @@ private slots:
         form->CardRead(QStringLiteral("0012345678"));
         QCOMPARE(form->YgQry->fieldAsString(QStringLiteral("num")), QStringLiteral("0204"));
         const QString name = form->YgQry->fieldAsString(QStringLiteral("name"));
-        QCOMPARE(form->StatusLine->text(), QStringLiteral("【0204 %1】 2026-12-07 09:00 刷卡成功！").arg(name));
+        QCOMPARE(form->StatusLine->text(),
+                 QStringLiteral("【0204 %1】 2026-12-07 09:00 刷卡成功！").arg(name));
         QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
         const std::vector<StoredSwipe> waiting = LocalStore(store).oldest(10);
         QCOMPARE(int(waiting.size()), 1);

@@ -46,9 +46,11 @@ int runCards(const QStringList& args)
         else
             positional.append(args.at(i));
     }
-    const qsizetype wanted = action == u"import" ? 2 : action == u"export" ? 1 : action == u"add" ? 3
-                             : action == u"remove"                        ? 2
-                                                                          : -1;
+    const qsizetype wanted = action == u"import"   ? 2
+                             : action == u"export" ? 1
+                             : action == u"add"    ? 3
+                             : action == u"remove" ? 2
+                                                   : -1;
     if (wanted < 0) {
         kqdbPrintError(QStringLiteral("unknown cards command %1").arg(action));
         return kqdbUsageError(kCardsUsage);
@@ -95,7 +97,8 @@ int runCards(const QStringList& args)
             const CardImport::Result result = CardImport::add(connection, positional.at(1), positional.at(2));
             if (!result.ok)
                 return refused(QString(), result, "; nothing changed");
-            kqdbPrintLine(QStringLiteral("card %1 given to employee %2").arg(positional.at(1), positional.at(2)));
+            kqdbPrintLine(
+                QStringLiteral("card %1 given to employee %2").arg(positional.at(1), positional.at(2)));
             return KqdbExit::kOk;
         }
         const CardImport::Result result = CardImport::remove(connection, positional.at(1));
