@@ -71,15 +71,12 @@ CardReaderInput::Settings CardReaderInput::Settings::fromStore()
 }
 
 CardReaderInput::CardReaderInput(const Settings& settings, QObject* parent)
-    : QObject(parent), m_settings(settings), m_flushTimer(new QTimer(this))
+    : QObject(parent), m_settings(settings), m_silence(new QTimer(this))
 {
-    m_flushTimer->setSingleShot(true);
+    m_silence->setSingleShot(true);
     // A little longer than the gap: the next key of a burst is always in by then.
-    m_flushTimer->setInterval(m_settings.keyGapMs + 10);
-    // The characters go on, but the chain does not end: a read the window was too busy to
-    // take in at its pace is still a read when its Enter comes quickly, and records nobody
-    // but the card's holder.
-    connect(m_flushTimer, &QTimer::timeout, this, &CardReaderInput::flush);
+    m_silence->setInterval(m_settings.keyGapMs + 10);
+    connect(m_silence, &QTimer::timeout, this, &CardReaderInput::silence);
 }
 
 CardReaderInput::~CardReaderInput() = default;
@@ -112,7 +109,7 @@ void CardReaderInput::deliver(const Held& held)
 
 void CardReaderInput::flush()
 {
-    m_flushTimer->stop();
+    m_silence->stop();
     // Taken out first: a key handed on may open a box whose own loop brings new keys here.
     std::vector<Held> held;
     held.swap(m_held);
@@ -124,6 +121,36 @@ void CardReaderInput::endChain()
 {
     m_inChain = false;
     m_chain.clear();
+    m_chainHeld = true;
+}
+
+bool CardReaderInput::isCard() const
+{
+    return m_chain.size() >= m_settings.minLength;
+}
+
+void CardReaderInput::read(quint64 lastStamp)
+{
+    const QString card = m_chain;
+    m_silence->stop();
+    m_held.clear();
+    endChain();
+    // A reader's Enter that comes late (after a pause of the system, or from a reader set to
+    // send no Enter at all and a person pressing it) still records nobody else.
+    m_lateEnterUntil = lastStamp + kLateEnterMs;
+    emit cardRead(card);
+}
+
+void CardReaderInput::silence()
+{
+    // No more keys: characters in quick succession, as many as a card has, were a read even
+    // without an Enter; anything else was typing.
+    if (m_inChain && m_chainHeld && isCard()) {
+        read(m_lastPress);
+        return;
+    }
+    flush();
+    m_chainHeld = false;
 }
 
 bool CardReaderInput::eventFilter(QObject* watched, QEvent* event)
@@ -155,19 +182,23 @@ bool CardReaderInput::eventFilter(QObject* watched, QEvent* event)
     }
 
     const quint64 stamp = key->timestamp();
-    const bool quick =
-        m_inChain && stamp >= m_lastPress && stamp - m_lastPress <= quint64(m_settings.keyGapMs);
+    const bool quick = m_inChain && stamp >= m_lastPress && stamp - m_lastPress <= quint64(m_settings.keyGapMs);
 
-    if (isEnter(key) && !key->isAutoRepeat() && quick && m_chain.size() >= m_settings.minLength) {
-        // A card: nothing of it goes on, and the Enter swipes no one but its holder.
-        const QString card = m_chain;
-        m_held.clear();
-        m_flushTimer->stop();
-        endChain();
-        m_swallowEnterRelease = true;
-        emit cardRead(card);
-        return true;
+    if (isEnter(key) && !key->isAutoRepeat()) {
+        if (quick && isCard()) {
+            // A card: nothing of it goes on, and the Enter swipes no one but its holder.
+            read(stamp);
+            m_lateEnterUntil = 0;
+            m_swallowEnterRelease = true;
+            return true;
+        }
+        if (m_held.empty() && m_lateEnterUntil != 0 && stamp <= m_lateEnterUntil) {
+            m_lateEnterUntil = 0;
+            m_swallowEnterRelease = true;
+            return true;
+        }
     }
+    m_lateEnterUntil = 0;
 
     if (!key->isAutoRepeat() && (isCharacter(key) || (isShift(key) && quick))) {
         if (!quick) {
@@ -181,7 +212,7 @@ bool CardReaderInput::eventFilter(QObject* watched, QEvent* event)
         if (isCharacter(key))
             m_chain += key->text();
         hold(key);
-        m_flushTimer->start();
+        m_silence->start();
         return true;
     }
 

@@ -13,11 +13,11 @@ class QTimer;
 // readers of badges and key fobs (and barcode scanners) are keyboard wedges: they type the
 // card's number and Enter, each key a few milliseconds after the last, faster than anybody
 // types. Watching the whole application's key events, this holds back the characters typed
-// while such a burst may be under way; when an Enter follows characters that came in
-// quick succession, the read is a card: its characters never reach the list or the number
-// box, the Enter swipes no one, and cardRead says which card it was. Anything slower is
-// handed on, in its order, to where the focus is then, so a person's typing behaves as it
-// always has, a few tens of milliseconds later.
+// while such a burst may be under way. Enough characters in quick succession, ended by an
+// Enter or by silence, are a card: its characters never reach the list or the number box,
+// its Enter (even one that comes late) swipes no one, and cardRead says which card it was.
+// Anything slower is handed on, in its order, to where the focus is then, so a person's
+// typing behaves as it always has, a few tens of milliseconds later.
 //
 // The gaps are measured on the key events' own time stamps, as the display server took
 // them, so a window busy with a swipe while a card is read still sees a burst. Key events
@@ -31,8 +31,9 @@ public:
         // At most this many milliseconds from one key of a read to the next: readers send a
         // key every 2 to 25 ms, people rarely two within 60 ms and never five in a row.
         int keyGapMs = 40;
-        // At least this many characters before the Enter: no card number is shorter.
-        int minLength = 4;
+        // At least this many characters: card numbers are longer (an EM4100 fob reads as ten
+        // digits), employee numbers a person types are mostly shorter.
+        int minLength = 6;
 
         // The values cardReaderKeyGap and cardReaderMinLength under the key Software/Tavelo,
         // each within its bounds; missing or unreadable ones keep the defaults.
@@ -58,6 +59,14 @@ private:
     void flush();
     void deliver(const Held& held);
     void endChain();
+    bool isCard() const;
+    // The chain was a card: its keys are dropped and cardRead is emitted.
+    void read(quint64 lastStamp);
+    // No key came within the gap.
+    void silence();
+
+    // An Enter this long after a read without one is the reader's.
+    static constexpr quint64 kLateEnterMs = 1000;
 
     Settings m_settings;
     std::vector<Held> m_held;
@@ -66,6 +75,9 @@ private:
     QString m_chain;
     quint64 m_lastPress = 0;
     bool m_inChain = false;
+    // No key of the chain was handed on yet.
+    bool m_chainHeld = true;
+    quint64 m_lateEnterUntil = 0;
     // The Enter that ended a read: its release is the reader's too.
     bool m_swallowEnterRelease = false;
     // The last event looked at: a key event handed to a widget's parents, or on from the
@@ -75,5 +87,5 @@ private:
     int m_lastType = 0;
     // The copies being handed on now; they pass untouched.
     QSet<const QEvent*> m_delivering;
-    QTimer* m_flushTimer;
+    QTimer* m_silence;
 };

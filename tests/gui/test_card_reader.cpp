@@ -4,6 +4,7 @@
 
 #include "GuiTestSupport.h"
 
+#include "app/CardPanel.h"
 #include "app/EmployeeGrid.h"
 #include "app/NumberEdit.h"
 #include "app/OfflineIndicator.h"
@@ -44,9 +45,10 @@ class TestCardReader : public TerminalTestBase
         }
     }
 
-    // The digits and Enter, gapMs apart.
+    // The digits and Enter, gapMs apart, half a second after the key before.
     void typeAt(const QString& digits, int gapMs)
     {
+        m_stamp += 500;
         for (QChar c : digits)
             key(Qt::Key_0 + (c.unicode() - u'0'), QString(c), gapMs);
         key(Qt::Key_Return, QStringLiteral("\r"), gapMs);
@@ -86,7 +88,9 @@ private slots:
     void readWithTheFocusInTheBoxLeavesTheBoxAsItWas()
     {
         openWithCards();
-        QTest::keyClicks(m_form->DBGridYg, QStringLiteral("0003"));
+        for (QChar c : QStringLiteral("0003"))
+            key(Qt::Key_0 + (c.unicode() - u'0'), QString(c), 150);
+        QTest::qWait(150);
         QCOMPARE(QApplication::focusWidget(), m_form->EditYg);
         QCOMPARE(currentNum(), QStringLiteral("0003"));
         typeAt(QStringLiteral("0099000001"), 6);
@@ -139,6 +143,28 @@ private slots:
         QCOMPARE(m_form->EditYg->text(), QStringLiteral("0015"));
         QCOMPARE(currentNum(), QStringLiteral("0015"));
         QCOMPARE(m_fx->logContents(), QByteArray());
+    }
+
+    // A reader set to send no Enter: the burst alone is the read; an Enter pressed soon
+    // after is the reader's (or a person's at the card's heels) and swipes nobody else.
+    void aReadWithoutEnterAndALateEnter()
+    {
+        openWithCards();
+        m_stamp += 500;
+        for (QChar c : QStringLiteral("0012345678"))
+            key(Qt::Key_0 + (c.unicode() - u'0'), QString(c), 4);
+        QTest::qWait(200);
+        QCOMPARE(records(), QStringList({QStringLiteral("0007")}));
+        QCOMPARE(m_form->EditYg->text(), QString());
+        key(Qt::Key_Return, QStringLiteral("\r"), 300);
+        QTest::qWait(100);
+        QCOMPARE(status(), QStringLiteral("【0007 员工7】 2026-12-07 09:00 刷卡成功！"));
+        // Later, Enter is a person's again: it swipes the current employee, the holder.
+        m_fx->clock().advanceSecs(30);
+        key(Qt::Key_Return, QStringLiteral("\r"), 2000);
+        QTest::qWait(100);
+        QCOMPARE(status(), QStringLiteral("【0007 员工7】 2026-12-07 09:00 已刷卡"));
+        QCOMPARE(records(), QStringList({QStringLiteral("0007")}));
     }
 
     void aReadWhileABoxIsOpenRecordsNobodyAndLeavesTheBoxOpen()

@@ -15,10 +15,11 @@ source "$(dirname "${BASH_SOURCE[0]}")/openbox_session.sh"
 fail() { echo "$*" >&2; exit 1; }
 db="$work/db/cards.mdb"
 log="$XDG_STATE_HOME/tavelo/error.log"
-records() { sqlite3 "$db" "SELECT group_concat(num, ' ') FROM (SELECT num FROM sgdjb ORDER BY rowid)"; }
+records() { sqlite3 -cmd ".timeout 5000" "$db" "SELECT group_concat(num, ' ') FROM (SELECT num FROM sgdjb ORDER BY rowid)"; }
 log_lines() { if [ -f "$log" ]; then grep -c . "$log"; else echo 0; fi; }
-# A reader types a few milliseconds apart; a person a good tenth of a second.
-read_card() { xdotool type --delay 6 "$1"; xdotool key --delay 6 Return; }
+# A reader types a few milliseconds apart, Enter last; a person a good tenth of a second.
+# shellcheck disable=SC2046
+read_card() { xdotool key --delay 6 $(sed 's/./& /g' <<<"$1") Return; }
 type_slowly() { xdotool type --delay 150 "$1"; }
 
 "$kqdb" create "$db" --employees 20 >/dev/null
