@@ -3,6 +3,7 @@
 // file, the file must stay intact, and no employee may have two records within the
 // duplicate window.
 
+#include "attendance/SwipeWindow.h"
 #include "attendance/CardSwipe.h"
 #include "support/TestSupport.h"
 
@@ -110,7 +111,7 @@ TEST(CrashLoop, AcknowledgedSwipesSurviveSigkillAndNoneIsDoubled)
     }
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb a JOIN sgdjb b ON a.num = b.num AND "
                                        "a.rowid < b.rowid AND abs((a.D + a.T) - (b.D + b.T)) < %1")
-                            .arg(CardSwipe::kWindowSeconds)),
+                            .arg(SwipeWindow::kSeconds)),
               0);
     std::printf("[ crash    ] %d rounds, %d drivers killed after acknowledging, %lld acknowledged, %d lost, "
                 "%lld stored\n",
