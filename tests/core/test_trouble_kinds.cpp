@@ -100,8 +100,8 @@ TEST_F(FileSabotage, EachCauseReachesTheRedLineInItsOwnWords)
               QStringLiteral("刷卡失败：数据库文件已损坏"));
 }
 
-// A server database without the attendance table (SQLSTATE 42P01): the swipe says so, as
-// on a file, instead of a database error without a cause.
+// A server database that lost the attendance table after the list loaded (SQLSTATE 42P01):
+// the swipe says so, as on a file, instead of a database error without a cause.
 class ServerWithoutRecords : public ServerSuite
 {
 };
@@ -109,11 +109,14 @@ class ServerWithoutRecords : public ServerSuite
 TEST_F(ServerWithoutRecords, MissingTableIsSaid)
 {
     server().createDatabase(QStringLiteral("norecords"));
-    server().psql(QStringLiteral("CREATE TABLE employ (num varchar(10) NOT NULL, name varchar(20), dept_no "
-                                 "varchar(10)); INSERT INTO employ VALUES ('0101', '张伟', '01')"),
-                  QStringLiteral("norecords"));
+    QString error;
+    ASSERT_TRUE(DevSchema::createServerDatabase(server().conninfo(QStringLiteral("norecords")),
+                                                DevSchema::demoEmployees(), &error))
+        << error.toStdString();
     TestSupport::TerminalQueries queries(CommFunc::MakeServerConnStr(server().conninfo(QStringLiteral("norecords"))));
     queries.load();
+    ASSERT_GT(queries.employees.recordCount(), 0);
+    server().psql(QStringLiteral("DROP TABLE sgdjb"), QStringLiteral("norecords"));
     ManualClock clock(kNine);
     const SwipeOutcome outcome = CardSwipe::run(&queries.employees, queries.records, clock);
     EXPECT_EQ(outcome.kind, SwipeOutcome::Kind::Nothing);
