@@ -1,15 +1,15 @@
 #include "attendance/CardSwipe.h"
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
-#include "query/Statements.h"
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
-#include "query/Transaction.h"
 #include "attendance/TroubleText.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
 #include "platform/QueryStateError.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/Statements.h"
+#include "query/Transaction.h"
 
 namespace {
 

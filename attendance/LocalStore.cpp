@@ -279,9 +279,10 @@ void LocalStore::WriteTransaction::commit()
 std::optional<StoredSwipe> LocalStore::waitingWithin(const QString& num, const QDateTime& from,
                                                      const QDateTime& to) const
 {
-    SqliteStatement select(m_db->handle(),
-                           QStringLiteral("SELECT %1 FROM outbox WHERE num = ? AND %2 ORDER BY id LIMIT 1")
-                               .arg(QLatin1String(kSwipeColumns), SwipeWindow::sqlHolds(u"instant", u"?", u"?")));
+    SqliteStatement select(
+        m_db->handle(),
+        QStringLiteral("SELECT %1 FROM outbox WHERE num = ? AND %2 ORDER BY id LIMIT 1")
+            .arg(QLatin1String(kSwipeColumns), SwipeWindow::sqlHolds(u"instant", u"?", u"?")));
     select.bindText(1, num);
     select.bindInt64(2, DateTimeValue::fromDateTime(from).seconds());
     select.bindInt64(3, DateTimeValue::fromDateTime(to).seconds());
@@ -292,7 +293,8 @@ std::optional<StoredSwipe> LocalStore::waitingWithin(const QString& num, const Q
 
 bool LocalStore::isWaiting(const QString& num, const QDateTime& instant) const
 {
-    SqliteStatement select(m_db->handle(), QStringLiteral("SELECT 1 FROM outbox WHERE num = ? AND instant = ?"));
+    SqliteStatement select(m_db->handle(),
+                           QStringLiteral("SELECT 1 FROM outbox WHERE num = ? AND instant = ?"));
     select.bindText(1, num);
     select.bindInt64(2, DateTimeValue::fromDateTime(instant).seconds());
     return select.step();

@@ -1,12 +1,12 @@
 #include "attendance/OutboxSwipe.h"
 
-#include "query/AdoQuery.h"
-#include "attendance/SwipeWindow.h"
 #include "attendance/LocalStore.h"
 #include "attendance/RecentSwipes.h"
+#include "attendance/SwipeWindow.h"
 #include "attendance/TroubleText.h"
-#include "query/Statements.h"
 #include "platform/Clock.h"
+#include "query/AdoQuery.h"
+#include "query/Statements.h"
 
 namespace {
 

@@ -23,7 +23,8 @@ const QByteArray& swipeStatement()
         "WITH existing AS (SELECT num, name, d, t FROM sgdjb WHERE num = $1 AND " +
         SwipeWindow::sqlHolds(u"(d + t)", u"$5::timestamp", u"$6::timestamp").toLatin1() +
         " LIMIT 1), "
-        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1, $2, $3::date, $4::time, $7::date "
+        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1, $2, $3::date, $4::time, "
+        "$7::date "
         "WHERE NOT EXISTS (SELECT 1 FROM existing) RETURNING 1) "
         "SELECT num, name, CAST(d AS text), CAST(t AS text) FROM existing";
     return text;
@@ -84,8 +85,7 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(DbBackend& backend, ServerFe
              {swipe.num.toUtf8(), swipe.name.toUtf8(), DateTimeText::date(swipe.date).toUtf8(),
               DateTimeText::time(swipe.time, u':').toUtf8(),
               DateTimeText::dateTime(SwipeWindow::from(instant), u':').toUtf8(),
-              DateTimeText::dateTime(SwipeWindow::to(instant), u':').toUtf8(),
-              swipe.opdate.toUtf8()}});
+              DateTimeText::dateTime(SwipeWindow::to(instant), u':').toUtf8(), swipe.opdate.toUtf8()}});
     }
 
     backend.beginWrite({});

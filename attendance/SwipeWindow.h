@@ -48,8 +48,9 @@ public:
     // peers send it, trailing blank included.
     static const QString& duplicateTest()
     {
-        static const QString text = QStringLiteral("SELECT num,name,D,T, opdate FROM sgdjb WHERE num=:num AND (") +
-                                    sqlHolds(u"(D+T)", u":d1", u":d2") + QStringLiteral(") ");
+        static const QString text =
+            QStringLiteral("SELECT num,name,D,T, opdate FROM sgdjb WHERE num=:num AND (") +
+            sqlHolds(u"(D+T)", u":d1", u":d2") + QStringLiteral(") ");
         return text;
     }
 };

@@ -150,7 +150,8 @@ QString TroubleText::swipeTrouble(const QString& reason)
     return QStringLiteral("刷卡失败：") + reason;
 }
 
-QString TroubleText::startTrouble(const QString& path, Exception::Trouble failure, const QString& operatorGroup)
+QString TroubleText::startTrouble(const QString& path, Exception::Trouble failure,
+                                  const QString& operatorGroup)
 {
     const QString shown = QDir::toNativeSeparators(path);
     const QFileInfo info(path);

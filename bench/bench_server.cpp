@@ -6,10 +6,10 @@
 // Run with --terminal ... the program is one of the eight terminals (used by itself).
 // TAVELO_BENCH_SECONDS sets how long the eight run (30 by default).
 
+#include "attendance/CardSwipe.h"
 #include "attendance/SwipeWindow.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "attendance/CardSwipe.h"
 #include "query/CommFunc.h"
 #include "query/DatabaseTarget.h"
 #include "query/Statements.h"

@@ -1,12 +1,12 @@
 // One card swipe (duplicate test, insert, commit) against record tables of different
 // sizes, and the same work done with bare SQLite calls for comparison.
 
+#include "attendance/CardSwipe.h"
 #include "attendance/SwipeWindow.h"
+#include "interchange/DevSchema.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "attendance/CardSwipe.h"
 #include "query/CommFunc.h"
-#include "interchange/DevSchema.h"
 #include "query/SqlStatementPlan.h"
 #include "query/Statements.h"
 #include "support/ManualClock.h"

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/DatabaseError.h"
 #include "postgres/PgResult.h"
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
-#include "platform/DatabaseError.h"
 
 #include <QByteArray>
 #include <QHash>

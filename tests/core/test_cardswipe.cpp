@@ -1,10 +1,10 @@
+#include "attendance/CardSwipe.h"
 #include "attendance/SwipeWindow.h"
+#include "platform/Gbk.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "attendance/CardSwipe.h"
 #include "query/SqlStatementPlan.h"
 #include "query/Statements.h"
-#include "platform/Gbk.h"
 #include "support/ManualClock.h"
 #include "support/TestSupport.h"
 

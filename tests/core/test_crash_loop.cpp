@@ -3,8 +3,8 @@
 // file, the file must stay intact, and no employee may have two records within the
 // duplicate window.
 
-#include "attendance/SwipeWindow.h"
 #include "attendance/CardSwipe.h"
+#include "attendance/SwipeWindow.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>

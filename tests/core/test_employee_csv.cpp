@@ -334,10 +334,9 @@ TEST_F(EmployeeCsvTest, WidthsCountGbkBytesSoTenChineseCharactersFitTwenty)
 TEST_F(EmployeeCsvTest, ACharacterGbkLacksIsRefusedFirstMiddleOrLast)
 {
     const QByteArray emoji = "\xf0\x9f\x98\x80";
-    for (const QByteArray& csv :
-         {"num,name\n1001," + emoji + "abc\n", "num,name\n1001,a" + emoji + "bc\n", "num,name\n1001,abc" + emoji + "\n",
-          "num,name\n1001," + emoji + "\n",
-          "num,name,dept_no\n1001,a," + emoji + "1\n"}) {
+    for (const QByteArray& csv : {"num,name\n1001," + emoji + "abc\n", "num,name\n1001,a" + emoji + "bc\n",
+                                  "num,name\n1001,abc" + emoji + "\n", "num,name\n1001," + emoji + "\n",
+                                  "num,name,dept_no\n1001,a," + emoji + "1\n"}) {
         const KqdbRun run = import(csv);
         EXPECT_EQ(run.exitCode, 1) << csv.constData();
         EXPECT_TRUE(run.err.contains("U+1F600")) << run.err.constData();

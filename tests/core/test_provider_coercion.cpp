@@ -1,9 +1,9 @@
 #include "attendance/SwipeWindow.h"
+#include "platform/DatabaseError.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/Statements.h"
 #include "query/Transaction.h"
-#include "platform/DatabaseError.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

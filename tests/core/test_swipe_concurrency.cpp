@@ -1,5 +1,5 @@
-#include "attendance/SwipeWindow.h"
 #include "attendance/CardSwipe.h"
+#include "attendance/SwipeWindow.h"
 #include "support/ManualClock.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"

@@ -3,10 +3,10 @@
 // half-written, the file intact, the list still showing), and the next swipe once the
 // disk is healthy again must record.
 
-#include "attendance/SwipeWindow.h"
 #include "attendance/CardSwipe.h"
-#include "support/ManualClock.h"
+#include "attendance/SwipeWindow.h"
 #include "support/FaultInjectingVfs.h"
+#include "support/ManualClock.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 

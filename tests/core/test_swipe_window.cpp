@@ -38,8 +38,9 @@ struct WindowCase
 
 // Exactly on a bound is outside; a second inside either bound is within.
 const WindowCase kCases[] = {
-    {-SwipeWindow::kSeconds - 1, true}, {-SwipeWindow::kSeconds, true},    {-SwipeWindow::kSeconds + 1, false},
-    {0, false},                         {SwipeWindow::kSeconds - 1, false}, {SwipeWindow::kSeconds, true},
+    {-SwipeWindow::kSeconds - 1, true},  {-SwipeWindow::kSeconds, true},
+    {-SwipeWindow::kSeconds + 1, false}, {0, false},
+    {SwipeWindow::kSeconds - 1, false},  {SwipeWindow::kSeconds, true},
     {SwipeWindow::kSeconds + 1, true},
 };
 
@@ -91,12 +92,14 @@ TEST_F(SwipeWindowFileTest, FileSwipe)
     runCases([&](int offset) {
         m_db.exec(QStringLiteral("DELETE FROM sgdjb"));
         const QDateTime at = kSwipeAt.addSecs(offset);
-        m_db.exec(QStringLiteral("INSERT INTO sgdjb VALUES ('%1', 'x', %2, %3, 0)")
-                      .arg(num)
-                      .arg(TestSupport::wallSeconds(at.date().toString(Qt::ISODate) + QStringLiteral(" 00:00:00")))
-                      .arg(at.time().msecsSinceStartOfDay() / 1000));
+        m_db.exec(
+            QStringLiteral("INSERT INTO sgdjb VALUES ('%1', 'x', %2, %3, 0)")
+                .arg(num)
+                .arg(TestSupport::wallSeconds(at.date().toString(Qt::ISODate) + QStringLiteral(" 00:00:00")))
+                .arg(at.time().msecsSinceStartOfDay() / 1000));
         const SwipeOutcome outcome = CardSwipe::run(&terminal.employees, terminal.records, m_clock);
-        return std::pair(outcome.kind, m_db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb WHERE num = '%1'").arg(num)));
+        return std::pair(outcome.kind,
+                         m_db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb WHERE num = '%1'").arg(num)));
     });
 }
 
@@ -142,7 +145,8 @@ protected:
     static void recordBeside(const QString& num, int offset)
     {
         const QDateTime at = kSwipeAt.addSecs(offset);
-        psql(QStringLiteral("DELETE FROM sgdjb; INSERT INTO sgdjb VALUES ('%1', 'x', '%2', '%3', '1999-01-01')")
+        psql(QStringLiteral(
+                 "DELETE FROM sgdjb; INSERT INTO sgdjb VALUES ('%1', 'x', '%2', '%3', '1999-01-01')")
                  .arg(num, at.date().toString(Qt::ISODate), at.time().toString(Qt::ISODate)));
     }
     static qint64 rowsOf(const QString& num)

@@ -67,7 +67,8 @@ protected:
         sabotage(db.path());
         const SwipeOutcome outcome = terminal->swipe(&queries.employees, queries.records);
         EXPECT_EQ(outcome.kind, SwipeOutcome::Kind::Nothing);
-        EXPECT_EQ(AttendanceTerminal::statusLine(outcome), QStringLiteral("【0001 Worker 0001】 2026-03-02 09:00 刷卡失败！"));
+        EXPECT_EQ(AttendanceTerminal::statusLine(outcome),
+                  QStringLiteral("【0001 Worker 0001】 2026-03-02 09:00 刷卡失败！"));
         return AttendanceTerminal::swipeTrouble(outcome);
     }
 };
@@ -113,7 +114,8 @@ TEST_F(ServerWithoutRecords, MissingTableIsSaid)
     ASSERT_TRUE(DevSchema::createServerDatabase(server().conninfo(QStringLiteral("norecords")),
                                                 DevSchema::demoEmployees(), &error))
         << error.toStdString();
-    TestSupport::TerminalQueries queries(CommFunc::MakeServerConnStr(server().conninfo(QStringLiteral("norecords"))));
+    TestSupport::TerminalQueries queries(
+        CommFunc::MakeServerConnStr(server().conninfo(QStringLiteral("norecords"))));
     queries.load();
     ASSERT_GT(queries.employees.recordCount(), 0);
     server().psql(QStringLiteral("DROP TABLE sgdjb"), QStringLiteral("norecords"));

@@ -5,13 +5,13 @@
 
 #include "KqdbCommand.h"
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
 #include "attendance/SwipeWindow.h"
-#include "query/CommFunc.h"
 #include "platform/FixedClock.h"
 #include "platform/SystemClock.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
 
 #include <cstdio>
 #include <memory>
