@@ -15,7 +15,7 @@ FileTerminal::FileTerminal(const QString& filePath, const Clock& clock) : m_file
 void FileTerminal::loadEmployees(AdoQuery* employees, CardRegister& cards)
 {
     // The operator is told why the list is empty, or why swipes will fail, at once.
-    QString failure;
+    Exception::Trouble failure = Exception::Trouble::Unknown;
     cards.clear();
     if (CommFunc::OpenTableQuery(employees, Statements::kEmployTable, QString(), QString(), &failure) < 0) {
         emit lastingTroubleChanged(TroubleText::startTrouble(m_filePath, failure));
