@@ -1,6 +1,13 @@
-// kqdb cards: which employee each badge or key fob belongs to, on a database file. A refused
-// import or card leaves the card table exactly as it was.
+// kqdb cards: which employee each badge or key fob belongs to, on a database file and on a
+// server. A refused import or card leaves the card table exactly as it was.
 
+#include "interchange/DevSchema.h"
+#include "platform/DatabaseError.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/ConnectionString.h"
+#include "query/Statements.h"
+#include "support/ServerSuite.h"
 #include "support/SqliteFile.h"
 #include "support/TestSupport.h"
 #include "support/ToolRun.h"
@@ -134,6 +141,58 @@ TEST_F(CardsTool, AFileFromBeforeCardsGetsItsTableWithTheFirstCard)
     const ToolRun added = TestSupport::runKqdb({"cards", "add", db(), "0012345678", "0007"});
     ASSERT_EQ(added.exitCode, 0) << text(added);
     EXPECT_EQ(cards(), QStringList({"0012345678>0007"}));
+}
+
+} // namespace
+
+namespace {
+
+// On a server: the card table made with the schema, cards given by an administrator, a
+// refused import changing nothing, and the terminals' role reading the cards and nothing
+// more.
+class CardsOnAServer : public ServerSuite
+{
+protected:
+    static QString cards() { return psql(QStringLiteral("SELECT string_agg(card || '>' || num, ' ' ORDER BY card) FROM card")); }
+
+    ToolRun importCsv(const QByteArray& csv)
+    {
+        const QString file = tempPath("cards.csv");
+        QFile out(file);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(csv);
+        out.close();
+        return TestSupport::runKqdb({QStringLiteral("cards"), QStringLiteral("import"), conninfo(), file});
+    }
+};
+
+TEST_F(CardsOnAServer, AdministratorGivesCardsTheTerminalRoleOnlyReadsThem)
+{
+    psql(QStringLiteral("DELETE FROM card"));
+    const ToolRun imported = importCsv("card,num\n0012345678,0105\n0099000001,0203\n");
+    ASSERT_EQ(imported.exitCode, 0) << text(imported);
+    EXPECT_EQ(cards(), QStringLiteral("0012345678>0105 0099000001>0203"));
+
+    const ToolRun refused = importCsv("card,num\n1111,0101\n1111,0102\n");
+    EXPECT_EQ(refused.exitCode, 1) << text(refused);
+    EXPECT_TRUE(refused.err.contains("card 1111 repeats line 2")) << text(refused);
+    EXPECT_EQ(cards(), QStringLiteral("0012345678>0105 0099000001>0203"));
+
+    AdoConnection terminal;
+    terminal.setConnectionString(
+        ConnectionString::forServer(server().conninfo(QStringLiteral("kq"), DevSchema::kTerminalRole)));
+    AdoQuery read(QStringLiteral("CardQry"));
+    read.setConnection(&terminal);
+    read.sqlAdd(Statements::kCardHolders);
+    read.open();
+    EXPECT_EQ(read.recordCount(), 2);
+    read.close();
+    AdoQuery write(QStringLiteral("CardQry"));
+    write.setConnection(&terminal);
+    write.sqlAdd(QStringLiteral("INSERT INTO card (card, num) VALUES ('2222', '0101')"));
+    EXPECT_THROW(write.execSql(), DatabaseError);
+    EXPECT_EQ(cards(), QStringLiteral("0012345678>0105 0099000001>0203"));
+    psql(QStringLiteral("DELETE FROM card"));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "platform/DatabaseError.h"
 #include "platform/QueryStateError.h"
 #include "query/ConnectionString.h"
+#include "query/DatabaseTarget.h"
 #include "query/CommFunc.h"
 #include "support/ManualClock.h"
 #include "support/ServerSuite.h"
@@ -60,13 +61,13 @@ protected:
     QString swipeTroubleAfter(const std::function<void(const QString& path)>& sabotage)
     {
         const TestSupport::DevDatabase db(2);
-        TestSupport::TerminalQueries queries(db.connectionString());
         ManualClock clock(kNine);
-        const auto terminal = AttendanceTerminal::forConnection(queries.connection, db.path(), clock);
-        terminal->loadEmployees(&queries.employees);
-        EXPECT_EQ(queries.employees.recordCount(), 2);
+        AttendanceTerminal terminal(clock);
+        terminal.open(DatabaseTarget::file(db.path()));
+        terminal.loadEmployees();
+        EXPECT_EQ(terminal.employees()->recordCount(), 2);
         sabotage(db.path());
-        const SwipeOutcome outcome = terminal->swipe(&queries.employees, queries.records);
+        const SwipeOutcome outcome = terminal.swipe(QStringLiteral("0001"));
         EXPECT_EQ(outcome.kind, SwipeOutcome::Kind::Nothing);
         EXPECT_EQ(AttendanceTerminal::statusLine(outcome),
                   QStringLiteral("【0001 Worker 0001】 2026-03-02 09:00 刷卡失败！"));
