@@ -7,7 +7,7 @@
 #include "app/CardPanel.h"
 #include "app/EmployeeGrid.h"
 #include "app/NumberEdit.h"
-#include "app/OfflineIndicator.h"
+#include "app/TroubleLine.h"
 #include "app/SimpleStatusBar.h"
 #include "query/AdoQuery.h"
 #include "support/SqliteFile.h"

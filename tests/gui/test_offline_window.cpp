@@ -8,8 +8,8 @@
 #include "app/CardPanel.h"
 #include "app/EmployeeGrid.h"
 #include "app/NumberEdit.h"
-#include "app/OfflineIndicator.h"
 #include "app/SimpleStatusBar.h"
+#include "app/TroubleLine.h"
 #include "attendance/LocalStore.h"
 #include "controls/RxClock.h"
 #include "query/AdoQuery.h"
@@ -161,9 +161,9 @@ private slots:
             QTRY_COMPARE(form->OfflineLine->text(),
                          QStringLiteral("刷卡失败：服务器拒绝了这次刷卡（原因见错误日志）\n"
                                         "1 条刷卡被服务器拒绝，见错误日志"));
-            QVERIFY(form->OfflineLine->text().endsWith(OfflineIndicator::textFor(false, 0, 1)));
+            QVERIFY(form->OfflineLine->text().endsWith(TroubleLine::textFor(false, 0, 1)));
             QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
-                     OfflineIndicator::kOfflineColour);
+                     TroubleLine::kTroubleColour);
             QVERIFY(form->StatusLine->text().startsWith(QStringLiteral("【0102 ")));
             QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("刷卡失败！")));
             QVERIFY(fx.logContents().contains("sgdjb_not_0102"));
@@ -175,7 +175,7 @@ private slots:
             QTest::keyClick(form->EditYg, Qt::Key_Return);
             QVERIFY(form->StatusLine->text().contains(QStringLiteral("刷卡成功")));
             QCOMPARE(records("num = '0103'"), 1);
-            QCOMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(false, 0, 1));
+            QCOMPARE(form->OfflineLine->text(), TroubleLine::textFor(false, 0, 1));
         }
         // A restart still shows what is kept aside.
         auto again = fx.makeForm();
@@ -183,7 +183,7 @@ private slots:
         again->show();
         QVERIFY(QTest::qWaitForWindowActive(again.get()));
         QVERIFY(again->OfflineLine->isVisible());
-        QCOMPARE(again->OfflineLine->text(), OfflineIndicator::textFor(false, 0, 1));
+        QCOMPARE(again->OfflineLine->text(), TroubleLine::textFor(false, 0, 1));
         again.reset();
         m_server->psql(QStringLiteral("ALTER TABLE sgdjb DROP CONSTRAINT sgdjb_not_0102"));
         QFile::remove(LocalStore::pathFor(target.connectionString()));
@@ -213,7 +213,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QCOMPARE(form->YgQry->recordCount(), int(DevSchema::demoEmployees().size()));
         QVERIFY(form->OfflineLine->isVisible());
-        QCOMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 0));
+        QCOMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 0));
         const QList<QByteArray> lines = fx.logContents().split('\n');
         QCOMPARE(fx.logContents().count("\r\n"), 1);
         QVERIFY(lines[0].contains("could not be reached"));
@@ -226,9 +226,9 @@ private slots:
         const QString name = form->YgQry->fieldAsString(QStringLiteral("name"));
         QCOMPARE(form->StatusLine->text(),
                  QStringLiteral("【0103 %1】 2026-12-07 09:00 刷卡成功！").arg(name));
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 1));
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
-                 OfflineIndicator::kOfflineColour);
+                 TroubleLine::kTroubleColour);
         // The specified controls keep their places; the line sits between card area and box.
         QVERIFY(!form->OfflineLine->geometry().intersects(form->PanelCard->geometry()));
         QVERIFY(!form->OfflineLine->geometry().intersects(form->EditYg->geometry()));
@@ -274,13 +274,13 @@ private slots:
         form->setDatabaseOption(target);
         form->show();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
-        QCOMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 0));
+        QCOMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 0));
         form->CardRead(QStringLiteral("0012345678"));
         QCOMPARE(form->YgQry->fieldAsString(QStringLiteral("num")), QStringLiteral("0204"));
         const QString name = form->YgQry->fieldAsString(QStringLiteral("name"));
         QCOMPARE(form->StatusLine->text(),
                  QStringLiteral("【0204 %1】 2026-12-07 09:00 刷卡成功！").arg(name));
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 1));
         const std::vector<StoredSwipe> waiting = LocalStore(store).oldest(10);
         QCOMPARE(int(waiting.size()), 1);
         QCOMPARE(waiting.front().num, QStringLiteral("0204"));
@@ -319,7 +319,7 @@ private slots:
                                   .arg(form->YgQry->fieldAsString(QStringLiteral("num")),
                                        form->YgQry->fieldAsString(QStringLiteral("name")));
         QCOMPARE(form->StatusLine->text(), first);
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 1));
 
         // Offline, the next swipe does not wait for the network at all.
         form->YgQry->setRecNo(1);
@@ -328,7 +328,7 @@ private slots:
         second.start();
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY(second.elapsed() < 500);
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 2));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 2));
         saveScreenshot(*form, "offline-swipes.png");
 
         relay.setSilent(false);
@@ -373,7 +373,7 @@ private slots:
         QVERIFY2(answerMs < 400, qPrintable(QString::number(answerMs)));
         QCOMPARE(form->StatusLine->text(),
                  QStringLiteral("【%1】 2026-12-07 09:00 刷卡成功！").arg(employee));
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 1));
 
         // From the first second drawn after the clock was set.
         QList<int> seconds = painted.seconds();
@@ -413,7 +413,7 @@ private slots:
         m_server->stop();
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 1));
 
         for (const char* suffix : {"", "-wal", "-shm"})
             QFile::remove(store + QLatin1String(suffix));
@@ -421,9 +421,9 @@ private slots:
         fx.clock().advanceSecs(30);
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 2));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 2));
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
-                 OfflineIndicator::kOfflineColour);
+                 TroubleLine::kTroubleColour);
         QVERIFY(QFile::exists(store));
 
         m_server->start();
@@ -445,9 +445,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QVERIFY(!form->YgQry->isOpen());
         QCOMPARE(form->OfflineLine->text(), QStringLiteral("服务器无法连接，本机也没有员工名单的副本\n") +
-                                                OfflineIndicator::textFor(true, 0));
+                                                TroubleLine::textFor(true, 0));
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
-                 OfflineIndicator::kOfflineColour);
+                 TroubleLine::kTroubleColour);
     }
 
     // A store that cannot be made: the band says that swipes made while the server is
@@ -472,7 +472,7 @@ private slots:
         QCOMPARE(form->OfflineLine->text(),
                  QStringLiteral("本地存储 %1 无法写入：服务器断开时的刷卡将无法保存").arg(storePath));
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
-                 OfflineIndicator::kOfflineColour);
+                 TroubleLine::kTroubleColour);
         QCOMPARE(fx.logContents().count("opening the local store"), 1);
 
         // Online the swipe still records.
