@@ -182,7 +182,8 @@ bool CardReaderInput::eventFilter(QObject* watched, QEvent* event)
     }
 
     const quint64 stamp = key->timestamp();
-    const bool quick = m_inChain && stamp >= m_lastPress && stamp - m_lastPress <= quint64(m_settings.keyGapMs);
+    const bool quick =
+        m_inChain && stamp >= m_lastPress && stamp - m_lastPress <= quint64(m_settings.keyGapMs);
 
     if (isEnter(key) && !key->isAutoRepeat()) {
         if (quick && isCard()) {

@@ -2,12 +2,12 @@
 
 #include "app/CaptionOnlyFrame.h"
 #include "app/CardPanel.h"
+#include "app/CardReaderInput.h"
 #include "app/EmployeeGrid.h"
 #include "app/ErrorReporter.h"
 #include "app/NumberEdit.h"
 #include "app/SimpleStatusBar.h"
 #include "app/TerminalClock.h"
-#include "app/CardReaderInput.h"
 #include "app/TroubleLine.h"
 #include "attendance/AttendanceTerminal.h"
 #include "controls/RxClock.h"

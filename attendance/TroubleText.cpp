@@ -135,7 +135,8 @@ QString TroubleText::failedSwipe(const QString& num, const QString& name, const 
 
 QString TroubleText::failedCard(const QString& card, const QDateTime& at)
 {
-    return QCoreApplication::translate("TroubleText", "【卡 %1】 %2 刷卡失败！").arg(card, DateTimeText::dateTimeMinutes(at));
+    return QCoreApplication::translate("TroubleText", "【卡 %1】 %2 刷卡失败！")
+        .arg(card, DateTimeText::dateTimeMinutes(at));
 }
 
 QString TroubleText::unknownCard(const QString& card)

@@ -153,7 +153,10 @@ namespace {
 class CardsOnAServer : public ServerSuite
 {
 protected:
-    static QString cards() { return psql(QStringLiteral("SELECT string_agg(card || '>' || num, ' ' ORDER BY card) FROM card")); }
+    static QString cards()
+    {
+        return psql(QStringLiteral("SELECT string_agg(card || '>' || num, ' ' ORDER BY card) FROM card"));
+    }
 
     ToolRun importCsv(const QByteArray& csv)
     {

@@ -7,8 +7,8 @@
 #include "app/CardPanel.h"
 #include "app/EmployeeGrid.h"
 #include "app/NumberEdit.h"
-#include "app/TroubleLine.h"
 #include "app/SimpleStatusBar.h"
+#include "app/TroubleLine.h"
 #include "query/AdoQuery.h"
 #include "support/SqliteFile.h"
 
