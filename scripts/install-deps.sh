@@ -4,15 +4,16 @@
 # command passes it). Idempotent: when every package is present it does nothing and needs
 # no rights; otherwise it runs apt-get as root, or through sudo for another user.
 #
-#   scripts/install-deps.sh           build and run: compiler, Qt, SQLite, libpq, libmdb, fonts
+#   scripts/install-deps.sh           build and run: compiler, Qt, SQLite and its sqlite3 shell
+#                                     (the README's examples use it), libpq, libmdb, fonts
 #   scripts/install-deps.sh --tests   the same, and the test tools
 set -euo pipefail
 
-# Building and running the terminal and kqdb.
+# Building and running the terminal and kqdb, and the sqlite3 shell the README's examples use.
 PACKAGES=(
   build-essential cmake pkg-config ninja-build ccache
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev libxcb1-dev
-  libsqlite3-dev libpq-dev mdbtools-dev
+  libsqlite3-dev libpq-dev mdbtools-dev sqlite3
   fonts-arphic-uming fonts-dejavu-core
 )
 
@@ -20,11 +21,11 @@ PACKAGES=(
 # and Google Benchmark, clang with libFuzzer, a headless display with a window manager and a
 # screenshot tool, the package tools, and the shells the tests check files with.
 TEST_PACKAGES=(
-  postgresql postgresql-client sqlite3
+  postgresql postgresql-client
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   clang libclang-rt-14-dev llvm-14
   xvfb xauth openbox x11-utils wmctrl xdotool imagemagick procps
-  dpkg-dev file desktop-file-utils appstream bsdutils
+  dpkg-dev file desktop-file-utils appstream bsdutils lintian
 )
 
 case "${1:-}" in
