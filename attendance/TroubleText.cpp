@@ -1,10 +1,6 @@
 #include "attendance/TroubleText.h"
 
-#include "platform/DatabaseError.h"
 #include "platform/DateTimeText.h"
-#include "platform/Exception.h"
-#include "platform/ServerRefusal.h"
-#include "platform/ServerUnreachable.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,45 +17,40 @@
 
 namespace {
 
-QString reasonForTrouble(DatabaseError::Trouble trouble)
+// A failure's kind in a few words; empty for a kind that has none of its own.
+QString reasonFor(Exception::Trouble trouble)
 {
+    using Trouble = Exception::Trouble;
     switch (trouble) {
-    case DatabaseError::Trouble::Locked:
+    case Trouble::Locked:
         return QStringLiteral("数据库被其他程序锁定");
-    case DatabaseError::Trouble::DiskFull:
+    case Trouble::DiskFull:
         return QStringLiteral("磁盘已满");
-    case DatabaseError::Trouble::NoWriteRight:
+    case Trouble::NoWriteRight:
         return QStringLiteral("无权写入数据库");
-    case DatabaseError::Trouble::DiskIo:
+    case Trouble::DiskIo:
         return QStringLiteral("磁盘读写出错");
-    case DatabaseError::Trouble::Damaged:
+    case Trouble::Damaged:
         return QStringLiteral("数据库文件已损坏");
-    case DatabaseError::Trouble::CannotOpen:
+    case Trouble::CannotOpen:
         return QStringLiteral("数据库文件无法打开");
-    case DatabaseError::Trouble::Unknown:
+    case Trouble::MissingFile:
+        return QStringLiteral("数据库文件不见了");
+    case Trouble::AccessFile:
+        return QStringLiteral("数据库被换成了 Access 文件");
+    case Trouble::Folder:
+        return QStringLiteral("数据库路径是一个文件夹");
+    case Trouble::MissingTable:
+        return QStringLiteral("数据库中没有考勤表");
+    case Trouble::NoNumber:
+        return QStringLiteral("该员工没有编号");
+    case Trouble::Refused:
+        return QStringLiteral("服务器拒绝了这次刷卡（原因见错误日志）");
+    case Trouble::Unreachable:
+        return QStringLiteral("服务器无法连接");
+    case Trouble::Unknown:
         break;
     }
-    return {};
-}
-
-// The file back end refuses a path before SQLite sees it, in words rather than codes.
-QString reasonForMessage(const QString& message)
-{
-    if (message.startsWith(QStringLiteral("Could not find file")))
-        return QStringLiteral("数据库文件不见了");
-    if (message.contains(QStringLiteral("Microsoft Access database")))
-        return QStringLiteral("数据库被换成了 Access 文件");
-    if (message.contains(QStringLiteral("not an SQLite database")))
-        return QStringLiteral("数据库文件已损坏");
-    if (message.contains(QStringLiteral("cannot be written")) ||
-        message.contains(QStringLiteral("Permission denied")))
-        return QStringLiteral("无权写入数据库");
-    if (message.contains(QStringLiteral("is a folder")))
-        return QStringLiteral("数据库路径是一个文件夹");
-    if (message.contains(QStringLiteral("no such table")))
-        return QStringLiteral("数据库中没有考勤表");
-    if (message.contains(QStringLiteral("has no employee number")))
-        return QStringLiteral("该员工没有编号");
     return {};
 }
 
@@ -145,18 +136,8 @@ QString TroubleText::swipeReason(const std::exception_ptr& failure)
     try {
         if (failure)
             std::rethrow_exception(failure);
-    } catch (const ServerUnreachable&) {
-        return QStringLiteral("服务器无法连接");
-    } catch (const ServerRefusal&) {
-        return QStringLiteral("服务器拒绝了这次刷卡（原因见错误日志）");
-    } catch (const DatabaseError& error) {
-        QString reason = reasonForTrouble(error.trouble());
-        if (reason.isEmpty())
-            reason = reasonForMessage(error.message());
-        if (!reason.isEmpty())
-            return reason;
     } catch (const Exception& error) {
-        const QString reason = reasonForMessage(error.message());
+        const QString reason = reasonFor(error.trouble());
         if (!reason.isEmpty())
             return reason;
     } catch (...) {
@@ -169,7 +150,8 @@ QString TroubleText::swipeTrouble(const QString& reason)
     return QStringLiteral("刷卡失败：") + reason;
 }
 
-QString TroubleText::startTrouble(const QString& path, const QString& message, const QString& operatorGroup)
+QString TroubleText::startTrouble(const QString& path, Exception::Trouble failure,
+                                  const QString& operatorGroup)
 {
     const QString shown = QDir::toNativeSeparators(path);
     const QFileInfo info(path);
@@ -195,9 +177,9 @@ QString TroubleText::startTrouble(const QString& path, const QString& message, c
         return QStringLiteral("无法打开数据库：%1 不是数据库文件").arg(shown);
     if (!writable(path) || !writable(info.absolutePath()))
         return noPermission(shown, operatorGroup);
-    if (message.contains(QStringLiteral("no such table")))
+    if (failure == Exception::Trouble::MissingTable)
         return QStringLiteral("数据库 %1 中没有员工表 employ").arg(shown);
-    const QString reason = reasonForMessage(message);
+    const QString reason = reasonFor(failure);
     if (!reason.isEmpty())
         return QStringLiteral("无法打开数据库 %1：%2").arg(shown, reason);
     return QStringLiteral("无法打开数据库 %1（原因见错误日志）").arg(shown);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Exception.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -27,7 +29,8 @@ public:
     static QString failedSwipe(const QString& num, const QString& name, const QDateTime& at);
 
     // Why a swipe failed, in a few words ("数据库被其他程序锁定", "磁盘已满", ...), from the
-    // failure it raised.
+    // kind of trouble the failure it raised carries (Exception::trouble); never from its
+    // message, which is the log's.
     static QString swipeReason(const std::exception_ptr& failure);
     // The trouble line after a failed swipe: "刷卡失败：" and the reason.
     static QString swipeTrouble(const QString& reason);
@@ -37,9 +40,9 @@ public:
     // Why the database file at path could not be opened at start, with the path: missing
     // file or folder, no permission (naming the tavelo group when not being in it is the
     // cause), an Access file (with the command that brings it over), not a database.
-    // `message` is the open's own error, used when the file itself shows no cause.
-    // operatorGroup is the group whose members may write the database.
-    static QString startTrouble(const QString& path, const QString& message,
+    // `failure` is the kind of the open's own error, used when the file itself shows no
+    // cause. operatorGroup is the group whose members may write the database.
+    static QString startTrouble(const QString& path, Exception::Trouble failure,
                                 const QString& operatorGroup = kOperatorGroup);
 
     // For a database file that opened: why swipes will not be recorded although the list
