@@ -10,7 +10,9 @@
 // Every text the window's status line and red trouble line show about attendance: what a
 // swipe came to, and, when the terminal cannot do its work, short Chinese sentences an
 // operator can act on. The error log keeps the database's own message; these say what it
-// means at the counter. A wording change is made here and nowhere else.
+// means at the counter. A wording change is made here and nowhere else. The texts go through
+// Qt's translation system (context "TroubleText"): Chinese as written here unless a
+// translation is installed (app/TerminalLanguage).
 class TroubleText
 {
 public:
