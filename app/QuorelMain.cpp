@@ -284,7 +284,8 @@ void TQuorelMainForm::showForm()
     // the attendance software publishes.
     DatabaseTarget target = DatabaseTarget::chosen(m_databaseOption);
     if (target.isNone())
-        target = DatabaseTarget::file(AppSettings::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
+        target =
+            DatabaseTarget::file(AppSettings::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
     // A server text that cannot be used leaves the connection without one: its terminal is
     // a file's, whose swipes fail visibly.
     m_terminal->open(target);
@@ -405,7 +406,10 @@ void TQuorelMainForm::showOutcome(const SwipeOutcome& outcome)
     // and the red line says why until a swipe is recorded again.
     if (const QString status = AttendanceTerminal::statusLine(outcome); !status.isEmpty())
         StatusLine->setText(status);
-    if (outcome.failed() || outcome.kind == SwipeOutcome::Kind::Recorded)
+    // With nobody to swipe for, a start failure on the red line is the reason, and stays.
+    if (AttendanceTerminal::hadNobodyToSwipe(outcome) && !OfflineLine->lastingTrouble().isEmpty())
+        return;
+    if (outcome.kind != SwipeOutcome::Kind::AlreadyRecorded)
         OfflineLine->setSwipeTrouble(AttendanceTerminal::swipeTrouble(outcome));
 }
 

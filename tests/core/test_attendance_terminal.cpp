@@ -103,7 +103,7 @@ TEST(AttendanceTerminal, DatabaseFileLoadsSwipesByNumberAndDeletesWithNothingToW
     // A number nobody in the list has records nobody, least of all the current employee.
     const SwipeOutcome nobody = terminal.swipe(QStringLiteral("0009"));
     EXPECT_EQ(nobody.kind, SwipeOutcome::Kind::Nothing);
-    EXPECT_EQ(AttendanceTerminal::statusLine(nobody), QString());
+    EXPECT_TRUE(AttendanceTerminal::hadNobodyToSwipe(nobody));
     EXPECT_EQ(db.rows(QStringLiteral("SELECT num FROM sgdjb ORDER BY rowid")),
               QStringList({QStringLiteral("0001"), QStringLiteral("0003")}));
 
@@ -205,13 +205,15 @@ TEST(AttendanceTerminal, MissingFileIsSaidOnTheTroubleLineAndASwipeFailsVisibly)
     EXPECT_EQ(heard.offline, false);
     EXPECT_EQ(log.lines(), 1);
 
-    // No list, nobody to swipe for: the status line is left as it was.
+    // No list, nobody to swipe for: said in the status line; the start failure is the reason.
     const SwipeOutcome outcome = terminal.swipe(QString());
-    EXPECT_EQ(AttendanceTerminal::statusLine(outcome), QString());
+    EXPECT_EQ(AttendanceTerminal::statusLine(outcome), QStringLiteral("刷卡失败！"));
+    EXPECT_TRUE(AttendanceTerminal::hadNobodyToSwipe(outcome));
+    EXPECT_EQ(AttendanceTerminal::swipeTrouble(outcome), QStringLiteral("刷卡失败：员工名单是空的"));
     EXPECT_FALSE(QFileInfo::exists(path));
 }
 
-TEST(AttendanceTerminal, ServerOutOfReachWithoutACopyIsOfflineAndSaysSo)
+TEST(AttendanceTerminal, ServerOutOfReachWithoutACopySaysSoInOneLine)
 {
     const ErrorLog log;
     QTemporaryDir state;
@@ -225,7 +227,8 @@ TEST(AttendanceTerminal, ServerOutOfReachWithoutACopyIsOfflineAndSaysSo)
     terminal.loadEmployees();
     EXPECT_FALSE(terminal.employees()->isOpen());
     EXPECT_EQ(heard.lasting, QStringLiteral("服务器无法连接，本机也没有员工名单的副本"));
-    EXPECT_EQ(heard.offline, true);
+    // That line says the server cannot be reached; the state's line does not say it again.
+    EXPECT_EQ(heard.offline, false);
     EXPECT_EQ(heard.waiting, 0);
     EXPECT_EQ(AttendanceTerminal::stateText(true, 0, 0),
               QStringLiteral("服务器无法连接（离线）：0 条刷卡待上传"));
