@@ -15,8 +15,7 @@
 namespace {
 
 const char kCardsUsage[] =
-    "cards import TARGET FILE.csv [--replace] | cards export TARGET |\n"
-    "      cards add TARGET CARD NUM | cards remove TARGET CARD\n"
+    "cards {import TARGET FILE.csv [--replace] | export TARGET | add TARGET CARD NUM | remove TARGET CARD}\n"
     "      which employee each badge or key fob belongs to: import loads cards from CSV\n"
     "      (UTF-8, header card,num in any order), all or nothing; every card must be new,\n"
     "      unless --replace makes the file the whole card list; a card is ASCII letters and\n"
@@ -34,7 +33,7 @@ int refused(const QString& where, const CardImport::Result& result, const char* 
 int runCards(const QStringList& args)
 {
     if (args.isEmpty())
-        return kqdbUsageError(kCardsUsage);
+        return kqdbUsageError(QStringLiteral("missing import, export, add or remove"), kCardsUsage);
     const QString action = args.first();
     QStringList positional;
     bool replace = false;
@@ -46,17 +45,19 @@ int runCards(const QStringList& args)
         else
             positional.append(args.at(i));
     }
-    const qsizetype wanted = action == u"import"   ? 2
-                             : action == u"export" ? 1
-                             : action == u"add"    ? 3
-                             : action == u"remove" ? 2
-                                                   : -1;
-    if (wanted < 0) {
-        kqdbPrintError(QStringLiteral("unknown cards command %1").arg(action));
-        return kqdbUsageError(kCardsUsage);
-    }
-    if (positional.size() != wanted)
-        return kqdbUsageError(kCardsUsage);
+    QStringList names;
+    if (action == u"import")
+        names = {QStringLiteral("TARGET"), QStringLiteral("FILE.csv")};
+    else if (action == u"export")
+        names = {QStringLiteral("TARGET")};
+    else if (action == u"add")
+        names = {QStringLiteral("TARGET"), QStringLiteral("CARD"), QStringLiteral("NUM")};
+    else if (action == u"remove")
+        names = {QStringLiteral("TARGET"), QStringLiteral("CARD")};
+    else
+        return kqdbUsageError(QStringLiteral("unknown cards command %1").arg(action), kCardsUsage);
+    if (!kqdbArgumentsFit(positional.size(), names, kCardsUsage))
+        return KqdbExit::kUsage;
     const QString connectionString = kqdbConnectionString(positional.at(0));
     if (connectionString.isEmpty())
         return KqdbExit::kUsage;
