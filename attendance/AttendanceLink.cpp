@@ -1,21 +1,22 @@
 #include "attendance/AttendanceLink.h"
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
-#include "query/CommFunc.h"
-#include "log/ErrMsg.h"
-#include "query/ConnectionString.h"
 #include "attendance/OutboxForwarder.h"
 #include "attendance/OutboxSwipe.h"
-#include "query/Statements.h"
 #include "attendance/TroubleText.h"
+#include "log/ErrMsg.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
+#include "platform/FixedClock.h"
 #include "platform/ServerRefusal.h"
 #include "platform/ServerUnreachable.h"
-#include "platform/FixedClock.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
+#include "query/ConnectionString.h"
+#include "query/Statements.h"
 
+#include <QFileInfo>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -71,11 +72,37 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
 {
 }
 
+AttendanceLink::Options AttendanceLink::fileOptions()
+{
+    Options options;
+    options.file = true;
+    // The window's other waits for the file keep the file's own bound.
+    options.windowTimeoutMs = 0;
+    // The forwarder waits on the file's lock itself, and finds it free within moments.
+    options.forwardTimeoutMs = 2000;
+    options.firstRetryMs = 500;
+    options.longestRetryMs = 2000;
+    return options;
+}
+
+std::unique_ptr<AttendanceLink> AttendanceLink::forFile(AdoConnection& connection)
+{
+    return std::make_unique<AttendanceLink>(connection, LocalStore::pathFor(connection.connectionString()),
+                                            fileOptions());
+}
+
 AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePath, const Options& options)
     : m_connection(connection), m_options(options), m_storePath(storePath),
       m_connectionString(connection.connectionString())
 {
     m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
+    // Swipes a file terminal kept from an earlier session are written as soon as it can.
+    if (!m_options.file || QFileInfo::exists(m_storePath))
+        openStore();
+}
+
+bool AttendanceLink::openStore()
+{
     try {
         m_store = std::make_unique<LocalStore>(m_storePath);
         if (!m_store->movedAside().isEmpty())
@@ -97,14 +124,32 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
             ErrMsg::LogFailure(QStringLiteral("opening the local store"), error);
         } catch (const Exception&) {
         }
-        return;
+        return false;
     }
     m_copyConnection = new AdoConnection(this);
     m_copyConnection->setConnectionString(CommFunc::MakeJetConnStr(m_storePath));
     m_copyConnection->setMode(AdoConnection::Mode::Read);
     // Swipes left from an earlier session are sent as soon as the server answers.
-    m_kicked = m_waiting > 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_kicked = m_waiting > 0;
+    }
     m_worker = std::thread([this] { runForwarder(); });
+    return true;
+}
+
+bool AttendanceLink::away(const std::exception_ptr& failure) const
+{
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
+    } catch (const ServerUnreachable&) {
+        return true;
+    } catch (const DatabaseError& error) {
+        return m_options.file && error.trouble() == DatabaseError::Trouble::Locked;
+    } catch (...) {
+    }
+    return false;
 }
 
 AttendanceLink::~AttendanceLink()
@@ -208,25 +253,17 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
     // The swipe's instant is the moment the card was presented, not the end of a wait for
     // the network: every reading of the clock in this swipe gives that moment.
     const FixedClock pressed(clock.now());
-    if (!m_store) {
-        try {
-            return swipeOnServer(employees, recordQry, pressed);
-        } catch (...) {
-            return CardSwipe::failed(employees, pressed, std::current_exception());
-        }
-    }
     // While swipes wait, a new one queues behind them: the server sees them in order, and
     // the first of two close swipes is the one that counts.
-    if (!m_offline && m_waiting == 0) {
+    if (!m_store || (!m_offline && m_waiting == 0)) {
         try {
             const SwipeOutcome outcome = swipeOnServer(employees, recordQry, pressed);
-            m_recent.add(outcome);
+            if (m_store)
+                m_recent.add(outcome);
             return outcome;
-        } catch (const ServerUnreachable&) {
-            // The insert may have reached the server before the answer was lost; then the
-            // forward finds it within the window and drops the queued copy.
-            setOffline(true);
         } catch (const ServerRefusal& refusal) {
+            if (!m_store)
+                return CardSwipe::failed(employees, pressed, std::current_exception());
             // Refused for good (a constraint, a permission, a trigger): kept aside with
             // the reason like a queued swipe the server refuses, not lost without a word.
             try {
@@ -248,7 +285,14 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
             // counts the swipe among the refused ones.
             return CardSwipe::failed(employees, pressed, std::current_exception());
         } catch (...) {
-            return CardSwipe::failed(employees, pressed, std::current_exception());
+            // A file's store is made when a swipe first needs it; without a store the
+            // swipe fails and says why.
+            const std::exception_ptr failure = std::current_exception();
+            if (!away(failure) || !(m_store || (m_options.file && openStore())))
+                return CardSwipe::failed(employees, pressed, failure);
+            // The insert may have reached the server before the answer was lost; then the
+            // forward finds it within the window and drops the queued copy.
+            setOffline(true);
         }
     }
     SwipeOutcome outcome;
@@ -351,6 +395,14 @@ void AttendanceLink::runForwarder()
             m_offline = true;
             retryMs = nextRetry(retryMs);
         } catch (const Exception& error) {
+            if (away(std::current_exception())) {
+                // The file is still held by another program: tried again shortly.
+                m_offline = true;
+                retryMs = nextRetry(retryMs);
+                forwarder->connection().close();
+                publish();
+                continue;
+            }
             // Refused by the database for a reason that is not one swipe's (a missing
             // table, the schema; a swipe's own refusal was set aside): the swipes stay queued,
             // and the next try comes after a longer pause as well. Somebody has to fix the

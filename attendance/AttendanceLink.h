@@ -44,7 +44,18 @@ public:
         // up to the longest.
         int firstRetryMs = 1000;
         int longestRetryMs = 15000;
+        // A database file rather than a server: another program holding the file locked
+        // counts as the database being away (the swipe waits in the store, with its
+        // instant, and is written once the file is free), and the store is made only when
+        // a swipe first needs it, so that a terminal whose file is never held leaves
+        // nothing behind.
+        bool file = false;
     };
+
+    // The link for a database file (see Options::file): waits for the file as long as a
+    // swipe waits for a silent server, then keeps the swipe.
+    static std::unique_ptr<AttendanceLink> forFile(AdoConnection& connection);
+    static Options fileOptions();
 
     // The link for a connection that names a server; none for a database file, which is
     // there or not and has nothing to wait for.
@@ -88,6 +99,12 @@ signals:
     void refusedChanged(int refused);
 
 private:
+    // Opens the store and starts the forwarder; false (with storeTrouble() saying why)
+    // when the store cannot be opened.
+    bool openStore();
+    // Whether the failure means the database is away for now (a silent server, a file
+    // another program holds) rather than refusing this swipe.
+    bool away(const std::exception_ptr& failure) const;
     void setOffline(bool offline);
     void publish();
     void runForwarder();

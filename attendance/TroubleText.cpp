@@ -58,6 +58,12 @@ QString reasonForMessage(const QString& message)
         return QStringLiteral("数据库路径是一个文件夹");
     if (message.contains(QStringLiteral("no such table")))
         return QStringLiteral("数据库中没有考勤表");
+    if (message.contains(QStringLiteral("on the way to it")))
+        return QStringLiteral("路径上的文件夹可被他人改动，不能信任（见错误日志）");
+    if (message.contains(QStringLiteral("beside it")))
+        return QStringLiteral("数据库旁有无法使用的日志文件，请管理员处理（见错误日志）");
+    if (message.contains(QStringLiteral("is locked by another program")))
+        return QStringLiteral("数据库被其他程序锁定");
     if (message.contains(QStringLiteral("has no employee number")))
         return QStringLiteral("该员工没有编号");
     return {};
@@ -241,6 +247,15 @@ QString TroubleText::listTrouble(bool offline)
 {
     return offline ? QStringLiteral("服务器无法连接，本机也没有员工名单的副本")
                    : QStringLiteral("无法从服务器读取员工名单（原因见错误日志）");
+}
+
+QString TroubleText::heldFileState(bool held, int waiting)
+{
+    if (held)
+        return QStringLiteral("数据库被其他程序锁定：%1 条刷卡待写入").arg(waiting);
+    if (waiting > 0)
+        return QStringLiteral("正在写入数据库：%1 条刷卡待写入").arg(waiting);
+    return {};
 }
 
 QString TroubleText::serverState(bool offline, int waiting, int refused)

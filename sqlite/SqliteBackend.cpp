@@ -1,11 +1,14 @@
 #include "sqlite/SqliteBackend.h"
 
+#include "platform/DatabaseError.h"
+#include "platform/TrustedPath.h"
 #include "query/DateTimeCoercion.h"
 #include "query/SqlStatementPlan.h"
 #include "query/SqlTokenizer.h"
 #include "sqlite/SqliteDatabase.h"
+#include "sqlite/SqliteError.h"
 #include "sqlite/SqliteStatement.h"
-#include "platform/DatabaseError.h"
+#include "sqlite/WriteAheadLog.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,12 +17,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
+constexpr int kBusyTimeoutMs = SqliteBackend::kBusyTimeoutMs;
 // Statements a terminal uses are few; a tool running many different texts must not grow
 // the cache without end.
 constexpr qsizetype kMaxCachedStatements = 32;
@@ -89,12 +97,92 @@ Folder folderOf(const QString& path)
     Folder folder;
     folder.canonicalPath = info.dir().canonicalPath();
     struct stat st;
-    if (!folder.canonicalPath.isEmpty() && ::stat(QFile::encodeName(folder.canonicalPath).constData(), &st) == 0) {
+    if (!folder.canonicalPath.isEmpty() &&
+        ::stat(QFile::encodeName(folder.canonicalPath).constData(), &st) == 0) {
         folder.sharedForWriting = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     }
     return folder;
 }
 
+QString sidePath(const QString& path, const char* suffix)
+{
+    return path + QLatin1String(suffix);
+}
+
+QString ownerName(uid_t uid)
+{
+    if (const passwd* user = getpwuid(uid))
+        return QString::fromLocal8Bit(user->pw_name);
+    return QStringLiteral("uid %1").arg(uid);
+}
+
+QString groupNameOf(gid_t gid)
+{
+    if (const group* g = getgrgid(gid))
+        return QString::fromLocal8Bit(g->gr_name);
+    return QString::number(gid);
+}
+
+// A journal or log beside the file that this user cannot use: a link (never followed), or
+// one this user may not write, which another member of the group or someone else put
+// there. SQLite would only say "unable to open database file"; the administrator is told
+// which file it is and what to do about it.
+void refuseForeignSideFiles(const QString& path, bool readOnly)
+{
+    struct stat database;
+    if (::stat(QFile::encodeName(path).constData(), &database) != 0)
+        return;
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+        const QString side = sidePath(path, suffix);
+        const QByteArray name = QFile::encodeName(side);
+        struct stat st;
+        if (::lstat(name.constData(), &st) != 0)
+            continue;
+        const bool journal = std::strcmp(suffix, "-journal") == 0;
+        const QString what =
+            journal ? QStringLiteral("the journal") : QStringLiteral("the write-ahead log file");
+        if (S_ISLNK(st.st_mode) || !S_ISREG(st.st_mode))
+            cannotOpen(path,
+                       QStringLiteral("%1 '%2' beside it is %3, which is not followed; an administrator "
+                                      "should remove it: rm '%2'")
+                           .arg(what, side,
+                                S_ISLNK(st.st_mode)
+                                    ? QStringLiteral("a symbolic link made by %1").arg(ownerName(st.st_uid))
+                                    : QStringLiteral("no regular file")));
+        if (readOnly || ::access(name.constData(), W_OK) == 0)
+            continue;
+        // A journal is only ever needed by a write that was under way; a log may hold
+        // commits not yet copied into the file, so it is given the file's rights instead.
+        const QString mode = QString::number(database.st_mode & 0666, 8);
+        if (journal)
+            cannotOpen(path,
+                       QStringLiteral("the journal '%1' beside it belongs to %2 (group %3, mode %4) and "
+                                      "this user may not write it; an administrator should remove it: "
+                                      "rm '%1'")
+                           .arg(side, ownerName(st.st_uid), groupNameOf(st.st_gid),
+                                QString::number(st.st_mode & 07777, 8)));
+        cannotOpen(path,
+                   QStringLiteral("%1 '%2' beside it belongs to %3 (group %4, mode %5) and this user may "
+                                  "not write it; an administrator should give it the database file's "
+                                  "group and rights: chgrp %6 '%2' && chmod %7 '%2'")
+                       .arg(what, side, ownerName(st.st_uid), groupNameOf(st.st_gid),
+                            QString::number(st.st_mode & 07777, 8), groupNameOf(database.st_gid), mode));
+    }
+}
+
+// What a write that found the file held says: the file, that another program holds it,
+// how long this one waited. "database is locked" stays in it, as SQLite's own words.
+QString lockedText(const QString& path, int waitedMs)
+{
+    return QStringLiteral("database is locked: the database file '%1' is locked by another program, which "
+                          "holds it for writing (waited %2 s); nothing was written")
+        .arg(path, QString::number(waitedMs / 1000.0, 'g', 3));
+}
+
+bool logFilesMissing(const QString& path)
+{
+    return !QFileInfo::exists(sidePath(path, "-wal")) || !QFileInfo::exists(sidePath(path, "-shm"));
+}
 // The identifier a table text as written in a statement stands for ("employ", "\"employ\"").
 QString unquoted(const QString& text)
 {
@@ -227,7 +315,12 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
         S_ISLNK(link.st_mode))
         cannotOpen(path, QStringLiteral("it is a symbolic link in a folder that others may write to; such a "
                                         "link is not followed."));
+    // Nor may any folder on the way have been swapped by someone who may write to its
+    // parent: the path is trusted from the root down, as a whole.
+    if (const std::optional<QString> problem = TrustedPath::problem(path))
+        cannotOpen(path, *problem + u'.');
     vetDatabaseFile(path);
+    refuseForeignSideFiles(path, readOnly);
     const QFileInfo info(path);
     // A file that cannot be written fails to open for writing, as a missing one does:
     // opened read-only instead, the list would load and every swipe fail unseen.
@@ -241,18 +334,38 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
     try {
         // The folder is resolved here, so that only a link at the file's own name is refused.
         opened.db = folder.sharedForWriting && !folder.canonicalPath.isEmpty()
-                        ? std::make_unique<SqliteDatabase>(folder.canonicalPath + u'/' + info.fileName(), readOnly,
-                                                           SqliteDatabase::Links::Refuse, true)
+                        ? std::make_unique<SqliteDatabase>(folder.canonicalPath + u'/' + info.fileName(),
+                                                           readOnly, SqliteDatabase::Links::Refuse, true)
                         : std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly);
         sqlite3_busy_timeout(opened.db->handle(), kBusyTimeoutMs);
-        // In the rollback journal mode several processes can share, FULL syncs the file and
-        // the journal but not the folder after the journal is deleted: a power cut then
-        // could bring the journal back and roll an acknowledged commit back with it.
+        WriteAheadLog::keepFiles(*opened.db);
+        // With the write-ahead log, every commit syncs the log before it returns. In the
+        // rollback journal mode (a file not switched yet, or on a network share), FULL
+        // syncs the file and the journal but not the folder after the journal is deleted:
+        // a power cut then could bring the journal back and roll an acknowledged commit
+        // back with it, hence EXTRA.
         opened.db->exec(QStringLiteral("PRAGMA synchronous=EXTRA"));
         // Reading the schema is the first access that proves the file is a usable database.
         opened.db->exec(QStringLiteral("SELECT count(*) FROM sqlite_schema"));
+        if (!readOnly) {
+            WriteAheadLog::adopt(*opened.db, path);
+            sqlite3_busy_timeout(opened.db->handle(), kBusyTimeoutMs);
+            WriteAheadLog::matchFiles(path);
+        }
         opened.schemaVersion =
             std::make_unique<SqliteStatement>(opened.db->handle(), QStringLiteral("PRAGMA schema_version"));
+    } catch (const SqliteError& e) {
+        opened.schemaVersion.reset();
+        if (e.trouble() == DatabaseError::Trouble::Locked)
+            throw SqliteError(lockedText(path, kBusyTimeoutMs), e.resultCode());
+        if (readOnly && e.primaryResultCode() == SQLITE_CANTOPEN && logFilesMissing(path))
+            cannotOpen(path,
+                       QStringLiteral("it keeps a write-ahead log, and its files '%1' and '%2' are gone "
+                                      "(removed by the last program that closed it); this user may only "
+                                      "read the file and cannot make them again: a terminal or a kqdb "
+                                      "command of a user who may write the file makes them again")
+                           .arg(sidePath(path, "-wal"), sidePath(path, "-shm")));
+        cannotOpen(path, e.message());
     } catch (const DatabaseError& e) {
         opened.schemaVersion.reset();
         cannotOpen(path, e.message());
@@ -283,6 +396,7 @@ void SqliteBackend::revalidate()
     m_schemaVersion = std::move(opened.schemaVersion);
     m_db = std::move(opened.db);
     m_file = opened.identity;
+    sqlite3_busy_timeout(m_db->handle(), m_busyTimeoutMs);
 }
 
 SqliteBackend::~SqliteBackend()
@@ -411,7 +525,20 @@ void SqliteBackend::beginWrite(const QString&)
 {
     // BEGIN IMMEDIATE takes the database's one write lock at once, which serialises every
     // writer, whatever the key.
-    m_db->exec(QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        m_db->exec(QStringLiteral("BEGIN IMMEDIATE"));
+    } catch (const SqliteError& e) {
+        if (e.trouble() == DatabaseError::Trouble::Locked)
+            throw SqliteError(lockedText(m_path, m_busyTimeoutMs), e.resultCode());
+        throw;
+    }
+}
+
+void SqliteBackend::setNetworkTimeout(int ms)
+{
+    // For a file, the wait for another program's write lock.
+    m_busyTimeoutMs = ms > 0 ? ms : kBusyTimeoutMs;
+    sqlite3_busy_timeout(m_db->handle(), m_busyTimeoutMs);
 }
 
 void SqliteBackend::beginListWrite()

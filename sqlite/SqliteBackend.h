@@ -35,12 +35,18 @@ public:
     void commit() override;
     void rollback() override;
     bool isReadOnly() const override;
+    // How long a write waits for another program's write lock before it fails as locked.
+    void setNetworkTimeout(int ms) override;
     // Reopens the file when its path now names another file (device and inode differ)
     // or none, as after a backup was restored or the file was replaced; throws
     // DatabaseError, as opening does, when there is no usable file under the path.
     void revalidate() override;
 
     struct Prepared;
+
+    // How long a statement waits for another program's lock on the file unless the
+    // connection sets another bound.
+    static constexpr int kBusyTimeoutMs = 5000;
 
 private:
     struct FileIdentity
@@ -67,6 +73,7 @@ private:
     std::unique_ptr<SqliteDatabase> m_db;
     std::unique_ptr<SqliteStatement> m_schemaVersion;
     qint64 m_knownSchemaVersion = -1;
+    int m_busyTimeoutMs = kBusyTimeoutMs;
     QHash<QString, std::vector<DbColumnInfo>> m_columns;
     QHash<QString, std::shared_ptr<Prepared>> m_statements;
 };
