@@ -25,6 +25,9 @@
 
 namespace {
 
+// The shortest bound a connection takes: a read that would wait gives up at once.
+constexpr int kNoWaitMs = 1;
+
 bool namesServer(const QString& connectionString)
 {
     try {
@@ -78,6 +81,9 @@ AttendanceLink::Options AttendanceLink::fileOptions()
     options.file = true;
     // The window's other waits for the file keep the file's own bound.
     options.windowTimeoutMs = 0;
+    // A terminal's own commit takes milliseconds; past this the file is held by a program
+    // that takes longer, and the first swipe that finds it so still makes the store.
+    options.swipeTimeoutMs = 150;
     // The forwarder waits on the file's lock itself, and finds it free within moments.
     options.forwardTimeoutMs = 2000;
     options.firstRetryMs = 500;
@@ -310,6 +316,19 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
                                       .arg(carried)));
             } catch (const Exception&) {
             }
+        }
+        // A file held by a writer can still be read: a record another terminal made
+        // within the three minutes answers the swipe as it would have been answered at
+        // once, rather than a queued swipe the file later finds recorded.
+        if (m_options.file) {
+            // Not waited for: a writer that keeps readers out as well (the rollback journal)
+            // leaves the answer to the outbox.
+            m_connection.setNetworkTimeout(kNoWaitMs);
+            const std::optional<SwipeOutcome> recorded =
+                CardSwipe::recordedWithin(employees, recordQry, pressed);
+            m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
+            if (recorded)
+                return *recorded;
         }
         outcome = OutboxSwipe::run(employees, *m_store, pressed, &m_recent);
         m_waiting = m_store->waitingCount();

@@ -1,14 +1,14 @@
 #include "attendance/CardSwipe.h"
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
-#include "query/Statements.h"
 #include "attendance/StoredSwipe.h"
-#include "query/Transaction.h"
 #include "attendance/TroubleText.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
 #include "platform/QueryStateError.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/Statements.h"
+#include "query/Transaction.h"
 
 namespace {
 
@@ -32,18 +32,33 @@ void closeQuietly(AdoQuery& query)
     }
 }
 
-SwipeOutcome alreadyRecorded(AdoQuery& recordQry, Transaction& transaction)
+SwipeOutcome alreadyRecordedOutcome(AdoQuery& recordQry)
 {
     const DateTimeValue instant =
         recordQry.fieldAsDateTime(Statements::kD) + recordQry.fieldAsDateTime(Statements::kT);
-    SwipeOutcome outcome{SwipeOutcome::Kind::AlreadyRecorded,
-                         TroubleText::alreadySwiped(recordQry.fieldAsString(Statements::kNum),
-                                                    recordQry.fieldAsString(Statements::kName),
-                                                    instant.toDateTime()),
-                         {},
-                         recordQry.fieldAsString(Statements::kNum),
-                         recordQry.fieldAsString(Statements::kName),
-                         instant.toDateTime()};
+    return {SwipeOutcome::Kind::AlreadyRecorded,
+            TroubleText::alreadySwiped(recordQry.fieldAsString(Statements::kNum),
+                                       recordQry.fieldAsString(Statements::kName), instant.toDateTime()),
+            {},
+            recordQry.fieldAsString(Statements::kNum),
+            recordQry.fieldAsString(Statements::kName),
+            instant.toDateTime()};
+}
+
+void openDuplicateTest(AdoQuery& recordQry, const QString& num, const QDateTime& instant)
+{
+    setStatement(recordQry, Statements::kDuplicateTest);
+    recordQry.setParameter(QStringLiteral("num"), num);
+    recordQry.setParameter(QStringLiteral("d1"),
+                           DateTimeText::dateTime(instant.addSecs(-CardSwipe::kWindowSeconds)));
+    recordQry.setParameter(QStringLiteral("d2"),
+                           DateTimeText::dateTime(instant.addSecs(CardSwipe::kWindowSeconds)));
+    recordQry.open();
+}
+
+SwipeOutcome alreadyRecorded(AdoQuery& recordQry, Transaction& transaction)
+{
+    SwipeOutcome outcome = alreadyRecordedOutcome(recordQry);
     recordQry.close();
     transaction.commit();
     return outcome;
@@ -85,13 +100,7 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     // committed.
     Transaction transaction(connectionOf(recordQry), employees.fieldAsString(Statements::kNum));
 
-    setStatement(recordQry, Statements::kDuplicateTest);
-    recordQry.setParameter(QStringLiteral("num"), employees.fieldAsString(Statements::kNum));
-    recordQry.setParameter(QStringLiteral("d1"),
-                           DateTimeText::dateTime(clock.now().addSecs(-CardSwipe::kWindowSeconds)));
-    recordQry.setParameter(QStringLiteral("d2"),
-                           DateTimeText::dateTime(clock.now().addSecs(CardSwipe::kWindowSeconds)));
-    recordQry.open();
+    openDuplicateTest(recordQry, employees.fieldAsString(Statements::kNum), clock.now());
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
 
@@ -117,13 +126,7 @@ SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
     // The same lock as a live swipe of this employee on any terminal.
     Transaction transaction(connectionOf(recordQry), stored.num);
 
-    setStatement(recordQry, Statements::kDuplicateTest);
-    recordQry.setParameter(QStringLiteral("num"), stored.num);
-    recordQry.setParameter(QStringLiteral("d1"),
-                           DateTimeText::dateTime(stored.instant().addSecs(-CardSwipe::kWindowSeconds)));
-    recordQry.setParameter(QStringLiteral("d2"),
-                           DateTimeText::dateTime(stored.instant().addSecs(CardSwipe::kWindowSeconds)));
-    recordQry.open();
+    openDuplicateTest(recordQry, stored.num, stored.instant());
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
 
@@ -189,6 +192,23 @@ SwipeOutcome CardSwipe::failed(AdoQuery* employees, const Clock& clock, const st
         outcome.failedText.clear();
     }
     return outcome;
+}
+
+std::optional<SwipeOutcome> CardSwipe::recordedWithin(AdoQuery* employees, AdoQuery& recordQry,
+                                                      const Clock& clock)
+{
+    std::optional<SwipeOutcome> recorded;
+    try {
+        if (hasCurrentEmployee(employees) && !employees->fieldAsString(Statements::kNum).isEmpty()) {
+            openDuplicateTest(recordQry, employees->fieldAsString(Statements::kNum), clock.now());
+            if (!recordQry.isEmpty())
+                recorded = alreadyRecordedOutcome(recordQry);
+        }
+    } catch (...) {
+        recorded.reset();
+    }
+    closeQuietly(recordQry);
+    return recorded;
 }
 
 SwipeOutcome CardSwipe::forward(const StoredSwipe& swipe, AdoQuery& recordQry)

@@ -52,9 +52,11 @@ QString shellWord(const QString& path)
     return u'\'' + QString(path).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
 }
 
-// Refuses everything that is not an existing SQLite file before SQLite sees it: SQLite
-// would create a missing file, and treats an empty file as a new database it may write.
-void vetDatabaseFile(const QString& path)
+// Refuses everything that is not an existing file before SQLite sees it: SQLite would
+// create a missing file. The file is not opened here: closing any descriptor of a file
+// lets go of every lock this process holds on it, the read locks of the write-ahead log
+// among them, which the terminal's other connections to it (the forwarder's) rely on.
+void vetDatabasePath(const QString& path)
 {
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -68,10 +70,23 @@ void vetDatabaseFile(const QString& path)
     }
     if (info.isDir())
         cannotOpen(path, QStringLiteral("it is a folder, not a database file."));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        cannotOpen(path, file.errorString() + u'.');
-    const QByteArray header = file.read(100);
+    if (::access(QFile::encodeName(path).constData(), R_OK) != 0)
+        cannotOpen(path, QString::fromLocal8Bit(std::strerror(errno)) + u'.');
+}
+
+// Refuses what is not an SQLite file, from its first 100 bytes read through SQLite's own
+// descriptor before SQLite reads or writes it: SQLite treats an empty file as a new
+// database it may write.
+void vetDatabaseHeader(const QString& path, sqlite3* db)
+{
+    QByteArray header(100, '\0');
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) == SQLITE_OK && file &&
+        file->pMethods) {
+        const int rc = file->pMethods->xRead(file, header.data(), int(header.size()), 0);
+        if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ)
+            cannotOpen(path, QString::fromUtf8(sqlite3_errstr(rc)) + u'.');
+    }
     const QByteArray product = header.mid(4, 15);
     if (product == "Standard Jet DB" || product == "Standard ACE DB")
         cannotOpen(path,
@@ -319,7 +334,7 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
     // parent: the path is trusted from the root down, as a whole.
     if (const std::optional<QString> problem = TrustedPath::problem(path))
         cannotOpen(path, *problem + u'.');
-    vetDatabaseFile(path);
+    vetDatabasePath(path);
     refuseForeignSideFiles(path, readOnly);
     const QFileInfo info(path);
     // A file that cannot be written fails to open for writing, as a missing one does:
@@ -337,6 +352,11 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
                         ? std::make_unique<SqliteDatabase>(folder.canonicalPath + u'/' + info.fileName(),
                                                            readOnly, SqliteDatabase::Links::Refuse, true)
                         : std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly);
+    } catch (const DatabaseError& e) {
+        cannotOpen(path, e.message());
+    }
+    vetDatabaseHeader(path, opened.db->handle());
+    try {
         sqlite3_busy_timeout(opened.db->handle(), kBusyTimeoutMs);
         WriteAheadLog::keepFiles(*opened.db);
         // With the write-ahead log, every commit syncs the log before it returns. In the

@@ -50,17 +50,18 @@ void WriteAheadLog::matchFiles(const QString& path)
     if (::stat(QFile::encodeName(path).constData(), &database) != 0)
         return;
     for (const char* suffix : {"-wal", "-shm"}) {
+        // A descriptor for the name alone, which is never opened for reading or writing:
+        // closing one that was would let go of this process's locks on the file, which its
+        // connections hold on the index all the time.
         const int fd = ::open(QFile::encodeName(path + QLatin1String(suffix)).constData(),
-                              O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+                              O_PATH | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             continue;
         struct stat st;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_uid == ::geteuid() || ::geteuid() == 0)) {
-            if (st.st_gid != database.st_gid)
-                (void)!::fchown(fd, uid_t(-1), database.st_gid);
-            if ((st.st_mode & 07777) != (database.st_mode & 0666))
-                (void)!::fchmod(fd, database.st_mode & 0666);
-        }
+        // The rights are the file's already: SQLite makes them so.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_gid != database.st_gid &&
+            (st.st_uid == ::geteuid() || ::geteuid() == 0))
+            (void)!::fchownat(fd, "", uid_t(-1), database.st_gid, AT_EMPTY_PATH);
         ::close(fd);
     }
 }

@@ -21,8 +21,8 @@ public:
     // connection has it to itself for a moment (else the next open tries again) and the
     // file is not on a network share, where the index cannot be shared.
     static void adopt(SqliteDatabase& db, const QString& path);
-    // Gives the log and its index the file's group and rights where this user may (made
-    // them, or is root): SQLite gives them the file's rights but its maker's group.
+    // Gives the log and its index the file's group where this user may (made them, or is
+    // root): SQLite gives them the file's rights but its maker's group.
     static void matchFiles(const QString& path);
     // A network file system shares no memory between machines, which the index needs.
     static bool onNetworkShare(const QString& path);
