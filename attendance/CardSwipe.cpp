@@ -45,14 +45,13 @@ SwipeOutcome alreadyRecordedOutcome(AdoQuery& recordQry)
             instant.toDateTime()};
 }
 
-void openDuplicateTest(AdoQuery& recordQry, const QString& num, const QDateTime& instant)
+// The duplicate test for a number, strictly between the two instants.
+void openDuplicateTest(AdoQuery& recordQry, const QString& num, const QDateTime& from, const QDateTime& to)
 {
     setStatement(recordQry, Statements::kDuplicateTest);
     recordQry.setParameter(QStringLiteral("num"), num);
-    recordQry.setParameter(QStringLiteral("d1"),
-                           DateTimeText::dateTime(instant.addSecs(-CardSwipe::kWindowSeconds)));
-    recordQry.setParameter(QStringLiteral("d2"),
-                           DateTimeText::dateTime(instant.addSecs(CardSwipe::kWindowSeconds)));
+    recordQry.setParameter(QStringLiteral("d1"), DateTimeText::dateTime(from));
+    recordQry.setParameter(QStringLiteral("d2"), DateTimeText::dateTime(to));
     recordQry.open();
 }
 
@@ -100,7 +99,10 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     // committed.
     Transaction transaction(connectionOf(recordQry), employees.fieldAsString(Statements::kNum));
 
-    openDuplicateTest(recordQry, employees.fieldAsString(Statements::kNum), clock.now());
+    // The clock is read for each bound, as for every other step of the swipe.
+    const QDateTime from = clock.now().addSecs(-CardSwipe::kWindowSeconds);
+    const QDateTime to = clock.now().addSecs(CardSwipe::kWindowSeconds);
+    openDuplicateTest(recordQry, employees.fieldAsString(Statements::kNum), from, to);
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
 
@@ -126,7 +128,8 @@ SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
     // The same lock as a live swipe of this employee on any terminal.
     Transaction transaction(connectionOf(recordQry), stored.num);
 
-    openDuplicateTest(recordQry, stored.num, stored.instant());
+    openDuplicateTest(recordQry, stored.num, stored.instant().addSecs(-CardSwipe::kWindowSeconds),
+                      stored.instant().addSecs(CardSwipe::kWindowSeconds));
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
 
@@ -200,7 +203,9 @@ std::optional<SwipeOutcome> CardSwipe::recordedWithin(AdoQuery* employees, AdoQu
     std::optional<SwipeOutcome> recorded;
     try {
         if (hasCurrentEmployee(employees) && !employees->fieldAsString(Statements::kNum).isEmpty()) {
-            openDuplicateTest(recordQry, employees->fieldAsString(Statements::kNum), clock.now());
+            const QDateTime from = clock.now().addSecs(-kWindowSeconds);
+            const QDateTime to = clock.now().addSecs(kWindowSeconds);
+            openDuplicateTest(recordQry, employees->fieldAsString(Statements::kNum), from, to);
             if (!recordQry.isEmpty())
                 recorded = alreadyRecordedOutcome(recordQry);
         }

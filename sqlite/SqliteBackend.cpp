@@ -335,7 +335,6 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
     if (const std::optional<QString> problem = TrustedPath::problem(path))
         cannotOpen(path, *problem + u'.');
     vetDatabasePath(path);
-    refuseForeignSideFiles(path, readOnly);
     const QFileInfo info(path);
     // A file that cannot be written fails to open for writing, as a missing one does:
     // opened read-only instead, the list would load and every swipe fail unseen.
@@ -343,6 +342,7 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
                                                "reading and writing.");
     if (!readOnly && !info.isWritable())
         cannotOpen(path, cannotWrite);
+    refuseForeignSideFiles(path, readOnly);
     OpenedFile opened;
     // An absolute path never starts with "file:", so SQLite cannot read it as a URI with
     // options such as mode=rwc.
@@ -401,22 +401,40 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
 void SqliteBackend::revalidate()
 {
     const std::optional<FileIdentity> now = fileIdentity(m_path);
-    if (now && m_file && *now == *m_file)
+    if (m_db && now && m_file && *now == *m_file)
         return;
     // A cursor still reading the old file keeps it; the next revalidation catches up.
     if (std::any_of(m_statements.cbegin(), m_statements.cend(), [](const auto& p) { return p->inUse; }))
         return;
-    // The path names another file now (a backup restored, the file replaced) or none: a
-    // write through the old handle would land in a file nobody else sees any more. When
-    // the path holds no usable file, the old handle stays and the error tells why.
-    OpenedFile opened = openFile(m_path, m_readOnly);
+    // The path names another file now (a backup restored, the file replaced) or none, or
+    // the file was written over in place: a write through the old handle would land in a
+    // file nobody else sees any more, or build on pages the file no longer holds (with the
+    // write-ahead log SQLite only notices changes made through the log). When the path
+    // holds no file, the old handle stays and the error tells why.
+    vetDatabasePath(m_path);
+    // Closed before the new one opens: two handles in one process on one name would share
+    // the log's index, and closing the old one would let go of the new one's locks on it.
     m_statements.clear();
     m_columns.clear();
     m_knownSchemaVersion = -1;
+    m_schemaVersion.reset();
+    m_db.reset();
+    m_file.reset();
+    OpenedFile opened = openFile(m_path, m_readOnly);
     m_schemaVersion = std::move(opened.schemaVersion);
     m_db = std::move(opened.db);
     m_file = opened.identity;
     sqlite3_busy_timeout(m_db->handle(), m_busyTimeoutMs);
+}
+
+SqliteDatabase& SqliteBackend::db() const
+{
+    if (!m_db)
+        throw DatabaseError(
+            QStringLiteral("Cannot open database file '%1': it was replaced, and the file now "
+                           "under its name could not be opened.")
+                .arg(m_path));
+    return *m_db;
 }
 
 SqliteBackend::~SqliteBackend()
@@ -431,11 +449,13 @@ std::optional<SqliteBackend::FileIdentity> SqliteBackend::fileIdentity(const QSt
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return std::nullopt;
-    return FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
+    return FileIdentity{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+                        qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 void SqliteBackend::dropCachesOnSchemaChange()
 {
+    db();
     m_schemaVersion->step();
     const qint64 version = m_schemaVersion->columnInt64(0);
     m_schemaVersion->reset();
@@ -452,7 +472,7 @@ const std::vector<DbColumnInfo>& SqliteBackend::columnsOf(const QString& identif
     if (auto it = m_columns.constFind(key); it != m_columns.constEnd())
         return *it;
     std::vector<DbColumnInfo> columns;
-    SqliteStatement info(m_db->handle(), QStringLiteral("SELECT name, type FROM pragma_table_info(?1)"));
+    SqliteStatement info(db().handle(), QStringLiteral("SELECT name, type FROM pragma_table_info(?1)"));
     info.bindText(1, identifier);
     while (info.step())
         columns.push_back({info.columnText(0), info.columnText(1)});
@@ -464,10 +484,10 @@ std::unique_ptr<DbCursor> SqliteBackend::prepare(const SqlStatementPlan& plan, c
     dropCachesOnSchemaChange();
     const QString sql = plan.rewritten(rowIdName);
     if (auto it = m_statements.constFind(sql); it != m_statements.constEnd() && !(*it)->inUse)
-        return std::make_unique<SqliteCursor>(*it, *m_db);
+        return std::make_unique<SqliteCursor>(*it, db());
 
     auto prepared = std::make_shared<Prepared>();
-    prepared->statement = std::make_unique<SqliteStatement>(m_db->handle(), sql);
+    prepared->statement = std::make_unique<SqliteStatement>(db().handle(), sql);
     if (!prepared->statement->isValid())
         throw DatabaseError(QStringLiteral("Command text was not set for the command object."));
 
@@ -496,12 +516,12 @@ std::unique_ptr<DbCursor> SqliteBackend::prepare(const SqlStatementPlan& plan, c
         m_statements.removeIf([](const auto& entry) { return !entry.value()->inUse; });
     if (!m_statements.contains(sql))
         m_statements.insert(sql, prepared);
-    return std::make_unique<SqliteCursor>(prepared, *m_db);
+    return std::make_unique<SqliteCursor>(prepared, db());
 }
 
 void SqliteBackend::execute(const QString& sql)
 {
-    m_db->exec(sql);
+    db().exec(sql);
 }
 
 std::vector<DbColumnInfo> SqliteBackend::tableColumns(const QString& table)
@@ -533,12 +553,12 @@ qint64 SqliteBackend::deleteRow(const QString& table, const QString& rowIdName, 
         sql += QStringLiteral(" AND %1 IS ?%2 COLLATE BINARY")
                    .arg(DbColumnInfo::quotedName(columns[n]))
                    .arg(n + 2);
-    SqliteStatement statement(m_db->handle(), sql);
+    SqliteStatement statement(db().handle(), sql);
     bindStored(statement, 1, rowId);
     for (size_t n = 0; n < values.size(); ++n)
         bindStored(statement, int(n) + 2, values[n]);
     statement.step();
-    return m_db->changes();
+    return db().changes();
 }
 
 void SqliteBackend::beginWrite(const QString&)
@@ -546,7 +566,7 @@ void SqliteBackend::beginWrite(const QString&)
     // BEGIN IMMEDIATE takes the database's one write lock at once, which serialises every
     // writer, whatever the key.
     try {
-        m_db->exec(QStringLiteral("BEGIN IMMEDIATE"));
+        db().exec(QStringLiteral("BEGIN IMMEDIATE"));
     } catch (const SqliteError& e) {
         if (e.trouble() == DatabaseError::Trouble::Locked)
             throw SqliteError(lockedText(m_path, m_busyTimeoutMs), e.resultCode());
@@ -558,7 +578,7 @@ void SqliteBackend::setNetworkTimeout(int ms)
 {
     // For a file, the wait for another program's write lock.
     m_busyTimeoutMs = ms > 0 ? ms : kBusyTimeoutMs;
-    sqlite3_busy_timeout(m_db->handle(), m_busyTimeoutMs);
+    sqlite3_busy_timeout(db().handle(), m_busyTimeoutMs);
 }
 
 void SqliteBackend::beginListWrite()
@@ -568,15 +588,19 @@ void SqliteBackend::beginListWrite()
 
 void SqliteBackend::commit()
 {
-    m_db->exec(QStringLiteral("COMMIT"));
+    db().exec(QStringLiteral("COMMIT"));
+    // The commit is in the log; the file itself is brought up to date where no reader
+    // stands in the way, and the change is this connection's own, not a reason to reopen.
+    WriteAheadLog::empty(db(), m_busyTimeoutMs);
+    m_file = fileIdentity(m_path);
 }
 
 void SqliteBackend::rollback()
 {
-    m_db->exec(QStringLiteral("ROLLBACK"));
+    db().exec(QStringLiteral("ROLLBACK"));
 }
 
 bool SqliteBackend::isReadOnly() const
 {
-    return m_db->isReadOnly();
+    return db().isReadOnly();
 }

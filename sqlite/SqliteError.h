@@ -7,8 +7,7 @@
 class SqliteError : public DatabaseError
 {
 public:
-    SqliteError(QString message, int resultCode)
-        : DatabaseError(std::move(message)), m_resultCode(resultCode)
+    SqliteError(QString message, int resultCode) : DatabaseError(std::move(message)), m_resultCode(resultCode)
     {
     }
     QString typeName() const override { return QStringLiteral("EOleException"); }

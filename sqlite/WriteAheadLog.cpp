@@ -66,6 +66,13 @@ void WriteAheadLog::matchFiles(const QString& path)
     }
 }
 
+void WriteAheadLog::empty(SqliteDatabase& db, int busyTimeoutMs)
+{
+    sqlite3_busy_timeout(db.handle(), 0);
+    sqlite3_wal_checkpoint_v2(db.handle(), "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(db.handle(), busyTimeoutMs);
+}
+
 bool WriteAheadLog::onNetworkShare(const QString& path)
 {
     struct statfs fs;

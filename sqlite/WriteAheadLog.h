@@ -24,6 +24,11 @@ public:
     // Gives the log and its index the file's group where this user may (made them, or is
     // root): SQLite gives them the file's rights but its maker's group.
     static void matchFiles(const QString& path);
+    // After a commit: the log copied into the file and emptied, where no reader needs it
+    // (nobody is waited for). The file alone is then the whole database, so a copy of it
+    // is a backup, and a file restored or written under the same name meets an empty log,
+    // not the frames of the file that was there. Failures are left for the next commit.
+    static void empty(SqliteDatabase& db, int busyTimeoutMs);
     // A network file system shares no memory between machines, which the index needs.
     static bool onNetworkShare(const QString& path);
 
