@@ -1,6 +1,7 @@
 #include "attendance/CardSwipe.h"
 
 #include "attendance/StoredSwipe.h"
+#include "attendance/SwipeWindow.h"
 #include "attendance/TroubleText.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
@@ -45,10 +46,10 @@ SwipeOutcome alreadyRecordedOutcome(AdoQuery& recordQry)
             instant.toDateTime()};
 }
 
-// The duplicate test for a number, strictly between the two instants.
+// The duplicate test for a number, within the window between the two bounds.
 void openDuplicateTest(AdoQuery& recordQry, const QString& num, const QDateTime& from, const QDateTime& to)
 {
-    setStatement(recordQry, Statements::kDuplicateTest);
+    setStatement(recordQry, SwipeWindow::duplicateTest());
     recordQry.setParameter(QStringLiteral("num"), num);
     recordQry.setParameter(QStringLiteral("d1"), DateTimeText::dateTime(from));
     recordQry.setParameter(QStringLiteral("d2"), DateTimeText::dateTime(to));
@@ -88,7 +89,8 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     // A row without a number would be an attendance record nobody can be matched to; the
     // operator is told rather than left with the previous employee's success.
     if (employees.fieldAsString(Statements::kNum).isEmpty())
-        throw QueryStateError(QStringLiteral("The current employee has no employee number."));
+        throw QueryStateError(QStringLiteral("The current employee has no employee number."),
+                              QueryStateError::Trouble::NoNumber);
 
     // The record must land in the database that is there now, not in a file that was
     // replaced under the terminal since the list was loaded.
@@ -100,8 +102,8 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     Transaction transaction(connectionOf(recordQry), employees.fieldAsString(Statements::kNum));
 
     // The clock is read for each bound, as for every other step of the swipe.
-    const QDateTime from = clock.now().addSecs(-CardSwipe::kWindowSeconds);
-    const QDateTime to = clock.now().addSecs(CardSwipe::kWindowSeconds);
+    const QDateTime from = SwipeWindow::from(clock.now());
+    const QDateTime to = SwipeWindow::to(clock.now());
     openDuplicateTest(recordQry, employees.fieldAsString(Statements::kNum), from, to);
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
@@ -128,8 +130,7 @@ SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
     // The same lock as a live swipe of this employee on any terminal.
     Transaction transaction(connectionOf(recordQry), stored.num);
 
-    openDuplicateTest(recordQry, stored.num, stored.instant().addSecs(-CardSwipe::kWindowSeconds),
-                      stored.instant().addSecs(CardSwipe::kWindowSeconds));
+    openDuplicateTest(recordQry, stored.num, SwipeWindow::from(stored.instant()), SwipeWindow::to(stored.instant()));
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
 
@@ -203,8 +204,8 @@ std::optional<SwipeOutcome> CardSwipe::recordedWithin(AdoQuery* employees, AdoQu
     std::optional<SwipeOutcome> recorded;
     try {
         if (hasCurrentEmployee(employees) && !employees->fieldAsString(Statements::kNum).isEmpty()) {
-            const QDateTime from = clock.now().addSecs(-kWindowSeconds);
-            const QDateTime to = clock.now().addSecs(kWindowSeconds);
+            const QDateTime from = SwipeWindow::from(clock.now());
+            const QDateTime to = SwipeWindow::to(clock.now());
             openDuplicateTest(recordQry, employees->fieldAsString(Statements::kNum), from, to);
             if (!recordQry.isEmpty())
                 recorded = alreadyRecordedOutcome(recordQry);

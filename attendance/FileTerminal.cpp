@@ -21,7 +21,7 @@ FileTerminal::~FileTerminal() = default;
 void FileTerminal::loadEmployees(AdoQuery* employees)
 {
     // The operator is told why the list is empty, or why swipes will fail, at once.
-    QString failure;
+    Exception::Trouble failure = Exception::Trouble::Unknown;
     if (CommFunc::OpenTableQuery(employees, Statements::kEmployTable, QString(), QString(), &failure) < 0)
         m_loadTrouble = TroubleText::startTrouble(m_filePath, failure);
     else

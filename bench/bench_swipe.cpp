@@ -4,6 +4,7 @@
 // calls for comparison.
 
 #include "attendance/CardSwipe.h"
+#include "attendance/SwipeWindow.h"
 #include "interchange/DevSchema.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
@@ -147,7 +148,7 @@ void BM_Swipe(benchmark::State& state)
               "open");
         check(sqlite3_exec(holder, "BEGIN; SELECT count(*) FROM sgdjb", nullptr, nullptr, nullptr), holder,
               "read");
-        clock.advanceSecs(CardSwipe::kWindowSeconds + 1);
+        clock.advanceSecs(SwipeWindow::kSeconds + 1);
         const SwipeOutcome held = CardSwipe::run(&employees, records, clock);
         if (held.kind != SwipeOutcome::Kind::Recorded) {
             // The rollback journal: the reader's lock holds the commit back until the
@@ -159,7 +160,7 @@ void BM_Swipe(benchmark::State& state)
         }
     }
     // The statement the provider prepares for the duplicate test.
-    const std::string select = SqlStatementPlan(Statements::kDuplicateTest).rewritten().toStdString();
+    const std::string select = SqlStatementPlan(SwipeWindow::duplicateTest()).rewritten().toStdString();
     sqlite3* db = nullptr;
     check(sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");
     state.SetLabel("journal=" + providerPragma(connection, "journal_mode") + " synchronous=" +
@@ -167,13 +168,13 @@ void BM_Swipe(benchmark::State& state)
     sqlite3_close(db);
 
     for (auto _ : state) {
-        clock.advanceSecs(CardSwipe::kWindowSeconds + 1);
+        clock.advanceSecs(SwipeWindow::kSeconds + 1);
         if (CardSwipe::run(&employees, records, clock).kind != SwipeOutcome::Kind::Recorded) {
             state.SkipWithError("swipe did not record");
             return;
         }
     }
-    nextSwipe(path) = seconds(clock.now()) + CardSwipe::kWindowSeconds + 1;
+    nextSwipe(path) = seconds(clock.now()) + SwipeWindow::kSeconds + 1;
     if (holder) {
         sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
         sqlite3_close(holder);
@@ -216,11 +217,11 @@ void BM_BareSqlite(benchmark::State& state)
     const std::string name = DevSchema::generatedEmployees(1).first().name.toStdString();
     qint64 now = nextSwipe(path);
     for (auto _ : state) {
-        now += CardSwipe::kWindowSeconds + 1;
+        now += SwipeWindow::kSeconds + 1;
         check(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), db, "begin");
         sqlite3_bind_text(select, 1, num.c_str(), -1, SQLITE_STATIC);
-        sqlite3_bind_int64(select, 2, now - CardSwipe::kWindowSeconds);
-        sqlite3_bind_int64(select, 3, now + CardSwipe::kWindowSeconds);
+        sqlite3_bind_int64(select, 2, now - SwipeWindow::kSeconds);
+        sqlite3_bind_int64(select, 3, now + SwipeWindow::kSeconds);
         const int rc = sqlite3_step(select);
         check(rc, db, "select");
         sqlite3_reset(select);
@@ -237,7 +238,7 @@ void BM_BareSqlite(benchmark::State& state)
         sqlite3_reset(insert);
         check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
     }
-    nextSwipe(path) = now + CardSwipe::kWindowSeconds + 1;
+    nextSwipe(path) = now + SwipeWindow::kSeconds + 1;
     sqlite3_finalize(select);
     sqlite3_finalize(insert);
     sqlite3_close(db);

@@ -35,9 +35,17 @@ constexpr qsizetype kMaxCachedStatements = 32;
 // Names SQLite accepts for the hidden row id; a real column of the same name hides each.
 constexpr const char16_t* kRowIdNames[] = {u"rowid", u"_rowid_", u"oid"};
 
-[[noreturn]] void cannotOpen(const QString& path, const QString& cause)
+using Trouble = DatabaseError::Trouble;
+
+[[noreturn]] void cannotOpen(const QString& path, const QString& cause, Trouble trouble = Trouble::Unknown)
 {
-    throw DatabaseError(QStringLiteral("Cannot open database file '%1': %2").arg(path, cause));
+    throw DatabaseError(QStringLiteral("Cannot open database file '%1': %2").arg(path, cause), trouble);
+}
+
+// The kind of a failed system call on the database's path.
+Trouble troubleOfErrno(int code)
+{
+    return code == EACCES ? Trouble::NoWriteRight : Trouble::Unknown;
 }
 
 // The path as one word a shell reads back unchanged, so that the command suggested for an
@@ -65,13 +73,15 @@ void vetDatabasePath(const QString& path)
         struct stat st;
         const int code = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? 0 : errno;
         if (code == 0 || code == ENOENT || code == ENOTDIR)
-            throw DatabaseError(QStringLiteral("Could not find file '%1'.").arg(path));
-        cannotOpen(path, QString::fromLocal8Bit(std::strerror(code)) + u'.');
+            throw DatabaseError(QStringLiteral("Could not find file '%1'.").arg(path), Trouble::MissingFile);
+        cannotOpen(path, QString::fromLocal8Bit(std::strerror(code)) + u'.', troubleOfErrno(code));
     }
     if (info.isDir())
-        cannotOpen(path, QStringLiteral("it is a folder, not a database file."));
-    if (::access(QFile::encodeName(path).constData(), R_OK) != 0)
-        cannotOpen(path, QString::fromLocal8Bit(std::strerror(errno)) + u'.');
+        cannotOpen(path, QStringLiteral("it is a folder, not a database file."), Trouble::Folder);
+    if (::access(QFile::encodeName(path).constData(), R_OK) != 0) {
+        const int code = errno;
+        cannotOpen(path, QString::fromLocal8Bit(std::strerror(code)) + u'.', troubleOfErrno(code));
+    }
 }
 
 // Refuses what is not an SQLite file, from its first 100 bytes read through SQLite's own
@@ -85,16 +95,17 @@ void vetDatabaseHeader(const QString& path, sqlite3* db)
         file->pMethods) {
         const int rc = file->pMethods->xRead(file, header.data(), int(header.size()), 0);
         if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ)
-            cannotOpen(path, QString::fromUtf8(sqlite3_errstr(rc)) + u'.');
+            cannotOpen(path, QString::fromUtf8(sqlite3_errstr(rc)) + u'.', Trouble::DiskIo);
     }
     const QByteArray product = header.mid(4, 15);
     if (product == "Standard Jet DB" || product == "Standard ACE DB")
         cannotOpen(path,
                    QStringLiteral("it is a Microsoft Access database; bring it over with: kqdb import-mdb "
                                   "%1 NEW.sqlite")
-                       .arg(shellWord(path)));
+                       .arg(shellWord(path)),
+                   Trouble::AccessFile);
     if (!header.startsWith(QByteArray("SQLite format 3\0", 16)))
-        cannotOpen(path, QStringLiteral("the file is not an SQLite database."));
+        cannotOpen(path, QStringLiteral("the file is not an SQLite database."), Trouble::Damaged);
 }
 
 // The folder of a database file as the permissions see it.
@@ -163,7 +174,8 @@ void refuseForeignSideFiles(const QString& path, bool readOnly)
                            .arg(what, side,
                                 S_ISLNK(st.st_mode)
                                     ? QStringLiteral("a symbolic link made by %1").arg(ownerName(st.st_uid))
-                                    : QStringLiteral("no regular file")));
+                                    : QStringLiteral("no regular file")),
+                       Trouble::ForeignLogFile);
         if (readOnly || ::access(name.constData(), W_OK) == 0)
             continue;
         // A journal is only ever needed by a write that was under way; a log may hold
@@ -175,13 +187,15 @@ void refuseForeignSideFiles(const QString& path, bool readOnly)
                                       "this user may not write it; an administrator should remove it: "
                                       "rm '%1'")
                            .arg(side, ownerName(st.st_uid), groupNameOf(st.st_gid),
-                                QString::number(st.st_mode & 07777, 8)));
+                                QString::number(st.st_mode & 07777, 8)),
+                       Trouble::ForeignLogFile);
         cannotOpen(path,
                    QStringLiteral("%1 '%2' beside it belongs to %3 (group %4, mode %5) and this user may "
                                   "not write it; an administrator should give it the database file's "
                                   "group and rights: chgrp %6 '%2' && chmod %7 '%2'")
                        .arg(what, side, ownerName(st.st_uid), groupNameOf(st.st_gid),
-                            QString::number(st.st_mode & 07777, 8), groupNameOf(database.st_gid), mode));
+                            QString::number(st.st_mode & 07777, 8), groupNameOf(database.st_gid), mode),
+                   Trouble::ForeignLogFile);
     }
 }
 
@@ -328,12 +342,14 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
     struct stat link;
     if (folder.sharedForWriting && ::lstat(QFile::encodeName(path).constData(), &link) == 0 &&
         S_ISLNK(link.st_mode))
-        cannotOpen(path, QStringLiteral("it is a symbolic link in a folder that others may write to; such a "
-                                        "link is not followed."));
+        cannotOpen(path,
+                   QStringLiteral("it is a symbolic link in a folder that others may write to; such a "
+                                  "link is not followed."),
+                   Trouble::UntrustedPath);
     // Nor may any folder on the way have been swapped by someone who may write to its
     // parent: the path is trusted from the root down, as a whole.
     if (const std::optional<QString> problem = TrustedPath::problem(path))
-        cannotOpen(path, *problem + u'.');
+        cannotOpen(path, *problem + u'.', Trouble::UntrustedPath);
     vetDatabasePath(path);
     const QFileInfo info(path);
     // A file that cannot be written fails to open for writing, as a missing one does:
@@ -341,7 +357,7 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
     const QString cannotWrite = QStringLiteral("the file cannot be written, and the connection is for "
                                                "reading and writing.");
     if (!readOnly && !info.isWritable())
-        cannotOpen(path, cannotWrite);
+        cannotOpen(path, cannotWrite, Trouble::NoWriteRight);
     refuseForeignSideFiles(path, readOnly);
     OpenedFile opened;
     // An absolute path never starts with "file:", so SQLite cannot read it as a URI with
@@ -353,7 +369,7 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
                                                            readOnly, SqliteDatabase::Links::Refuse, true)
                         : std::make_unique<SqliteDatabase>(info.absoluteFilePath(), readOnly);
     } catch (const DatabaseError& e) {
-        cannotOpen(path, e.message());
+        cannotOpen(path, e.message(), e.trouble());
     }
     vetDatabaseHeader(path, opened.db->handle());
     try {
@@ -384,15 +400,16 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
                                       "(removed by the last program that closed it); this user may only "
                                       "read the file and cannot make them again: a terminal or a kqdb "
                                       "command of a user who may write the file makes them again")
-                           .arg(sidePath(path, "-wal"), sidePath(path, "-shm")));
-        cannotOpen(path, e.message());
+                           .arg(sidePath(path, "-wal"), sidePath(path, "-shm")),
+                       Trouble::CannotOpen);
+        cannotOpen(path, e.message(), e.trouble());
     } catch (const DatabaseError& e) {
         opened.schemaVersion.reset();
-        cannotOpen(path, e.message());
+        cannotOpen(path, e.message(), e.trouble());
     }
     // SQLite itself falls back to reading a file it may not write.
     if (!readOnly && opened.db->isReadOnly())
-        cannotOpen(path, cannotWrite);
+        cannotOpen(path, cannotWrite, Trouble::NoWriteRight);
     // Taken after the open: while the file is held open its identity cannot pass to another.
     opened.identity = fileIdentity(path);
     return opened;

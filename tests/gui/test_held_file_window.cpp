@@ -7,7 +7,7 @@
 #include "GuiTestSupport.h"
 
 #include "app/CardPanel.h"
-#include "app/OfflineIndicator.h"
+#include "app/TroubleLine.h"
 #include "app/SimpleStatusBar.h"
 #include "controls/RxClock.h"
 #include "query/AdoQuery.h"
@@ -138,7 +138,7 @@ private slots:
         QCOMPARE(form->StatusLine->text(), QStringLiteral("【0002 员工2】 2026-12-07 09:00 刷卡成功！"));
         QCOMPARE(form->OfflineLine->text(), QStringLiteral("数据库被其他程序锁定：1 条刷卡待写入"));
         QVERIFY(form->OfflineLine->isVisible());
-        QCOMPARE(OfflineIndicator::kOfflineColour, form->OfflineLine->grab().toImage().pixelColor(2, 2));
+        QCOMPARE(TroubleLine::kTroubleColour, form->OfflineLine->grab().toImage().pixelColor(2, 2));
 
         // The next swipe queues behind it at once; the same employee again within three
         // minutes is already recorded, by the swipe that waits.
