@@ -130,7 +130,8 @@ SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
     // The same lock as a live swipe of this employee on any terminal.
     Transaction transaction(connectionOf(recordQry), stored.num);
 
-    openDuplicateTest(recordQry, stored.num, SwipeWindow::from(stored.instant()), SwipeWindow::to(stored.instant()));
+    openDuplicateTest(recordQry, stored.num, SwipeWindow::from(stored.instant()),
+                      SwipeWindow::to(stored.instant()));
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
 
