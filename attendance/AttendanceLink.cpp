@@ -111,7 +111,8 @@ bool AttendanceLink::openStore()
 {
     try {
         m_store = std::make_unique<LocalStore>(m_storePath);
-        if (!m_store->movedAside().isEmpty())
+        m_storeMovedAside = m_store->movedAside();
+        if (!m_storeMovedAside.isEmpty())
             ErrMsg::LogFailure(
                 QStringLiteral("opening the local store"),
                 DatabaseError(
