@@ -93,7 +93,8 @@ std::optional<EmployeeImport::Result> parse(const QByteArray& csv, Parsed& parse
     qsizetype blankLine = 0;
     while (reader.next(fields)) {
         if (blankLine > 0)
-            return refuse(blankLine, QStringLiteral("1 fields where the header has %1").arg(width));
+            return refuse(blankLine, QStringLiteral("%1 fields where the header has %2")
+                                         .arg(QString::number(1), QString::number(width)));
         if (fields.size() == 1 && fields.front().isEmpty() && width > 1) {
             blankLine = reader.line();
             continue;
