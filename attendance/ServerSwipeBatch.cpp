@@ -1,6 +1,7 @@
 #include "attendance/ServerSwipeBatch.h"
 
 #include "attendance/CardSwipe.h"
+#include "attendance/ServerIdentity.h"
 #include "attendance/TroubleText.h"
 #include "platform/DatabaseError.h"
 #include "platform/DateTimeText.h"
@@ -82,6 +83,8 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(DbBackend& backend, ServerFe
               DateTimeText::dateTime(instant.addSecs(CardSwipe::kWindowSeconds), u':').toUtf8(),
               swipe.opdate.toUtf8()}});
     }
+    // Which server commits the batch, asked in its transaction.
+    statements.push_back(ServerIdentity::statement());
 
     backend.beginWrite({});
     std::vector<ServerRows> results;
@@ -100,11 +103,13 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(DbBackend& backend, ServerFe
         }
         throw;
     }
+    const QString committedBy = ServerIdentity::fromRows(results.back());
     std::vector<SwipeOutcome> outcomes;
     outcomes.reserve(swipes.size());
     for (size_t i = 0; i < swipes.size(); ++i) {
         const ServerRows& row = results[i + 1];
         outcomes.push_back(row.rows() > 0 ? alreadyRecorded(row) : recorded(swipes[i]));
+        outcomes.back().server = committedBy;
     }
     return outcomes;
 }

@@ -15,24 +15,33 @@ ServerTerminal::ServerTerminal(std::unique_ptr<AttendanceLink> link, AdoConnecti
             Qt::QueuedConnection);
     connect(m_link.get(), &AttendanceLink::refusedChanged, this, &AttendanceTerminal::refusedChanged,
             Qt::QueuedConnection);
+    connect(m_link.get(), &AttendanceLink::noticeChanged, this, &ServerTerminal::showTrouble,
+            Qt::QueuedConnection);
+}
+
+void ServerTerminal::showTrouble()
+{
+    QStringList trouble;
+    for (const QString& line : {m_listTrouble, m_link->storeTrouble(), m_link->notice()})
+        if (!line.isEmpty())
+            trouble.append(line);
+    emit lastingTroubleChanged(trouble.join(u'\n'));
 }
 
 ServerTerminal::~ServerTerminal() = default;
 
 void ServerTerminal::loadEmployees(AdoQuery* employees)
 {
-    QStringList trouble;
+    m_listTrouble.clear();
     if (m_link->loadEmployees(employees) >= 0) {
         if (!m_link->isOffline()) {
             ServerChecks::CheckServerClock(&m_connection, m_clock);
             ServerChecks::CheckServerIndex(&m_connection);
         }
     } else {
-        trouble.append(TroubleText::listTrouble(m_link->isOffline()));
+        m_listTrouble = TroubleText::listTrouble(m_link->isOffline());
     }
-    if (!m_link->storeTrouble().isEmpty())
-        trouble.append(m_link->storeTrouble());
-    emit lastingTroubleChanged(trouble.join(u'\n'));
+    showTrouble();
     emit refusedChanged(m_link->refusedCount());
     emit stateChanged(m_link->isOffline(), m_link->waitingCount());
 }

@@ -19,7 +19,11 @@ public:
     SwipeOutcome swipe(AdoQuery* employees, AdoQuery& recordQry) override;
 
 private:
+    // The lasting trouble: what loading found, the store's trouble, and the link's notice.
+    void showTrouble();
+
     std::unique_ptr<AttendanceLink> m_link;
+    QString m_listTrouble;
     AdoConnection& m_connection;
     const Clock& m_clock;
 };

@@ -217,6 +217,29 @@ QString TroubleText::storeTrouble(const QString& path)
         .arg(QDir::toNativeSeparators(path));
 }
 
+QString TroubleText::resentSwipes(int count)
+{
+    return QStringLiteral("%1 条已确认的刷卡在新服务器上缺失，已重新上传（见错误日志）").arg(count);
+}
+
+QString TroubleText::storeRecovered(const QString& damaged, const QString& movedTo, int requeued)
+{
+    return QStringLiteral("本地存储 %1 已损坏，已移至 %2；其中的 %3 条刷卡已重新排队")
+        .arg(QDir::toNativeSeparators(damaged), QDir::toNativeSeparators(movedTo))
+        .arg(requeued);
+}
+
+QString TroubleText::recordRecovered(const QString& damaged, const QString& movedTo)
+{
+    return QStringLiteral("刷卡副本 %1 已损坏，已移至 %2；刷卡均在本地存储中，未丢失")
+        .arg(QDir::toNativeSeparators(damaged), QDir::toNativeSeparators(movedTo));
+}
+
+QString TroubleText::storeLogGone(const QString& path)
+{
+    return QStringLiteral("本地存储 %1 的日志文件被删除，刷卡已另行保存").arg(QDir::toNativeSeparators(path));
+}
+
 QString TroubleText::recordedSwipe(const QString& num, const QString& name, const QDateTime& at)
 {
     return QStringLiteral("【%1 %2】 %3 刷卡成功！").arg(num, name, DateTimeText::dateTimeMinutes(at));

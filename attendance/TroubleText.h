@@ -48,6 +48,19 @@ public:
     // server is down cannot be kept.
     static QString storeTrouble(const QString& path);
 
+    // Server mode: swipes a server had confirmed were missing on the server the terminal
+    // reaches now (a failover lost them), and were sent again.
+    static QString resentSwipes(int count);
+    // Server mode: the local store (or the record of swipes kept beside it) at damaged was
+    // found damaged, moved to movedTo, and the swipes it held queued again from the other
+    // copy.
+    static QString storeRecovered(const QString& damaged, const QString& movedTo, int requeued);
+    // Server mode: the record of swipes kept beside the store was damaged and moved aside;
+    // the store holds every swipe.
+    static QString recordRecovered(const QString& damaged, const QString& movedTo);
+    // Server mode: the store's write-ahead log was deleted while the terminal ran.
+    static QString storeLogGone(const QString& path);
+
     // Server mode: why a swipe could not be queued while the server was out of reach.
     static QString storeSwipeReason(const QString& reason);
     // Server mode: the list could not be loaded, from the server (offline: nor from the
