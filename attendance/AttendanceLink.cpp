@@ -1,25 +1,26 @@
 #include "attendance/AttendanceLink.h"
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
-#include "query/CommFunc.h"
-#include "log/ErrMsg.h"
-#include "query/ConnectionString.h"
 #include "attendance/OutboxForwarder.h"
 #include "attendance/OutboxSwipe.h"
-#include "query/Statements.h"
 #include "attendance/TroubleText.h"
+#include "log/ErrMsg.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
-#include "platform/ServerRefusal.h"
-#include "platform/ServerUnreachable.h"
 #include "platform/FixedClock.h"
 #include "platform/ServerLockWait.h"
+#include "platform/ServerRefusal.h"
+#include "platform/ServerUnreachable.h"
 #include "platform/SystemClock.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
+#include "query/ConnectionString.h"
+#include "query/Statements.h"
 
 #include <QElapsedTimer>
 #include <QMetaObject>
+#include <QThread>
 
 #include <algorithm>
 #include <chrono>
@@ -51,6 +52,16 @@ LocalStore::EmployeeCopy copyOf(const AdoQuery& query)
             copy.values.append(query.valueAsString(r, c));
     }
     return copy;
+}
+
+// The log's words for a store deleted under the terminal and made again, whichever of the
+// terminal's two handles on it finds that first.
+QString storeMadeAgain(const QString& path, int requeued)
+{
+    return QStringLiteral("The local store '%1' was gone (deleted, or its log lost); it was made again, and "
+                          "the swipes waiting in it (%2) queued again.")
+        .arg(path)
+        .arg(requeued);
 }
 
 } // namespace
@@ -259,12 +270,8 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
         reportStore(*m_store);
         if (carried > 0) {
             try {
-                ErrMsg::LogFailure(
-                    QStringLiteral("queueing a swipe"),
-                    DatabaseError(QStringLiteral("The local store '%1' was gone; it was made "
-                                                 "again, and the swipes waiting in it (%2) queued again.")
-                                      .arg(m_storePath)
-                                      .arg(carried)));
+                ErrMsg::LogFailure(QStringLiteral("queueing a swipe"),
+                                   DatabaseError(storeMadeAgain(m_storePath, carried)));
             } catch (const Exception&) {
             }
         }
@@ -338,33 +345,53 @@ void AttendanceLink::setNotice(const QString& text)
 void AttendanceLink::reportStore(LocalStore& store)
 {
     if (const std::optional<LocalStore::Damage> damage = store.takeDamage()) {
-        const QString message =
-            damage->record
-                ? QStringLiteral("The record of swipes kept beside the local store, '%1', was damaged; it was "
-                                 "moved to '%2' and written again from the store, which holds every swipe.")
-                      .arg(damage->damaged, damage->movedTo)
-                : QStringLiteral("The local store '%1' was damaged or lost swipes; it was moved to '%2' and made "
-                                 "again from the record of swipes kept beside it: %3 waiting swipes queued "
-                                 "again, %4 confirmed ones kept.")
-                      .arg(damage->damaged, damage->movedTo)
-                      .arg(damage->requeued)
-                      .arg(damage->retained);
-        logLater(QStringLiteral("checking the local store"), message);
-        setNotice(damage->record ? TroubleText::recordRecovered(damage->damaged, damage->movedTo)
-                                 : TroubleText::storeRecovered(damage->damaged, damage->movedTo, damage->requeued));
+        if (damage->remade) {
+            // Deleted while the terminal ran: made again, as the window's own handle does
+            // when it finds it gone first.
+            if (damage->requeued > 0)
+                logLater(QStringLiteral("queueing a swipe"),
+                         storeMadeAgain(damage->damaged, damage->requeued));
+        } else {
+            const QString message =
+                damage->record
+                    ? QStringLiteral(
+                          "The record of swipes kept beside the local store, '%1', was damaged; it was "
+                          "moved to '%2' and written again from the store, which holds every swipe.")
+                          .arg(damage->damaged, damage->movedTo)
+                    : QStringLiteral(
+                          "The local store '%1' was damaged or lost swipes; it was moved to '%2' and made "
+                          "again from the record of swipes kept beside it: %3 waiting swipes queued "
+                          "again, %4 confirmed ones kept.")
+                          .arg(damage->damaged, damage->movedTo)
+                          .arg(damage->requeued)
+                          .arg(damage->retained);
+            logLater(QStringLiteral("checking the local store"), message);
+            setNotice(damage->record
+                          ? TroubleText::recordRecovered(damage->damaged, damage->movedTo)
+                          : TroubleText::storeRecovered(damage->damaged, damage->movedTo, damage->requeued));
+        }
     }
     if (store.takeLogGone()) {
-        logLater(QStringLiteral("checking the local store"),
-                 QStringLiteral("The log of the local store '%1' (%1-wal) was deleted while the terminal ran; "
-                                "what it held was written into the store, and every swipe is also kept in "
-                                "the record beside it.")
-                     .arg(store.filePath()));
+        logLater(
+            QStringLiteral("checking the local store"),
+            QStringLiteral("The log of the local store '%1' (%1-wal) was deleted while the terminal ran; "
+                           "what it held was written into the store, and every swipe is also kept in "
+                           "the record beside it.")
+                .arg(store.filePath()));
         setNotice(TroubleText::storeLogGone(store.filePath()));
     }
 }
 
 void AttendanceLink::logLater(const QString& context, const QString& message)
 {
+    // The log line names the active window: written on the window's thread, now when this is it.
+    if (QThread::currentThread() == thread()) {
+        try {
+            ErrMsg::LogFailure(context, DatabaseError(message));
+        } catch (const Exception&) {
+        }
+        return;
+    }
     QMetaObject::invokeMethod(
         this,
         [context, message] {
@@ -466,8 +493,8 @@ void AttendanceLink::runForwarder()
             // A copy that could not be written leaves the previous one; the outbox is read
             // again at the next round.
         }
-        const bool checkDue =
-            retains && (checkServer || !sinceCheck.isValid() || sinceCheck.elapsed() >= m_options.serverCheckMs);
+        const bool checkDue = retains && (checkServer || !sinceCheck.isValid() ||
+                                          sinceCheck.elapsed() >= m_options.serverCheckMs);
         const bool forwardDue = m_offline || m_waiting > 0;
         if (!forwardDue && !checkDue) {
             retryMs = 0;

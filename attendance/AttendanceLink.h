@@ -6,8 +6,8 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QStringList>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <condition_variable>

@@ -1,15 +1,15 @@
 #include "attendance/LocalStore.h"
 
+#include "platform/AppPaths.h"
+#include "platform/DatabaseError.h"
+#include "platform/SettingsStore.h"
 #include "query/ConnectionString.h"
 #include "query/DatabaseTarget.h"
 #include "query/DateTimeValue.h"
 #include "query/DbColumnInfo.h"
-#include "sqlite/SqliteError.h"
 #include "sqlite/SqliteDatabase.h"
+#include "sqlite/SqliteError.h"
 #include "sqlite/SqliteStatement.h"
-#include "platform/AppPaths.h"
-#include "platform/DatabaseError.h"
-#include "platform/SettingsStore.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -19,6 +19,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +40,9 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS confirmed (num TEXT NOT NULL, name TEXT, d INTEGER NOT NULL, "
     "t INTEGER NOT NULL, opdate TEXT NOT NULL, instant INTEGER NOT NULL, server TEXT NOT NULL, "
     "confirmed_at INTEGER NOT NULL, PRIMARY KEY (num, instant))",
+    // A row once the store was compared with the ledger beside it: a store without one is
+    // new (made now, or again after it was deleted) and is filled from the ledger.
+    "CREATE TABLE IF NOT EXISTS compared (at INTEGER)",
 };
 
 const char kRetentionValueName[] = "retainConfirmedMinutes";
@@ -158,8 +163,14 @@ int LocalStore::revalidate(bool carryOver)
                 exec(QStringLiteral("PRAGMA wal_checkpoint(FULL)"));
             } catch (const DatabaseError&) {
             }
-            if (!m_logGoneSaid)
-                m_logGone = m_logGoneSaid = true;
+            if (!m_logGoneSaid) {
+                m_logGoneSaid = true;
+                // Said once for the file, though the terminal holds two handles on it.
+                static std::mutex mutex;
+                static std::set<std::pair<quint64, quint64>> said;
+                std::lock_guard lock(mutex);
+                m_logGone = said.insert({now->device, now->inode}).second;
+            }
         }
         return 0;
     }
@@ -443,9 +454,9 @@ namespace {
 
 void insertRetained(SqliteDatabase& db, const StoredSwipe& swipe, const QString& server, qint64 confirmedAt)
 {
-    SqliteStatement insert(db.handle(),
-                           QStringLiteral("INSERT OR REPLACE INTO confirmed (num, name, d, t, opdate, instant, "
-                                          "server, confirmed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+    SqliteStatement insert(
+        db.handle(), QStringLiteral("INSERT OR REPLACE INTO confirmed (num, name, d, t, opdate, instant, "
+                                    "server, confirmed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     const qint64 d = DateTimeValue::fromDate(swipe.date).seconds();
     const qint64 t = DateTimeValue::fromTime(swipe.time).seconds();
     insert.bindText(1, swipe.num);
@@ -522,7 +533,8 @@ void LocalStore::confirmRefused(const StoredSwipe& swipe, const QString& server,
 void LocalStore::forgetRetained(const StoredSwipe& swipe)
 {
     noteGone({swipe});
-    SqliteStatement erase(m_db->handle(), QStringLiteral("DELETE FROM confirmed WHERE num = ? AND instant = ?"));
+    SqliteStatement erase(m_db->handle(),
+                          QStringLiteral("DELETE FROM confirmed WHERE num = ? AND instant = ?"));
     erase.bindText(1, swipe.num);
     erase.bindInt64(2, DateTimeValue::fromDateTime(swipe.instant()).seconds());
     erase.step();
@@ -563,9 +575,8 @@ std::vector<LocalStore::RetainedSwipe> LocalStore::retainedNotFrom(const QString
 
 std::vector<LocalStore::RetainedSwipe> LocalStore::retained() const
 {
-    SqliteStatement select(
-        m_db->handle(),
-        QStringLiteral("SELECT %1 FROM confirmed ORDER BY instant, num").arg(QLatin1String(kRetainedColumns)));
+    SqliteStatement select(m_db->handle(), QStringLiteral("SELECT %1 FROM confirmed ORDER BY instant, num")
+                                               .arg(QLatin1String(kRetainedColumns)));
     std::vector<RetainedSwipe> result;
     while (select.step())
         result.push_back(readRetained(select));
@@ -616,8 +627,9 @@ std::map<SwipeLedger::Key, SwipeLedger::Entry> LocalStore::storeLive() const
 {
     std::map<SwipeLedger::Key, SwipeLedger::Entry> live;
     for (const char* table : {"outbox", "refused"}) {
-        SqliteStatement select(m_db->handle(), QStringLiteral("SELECT %1 FROM %2")
-                                                   .arg(QLatin1String(kSwipeColumns), QLatin1String(table)));
+        SqliteStatement select(
+            m_db->handle(),
+            QStringLiteral("SELECT %1 FROM %2").arg(QLatin1String(kSwipeColumns), QLatin1String(table)));
         while (select.step()) {
             const StoredSwipe swipe = readSwipe(select);
             live[SwipeLedger::keyOf(swipe)] = {SwipeLedger::State::Waiting, swipe, {}, 0};
@@ -648,10 +660,14 @@ void LocalStore::restoreFrom(const std::map<SwipeLedger::Key, SwipeLedger::Entry
     std::unique_ptr<SwipeLedger> ledger = std::move(m_ledger);
     try {
         WriteTransaction transaction(*this);
+        // Another handle may have carried some over into the new file already.
+        const std::map<SwipeLedger::Key, SwipeLedger::Entry> present = storeLive();
         SqliteStatement insert(m_db->handle(),
                                QStringLiteral("INSERT INTO outbox (num, name, d, t, opdate, instant) "
                                               "VALUES (?, ?, ?, ?, ?, ?)"));
         for (const auto& [key, entry] : live) {
+            if (present.count(key))
+                continue;
             if (entry.state == SwipeLedger::State::Confirmed) {
                 insertRetained(*m_db, entry.swipe, entry.server, entry.confirmedAt);
                 continue;
@@ -667,6 +683,8 @@ void LocalStore::restoreFrom(const std::map<SwipeLedger::Key, SwipeLedger::Entry
             insert.step();
             insert.reset();
         }
+        exec(QStringLiteral("DELETE FROM compared"));
+        exec(QStringLiteral("INSERT INTO compared (at) VALUES (1)"));
         transaction.commit();
     } catch (...) {
         m_ledger = std::move(ledger);
@@ -682,10 +700,17 @@ void LocalStore::verify()
     const SwipeLedger::Contents recorded = m_ledger->read();
     std::map<SwipeLedger::Key, SwipeLedger::Entry> held;
     bool damaged = false;
+    // Never compared yet: made anew, by this handle or another, after it was deleted.
+    bool fresh = false;
     try {
         // Writers wait meanwhile: the two copies are compared as of one moment.
         WriteTransaction transaction(*this);
         held = storeLive();
+        {
+            SqliteStatement compared(m_db->handle(), QStringLiteral("SELECT count(*) FROM compared"));
+            compared.step();
+            fresh = compared.columnInt64(0) == 0 && held.empty();
+        }
         for (const auto& [key, entry] : recorded.live) {
             const auto found = held.find(key);
             // A swipe the record holds is in the store too, as it is there. (Its state may
@@ -720,7 +745,11 @@ void LocalStore::verify()
                     m_ledger->append(missing);
                 }
             }
+            exec(QStringLiteral("DELETE FROM compared"));
+            exec(QStringLiteral("INSERT INTO compared (at) VALUES (1)"));
             transaction.commit();
+            if (m_madeAfterDamage)
+                m_damage = Damage{m_path, m_movedAside, 0, 0, false};
             m_madeAfterDamage = false;
             return;
         }
@@ -733,7 +762,8 @@ void LocalStore::verify()
     // The store lost swipes the record holds: it is moved aside (unless opening made it new
     // just now) and made anew from the record, every waiting swipe queued again.
     const QString damagedPath = m_path;
-    if (!m_madeAfterDamage) {
+    const bool remade = fresh && !m_madeAfterDamage;
+    if (!m_madeAfterDamage && !remade) {
         const std::optional<FileIdentity> now = identityOf(m_path);
         if (now && m_identity && *now != *m_identity) {
             // Another handle mended it already: this one opens what is there now.
@@ -748,7 +778,8 @@ void LocalStore::verify()
     m_madeAfterDamage = false;
     restoreFrom(recorded.live);
     std::vector<SwipeLedger::Entry> live;
-    Damage damage{damagedPath, m_movedAside, 0, 0, false};
+    Damage damage{damagedPath, remade ? QString() : m_movedAside, 0, 0, false};
+    damage.remade = remade;
     for (const auto& [key, entry] : recorded.live) {
         live.push_back(entry);
         ++(entry.state == SwipeLedger::State::Waiting ? damage.requeued : damage.retained);

@@ -66,6 +66,8 @@ public:
         int retained = 0;
         // The record beside the store was damaged; the store itself was sound.
         bool record = false;
+        // The store was gone (deleted) and made again from the record; nothing moved aside.
+        bool remade = false;
     };
     // Holds every waiting and retained swipe against the record beside the store (SwipeLedger),
     // each in both places: at opening, and before each round of forwarding reads the queue.

@@ -13,7 +13,8 @@ OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString&
 {
 }
 
-OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath, const Clock& clock)
+OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath,
+                                 const Clock& clock)
     : m_clock(clock), m_records(QStringLiteral("RecordQry")), m_store(storePath)
 {
     m_connection.setConnectionString(connectionString);

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
 #include "attendance/LocalStore.h"
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeOutcome.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
 
 #include <functional>
 #include <vector>

@@ -148,7 +148,8 @@ void SwipeLedger::append(const std::vector<Entry>& entries) const
         struct stat st;
         const bool made = ::fstat(fd, &st) == 0 && st.st_size == 0;
         const bool ok = writeAll(fd, data) && ::fdatasync(fd) == 0;
-        const QString failure = ok ? QString() : systemError(QStringLiteral("Cannot write the swipe record"), m_path);
+        const QString failure =
+            ok ? QString() : systemError(QStringLiteral("Cannot write the swipe record"), m_path);
         ::close(fd);
         if (!ok)
             throw DatabaseError(failure);
@@ -156,7 +157,8 @@ void SwipeLedger::append(const std::vector<Entry>& entries) const
             syncFolder(m_path);
         return;
     }
-    throw DatabaseError(QStringLiteral("The swipe record '%1' kept being replaced while it was written.").arg(m_path));
+    throw DatabaseError(
+        QStringLiteral("The swipe record '%1' kept being replaced while it was written.").arg(m_path));
 }
 
 SwipeLedger::Contents SwipeLedger::read() const
@@ -221,7 +223,8 @@ void SwipeLedger::rewrite(const std::vector<Entry>& live) const
     if (fd >= 0)
         ::close(fd);
     ok = ok && ::rename(fresh.constData(), name.constData()) == 0;
-    const QString failure = ok ? QString() : systemError(QStringLiteral("Cannot rewrite the swipe record"), m_path);
+    const QString failure =
+        ok ? QString() : systemError(QStringLiteral("Cannot rewrite the swipe record"), m_path);
     if (current >= 0)
         ::close(current);
     if (!ok) {
@@ -237,7 +240,8 @@ QString SwipeLedger::moveAside() const
     for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
         aside = m_path + QStringLiteral(".damaged.%1").arg(n);
     if (::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(aside).constData()) != 0)
-        throw DatabaseError(systemError(QStringLiteral("Cannot move the damaged swipe record aside"), m_path));
+        throw DatabaseError(
+            systemError(QStringLiteral("Cannot move the damaged swipe record aside"), m_path));
     syncFolder(m_path);
     return aside;
 }

@@ -64,9 +64,9 @@ QCoreApplication& application()
 // num|d + t of every record, by instant: a swipe twice shows twice.
 QString rowsOn(const PgTestServer& server)
 {
-    return server.psql(
-        QStringLiteral("SELECT coalesce(string_agg(num || '|' || (d + t)::text, ' ' ORDER BY d + t, num), '') "
-                       "FROM sgdjb"));
+    return server.psql(QStringLiteral(
+        "SELECT coalesce(string_agg(num || '|' || (d + t)::text, ' ' ORDER BY d + t, num), '') "
+        "FROM sgdjb"));
 }
 
 QString identityOf(const PgTestServer& server)
@@ -119,7 +119,8 @@ private:
 struct Terminal : TestSupport::TerminalQueries
 {
     explicit Terminal(const QString& target)
-        : TerminalQueries(CommFunc::MakeServerConnStr(target)), link(AttendanceLink::forConnection(connection, options(clock)))
+        : TerminalQueries(CommFunc::MakeServerConnStr(target)),
+          link(AttendanceLink::forConnection(connection, options(clock)))
     {
     }
 
@@ -268,8 +269,8 @@ TEST(ConfirmedFailover, KqdbForwardSendsAgainWhatKqdbSwipeHadConfirmed)
     QStringList expected;
     for (int i = 0; i < 3; ++i) {
         const QString at = QStringLiteral("2026-03-02 08:0%1:00").arg(i);
-        const TestSupport::ToolRun run =
-            TestSupport::runKqdb({QStringLiteral("swipe"), pair.target(), numbers[i], QStringLiteral("--now"), at});
+        const TestSupport::ToolRun run = TestSupport::runKqdb(
+            {QStringLiteral("swipe"), pair.target(), numbers[i], QStringLiteral("--now"), at});
         ASSERT_EQ(run.exitCode, 0) << run.err.constData();
         expected.append(numbers[i] + u'|' + at);
     }

@@ -49,15 +49,16 @@ int runForward(const QStringList& args)
         // before anything is sent; it is said all the same.
         const auto sayDamage = [&] {
             if (const std::optional<LocalStore::Damage> damage = forwarder.store().takeDamage())
-                kqdbPrintError(damage->record
-                                   ? QStringLiteral("the record of swipes %1 was damaged; moved to %2 and written "
-                                                    "again from the store")
-                                         .arg(damage->damaged, damage->movedTo)
-                                   : QStringLiteral("the local store %1 was damaged or lost swipes; moved to %2 and "
-                                                    "made again from the record beside it (%3 waiting swipes "
-                                                    "queued again)")
-                                         .arg(damage->damaged, damage->movedTo)
-                                         .arg(damage->requeued));
+                kqdbPrintError(
+                    damage->record
+                        ? QStringLiteral("the record of swipes %1 was damaged; moved to %2 and written "
+                                         "again from the store")
+                              .arg(damage->damaged, damage->movedTo)
+                        : QStringLiteral("the local store %1 was damaged or lost swipes; moved to %2 and "
+                                         "made again from the record beside it (%3 waiting swipes "
+                                         "queued again)")
+                              .arg(damage->damaged, damage->movedTo)
+                              .arg(damage->requeued));
         };
         sayDamage();
         forwarder.onForwarded = [&](const StoredSwipe&, const SwipeOutcome& outcome) {
@@ -82,8 +83,9 @@ int runForward(const QStringList& args)
         return KqdbExit::kFailed;
     }
     for (const StoredSwipe& swipe : resent)
-        kqdbPrintLine(QStringLiteral("sent again: %1 %2 %3 (confirmed by another server, missing on this one)")
-                          .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())));
+        kqdbPrintLine(
+            QStringLiteral("sent again: %1 %2 %3 (confirmed by another server, missing on this one)")
+                .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())));
     kqdbPrintLine(QStringLiteral("forwarded %1, already recorded %2, waiting %3, refused %4")
                       .arg(forwarded)
                       .arg(alreadyRecorded)
