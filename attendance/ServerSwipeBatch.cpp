@@ -2,6 +2,7 @@
 
 #include "attendance/CardSwipe.h"
 #include "attendance/ServerIdentity.h"
+#include "attendance/SwipeWindow.h"
 #include "attendance/TroubleText.h"
 #include "platform/DatabaseError.h"
 #include "platform/DateTimeText.h"
@@ -18,12 +19,18 @@ const QByteArray kLockAll =
 // The duplicate test and the insert of one swipe in one statement, run after the locks
 // were taken, so that its snapshot holds every row another terminal committed before.
 // No row back: recorded; a row: the one already there.
-const QByteArray kSwipe =
-    "WITH existing AS (SELECT num, name, d, t FROM sgdjb WHERE num = $1 AND (d + t) > $5::timestamp "
-    "AND (d + t) < $6::timestamp LIMIT 1), "
-    "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1, $2, $3::date, $4::time, $7::date "
-    "WHERE NOT EXISTS (SELECT 1 FROM existing) RETURNING 1) "
-    "SELECT num, name, CAST(d AS text), CAST(t AS text) FROM existing";
+const QByteArray& swipeStatement()
+{
+    static const QByteArray text =
+        "WITH existing AS (SELECT num, name, d, t FROM sgdjb WHERE num = $1 AND " +
+        SwipeWindow::sqlHolds(u"(d + t)", u"$5::timestamp", u"$6::timestamp").toLatin1() +
+        " LIMIT 1), "
+        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1, $2, $3::date, $4::time, "
+        "$7::date "
+        "WHERE NOT EXISTS (SELECT 1 FROM existing) RETURNING 1) "
+        "SELECT num, name, CAST(d AS text), CAST(t AS text) FROM existing";
+    return text;
+}
 
 QByteArray arrayLiteral(const std::vector<StoredSwipe>& swipes)
 {
@@ -76,12 +83,11 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(DbBackend& backend, ServerFe
     for (const StoredSwipe& swipe : swipes) {
         const QDateTime instant = swipe.instant();
         statements.push_back(
-            {kSwipe,
+            {swipeStatement(),
              {swipe.num.toUtf8(), swipe.name.toUtf8(), DateTimeText::date(swipe.date).toUtf8(),
               DateTimeText::time(swipe.time, u':').toUtf8(),
-              DateTimeText::dateTime(instant.addSecs(-CardSwipe::kWindowSeconds), u':').toUtf8(),
-              DateTimeText::dateTime(instant.addSecs(CardSwipe::kWindowSeconds), u':').toUtf8(),
-              swipe.opdate.toUtf8()}});
+              DateTimeText::dateTime(SwipeWindow::from(instant), u':').toUtf8(),
+              DateTimeText::dateTime(SwipeWindow::to(instant), u':').toUtf8(), swipe.opdate.toUtf8()}});
     }
     // Which server commits the batch, asked in its transaction.
     statements.push_back(ServerIdentity::statement());

@@ -739,7 +739,7 @@ void PgBackend::failWith(const PGresult* error)
             lost(text);
         if (isLastingRefusal(state))
             throw ServerRefusal(text, state);
-        throw DatabaseError(text);
+        throw DatabaseError(text, troubleOf(state));
     }
 }
 
@@ -766,7 +766,8 @@ PGresult* PgBackend::finishResults()
         const QString message = QString::fromUtf8(PQresultErrorMessage(error.get()));
         if (PQstatus(m_conn) == CONNECTION_BAD)
             lost(message);
-        throw DatabaseError(redacted(oneLine(message)));
+        throw DatabaseError(redacted(oneLine(message)),
+                            troubleOf(QByteArray(PQresultErrorField(error.get(), PG_DIAG_SQLSTATE))));
     }
     return last.release();
 }
@@ -926,8 +927,8 @@ void PgBackend::checkSchema()
             types.insert(column.name, column.declaredType);
         if (types.isEmpty())
             throw DatabaseError(
-                QStringLiteral("The server database has no table %1; create it with kqdb create.")
-                    .arg(table));
+                QStringLiteral("The server database has no table %1; create it with kqdb create.").arg(table),
+                DatabaseError::Trouble::MissingTable);
         for (const Required& r : required) {
             if (r.table != table)
                 continue;
@@ -1116,6 +1117,12 @@ bool PgBackend::hasDuplicateTestIndex()
             "AND i.indisvalid AND i.indpred IS NULL)",
             {Statements::kRecordTable.toUtf8()}));
     return PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
+}
+
+DatabaseError::Trouble PgBackend::troubleOf(const QByteArray& sqlState)
+{
+    // undefined_table: a database without the attendance tables.
+    return sqlState == "42P01" ? DatabaseError::Trouble::MissingTable : DatabaseError::Trouble::Unknown;
 }
 
 bool PgBackend::isLastingRefusal(const QByteArray& sqlState)

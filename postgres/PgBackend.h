@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/DatabaseError.h"
 #include "postgres/PgResult.h"
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
@@ -54,6 +55,8 @@ public:
     // Lock waits, cancels, lost connections, a read-only standby, a missing table and the
     // like are not: they may pass.
     static bool isLastingRefusal(const QByteArray& sqlState);
+    // The kind of trouble a user is told about, for an SQLSTATE that is no refusal.
+    static DatabaseError::Trouble troubleOf(const QByteArray& sqlState);
     // Without connect_timeout in the target, the wait for each host of the target.
     static constexpr int kDefaultHostTimeoutMs = 2000;
 
