@@ -1,17 +1,17 @@
 #include "attendance/CardSwipe.h"
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
-#include "query/DbBackend.h"
-#include "query/ServerFeatures.h"
 #include "attendance/ServerIdentity.h"
-#include "query/Statements.h"
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
 #include "attendance/TroubleText.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
 #include "platform/QueryStateError.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/DbBackend.h"
+#include "query/ServerFeatures.h"
+#include "query/Statements.h"
 #include "query/Transaction.h"
 
 namespace {

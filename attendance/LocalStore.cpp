@@ -1,9 +1,9 @@
 #include "attendance/LocalStore.h"
 
+#include "attendance/SwipeWindow.h"
 #include "platform/AppPaths.h"
 #include "platform/DatabaseError.h"
 #include "platform/SettingsStore.h"
-#include "attendance/SwipeWindow.h"
 
 #include "query/ConnectionString.h"
 #include "query/DatabaseTarget.h"

@@ -206,25 +206,30 @@ QString TroubleText::storeTrouble(const QString& path)
 
 QString TroubleText::resentSwipes(int count)
 {
-    return QCoreApplication::translate("TroubleText", "%1 条已确认的刷卡在新服务器上缺失，已重新上传（见错误日志）").arg(count);
+    return QCoreApplication::translate("TroubleText",
+                                       "%1 条已确认的刷卡在新服务器上缺失，已重新上传（见错误日志）")
+        .arg(count);
 }
 
 QString TroubleText::storeRecovered(const QString& damaged, const QString& movedTo, int requeued)
 {
-    return QCoreApplication::translate("TroubleText", "本地存储 %1 已损坏，已移至 %2；其中的 %3 条刷卡已重新排队")
+    return QCoreApplication::translate("TroubleText",
+                                       "本地存储 %1 已损坏，已移至 %2；其中的 %3 条刷卡已重新排队")
         .arg(QDir::toNativeSeparators(damaged), QDir::toNativeSeparators(movedTo))
         .arg(requeued);
 }
 
 QString TroubleText::recordRecovered(const QString& damaged, const QString& movedTo)
 {
-    return QCoreApplication::translate("TroubleText", "刷卡副本 %1 已损坏，已移至 %2；刷卡均在本地存储中，未丢失")
+    return QCoreApplication::translate("TroubleText",
+                                       "刷卡副本 %1 已损坏，已移至 %2；刷卡均在本地存储中，未丢失")
         .arg(QDir::toNativeSeparators(damaged), QDir::toNativeSeparators(movedTo));
 }
 
 QString TroubleText::storeLogGone(const QString& path)
 {
-    return QCoreApplication::translate("TroubleText", "本地存储 %1 的日志文件被删除，刷卡已另行保存").arg(QDir::toNativeSeparators(path));
+    return QCoreApplication::translate("TroubleText", "本地存储 %1 的日志文件被删除，刷卡已另行保存")
+        .arg(QDir::toNativeSeparators(path));
 }
 
 QString TroubleText::recordedSwipe(const QString& num, const QString& name, const QDateTime& at)

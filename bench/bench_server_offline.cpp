@@ -5,15 +5,15 @@
 // confirmed swipe kept after an online swipe, and the comparison of store and ledger that
 // precedes each forwarding round, with 1,000 swipes in each.
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
-#include "query/CommFunc.h"
-#include "interchange/DevSchema.h"
 #include "attendance/LocalStore.h"
 #include "attendance/OutboxForwarder.h"
 #include "attendance/OutboxSwipe.h"
 #include "attendance/SwipeLedger.h"
+#include "interchange/DevSchema.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
 #include "support/ManualClock.h"
 #include "support/PgTestServer.h"
 

@@ -1,11 +1,11 @@
 #include "postgres/PgBackend.h"
 
+#include "platform/DatabaseError.h"
+#include "platform/ServerLockWait.h"
+#include "platform/ServerRefusal.h"
+#include "platform/ServerUnreachable.h"
 #include "query/SqlStatementPlan.h"
 #include "query/Statements.h"
-#include "platform/DatabaseError.h"
-#include "platform/ServerRefusal.h"
-#include "platform/ServerLockWait.h"
-#include "platform/ServerUnreachable.h"
 
 #include <QDeadlineTimer>
 #include <QTimeZone>

@@ -8,14 +8,14 @@
 #include "attendance/CardSwipe.h"
 #include "attendance/LocalStore.h"
 #include "attendance/StoredSwipe.h"
-#include "query/Statements.h"
-#include "platform/Exception.h"
-#include "query/CommFunc.h"
 #include "attendance/SwipeWindow.h"
+#include "platform/Exception.h"
 #include "platform/FixedClock.h"
 #include "platform/SystemClock.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
+#include "query/CommFunc.h"
+#include "query/Statements.h"
 
 #include <cstdio>
 #include <memory>
