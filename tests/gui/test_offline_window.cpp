@@ -11,6 +11,7 @@
 #include "app/SimpleStatusBar.h"
 #include "app/TroubleLine.h"
 #include "attendance/LocalStore.h"
+#include "attendance/TroubleText.h"
 #include "controls/RxClock.h"
 #include "query/AdoQuery.h"
 #include "query/DatabaseTarget.h"
@@ -23,6 +24,17 @@
 #include <QTimer>
 
 #include <mutex>
+
+namespace {
+
+// A store gone for good, with the ledger of swipes beside it (which would fill it again).
+void removeStore(const QString& path)
+{
+    for (const char* suffix : {"", "-wal", "-shm", ".ledger"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+} // namespace
 
 namespace {
 
@@ -146,7 +158,7 @@ private slots:
         m_server->psql(
             QStringLiteral("ALTER TABLE sgdjb ADD CONSTRAINT sgdjb_not_0102 CHECK (num <> '0102')"));
         const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
-        QFile::remove(LocalStore::pathFor(target.connectionString()));
+        removeStore(LocalStore::pathFor(target.connectionString()));
         {
             auto form = fx.makeForm();
             form->setDatabaseOption(target);
@@ -185,7 +197,7 @@ private slots:
         QCOMPARE(again->OfflineLine->text(), TroubleLine::textFor(false, 0, 1));
         again.reset();
         m_server->psql(QStringLiteral("ALTER TABLE sgdjb DROP CONSTRAINT sgdjb_not_0102"));
-        QFile::remove(LocalStore::pathFor(target.connectionString()));
+        removeStore(LocalStore::pathFor(target.connectionString()));
     }
 
     void startsFromTheCopyAndSaysItIsOffline()
@@ -193,7 +205,7 @@ private slots:
         TerminalFixture fx;
         const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
         const QString store = LocalStore::pathFor(target.connectionString());
-        QFile::remove(store);
+        removeStore(store);
         {
             auto online = fx.makeForm();
             online->setDatabaseOption(target);
@@ -242,7 +254,7 @@ private slots:
         QCOMPARE(LocalStore(store).waitingCount(), 1);
 
         m_server->start();
-        QTRY_VERIFY_WITH_TIMEOUT(!form->OfflineLine->isVisible(), 30000);
+        QTRY_VERIFY2_WITH_TIMEOUT(!form->OfflineLine->isVisible(), qPrintable(form->OfflineLine->text()), 30000);
         QCOMPARE(records("num = '0103' AND d + t = '2026-12-07 09:00:00'"), 1);
         QCOMPARE(fx.logContents().count("\r\n"), 1);
     }
@@ -352,6 +364,7 @@ private slots:
         const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
         const QString store = LocalStore::pathFor(target.connectionString());
         QDir().mkpath(QFileInfo(store).absolutePath());
+        removeStore(store);
         QFile::remove(store + QStringLiteral(".damaged"));
         TestSupport::writeFile(store, QByteArray(8192, '\x5a'));
         auto form = fx.makeForm();
@@ -360,12 +373,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QVERIFY(QFile::exists(store + QStringLiteral(".damaged")));
         QCOMPARE(fx.logContents().count(QFile::encodeName(store + QStringLiteral(".damaged"))), 1);
-        QVERIFY(!form->OfflineLine->isVisible());
+        // Said on the red line too, with where it was moved.
+        const QString damage = TroubleText::storeRecovered(store, store + QStringLiteral(".damaged"), 0);
+        QTRY_COMPARE(form->OfflineLine->text(), damage);
+        // It stays up a while, above what the line says next.
+        const auto withDamage = [&](const QString& state) { return damage + u'\n' + state; };
 
         m_server->stop();
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
-        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 1));
+        QTRY_COMPARE(form->OfflineLine->text(), withDamage(TroubleLine::textFor(true, 1)));
 
         for (const char* suffix : {"", "-wal", "-shm"})
             QFile::remove(store + QLatin1String(suffix));
@@ -373,13 +390,13 @@ private slots:
         fx.clock().advanceSecs(30);
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
-        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 2));
+        QTRY_COMPARE(form->OfflineLine->text(), withDamage(TroubleLine::textFor(true, 2)));
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
                  TroubleLine::kTroubleColour);
         QVERIFY(QFile::exists(store));
 
         m_server->start();
-        QTRY_VERIFY_WITH_TIMEOUT(!form->OfflineLine->isVisible(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(form->OfflineLine->text(), damage, 30000);
         QCOMPARE(records("d + t IN ('2026-12-07 09:00:00', '2026-12-07 09:00:30')"), 2);
         QCOMPARE(records(), 2);
     }
@@ -389,7 +406,7 @@ private slots:
     {
         TerminalFixture fx;
         const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
-        QFile::remove(LocalStore::pathFor(target.connectionString()));
+        removeStore(LocalStore::pathFor(target.connectionString()));
         m_server->stop();
         auto form = fx.makeForm();
         form->setDatabaseOption(target);
