@@ -366,9 +366,7 @@ void AttendanceLink::reportStore(LocalStore& store)
                           .arg(damage->requeued)
                           .arg(damage->retained);
             logLater(QStringLiteral("checking the local store"), message);
-            setNotice(damage->record
-                          ? TroubleText::recordRecovered(damage->damaged, damage->movedTo)
-                          : TroubleText::storeRecovered(damage->damaged, damage->movedTo, damage->requeued));
+            setNotice(damage->record ? TroubleText::recordRecovered() : TroubleText::storeRecovered(damage->requeued));
         }
     }
     if (store.takeLogGone()) {
@@ -378,7 +376,7 @@ void AttendanceLink::reportStore(LocalStore& store)
                            "what it held was written into the store, and every swipe is also kept in "
                            "the record beside it.")
                 .arg(store.filePath()));
-        setNotice(TroubleText::storeLogGone(store.filePath()));
+        setNotice(TroubleText::storeLogGone());
     }
 }
 

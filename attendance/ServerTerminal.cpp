@@ -11,39 +11,50 @@ ServerTerminal::ServerTerminal(std::unique_ptr<AttendanceLink> link, AdoConnecti
     : m_link(std::move(link)), m_connection(connection), m_clock(clock)
 {
     // The link reports from its forwarder's thread; the window hears it on its own.
-    connect(m_link.get(), &AttendanceLink::stateChanged, this, &AttendanceTerminal::stateChanged,
-            Qt::QueuedConnection);
+    connect(
+        m_link.get(), &AttendanceLink::stateChanged, this,
+        [this](bool offline, int waiting) {
+            emit stateChanged(offline && !(m_listUnreachable && waiting == 0), waiting);
+        },
+        Qt::QueuedConnection);
     connect(m_link.get(), &AttendanceLink::refusedChanged, this, &AttendanceTerminal::refusedChanged,
             Qt::QueuedConnection);
-    connect(m_link.get(), &AttendanceLink::noticeChanged, this, &ServerTerminal::showTrouble,
+    // What the link did on its own (swipes sent again to a new server, a damaged store mended)
+    // stands on the trouble line for a while.
+    connect(m_link.get(), &AttendanceLink::noticeChanged, this, &ServerTerminal::publishTrouble,
             Qt::QueuedConnection);
-}
-
-void ServerTerminal::showTrouble()
-{
-    QStringList trouble;
-    for (const QString& line : {m_listTrouble, m_link->storeTrouble(), m_link->notice()})
-        if (!line.isEmpty())
-            trouble.append(line);
-    emit lastingTroubleChanged(trouble.join(u'\n'));
 }
 
 ServerTerminal::~ServerTerminal() = default;
 
 void ServerTerminal::loadEmployees(AdoQuery* employees)
 {
-    m_listTrouble.clear();
+    QStringList trouble;
+    m_listUnreachable = false;
     if (m_link->loadEmployees(employees) >= 0) {
         if (!m_link->isOffline()) {
             ServerChecks::CheckServerClock(&m_connection, m_clock);
             ServerChecks::CheckServerIndex(&m_connection);
         }
     } else {
-        m_listTrouble = TroubleText::listTrouble(m_link->isOffline());
+        trouble.append(TroubleText::listTrouble(m_link->isOffline()));
+        m_listUnreachable = m_link->isOffline();
     }
-    showTrouble();
+    if (!m_link->storeTrouble().isEmpty())
+        trouble.append(m_link->storeTrouble());
+    m_trouble = trouble;
+    publishTrouble();
     emit refusedChanged(m_link->refusedCount());
-    emit stateChanged(m_link->isOffline(), m_link->waitingCount());
+    emit stateChanged(m_link->isOffline() && !(m_listUnreachable && m_link->waitingCount() == 0),
+                      m_link->waitingCount());
+}
+
+void ServerTerminal::publishTrouble()
+{
+    QStringList lines = m_trouble;
+    if (!m_link->notice().isEmpty())
+        lines.append(m_link->notice());
+    emit lastingTroubleChanged(lines.join(u'\n'));
 }
 
 SwipeOutcome ServerTerminal::swipe(AdoQuery* employees, AdoQuery& recordQry)

@@ -2,6 +2,8 @@
 
 #include "attendance/AttendanceTerminal.h"
 
+#include <QStringList>
+
 class AttendanceLink;
 
 // A terminal on a server database that may be out of reach: the list comes from the server
@@ -19,11 +21,14 @@ public:
     SwipeOutcome swipe(AdoQuery* employees, AdoQuery& recordQry) override;
 
 private:
-    // The lasting trouble: what loading found, the store's trouble, and the link's notice.
-    void showTrouble();
+    void publishTrouble();
 
     std::unique_ptr<AttendanceLink> m_link;
-    QString m_listTrouble;
     AdoConnection& m_connection;
     const Clock& m_clock;
+    // What stands in the way for as long as its cause (the link's notice comes after it).
+    QStringList m_trouble;
+    // No server and no copy of the list: the list's trouble line says both, so the line
+    // of the server's state does not say "out of reach" a second time.
+    bool m_listUnreachable = false;
 };

@@ -211,26 +211,24 @@ QString TroubleText::resentSwipes(int count)
         .arg(count);
 }
 
-QString TroubleText::storeRecovered(const QString& damaged, const QString& movedTo, int requeued)
+QString TroubleText::storeRecovered(int requeued)
 {
     return QCoreApplication::translate("TroubleText",
-                                       "本地存储 %1 已损坏，已移至 %2；其中的 %3 条刷卡已重新排队")
-        .arg(QDir::toNativeSeparators(damaged), QDir::toNativeSeparators(movedTo))
+                                       "本地存储已损坏，已移到一旁（见错误日志）；其中的 %1 条刷卡已重新排队")
         .arg(requeued);
 }
 
-QString TroubleText::recordRecovered(const QString& damaged, const QString& movedTo)
+QString TroubleText::recordRecovered()
 {
     return QCoreApplication::translate("TroubleText",
-                                       "刷卡副本 %1 已损坏，已移至 %2；刷卡均在本地存储中，未丢失")
-        .arg(QDir::toNativeSeparators(damaged), QDir::toNativeSeparators(movedTo));
+                                       "刷卡副本已损坏，已移到一旁（见错误日志）；刷卡均在本地存储中，未丢失");
 }
 
-QString TroubleText::storeLogGone(const QString& path)
+QString TroubleText::storeLogGone()
 {
-    return QCoreApplication::translate("TroubleText", "本地存储 %1 的日志文件被删除，刷卡已另行保存")
-        .arg(QDir::toNativeSeparators(path));
+    return QCoreApplication::translate("TroubleText", "本地存储的日志文件被删除，刷卡已另行保存（见错误日志）");
 }
+
 
 QString TroubleText::recordedSwipe(const QString& num, const QString& name, const QDateTime& at)
 {
@@ -247,6 +245,11 @@ QString TroubleText::alreadySwiped(const QString& num, const QString& name, cons
 QString TroubleText::failedSwipe()
 {
     return QCoreApplication::translate("TroubleText", "刷卡失败！");
+}
+
+QString TroubleText::noEmployeeReason()
+{
+    return QCoreApplication::translate("TroubleText", "员工名单是空的");
 }
 
 QString TroubleText::storeSwipeReason(const QString& reason)

@@ -36,6 +36,8 @@ public:
     static QString swipeReason(const std::exception_ptr& failure);
     // The trouble line after a failed swipe: "刷卡失败：" and the reason.
     static QString swipeTrouble(const QString& reason);
+    // Why a swipe recorded nothing when the list has no employee to swipe for.
+    static QString noEmployeeReason();
 
     // Why the database file at path could not be opened at start, with the path: missing
     // file or folder, no permission (naming the tavelo group when not being in it is the
@@ -56,15 +58,15 @@ public:
     // Server mode: swipes a server had confirmed were missing on the server the terminal
     // reaches now (a failover lost them), and were sent again.
     static QString resentSwipes(int count);
-    // Server mode: the local store (or the record of swipes kept beside it) at damaged was
-    // found damaged, moved to movedTo, and the swipes it held queued again from the other
-    // copy.
-    static QString storeRecovered(const QString& damaged, const QString& movedTo, int requeued);
-    // Server mode: the record of swipes kept beside the store was damaged and moved aside;
+    // Server mode: the local store was found damaged (or lacking swipes) and moved aside, and
+    // the swipes it held queued again from the ledger beside it. The error log names where it
+    // went (too long a path for the trouble line).
+    static QString storeRecovered(int requeued);
+    // Server mode: the ledger of swipes kept beside the store was damaged and moved aside;
     // the store holds every swipe.
-    static QString recordRecovered(const QString& damaged, const QString& movedTo);
+    static QString recordRecovered();
     // Server mode: the store's write-ahead log was deleted while the terminal ran.
-    static QString storeLogGone(const QString& path);
+    static QString storeLogGone();
 
     // Server mode: why a swipe could not be queued while the server was out of reach.
     static QString storeSwipeReason(const QString& reason);

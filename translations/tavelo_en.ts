@@ -161,16 +161,16 @@
         <translation>%1 confirmed swipes were missing on the new server and were sent again (see the error log)</translation>
     </message>
     <message>
-        <source>本地存储 %1 已损坏，已移至 %2；其中的 %3 条刷卡已重新排队</source>
-        <translation>The local store %1 was damaged and moved to %2; its %3 waiting swipes were queued again</translation>
+        <source>本地存储已损坏，已移到一旁（见错误日志）；其中的 %1 条刷卡已重新排队</source>
+        <translation>The local store was damaged and moved aside (see the error log); its %1 waiting swipes were queued again</translation>
     </message>
     <message>
-        <source>刷卡副本 %1 已损坏，已移至 %2；刷卡均在本地存储中，未丢失</source>
-        <translation>The copy of the swipes %1 was damaged and moved to %2; every swipe is in the local store, none lost</translation>
+        <source>刷卡副本已损坏，已移到一旁（见错误日志）；刷卡均在本地存储中，未丢失</source>
+        <translation>The copy of the swipes was damaged and moved aside (see the error log); every swipe is in the local store, none lost</translation>
     </message>
     <message>
-        <source>本地存储 %1 的日志文件被删除，刷卡已另行保存</source>
-        <translation>The log file of the local store %1 was deleted; the swipes are kept in their copy</translation>
+        <source>本地存储的日志文件被删除，刷卡已另行保存（见错误日志）</source>
+        <translation>The log file of the local store was deleted; the swipes are kept in their copy (see the error log)</translation>
     </message>
     <message>
         <source>【%1 %2】 %3 刷卡成功！</source>
@@ -187,6 +187,10 @@
     <message>
         <source>本地存储无法写入（%1）</source>
         <translation>the local store cannot be written (%1)</translation>
+    </message>
+    <message>
+        <source>员工名单是空的</source>
+        <translation>the employee list is empty</translation>
     </message>
     <message>
         <source>服务器无法连接，本机也没有员工名单的副本</source>

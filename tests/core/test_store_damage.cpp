@@ -192,8 +192,8 @@ TEST_P(StoreDamageTest, DamageIsFoundSaidAndEveryQueuedSwipeArrivesOnce)
     Terminal restarted(conninfo(), store);
     QString trouble;
     const QString expected = GetParam() == Damage::RecordLine
-                                 ? TroubleText::recordRecovered(ledger, ledger + QStringLiteral(".damaged"))
-                                 : TroubleText::storeRecovered(store, store + QStringLiteral(".damaged"), 3);
+                                 ? TroubleText::recordRecovered()
+                                 : TroubleText::storeRecovered(3);
     EXPECT_EQ(restarted.link->notice(), expected);
     ASSERT_TRUE(
         waitWithEvents([&] { return restarted.link->waitingCount() == 0 && !logLines().isEmpty(); }, 30000))
@@ -247,7 +247,7 @@ TEST_F(StoreLogTest, TheStoresLogDeletedUnderTheRunningTerminalLosesNothing)
         EXPECT_EQ(terminal.swipe("0101", "2026-03-02 08:00:00").kind, Kind::Recorded);
         EXPECT_EQ(terminal.swipe("0102", "2026-03-02 08:00:10").kind, Kind::Recorded);
         // Said at once.
-        EXPECT_EQ(terminal.link->notice(), TroubleText::storeLogGone(live));
+        EXPECT_EQ(terminal.link->notice(), TroubleText::storeLogGone());
         ASSERT_TRUE(waitWithEvents([&] { return logLines().size() == 1; }, 5000))
             << logLines().join("\n").constData();
         EXPECT_TRUE(logLines()[0].contains("-wal) was deleted")) << logLines()[0].constData();

@@ -11,7 +11,6 @@
 #include "app/SimpleStatusBar.h"
 #include "app/TroubleLine.h"
 #include "attendance/LocalStore.h"
-#include "attendance/TroubleText.h"
 #include "controls/RxClock.h"
 #include "query/AdoQuery.h"
 #include "query/DatabaseTarget.h"
@@ -373,16 +372,20 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QVERIFY(QFile::exists(store + QStringLiteral(".damaged")));
         QCOMPARE(fx.logContents().count(QFile::encodeName(store + QStringLiteral(".damaged"))), 1);
-        // Said on the red line too, with where it was moved.
-        const QString damage = TroubleText::storeRecovered(store, store + QStringLiteral(".damaged"), 0);
-        QTRY_COMPARE(form->OfflineLine->text(), damage);
-        // It stays up a while, above what the line says next.
-        const auto withDamage = [&](const QString& state) { return damage + u'\n' + state; };
+        // Said on the red line too, for a while; none waited in it, so none was queued again
+        // from the ledger beside it.
+        const QString notice =
+            QStringLiteral("本地存储已损坏，已移到一旁（见错误日志）；其中的 0 条刷卡已重新排队");
+        QTRY_VERIFY(form->OfflineLine->isVisible());
+        QCOMPARE(form->OfflineLine->text(), notice);
+        QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
+                 TroubleLine::kTroubleColour);
+        saveScreenshot(*form, "store-moved-aside.png");
 
         m_server->stop();
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
-        QTRY_COMPARE(form->OfflineLine->text(), withDamage(TroubleLine::textFor(true, 1)));
+        QTRY_COMPARE(form->OfflineLine->text(), notice + u'\n' + TroubleLine::textFor(true, 1));
 
         for (const char* suffix : {"", "-wal", "-shm"})
             QFile::remove(store + QLatin1String(suffix));
@@ -390,13 +393,14 @@ private slots:
         fx.clock().advanceSecs(30);
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
-        QTRY_COMPARE(form->OfflineLine->text(), withDamage(TroubleLine::textFor(true, 2)));
+        QTRY_COMPARE(form->OfflineLine->text(), notice + u'\n' + TroubleLine::textFor(true, 2));
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
                  TroubleLine::kTroubleColour);
         QVERIFY(QFile::exists(store));
 
         m_server->start();
-        QTRY_COMPARE_WITH_TIMEOUT(form->OfflineLine->text(), damage, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->OfflineLine->isVisible() || form->OfflineLine->text() == notice,
+                                 30000);
         QCOMPARE(records("d + t IN ('2026-12-07 09:00:00', '2026-12-07 09:00:30')"), 2);
         QCOMPARE(records(), 2);
     }
@@ -413,8 +417,16 @@ private slots:
         form->show();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QVERIFY(!form->YgQry->isOpen());
-        QCOMPARE(form->OfflineLine->text(), QStringLiteral("服务器无法连接，本机也没有员工名单的副本\n") +
-                                                TroubleLine::textFor(true, 0));
+        // One clear line: not "out of reach" a second time, with "0 条" waiting.
+        QCOMPARE(form->OfflineLine->text(), QStringLiteral("服务器无法连接，本机也没有员工名单的副本"));
+        // Still so once the forwarder has tried the server again.
+        QTest::qWait(1500);
+        QCOMPARE(form->OfflineLine->text(), QStringLiteral("服务器无法连接，本机也没有员工名单的副本"));
+        // A swipe: nobody to swipe for; said, and the reason stays.
+        QTest::mouseClick(form->PanelCard, Qt::LeftButton);
+        QCOMPARE(form->StatusLine->text(), QStringLiteral("刷卡失败！"));
+        QCOMPARE(form->OfflineLine->text(), QStringLiteral("服务器无法连接，本机也没有员工名单的副本"));
+        saveScreenshot(*form, "no-server-no-copy.png");
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
                  TroubleLine::kTroubleColour);
     }

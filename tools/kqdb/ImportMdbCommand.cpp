@@ -4,11 +4,11 @@
 
 #include "interchange/AccessImport.h"
 #include "interchange/AccessSource.h"
-#include "query/AdoConnection.h"
-#include "query/DatabaseTarget.h"
 #include "interchange/DevSchema.h"
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
+#include "query/AdoConnection.h"
+#include "query/DatabaseTarget.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -84,14 +84,15 @@ int runImportMdb(const QStringList& args)
         else
             positional.append(arg);
     }
-    if (positional.size() != 2)
-        return kqdbUsageError(kImportMdbUsage);
+    if (!kqdbArgumentsFit(positional.size(), {QStringLiteral("SOURCE.mdb"), QStringLiteral("TARGET")},
+                          kImportMdbUsage))
+        return KqdbExit::kUsage;
     const QString& sourcePath = positional.at(0);
     const QString& targetText = positional.at(1);
 
     const DatabaseTarget target = DatabaseTarget::parse(targetText);
     if (target.isNone())
-        return kqdbUsageError(kImportMdbUsage);
+        return kqdbUsageError(QStringLiteral("missing TARGET"), kImportMdbUsage);
     if (!target.isValid()) {
         kqdbPrintError(target.problem());
         return KqdbExit::kUsage;
