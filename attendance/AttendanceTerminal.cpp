@@ -42,7 +42,7 @@ void AttendanceTerminal::open(const DatabaseTarget& target)
     if (auto link = AttendanceLink::forConnection(*m_connection))
         m_way = std::make_unique<ServerTerminal>(std::move(link), *m_connection, m_clock);
     else
-        m_way = std::make_unique<FileTerminal>(target.filePath(), m_clock);
+        m_way = std::make_unique<FileTerminal>(*m_connection, target.filePath(), m_clock);
     connect(m_way.get(), &TerminalWay::stateChanged, this, &AttendanceTerminal::stateChanged);
     connect(m_way.get(), &TerminalWay::refusedChanged, this, &AttendanceTerminal::refusedChanged);
     connect(m_way.get(), &TerminalWay::lastingTroubleChanged, this,
