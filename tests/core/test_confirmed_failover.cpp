@@ -12,6 +12,7 @@
 #include "attendance/TroubleText.h"
 #include "interchange/DevSchema.h"
 #include "log/ErrMsgForm.h"
+#include "query/ConnectionString.h"
 #include "query/CommFunc.h"
 #include "query/Statements.h"
 #include "support/LoopbackRelay.h"
@@ -119,7 +120,7 @@ private:
 struct Terminal : TestSupport::TerminalQueries
 {
     explicit Terminal(const QString& target)
-        : TerminalQueries(CommFunc::MakeServerConnStr(target)),
+        : TerminalQueries(ConnectionString::forServer(target)),
           link(AttendanceLink::forConnection(connection, options(clock)))
     {
     }

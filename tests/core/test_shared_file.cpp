@@ -5,6 +5,8 @@
 // the same; a folder others may change on the way to the file is refused by name.
 
 #include "attendance/AttendanceTerminal.h"
+#include "query/DatabaseTarget.h"
+#include "query/Statements.h"
 #include "support/ManualClock.h"
 #include "support/SqliteShell.h"
 #include "support/TerminalQueries.h"
@@ -56,16 +58,16 @@ protected:
     // the other, each a minute later; every swipe recorded within the bound.
     void swipeThroughTheWindowsCode(int count, const char* first, int firstEmployee)
     {
-        TestSupport::TerminalQueries queries(m_db.connectionString());
-        queries.load();
         ManualClock clock(TestSupport::clockAt(first));
-        const auto terminal = AttendanceTerminal::forConnection(queries.connection, m_db.path(), clock);
-        terminal->loadEmployees(&queries.employees);
+        AttendanceTerminal terminal(clock);
+        terminal.open(DatabaseTarget::file(m_db.path()));
+        terminal.loadEmployees();
         for (int i = 0; i < count; ++i) {
-            queries.employees.setRecNo(firstEmployee + i);
+            const QString num = terminal.employees()->valueAsString(
+                firstEmployee + i, terminal.employees()->fieldIndex(Statements::kNum));
             QElapsedTimer took;
             took.start();
-            const SwipeOutcome outcome = terminal->swipe(&queries.employees, queries.records);
+            const SwipeOutcome outcome = terminal.swipe(num);
             EXPECT_LT(took.elapsed(), kSwipeBoundMs) << "window swipe " << i;
             EXPECT_EQ(outcome.kind, SwipeOutcome::Kind::Recorded) << outcome.errorMessage.toStdString();
             clock.advanceSecs(60);

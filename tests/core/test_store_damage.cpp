@@ -11,6 +11,7 @@
 #include "attendance/SwipeLedger.h"
 #include "attendance/TroubleText.h"
 #include "interchange/DevSchema.h"
+#include "query/ConnectionString.h"
 #include "query/CommFunc.h"
 #include "query/Statements.h"
 #include "support/ManualClock.h"
@@ -61,7 +62,7 @@ bool waitWithEvents(const std::function<bool()>& done, int ms)
 struct Terminal : TestSupport::TerminalQueries
 {
     Terminal(const QString& conninfo, const QString& storePath)
-        : TerminalQueries(CommFunc::MakeServerConnStr(conninfo)),
+        : TerminalQueries(ConnectionString::forServer(conninfo)),
           link(std::make_unique<AttendanceLink>(connection, storePath, options(clock)))
     {
     }
