@@ -37,7 +37,7 @@ std::optional<OutboxArguments> OutboxArguments::parse(const QStringList& args, c
         return std::nullopt;
     }
     OutboxArguments parsed;
-    parsed.connectionString = kqdbConnectionString(positional.at(0));
+    parsed.connectionString = kqdbConnectionString(positional.at(0), usage);
     if (parsed.connectionString.isEmpty()) {
         *exitCode = KqdbExit::kUsage;
         return std::nullopt;
