@@ -165,10 +165,6 @@ TEST(MessageForm, ValuesAndArgumentsAKqdbCommandCannotUseAreNamed)
           QStringLiteral("--replace")},
          QStringLiteral("--new-only and --replace go one at a time")},
         {{QStringLiteral("import-mdb"), db}, QStringLiteral("missing TARGET")},
-        {{QStringLiteral("outbox"), db},
-         QStringLiteral(
-             "TARGET is a database file, and a file has no outbox: only a terminal on a server database "
-             "keeps one")},
         {{QStringLiteral("mdb-dir"), QStringLiteral("x")}, QStringLiteral("too many arguments")},
     };
     for (const auto& c : cases)
