@@ -58,7 +58,7 @@ int runCards(const QStringList& args)
         return kqdbUsageError(QStringLiteral("unknown cards command %1").arg(action), kCardsUsage);
     if (!kqdbArgumentsFit(positional.size(), names, kCardsUsage))
         return KqdbExit::kUsage;
-    const QString connectionString = kqdbConnectionString(positional.at(0));
+    const QString connectionString = kqdbConnectionString(positional.at(0), kCardsUsage);
     if (connectionString.isEmpty())
         return KqdbExit::kUsage;
 
