@@ -344,6 +344,9 @@ void AttendanceLink::runForwarder()
             forwarder->connect();
             forwarder->forwardAll();
             m_waiting = forwarder->store().waitingCount();
+            // The outbox is empty: the terminal keeps no second connection to the server
+            // (a pooled or a direct one) until something waits again.
+            forwarder->connection().close();
             retryMs = 0;
             lastRefusal.clear();
             setOffline(false);

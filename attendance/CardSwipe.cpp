@@ -3,7 +3,10 @@
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/Statements.h"
+#include "attendance/ServerSwipeBatch.h"
 #include "attendance/StoredSwipe.h"
+#include "query/DbBackend.h"
+#include "query/ServerFeatures.h"
 #include "query/Transaction.h"
 #include "attendance/TroubleText.h"
 #include "platform/Clock.h"
@@ -69,12 +72,30 @@ AdoConnection& connectionOf(AdoQuery& recordQry)
     return *connection;
 }
 
+// On a server the whole swipe (the lock, the test, the insert, the commit) goes in one
+// round trip; a file takes the steps one by one through the record query.
+ServerFeatures* serverOf(AdoQuery& recordQry)
+{
+    return connectionOf(recordQry).backend().serverFeatures();
+}
+
 SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
 {
     // A row without a number would be an attendance record nobody can be matched to; the
     // operator is told rather than left with the previous employee's success.
     if (employees.fieldAsString(Statements::kNum).isEmpty())
         throw QueryStateError(QStringLiteral("The current employee has no employee number."));
+
+    if (ServerFeatures* server = serverOf(recordQry)) {
+        const QDateTime now = clock.now();
+        StoredSwipe stored;
+        stored.num = employees.fieldAsString(Statements::kNum);
+        stored.name = employees.fieldAsString(Statements::kName);
+        stored.date = now.date();
+        stored.time = QTime(now.time().hour(), now.time().minute(), now.time().second());
+        stored.opdate = Statements::kFixedOpDate;
+        return ServerSwipeBatch::forward(*server, {stored}).front();
+    }
 
     // The record must land in the database that is there now, not in a file that was
     // replaced under the terminal since the list was loaded.
@@ -114,6 +135,8 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
 
 SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
 {
+    if (ServerFeatures* server = serverOf(recordQry))
+        return ServerSwipeBatch::forward(*server, {stored}).front();
     // The same lock as a live swipe of this employee on any terminal.
     Transaction transaction(connectionOf(recordQry), stored.num);
 

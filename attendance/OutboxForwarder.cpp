@@ -1,6 +1,7 @@
 #include "attendance/OutboxForwarder.h"
 
 #include "attendance/CardSwipe.h"
+#include "attendance/ServerSchemaCheck.h"
 #include "attendance/ServerSwipeBatch.h"
 #include "platform/ServerRefusal.h"
 #include "query/DbBackend.h"
@@ -10,6 +11,7 @@ OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString&
     : m_records(QStringLiteral("RecordQry")), m_store(storePath)
 {
     m_connection.setConnectionString(connectionString);
+    m_connection.setOpenCheck(ServerSchemaCheck::run);
     m_records.setConnection(&m_connection);
 }
 
@@ -31,7 +33,7 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
         if (ServerFeatures* server = m_connection.backend().serverFeatures()) {
             std::vector<SwipeOutcome> outcomes;
             try {
-                outcomes = ServerSwipeBatch::forward(m_connection.backend(), *server, batch);
+                outcomes = ServerSwipeBatch::forward(*server, batch);
             } catch (const ServerRefusal&) {
                 // One of them is refused: one by one, to set that one aside.
             }

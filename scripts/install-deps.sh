@@ -16,11 +16,12 @@ PACKAGES=(
   fonts-arphic-uming fonts-dejavu-core
 )
 
-# Only the tests, fuzzing and benchmarks: a PostgreSQL server to start and stop, GoogleTest
+# Only the tests, fuzzing and benchmarks: a PostgreSQL server and a connection pooler
+# (PgBouncer) to start and stop, GoogleTest
 # and Google Benchmark, clang with libFuzzer, a headless display with a window manager and a
 # screenshot tool, the package tools, and the shells the tests check files with.
 TEST_PACKAGES=(
-  postgresql postgresql-client sqlite3
+  postgresql postgresql-client pgbouncer sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   clang libclang-rt-14-dev llvm-14
   xvfb xauth openbox x11-utils wmctrl xdotool imagemagick procps

@@ -4,6 +4,7 @@
 
 #include "interchange/AccessImport.h"
 #include "interchange/AccessSource.h"
+#include "attendance/ServerSchemaCheck.h"
 #include "query/AdoConnection.h"
 #include "query/DatabaseTarget.h"
 #include "interchange/DevSchema.h"
@@ -117,6 +118,7 @@ int runImportMdb(const QStringList& args)
     {
         AdoConnection connection;
         connection.setConnectionString(target.connectionString());
+        connection.setOpenCheck(ServerSchemaCheck::run);
         std::optional<ProgressBar> bar;
         result = AccessImport::run(*source, connection, options, [&](qint64 done, qint64 total) {
             if (!bar)
