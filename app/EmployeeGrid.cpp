@@ -104,7 +104,7 @@ void EmployeeGrid::applyLayout()
         if (field >= 0) {
             const int chars = m_model->query()->fieldDisplayWidth(field);
             width = std::max(chars * cells.horizontalAdvance(u'0') + 4,
-                             title.horizontalAdvance(EmployeeGridModel::columnTitle(column)) + 4);
+                             title.horizontalAdvance(EmployeeGridModel::layoutTitle(column)) + 4);
         }
         setColumnWidth(column, width);
     }
@@ -256,7 +256,7 @@ void EmployeeGrid::deleteCurrent()
     AdoQuery* query = openQuery();
     if (!query || query->recordCount() == 0 || !query->canModify())
         return;
-    if (!MessageBox::confirm(this, QStringLiteral("Confirm"), QStringLiteral("Delete record?")))
+    if (!MessageBox::confirm(this, tr("Confirm"), tr("Delete record?")))
         return;
     // A refusal (the database locked, a list that is only a copy) is said in the error box.
     ErrorReporter::guard([this, query] {

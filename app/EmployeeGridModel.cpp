@@ -83,9 +83,21 @@ QString EmployeeGridModel::columnField(int column)
     return column == 0 ? Statements::kNum : Statements::kName;
 }
 
+namespace {
+
+const char* const kColumnTitles[] = {QT_TRANSLATE_NOOP("EmployeeGridModel", "员工编号"),
+                                     QT_TRANSLATE_NOOP("EmployeeGridModel", "姓名")};
+
+} // namespace
+
 QString EmployeeGridModel::columnTitle(int column)
 {
-    return column == 0 ? QStringLiteral("员工编号") : QStringLiteral("姓名");
+    return tr(kColumnTitles[column == 0 ? 0 : 1]);
+}
+
+QString EmployeeGridModel::layoutTitle(int column)
+{
+    return QString::fromUtf8(kColumnTitles[column == 0 ? 0 : 1]);
 }
 
 int EmployeeGridModel::rowCount(const QModelIndex& parent) const

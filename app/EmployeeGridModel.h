@@ -25,6 +25,9 @@ public:
     int fieldOfColumn(int column) const;
     static QString columnField(int column);
     static QString columnTitle(int column);
+    // The title the column's width is measured by: the Chinese one in every language, so
+    // that the grid does not move when the terminal speaks another.
+    static QString layoutTitle(int column);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -5,19 +5,19 @@
 #include "app/EmployeeGrid.h"
 #include "app/ErrorReporter.h"
 #include "app/NumberEdit.h"
-#include "app/OfflineIndicator.h"
 #include "app/SimpleStatusBar.h"
 #include "app/TerminalClock.h"
-#include "controls/RxClock.h"
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
+#include "app/TroubleLine.h"
 #include "attendance/AttendanceTerminal.h"
-#include "query/CommFunc.h"
+#include "controls/RxClock.h"
 #include "platform/AppSettings.h"
-#include "query/DataSource.h"
-#include "query/Statements.h"
 #include "platform/QueryStateError.h"
 #include "platform/SearchKey.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
+#include "query/DataSource.h"
+#include "query/Statements.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -49,7 +49,7 @@ TQuorelMainForm::TQuorelMainForm(const Clock& clock, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_clock(clock)
 {
     setObjectName(QStringLiteral("QuorelMainForm"));
-    setWindowTitle(QStringLiteral("【Tavelo】模拟考勤机"));
+    setWindowTitle(tr("【Tavelo】模拟考勤机"));
     setFont(songFont(12));
     setFixedSize(kClientWidth, kClientHeight);
     setAutoFillBackground(true);
@@ -144,7 +144,7 @@ void TQuorelMainForm::createControls()
     RxClockHT = new RxClock(this, m_clock);
     TerminalClock::configure(*RxClockHT);
 
-    ButtonPower = new QPushButton(QStringLiteral("电源关"), this);
+    ButtonPower = new QPushButton(tr("电源关"), this);
     ButtonPower->setObjectName(QStringLiteral("ButtonPower"));
     ButtonPower->setGeometry(368, 384, 75, 25);
     ButtonPower->setAutoDefault(true); // Enter on the focused button presses it
@@ -154,13 +154,13 @@ void TQuorelMainForm::createControls()
     PanelCard = new CardPanel(this);
     PanelCard->setObjectName(QStringLiteral("PanelCard"));
     PanelCard->setGeometry(232, 96, 345, 209);
-    PanelCard->setCaption(QStringLiteral("读卡区"));
+    PanelCard->setCaption(tr("读卡区"));
     PanelCard->setFont(songFont(24, true));
     QPalette cardPalette = PanelCard->palette();
     cardPalette.setColor(QPalette::Window, QColor(0, 0, 128));
     cardPalette.setColor(QPalette::WindowText, Qt::white);
     PanelCard->setPalette(cardPalette);
-    PanelCard->setHint(QStringLiteral("点击这里，或按下回车键表示刷卡"));
+    PanelCard->setHint(tr("点击这里，或按下回车键表示刷卡"));
     connect(PanelCard, &CardPanel::clicked, this, [this] { PanelCardClick(PanelCard); });
 
     EditYg = new NumberEdit(this);
@@ -174,7 +174,7 @@ void TQuorelMainForm::createControls()
         EditYgKeyUp(sender, key, shift);
     });
 
-    OfflineLine = new OfflineIndicator(this);
+    OfflineLine = new TroubleLine(this);
     OfflineLine->setObjectName(QStringLiteral("OfflineLine"));
     // The whole gap between the card area and the number box: a path may need two lines.
     OfflineLine->setGeometry(232, 307, 345, 42);
@@ -292,11 +292,10 @@ void TQuorelMainForm::showForm()
     // A server text that cannot be used leaves the connection without one: its terminal is
     // a file's, whose swipes fail visibly.
     m_terminal = AttendanceTerminal::forConnection(*ADOConnectionYg, target.filePath(), m_clock);
-    connect(m_terminal.get(), &AttendanceTerminal::stateChanged, OfflineLine, &OfflineIndicator::showState);
-    connect(m_terminal.get(), &AttendanceTerminal::refusedChanged, OfflineLine,
-            &OfflineIndicator::showRefused);
+    connect(m_terminal.get(), &AttendanceTerminal::stateChanged, OfflineLine, &TroubleLine::showState);
+    connect(m_terminal.get(), &AttendanceTerminal::refusedChanged, OfflineLine, &TroubleLine::showRefused);
     connect(m_terminal.get(), &AttendanceTerminal::lastingTroubleChanged, OfflineLine,
-            &OfflineIndicator::setLastingTrouble);
+            &TroubleLine::setLastingTrouble);
     // Only the settings can hold a server text libpq cannot read (the command line
     // refuses one): the error box says so without quoting it.
     if (!target.isValid())

@@ -15,7 +15,7 @@ class Clock;
 class DataSource;
 class EmployeeGrid;
 class NumberEdit;
-class OfflineIndicator;
+class TroubleLine;
 class QPushButton;
 class QTimer;
 class RxClock;
@@ -62,7 +62,7 @@ public:
     AdoQuery* RecordQry;
     // Under the card reading area: the trouble line, shown while something goes wrong (the
     // database, a swipe, the local store) or the server cannot be reached or swipes wait.
-    OfflineIndicator* OfflineLine;
+    TroubleLine* OfflineLine;
 
 protected:
     bool event(QEvent* event) override;

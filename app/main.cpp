@@ -1,11 +1,14 @@
 #include "app/QuorelMain.h"
 #include "app/TerminalApplication.h"
 #include "app/TerminalCommandLine.h"
+#include "app/TerminalLanguage.h"
 #include "app/WidgetActiveWindowSource.h"
-#include "query/ArgumentPasswords.h"
 #include "log/ErrMsgForm.h"
 #include "platform/SystemClock.h"
 #include "platform/gui/StartupInfo.h"
+#include "query/ArgumentPasswords.h"
+
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
@@ -22,6 +25,9 @@ int main(int argc, char* argv[])
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     TerminalApplication app(qtArgc, qtArgv);
+    // Before the first text is made: from here on every one speaks the chosen language.
+    if (!TerminalLanguage::install(app, TerminalLanguage::chosen()))
+        std::fputs("tavelo: the English translation cannot be loaded; the texts stay Chinese\n", stderr);
 
     WidgetActiveWindowSource activeWindow;
     ErrMsgForm& errMsg = ErrMsgForm::instance();

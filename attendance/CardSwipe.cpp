@@ -1,12 +1,13 @@
 #include "attendance/CardSwipe.h"
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
-#include "query/Statements.h"
 #include "attendance/ServerSwipeBatch.h"
 #include "attendance/StoredSwipe.h"
+#include "attendance/SwipeWindow.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
+#include "query/Statements.h"
 #include "query/Transaction.h"
 #include "attendance/TroubleText.h"
 #include "platform/Clock.h"
@@ -84,7 +85,8 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     // A row without a number would be an attendance record nobody can be matched to; the
     // operator is told rather than left with the previous employee's success.
     if (employees.fieldAsString(Statements::kNum).isEmpty())
-        throw QueryStateError(QStringLiteral("The current employee has no employee number."));
+        throw QueryStateError(QStringLiteral("The current employee has no employee number."),
+                              QueryStateError::Trouble::NoNumber);
 
     if (ServerFeatures* server = serverOf(recordQry)) {
         const QDateTime now = clock.now();
@@ -106,12 +108,10 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     // committed.
     Transaction transaction(connectionOf(recordQry), employees.fieldAsString(Statements::kNum));
 
-    setStatement(recordQry, Statements::kDuplicateTest);
+    setStatement(recordQry, SwipeWindow::duplicateTest());
     recordQry.setParameter(QStringLiteral("num"), employees.fieldAsString(Statements::kNum));
-    recordQry.setParameter(QStringLiteral("d1"),
-                           DateTimeText::dateTime(clock.now().addSecs(-CardSwipe::kWindowSeconds)));
-    recordQry.setParameter(QStringLiteral("d2"),
-                           DateTimeText::dateTime(clock.now().addSecs(CardSwipe::kWindowSeconds)));
+    recordQry.setParameter(QStringLiteral("d1"), DateTimeText::dateTime(SwipeWindow::from(clock.now())));
+    recordQry.setParameter(QStringLiteral("d2"), DateTimeText::dateTime(SwipeWindow::to(clock.now())));
     recordQry.open();
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
@@ -140,12 +140,10 @@ SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
     // The same lock as a live swipe of this employee on any terminal.
     Transaction transaction(connectionOf(recordQry), stored.num);
 
-    setStatement(recordQry, Statements::kDuplicateTest);
+    setStatement(recordQry, SwipeWindow::duplicateTest());
     recordQry.setParameter(QStringLiteral("num"), stored.num);
-    recordQry.setParameter(QStringLiteral("d1"),
-                           DateTimeText::dateTime(stored.instant().addSecs(-CardSwipe::kWindowSeconds)));
-    recordQry.setParameter(QStringLiteral("d2"),
-                           DateTimeText::dateTime(stored.instant().addSecs(CardSwipe::kWindowSeconds)));
+    recordQry.setParameter(QStringLiteral("d1"), DateTimeText::dateTime(SwipeWindow::from(stored.instant())));
+    recordQry.setParameter(QStringLiteral("d2"), DateTimeText::dateTime(SwipeWindow::to(stored.instant())));
     recordQry.open();
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);

@@ -9,7 +9,7 @@ class Clock;
 struct StoredSwipe;
 
 // One card swipe for the current employee: records an sgdjb row unless that employee
-// number already has one strictly within three minutes either side of now. Kept out of
+// number already has one within the window around now (SwipeWindow). Kept out of
 // the window so the same swipe can be driven from a test or a tool.
 class CardSwipe
 {
@@ -27,10 +27,7 @@ public:
 
     // The swipe's transaction for a swipe taken earlier, at its own instant: the same
     // duplicate test around D + T and the insert of the stored D, T and opdate. Recorded,
-    // or AlreadyRecorded when the server holds a row of that number strictly within three
-    // minutes of it. Failures pass through; recordQry is closed whatever happened.
+    // or AlreadyRecorded when the server holds a row of that number within the window
+    // around it. Failures pass through; recordQry is closed whatever happened.
     static SwipeOutcome forward(const StoredSwipe& swipe, AdoQuery& recordQry);
-
-    // The duplicate window on either side of now, in seconds.
-    static constexpr int kWindowSeconds = 3 * 60;
 };

@@ -12,7 +12,7 @@ FileTerminal::FileTerminal(const QString& filePath, const Clock& clock) : m_file
 void FileTerminal::loadEmployees(AdoQuery* employees)
 {
     // The operator is told why the list is empty, or why swipes will fail, at once.
-    QString failure;
+    Exception::Trouble failure = Exception::Trouble::Unknown;
     if (CommFunc::OpenTableQuery(employees, Statements::kEmployTable, QString(), QString(), &failure) < 0)
         emit lastingTroubleChanged(TroubleText::startTrouble(m_filePath, failure));
     else

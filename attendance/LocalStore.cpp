@@ -1,5 +1,7 @@
 #include "attendance/LocalStore.h"
 
+#include "attendance/SwipeWindow.h"
+
 #include "query/ConnectionString.h"
 #include "query/DatabaseTarget.h"
 #include "query/DateTimeValue.h"
@@ -158,7 +160,7 @@ int LocalStore::revalidate(bool carryOver)
     WriteTransaction transaction(*this);
     for (const StoredSwipe& swipe : waiting) {
         // Another handle on the store (the forwarder's) may have carried it over already.
-        if (waitingWithin(swipe.num, swipe.instant().addSecs(-1), swipe.instant().addSecs(1)))
+        if (isWaiting(swipe.num, swipe.instant()))
             continue;
         enqueue(swipe);
         ++carried;
@@ -278,15 +280,24 @@ std::optional<StoredSwipe> LocalStore::waitingWithin(const QString& num, const Q
                                                      const QDateTime& to) const
 {
     SqliteStatement select(
-        m_db->handle(), QStringLiteral("SELECT %1 FROM outbox WHERE num = ? AND instant > ? AND instant < ? "
-                                       "ORDER BY id LIMIT 1")
-                            .arg(QLatin1String(kSwipeColumns)));
+        m_db->handle(),
+        QStringLiteral("SELECT %1 FROM outbox WHERE num = ? AND %2 ORDER BY id LIMIT 1")
+            .arg(QLatin1String(kSwipeColumns), SwipeWindow::sqlHolds(u"instant", u"?", u"?")));
     select.bindText(1, num);
     select.bindInt64(2, DateTimeValue::fromDateTime(from).seconds());
     select.bindInt64(3, DateTimeValue::fromDateTime(to).seconds());
     if (!select.step())
         return std::nullopt;
     return readSwipe(select);
+}
+
+bool LocalStore::isWaiting(const QString& num, const QDateTime& instant) const
+{
+    SqliteStatement select(m_db->handle(),
+                           QStringLiteral("SELECT 1 FROM outbox WHERE num = ? AND instant = ?"));
+    select.bindText(1, num);
+    select.bindInt64(2, DateTimeValue::fromDateTime(instant).seconds());
+    return select.step();
 }
 
 qint64 LocalStore::enqueue(const StoredSwipe& swipe)

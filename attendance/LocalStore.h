@@ -85,9 +85,12 @@ public:
         bool m_done = false;
     };
 
-    // The first waiting swipe of that number whose instant lies strictly between from and to.
+    // The first waiting swipe of that number whose instant lies within the window from..to
+    // (SwipeWindow::holds).
     std::optional<StoredSwipe> waitingWithin(const QString& num, const QDateTime& from,
                                              const QDateTime& to) const;
+    // Whether a swipe of that number at that very second waits already.
+    bool isWaiting(const QString& num, const QDateTime& instant) const;
     // Adds a swipe to the outbox; returns its id.
     qint64 enqueue(const StoredSwipe& swipe);
     // The oldest waiting swipes, at most limit of them.

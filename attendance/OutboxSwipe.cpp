@@ -1,12 +1,12 @@
 #include "attendance/OutboxSwipe.h"
 
-#include "query/AdoQuery.h"
-#include "attendance/CardSwipe.h"
 #include "attendance/LocalStore.h"
 #include "attendance/RecentSwipes.h"
+#include "attendance/SwipeWindow.h"
 #include "attendance/TroubleText.h"
-#include "query/Statements.h"
 #include "platform/Clock.h"
+#include "query/AdoQuery.h"
+#include "query/Statements.h"
 
 namespace {
 
@@ -39,8 +39,8 @@ SwipeOutcome OutboxSwipe::run(AdoQuery* employees, LocalStore& store, const Cloc
     if (num.isEmpty())
         return {};
 
-    const QDateTime from = wholeSeconds(clock.now().addSecs(-CardSwipe::kWindowSeconds));
-    const QDateTime to = wholeSeconds(clock.now().addSecs(CardSwipe::kWindowSeconds));
+    const QDateTime from = wholeSeconds(SwipeWindow::from(clock.now()));
+    const QDateTime to = wholeSeconds(SwipeWindow::to(clock.now()));
 
     LocalStore::WriteTransaction transaction(store);
     if (recent) {

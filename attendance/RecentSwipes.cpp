@@ -1,5 +1,7 @@
 #include "attendance/RecentSwipes.h"
 
+#include "attendance/SwipeWindow.h"
+
 void RecentSwipes::add(const SwipeOutcome& outcome)
 {
     if (outcome.kind == SwipeOutcome::Kind::Nothing || !outcome.instant.isValid())
@@ -15,7 +17,7 @@ std::optional<SwipeOutcome> RecentSwipes::within(const QString& num, const QDate
 {
     std::lock_guard lock(m_mutex);
     for (const SwipeOutcome& row : m_rows) {
-        if (row.num == num && row.instant > from && row.instant < to)
+        if (row.num == num && SwipeWindow::holds(row.instant, from, to))
             return row;
     }
     return std::nullopt;

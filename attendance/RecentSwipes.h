@@ -19,7 +19,7 @@ class RecentSwipes
 public:
     // Keeps Recorded and AlreadyRecorded outcomes; the oldest go beyond kCapacity.
     void add(const SwipeOutcome& outcome);
-    // The first known row of that number strictly between from and to.
+    // The first known row of that number within the window from..to (SwipeWindow::holds).
     std::optional<SwipeOutcome> within(const QString& num, const QDateTime& from, const QDateTime& to) const;
 
     static constexpr std::size_t kCapacity = 4096;

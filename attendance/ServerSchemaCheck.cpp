@@ -48,7 +48,8 @@ void ServerSchemaCheck::run(DbBackend& backend)
             types.insert(column.name, column.declaredType);
         if (types.isEmpty())
             throw DatabaseError(
-                QStringLiteral("The server database has no table %1; create it with kqdb create.").arg(table));
+                QStringLiteral("The server database has no table %1; create it with kqdb create.").arg(table),
+                DatabaseError::Trouble::MissingTable);
         for (const Required& r : required) {
             if (r.table != table)
                 continue;

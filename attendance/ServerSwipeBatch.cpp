@@ -1,6 +1,6 @@
 #include "attendance/ServerSwipeBatch.h"
 
-#include "attendance/CardSwipe.h"
+#include "attendance/SwipeWindow.h"
 #include "attendance/TroubleText.h"
 #include "platform/DatabaseError.h"
 #include "platform/DateTimeText.h"
@@ -17,20 +17,26 @@ const QByteArray kLockAll =
 
 // The duplicate test and the insert of many swipes in one statement, run after the locks
 // were taken, so that its snapshot holds every row another terminal committed before. A
-// swipe with no row of its number strictly within its window is inserted; the rows back
-// are the rows found for the others, by the swipe's position in the arrays. Dates and
-// times go as ISO text, read the same under any DateStyle, and come back through to_char.
-const QByteArray kSwipes =
-    "WITH b AS (SELECT * FROM ROWS FROM (pg_catalog.unnest($1::text[]), pg_catalog.unnest($2::text[]), "
-    "pg_catalog.unnest($3::date[]), pg_catalog.unnest($4::time[]), pg_catalog.unnest($5::timestamp[]), "
-    "pg_catalog.unnest($6::timestamp[]), pg_catalog.unnest($7::date[])) WITH ORDINALITY "
-    "AS b(num, name, d, t, lo, hi, opdate, i)), "
-    "found AS (SELECT b.i, e.num, e.name, e.d, e.t FROM b CROSS JOIN LATERAL (SELECT s.num, s.name, s.d, s.t "
-    "FROM sgdjb s WHERE s.num = b.num AND (s.d + s.t) > b.lo AND (s.d + s.t) < b.hi LIMIT 1) e), "
-    "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT b.num, b.name, b.d, b.t, b.opdate "
-    "FROM b WHERE NOT EXISTS (SELECT 1 FROM found f WHERE f.i = b.i) ORDER BY b.i RETURNING 1) "
-    "SELECT f.i, f.num, f.name, pg_catalog.to_char(f.d, 'YYYY-MM-DD'), pg_catalog.to_char(f.t, 'HH24:MI:SS') "
-    "FROM found f";
+// swipe with no row of its number within its window is inserted; the rows back are the
+// rows found for the others, by the swipe's position in the arrays. Dates and times go as
+// ISO text, read the same under any DateStyle, and come back through to_char.
+const QByteArray& swipesStatement()
+{
+    static const QByteArray text =
+        "WITH b AS (SELECT * FROM ROWS FROM (pg_catalog.unnest($1::text[]), pg_catalog.unnest($2::text[]), "
+        "pg_catalog.unnest($3::date[]), pg_catalog.unnest($4::time[]), pg_catalog.unnest($5::timestamp[]), "
+        "pg_catalog.unnest($6::timestamp[]), pg_catalog.unnest($7::date[])) WITH ORDINALITY "
+        "AS b(num, name, d, t, lo, hi, opdate, i)), "
+        "found AS (SELECT b.i, e.num, e.name, e.d, e.t FROM b CROSS JOIN LATERAL (SELECT s.num, s.name, s.d, s.t "
+        "FROM sgdjb s WHERE s.num = b.num AND " +
+        SwipeWindow::sqlHolds(u"(s.d + s.t)", u"b.lo", u"b.hi").toLatin1() +
+        " LIMIT 1) e), "
+        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT b.num, b.name, b.d, b.t, b.opdate "
+        "FROM b WHERE NOT EXISTS (SELECT 1 FROM found f WHERE f.i = b.i) ORDER BY b.i RETURNING 1) "
+        "SELECT f.i, f.num, f.name, pg_catalog.to_char(f.d, 'YYYY-MM-DD'), pg_catalog.to_char(f.t, 'HH24:MI:SS') "
+        "FROM found f";
+    return text;
+}
 
 QByteArray arrayLiteral(const QList<QByteArray>& values)
 {
@@ -80,7 +86,7 @@ std::vector<std::vector<size_t>> independentRuns(const std::vector<StoredSwipe>&
         const QDateTime at = swipes[i].instant();
         bool meets = false;
         for (auto it = inRun.constFind(swipes[i].num); it != inRun.constEnd() && it.key() == swipes[i].num; ++it)
-            meets = meets || qAbs(it.value().secsTo(at)) < CardSwipe::kWindowSeconds;
+            meets = meets || SwipeWindow::holds(it.value(), SwipeWindow::from(at), SwipeWindow::to(at));
         if (meets) {
             runs.emplace_back();
             inRun.clear();
@@ -112,11 +118,11 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server, cons
             name.append(swipe.name.toUtf8());
             date.append(DateTimeText::date(swipe.date).toUtf8());
             time.append(DateTimeText::time(swipe.time, u':').toUtf8());
-            low.append(DateTimeText::dateTime(instant.addSecs(-CardSwipe::kWindowSeconds), u':').toUtf8());
-            high.append(DateTimeText::dateTime(instant.addSecs(CardSwipe::kWindowSeconds), u':').toUtf8());
+            low.append(DateTimeText::dateTime(SwipeWindow::from(instant), u':').toUtf8());
+            high.append(DateTimeText::dateTime(SwipeWindow::to(instant), u':').toUtf8());
             opdate.append(swipe.opdate.toUtf8());
         }
-        statements.push_back({kSwipes,
+        statements.push_back({swipesStatement(),
                               {arrayLiteral(num), arrayLiteral(name), arrayLiteral(date), arrayLiteral(time),
                                arrayLiteral(low), arrayLiteral(high), arrayLiteral(opdate)}});
     }

@@ -1,11 +1,8 @@
 #include "attendance/TroubleText.h"
 
-#include "platform/DatabaseError.h"
 #include "platform/DateTimeText.h"
-#include "platform/Exception.h"
-#include "platform/ServerRefusal.h"
-#include "platform/ServerUnreachable.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,45 +18,40 @@
 
 namespace {
 
-QString reasonForTrouble(DatabaseError::Trouble trouble)
+// A failure's kind in a few words; empty for a kind that has none of its own.
+QString reasonFor(Exception::Trouble trouble)
 {
+    using Trouble = Exception::Trouble;
     switch (trouble) {
-    case DatabaseError::Trouble::Locked:
-        return QStringLiteral("数据库被其他程序锁定");
-    case DatabaseError::Trouble::DiskFull:
-        return QStringLiteral("磁盘已满");
-    case DatabaseError::Trouble::NoWriteRight:
-        return QStringLiteral("无权写入数据库");
-    case DatabaseError::Trouble::DiskIo:
-        return QStringLiteral("磁盘读写出错");
-    case DatabaseError::Trouble::Damaged:
-        return QStringLiteral("数据库文件已损坏");
-    case DatabaseError::Trouble::CannotOpen:
-        return QStringLiteral("数据库文件无法打开");
-    case DatabaseError::Trouble::Unknown:
+    case Trouble::Locked:
+        return QCoreApplication::translate("TroubleText", "数据库被其他程序锁定");
+    case Trouble::DiskFull:
+        return QCoreApplication::translate("TroubleText", "磁盘已满");
+    case Trouble::NoWriteRight:
+        return QCoreApplication::translate("TroubleText", "无权写入数据库");
+    case Trouble::DiskIo:
+        return QCoreApplication::translate("TroubleText", "磁盘读写出错");
+    case Trouble::Damaged:
+        return QCoreApplication::translate("TroubleText", "数据库文件已损坏");
+    case Trouble::CannotOpen:
+        return QCoreApplication::translate("TroubleText", "数据库文件无法打开");
+    case Trouble::MissingFile:
+        return QCoreApplication::translate("TroubleText", "数据库文件不见了");
+    case Trouble::AccessFile:
+        return QCoreApplication::translate("TroubleText", "数据库被换成了 Access 文件");
+    case Trouble::Folder:
+        return QCoreApplication::translate("TroubleText", "数据库路径是一个文件夹");
+    case Trouble::MissingTable:
+        return QCoreApplication::translate("TroubleText", "数据库中没有考勤表");
+    case Trouble::NoNumber:
+        return QCoreApplication::translate("TroubleText", "该员工没有编号");
+    case Trouble::Refused:
+        return QCoreApplication::translate("TroubleText", "服务器拒绝了这次刷卡（原因见错误日志）");
+    case Trouble::Unreachable:
+        return QCoreApplication::translate("TroubleText", "服务器无法连接");
+    case Trouble::Unknown:
         break;
     }
-    return {};
-}
-
-// The file back end refuses a path before SQLite sees it, in words rather than codes.
-QString reasonForMessage(const QString& message)
-{
-    if (message.startsWith(QStringLiteral("Could not find file")))
-        return QStringLiteral("数据库文件不见了");
-    if (message.contains(QStringLiteral("Microsoft Access database")))
-        return QStringLiteral("数据库被换成了 Access 文件");
-    if (message.contains(QStringLiteral("not an SQLite database")))
-        return QStringLiteral("数据库文件已损坏");
-    if (message.contains(QStringLiteral("cannot be written")) ||
-        message.contains(QStringLiteral("Permission denied")))
-        return QStringLiteral("无权写入数据库");
-    if (message.contains(QStringLiteral("is a folder")))
-        return QStringLiteral("数据库路径是一个文件夹");
-    if (message.contains(QStringLiteral("no such table")))
-        return QStringLiteral("数据库中没有考勤表");
-    if (message.contains(QStringLiteral("has no employee number")))
-        return QStringLiteral("该员工没有编号");
     return {};
 }
 
@@ -126,10 +118,10 @@ bool onReadOnlyFileSystem(const QString&)
 QString noPermission(const QString& path, const QString& operatorGroup = TroubleText::kOperatorGroup)
 {
     if (onReadOnlyFileSystem(path))
-        return QStringLiteral("数据库 %1 所在的磁盘是只读的，无法写入").arg(path);
-    QString text = QStringLiteral("无权写入数据库 %1").arg(path);
+        return QCoreApplication::translate("TroubleText", "数据库 %1 所在的磁盘是只读的，无法写入").arg(path);
+    QString text = QCoreApplication::translate("TroubleText", "无权写入数据库 %1").arg(path);
     if (groupIsTheCause(path, operatorGroup))
-        text += QStringLiteral("，请让管理员把您加入 %1 组").arg(operatorGroup);
+        text += QCoreApplication::translate("TroubleText", "，请让管理员把您加入 %1 组").arg(operatorGroup);
     return text;
 }
 
@@ -137,7 +129,8 @@ QString noPermission(const QString& path, const QString& operatorGroup = Trouble
 
 QString TroubleText::failedSwipe(const QString& num, const QString& name, const QDateTime& at)
 {
-    return QStringLiteral("【%1 %2】 %3 刷卡失败！").arg(num, name, DateTimeText::dateTimeMinutes(at));
+    return QCoreApplication::translate("TroubleText", "【%1 %2】 %3 刷卡失败！")
+        .arg(num, name, DateTimeText::dateTimeMinutes(at));
 }
 
 QString TroubleText::swipeReason(const std::exception_ptr& failure)
@@ -145,62 +138,56 @@ QString TroubleText::swipeReason(const std::exception_ptr& failure)
     try {
         if (failure)
             std::rethrow_exception(failure);
-    } catch (const ServerUnreachable&) {
-        return QStringLiteral("服务器无法连接");
-    } catch (const ServerRefusal&) {
-        return QStringLiteral("服务器拒绝了这次刷卡（原因见错误日志）");
-    } catch (const DatabaseError& error) {
-        QString reason = reasonForTrouble(error.trouble());
-        if (reason.isEmpty())
-            reason = reasonForMessage(error.message());
-        if (!reason.isEmpty())
-            return reason;
     } catch (const Exception& error) {
-        const QString reason = reasonForMessage(error.message());
+        const QString reason = reasonFor(error.trouble());
         if (!reason.isEmpty())
             return reason;
     } catch (...) {
     }
-    return QStringLiteral("数据库出错");
+    return QCoreApplication::translate("TroubleText", "数据库出错");
 }
 
 QString TroubleText::swipeTrouble(const QString& reason)
 {
-    return QStringLiteral("刷卡失败：") + reason;
+    return QCoreApplication::translate("TroubleText", "刷卡失败：%1").arg(reason);
 }
 
-QString TroubleText::startTrouble(const QString& path, const QString& message, const QString& operatorGroup)
+QString TroubleText::startTrouble(const QString& path, Exception::Trouble failure,
+                                  const QString& operatorGroup)
 {
     const QString shown = QDir::toNativeSeparators(path);
     const QFileInfo info(path);
     if (!info.exists()) {
         const QFileInfo folder(info.absolutePath());
         if (!folder.isDir())
-            return QStringLiteral("无法打开数据库：文件夹 %1 不存在")
+            return QCoreApplication::translate("TroubleText", "无法打开数据库：文件夹 %1 不存在")
                 .arg(QDir::toNativeSeparators(folder.filePath()));
         if (!folder.isExecutable())
             return noPermission(shown, operatorGroup);
-        return QStringLiteral("无法打开数据库：文件 %1 不存在").arg(shown);
+        return QCoreApplication::translate("TroubleText", "无法打开数据库：文件 %1 不存在").arg(shown);
     }
     if (info.isDir())
-        return QStringLiteral("无法打开数据库：%1 是文件夹，不是数据库文件").arg(shown);
+        return QCoreApplication::translate("TroubleText", "无法打开数据库：%1 是文件夹，不是数据库文件")
+            .arg(shown);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return noPermission(shown, operatorGroup);
     const QByteArray header = file.read(100);
     const QByteArray product = header.mid(4, 15);
     if (product == "Standard Jet DB" || product == "Standard ACE DB")
-        return QStringLiteral("%1 是 Access 数据库，请先转换：kqdb import-mdb %1 新文件.sqlite").arg(shown);
+        return QCoreApplication::translate("TroubleText",
+                                           "%1 是 Access 数据库，请先转换：kqdb import-mdb %1 新文件.sqlite")
+            .arg(shown);
     if (!header.startsWith(QByteArray("SQLite format 3\0", 16)))
-        return QStringLiteral("无法打开数据库：%1 不是数据库文件").arg(shown);
+        return QCoreApplication::translate("TroubleText", "无法打开数据库：%1 不是数据库文件").arg(shown);
     if (!writable(path) || !writable(info.absolutePath()))
         return noPermission(shown, operatorGroup);
-    if (message.contains(QStringLiteral("no such table")))
-        return QStringLiteral("数据库 %1 中没有员工表 employ").arg(shown);
-    const QString reason = reasonForMessage(message);
+    if (failure == Exception::Trouble::MissingTable)
+        return QCoreApplication::translate("TroubleText", "数据库 %1 中没有员工表 employ").arg(shown);
+    const QString reason = reasonFor(failure);
     if (!reason.isEmpty())
-        return QStringLiteral("无法打开数据库 %1：%2").arg(shown, reason);
-    return QStringLiteral("无法打开数据库 %1（原因见错误日志）").arg(shown);
+        return QCoreApplication::translate("TroubleText", "无法打开数据库 %1：%2").arg(shown, reason);
+    return QCoreApplication::translate("TroubleText", "无法打开数据库 %1（原因见错误日志）").arg(shown);
 }
 
 QString TroubleText::writeTrouble(const QString& path)
@@ -213,46 +200,50 @@ QString TroubleText::writeTrouble(const QString& path)
 
 QString TroubleText::storeTrouble(const QString& path)
 {
-    return QStringLiteral("本地存储 %1 无法写入：服务器断开时的刷卡将无法保存")
+    return QCoreApplication::translate("TroubleText", "本地存储 %1 无法写入：服务器断开时的刷卡将无法保存")
         .arg(QDir::toNativeSeparators(path));
 }
 
 QString TroubleText::recordedSwipe(const QString& num, const QString& name, const QDateTime& at)
 {
-    return QStringLiteral("【%1 %2】 %3 刷卡成功！").arg(num, name, DateTimeText::dateTimeMinutes(at));
+    return QCoreApplication::translate("TroubleText", "【%1 %2】 %3 刷卡成功！")
+        .arg(num, name, DateTimeText::dateTimeMinutes(at));
 }
 
 QString TroubleText::alreadySwiped(const QString& num, const QString& name, const QDateTime& at)
 {
-    return QStringLiteral("【%1 %2】 %3 已刷卡").arg(num, name, DateTimeText::dateTimeMinutes(at));
+    return QCoreApplication::translate("TroubleText", "【%1 %2】 %3 已刷卡")
+        .arg(num, name, DateTimeText::dateTimeMinutes(at));
 }
 
 QString TroubleText::failedSwipe()
 {
-    return QStringLiteral("刷卡失败！");
+    return QCoreApplication::translate("TroubleText", "刷卡失败！");
 }
 
 QString TroubleText::storeSwipeReason(const QString& reason)
 {
-    return QStringLiteral("本地存储无法写入（%1）").arg(reason);
+    return QCoreApplication::translate("TroubleText", "本地存储无法写入（%1）").arg(reason);
 }
 
 QString TroubleText::listTrouble(bool offline)
 {
-    return offline ? QStringLiteral("服务器无法连接，本机也没有员工名单的副本")
-                   : QStringLiteral("无法从服务器读取员工名单（原因见错误日志）");
+    return offline ? QCoreApplication::translate("TroubleText", "服务器无法连接，本机也没有员工名单的副本")
+                   : QCoreApplication::translate("TroubleText", "无法从服务器读取员工名单（原因见错误日志）");
 }
 
 QString TroubleText::serverState(bool offline, int waiting, int refused)
 {
     QString text;
     if (offline)
-        text = QStringLiteral("服务器无法连接（离线）：%1 条刷卡待上传").arg(waiting);
+        text = QCoreApplication::translate("TroubleText", "服务器无法连接（离线）：%1 条刷卡待上传")
+                   .arg(waiting);
     else if (waiting > 0)
-        text = QStringLiteral("正在上传：%1 条刷卡待上传").arg(waiting);
+        text = QCoreApplication::translate("TroubleText", "正在上传：%1 条刷卡待上传").arg(waiting);
     if (refused > 0) {
-        const QString refusal = QStringLiteral("%1 条刷卡被服务器拒绝，见错误日志").arg(refused);
-        text = text.isEmpty() ? refusal : text + QStringLiteral("；") + refusal;
+        const QString refusal =
+            QCoreApplication::translate("TroubleText", "%1 条刷卡被服务器拒绝，见错误日志").arg(refused);
+        text = text.isEmpty() ? refusal : text + QCoreApplication::translate("TroubleText", "；") + refusal;
     }
     return text;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Exception.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -8,7 +10,9 @@
 // Every text the window's status line and red trouble line show about attendance: what a
 // swipe came to, and, when the terminal cannot do its work, short Chinese sentences an
 // operator can act on. The error log keeps the database's own message; these say what it
-// means at the counter. A wording change is made here and nowhere else.
+// means at the counter. A wording change is made here and nowhere else. The texts go through
+// Qt's translation system (context "TroubleText"): Chinese as written here unless a
+// translation is installed (app/TerminalLanguage).
 class TroubleText
 {
 public:
@@ -27,7 +31,8 @@ public:
     static QString failedSwipe(const QString& num, const QString& name, const QDateTime& at);
 
     // Why a swipe failed, in a few words ("数据库被其他程序锁定", "磁盘已满", ...), from the
-    // failure it raised.
+    // kind of trouble the failure it raised carries (Exception::trouble); never from its
+    // message, which is the log's.
     static QString swipeReason(const std::exception_ptr& failure);
     // The trouble line after a failed swipe: "刷卡失败：" and the reason.
     static QString swipeTrouble(const QString& reason);
@@ -35,9 +40,9 @@ public:
     // Why the database file at path could not be opened at start, with the path: missing
     // file or folder, no permission (naming the tavelo group when not being in it is the
     // cause), an Access file (with the command that brings it over), not a database.
-    // `message` is the open's own error, used when the file itself shows no cause.
-    // operatorGroup is the group whose members may write the database.
-    static QString startTrouble(const QString& path, const QString& message,
+    // `failure` is the kind of the open's own error, used when the file itself shows no
+    // cause. operatorGroup is the group whose members may write the database.
+    static QString startTrouble(const QString& path, Exception::Trouble failure,
                                 const QString& operatorGroup = kOperatorGroup);
 
     // For a database file that opened: why swipes will not be recorded although the list

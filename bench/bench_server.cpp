@@ -6,9 +6,10 @@
 // Run with --terminal ... the program is one of the eight terminals (used by itself).
 // TAVELO_BENCH_SECONDS sets how long the eight run (30 by default).
 
+#include "attendance/CardSwipe.h"
+#include "attendance/SwipeWindow.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "attendance/CardSwipe.h"
 #include "query/CommFunc.h"
 #include "query/DatabaseTarget.h"
 #include "query/Statements.h"
@@ -188,8 +189,8 @@ void BM_LibpqFloor(benchmark::State& state)
             now = kSwipeStart.addSecs(qint64(round++) * kRoundSeconds);
         const std::string num = numbers.at(employee).toStdString();
         const std::string name = names.at(employee).toStdString();
-        const std::string from = text(now.addSecs(-CardSwipe::kWindowSeconds));
-        const std::string to = text(now.addSecs(CardSwipe::kWindowSeconds));
+        const std::string from = text(now.addSecs(-SwipeWindow::kSeconds));
+        const std::string to = text(now.addSecs(SwipeWindow::kSeconds));
         const std::string day = now.date().toString(QStringLiteral("yyyy-MM-dd")).toStdString();
         const std::string time = now.time().toString(QStringLiteral("HH:mm:ss")).toStdString();
         ok(PQexec(conn, "BEGIN"), "begin");
@@ -289,7 +290,7 @@ void BM_EightTerminals(benchmark::State& state)
                 .psql(
                     QStringLiteral("SELECT count(*) FROM (SELECT (d + t) - lag(d + t) OVER (PARTITION BY num "
                                    "ORDER BY d + t) AS gap FROM sgdjb) g WHERE gap < interval '%1 seconds'")
-                        .arg(CardSwipe::kWindowSeconds),
+                        .arg(SwipeWindow::kSeconds),
                     database)
                 .toLongLong();
         state.counters["swipes_per_s"] = double(latencies.size()) / seconds;

@@ -11,6 +11,7 @@
 
 #include "attendance/CardSwipe.h"
 #include "attendance/ServerSchemaCheck.h"
+#include "attendance/SwipeWindow.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/CommFunc.h"
@@ -211,21 +212,21 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
             server
                 .psql(QStringLiteral("SELECT count(*) FROM (SELECT (d + t) - lag(d + t) OVER (PARTITION BY num "
                                      "ORDER BY d + t) AS gap FROM sgdjb) g WHERE gap < interval '%1 seconds'")
-                          .arg(CardSwipe::kWindowSeconds))
+                          .arg(SwipeWindow::kSeconds))
                 .toLongLong();
-        state.counters["terminals"] = terminals;
+        state.counters["terminals"] = double(terminals);
         state.counters["boot_ms"] = double(bootMs);
         state.counters["load_p99_ms"] = double(percentile(loads, 99)) / 1000;
-        state.counters["load_errors"] = loadErrors;
+        state.counters["load_errors"] = double(loadErrors.load());
         state.counters["swipe_p50_ms"] = double(percentile(latencies, 50)) / 1000;
         state.counters["swipe_p99_ms"] = double(percentile(latencies, 99)) / 1000;
-        state.counters["errors"] = errors;
-        state.counters["recorded"] = recorded;
-        state.counters["already"] = already;
+        state.counters["errors"] = double(errors.load());
+        state.counters["recorded"] = double(recorded.load());
+        state.counters["already"] = double(already.load());
         state.counters["duplicate_pairs"] = double(duplicates);
         watching = false;
         watcher.join();
-        state.counters["peak_backends"] = peak;
+        state.counters["peak_backends"] = double(peak.load());
         if (errors != 0 || loadErrors != 0 || duplicates != 0 || peak > kPool)
             state.SkipWithError("errors, duplicates or more backends than the pool");
     }

@@ -1,11 +1,12 @@
 // One card swipe (duplicate test, insert, commit) against record tables of different
 // sizes, and the same work done with bare SQLite calls for comparison.
 
+#include "attendance/CardSwipe.h"
+#include "attendance/SwipeWindow.h"
+#include "interchange/DevSchema.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "attendance/CardSwipe.h"
 #include "query/CommFunc.h"
-#include "interchange/DevSchema.h"
 #include "query/SqlStatementPlan.h"
 #include "query/Statements.h"
 #include "support/ManualClock.h"
@@ -132,7 +133,7 @@ void BM_Swipe(benchmark::State& state)
         return;
     }
     // The statement the provider prepares for the duplicate test.
-    const std::string select = SqlStatementPlan(Statements::kDuplicateTest).rewritten().toStdString();
+    const std::string select = SqlStatementPlan(SwipeWindow::duplicateTest()).rewritten().toStdString();
     sqlite3* db = nullptr;
     check(sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), db, "open");
     state.SetLabel("journal=" + providerPragma(connection, "journal_mode") + " synchronous=" +
@@ -140,13 +141,13 @@ void BM_Swipe(benchmark::State& state)
     sqlite3_close(db);
 
     for (auto _ : state) {
-        clock.advanceSecs(CardSwipe::kWindowSeconds + 1);
+        clock.advanceSecs(SwipeWindow::kSeconds + 1);
         if (CardSwipe::run(&employees, records, clock).kind != SwipeOutcome::Kind::Recorded) {
             state.SkipWithError("swipe did not record");
             return;
         }
     }
-    nextSwipe(path) = seconds(clock.now()) + CardSwipe::kWindowSeconds + 1;
+    nextSwipe(path) = seconds(clock.now()) + SwipeWindow::kSeconds + 1;
 }
 BENCHMARK(BM_Swipe)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 
@@ -182,11 +183,11 @@ void BM_BareSqlite(benchmark::State& state)
     const std::string name = DevSchema::generatedEmployees(1).first().name.toStdString();
     qint64 now = nextSwipe(path);
     for (auto _ : state) {
-        now += CardSwipe::kWindowSeconds + 1;
+        now += SwipeWindow::kSeconds + 1;
         check(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), db, "begin");
         sqlite3_bind_text(select, 1, num.c_str(), -1, SQLITE_STATIC);
-        sqlite3_bind_int64(select, 2, now - CardSwipe::kWindowSeconds);
-        sqlite3_bind_int64(select, 3, now + CardSwipe::kWindowSeconds);
+        sqlite3_bind_int64(select, 2, now - SwipeWindow::kSeconds);
+        sqlite3_bind_int64(select, 3, now + SwipeWindow::kSeconds);
         const int rc = sqlite3_step(select);
         check(rc, db, "select");
         sqlite3_reset(select);
@@ -203,7 +204,7 @@ void BM_BareSqlite(benchmark::State& state)
         sqlite3_reset(insert);
         check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
     }
-    nextSwipe(path) = now + CardSwipe::kWindowSeconds + 1;
+    nextSwipe(path) = now + SwipeWindow::kSeconds + 1;
     sqlite3_finalize(select);
     sqlite3_finalize(insert);
     sqlite3_close(db);

@@ -12,7 +12,7 @@ class ServerRefusal : public DatabaseError
 {
 public:
     ServerRefusal(QString message, QByteArray sqlState)
-        : DatabaseError(std::move(message)), m_sqlState(std::move(sqlState))
+        : DatabaseError(std::move(message), Trouble::Refused), m_sqlState(std::move(sqlState))
     {
     }
     QString typeName() const override { return QStringLiteral("EOleException"); }

@@ -9,6 +9,6 @@
 class ServerUnreachable : public DatabaseError
 {
 public:
-    using DatabaseError::DatabaseError;
+    explicit ServerUnreachable(QString message) : DatabaseError(std::move(message), Trouble::Unreachable) {}
     QString typeName() const override { return QStringLiteral("EOleException"); }
 };

@@ -158,7 +158,7 @@ void PgExchange::fail(const PgResult& error)
         m_connection.lost(text);
     if (isLastingRefusal(state))
         throw ServerRefusal(text, state);
-    throw DatabaseError(text);
+    throw DatabaseError(text, troubleOf(state));
 }
 
 PgResult PgExchange::finish()
@@ -170,9 +170,15 @@ PgResult PgExchange::finish()
         const QString message = error.errorMessage();
         if (PQstatus(m_connection.get()) == CONNECTION_BAD)
             m_connection.lost(message);
-        throw DatabaseError(m_connection.redacted(oneLine(message)));
+        throw DatabaseError(m_connection.redacted(oneLine(message)), troubleOf(error.sqlState()));
     }
     return last;
+}
+
+DatabaseError::Trouble PgExchange::troubleOf(const QByteArray& sqlState)
+{
+    // undefined_table: a database without the attendance tables.
+    return sqlState == "42P01" ? DatabaseError::Trouble::MissingTable : DatabaseError::Trouble::Unknown;
 }
 
 bool PgExchange::isLastingRefusal(const QByteArray& sqlState)

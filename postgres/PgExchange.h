@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/DatabaseError.h"
 #include "postgres/PgResult.h"
 #include "query/ServerFeatures.h"
 
@@ -46,6 +47,8 @@ public:
     // Lock waits, cancels, lost connections, a read-only standby, a missing table and the
     // like are not: they may pass.
     static bool isLastingRefusal(const QByteArray& sqlState);
+    // The kind of trouble a user is told about, for an SQLSTATE that is no refusal.
+    static DatabaseError::Trouble troubleOf(const QByteArray& sqlState);
     // The server's report of a failed statement runs over several lines (ERROR, DETAIL,
     // CONTEXT, HINT); an error here is one line of text, as the error log keeps it.
     static QString oneLine(const QString& report);

@@ -58,7 +58,8 @@ void AdoConnection::open()
     const QString source = parts.value(QStringLiteral("Data Source"));
     if (provider.compare(ConnectionString::kSqliteFileProvider, Qt::CaseInsensitive) == 0) {
         if (source.isEmpty())
-            throw DatabaseError(QStringLiteral("Could not find file ''."));
+            throw DatabaseError(QStringLiteral("Could not find file ''."),
+                                DatabaseError::Trouble::MissingFile);
         const bool readOnly = m_mode == Mode::Read || modeIsReadOnly(parts.value(QStringLiteral("Mode")));
         m_backend = BackendFactory::openFile(source, readOnly);
     } else if (parts.namesServer()) {

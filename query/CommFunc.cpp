@@ -41,7 +41,7 @@ bool CommFunc::OpenDbConnection(AdoConnection* connection, const DatabaseTarget&
 }
 
 int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QString& ordering,
-                             const QString& filter, QString* failure)
+                             const QString& filter, Exception::Trouble* failure)
 {
     QString statement = QStringLiteral("SELECT * FROM ") + tableName;
     if (!Blanks::trimmed(filter).isEmpty())
@@ -58,7 +58,7 @@ int CommFunc::OpenTableQuery(AdoQuery* query, const QString& tableName, const QS
         // Nothing here is guarded: an I/O error of the log leaves at once, with the query
         // as the failure left it.
         if (failure)
-            *failure = error.message();
+            *failure = error.trouble();
         ErrMsg::LogFailure(statement, error);
         if (query)
             query->close();

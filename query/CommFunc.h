@@ -1,11 +1,12 @@
 #pragma once
 
+#include "platform/Exception.h"
+
 #include <QString>
 
 class AdoConnection;
 class AdoQuery;
 class DatabaseTarget;
-class Exception;
 
 // How the terminal's connection is prepared (its connection string and settings) and how a
 // whole table is loaded into a query with failures logged.
@@ -25,9 +26,9 @@ public:
     // Loads "SELECT * FROM table [WHERE filter] [ORDER BY ordering]" into the query and
     // returns its row count; after a failure logs one line, closes the query and returns
     // -1. Errors outside Exception, and the log's own FileError, pass through. The
-    // failure's message is also handed to `failure` when given, for the window to say why.
+    // failure's kind is also handed to `failure` when given, for the window to say why.
     static int OpenTableQuery(AdoQuery* query, const QString& tableName, const QString& ordering,
-                              const QString& filter, QString* failure = nullptr);
+                              const QString& filter, Exception::Trouble* failure = nullptr);
     // The steps of a table load: the query closed, given the statement, opened and on its
     // first row. Throws what opening throws.
     static void LoadStatement(AdoQuery& query, const QString& statement);

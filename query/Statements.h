@@ -3,7 +3,8 @@
 #include <QString>
 
 // Table, column and statement texts the terminal sends. The statements are kept byte for
-// byte as the attendance software's peers expect them, trailing blanks included.
+// byte as the attendance software's peers expect them, trailing blanks included. The
+// duplicate test is the swipe rule's own (attendance/SwipeWindow).
 namespace Statements {
 
 inline const QString kEmployTable = QStringLiteral("employ");
@@ -15,8 +16,6 @@ inline const QString kDeptNo = QStringLiteral("dept_no");
 inline const QString kD = QStringLiteral("D");
 inline const QString kT = QStringLiteral("T");
 
-inline const QString kDuplicateTest =
-    QStringLiteral("SELECT num,name,D,T, opdate FROM sgdjb WHERE num=:num AND ((D+T)>:d1 AND (D+T)<:d2) ");
 inline const QString kRecordInsert =
     QStringLiteral("INSERT INTO sgdjb (num, name, D, T, opdate) VALUES (:num, :name, :d, :t, :opdate)  ");
 inline const QString kFixedOpDate = QStringLiteral("1999-01-01");

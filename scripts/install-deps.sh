@@ -4,7 +4,8 @@
 # command passes it). Idempotent: when every package is present it does nothing and needs
 # no rights; otherwise it runs apt-get as root, or through sudo for another user.
 #
-#   scripts/install-deps.sh           build and run: compiler, Qt, SQLite, libpq, libmdb, fonts
+#   scripts/install-deps.sh           build and run: compiler, Qt (with its translation tools),
+#                                     SQLite, libpq, libmdb, fonts
 #   scripts/install-deps.sh --tests   the same, and the test tools
 set -euo pipefail
 
@@ -12,6 +13,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config ninja-build ccache
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev libxcb1-dev
+  qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libsqlite3-dev libpq-dev mdbtools-dev
   fonts-arphic-uming fonts-dejavu-core
 )

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,9 +28,17 @@ constexpr qsizetype kMaxCachedStatements = 32;
 // Names SQLite accepts for the hidden row id; a real column of the same name hides each.
 constexpr const char16_t* kRowIdNames[] = {u"rowid", u"_rowid_", u"oid"};
 
-[[noreturn]] void cannotOpen(const QString& path, const QString& cause)
+using Trouble = DatabaseError::Trouble;
+
+[[noreturn]] void cannotOpen(const QString& path, const QString& cause, Trouble trouble = Trouble::Unknown)
 {
-    throw DatabaseError(QStringLiteral("Cannot open database file '%1': %2").arg(path, cause));
+    throw DatabaseError(QStringLiteral("Cannot open database file '%1': %2").arg(path, cause), trouble);
+}
+
+// The kind of a failed system call on the database's path.
+Trouble troubleOfErrno(int code)
+{
+    return code == EACCES ? Trouble::NoWriteRight : Trouble::Unknown;
 }
 
 // The path as one word a shell reads back unchanged, so that the command suggested for an
@@ -55,23 +64,26 @@ void vetDatabaseFile(const QString& path)
         struct stat st;
         const int code = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? 0 : errno;
         if (code == 0 || code == ENOENT || code == ENOTDIR)
-            throw DatabaseError(QStringLiteral("Could not find file '%1'.").arg(path));
-        cannotOpen(path, QString::fromLocal8Bit(std::strerror(code)) + u'.');
+            throw DatabaseError(QStringLiteral("Could not find file '%1'.").arg(path), Trouble::MissingFile);
+        cannotOpen(path, QString::fromLocal8Bit(std::strerror(code)) + u'.', troubleOfErrno(code));
     }
     if (info.isDir())
-        cannotOpen(path, QStringLiteral("it is a folder, not a database file."));
+        cannotOpen(path, QStringLiteral("it is a folder, not a database file."), Trouble::Folder);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        cannotOpen(path, file.errorString() + u'.');
+    if (!file.open(QIODevice::ReadOnly)) {
+        const int code = ::access(QFile::encodeName(path).constData(), R_OK) == 0 ? 0 : errno;
+        cannotOpen(path, file.errorString() + u'.', troubleOfErrno(code));
+    }
     const QByteArray header = file.read(100);
     const QByteArray product = header.mid(4, 15);
     if (product == "Standard Jet DB" || product == "Standard ACE DB")
         cannotOpen(path,
                    QStringLiteral("it is a Microsoft Access database; bring it over with: kqdb import-mdb "
                                   "%1 NEW.sqlite")
-                       .arg(shellWord(path)));
+                       .arg(shellWord(path)),
+                   Trouble::AccessFile);
     if (!header.startsWith(QByteArray("SQLite format 3\0", 16)))
-        cannotOpen(path, QStringLiteral("the file is not an SQLite database."));
+        cannotOpen(path, QStringLiteral("the file is not an SQLite database."), Trouble::Damaged);
 }
 
 // The folder of a database file as the permissions see it.
@@ -234,7 +246,7 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
     const QString cannotWrite = QStringLiteral("the file cannot be written, and the connection is for "
                                                "reading and writing.");
     if (!readOnly && !info.isWritable())
-        cannotOpen(path, cannotWrite);
+        cannotOpen(path, cannotWrite, Trouble::NoWriteRight);
     OpenedFile opened;
     // An absolute path never starts with "file:", so SQLite cannot read it as a URI with
     // options such as mode=rwc.
@@ -255,11 +267,11 @@ SqliteBackend::OpenedFile SqliteBackend::openFile(const QString& path, bool read
             std::make_unique<SqliteStatement>(opened.db->handle(), QStringLiteral("PRAGMA schema_version"));
     } catch (const DatabaseError& e) {
         opened.schemaVersion.reset();
-        cannotOpen(path, e.message());
+        cannotOpen(path, e.message(), e.trouble());
     }
     // SQLite itself falls back to reading a file it may not write.
     if (!readOnly && opened.db->isReadOnly())
-        cannotOpen(path, cannotWrite);
+        cannotOpen(path, cannotWrite, Trouble::NoWriteRight);
     // Taken after the open: while the file is held open its identity cannot pass to another.
     opened.identity = fileIdentity(path);
     return opened;

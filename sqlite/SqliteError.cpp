@@ -2,9 +2,9 @@
 
 #include <sqlite3.h>
 
-DatabaseError::Trouble SqliteError::trouble() const
+DatabaseError::Trouble SqliteError::troubleOf(int resultCode, const QString& message)
 {
-    switch (primaryResultCode()) {
+    switch (resultCode & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return Trouble::Locked;
@@ -21,6 +21,10 @@ DatabaseError::Trouble SqliteError::trouble() const
         return Trouble::Damaged;
     case SQLITE_CANTOPEN:
         return Trouble::CannotOpen;
+    case SQLITE_ERROR:
+        // SQLite has no code of its own for a missing table; this is its fixed wording
+        // for one, given by the library rather than by us.
+        return message.startsWith(QLatin1String("no such table")) ? Trouble::MissingTable : Trouble::Unknown;
     default:
         return Trouble::Unknown;
     }

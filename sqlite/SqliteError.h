@@ -8,14 +8,14 @@ class SqliteError : public DatabaseError
 {
 public:
     SqliteError(QString message, int resultCode)
-        : DatabaseError(std::move(message)), m_resultCode(resultCode)
+        : DatabaseError(message, troubleOf(resultCode, message)), m_resultCode(resultCode)
     {
     }
     QString typeName() const override { return QStringLiteral("EOleException"); }
     int resultCode() const { return m_resultCode; }
     int primaryResultCode() const { return m_resultCode & 0xff; }
     // SQLite's result code sorted into the kinds of trouble a user is told about.
-    Trouble trouble() const override;
+    static Trouble troubleOf(int resultCode, const QString& message);
 
     // The error SQLite itself gives for a damaged file, for a check of our own that finds one.
     static SqliteError damaged(QString message);

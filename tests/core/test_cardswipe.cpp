@@ -1,9 +1,10 @@
+#include "attendance/CardSwipe.h"
+#include "attendance/SwipeWindow.h"
+#include "platform/Gbk.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "attendance/CardSwipe.h"
 #include "query/SqlStatementPlan.h"
 #include "query/Statements.h"
-#include "platform/Gbk.h"
 #include "support/ManualClock.h"
 #include "support/TestSupport.h"
 
@@ -356,7 +357,7 @@ TEST_F(CardSwipeTest, NoCurrentEmployeeOrEmptyNumberRecordsNothing)
 TEST_F(CardSwipeTest, DuplicateTestIsServedByTheIndex)
 {
     // Without the index every swipe scans the whole record table, which grows for years.
-    const std::string sql = SqlStatementPlan(Statements::kDuplicateTest).rewritten().toStdString();
+    const std::string sql = SqlStatementPlan(SwipeWindow::duplicateTest()).rewritten().toStdString();
     const std::string plan = m_raw->queryPlan(sql);
     EXPECT_NE(plan.find("USING INDEX sgdjb_num_instant (num=? AND <expr>>? AND <expr><?)"), std::string::npos)
         << plan;

@@ -4,6 +4,7 @@
 // duplicate window.
 
 #include "attendance/CardSwipe.h"
+#include "attendance/SwipeWindow.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -110,7 +111,7 @@ TEST(CrashLoop, AcknowledgedSwipesSurviveSigkillAndNoneIsDoubled)
     }
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM sgdjb a JOIN sgdjb b ON a.num = b.num AND "
                                        "a.rowid < b.rowid AND abs((a.D + a.T) - (b.D + b.T)) < %1")
-                            .arg(CardSwipe::kWindowSeconds)),
+                            .arg(SwipeWindow::kSeconds)),
               0);
     std::printf("[ crash    ] %d rounds, %d drivers killed after acknowledging, %lld acknowledged, %d lost, "
                 "%lld stored\n",

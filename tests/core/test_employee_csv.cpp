@@ -329,6 +329,21 @@ TEST_F(EmployeeCsvTest, WidthsCountGbkBytesSoTenChineseCharactersFitTwenty)
     EXPECT_EQ(list(), QString::fromUtf8("1234567890|一二三四五六七八九十|-"));
 }
 
+// A character the GBK code page lacks is refused wherever it stands in a value: as its first
+// character as much as in its middle or at its end, in the name as in the department.
+TEST_F(EmployeeCsvTest, ACharacterGbkLacksIsRefusedFirstMiddleOrLast)
+{
+    const QByteArray emoji = "\xf0\x9f\x98\x80";
+    for (const QByteArray& csv : {"num,name\n1001," + emoji + "abc\n", "num,name\n1001,a" + emoji + "bc\n",
+                                  "num,name\n1001,abc" + emoji + "\n", "num,name\n1001," + emoji + "\n",
+                                  "num,name,dept_no\n1001,a," + emoji + "1\n"}) {
+        const KqdbRun run = import(csv);
+        EXPECT_EQ(run.exitCode, 1) << csv.constData();
+        EXPECT_TRUE(run.err.contains("U+1F600")) << run.err.constData();
+        EXPECT_EQ(list(), QString()) << csv.constData();
+    }
+}
+
 TEST_F(EmployeeCsvTest, NewOnlyAddsTheRestAndReplaceMakesTheFileTheList)
 {
     ASSERT_EQ(import("num,name,dept_no\n0001,王芳,01\n0002,李娜,01\n").exitCode, 0);

@@ -1,8 +1,9 @@
+#include "attendance/SwipeWindow.h"
+#include "platform/DatabaseError.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/Statements.h"
 #include "query/Transaction.h"
-#include "platform/DatabaseError.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +41,7 @@ protected:
     {
         m_query.close();
         m_query.sqlClear();
-        m_query.sqlAdd(Statements::kDuplicateTest);
+        m_query.sqlAdd(SwipeWindow::duplicateTest());
         m_query.setParameter(QStringLiteral("num"), num);
         m_query.setParameter(QStringLiteral("d1"), from);
         m_query.setParameter(QStringLiteral("d2"), to);

@@ -1,4 +1,5 @@
 #include "attendance/CardSwipe.h"
+#include "attendance/SwipeWindow.h"
 #include "support/ManualClock.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
@@ -20,7 +21,7 @@ namespace {
 constexpr int kTerminals = 2;
 constexpr int kRounds = 150;
 // Further apart than the window, so every round must record exactly once.
-constexpr int kRoundSpacingSecs = CardSwipe::kWindowSeconds + 20;
+constexpr int kRoundSpacingSecs = SwipeWindow::kSeconds + 20;
 
 struct Shared
 {
@@ -109,7 +110,7 @@ TEST(SwipeConcurrency, TwoTerminalsSwipingTheSameEmployeeAtOnceRecordOneRow)
     const std::vector<qint64> instants = storedInstants(path);
     EXPECT_EQ(instants.size(), size_t(kRounds));
     for (size_t i = 1; i < instants.size(); ++i)
-        EXPECT_GE(instants[i] - instants[i - 1], CardSwipe::kWindowSeconds) << "rows " << i - 1 << ", " << i;
+        EXPECT_GE(instants[i] - instants[i - 1], SwipeWindow::kSeconds) << "rows " << i - 1 << ", " << i;
 
     pthread_barrier_destroy(&shared->start);
     munmap(memory, sizeof(Shared));

@@ -4,8 +4,9 @@
 // disk is healthy again must record.
 
 #include "attendance/CardSwipe.h"
-#include "support/ManualClock.h"
+#include "attendance/SwipeWindow.h"
 #include "support/FaultInjectingVfs.h"
+#include "support/ManualClock.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 
@@ -53,7 +54,7 @@ protected:
     {
         m_terminal.employees.setRecNo(m_swipes % m_terminal.employees.recordCount());
         ++m_swipes;
-        m_clock.advanceSecs(CardSwipe::kWindowSeconds + 60);
+        m_clock.advanceSecs(SwipeWindow::kSeconds + 60);
         return CardSwipe::run(&m_terminal.employees, m_terminal.records, m_clock);
     }
 

@@ -41,7 +41,8 @@ protected:
         const QString path = m_path;
         return TestSupport::asUnprivilegedUser([path, started] {
             const QString text = started ? TroubleText::writeTrouble(path)
-                                         : TroubleText::startTrouble(path, QString(), QStringLiteral("root"));
+                                         : TroubleText::startTrouble(path, Exception::Trouble::Unknown,
+                                                                     QStringLiteral("root"));
             return text.toStdString();
         });
     }

@@ -8,12 +8,12 @@
 #include "app/CardPanel.h"
 #include "app/EmployeeGrid.h"
 #include "app/NumberEdit.h"
-#include "app/OfflineIndicator.h"
 #include "app/SimpleStatusBar.h"
+#include "app/TroubleLine.h"
+#include "attendance/LocalStore.h"
 #include "controls/RxClock.h"
 #include "query/AdoQuery.h"
 #include "query/DatabaseTarget.h"
-#include "attendance/LocalStore.h"
 #include "support/LoopbackRelay.h"
 #include "support/PgTestServer.h"
 #include "support/TestSupport.h"
@@ -160,9 +160,9 @@ private slots:
             QTRY_COMPARE(form->OfflineLine->text(),
                          QStringLiteral("刷卡失败：服务器拒绝了这次刷卡（原因见错误日志）\n"
                                         "1 条刷卡被服务器拒绝，见错误日志"));
-            QVERIFY(form->OfflineLine->text().endsWith(OfflineIndicator::textFor(false, 0, 1)));
+            QVERIFY(form->OfflineLine->text().endsWith(TroubleLine::textFor(false, 0, 1)));
             QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
-                     OfflineIndicator::kOfflineColour);
+                     TroubleLine::kTroubleColour);
             QVERIFY(form->StatusLine->text().startsWith(QStringLiteral("【0102 ")));
             QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("刷卡失败！")));
             QVERIFY(fx.logContents().contains("sgdjb_not_0102"));
@@ -174,7 +174,7 @@ private slots:
             QTest::keyClick(form->EditYg, Qt::Key_Return);
             QVERIFY(form->StatusLine->text().contains(QStringLiteral("刷卡成功")));
             QCOMPARE(records("num = '0103'"), 1);
-            QCOMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(false, 0, 1));
+            QCOMPARE(form->OfflineLine->text(), TroubleLine::textFor(false, 0, 1));
         }
         // A restart still shows what is kept aside.
         auto again = fx.makeForm();
@@ -182,7 +182,7 @@ private slots:
         again->show();
         QVERIFY(QTest::qWaitForWindowActive(again.get()));
         QVERIFY(again->OfflineLine->isVisible());
-        QCOMPARE(again->OfflineLine->text(), OfflineIndicator::textFor(false, 0, 1));
+        QCOMPARE(again->OfflineLine->text(), TroubleLine::textFor(false, 0, 1));
         again.reset();
         m_server->psql(QStringLiteral("ALTER TABLE sgdjb DROP CONSTRAINT sgdjb_not_0102"));
         QFile::remove(LocalStore::pathFor(target.connectionString()));
@@ -212,7 +212,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QCOMPARE(form->YgQry->recordCount(), int(DevSchema::demoEmployees().size()));
         QVERIFY(form->OfflineLine->isVisible());
-        QCOMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 0));
+        QCOMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 0));
         const QList<QByteArray> lines = fx.logContents().split('\n');
         QCOMPARE(fx.logContents().count("\r\n"), 1);
         QVERIFY(lines[0].contains("could not be reached"));
@@ -225,9 +225,9 @@ private slots:
         const QString name = form->YgQry->fieldAsString(QStringLiteral("name"));
         QCOMPARE(form->StatusLine->text(),
                  QStringLiteral("【0103 %1】 2026-12-07 09:00 刷卡成功！").arg(name));
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 1));
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
-                 OfflineIndicator::kOfflineColour);
+                 TroubleLine::kTroubleColour);
         // The specified controls keep their places; the line sits between card area and box.
         QVERIFY(!form->OfflineLine->geometry().intersects(form->PanelCard->geometry()));
         QVERIFY(!form->OfflineLine->geometry().intersects(form->EditYg->geometry()));
@@ -271,7 +271,7 @@ private slots:
                                   .arg(form->YgQry->fieldAsString(QStringLiteral("num")),
                                        form->YgQry->fieldAsString(QStringLiteral("name")));
         QCOMPARE(form->StatusLine->text(), first);
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 1));
 
         // Offline, the next swipe does not wait for the network at all.
         form->YgQry->setRecNo(1);
@@ -280,7 +280,7 @@ private slots:
         second.start();
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY(second.elapsed() < 500);
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 2));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 2));
         saveScreenshot(*form, "offline-swipes.png");
 
         relay.setSilent(false);
@@ -325,7 +325,7 @@ private slots:
         QVERIFY2(answerMs < 400, qPrintable(QString::number(answerMs)));
         QCOMPARE(form->StatusLine->text(),
                  QStringLiteral("【%1】 2026-12-07 09:00 刷卡成功！").arg(employee));
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 1));
 
         // From the first second drawn after the clock was set.
         QList<int> seconds = painted.seconds();
@@ -365,7 +365,7 @@ private slots:
         m_server->stop();
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 1));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 1));
 
         for (const char* suffix : {"", "-wal", "-shm"})
             QFile::remove(store + QLatin1String(suffix));
@@ -373,9 +373,9 @@ private slots:
         fx.clock().advanceSecs(30);
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("09:00 刷卡成功！")));
-        QTRY_COMPARE(form->OfflineLine->text(), OfflineIndicator::textFor(true, 2));
+        QTRY_COMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 2));
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
-                 OfflineIndicator::kOfflineColour);
+                 TroubleLine::kTroubleColour);
         QVERIFY(QFile::exists(store));
 
         m_server->start();
@@ -397,9 +397,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QVERIFY(!form->YgQry->isOpen());
         QCOMPARE(form->OfflineLine->text(), QStringLiteral("服务器无法连接，本机也没有员工名单的副本\n") +
-                                                OfflineIndicator::textFor(true, 0));
+                                                TroubleLine::textFor(true, 0));
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
-                 OfflineIndicator::kOfflineColour);
+                 TroubleLine::kTroubleColour);
     }
 
     // A store that cannot be made: the band says that swipes made while the server is
@@ -424,7 +424,7 @@ private slots:
         QCOMPARE(form->OfflineLine->text(),
                  QStringLiteral("本地存储 %1 无法写入：服务器断开时的刷卡将无法保存").arg(storePath));
         QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
-                 OfflineIndicator::kOfflineColour);
+                 TroubleLine::kTroubleColour);
         QCOMPARE(fx.logContents().count("opening the local store"), 1);
 
         // Online the swipe still records.

@@ -4,13 +4,13 @@
 #include "app/EmployeeGrid.h"
 #include "app/EmployeeGridModel.h"
 #include "app/NumberEdit.h"
-#include "app/OfflineIndicator.h"
 #include "app/SimpleStatusBar.h"
+#include "app/TroubleLine.h"
 #include "controls/RxClock.h"
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
 #include "platform/QueryStateError.h"
 #include "platform/gui/FontSubstitutes.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
 #include "support/TestSupport.h"
 
 #include <cmath>

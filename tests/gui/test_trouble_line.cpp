@@ -10,8 +10,8 @@
 #include "app/EmployeeGrid.h"
 #include "app/EmployeeGridModel.h"
 #include "app/NumberEdit.h"
-#include "app/OfflineIndicator.h"
 #include "app/SimpleStatusBar.h"
+#include "app/TroubleLine.h"
 #include "query/AdoQuery.h"
 #include "support/TestSupport.h"
 
@@ -74,7 +74,7 @@ class TestTroubleLine : public TerminalTestBase
                  QStringLiteral("【%1】 2026-12-07 09:00 刷卡失败！").arg(employee));
         QVERIFY(m_form->OfflineLine->isVisible());
         QCOMPARE(m_form->OfflineLine->text(), QStringLiteral("刷卡失败：") + reason);
-        QCOMPARE(bandColour(*m_form), OfflineIndicator::kOfflineColour);
+        QCOMPARE(bandColour(*m_form), TroubleLine::kTroubleColour);
     }
 
     void expectRecorded(const QString& employee)
@@ -82,7 +82,7 @@ class TestTroubleLine : public TerminalTestBase
         QCOMPARE(m_form->StatusLine->text(),
                  QStringLiteral("【%1】 2026-12-07 09:00 刷卡成功！").arg(employee));
         QVERIFY(!m_form->OfflineLine->isVisible());
-        QVERIFY(bandColour(*m_form) != OfflineIndicator::kOfflineColour);
+        QVERIFY(bandColour(*m_form) != TroubleLine::kTroubleColour);
     }
 
     void swipe() { QTest::mouseClick(m_form->PanelCard, Qt::LeftButton); }
@@ -142,7 +142,7 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(form.get()));
             QVERIFY2(form->OfflineLine->isVisible(), c.name);
             QCOMPARE(form->OfflineLine->text(), expected);
-            QCOMPARE(bandColour(*form), OfflineIndicator::kOfflineColour);
+            QCOMPARE(bandColour(*form), TroubleLine::kTroubleColour);
             // The band lies in the gap between the card area and the number box.
             QVERIFY(!form->OfflineLine->geometry().intersects(form->PanelCard->geometry()));
             QVERIFY(!form->OfflineLine->geometry().intersects(form->EditYg->geometry()));
@@ -303,7 +303,7 @@ private slots:
         QVERIFY(m_form->OfflineLine->isVisible());
         QCOMPARE(m_form->OfflineLine->text(),
                  QStringLiteral("数据库 %1 所在的磁盘是只读的，无法写入").arg(m_fx->dbPath()));
-        QCOMPARE(bandColour(*m_form), OfflineIndicator::kOfflineColour);
+        QCOMPARE(bandColour(*m_form), TroubleLine::kTroubleColour);
     }
 
     // `kqdb export` writing into a pipe nobody reads: a swipe of the same file records at once.

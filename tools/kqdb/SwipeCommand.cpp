@@ -6,12 +6,13 @@
 #include "KqdbCommand.h"
 
 #include "attendance/ServerSchemaCheck.h"
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
-#include "query/CommFunc.h"
+#include "attendance/SwipeWindow.h"
 #include "platform/FixedClock.h"
 #include "platform/SystemClock.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
 
 #include <cstdio>
 #include <memory>
@@ -43,7 +44,7 @@ std::optional<QDateTime> parseNow(const QString& text)
     const QDateTime value(at.date(), at.time(), Qt::UTC);
     const QDateTime first(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
     const QDateTime last(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC);
-    if (value.addSecs(-CardSwipe::kWindowSeconds) < first || value.addSecs(CardSwipe::kWindowSeconds) > last)
+    if (SwipeWindow::from(value) < first || SwipeWindow::to(value) > last)
         return std::nullopt;
     return value;
 }

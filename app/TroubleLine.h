@@ -2,15 +2,17 @@
 
 #include <QLabel>
 
-// The red band under the card reading area where the terminal says what goes wrong: a
-// database that could not be opened at start, a swipe that could not be recorded, a local
-// store that cannot be written, and, for a server, that the terminal works without it and
-// how many swipes wait to be sent. Hidden while all is well.
-class OfflineIndicator : public QLabel
+// The trouble line: the band under the card reading area where the terminal says whatever
+// goes wrong, not only that the server is away: a database that could not be opened at
+// start, a swipe that could not be recorded, a local store that cannot be written, swipes
+// the server refused, and, for a server, that the terminal works without it and how many
+// swipes wait to be sent. Red for trouble, amber while waiting swipes are being sent;
+// hidden while all is well. (The window's member keeps its name, OfflineLine.)
+class TroubleLine : public QLabel
 {
     Q_OBJECT
 public:
-    explicit OfflineIndicator(QWidget* parent = nullptr);
+    explicit TroubleLine(QWidget* parent = nullptr);
 
     void showState(bool offline, int waiting);
     // Trouble that lasts as long as its cause: a start failure, an unwritable store.
@@ -28,7 +30,7 @@ public:
     static QString textFor(bool offline, int waiting, int refused);
     // Background colours: a dark red for trouble, refused swipes and while the server cannot
     // be reached, a dark amber while queued swipes are being sent.
-    static const QColor kOfflineColour;
+    static const QColor kTroubleColour;
     static const QColor kSendingColour;
 
 private:

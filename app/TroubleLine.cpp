@@ -1,11 +1,11 @@
-#include "app/OfflineIndicator.h"
+#include "app/TroubleLine.h"
 
 #include "attendance/AttendanceTerminal.h"
 
-const QColor OfflineIndicator::kOfflineColour(160, 0, 0);
-const QColor OfflineIndicator::kSendingColour(176, 96, 0);
+const QColor TroubleLine::kTroubleColour(160, 0, 0);
+const QColor TroubleLine::kSendingColour(176, 96, 0);
 
-OfflineIndicator::OfflineIndicator(QWidget* parent) : QLabel(parent)
+TroubleLine::TroubleLine(QWidget* parent) : QLabel(parent)
 {
     setAlignment(Qt::AlignCenter);
     setTextFormat(Qt::PlainText);
@@ -16,42 +16,42 @@ OfflineIndicator::OfflineIndicator(QWidget* parent) : QLabel(parent)
     hide();
 }
 
-QString OfflineIndicator::textFor(bool offline, int waiting)
+QString TroubleLine::textFor(bool offline, int waiting)
 {
     return textFor(offline, waiting, 0);
 }
 
-QString OfflineIndicator::textFor(bool offline, int waiting, int refused)
+QString TroubleLine::textFor(bool offline, int waiting, int refused)
 {
     return AttendanceTerminal::stateText(offline, waiting, refused);
 }
 
-void OfflineIndicator::showState(bool offline, int waiting)
+void TroubleLine::showState(bool offline, int waiting)
 {
     m_offline = offline;
     m_waiting = waiting;
     refresh();
 }
 
-void OfflineIndicator::setLastingTrouble(const QString& text)
+void TroubleLine::setLastingTrouble(const QString& text)
 {
     m_lasting = text;
     refresh();
 }
 
-void OfflineIndicator::setSwipeTrouble(const QString& text)
+void TroubleLine::setSwipeTrouble(const QString& text)
 {
     m_swipe = text;
     refresh();
 }
 
-void OfflineIndicator::showRefused(int refused)
+void TroubleLine::showRefused(int refused)
 {
     m_refused = refused;
     refresh();
 }
 
-void OfflineIndicator::refresh()
+void TroubleLine::refresh()
 {
     QStringList lines;
     for (const QString& line : {m_swipe, m_lasting, textFor(m_offline, m_waiting, m_refused)})
@@ -64,7 +64,7 @@ void OfflineIndicator::refresh()
     }
     const bool red = !m_swipe.isEmpty() || !m_lasting.isEmpty() || m_offline || m_refused > 0;
     QPalette colours = palette();
-    colours.setColor(QPalette::Window, red ? kOfflineColour : kSendingColour);
+    colours.setColor(QPalette::Window, red ? kTroubleColour : kSendingColour);
     colours.setColor(QPalette::WindowText, Qt::white);
     setPalette(colours);
     setText(lines.join(u'\n'));
