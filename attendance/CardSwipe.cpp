@@ -3,16 +3,16 @@
 #include "attendance/ServerSwipeBatch.h"
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
+#include "attendance/TroubleText.h"
+#include "platform/Clock.h"
+#include "platform/DateTimeText.h"
+#include "platform/QueryStateError.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
 #include "query/Statements.h"
 #include "query/Transaction.h"
-#include "attendance/TroubleText.h"
-#include "platform/Clock.h"
-#include "platform/DateTimeText.h"
-#include "platform/QueryStateError.h"
 
 namespace {
 

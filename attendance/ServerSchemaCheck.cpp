@@ -58,13 +58,15 @@ void ServerSchemaCheck::run(DbBackend& backend)
             const auto found = types.constFind(column);
             const QString need = wanted.isEmpty() ? QStringLiteral("a text type") : wanted;
             if (found == types.constEnd())
-                throw DatabaseError(QStringLiteral("Table %1 on the server cannot be used: it has no column %2 "
-                                                   "(%3).")
-                                        .arg(table, column, need));
+                throw DatabaseError(
+                    QStringLiteral("Table %1 on the server cannot be used: it has no column %2 "
+                                   "(%3).")
+                        .arg(table, column, need));
             if (wanted.isEmpty() ? !isTextual(*found) : *found != wanted)
-                throw DatabaseError(QStringLiteral("Table %1 on the server cannot be used: column %2 is %3, the "
-                                                   "terminal needs %4.")
-                                        .arg(table, column, *found, need));
+                throw DatabaseError(
+                    QStringLiteral("Table %1 on the server cannot be used: column %2 is %3, the "
+                                   "terminal needs %4.")
+                        .arg(table, column, *found, need));
         }
     }
 }

@@ -27,13 +27,15 @@ const QByteArray& swipesStatement()
         "pg_catalog.unnest($3::date[]), pg_catalog.unnest($4::time[]), pg_catalog.unnest($5::timestamp[]), "
         "pg_catalog.unnest($6::timestamp[]), pg_catalog.unnest($7::date[])) WITH ORDINALITY "
         "AS b(num, name, d, t, lo, hi, opdate, i)), "
-        "found AS (SELECT b.i, e.num, e.name, e.d, e.t FROM b CROSS JOIN LATERAL (SELECT s.num, s.name, s.d, s.t "
+        "found AS (SELECT b.i, e.num, e.name, e.d, e.t FROM b CROSS JOIN LATERAL (SELECT s.num, s.name, s.d, "
+        "s.t "
         "FROM sgdjb s WHERE s.num = b.num AND " +
         SwipeWindow::sqlHolds(u"(s.d + s.t)", u"b.lo", u"b.hi").toLatin1() +
         " LIMIT 1) e), "
         "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT b.num, b.name, b.d, b.t, b.opdate "
         "FROM b WHERE NOT EXISTS (SELECT 1 FROM found f WHERE f.i = b.i) ORDER BY b.i RETURNING 1) "
-        "SELECT f.i, f.num, f.name, pg_catalog.to_char(f.d, 'YYYY-MM-DD'), pg_catalog.to_char(f.t, 'HH24:MI:SS') "
+        "SELECT f.i, f.num, f.name, pg_catalog.to_char(f.d, 'YYYY-MM-DD'), pg_catalog.to_char(f.t, "
+        "'HH24:MI:SS') "
         "FROM found f";
     return text;
 }
@@ -85,7 +87,8 @@ std::vector<std::vector<size_t>> independentRuns(const std::vector<StoredSwipe>&
     for (size_t i = 0; i < swipes.size(); ++i) {
         const QDateTime at = swipes[i].instant();
         bool meets = false;
-        for (auto it = inRun.constFind(swipes[i].num); it != inRun.constEnd() && it.key() == swipes[i].num; ++it)
+        for (auto it = inRun.constFind(swipes[i].num); it != inRun.constEnd() && it.key() == swipes[i].num;
+             ++it)
             meets = meets || SwipeWindow::holds(it.value(), SwipeWindow::from(at), SwipeWindow::to(at));
         if (meets) {
             runs.emplace_back();
@@ -99,7 +102,8 @@ std::vector<std::vector<size_t>> independentRuns(const std::vector<StoredSwipe>&
 
 } // namespace
 
-std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server, const std::vector<StoredSwipe>& swipes)
+std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
+                                                    const std::vector<StoredSwipe>& swipes)
 {
     if (swipes.empty())
         return {};
@@ -107,7 +111,8 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server, cons
     for (const StoredSwipe& swipe : swipes)
         nums.append(swipe.num.toUtf8());
     std::vector<ServerFeatures::Statement> statements;
-    statements.push_back({kLockAll, {QByteArray::number(ServerFeatures::kSwipeLockClass), arrayLiteral(nums)}});
+    statements.push_back(
+        {kLockAll, {QByteArray::number(ServerFeatures::kSwipeLockClass), arrayLiteral(nums)}});
     const std::vector<std::vector<size_t>> runs = independentRuns(swipes);
     for (const std::vector<size_t>& run : runs) {
         QList<QByteArray> num, name, date, time, low, high, opdate;
@@ -140,7 +145,8 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server, cons
         for (int row = 0; row < rows.rows(); ++row) {
             const qsizetype at = rows.value(row, 0).toLongLong() - 1;
             if (at < 0 || size_t(at) >= run.size())
-                throw DatabaseError(QStringLiteral("The database server answered for a swipe it was not sent."));
+                throw DatabaseError(
+                    QStringLiteral("The database server answered for a swipe it was not sent."));
             outcomes[run[size_t(at)]] = alreadyRecorded(rows, row);
             found[size_t(at)] = true;
         }

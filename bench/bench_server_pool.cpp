@@ -144,8 +144,8 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
                     for (int i = w; i < terminals; i += kWorkers) {
                         QElapsedTimer one;
                         one.start();
-                        if (CommFunc::OpenTableQuery(&all[size_t(i)]->employees, Statements::kEmployTable, QString(),
-                                                     QString()) != terminals ||
+                        if (CommFunc::OpenTableQuery(&all[size_t(i)]->employees, Statements::kEmployTable,
+                                                     QString(), QString()) != terminals ||
                             !all[size_t(i)]->employees.locate(Statements::kNum, all[size_t(i)]->num))
                             ++loadErrors;
                         std::lock_guard lock(mutex);
@@ -167,7 +167,8 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
             swipes.push_back({at, i, false});
             swipes.push_back({at + 1000, i, true});
         }
-        std::sort(swipes.begin(), swipes.end(), [](const Swipe& a, const Swipe& b) { return a.atMs < b.atMs; });
+        std::sort(swipes.begin(), swipes.end(),
+                  [](const Swipe& a, const Swipe& b) { return a.atMs < b.atMs; });
         std::vector<qint64> latencies;
         std::atomic<int> errors{0};
         std::atomic<int> recorded{0};
@@ -192,7 +193,8 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
                         const ManualClock clock(kShift.addMSecs(swipe.atMs));
                         QElapsedTimer one;
                         one.start();
-                        const SwipeOutcome outcome = CardSwipe::run(&terminal.employees, terminal.records, clock);
+                        const SwipeOutcome outcome =
+                            CardSwipe::run(&terminal.employees, terminal.records, clock);
                         const qint64 micros = one.nsecsElapsed() / 1000;
                         if (outcome.failed())
                             ++errors;
@@ -210,9 +212,10 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
         }
         const qint64 duplicates =
             server
-                .psql(QStringLiteral("SELECT count(*) FROM (SELECT (d + t) - lag(d + t) OVER (PARTITION BY num "
-                                     "ORDER BY d + t) AS gap FROM sgdjb) g WHERE gap < interval '%1 seconds'")
-                          .arg(SwipeWindow::kSeconds))
+                .psql(
+                    QStringLiteral("SELECT count(*) FROM (SELECT (d + t) - lag(d + t) OVER (PARTITION BY num "
+                                   "ORDER BY d + t) AS gap FROM sgdjb) g WHERE gap < interval '%1 seconds'")
+                        .arg(SwipeWindow::kSeconds))
                 .toLongLong();
         state.counters["terminals"] = double(terminals);
         state.counters["boot_ms"] = double(bootMs);
@@ -235,7 +238,10 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
         watcher.join();
     }
 }
-BENCHMARK(BM_ThousandTerminalsThroughATransactionPool)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ThousandTerminalsThroughATransactionPool)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 } // namespace
 

@@ -47,8 +47,7 @@ struct MdbLibrary
     const char* failure = nullptr;
 };
 
-template<typename Function>
-void find(void* library, const char* name, Function& into, MdbLibrary& mdb)
+template <typename Function> void find(void* library, const char* name, Function& into, MdbLibrary& mdb)
 {
     void* symbol = ::dlsym(library, name);
     static_assert(sizeof symbol == sizeof into);

@@ -1,10 +1,10 @@
 #include "postgres/PgBackend.h"
 
+#include "platform/DatabaseError.h"
+#include "platform/ServerUnreachable.h"
 #include "postgres/PgCursor.h"
 #include "query/SqlStatementPlan.h"
 #include "query/Statements.h"
-#include "platform/DatabaseError.h"
-#include "platform/ServerUnreachable.h"
 
 #include <QTimeZone>
 

@@ -337,4 +337,3 @@ void PgConnection::flushSent(bool cancelOnTimeout)
             lost(QString::fromUtf8(PQerrorMessage(m_conn)));
     }
 }
-

@@ -1,8 +1,8 @@
 #include "postgres/PgCopy.h"
 
+#include "platform/DatabaseError.h"
 #include "postgres/PgConnection.h"
 #include "postgres/PgExchange.h"
-#include "platform/DatabaseError.h"
 
 #include <libpq-fe.h>
 #include <poll.h>

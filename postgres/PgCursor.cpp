@@ -1,7 +1,7 @@
 #include "postgres/PgCursor.h"
 
-#include "postgres/PgDateStyle.h"
 #include "platform/DatabaseError.h"
+#include "postgres/PgDateStyle.h"
 
 #include <libpq-fe.h>
 

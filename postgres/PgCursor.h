@@ -19,7 +19,8 @@ public:
     using Parameters = std::vector<std::optional<QByteArray>>;
     // Runs the statement with its parameters and returns the result, with the session's
     // DateStyle as the server reported it while writing the result.
-    using Runner = std::function<PgResult(const QByteArray& sql, const Parameters& parameters, QByteArray* dateStyle)>;
+    using Runner =
+        std::function<PgResult(const QByteArray& sql, const Parameters& parameters, QByteArray* dateStyle)>;
 
     PgCursor(Runner runner, QByteArray sql, size_t parameterCount);
 

@@ -67,7 +67,8 @@ QByteArray PgDateStyle::toIso(QByteArrayView text, QByteArrayView dateStyle, boo
         const QByteArray& day = words.first();
         const char separator = style.startsWith("GERMAN") ? '.' : style.startsWith("SQL") ? '/' : '-';
         const QList<QByteArray> parts = day.split(separator);
-        if (parts.size() != 3 || !allDigits(parts.at(0)) || !allDigits(parts.at(1)) || !allDigits(parts.at(2)))
+        if (parts.size() != 3 || !allDigits(parts.at(0)) || !allDigits(parts.at(1)) ||
+            !allDigits(parts.at(2)))
             return unchanged;
         const bool germanOrDayFirst = separator == '.' || dayFirst;
         const QByteArray& d = germanOrDayFirst ? parts.at(0) : parts.at(1);

@@ -1,9 +1,9 @@
 #include "postgres/PgExchange.h"
 
-#include "postgres/PgConnection.h"
 #include "platform/DatabaseError.h"
 #include "platform/ServerRefusal.h"
 #include "platform/ServerUnreachable.h"
+#include "postgres/PgConnection.h"
 
 #include <QStringList>
 
@@ -165,7 +165,8 @@ PgResult PgExchange::finish()
 {
     PgResult error;
     PgResult last;
-    drainResults(m_connection, [this] { m_connection.lost(m_connection.timeoutText()); }, error, last);
+    drainResults(
+        m_connection, [this] { m_connection.lost(m_connection.timeoutText()); }, error, last);
     if (error) {
         const QString message = error.errorMessage();
         if (PQstatus(m_connection.get()) == CONNECTION_BAD)

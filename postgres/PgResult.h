@@ -40,7 +40,10 @@ public:
     const char* value(int row, int column) const;
     int length(int row, int column) const;
     bool isNull(int row, int column) const;
-    QByteArray bytes(int row, int column) const { return QByteArray(value(row, column), length(row, column)); }
+    QByteArray bytes(int row, int column) const
+    {
+        return QByteArray(value(row, column), length(row, column));
+    }
     QString columnName(int column) const;
     // The column's type OID and modifier.
     unsigned columnType(int column) const;

@@ -105,15 +105,17 @@ TEST_P(PoolerTest, ConcurrentSwipesFromManyClientsRecordOneRowPerEmployeeAndInst
                 const bool same = s == 0 && c < 10;
                 const QString num = same ? QStringLiteral("0101") : nums.at((c + s) % nums.size());
                 // Others far apart: every swipe ten minutes of its own.
-                const QDateTime at = same ? clockAt("2026-03-05 09:00:00")
-                                          : clockAt("2026-03-06 00:00:00").addSecs((c * swipesEach + s) * 600);
+                const QDateTime at = same
+                                         ? clockAt("2026-03-05 09:00:00")
+                                         : clockAt("2026-03-06 00:00:00").addSecs((c * swipesEach + s) * 600);
                 if (s == 0)
                     together.arrive_and_wait();
                 if (!terminal.employees.locate(Statements::kNum, num)) {
                     ++failures;
                     continue;
                 }
-                const SwipeOutcome outcome = CardSwipe::run(&terminal.employees, terminal.records, ManualClock(at));
+                const SwipeOutcome outcome =
+                    CardSwipe::run(&terminal.employees, terminal.records, ManualClock(at));
                 std::lock_guard lock(mutex);
                 if (outcome.failed())
                     errors.push_back(outcome.errorMessage.toStdString());
@@ -155,8 +157,9 @@ TEST_P(PoolerTest, KqdbSwipesInARowAndABurstAndAPlainClientAfterwards)
 {
     for (int i = 0; i < 10; ++i) {
         const QString at = clockAt("2026-03-05 10:00:00").addSecs(i * 600).toString(u"yyyy-MM-dd HH:mm:ss");
-        const TestSupport::ToolRun run = TestSupport::runKqdb(
-            {QStringLiteral("swipe"), pooler().conninfo(), QStringLiteral("0102"), QStringLiteral("--now"), at});
+        const TestSupport::ToolRun run =
+            TestSupport::runKqdb({QStringLiteral("swipe"), pooler().conninfo(), QStringLiteral("0102"),
+                                  QStringLiteral("--now"), at});
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         EXPECT_TRUE(run.out.contains("刷卡成功")) << run.out.toStdString();
     }
@@ -164,8 +167,8 @@ TEST_P(PoolerTest, KqdbSwipesInARowAndABurstAndAPlainClientAfterwards)
     for (int i = 0; i < 10; ++i) {
         auto process = std::make_unique<QProcess>();
         process->start(QStringLiteral(TAVELO_BIN_DIR "/kqdb"),
-                       {QStringLiteral("swipe"), pooler().conninfo(), QStringLiteral("0103"), QStringLiteral("--now"),
-                        QStringLiteral("2026-03-05 11:00:00")});
+                       {QStringLiteral("swipe"), pooler().conninfo(), QStringLiteral("0103"),
+                        QStringLiteral("--now"), QStringLiteral("2026-03-05 11:00:00")});
         burst.push_back(std::move(process));
     }
     int recordedOnce = 0;

@@ -40,7 +40,8 @@ void writeFile(const QString& path, const QByteArray& text)
 
 QString quoted(const QString& value)
 {
-    return u'\'' + QString(value).replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'")) +
+    return u'\'' +
+           QString(value).replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'")) +
            u'\'';
 }
 
@@ -96,10 +97,11 @@ void PgTestPooler::start()
     m_process.setStandardErrorFile(m_dir->filePath(QStringLiteral("stderr.txt")));
     // A shell stays beside pgbouncer: it stops it when told to, and also when this test
     // process is gone without a word (killed by a timeout), so no pooler outlives a test.
-    const QString script = QStringLiteral("pgbouncer -q \"$1\" & b=$!\n"
-                                          "trap 'kill $b 2>/dev/null; wait $b; exit 0' TERM INT\n"
-                                          "while [ -d /proc/$2 ] && kill -0 $b 2>/dev/null; do sleep 0.2; done\n"
-                                          "kill $b 2>/dev/null; wait $b\n");
+    const QString script =
+        QStringLiteral("pgbouncer -q \"$1\" & b=$!\n"
+                       "trap 'kill $b 2>/dev/null; wait $b; exit 0' TERM INT\n"
+                       "while [ -d /proc/$2 ] && kill -0 $b 2>/dev/null; do sleep 0.2; done\n"
+                       "kill $b 2>/dev/null; wait $b\n");
     const QStringList shell{QStringLiteral("-c"), script, QStringLiteral("pooler"), configPath,
                             QString::number(getpid())};
     if (isRoot())
@@ -167,8 +169,8 @@ QString PgTestPooler::psql(const QString& sql, const QString& db) const
     process.setProcessEnvironment(env);
     process.start(QStringLiteral("psql"),
                   {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
-                   QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), conninfo(db),
-                   QStringLiteral("-c"), sql});
+                   QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"),
+                   conninfo(db), QStringLiteral("-c"), sql});
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0) {
         process.kill();

@@ -4,12 +4,12 @@
 #include "KqdbCommand.h"
 
 #include "attendance/ServerSchemaCheck.h"
-#include "query/AdoConnection.h"
 #include "interchange/AttendanceExport.h"
-#include "query/DatabaseTarget.h"
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
 #include "platform/SpoolFile.h"
+#include "query/AdoConnection.h"
+#include "query/DatabaseTarget.h"
 
 #include <QRegularExpression>
 

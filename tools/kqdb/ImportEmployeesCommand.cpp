@@ -3,10 +3,10 @@
 #include "KqdbCommand.h"
 
 #include "attendance/ServerSchemaCheck.h"
-#include "query/AdoConnection.h"
 #include "interchange/EmployeeImport.h"
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
+#include "query/AdoConnection.h"
 
 #include <cstdio>
 #include <optional>

@@ -2,14 +2,14 @@
 
 #include "KqdbCommand.h"
 
+#include "attendance/ServerSchemaCheck.h"
 #include "interchange/AccessImport.h"
 #include "interchange/AccessSource.h"
-#include "attendance/ServerSchemaCheck.h"
-#include "query/AdoConnection.h"
-#include "query/DatabaseTarget.h"
 #include "interchange/DevSchema.h"
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
+#include "query/AdoConnection.h"
+#include "query/DatabaseTarget.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -5,8 +5,8 @@
 
 #include "KqdbCommand.h"
 
-#include "attendance/ServerSchemaCheck.h"
 #include "attendance/CardSwipe.h"
+#include "attendance/ServerSchemaCheck.h"
 #include "attendance/SwipeWindow.h"
 #include "platform/FixedClock.h"
 #include "platform/SystemClock.h"
