@@ -6,7 +6,8 @@
 #include <QWidget>
 #include <QWindow>
 
-FrameCentring::FrameCentring(QWidget* widget) : QObject(widget), m_widget(widget), m_watch(new QTimer(this))
+FrameCentring::FrameCentring(QWidget* widget, QWidget* over)
+    : QObject(widget), m_widget(widget), m_over(over ? over->window() : nullptr), m_watch(new QTimer(this))
 {
     m_watch->setInterval(kWatchMs);
     connect(m_watch, &QTimer::timeout, this, &FrameCentring::check);
@@ -19,13 +20,24 @@ QPoint FrameCentring::topLeftFor(QSize outer, QSize screen)
     return {(screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2};
 }
 
+QRect FrameCentring::area() const
+{
+    if (m_over && m_over->isVisible() && !m_over->isMinimized()) {
+        if (const QWindow* handle = m_over->windowHandle())
+            return handle->frameGeometry();
+        return m_over->frameGeometry();
+    }
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry() : QRect();
+}
+
 void FrameCentring::centre()
 {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
+    m_centredArea = area();
+    if (m_centredArea.isEmpty())
         return;
     m_centredOuter = outerSize();
-    const QPoint topLeft = topLeftFor(m_centredOuter, screen->geometry().size());
+    const QPoint topLeft = m_centredArea.topLeft() + topLeftFor(m_centredOuter, m_centredArea.size());
     if (QWindow* handle = m_widget->windowHandle(); handle && m_widget->isVisible())
         handle->setFramePosition(topLeft);
     else
@@ -39,7 +51,7 @@ void FrameCentring::check()
     if (!m_widget->isVisible())
         return;
     const QSize outer = outerSize();
-    if (outer != m_centredOuter)
+    if (outer != m_centredOuter || area() != m_centredArea)
         centre();
     // Once a frame is drawn around the client area its size is known for good.
     if (outer != m_widget->size())

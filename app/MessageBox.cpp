@@ -64,12 +64,12 @@ QMessageBox::StandardButton MessageBox::ask(QWidget* parent, const Shown& box,
     QMessageBox dialog(box.icon, box.caption, box.text, box.buttons, parent);
     dialog.setDefaultButton(defaultButton);
     dialog.setEscapeButton(escapeButton);
-    if (box.icon == QMessageBox::Question) {
-        // The confirmation is centred on the screen by its frame, like the main window,
-        // not on the window.
-        dialog.adjustSize();
-        new FrameCentring(&dialog);
-    }
+    // Both boxes are placed by their frames, title bar included: Qt's own placement centres
+    // the box's client area, which under a window manager leaves its frame a title bar's
+    // height above the middle. The confirmation is centred on the screen, like the main
+    // window; the error box on the window it reports for (on the screen when there is none).
+    dialog.adjustSize();
+    new FrameCentring(&dialog, box.icon == QMessageBox::Question ? nullptr : parent);
     const int result = dialog.exec();
     if (dialog.clickedButton() == nullptr)
         return escapeButton;

@@ -283,7 +283,8 @@ void TQuorelMainForm::showForm()
     // the attendance software publishes.
     DatabaseTarget target = DatabaseTarget::chosen(m_databaseOption);
     if (target.isNone())
-        target = DatabaseTarget::file(AppSettings::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
+        target =
+            DatabaseTarget::file(AppSettings::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
     CommFunc::OpenDbConnection(ADOConnectionYg, target);
     YgQry->setConnection(ADOConnectionYg);
     RecordQry->setConnection(ADOConnectionYg);
@@ -378,14 +379,17 @@ void TQuorelMainForm::PanelCardClick(QObject*)
 
 void TQuorelMainForm::swipeCard()
 {
-    if (!m_terminal)
-        return;
-    const SwipeOutcome outcome = m_terminal->swipe(DSYg->dataSet(), *RecordQry);
+    // Without a terminal (the show sequence failed before making one) there is nobody to
+    // swipe for, and the swipe says so like any other that records nothing.
+    const SwipeOutcome outcome = m_terminal ? m_terminal->swipe(DSYg->dataSet(), *RecordQry) : SwipeOutcome();
     // A failure replaces the previous success, which the next person would take for theirs,
     // and the red line says why until a swipe is recorded again.
     if (const QString status = AttendanceTerminal::statusLine(outcome); !status.isEmpty())
         StatusLine->setText(status);
-    if (outcome.failed() || outcome.kind == SwipeOutcome::Kind::Recorded)
+    // With nobody to swipe for, a start failure on the red line is the reason, and stays.
+    if (AttendanceTerminal::hadNobodyToSwipe(outcome) && !OfflineLine->lastingTrouble().isEmpty())
+        return;
+    if (outcome.kind != SwipeOutcome::Kind::AlreadyRecorded)
         OfflineLine->setSwipeTrouble(AttendanceTerminal::swipeTrouble(outcome));
 }
 

@@ -28,10 +28,13 @@ public:
     const DatabaseTarget& database() const { return m_database; }
 
     // For every action but Run: prints help or version to standard output, or the
-    // reason and the usage to standard error, and returns the exit code.
+    // reason and the usage line to standard error, and returns the exit code.
     int report() const;
 
+    // The whole help, "usage: " and the usage line first.
     static QString usage();
+    // The one line a usage error ends with.
+    static QString usageLine();
     static constexpr int kUsageExit = 2;
 
 private:

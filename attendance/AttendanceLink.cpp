@@ -1,20 +1,20 @@
 #include "attendance/AttendanceLink.h"
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
-#include "query/CommFunc.h"
-#include "log/ErrMsg.h"
-#include "query/ConnectionString.h"
 #include "attendance/OutboxForwarder.h"
 #include "attendance/OutboxSwipe.h"
-#include "query/Statements.h"
 #include "attendance/TroubleText.h"
+#include "log/ErrMsg.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
+#include "platform/FixedClock.h"
 #include "platform/ServerRefusal.h"
 #include "platform/ServerUnreachable.h"
-#include "platform/FixedClock.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
+#include "query/ConnectionString.h"
+#include "query/Statements.h"
 
 #include <QMetaObject>
 
@@ -78,7 +78,8 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
     m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
     try {
         m_store = std::make_unique<LocalStore>(m_storePath);
-        if (!m_store->movedAside().isEmpty())
+        m_storeMovedAside = m_store->movedAside();
+        if (!m_storeMovedAside.isEmpty())
             ErrMsg::LogFailure(
                 QStringLiteral("opening the local store"),
                 DatabaseError(

@@ -74,6 +74,9 @@ public:
     // Why the local store cannot be written (the trouble line's text), empty while it can:
     // then swipes made while the server is down cannot be kept.
     QString storeTrouble() const { return m_storeTrouble; }
+    // Where a damaged local store found at opening was moved, empty when none was: the
+    // swipes that waited in it will not be sent.
+    QString storeMovedAside() const { return m_storeMovedAside; }
 
     // Wakes the forwarder for a round now.
     void forwardNow();
@@ -101,6 +104,7 @@ private:
     QString m_storePath;
     QString m_connectionString;
     QString m_storeTrouble;
+    QString m_storeMovedAside;
     std::unique_ptr<LocalStore> m_store;
     AdoConnection* m_copyConnection = nullptr;
     RecentSwipes m_recent;

@@ -29,14 +29,25 @@ void AttendanceTerminal::deleteCurrent(AdoQuery& employees)
 
 QString AttendanceTerminal::statusLine(const SwipeOutcome& outcome)
 {
-    if (outcome.failed())
+    // A swipe that recorded nothing says so, also when there was nobody to swipe for: a key
+    // that asked the terminal to act never leaves the screen as it was.
+    if (outcome.failed() || outcome.kind == SwipeOutcome::Kind::Nothing)
         return outcome.failedText.isEmpty() ? TroubleText::failedSwipe() : outcome.failedText;
     return outcome.statusText;
 }
 
 QString AttendanceTerminal::swipeTrouble(const SwipeOutcome& outcome)
 {
-    return outcome.failed() ? TroubleText::swipeTrouble(outcome.reason) : QString();
+    if (outcome.failed())
+        return TroubleText::swipeTrouble(outcome.reason);
+    if (outcome.kind == SwipeOutcome::Kind::Nothing)
+        return TroubleText::swipeTrouble(TroubleText::noEmployeeReason());
+    return {};
+}
+
+bool AttendanceTerminal::hadNobodyToSwipe(const SwipeOutcome& outcome)
+{
+    return !outcome.failed() && outcome.kind == SwipeOutcome::Kind::Nothing;
 }
 
 QString AttendanceTerminal::stateText(bool offline, int waiting, int refused)

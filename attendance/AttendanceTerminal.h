@@ -37,11 +37,16 @@ public:
     // Deletes the current employee; a failure passes through to the caller.
     virtual void deleteCurrent(AdoQuery& employees);
 
-    // What the status line shows after the swipe: its status text, or for a failure the
-    // failed-swipe text; empty when the swipe leaves the line as it was.
+    // What the status line shows after the swipe: its status text, or for a failure, and for
+    // a swipe with nobody to swipe for, the failed-swipe text.
     static QString statusLine(const SwipeOutcome& outcome);
-    // The trouble line's text for the last swipe: why it failed, empty when it did not.
+    // The trouble line's text for the last swipe: why it failed (also that there was nobody
+    // to swipe for), empty when it did not.
     static QString swipeTrouble(const SwipeOutcome& outcome);
+    // Whether the swipe found no current employee (an empty list, or none loaded because the
+    // database could not be opened): the reason already on the trouble line, if any, is the
+    // better one to leave standing.
+    static bool hadNobodyToSwipe(const SwipeOutcome& outcome);
     // The trouble line's text for the server's state (out of reach, sending, refused);
     // empty when there is nothing to say.
     static QString stateText(bool offline, int waiting, int refused);

@@ -1,6 +1,5 @@
 #include "attendance/ServerChecks.h"
 
-#include "interchange/DevSchema.h"
 #include "log/ErrMsg.h"
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
@@ -9,6 +8,7 @@
 #include "query/AdoConnection.h"
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
+#include "query/Statements.h"
 
 #include <QTimeZone>
 
@@ -81,7 +81,7 @@ bool ServerChecks::CheckServerIndex(AdoConnection* connection)
     const QueryStateError error(
         QStringLiteral("Table sgdjb on the server has no index for the duplicate test: every swipe reads "
                        "the whole table, slower as it grows. As the table's owner, run: %1")
-            .arg(DevSchema::duplicateIndexStatement()));
+            .arg(Statements::kDuplicateTestIndex));
     ErrMsg::LogFailure(kServerIndexStatement, error);
     return false;
 }

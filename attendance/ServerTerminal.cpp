@@ -5,14 +5,19 @@
 #include "attendance/TroubleText.h"
 
 #include <QStringList>
+#include <QTimer>
 
 ServerTerminal::ServerTerminal(std::unique_ptr<AttendanceLink> link, AdoConnection& connection,
                                const Clock& clock)
     : m_link(std::move(link)), m_connection(connection), m_clock(clock)
 {
     // The link reports from its forwarder's thread; the window hears it on its own.
-    connect(m_link.get(), &AttendanceLink::stateChanged, this, &AttendanceTerminal::stateChanged,
-            Qt::QueuedConnection);
+    connect(
+        m_link.get(), &AttendanceLink::stateChanged, this,
+        [this](bool offline, int waiting) {
+            emit stateChanged(offline && !(m_listUnreachable && waiting == 0), waiting);
+        },
+        Qt::QueuedConnection);
     connect(m_link.get(), &AttendanceLink::refusedChanged, this, &AttendanceTerminal::refusedChanged,
             Qt::QueuedConnection);
 }
@@ -22,6 +27,7 @@ ServerTerminal::~ServerTerminal() = default;
 void ServerTerminal::loadEmployees(AdoQuery* employees)
 {
     QStringList trouble;
+    m_listUnreachable = false;
     if (m_link->loadEmployees(employees) >= 0) {
         if (!m_link->isOffline()) {
             ServerChecks::CheckServerClock(&m_connection, m_clock);
@@ -29,12 +35,31 @@ void ServerTerminal::loadEmployees(AdoQuery* employees)
         }
     } else {
         trouble.append(TroubleText::listTrouble(m_link->isOffline()));
+        m_listUnreachable = m_link->isOffline();
     }
     if (!m_link->storeTrouble().isEmpty())
         trouble.append(m_link->storeTrouble());
-    emit lastingTroubleChanged(trouble.join(u'\n'));
+    m_trouble = trouble;
+    // Said in the log for good, and on the trouble line for a while: swipes were lost with it.
+    if (!m_link->storeMovedAside().isEmpty() && m_notice.isEmpty()) {
+        m_notice = TroubleText::storeMovedAside();
+        QTimer::singleShot(kNoticeMs, this, [this] {
+            m_notice.clear();
+            publishTrouble();
+        });
+    }
+    publishTrouble();
     emit refusedChanged(m_link->refusedCount());
-    emit stateChanged(m_link->isOffline(), m_link->waitingCount());
+    emit stateChanged(m_link->isOffline() && !(m_listUnreachable && m_link->waitingCount() == 0),
+                      m_link->waitingCount());
+}
+
+void ServerTerminal::publishTrouble()
+{
+    QStringList lines = m_trouble;
+    if (!m_notice.isEmpty())
+        lines.append(m_notice);
+    emit lastingTroubleChanged(lines.join(u'\n'));
 }
 
 SwipeOutcome ServerTerminal::swipe(AdoQuery* employees, AdoQuery& recordQry)

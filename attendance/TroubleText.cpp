@@ -221,6 +221,17 @@ QString TroubleText::failedSwipe()
     return QCoreApplication::translate("TroubleText", "刷卡失败！");
 }
 
+QString TroubleText::storeMovedAside()
+{
+    return QCoreApplication::translate("TroubleText",
+                                       "本地存储已损坏，已移到一旁，其中待上传的刷卡未发送（见错误日志）");
+}
+
+QString TroubleText::noEmployeeReason()
+{
+    return QCoreApplication::translate("TroubleText", "员工名单是空的");
+}
+
 QString TroubleText::storeSwipeReason(const QString& reason)
 {
     return QCoreApplication::translate("TroubleText", "本地存储无法写入（%1）").arg(reason);

@@ -36,6 +36,8 @@ public:
     static QString swipeReason(const std::exception_ptr& failure);
     // The trouble line after a failed swipe: "刷卡失败：" and the reason.
     static QString swipeTrouble(const QString& reason);
+    // Why a swipe recorded nothing when the list has no employee to swipe for.
+    static QString noEmployeeReason();
 
     // Why the database file at path could not be opened at start, with the path: missing
     // file or folder, no permission (naming the tavelo group when not being in it is the
@@ -52,6 +54,11 @@ public:
     // Server mode: the local store at path cannot be written, so swipes made while the
     // server is down cannot be kept.
     static QString storeTrouble(const QString& path);
+
+    // Server mode: a damaged local store was found at start and moved aside; the swipes that
+    // waited in it are not sent. The error log names where it went (too long a path for the
+    // trouble line).
+    static QString storeMovedAside();
 
     // Server mode: why a swipe could not be queued while the server was out of reach.
     static QString storeSwipeReason(const QString& reason);

@@ -109,8 +109,9 @@ void AccessFileHeader::vet(const QString& path)
         throw AccessFileError(QStringLiteral("Cannot read Access file '%1': %2.").arg(path, cause));
     };
     const QFileInfo info(path);
+    // Worded as a missing database file is, so that kqdb says it one way.
     if (!info.exists())
-        fail(QStringLiteral("there is no such file"));
+        throw AccessFileError(QStringLiteral("Could not find file '%1'.").arg(path));
     if (info.isDir())
         fail(QStringLiteral("it is a folder, not a file"));
     QFile file(path);

@@ -2,6 +2,7 @@
 
 #include "platform/DatabaseError.h"
 #include "query/BackendFactory.h"
+#include "query/Statements.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ const QString DevSchema::kTerminalRole = QStringLiteral("tavelo_terminal");
 
 QString DevSchema::duplicateIndexStatement()
 {
-    return QStringLiteral("CREATE INDEX sgdjb_num_instant ON sgdjb (num, (d + t))");
+    return Statements::kDuplicateTestIndex;
 }
 
 QStringList DevSchema::serverDdl()

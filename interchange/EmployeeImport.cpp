@@ -1,14 +1,14 @@
 #include "interchange/EmployeeImport.h"
 
+#include "interchange/CsvReader.h"
+#include "platform/Gbk.h"
+#include "platform/TextExcerpt.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
 #include "query/Statements.h"
 #include "query/Transaction.h"
-#include "interchange/CsvReader.h"
-#include "platform/Gbk.h"
-#include "platform/TextExcerpt.h"
 
 #include <QFile>
 
@@ -211,6 +211,12 @@ void appendCopyField(QByteArray& out, const QString& value)
     out += QByteArray(utf8).replace("\\", "\\\\");
 }
 
+// A CSV file that is there but cannot be used, in the form of the database's own refusals.
+QString cannotRead(const QString& path, const QString& cause)
+{
+    return QStringLiteral("Cannot read file '%1': %2").arg(path, cause);
+}
+
 } // namespace
 
 bool EmployeeImport::readSource(const QString& path, QByteArray& bytes, QString& error)
@@ -218,44 +224,50 @@ bool EmployeeImport::readSource(const QString& path, QByteArray& bytes, QString&
     // Without blocking: opening a FIFO for reading would otherwise wait for a writer.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
+        const int code = errno;
+        // Worded as a missing database file is, so that kqdb says it one way.
+        error = code == ENOENT || code == ENOTDIR
+                    ? QStringLiteral("Could not find file '%1'").arg(path)
+                    : cannotRead(path, QString::fromLocal8Bit(std::strerror(code)));
         return false;
     }
     QFile file;
     struct stat st;
     if (::fstat(fd, &st) != 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
+        error = cannotRead(path, QString::fromLocal8Bit(std::strerror(errno)));
         ::close(fd);
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        error = S_ISDIR(st.st_mode) ? QStringLiteral("a folder, not a CSV file")
-                                    : QStringLiteral("not a regular file (a pipe, a device or a socket); "
-                                                     "give the path of a CSV file");
+        error = cannotRead(path, S_ISDIR(st.st_mode)
+                                     ? QStringLiteral("a folder, not a CSV file")
+                                     : QStringLiteral("not a regular file (a pipe, a device or a socket); "
+                                                      "give the path of a CSV file"));
         return false;
     }
     if (st.st_size > kMaxFileBytes) {
         ::close(fd);
-        error = QStringLiteral("%1 bytes, more than the %2 MiB an employee list may take")
-                    .arg(QString::number(st.st_size), QString::number(kMaxFileBytes / (1024 * 1024)));
+        error = cannotRead(
+            path, QStringLiteral("%1 bytes, more than the %2 MiB an employee list may take")
+                      .arg(QString::number(st.st_size), QString::number(kMaxFileBytes / (1024 * 1024))));
         return false;
     }
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        error = file.errorString();
+        error = cannotRead(path, file.errorString());
         return false;
     }
     // A file that grows while it is read is cut at the bound and refused, not read whole.
     bytes = file.read(kMaxFileBytes + 1);
     if (file.error() != QFileDevice::NoError) {
-        error = file.errorString();
+        error = cannotRead(path, file.errorString());
         return false;
     }
     if (bytes.size() > kMaxFileBytes) {
         bytes.clear();
-        error = QStringLiteral("more than the %1 MiB an employee list may take")
-                    .arg(QString::number(kMaxFileBytes / (1024 * 1024)));
+        error = cannotRead(path, QStringLiteral("more than the %1 MiB an employee list may take")
+                                     .arg(QString::number(kMaxFileBytes / (1024 * 1024))));
         return false;
     }
     return true;

@@ -52,6 +52,7 @@ public:
 
     // Reads the file to import: a regular file of at most kMaxFileBytes, refused at once
     // when it is anything else (a FIFO, a device such as /dev/zero, a folder). False with
-    // the reason in error.
+    // the reason in error, naming the file: "Could not find file '…'" for one that is not
+    // there, as the database layer words it, else "Cannot read file '…': why".
     static bool readSource(const QString& path, QByteArray& bytes, QString& error);
 };

@@ -8,11 +8,11 @@ const QString AppSettings::kAppKeyPath =
     QStringLiteral("\\Software\\Microsoft\\Windows\\CurrentVersion\\Kelvaro");
 const QString AppSettings::kMdbValueName = QStringLiteral("mdb");
 
-QString AppSettings::ReadAppRegString(const QString& valueName)
+QString AppSettings::ReadAppRegString(const QString& valueName, KeyCreation creation)
 {
     SettingsStore store;
     QString result;
-    if (store.openKey(kAppKeyPath, true))
+    if (store.openKey(kAppKeyPath, creation == KeyCreation::CreateMissing))
         result = Blanks::trimmed(store.readString(valueName));
     store.closeKey();
     return result;
@@ -23,9 +23,9 @@ QString AppSettings::GetAppDir()
     return AppPaths::executableDir();
 }
 
-QString AppSettings::GetMdbDir()
+QString AppSettings::GetMdbDir(KeyCreation creation)
 {
-    const QString folder = ReadAppRegString(kMdbValueName);
+    const QString folder = ReadAppRegString(kMdbValueName, creation);
     if (!folder.isEmpty())
         return folder;
     return GetAppDir() + QStringLiteral("mdb");

@@ -18,6 +18,9 @@ inline const QString kT = QStringLiteral("T");
 
 inline const QString kRecordInsert =
     QStringLiteral("INSERT INTO sgdjb (num, name, D, T, opdate) VALUES (:num, :name, :d, :t, :opdate)  ");
+// The index that keeps the duplicate test from reading the whole table: made with a new
+// server database, and named to its owner when a server lacks it.
+inline const QString kDuplicateTestIndex = QStringLiteral("CREATE INDEX sgdjb_num_instant ON sgdjb (num, (d + t))");
 inline const QString kFixedOpDate = QStringLiteral("1999-01-01");
 
 // The window's stored default ordering; replaced before the employee query ever opens.

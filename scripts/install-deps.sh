@@ -5,29 +5,31 @@
 # no rights; otherwise it runs apt-get as root, or through sudo for another user.
 #
 #   scripts/install-deps.sh           build and run: compiler, Qt (with its translation tools),
-#                                     SQLite, libpq, libmdb, fonts
+#                                     SQLite and its sqlite3 shell (the README's examples use it),
+#                                     libpq, libmdb, fonts
 #   scripts/install-deps.sh --tests   the same, and the test tools
 set -euo pipefail
 
-# Building and running the terminal and kqdb.
+# Building and running the terminal and kqdb, and the sqlite3 shell the README's examples use.
 PACKAGES=(
   build-essential cmake pkg-config ninja-build ccache
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev libxcb1-dev
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
-  libsqlite3-dev libpq-dev mdbtools-dev
+  libsqlite3-dev libpq-dev mdbtools-dev sqlite3
   fonts-arphic-uming fonts-dejavu-core
 )
 
 # Only the tests, fuzzing and benchmarks: a PostgreSQL server and a connection pooler
 # (PgBouncer) to start and stop, GoogleTest
 # and Google Benchmark, clang with libFuzzer, a headless display with a window manager and a
-# screenshot tool, the package tools, and the shells the tests check files with.
+# screenshot tool, the package tools (lintian among them), the private network of the README
+# walk (iproute2), and the shells the tests check files with.
 TEST_PACKAGES=(
-  postgresql postgresql-client pgbouncer sqlite3
+  postgresql postgresql-client pgbouncer
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   clang libclang-rt-14-dev llvm-14
-  xvfb xauth openbox x11-utils wmctrl xdotool imagemagick procps
-  dpkg-dev file desktop-file-utils appstream bsdutils
+  xvfb xauth openbox x11-utils wmctrl xdotool imagemagick procps iproute2
+  dpkg-dev file desktop-file-utils appstream bsdutils lintian
 )
 
 case "${1:-}" in

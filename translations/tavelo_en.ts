@@ -173,6 +173,14 @@
         <translation>the local store cannot be written (%1)</translation>
     </message>
     <message>
+        <source>员工名单是空的</source>
+        <translation>the employee list is empty</translation>
+    </message>
+    <message>
+        <source>本地存储已损坏，已移到一旁，其中待上传的刷卡未发送（见错误日志）</source>
+        <translation>The local store was damaged and was moved aside; the swipes waiting in it were not sent (see the error log)</translation>
+    </message>
+    <message>
         <source>服务器无法连接，本机也没有员工名单的副本</source>
         <translation>The server cannot be reached, and this PC has no copy of the employee list</translation>
     </message>

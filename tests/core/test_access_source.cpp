@@ -263,7 +263,7 @@ TEST_F(AccessRefusal, TextAndSqliteFilesAreNoAccessDatabases)
     EXPECT_THAT(refusalOf(copy({})), HasSubstr("it is not an Access database."));
     TestSupport::DevDatabase sqlite;
     EXPECT_THAT(refusalOf(sqlite.path()), HasSubstr("it is not an Access database but an SQLite database"));
-    EXPECT_THAT(refusalOf(m_dir.filePath(u"absent.mdb"_qs)), HasSubstr("there is no such file"));
+    EXPECT_THAT(refusalOf(m_dir.filePath(u"absent.mdb"_qs)), HasSubstr("Could not find file"));
 }
 
 TEST_F(AccessRefusal, OtherAccessVersionsSayHowToGetAJet4Copy)

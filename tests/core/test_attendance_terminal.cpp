@@ -111,13 +111,15 @@ TEST(AttendanceTerminal, MissingFileIsSaidOnTheTroubleLineAndASwipeFailsVisibly)
     EXPECT_EQ(heard.offline, false);
     EXPECT_EQ(log.lines(), 1);
 
-    // No list, nobody to swipe for: the status line is left as it was.
+    // No list, nobody to swipe for: said in the status line; the start failure is the reason.
     const SwipeOutcome outcome = terminal->swipe(&queries.employees, queries.records);
-    EXPECT_EQ(AttendanceTerminal::statusLine(outcome), QString());
+    EXPECT_EQ(AttendanceTerminal::statusLine(outcome), QStringLiteral("刷卡失败！"));
+    EXPECT_TRUE(AttendanceTerminal::hadNobodyToSwipe(outcome));
+    EXPECT_EQ(AttendanceTerminal::swipeTrouble(outcome), QStringLiteral("刷卡失败：员工名单是空的"));
     EXPECT_FALSE(QFileInfo::exists(path));
 }
 
-TEST(AttendanceTerminal, ServerOutOfReachWithoutACopyIsOfflineAndSaysSo)
+TEST(AttendanceTerminal, ServerOutOfReachWithoutACopySaysSoInOneLine)
 {
     const ErrorLog log;
     QTemporaryDir state;
@@ -132,7 +134,8 @@ TEST(AttendanceTerminal, ServerOutOfReachWithoutACopyIsOfflineAndSaysSo)
     terminal->loadEmployees(&queries.employees);
     EXPECT_FALSE(queries.employees.isOpen());
     EXPECT_EQ(heard.lasting, QStringLiteral("服务器无法连接，本机也没有员工名单的副本"));
-    EXPECT_EQ(heard.offline, true);
+    // That line says the server cannot be reached; the state's line does not say it again.
+    EXPECT_EQ(heard.offline, false);
     EXPECT_EQ(heard.waiting, 0);
     EXPECT_EQ(AttendanceTerminal::stateText(true, 0, 0),
               QStringLiteral("服务器无法连接（离线）：0 条刷卡待上传"));

@@ -4,9 +4,9 @@
 // throwaway PostgreSQL server.
 
 #include "attendance/AttendanceLink.h"
-#include "query/CommFunc.h"
-#include "interchange/DevSchema.h"
 #include "attendance/LocalStore.h"
+#include "interchange/DevSchema.h"
+#include "query/CommFunc.h"
 #include "query/Statements.h"
 #include "support/ManualClock.h"
 #include "support/ServerSuite.h"
@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -190,6 +191,51 @@ TEST_F(RefusedSwipeTest, ARefusedSwipeIsSetAsideTheOthersGoOnAndItIsSentAgainOnc
     EXPECT_EQ(TestSupport::runKqdb({QStringLiteral("outbox"), m_target, QStringLiteral("--retry-refused")})
                   .exitCode,
               2);
+}
+
+// kqdb outbox and forward as a site admin uses them, on the store a terminal of this user
+// keeps for the server: outbox only looks (an absent store is not made), forward sends.
+TEST_F(RefusedSwipeTest, KqdbShowsTheOutboxAndForwardsIt)
+{
+    const QString state = tempPath("state");
+    qputenv("XDG_STATE_HOME", state.toUtf8());
+    const QString storePath = LocalStore::pathFor(CommFunc::MakeServerConnStr(m_target));
+    ASSERT_TRUE(storePath.startsWith(state + QStringLiteral("/tavelo/"))) << storePath.toStdString();
+
+    TestSupport::ToolRun run = TestSupport::runKqdb({QStringLiteral("outbox"), m_target});
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.out, "store: " + storePath.toUtf8() + "\n0 waiting\n");
+    EXPECT_FALSE(QFile::exists(storePath)) << "looking must not create a store";
+
+    {
+        LocalStore store(storePath);
+        StoredSwipe swipe;
+        swipe.num = QStringLiteral("0101");
+        swipe.name = QStringLiteral("张伟");
+        swipe.date = QDate(2026, 3, 2);
+        swipe.time = QTime(8, 0, 0);
+        swipe.opdate = Statements::kFixedOpDate;
+        store.enqueue(swipe);
+        swipe.num = QStringLiteral("0102");
+        swipe.name = QStringLiteral("王芳");
+        swipe.time = QTime(8, 0, 30);
+        store.enqueue(swipe);
+    }
+    // Another terminal recorded 0102 a little later: that one is dropped as recorded.
+    sql(QStringLiteral("INSERT INTO sgdjb VALUES ('0102', '王芳', '2026-03-02', '08:01:00', '2026-03-02')"));
+
+    run = TestSupport::runKqdb({QStringLiteral("outbox"), m_target});
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(QString::fromUtf8(run.out), QStringLiteral("store: %1\n1\t0101\t张伟\t2026-03-02 08:00:00\n"
+                                                         "2\t0102\t王芳\t2026-03-02 08:00:30\n2 waiting\n")
+                                              .arg(storePath));
+
+    run = TestSupport::runKqdb({QStringLiteral("forward"), m_target});
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.out, "forwarded 1, already recorded 1, waiting 0, refused 0\n");
+    EXPECT_EQ(rows(), QStringLiteral("0101|2026-03-02 08:00:00 0102|2026-03-02 08:01:00"));
+    EXPECT_EQ(LocalStore(storePath).waitingCount(), 0);
+    qunsetenv("XDG_STATE_HOME");
 }
 
 TEST_F(RefusedSwipeTest, ATriggerOrAMissingPermissionRefusesForGoodAMissingTableDoesNot)

@@ -25,7 +25,9 @@ TEST_F(TaveloProcessTest, HelpAndVersion)
     for (const char* option : {"--help", "-h"}) {
         const TerminalProcess::Run run = m_terminal.runToEnd({QString::fromLatin1(option)});
         EXPECT_EQ(run.exitCode, 0) << option;
-        EXPECT_TRUE(run.out.startsWith(QStringLiteral("Usage: tavelo [--database TARGET]\n"))) << option;
+        EXPECT_TRUE(
+            run.out.startsWith(QStringLiteral("usage: tavelo [--database TARGET] | --help | --version\n")))
+            << option;
         EXPECT_TRUE(run.out.contains(QStringLiteral("--database TARGET    The database"))) << option;
         EXPECT_EQ(run.err, QString()) << option;
     }
@@ -44,13 +46,13 @@ TEST_F(TaveloProcessTest, UnknownOptionsAndQtsOwnAreRefusedWithTheUsage)
         QStringList args;
         QString reason;
     } cases[] = {
-        {{QStringLiteral("--bogus")}, QStringLiteral("tavelo: unknown option 'bogus'\n")},
-        {{QStringLiteral("-reverse")}, QStringLiteral("tavelo: unknown option 'reverse'\n")},
+        {{QStringLiteral("--bogus")}, QStringLiteral("tavelo: unknown option --bogus\n")},
+        {{QStringLiteral("-reverse")}, QStringLiteral("tavelo: unknown option -reverse\n")},
         {{QStringLiteral("-style"), QStringLiteral("fusion")},
-         QStringLiteral("tavelo: unknown option 'style'\n")},
+         QStringLiteral("tavelo: unknown option -style\n")},
         {{QStringLiteral("-platform"), QStringLiteral("xcb")},
-         QStringLiteral("tavelo: unknown option 'platform'\n")},
-        {{QStringLiteral("--reverse")}, QStringLiteral("tavelo: unknown option 'reverse'\n")},
+         QStringLiteral("tavelo: unknown option -platform\n")},
+        {{QStringLiteral("--reverse")}, QStringLiteral("tavelo: unknown option --reverse\n")},
         {{QStringLiteral("extra")},
          QStringLiteral("tavelo: tavelo takes no arguments besides its options\n")},
         {{QStringLiteral("--database")}, QStringLiteral("tavelo: --database needs a TARGET\n")},
@@ -62,8 +64,10 @@ TEST_F(TaveloProcessTest, UnknownOptionsAndQtsOwnAreRefusedWithTheUsage)
         const std::string args = c.args.join(u' ').toStdString();
         EXPECT_EQ(run.exitCode, 2) << args;
         EXPECT_EQ(run.out, QString()) << args;
-        EXPECT_TRUE(run.err.startsWith(c.reason)) << args << "\n" << run.err.toStdString();
-        EXPECT_TRUE(run.err.contains(QStringLiteral("Usage: tavelo [--database TARGET]"))) << args;
+        // What was wrong, then the usage line, and nothing else.
+        EXPECT_EQ(run.err,
+                  c.reason + QStringLiteral("usage: tavelo [--database TARGET] | --help | --version\n"))
+            << args;
     }
     // None of them got as far as a window or a database.
     EXPECT_EQ(m_terminal.errorLog(), QByteArray());

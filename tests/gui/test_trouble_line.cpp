@@ -161,6 +161,37 @@ private slots:
         QCOMPARE(bandColour(*m_form), m_form->palette().color(QPalette::Window));
     }
 
+    // A key that asks for a swipe never leaves the screen as it was: with no database (the
+    // start failure's reason stays on the red line) and with an empty list (the red line
+    // says the list is empty), by Enter in the list and by a click on the card area alike.
+    void swipeWithNobodyToSwipeFor()
+    {
+        open({}, false);
+        const QString startFailure = m_form->OfflineLine->text();
+        QVERIFY(startFailure.startsWith(QStringLiteral("无法打开数据库：文件 ")));
+        QCOMPARE(m_form->StatusLine->text(), QString());
+        const QImage before = m_form->grab().toImage();
+        QTest::keyClick(m_form->DBGridYg, Qt::Key_Return);
+        QCOMPARE(m_form->StatusLine->text(), QStringLiteral("刷卡失败！"));
+        QCOMPARE(m_form->OfflineLine->text(), startFailure);
+        QCOMPARE(bandColour(*m_form), TroubleLine::kTroubleColour);
+        // Seen on the screen, not only in the widget: the status line's pixels changed.
+        const QRect status = m_form->StatusLine->geometry();
+        QVERIFY(m_form->grab(status).toImage() != before.copy(status));
+        QVERIFY(MessageBox::shown().empty());
+        saveScreenshot("swipe-without-database.png");
+
+        open({});
+        QVERIFY(!m_form->OfflineLine->isVisible());
+        swipe();
+        QCOMPARE(m_form->StatusLine->text(), QStringLiteral("刷卡失败！"));
+        QVERIFY(m_form->OfflineLine->isVisible());
+        QCOMPARE(m_form->OfflineLine->text(), QStringLiteral("刷卡失败：员工名单是空的"));
+        QCOMPARE(bandColour(*m_form), TroubleLine::kTroubleColour);
+        QCOMPARE(records(), 0);
+        saveScreenshot("swipe-on-empty-list.png");
+    }
+
     // A writer holding the file past the busy timeout: the swipe fails for the employee
     // who swiped, not with the previous one's success, and the next good swipe clears it.
     void lockedPastTheBusyTimeout()
@@ -199,7 +230,8 @@ private slots:
         open(employees({"0001"}));
         swipe();
         expectRecorded(QStringLiteral("0001 员工1"));
-        TestSupport::SqliteFile(m_fx->dbPath()).exec(QStringLiteral("INSERT INTO employ VALUES ('', '无号', '01')"));
+        TestSupport::SqliteFile(m_fx->dbPath())
+            .exec(QStringLiteral("INSERT INTO employ VALUES ('', '无号', '01')"));
         m_form.reset();
         m_form = m_fx->makeForm();
         m_form->show();

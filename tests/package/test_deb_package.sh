@@ -47,4 +47,26 @@ TAVELO_DATA_DIR="$work/var/lib/tavelo" TAVELO_GROUP="$(id -gn)" TAVELO_KQDB="$wo
   sh "$work/control/postinst" configure
 [ "$(sqlite3 "$work/var/lib/tavelo/kq.mdb" 'SELECT count(*) FROM employ')" = 0 ] ||
   fail "the packaged kqdb made no empty database"
+# What a Debian package carries besides its programs: the copyright, which holds the project's
+# licence word for word, and the changelog, whose latest entry is this version.
+for f in "./usr/share/doc/tavelo/copyright" "./usr/share/doc/tavelo/changelog.gz"; do
+  grep -q '^-rw-r--r-- root/root .* '"$f"'$' <<<"$listing" || fail "the package lacks $f (root-owned 0644)"
+done
+copyright="$work/root/usr/share/doc/tavelo/copyright"
+head -n1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "the copyright file is not in Debian's machine-readable form"
+diff <(sed -n '/^License:/,$p' "$copyright" | tail -n +2 | sed 's/^ //; s/^\.$//') "$TAVELO_SOURCE_DIR/LICENSE" ||
+  fail "the copyright file's licence text differs from LICENSE"
+version="$(dpkg-deb -f "$deb" Version)"
+zcat "$work/root/usr/share/doc/tavelo/changelog.gz" | head -n1 | grep -q "^tavelo ($version) " ||
+  fail "the changelog's latest entry is not version $version: $(zcat "$work/root/usr/share/doc/tavelo/changelog.gz" | head -n1)"
+
+# Debian's own check of the package: no errors. Its warnings and notes are shown.
+command -v lintian >/dev/null || fail "lintian is missing (scripts/install-deps.sh --tests installs it)"
+rc=0
+lintian --tag-display-limit 0 --fail-on error "$deb" >"$work/lintian.log" 2>&1 || rc=$?
+cat "$work/lintian.log"
+if grep -q '^E: ' "$work/lintian.log"; then fail "lintian reports errors"; fi
+[ "$rc" -eq 0 ] || fail "lintian did not run through (exit $rc)"
+
 echo "deb package: 1 passed, 0 failed"

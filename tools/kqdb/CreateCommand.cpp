@@ -2,9 +2,9 @@
 
 #include "KqdbCommand.h"
 
-#include "query/DatabaseTarget.h"
 #include "interchange/DevSchema.h"
 #include "platform/ProgressBar.h"
+#include "query/DatabaseTarget.h"
 
 #include <cstdio>
 
@@ -28,15 +28,16 @@ int runCreate(const QStringList& args)
         if (arg == u"--demo" && !employeesGiven) {
             employees = DevSchema::demoEmployees();
             employeesGiven = true;
-        } else if (arg == u"--employees" && !employeesGiven && i + 1 < args.size()) {
+        } else if ((arg == u"--demo" || arg == u"--employees") && employeesGiven) {
+            return kqdbUsageError(QStringLiteral("--demo and --employees go one at a time"), kCreateUsage);
+        } else if (arg == u"--employees" && i + 1 < args.size()) {
             bool ok = false;
-            const qlonglong count = args.at(++i).toLongLong(&ok);
-            if (!ok)
-                return kqdbUsageError(kCreateUsage);
-            if (count < 0 || count > kMaxEmployees) {
-                kqdbPrintError(QStringLiteral("--employees takes a number from 0 to %1").arg(kMaxEmployees));
-                return kqdbUsageError(kCreateUsage);
-            }
+            const QString value = args.at(++i);
+            const qlonglong count = value.toLongLong(&ok);
+            if (!ok || count < 0 || count > kMaxEmployees)
+                return kqdbUsageError(QStringLiteral("--employees takes a number from 0 to %1, not \"%2\"")
+                                          .arg(QString::number(kMaxEmployees), value),
+                                      kCreateUsage);
             employees = DevSchema::generatedEmployees(int(count));
             employeesGiven = true;
         } else if (!arg.startsWith(u"--") && path.isEmpty()) {
@@ -44,11 +45,11 @@ int runCreate(const QStringList& args)
         } else if (arg.startsWith(u"--")) {
             return kqdbOptionError(arg, kCreateUsage);
         } else {
-            return kqdbUsageError(kCreateUsage);
+            return kqdbUsageError(QStringLiteral("too many arguments"), kCreateUsage);
         }
     }
     if (path.isEmpty())
-        return kqdbUsageError(kCreateUsage);
+        return kqdbUsageError(QStringLiteral("missing TARGET"), kCreateUsage);
 
     const DatabaseTarget target = DatabaseTarget::parse(path);
     if (target.isServer() && !target.isValid()) {

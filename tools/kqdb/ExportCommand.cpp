@@ -46,10 +46,10 @@ int runExport(const QStringList& args)
         const bool hasValue = i + 1 < args.size();
         if ((arg == u"--from" || arg == u"--to") && hasValue) {
             const std::optional<QDate> date = parseDate(args.at(++i));
-            if (!date) {
-                kqdbPrintError(QStringLiteral("%1 takes a date as YYYY-MM-DD, not %2").arg(arg, args.at(i)));
-                return kqdbUsageError(kExportUsage);
-            }
+            if (!date)
+                return kqdbUsageError(
+                    QStringLiteral("%1 takes a date as YYYY-MM-DD, not \"%2\"").arg(arg, args.at(i)),
+                    kExportUsage);
             (arg == u"--from" ? filter.from : filter.to) = *date;
         } else if (arg == u"--num" && hasValue && !args.at(i + 1).isEmpty()) {
             filter.num = args.at(++i);
@@ -58,7 +58,9 @@ int runExport(const QStringList& args)
             if (name == u"gbk")
                 options.encoding = AttendanceExport::Encoding::Gbk;
             else if (name != u"utf-8" && name != u"utf8")
-                return kqdbUsageError(kExportUsage);
+                return kqdbUsageError(
+                    QStringLiteral("--encoding takes gbk or utf-8, not \"%1\"").arg(args.at(i)),
+                    kExportUsage);
         } else if (arg == u"--raw") {
             options.cells = CsvWriter::Cells::Raw;
         } else if (arg == u"--replace-unmappable") {
@@ -68,20 +70,17 @@ int runExport(const QStringList& args)
         } else if (arg.startsWith(u"--")) {
             return kqdbOptionError(arg, kExportUsage);
         } else {
-            return kqdbUsageError(kExportUsage);
+            return kqdbUsageError(QStringLiteral("too many arguments"), kExportUsage);
         }
     }
     if (target.isEmpty())
-        return kqdbUsageError(kExportUsage);
-    if (options.replaceUnmappable && options.encoding != AttendanceExport::Encoding::Gbk) {
-        kqdbPrintError(QStringLiteral("--replace-unmappable goes with --encoding gbk: UTF-8 holds every "
-                                      "character"));
-        return kqdbUsageError(kExportUsage);
-    }
-    if (filter.from.isValid() && filter.to.isValid() && filter.from > filter.to) {
-        kqdbPrintError(QStringLiteral("--from is after --to"));
-        return kqdbUsageError(kExportUsage);
-    }
+        return kqdbUsageError(QStringLiteral("missing TARGET"), kExportUsage);
+    if (options.replaceUnmappable && options.encoding != AttendanceExport::Encoding::Gbk)
+        return kqdbUsageError(
+            QStringLiteral("--replace-unmappable goes with --encoding gbk: UTF-8 holds every character"),
+            kExportUsage);
+    if (filter.from.isValid() && filter.to.isValid() && filter.from > filter.to)
+        return kqdbUsageError(QStringLiteral("--from is after --to"), kExportUsage);
 
     const QString connectionString = kqdbConnectionString(target);
     if (connectionString.isEmpty())
@@ -102,7 +101,8 @@ int runExport(const QStringList& args)
     const auto write = [&](const QByteArray& bytes) {
         if (spoolFirst)
             spool.append(bytes);
-        else if (!writeFailed && std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()))
+        else if (!writeFailed &&
+                 std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()))
             writeFailed = true;
     };
     try {
@@ -110,9 +110,8 @@ int runExport(const QStringList& args)
         const qint64 total =
             ProgressBar::isTerminal(stderr) ? AttendanceExport::count(connection, filter) : 0;
         ProgressBar bar(stderr, QStringLiteral("export"), total);
-        const AttendanceExport::Result result = AttendanceExport::run(
-            connection, filter, options, write,
-            [&](qint64 done) { bar.update(done); });
+        const AttendanceExport::Result result =
+            AttendanceExport::run(connection, filter, options, write, [&](qint64 done) { bar.update(done); });
         bar.finish();
         connection.close();
         if (!spool.error().isEmpty()) {

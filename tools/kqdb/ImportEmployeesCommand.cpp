@@ -25,17 +25,20 @@ int runImport(const QStringList& args)
     QStringList positional;
     std::optional<EmployeeImport::Mode> mode;
     for (const QString& arg : args) {
-        if (arg == u"--new-only" && !mode)
+        if ((arg == u"--new-only" || arg == u"--replace") && mode)
+            return kqdbUsageError(QStringLiteral("--new-only and --replace go one at a time"), kImportUsage);
+        else if (arg == u"--new-only")
             mode = EmployeeImport::Mode::NewOnly;
-        else if (arg == u"--replace" && !mode)
+        else if (arg == u"--replace")
             mode = EmployeeImport::Mode::Replace;
         else if (arg.startsWith(u"--"))
             return kqdbOptionError(arg, kImportUsage);
         else
             positional.append(arg);
     }
-    if (positional.size() != 2)
-        return kqdbUsageError(kImportUsage);
+    if (!kqdbArgumentsFit(positional.size(), {QStringLiteral("TARGET"), QStringLiteral("FILE.csv")},
+                          kImportUsage))
+        return KqdbExit::kUsage;
     const QString connectionString = kqdbConnectionString(positional.at(0));
     if (connectionString.isEmpty())
         return KqdbExit::kUsage;
@@ -43,7 +46,7 @@ int runImport(const QStringList& args)
     QByteArray csv;
     QString readError;
     if (!EmployeeImport::readSource(positional.at(1), csv, readError)) {
-        kqdbPrintError(QStringLiteral("%1: %2; nothing imported").arg(positional.at(1), readError));
+        kqdbPrintError(readError + QStringLiteral("; nothing imported"));
         return KqdbExit::kFailed;
     }
 

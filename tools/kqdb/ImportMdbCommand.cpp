@@ -85,14 +85,15 @@ int runImportMdb(const QStringList& args)
         else
             positional.append(arg);
     }
-    if (positional.size() != 2)
-        return kqdbUsageError(kImportMdbUsage);
+    if (!kqdbArgumentsFit(positional.size(), {QStringLiteral("SOURCE.mdb"), QStringLiteral("TARGET")},
+                          kImportMdbUsage))
+        return KqdbExit::kUsage;
     const QString& sourcePath = positional.at(0);
     const QString& targetText = positional.at(1);
 
     const DatabaseTarget target = DatabaseTarget::parse(targetText);
     if (target.isNone())
-        return kqdbUsageError(kImportMdbUsage);
+        return kqdbUsageError(QStringLiteral("missing TARGET"), kImportMdbUsage);
     if (!target.isValid()) {
         kqdbPrintError(target.problem());
         return KqdbExit::kUsage;

@@ -40,21 +40,48 @@ void kqdbPrintError(const QString& text)
     std::fprintf(stderr, "kqdb: %s\n", text.toLocal8Bit().constData());
 }
 
-int kqdbUsageError(const char* usage)
+QString kqdbSynopsis(const char* usage)
 {
-    std::fprintf(stderr, "usage: kqdb %s\n", usage);
+    const QStringList lines = QString::fromLatin1(usage).split(u'\n');
+    QStringList synopsis{lines.first()};
+    for (qsizetype i = 1; i < lines.size() && lines.at(i).trimmed().startsWith(u'['); ++i)
+        synopsis.append(lines.at(i));
+    return synopsis.join(u'\n');
+}
+
+int kqdbUsageError(const QString& what, const char* usage)
+{
+    kqdbPrintError(what);
+    std::fprintf(stderr, "usage: kqdb %s\n", kqdbSynopsis(usage).toLatin1().constData());
     return KqdbExit::kUsage;
 }
 
 int kqdbOptionError(const QString& arg, const char* usage)
 {
-    const QString text = QString::fromLatin1(usage);
-    const bool known = text.contains(QStringLiteral("[%1 ").arg(arg)) || text.contains(QStringLiteral("| %1 ").arg(arg));
+    const QString text = kqdbSynopsis(usage);
+    const bool known =
+        text.contains(QStringLiteral("[%1 ").arg(arg)) || text.contains(QStringLiteral("| %1 ").arg(arg));
     if (known)
-        kqdbPrintError(QStringLiteral("option %1 needs a value").arg(arg));
-    else
-        kqdbPrintError(QStringLiteral("unknown option %1").arg(arg));
-    return kqdbUsageError(usage);
+        return kqdbUsageError(QStringLiteral("%1 needs a value").arg(arg), usage);
+    return kqdbUsageError(QStringLiteral("unknown option %1").arg(arg), usage);
+}
+
+bool kqdbArgumentsFit(qsizetype given, const QStringList& names, const char* usage)
+{
+    if (given < names.size()) {
+        kqdbUsageError(QStringLiteral("missing %1").arg(names.at(given)), usage);
+        return false;
+    }
+    if (given > names.size()) {
+        kqdbUsageError(QStringLiteral("too many arguments"), usage);
+        return false;
+    }
+    return true;
+}
+
+bool kqdbAsksForHelp(const QStringList& args)
+{
+    return args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"));
 }
 
 QString kqdbConnectionString(const QString& target)

@@ -43,12 +43,26 @@ constexpr int kAlreadyRecorded = 4;
 void kqdbPrintLine(const QString& text);
 // "kqdb: text" on standard error.
 void kqdbPrintError(const QString& text);
-// "usage: kqdb <usage>" on standard error; returns KqdbExit::kUsage.
-int kqdbUsageError(const char* usage);
-// For an argument starting with "-" that the command does not take: names it ("unknown
-// option --x", or "option --now needs a value" for one of the command's own options given
-// last), then the usage; returns KqdbExit::kUsage.
+// Every usage error of every command has one form, on standard error: what was wrong
+// ("kqdb: missing NUM", "kqdb: unknown option --x"), then that command's usage line only
+// ("usage: kqdb swipe TARGET NUM [--now ...]"), never the whole listing.
+//
+// A command's usage text is its synopsis, on the first line and the lines continuing it
+// (those starting with blanks and "["), then its description, indented by six blanks.
+QString kqdbSynopsis(const char* usage);
+// "kqdb: <what>" and "usage: kqdb <synopsis>" on standard error; returns KqdbExit::kUsage.
+int kqdbUsageError(const QString& what, const char* usage);
+// For an argument starting with "-" that the command does not take: "unknown option --x", or
+// "--now needs a value" for one of the command's own options given last; returns
+// KqdbExit::kUsage.
 int kqdbOptionError(const QString& arg, const char* usage);
+// The count of a command's plain arguments against the names its usage gives them: "missing
+// NUM" for the first one absent, "too many arguments" beyond them (not quoted: a stray word
+// is often the rest of an unquoted TARGET that holds a password). True when it fits; after a
+// false the caller returns KqdbExit::kUsage.
+bool kqdbArgumentsFit(qsizetype given, const QStringList& names, const char* usage);
+// Whether the arguments after a command ask for its help (--help or -h anywhere among them).
+bool kqdbAsksForHelp(const QStringList& args);
 
 // The connection string for a TARGET as every command takes it (see DatabaseTarget): a
 // PostgreSQL URI or libpq keyword/value text selects a server, anything else is the path

@@ -14,9 +14,12 @@ const char kMdbDirUsage[] = "mdb-dir\n"
 // one, or the mdb folder next to the executable when none is configured.
 int runMdbDir(const QStringList& args)
 {
-    if (!args.isEmpty())
-        return kqdbUsageError(kMdbDirUsage);
-    kqdbPrintLine(AppSettings::GetMdbDir());
+    for (const QString& arg : args)
+        if (arg.startsWith(u"--"))
+            return kqdbOptionError(arg, kMdbDirUsage);
+    if (!kqdbArgumentsFit(args.size(), {}, kMdbDirUsage))
+        return KqdbExit::kUsage;
+    kqdbPrintLine(AppSettings::GetMdbDir(AppSettings::KeyCreation::ReadOnly));
     return KqdbExit::kOk;
 }
 

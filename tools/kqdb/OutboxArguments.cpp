@@ -3,6 +3,7 @@
 #include "KqdbCommand.h"
 
 #include "attendance/LocalStore.h"
+#include "query/DatabaseTarget.h"
 
 std::optional<OutboxArguments> OutboxArguments::parse(const QStringList& args, const char* usage,
                                                       int* exitCode, bool acceptRetry)
@@ -22,8 +23,17 @@ std::optional<OutboxArguments> OutboxArguments::parse(const QStringList& args, c
             positional.append(args.at(i));
         }
     }
-    if (positional.size() != 1) {
-        *exitCode = kqdbUsageError(usage);
+    if (!kqdbArgumentsFit(positional.size(), {QStringLiteral("TARGET")}, usage)) {
+        *exitCode = KqdbExit::kUsage;
+        return std::nullopt;
+    }
+    // A terminal on a database file records every swipe in the file or not at all: it has
+    // nothing to keep back, and answering "0 waiting" would look like a checked outbox.
+    if (!DatabaseTarget::parse(positional.at(0)).isServer()) {
+        *exitCode =
+            kqdbUsageError(QStringLiteral("TARGET is a database file, and a file has no outbox: only a "
+                                          "terminal on a server database keeps one"),
+                           usage);
         return std::nullopt;
     }
     OutboxArguments parsed;

@@ -61,25 +61,25 @@ int runSwipe(const QStringList& args)
         else
             positional.append(args.at(i));
     }
-    if (positional.size() != 2)
-        return kqdbUsageError(kSwipeUsage);
+    if (!kqdbArgumentsFit(positional.size(), {QStringLiteral("TARGET"), QStringLiteral("NUM")}, kSwipeUsage))
+        return KqdbExit::kUsage;
 
     std::unique_ptr<Clock> fixed;
     if (now) {
         const std::optional<QDateTime> at = parseNow(*now);
-        if (!at) {
-            kqdbPrintError(QStringLiteral("--now takes a local time \"yyyy-mm-dd hh:nn:ss\" from 0001-01-01 "
-                                          "00:03:00 to 9999-12-31 23:56:59, not \"%1\"")
-                               .arg(*now));
-            return kqdbUsageError(kSwipeUsage);
-        }
+        if (!at)
+            return kqdbUsageError(
+                QStringLiteral("--now takes a local time \"yyyy-mm-dd hh:nn:ss\" from 0001-01-01 "
+                               "00:03:00 to 9999-12-31 23:56:59, not \"%1\"")
+                    .arg(*now),
+                kSwipeUsage);
         fixed = std::make_unique<FixedClock>(*at);
     }
     const Clock& clock = fixed ? *fixed : static_cast<const Clock&>(SystemClock::instance());
 
     const QString connectionString = kqdbConnectionString(positional.at(0));
     if (connectionString.isEmpty())
-        return kqdbUsageError(kSwipeUsage);
+        return KqdbExit::kUsage;
     AdoConnection connection;
     connection.setConnectionString(connectionString);
     connection.setOpenCheck(ServerSchemaCheck::run);

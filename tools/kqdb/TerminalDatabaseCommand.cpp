@@ -18,12 +18,15 @@ const char kTerminalDatabaseUsage[] =
 // else kq.mdb in the database folder.
 int runTerminalDatabase(const QStringList& args)
 {
-    if (!args.isEmpty())
-        return kqdbUsageError(kTerminalDatabaseUsage);
+    for (const QString& arg : args)
+        if (arg.startsWith(u"--"))
+            return kqdbOptionError(arg, kTerminalDatabaseUsage);
+    if (!kqdbArgumentsFit(args.size(), {}, kTerminalDatabaseUsage))
+        return KqdbExit::kUsage;
     DatabaseTarget target = DatabaseTarget::configured();
     if (target.isNone())
-        target =
-            DatabaseTarget::file(AppSettings::GetMdbDir() + QDir::separator() + QStringLiteral("kq.mdb"));
+        target = DatabaseTarget::file(AppSettings::GetMdbDir(AppSettings::KeyCreation::ReadOnly) +
+                                      QDir::separator() + QStringLiteral("kq.mdb"));
     const QString text =
         target.isServer() ? QStringLiteral("server: ") + target.displayText() : target.displayText();
     kqdbPrintLine(text);

@@ -5,6 +5,8 @@
 
 #include "query/ArgumentPasswords.h"
 
+#include <QRegularExpression>
+
 #include <cstdio>
 
 namespace {
@@ -23,6 +25,10 @@ const char kExitCodes[] =
     "     cannot be read\n"
     "  3  no such employee (swipe)\n"
     "  4  already recorded within three minutes (swipe)\n";
+
+// The tool's own usage line, for a mistake made before any command is named.
+const char kToolUsage[] = "COMMAND [ARGUMENTS] | --help | --version\n"
+                          "      kqdb --help lists the commands";
 
 void printUsage(std::FILE* to)
 {
@@ -51,16 +57,16 @@ int main(int argc, char** argv)
         args.append(QString::fromLocal8Bit(argv[i]));
     // Read now: from here on the process list shows no password of a TARGET.
     ArgumentPasswords::hide(argc, argv);
-    if (args.isEmpty()) {
-        printUsage(stderr);
-        return KqdbExit::kUsage;
-    }
+    if (args.isEmpty())
+        return kqdbUsageError(QStringLiteral("no command given"), kToolUsage);
     // Asked for, the usage is the answer: standard output and success.
-    if (args.size() == 1 && asksForHelp(args.first())) {
+    if (asksForHelp(args.first())) {
         printUsage(stdout);
         return KqdbExit::kOk;
     }
-    if (args.size() == 1 && asksForVersion(args.first())) {
+    if (asksForVersion(args.first())) {
+        if (args.size() > 1)
+            return kqdbUsageError(QStringLiteral("too many arguments"), kToolUsage);
         std::printf("kqdb %s\n", TAVELO_VERSION);
         return KqdbExit::kOk;
     }
@@ -68,16 +74,21 @@ int main(int argc, char** argv)
     for (const KqdbCommand& command : KqdbCommand::all()) {
         if (name != QLatin1String(command.name))
             continue;
-        if (args.size() == 1 && (args.first() == u"--help" || args.first() == u"-h")) {
+        // Wherever it stands among the command's arguments, --help answers with the command's
+        // usage and does nothing else.
+        if (kqdbAsksForHelp(args)) {
             std::printf("usage: kqdb %s\n", command.usage);
             return KqdbExit::kOk;
         }
         return command.run(args);
     }
     if (name.startsWith(u'-'))
-        kqdbPrintError(QStringLiteral("unknown option %1").arg(name));
-    else
-        kqdbPrintError(QStringLiteral("unknown command %1").arg(name));
-    printUsage(stderr);
-    return KqdbExit::kUsage;
+        return kqdbUsageError(QStringLiteral("unknown option %1").arg(name), kToolUsage);
+    // A stray word is often a TARGET typed first; it may hold a password, so it is not quoted
+    // unless it has the shape of a command's name.
+    static const QRegularExpression word(QStringLiteral("^[a-z][a-z-]{0,30}$"));
+    if (word.match(name).hasMatch())
+        return kqdbUsageError(QStringLiteral("unknown command %1").arg(name), kToolUsage);
+    return kqdbUsageError(QStringLiteral("unknown command (the first argument names the command)"),
+                          kToolUsage);
 }
