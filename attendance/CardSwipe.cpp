@@ -1,5 +1,6 @@
 #include "attendance/CardSwipe.h"
 
+#include "attendance/ServerIdentity.h"
 #include "attendance/ServerSwipeBatch.h"
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
@@ -36,18 +37,32 @@ void closeQuietly(AdoQuery& query)
     }
 }
 
-SwipeOutcome alreadyRecorded(AdoQuery& recordQry, Transaction& transaction)
+SwipeOutcome alreadyRecordedOutcome(AdoQuery& recordQry)
 {
     const DateTimeValue instant =
         recordQry.fieldAsDateTime(Statements::kD) + recordQry.fieldAsDateTime(Statements::kT);
-    SwipeOutcome outcome{SwipeOutcome::Kind::AlreadyRecorded,
-                         TroubleText::alreadySwiped(recordQry.fieldAsString(Statements::kNum),
-                                                    recordQry.fieldAsString(Statements::kName),
-                                                    instant.toDateTime()),
-                         {},
-                         recordQry.fieldAsString(Statements::kNum),
-                         recordQry.fieldAsString(Statements::kName),
-                         instant.toDateTime()};
+    return {SwipeOutcome::Kind::AlreadyRecorded,
+            TroubleText::alreadySwiped(recordQry.fieldAsString(Statements::kNum),
+                                       recordQry.fieldAsString(Statements::kName), instant.toDateTime()),
+            {},
+            recordQry.fieldAsString(Statements::kNum),
+            recordQry.fieldAsString(Statements::kName),
+            instant.toDateTime()};
+}
+
+// The duplicate test for a number, within the window between the two bounds.
+void openDuplicateTest(AdoQuery& recordQry, const QString& num, const QDateTime& from, const QDateTime& to)
+{
+    setStatement(recordQry, SwipeWindow::duplicateTest());
+    recordQry.setParameter(QStringLiteral("num"), num);
+    recordQry.setParameter(QStringLiteral("d1"), DateTimeText::dateTime(from));
+    recordQry.setParameter(QStringLiteral("d2"), DateTimeText::dateTime(to));
+    recordQry.open();
+}
+
+SwipeOutcome alreadyRecorded(AdoQuery& recordQry, Transaction& transaction)
+{
+    SwipeOutcome outcome = alreadyRecordedOutcome(recordQry);
     recordQry.close();
     transaction.commit();
     return outcome;
@@ -71,6 +86,14 @@ AdoConnection& connectionOf(AdoQuery& recordQry)
     if (!connection)
         throw QueryStateError(QStringLiteral("%1: missing connection").arg(recordQry.name()));
     return *connection;
+}
+
+// Which server is about to commit the row, asked inside its transaction (so also through a
+// pooler it is the server that holds the row); empty for a database file.
+QString committingServer(AdoQuery& recordQry)
+{
+    ServerFeatures* server = connectionOf(recordQry).backend().serverFeatures();
+    return server ? ServerIdentity::read(*server) : QString();
 }
 
 // On a server the whole swipe (the lock, the test, the insert, the commit) goes in one
@@ -108,11 +131,10 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     // committed.
     Transaction transaction(connectionOf(recordQry), employees.fieldAsString(Statements::kNum));
 
-    setStatement(recordQry, SwipeWindow::duplicateTest());
-    recordQry.setParameter(QStringLiteral("num"), employees.fieldAsString(Statements::kNum));
-    recordQry.setParameter(QStringLiteral("d1"), DateTimeText::dateTime(SwipeWindow::from(clock.now())));
-    recordQry.setParameter(QStringLiteral("d2"), DateTimeText::dateTime(SwipeWindow::to(clock.now())));
-    recordQry.open();
+    // The clock is read for each bound, as for every other step of the swipe.
+    const QDateTime from = SwipeWindow::from(clock.now());
+    const QDateTime to = SwipeWindow::to(clock.now());
+    openDuplicateTest(recordQry, employees.fieldAsString(Statements::kNum), from, to);
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
 
@@ -121,16 +143,19 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     const QDate date = clock.now().date();
     const QTime time = clock.now().time();
     insertRecord(recordQry, num, name, date, time, Statements::kFixedOpDate);
+    const QString server = committingServer(recordQry);
     // Committed before the text is composed: a failure from here on keeps the record.
     transaction.commit();
 
-    return {SwipeOutcome::Kind::Recorded,
-            TroubleText::recordedSwipe(employees.fieldAsString(Statements::kNum),
-                                       employees.fieldAsString(Statements::kName), clock.now()),
-            {},
-            num,
-            name,
-            QDateTime(date, QTime(time.hour(), time.minute(), time.second()), Qt::UTC)};
+    SwipeOutcome outcome{SwipeOutcome::Kind::Recorded,
+                         TroubleText::recordedSwipe(employees.fieldAsString(Statements::kNum),
+                                                    employees.fieldAsString(Statements::kName), clock.now()),
+                         {},
+                         num,
+                         name,
+                         QDateTime(date, QTime(time.hour(), time.minute(), time.second()), Qt::UTC)};
+    outcome.server = server;
+    return outcome;
 }
 
 SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
@@ -140,22 +165,22 @@ SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
     // The same lock as a live swipe of this employee on any terminal.
     Transaction transaction(connectionOf(recordQry), stored.num);
 
-    setStatement(recordQry, SwipeWindow::duplicateTest());
-    recordQry.setParameter(QStringLiteral("num"), stored.num);
-    recordQry.setParameter(QStringLiteral("d1"), DateTimeText::dateTime(SwipeWindow::from(stored.instant())));
-    recordQry.setParameter(QStringLiteral("d2"), DateTimeText::dateTime(SwipeWindow::to(stored.instant())));
-    recordQry.open();
+    openDuplicateTest(recordQry, stored.num, SwipeWindow::from(stored.instant()),
+                      SwipeWindow::to(stored.instant()));
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
 
     insertRecord(recordQry, stored.num, stored.name, stored.date, stored.time, stored.opdate);
+    const QString server = committingServer(recordQry);
     transaction.commit();
-    return {SwipeOutcome::Kind::Recorded,
-            TroubleText::recordedSwipe(stored.num, stored.name, stored.instant()),
-            {},
-            stored.num,
-            stored.name,
-            stored.instant()};
+    SwipeOutcome outcome{SwipeOutcome::Kind::Recorded,
+                         TroubleText::recordedSwipe(stored.num, stored.name, stored.instant()),
+                         {},
+                         stored.num,
+                         stored.name,
+                         stored.instant()};
+    outcome.server = server;
+    return outcome;
 }
 
 } // namespace
@@ -210,6 +235,25 @@ SwipeOutcome CardSwipe::failed(AdoQuery* employees, const Clock& clock, const st
         outcome.failedText.clear();
     }
     return outcome;
+}
+
+std::optional<SwipeOutcome> CardSwipe::recordedWithin(AdoQuery* employees, AdoQuery& recordQry,
+                                                      const Clock& clock)
+{
+    std::optional<SwipeOutcome> recorded;
+    try {
+        if (hasCurrentEmployee(employees) && !employees->fieldAsString(Statements::kNum).isEmpty()) {
+            const QDateTime from = SwipeWindow::from(clock.now());
+            const QDateTime to = SwipeWindow::to(clock.now());
+            openDuplicateTest(recordQry, employees->fieldAsString(Statements::kNum), from, to);
+            if (!recordQry.isEmpty())
+                recorded = alreadyRecordedOutcome(recordQry);
+        }
+    } catch (...) {
+        recorded.reset();
+    }
+    closeQuietly(recordQry);
+    return recorded;
 }
 
 SwipeOutcome CardSwipe::forward(const StoredSwipe& swipe, AdoQuery& recordQry)

@@ -1,5 +1,6 @@
 #include "attendance/ServerSwipeBatch.h"
 
+#include "attendance/ServerIdentity.h"
 #include "attendance/SwipeWindow.h"
 #include "attendance/TroubleText.h"
 #include "platform/DatabaseError.h"
@@ -132,6 +133,9 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
                                arrayLiteral(low), arrayLiteral(high), arrayLiteral(opdate)}});
     }
 
+    // Which server commits the batch, asked in its transaction.
+    statements.push_back(ServerIdentity::statement());
+
     const std::vector<ServerRows> results = server.transaction(statements);
     if (results.size() != statements.size())
         throw DatabaseError(QStringLiteral("The database server answered %1 of %2 statements.")
@@ -154,5 +158,8 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
             if (!found[k])
                 outcomes[run[k]] = recorded(swipes[run[k]]);
     }
+    const QString committedBy = ServerIdentity::fromRows(results.back());
+    for (SwipeOutcome& outcome : outcomes)
+        outcome.server = committedBy;
     return outcomes;
 }

@@ -49,6 +49,12 @@ QString reasonFor(Exception::Trouble trouble)
         return QCoreApplication::translate("TroubleText", "服务器拒绝了这次刷卡（原因见错误日志）");
     case Trouble::Unreachable:
         return QCoreApplication::translate("TroubleText", "服务器无法连接");
+    case Trouble::UntrustedPath:
+        return QCoreApplication::translate("TroubleText",
+                                           "路径上的文件夹可被他人改动，不能信任（见错误日志）");
+    case Trouble::ForeignLogFile:
+        return QCoreApplication::translate("TroubleText",
+                                           "数据库旁有无法使用的日志文件，请管理员处理（见错误日志）");
     case Trouble::Unknown:
         break;
     }
@@ -204,6 +210,32 @@ QString TroubleText::storeTrouble(const QString& path)
         .arg(QDir::toNativeSeparators(path));
 }
 
+QString TroubleText::resentSwipes(int count)
+{
+    return QCoreApplication::translate("TroubleText",
+                                       "%1 条已确认的刷卡在新服务器上缺失，已重新上传（见错误日志）")
+        .arg(count);
+}
+
+QString TroubleText::storeRecovered(int requeued)
+{
+    return QCoreApplication::translate("TroubleText",
+                                       "本地存储已损坏，已移到一旁（见错误日志）；其中的 %1 条刷卡已重新排队")
+        .arg(requeued);
+}
+
+QString TroubleText::recordRecovered()
+{
+    return QCoreApplication::translate("TroubleText",
+                                       "刷卡副本已损坏，已移到一旁（见错误日志）；刷卡均在本地存储中，未丢失");
+}
+
+QString TroubleText::storeLogGone()
+{
+    return QCoreApplication::translate("TroubleText", "本地存储的日志文件被删除，刷卡已另行保存（见错误日志）");
+}
+
+
 QString TroubleText::recordedSwipe(const QString& num, const QString& name, const QDateTime& at)
 {
     return QCoreApplication::translate("TroubleText", "【%1 %2】 %3 刷卡成功！")
@@ -221,12 +253,6 @@ QString TroubleText::failedSwipe()
     return QCoreApplication::translate("TroubleText", "刷卡失败！");
 }
 
-QString TroubleText::storeMovedAside()
-{
-    return QCoreApplication::translate("TroubleText",
-                                       "本地存储已损坏，已移到一旁，其中待上传的刷卡未发送（见错误日志）");
-}
-
 QString TroubleText::noEmployeeReason()
 {
     return QCoreApplication::translate("TroubleText", "员工名单是空的");
@@ -241,6 +267,16 @@ QString TroubleText::listTrouble(bool offline)
 {
     return offline ? QCoreApplication::translate("TroubleText", "服务器无法连接，本机也没有员工名单的副本")
                    : QCoreApplication::translate("TroubleText", "无法从服务器读取员工名单（原因见错误日志）");
+}
+
+QString TroubleText::heldFileState(bool held, int waiting)
+{
+    if (held)
+        return QCoreApplication::translate("TroubleText", "数据库被其他程序锁定：%1 条刷卡待写入")
+            .arg(waiting);
+    if (waiting > 0)
+        return QCoreApplication::translate("TroubleText", "正在写入数据库：%1 条刷卡待写入").arg(waiting);
+    return {};
 }
 
 QString TroubleText::serverState(bool offline, int waiting, int refused)
