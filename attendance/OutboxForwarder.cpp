@@ -135,7 +135,7 @@ OutboxForwarder::Result OutboxForwarder::recheckRetained()
             batch.push_back(retained[i].swipe);
         std::vector<SwipeOutcome> outcomes;
         try {
-            outcomes = ServerSwipeBatch::forward(m_connection.backend(), *server, batch);
+            outcomes = ServerSwipeBatch::forward(*server, batch);
         } catch (const ServerRefusal&) {
             // One of them is refused now: one by one, so that the others get through and
             // the refused one is set aside with its reason like any refused swipe.
