@@ -94,10 +94,8 @@ int runImportMdb(const QStringList& args)
     const DatabaseTarget target = DatabaseTarget::parse(targetText);
     if (target.isNone())
         return kqdbUsageError(QStringLiteral("missing TARGET"), kImportMdbUsage);
-    if (!target.isValid()) {
-        kqdbPrintError(target.problem());
-        return KqdbExit::kUsage;
-    }
+    if (!target.isValid())
+        return kqdbUsageError(target.problem(), kImportMdbUsage);
 
     // The source is checked before TARGET is touched: a refused source changes nothing.
     std::optional<AccessSource> source;
