@@ -230,6 +230,10 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
         watching = false;
         watcher.join();
         state.counters["peak_backends"] = double(peak.load());
+        // The figures also when the run fails, to see why.
+        for (const auto& [name, counter] : state.counters)
+            std::fprintf(stderr, "%s=%g ", name.c_str(), counter.value);
+        std::fprintf(stderr, "\n");
         if (errors != 0 || loadErrors != 0 || duplicates != 0 || peak > kPool)
             state.SkipWithError("errors, duplicates or more backends than the pool");
     }
