@@ -8,15 +8,19 @@
 #include "platform/Clock.h"
 #include "platform/DateTimeText.h"
 #include "platform/FixedClock.h"
+#include "platform/ServerLockWait.h"
 #include "platform/ServerRefusal.h"
 #include "platform/ServerUnreachable.h"
+#include "platform/SystemClock.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/CommFunc.h"
 #include "query/ConnectionString.h"
 #include "query/Statements.h"
 
+#include <QElapsedTimer>
 #include <QMetaObject>
+#include <QThread>
 
 #include <algorithm>
 #include <chrono>
@@ -50,6 +54,16 @@ LocalStore::EmployeeCopy copyOf(const AdoQuery& query)
     return copy;
 }
 
+// The log's words for a store deleted under the terminal and made again, whichever of the
+// terminal's two handles on it finds that first.
+QString storeMadeAgain(const QString& path, int requeued)
+{
+    return QStringLiteral("The local store '%1' was gone (deleted, or its log lost); it was made again, and "
+                          "the swipes waiting in it (%2) queued again.")
+        .arg(path)
+        .arg(requeued);
+}
+
 } // namespace
 
 std::unique_ptr<AttendanceLink> AttendanceLink::forConnection(AdoConnection& connection)
@@ -73,19 +87,13 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
 
 AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePath, const Options& options)
     : m_connection(connection), m_options(options), m_storePath(storePath),
-      m_connectionString(connection.connectionString())
+      m_connectionString(connection.connectionString()),
+      m_clock(options.clock ? *options.clock : static_cast<const Clock&>(SystemClock::instance()))
 {
     m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
     try {
         m_store = std::make_unique<LocalStore>(m_storePath);
-        m_storeMovedAside = m_store->movedAside();
-        if (!m_storeMovedAside.isEmpty())
-            ErrMsg::LogFailure(
-                QStringLiteral("opening the local store"),
-                DatabaseError(
-                    QStringLiteral("The local store '%1' was damaged; it was moved to '%2' and a new "
-                                   "one made. Swipes still waiting in it were not sent.")
-                        .arg(m_storePath, m_store->movedAside())));
+        reportStore(*m_store);
         m_store->setTarget(LocalStore::displayText(m_connectionString));
         m_waiting = m_store->waitingCount();
         m_refused = m_store->refusedCount();
@@ -103,8 +111,9 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
     m_copyConnection = new AdoConnection(this);
     m_copyConnection->setConnectionString(CommFunc::MakeJetConnStr(m_storePath));
     m_copyConnection->setMode(AdoConnection::Mode::Read);
-    // Swipes left from an earlier session are sent as soon as the server answers.
-    m_kicked = m_waiting > 0;
+    // Swipes left from an earlier session are sent as soon as the server answers, and the
+    // confirmed ones kept are checked against it (the server may have changed meanwhile).
+    m_kicked = m_waiting > 0 || m_store->retainedCount() > 0;
     m_worker = std::thread([this] { runForwarder(); });
 }
 
@@ -222,6 +231,7 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
         try {
             const SwipeOutcome outcome = swipeOnServer(employees, recordQry, pressed);
             m_recent.add(outcome);
+            retainConfirmed(outcome);
             return outcome;
         } catch (const ServerUnreachable&) {
             // The insert may have reached the server before the answer was lost; then the
@@ -257,14 +267,11 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
         // A store deleted or replaced since it was opened is made again before the swipe
         // goes into it, with the swipes that waited in it.
         const int carried = m_store->revalidate(true);
+        reportStore(*m_store);
         if (carried > 0) {
             try {
-                ErrMsg::LogFailure(
-                    QStringLiteral("queueing a swipe"),
-                    DatabaseError(QStringLiteral("The local store '%1' was gone; it was made "
-                                                 "again, and the swipes waiting in it (%2) queued again.")
-                                      .arg(m_storePath)
-                                      .arg(carried)));
+                ErrMsg::LogFailure(QStringLiteral("queueing a swipe"),
+                                   DatabaseError(storeMadeAgain(m_storePath, carried)));
             } catch (const Exception&) {
             }
         }
@@ -280,6 +287,120 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
     return outcome;
 }
 
+void AttendanceLink::retainConfirmed(const SwipeOutcome& outcome)
+{
+    if (outcome.kind != SwipeOutcome::Kind::Recorded || outcome.server.isEmpty())
+        return;
+    StoredSwipe swipe;
+    swipe.num = outcome.num;
+    swipe.name = outcome.name;
+    swipe.date = outcome.instant.date();
+    swipe.time = outcome.instant.time();
+    swipe.opdate = Statements::kFixedOpDate;
+    try {
+        m_store->retain({swipe}, outcome.server, m_clock.now());
+    } catch (const Exception& error) {
+        // Recorded all the same; only a failover right now could lose it.
+        logLater(QStringLiteral("keeping a confirmed swipe"), error.message());
+    }
+    bool changed = false;
+    {
+        std::lock_guard lock(m_mutex);
+        changed = !m_lastServer.isEmpty() && m_lastServer != outcome.server;
+        m_lastServer = outcome.server;
+        if (changed) {
+            m_checkServer = true;
+            m_kicked = true;
+        }
+    }
+    if (changed)
+        m_wake.notify_all();
+}
+
+QString AttendanceLink::notice() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_notices.join(u'\n');
+}
+
+void AttendanceLink::setNotice(const QString& text)
+{
+    QString now;
+    {
+        std::lock_guard lock(m_mutex);
+        if (text.isEmpty()) {
+            if (m_notices.isEmpty())
+                return;
+            m_notices.clear();
+        } else {
+            m_notices.removeAll(text);
+            m_notices.append(text);
+            m_noticeSince.start();
+        }
+        now = m_notices.join(u'\n');
+    }
+    emit noticeChanged(now);
+}
+
+void AttendanceLink::reportStore(LocalStore& store)
+{
+    if (const std::optional<LocalStore::Damage> damage = store.takeDamage()) {
+        if (damage->remade) {
+            // Deleted while the terminal ran: made again, as the window's own handle does
+            // when it finds it gone first.
+            if (damage->requeued > 0)
+                logLater(QStringLiteral("queueing a swipe"),
+                         storeMadeAgain(damage->damaged, damage->requeued));
+        } else {
+            const QString message =
+                damage->record
+                    ? QStringLiteral(
+                          "The record of swipes kept beside the local store, '%1', was damaged; it was "
+                          "moved to '%2' and written again from the store, which holds every swipe.")
+                          .arg(damage->damaged, damage->movedTo)
+                    : QStringLiteral(
+                          "The local store '%1' was damaged or lost swipes; it was moved to '%2' and made "
+                          "again from the record of swipes kept beside it: %3 waiting swipes queued "
+                          "again, %4 confirmed ones kept.")
+                          .arg(damage->damaged, damage->movedTo)
+                          .arg(damage->requeued)
+                          .arg(damage->retained);
+            logLater(QStringLiteral("checking the local store"), message);
+            setNotice(damage->record ? TroubleText::recordRecovered() : TroubleText::storeRecovered(damage->requeued));
+        }
+    }
+    if (store.takeLogGone()) {
+        logLater(
+            QStringLiteral("checking the local store"),
+            QStringLiteral("The log of the local store '%1' (%1-wal) was deleted while the terminal ran; "
+                           "what it held was written into the store, and every swipe is also kept in "
+                           "the record beside it.")
+                .arg(store.filePath()));
+        setNotice(TroubleText::storeLogGone());
+    }
+}
+
+void AttendanceLink::logLater(const QString& context, const QString& message)
+{
+    // The log line names the active window: written on the window's thread, now when this is it.
+    if (QThread::currentThread() == thread()) {
+        try {
+            ErrMsg::LogFailure(context, DatabaseError(message));
+        } catch (const Exception&) {
+        }
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [context, message] {
+            try {
+                ErrMsg::LogFailure(context, DatabaseError(message));
+            } catch (const Exception&) {
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 int AttendanceLink::nextRetry(int retryMs) const
 {
     return std::min(std::max(retryMs * 2, m_options.firstRetryMs), m_options.longestRetryMs);
@@ -290,7 +411,7 @@ void AttendanceLink::runForwarder()
     using namespace std::chrono;
     std::unique_ptr<OutboxForwarder> forwarder;
     try {
-        forwarder = std::make_unique<OutboxForwarder>(m_connectionString, m_storePath);
+        forwarder = std::make_unique<OutboxForwarder>(m_connectionString, m_storePath, m_clock);
     } catch (const Exception&) {
         return;
     }
@@ -308,46 +429,128 @@ void AttendanceLink::runForwarder()
         m_waiting = forwarder->store().waitingCount();
         publish();
     };
+    forwarder->onResent = [this](const StoredSwipe& swipe) {
+        logLater(QStringLiteral("checking confirmed swipes on a new server"),
+                 QStringLiteral("The swipe %1 %2 %3 was confirmed by another server and is missing on "
+                                "this one; it was sent again.")
+                     .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())));
+    };
 
     int retryMs = 0;
     // A refusal repeats at every try; the log gets it once, and again only when it changes.
     QByteArray lastRefusal;
+    // A lock that holds the swipes up is logged when it starts and when it ends.
+    QElapsedTimer lockHeld;
+    QElapsedTimer sinceTry;
+    sinceTry.start();
+    QElapsedTimer sinceCheck;
     for (;;) {
         std::optional<LocalStore::EmployeeCopy> copy;
+        bool kicked = false;
+        bool checkServer = false;
         {
             std::unique_lock lock(m_mutex);
             const auto woken = [this] { return m_stop || m_kicked; };
+            // Awake now and then in any case: the counts follow the store, which other
+            // programs change, and a retained swipe's server is checked.
+            qint64 waitMs = m_options.storeWatchMs;
             if (retryMs > 0)
-                m_wake.wait_for(lock, milliseconds(retryMs), woken);
-            else
-                m_wake.wait(lock, woken);
+                waitMs = std::min<qint64>(waitMs, std::max<qint64>(0, retryMs - sinceTry.elapsed()));
+            m_wake.wait_for(lock, milliseconds(waitMs), woken);
             if (m_stop)
                 return;
+            kicked = m_kicked;
             m_kicked = false;
+            checkServer = m_checkServer;
             copy.swap(m_pendingCopy);
             forwarder->afterCommit = m_afterCommit;
         }
+        bool noticeOver = false;
+        {
+            std::lock_guard lock(m_mutex);
+            noticeOver = !m_notices.isEmpty() && m_noticeSince.elapsed() >= m_options.noticeMs;
+        }
+        if (noticeOver)
+            setNotice({});
+        bool retains = false;
         try {
             // The window's handle may have made the store anew after it was deleted.
             forwarder->store().revalidate();
+            reportStore(forwarder->store());
             if (copy)
                 forwarder->store().replaceEmployeeCopy(*copy);
-            m_waiting = forwarder->store().waitingCount();
+            const int waiting = forwarder->store().waitingCount();
+            const int refused = forwarder->store().refusedCount();
+            retains = forwarder->store().retainedCount() > 0;
+            const bool waitingChanged = waiting != m_waiting.exchange(waiting);
+            if (refused != m_refused.exchange(refused))
+                emit refusedChanged(refused);
+            if (waitingChanged)
+                publish();
         } catch (const Exception&) {
             // A copy that could not be written leaves the previous one; the outbox is read
             // again at the next round.
         }
-        if (!m_offline && m_waiting == 0) {
+        const bool checkDue = retains && (checkServer || !sinceCheck.isValid() ||
+                                          sinceCheck.elapsed() >= m_options.serverCheckMs);
+        const bool forwardDue = m_offline || m_waiting > 0;
+        if (!forwardDue && !checkDue) {
             retryMs = 0;
             continue;
         }
+        if (retryMs > 0 && !kicked && sinceTry.elapsed() < retryMs)
+            continue;
+        sinceTry.restart();
         try {
             forwarder->connect();
-            forwarder->forwardAll();
+            if (retains) {
+                // First the swipes a changed server may lack, at their own instants, then
+                // the queue: the earlier of two close swipes is the one that counts.
+                const OutboxForwarder::Result resent = forwarder->recheckRetained();
+                {
+                    std::lock_guard lock(m_mutex);
+                    m_checkServer = false;
+                }
+                sinceCheck.restart();
+                if (!resent.resent.empty()) {
+                    const QString text = TroubleText::resentSwipes(int(resent.resent.size()));
+                    logLater(QStringLiteral("checking confirmed swipes on a new server"),
+                             QStringLiteral("%1 swipes confirmed by another server were missing on this one "
+                                            "and were sent again.")
+                                 .arg(resent.resent.size()));
+                    setNotice(text);
+                }
+            }
+            try {
+                forwarder->forwardAll();
+            } catch (...) {
+                reportStore(forwarder->store());
+                throw;
+            }
+            reportStore(forwarder->store());
             m_waiting = forwarder->store().waitingCount();
             retryMs = 0;
             lastRefusal.clear();
+            if (lockHeld.isValid()) {
+                logLater(QStringLiteral("forwarding queued swipes"),
+                         QStringLiteral("The lock that held up the waiting swipes was released after %1 s; "
+                                        "they were sent.")
+                             .arg(lockHeld.elapsed() / 1000));
+                lockHeld.invalidate();
+            }
             setOffline(false);
+            // Nothing waits: no second connection is kept open beside the window's.
+            forwarder->connection().close();
+        } catch (const ServerLockWait& error) {
+            if (!lockHeld.isValid()) {
+                lockHeld.start();
+                logLater(QStringLiteral("forwarding queued swipes"),
+                         QStringLiteral("A lock on the server holds up the waiting swipes; they are sent "
+                                        "when it is released: %1")
+                             .arg(error.message().simplified()));
+            }
+            m_offline = true;
+            retryMs = nextRetry(retryMs);
         } catch (const ServerUnreachable&) {
             m_offline = true;
             retryMs = nextRetry(retryMs);

@@ -4,8 +4,10 @@
 #include "attendance/RecentSwipes.h"
 #include "attendance/SwipeOutcome.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <condition_variable>
@@ -44,6 +46,16 @@ public:
         // up to the longest.
         int firstRetryMs = 1000;
         int longestRetryMs = 15000;
+        // The terminal's clock, for when a server confirmed a swipe (null: the system's).
+        const Clock* clock = nullptr;
+        // While the store retains confirmed swipes: how often the forwarder asks which
+        // server it reaches, so that a failover nobody swiped through is found as well.
+        int serverCheckMs = 10000;
+        // How often the counts the window shows are read again from the store, which
+        // other programs change too (kqdb forward --retry-refused).
+        int storeWatchMs = 2000;
+        // How long the line saying that swipes were sent again stays up.
+        int noticeMs = 10 * 60 * 1000;
     };
 
     // The link for a connection that names a server; none for a database file, which is
@@ -74,9 +86,9 @@ public:
     // Why the local store cannot be written (the trouble line's text), empty while it can:
     // then swipes made while the server is down cannot be kept.
     QString storeTrouble() const { return m_storeTrouble; }
-    // Where a damaged local store found at opening was moved, empty when none was: the
-    // swipes that waited in it will not be sent.
-    QString storeMovedAside() const { return m_storeMovedAside; }
+    // What the terminal did on its own that the operator should hear of for a while
+    // (confirmed swipes sent again to a new server); empty when nothing.
+    QString notice() const;
 
     // Wakes the forwarder for a round now.
     void forwardNow();
@@ -89,6 +101,8 @@ signals:
     void stateChanged(bool offline, int waiting);
     // From any thread, whenever the number of refused swipes changes.
     void refusedChanged(int refused);
+    // From any thread, when notice() changes.
+    void noticeChanged(const QString& text);
 
 private:
     void setOffline(bool offline);
@@ -98,24 +112,37 @@ private:
     // One error-log line for a swipe the server refused, written on the window's thread.
     void logRefusal(const StoredSwipe& swipe, const QString& reason);
     int nextRetry(int retryMs) const;
+    // Keeps a swipe the server recorded online, and has the forwarder check the retained
+    // ones when the server is not the one that confirmed the swipe before.
+    void retainConfirmed(const SwipeOutcome& outcome);
+    // Adds a line to the notice, shown for noticeMs; an empty text takes the notice down.
+    void setNotice(const QString& text);
+    // Logs and shows what the store found damaged and mended, or its log found deleted.
+    void reportStore(LocalStore& store);
+    // On the window's thread: one error-log line.
+    void logLater(const QString& context, const QString& message);
 
     AdoConnection& m_connection;
     Options m_options;
     QString m_storePath;
     QString m_connectionString;
     QString m_storeTrouble;
-    QString m_storeMovedAside;
     std::unique_ptr<LocalStore> m_store;
     AdoConnection* m_copyConnection = nullptr;
     RecentSwipes m_recent;
     std::atomic<bool> m_offline{false};
     std::atomic<int> m_waiting{0};
     std::atomic<int> m_refused{0};
+    const Clock& m_clock;
+    QString m_lastServer;
+    QStringList m_notices;
+    QElapsedTimer m_noticeSince;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
     bool m_kicked = false;
+    bool m_checkServer = true;
     std::optional<LocalStore::EmployeeCopy> m_pendingCopy;
     std::function<void(const StoredSwipe&)> m_afterCommit;
     std::thread m_worker;

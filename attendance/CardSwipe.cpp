@@ -1,5 +1,6 @@
 #include "attendance/CardSwipe.h"
 
+#include "attendance/ServerIdentity.h"
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
 #include "attendance/TroubleText.h"
@@ -8,6 +9,8 @@
 #include "platform/QueryStateError.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
+#include "query/DbBackend.h"
+#include "query/ServerFeatures.h"
 #include "query/Statements.h"
 #include "query/Transaction.h"
 
@@ -70,6 +73,14 @@ AdoConnection& connectionOf(AdoQuery& recordQry)
     return *connection;
 }
 
+// Which server is about to commit the row, asked inside its transaction (so also through a
+// pooler it is the server that holds the row); empty for a database file.
+QString committingServer(AdoQuery& recordQry)
+{
+    ServerFeatures* server = connectionOf(recordQry).backend().serverFeatures();
+    return server ? ServerIdentity::read(*server) : QString();
+}
+
 SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
 {
     // A row without a number would be an attendance record nobody can be matched to; the
@@ -100,16 +111,19 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     const QDate date = clock.now().date();
     const QTime time = clock.now().time();
     insertRecord(recordQry, num, name, date, time, Statements::kFixedOpDate);
+    const QString server = committingServer(recordQry);
     // Committed before the text is composed: a failure from here on keeps the record.
     transaction.commit();
 
-    return {SwipeOutcome::Kind::Recorded,
-            TroubleText::recordedSwipe(employees.fieldAsString(Statements::kNum),
-                                       employees.fieldAsString(Statements::kName), clock.now()),
-            {},
-            num,
-            name,
-            QDateTime(date, QTime(time.hour(), time.minute(), time.second()), Qt::UTC)};
+    SwipeOutcome outcome{SwipeOutcome::Kind::Recorded,
+                         TroubleText::recordedSwipe(employees.fieldAsString(Statements::kNum),
+                                                    employees.fieldAsString(Statements::kName), clock.now()),
+                         {},
+                         num,
+                         name,
+                         QDateTime(date, QTime(time.hour(), time.minute(), time.second()), Qt::UTC)};
+    outcome.server = server;
+    return outcome;
 }
 
 SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
@@ -126,13 +140,16 @@ SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
         return alreadyRecorded(recordQry, transaction);
 
     insertRecord(recordQry, stored.num, stored.name, stored.date, stored.time, stored.opdate);
+    const QString server = committingServer(recordQry);
     transaction.commit();
-    return {SwipeOutcome::Kind::Recorded,
-            TroubleText::recordedSwipe(stored.num, stored.name, stored.instant()),
-            {},
-            stored.num,
-            stored.name,
-            stored.instant()};
+    SwipeOutcome outcome{SwipeOutcome::Kind::Recorded,
+                         TroubleText::recordedSwipe(stored.num, stored.name, stored.instant()),
+                         {},
+                         stored.num,
+                         stored.name,
+                         stored.instant()};
+    outcome.server = server;
+    return outcome;
 }
 
 } // namespace

@@ -1,16 +1,17 @@
 #include "attendance/LocalStore.h"
 
 #include "attendance/SwipeWindow.h"
+#include "platform/AppPaths.h"
+#include "platform/DatabaseError.h"
+#include "platform/SettingsStore.h"
 
 #include "query/ConnectionString.h"
 #include "query/DatabaseTarget.h"
 #include "query/DateTimeValue.h"
 #include "query/DbColumnInfo.h"
-#include "sqlite/SqliteError.h"
 #include "sqlite/SqliteDatabase.h"
+#include "sqlite/SqliteError.h"
 #include "sqlite/SqliteStatement.h"
-#include "platform/AppPaths.h"
-#include "platform/DatabaseError.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -20,6 +21,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,7 +39,15 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS refused (id INTEGER PRIMARY KEY, num TEXT NOT NULL, name TEXT, "
     "d INTEGER NOT NULL, t INTEGER NOT NULL, opdate TEXT NOT NULL, instant INTEGER NOT NULL, "
     "reason TEXT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS confirmed (num TEXT NOT NULL, name TEXT, d INTEGER NOT NULL, "
+    "t INTEGER NOT NULL, opdate TEXT NOT NULL, instant INTEGER NOT NULL, server TEXT NOT NULL, "
+    "confirmed_at INTEGER NOT NULL, PRIMARY KEY (num, instant))",
+    // A row once the store was compared with the ledger beside it: a store without one is
+    // new (made now, or again after it was deleted) and is filled from the ledger.
+    "CREATE TABLE IF NOT EXISTS compared (at INTEGER)",
 };
+
+const char kRetentionValueName[] = "retainConfirmedMinutes";
 
 StoredSwipe readSwipe(const SqliteStatement& row)
 {
@@ -62,7 +73,9 @@ LocalStore::LocalStore(const QString& filePath, Access access)
         m_db->setBusyTimeout(kBusyTimeoutMs);
         return;
     }
+    m_ledger = std::make_unique<SwipeLedger>(SwipeLedger::pathFor(m_path));
     open();
+    verify();
 }
 
 std::optional<LocalStore::FileIdentity> LocalStore::identityOf(const QString& path)
@@ -100,6 +113,7 @@ void LocalStore::open()
         // with a new store rather than losing every swipe made while the server is away.
         moveAside();
         open();
+        m_madeAfterDamage = true;
     }
 }
 
@@ -143,8 +157,25 @@ int LocalStore::revalidate(bool carryOver)
     if (m_readOnly)
         return 0;
     const std::optional<FileIdentity> now = identityOf(m_path);
-    if (now && m_identity && *now == *m_identity)
+    if (now && m_identity && *now == *m_identity) {
+        if (m_db && !identityOf(m_path + QStringLiteral("-wal"))) {
+            // The log was deleted under the open handle, which still writes into it: what it
+            // holds is written into the store now, before a restart loses it.
+            try {
+                exec(QStringLiteral("PRAGMA wal_checkpoint(FULL)"));
+            } catch (const DatabaseError&) {
+            }
+            if (!m_logGoneSaid) {
+                m_logGoneSaid = true;
+                // Said once for the file, though the terminal holds two handles on it.
+                static std::mutex mutex;
+                static std::set<std::pair<quint64, quint64>> said;
+                std::lock_guard lock(mutex);
+                m_logGone = said.insert({now->device, now->inode}).second;
+            }
+        }
         return 0;
+    }
     std::vector<StoredSwipe> waiting;
     if (carryOver && m_db) {
         try {
@@ -154,8 +185,10 @@ int LocalStore::revalidate(bool carryOver)
         }
     }
     open();
-    if (waiting.empty())
+    if (waiting.empty()) {
+        verify();
         return 0;
+    }
     int carried = 0;
     WriteTransaction transaction(*this);
     for (const StoredSwipe& swipe : waiting) {
@@ -166,6 +199,7 @@ int LocalStore::revalidate(bool carryOver)
         ++carried;
     }
     transaction.commit();
+    verify();
     return carried;
 }
 
@@ -257,12 +291,16 @@ void LocalStore::replaceEmployeeCopy(const EmployeeCopy& copy)
 LocalStore::WriteTransaction::WriteTransaction(LocalStore& store) : m_store(store)
 {
     m_store.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    m_store.m_inTransaction = true;
+    m_store.m_pendingLive.clear();
 }
 
 LocalStore::WriteTransaction::~WriteTransaction()
 {
     if (m_done)
         return;
+    m_store.m_inTransaction = false;
+    m_store.m_pendingLive.clear();
     try {
         m_store.exec(QStringLiteral("ROLLBACK"));
     } catch (...) {
@@ -274,6 +312,11 @@ void LocalStore::WriteTransaction::commit()
 {
     m_store.exec(QStringLiteral("COMMIT"));
     m_done = true;
+    m_store.m_inTransaction = false;
+    std::vector<SwipeLedger::Entry> live;
+    live.swap(m_store.m_pendingLive);
+    // The second copy, once the first is on the disk.
+    m_store.noteLive(std::move(live));
 }
 
 std::optional<StoredSwipe> LocalStore::waitingWithin(const QString& num, const QDateTime& from,
@@ -314,7 +357,9 @@ qint64 LocalStore::enqueue(const StoredSwipe& swipe)
     insert.bindText(5, swipe.opdate);
     insert.bindInt64(6, d + t);
     insert.step();
-    return m_db->lastInsertRowId();
+    const qint64 id = m_db->lastInsertRowId();
+    noteLive({{SwipeLedger::State::Waiting, swipe, {}, 0}});
+    return id;
 }
 
 std::vector<StoredSwipe> LocalStore::oldest(int limit) const
@@ -331,6 +376,7 @@ std::vector<StoredSwipe> LocalStore::oldest(int limit) const
 
 void LocalStore::remove(qint64 id)
 {
+    noteGone(selectSwipes(QStringLiteral("SELECT %1 FROM outbox WHERE id = ?"), id));
     SqliteStatement erase(m_db->handle(), QStringLiteral("DELETE FROM outbox WHERE id = ?"));
     erase.bindInt64(1, id);
     erase.step();
@@ -377,6 +423,7 @@ int LocalStore::refusedCount() const
 
 void LocalStore::removeRefused(qint64 id)
 {
+    noteGone(selectSwipes(QStringLiteral("SELECT %1 FROM refused WHERE id = ?"), id));
     SqliteStatement erase(m_db->handle(), QStringLiteral("DELETE FROM refused WHERE id = ?"));
     erase.bindInt64(1, id);
     erase.step();
@@ -395,9 +442,373 @@ void LocalStore::remove(const std::vector<qint64>& ids)
     WriteTransaction transaction(*this);
     SqliteStatement erase(m_db->handle(), QStringLiteral("DELETE FROM outbox WHERE id = ?"));
     for (const qint64 id : ids) {
+        noteGone(selectSwipes(QStringLiteral("SELECT %1 FROM outbox WHERE id = ?"), id));
         erase.bindInt64(1, id);
         erase.step();
         erase.reset();
     }
     transaction.commit();
+}
+
+int LocalStore::retentionMinutes()
+{
+    SettingsStore settings;
+    if (!settings.openKey(DatabaseTarget::kKeyPath, false))
+        return kDefaultRetentionMinutes;
+    bool ok = false;
+    const int minutes = settings.readString(QString::fromLatin1(kRetentionValueName)).toInt(&ok);
+    // Zero turns the keeping off; a negative or unreadable value is taken as unset.
+    return ok && minutes >= 0 ? minutes : kDefaultRetentionMinutes;
+}
+
+namespace {
+
+void insertRetained(SqliteDatabase& db, const StoredSwipe& swipe, const QString& server, qint64 confirmedAt)
+{
+    SqliteStatement insert(
+        db.handle(), QStringLiteral("INSERT OR REPLACE INTO confirmed (num, name, d, t, opdate, instant, "
+                                    "server, confirmed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+    const qint64 d = DateTimeValue::fromDate(swipe.date).seconds();
+    const qint64 t = DateTimeValue::fromTime(swipe.time).seconds();
+    insert.bindText(1, swipe.num);
+    insert.bindText(2, swipe.name);
+    insert.bindInt64(3, d);
+    insert.bindInt64(4, t);
+    insert.bindText(5, swipe.opdate);
+    insert.bindInt64(6, d + t);
+    insert.bindText(7, server);
+    insert.bindInt64(8, confirmedAt);
+    insert.step();
+}
+
+} // namespace
+
+void LocalStore::retain(const std::vector<StoredSwipe>& swipes, const QString& server,
+                        const QDateTime& confirmedAt)
+{
+    const int minutes = retentionMinutes();
+    if (swipes.empty() || server.isEmpty() || minutes == 0)
+        return;
+    WriteTransaction transaction(*this);
+    const qint64 at = DateTimeValue::fromDateTime(confirmedAt).seconds();
+    std::vector<SwipeLedger::Entry> kept;
+    for (const StoredSwipe& swipe : swipes) {
+        insertRetained(*m_db, swipe, server, at);
+        kept.push_back({SwipeLedger::State::Confirmed, swipe, server, at});
+    }
+    forgetRetainedBefore(confirmedAt.addSecs(-qint64(minutes) * 60));
+    noteLive(std::move(kept));
+    transaction.commit();
+}
+
+void LocalStore::confirm(const std::vector<StoredSwipe>& swipes, const QString& server,
+                         const QDateTime& confirmedAt)
+{
+    const int minutes = retentionMinutes();
+    WriteTransaction transaction(*this);
+    SqliteStatement erase(m_db->handle(), QStringLiteral("DELETE FROM outbox WHERE id = ?"));
+    const qint64 at = DateTimeValue::fromDateTime(confirmedAt).seconds();
+    const bool keep = !server.isEmpty() && minutes > 0;
+    std::vector<SwipeLedger::Entry> kept;
+    for (const StoredSwipe& swipe : swipes) {
+        erase.bindInt64(1, swipe.id);
+        erase.step();
+        erase.reset();
+        if (keep) {
+            insertRetained(*m_db, swipe, server, at);
+            kept.push_back({SwipeLedger::State::Confirmed, swipe, server, at});
+        }
+    }
+    if (keep)
+        noteLive(std::move(kept));
+    else
+        noteGone(swipes);
+    if (minutes > 0)
+        forgetRetainedBefore(confirmedAt.addSecs(-qint64(minutes) * 60));
+    transaction.commit();
+}
+
+void LocalStore::confirmRefused(const StoredSwipe& swipe, const QString& server, const QDateTime& confirmedAt)
+{
+    const int minutes = retentionMinutes();
+    WriteTransaction transaction(*this);
+    removeRefused(swipe.id);
+    if (!server.isEmpty() && minutes > 0) {
+        const qint64 at = DateTimeValue::fromDateTime(confirmedAt).seconds();
+        insertRetained(*m_db, swipe, server, at);
+        noteLive({{SwipeLedger::State::Confirmed, swipe, server, at}});
+    }
+    transaction.commit();
+}
+
+void LocalStore::forgetRetained(const StoredSwipe& swipe)
+{
+    noteGone({swipe});
+    SqliteStatement erase(m_db->handle(),
+                          QStringLiteral("DELETE FROM confirmed WHERE num = ? AND instant = ?"));
+    erase.bindText(1, swipe.num);
+    erase.bindInt64(2, DateTimeValue::fromDateTime(swipe.instant()).seconds());
+    erase.step();
+}
+
+int LocalStore::forgetRetainedBefore(const QDateTime& moment)
+{
+    const qint64 before = DateTimeValue::fromDateTime(moment).seconds();
+    noteGone(selectSwipes(QStringLiteral("SELECT %1 FROM confirmed WHERE confirmed_at < ?"), before));
+    SqliteStatement erase(m_db->handle(), QStringLiteral("DELETE FROM confirmed WHERE confirmed_at < ?"));
+    erase.bindInt64(1, before);
+    erase.step();
+    return int(m_db->changes());
+}
+
+namespace {
+
+const char kRetainedColumns[] = "rowid, num, name, d, t, opdate, server, confirmed_at";
+
+LocalStore::RetainedSwipe readRetained(const SqliteStatement& row)
+{
+    return {readSwipe(row), row.columnText(6), DateTimeValue(row.columnInt64(7)).toDateTime()};
+}
+
+} // namespace
+
+std::vector<LocalStore::RetainedSwipe> LocalStore::retainedNotFrom(const QString& server) const
+{
+    SqliteStatement select(m_db->handle(), QStringLiteral("SELECT %1 FROM confirmed WHERE server <> ? "
+                                                          "ORDER BY instant, num")
+                                               .arg(QLatin1String(kRetainedColumns)));
+    select.bindText(1, server);
+    std::vector<RetainedSwipe> result;
+    while (select.step())
+        result.push_back(readRetained(select));
+    return result;
+}
+
+std::vector<LocalStore::RetainedSwipe> LocalStore::retained() const
+{
+    SqliteStatement select(m_db->handle(), QStringLiteral("SELECT %1 FROM confirmed ORDER BY instant, num")
+                                               .arg(QLatin1String(kRetainedColumns)));
+    std::vector<RetainedSwipe> result;
+    while (select.step())
+        result.push_back(readRetained(select));
+    return result;
+}
+
+int LocalStore::retainedCount() const
+{
+    SqliteStatement count(m_db->handle(), QStringLiteral("SELECT count(*) FROM confirmed"));
+    count.step();
+    return int(count.columnInt64(0));
+}
+
+std::vector<StoredSwipe> LocalStore::selectSwipes(const QString& sql, qint64 value) const
+{
+    // rowid stands in for the id in the table of confirmed swipes, which has none.
+    SqliteStatement select(m_db->handle(), sql.arg(QStringLiteral("rowid, num, name, d, t, opdate")));
+    select.bindInt64(1, value);
+    std::vector<StoredSwipe> result;
+    while (select.step())
+        result.push_back(readSwipe(select));
+    return result;
+}
+
+void LocalStore::noteLive(std::vector<SwipeLedger::Entry> entries)
+{
+    if (!m_ledger || entries.empty())
+        return;
+    if (m_inTransaction) {
+        for (SwipeLedger::Entry& entry : entries)
+            m_pendingLive.push_back(std::move(entry));
+        return;
+    }
+    m_ledger->append(entries);
+}
+
+void LocalStore::noteGone(const std::vector<StoredSwipe>& swipes)
+{
+    if (!m_ledger || swipes.empty())
+        return;
+    std::vector<SwipeLedger::Entry> gone;
+    for (const StoredSwipe& swipe : swipes)
+        gone.push_back({SwipeLedger::State::Gone, swipe, {}, 0});
+    m_ledger->append(gone);
+}
+
+std::map<SwipeLedger::Key, SwipeLedger::Entry> LocalStore::storeLive() const
+{
+    std::map<SwipeLedger::Key, SwipeLedger::Entry> live;
+    for (const char* table : {"outbox", "refused"}) {
+        SqliteStatement select(
+            m_db->handle(),
+            QStringLiteral("SELECT %1 FROM %2").arg(QLatin1String(kSwipeColumns), QLatin1String(table)));
+        while (select.step()) {
+            const StoredSwipe swipe = readSwipe(select);
+            live[SwipeLedger::keyOf(swipe)] = {SwipeLedger::State::Waiting, swipe, {}, 0};
+        }
+    }
+    for (const RetainedSwipe& kept : retained()) {
+        const SwipeLedger::Key key = SwipeLedger::keyOf(kept.swipe);
+        // A swipe still waiting is waiting, whatever an earlier confirmation kept.
+        if (!live.count(key))
+            live[key] = {SwipeLedger::State::Confirmed, kept.swipe, kept.server,
+                         DateTimeValue::fromDateTime(kept.confirmedAt).seconds()};
+    }
+    return live;
+}
+
+namespace {
+
+bool sameSwipe(const StoredSwipe& a, const StoredSwipe& b)
+{
+    return a.num == b.num && a.name == b.name && a.date == b.date && a.time == b.time && a.opdate == b.opdate;
+}
+
+} // namespace
+
+void LocalStore::restoreFrom(const std::map<SwipeLedger::Key, SwipeLedger::Entry>& live)
+{
+    // Written without notes: the record holds them already.
+    std::unique_ptr<SwipeLedger> ledger = std::move(m_ledger);
+    try {
+        WriteTransaction transaction(*this);
+        // Another handle may have carried some over into the new file already.
+        const std::map<SwipeLedger::Key, SwipeLedger::Entry> present = storeLive();
+        SqliteStatement insert(m_db->handle(),
+                               QStringLiteral("INSERT INTO outbox (num, name, d, t, opdate, instant) "
+                                              "VALUES (?, ?, ?, ?, ?, ?)"));
+        for (const auto& [key, entry] : live) {
+            if (present.count(key))
+                continue;
+            if (entry.state == SwipeLedger::State::Confirmed) {
+                insertRetained(*m_db, entry.swipe, entry.server, entry.confirmedAt);
+                continue;
+            }
+            const qint64 d = DateTimeValue::fromDate(entry.swipe.date).seconds();
+            const qint64 t = DateTimeValue::fromTime(entry.swipe.time).seconds();
+            insert.bindText(1, entry.swipe.num);
+            insert.bindText(2, entry.swipe.name);
+            insert.bindInt64(3, d);
+            insert.bindInt64(4, t);
+            insert.bindText(5, entry.swipe.opdate);
+            insert.bindInt64(6, d + t);
+            insert.step();
+            insert.reset();
+        }
+        exec(QStringLiteral("DELETE FROM compared"));
+        exec(QStringLiteral("INSERT INTO compared (at) VALUES (1)"));
+        transaction.commit();
+    } catch (...) {
+        m_ledger = std::move(ledger);
+        throw;
+    }
+    m_ledger = std::move(ledger);
+}
+
+void LocalStore::verify()
+{
+    if (m_readOnly || !m_ledger || !m_db)
+        return;
+    const SwipeLedger::Contents recorded = m_ledger->read();
+    std::map<SwipeLedger::Key, SwipeLedger::Entry> held;
+    bool damaged = false;
+    // Never compared yet: made anew, by this handle or another, after it was deleted.
+    bool fresh = false;
+    try {
+        // Writers wait meanwhile: the two copies are compared as of one moment.
+        WriteTransaction transaction(*this);
+        held = storeLive();
+        {
+            SqliteStatement compared(m_db->handle(), QStringLiteral("SELECT count(*) FROM compared"));
+            compared.step();
+            fresh = compared.columnInt64(0) == 0 && held.empty();
+        }
+        for (const auto& [key, entry] : recorded.live) {
+            const auto found = held.find(key);
+            // A swipe the record holds is in the store too, as it is there. (Its state may
+            // differ: two handles' appends can land in either order.)
+            if (found == held.end() || !sameSwipe(found->second.swipe, entry.swipe)) {
+                damaged = true;
+                break;
+            }
+        }
+        if (!damaged) {
+            if (recorded.damagedLines > 0) {
+                const QString aside = m_ledger->moveAside();
+                std::vector<SwipeLedger::Entry> live;
+                for (const auto& [key, entry] : held)
+                    live.push_back(entry);
+                m_ledger->rewrite(live);
+                m_damage = Damage{m_ledger->path(), aside, 0, 0, true};
+            } else {
+                std::vector<SwipeLedger::Entry> missing;
+                for (const auto& [key, entry] : held) {
+                    const auto found = recorded.live.find(key);
+                    if (found == recorded.live.end() || found->second.state != entry.state)
+                        missing.push_back(entry);
+                }
+                // Kept short: only what is live, once the dead lines outnumber it.
+                if (recorded.lines > 2 * int(held.size()) + 256) {
+                    std::vector<SwipeLedger::Entry> live;
+                    for (const auto& [key, entry] : held)
+                        live.push_back(entry);
+                    m_ledger->rewrite(live);
+                } else {
+                    m_ledger->append(missing);
+                }
+            }
+            exec(QStringLiteral("DELETE FROM compared"));
+            exec(QStringLiteral("INSERT INTO compared (at) VALUES (1)"));
+            transaction.commit();
+            if (m_madeAfterDamage)
+                m_damage = Damage{m_path, m_movedAside, 0, 0, false};
+            m_madeAfterDamage = false;
+            return;
+        }
+    } catch (const SqliteError& error) {
+        if (error.trouble() != DatabaseError::Trouble::Damaged)
+            throw;
+        damaged = true;
+    }
+
+    // The store lost swipes the record holds: it is moved aside (unless opening made it new
+    // just now) and made anew from the record, every waiting swipe queued again.
+    const QString damagedPath = m_path;
+    const bool remade = fresh && !m_madeAfterDamage;
+    if (!m_madeAfterDamage && !remade) {
+        const std::optional<FileIdentity> now = identityOf(m_path);
+        if (now && m_identity && *now != *m_identity) {
+            // Another handle mended it already: this one opens what is there now.
+            open();
+            m_madeAfterDamage = false;
+            verify();
+            return;
+        }
+        moveAside();
+        open();
+    }
+    m_madeAfterDamage = false;
+    restoreFrom(recorded.live);
+    std::vector<SwipeLedger::Entry> live;
+    Damage damage{damagedPath, remade ? QString() : m_movedAside, 0, 0, false};
+    damage.remade = remade;
+    for (const auto& [key, entry] : recorded.live) {
+        live.push_back(entry);
+        ++(entry.state == SwipeLedger::State::Waiting ? damage.requeued : damage.retained);
+    }
+    m_ledger->rewrite(live);
+    m_damage = damage;
+}
+
+std::optional<LocalStore::Damage> LocalStore::takeDamage()
+{
+    std::optional<Damage> damage;
+    damage.swap(m_damage);
+    return damage;
+}
+
+bool LocalStore::takeLogGone()
+{
+    const bool gone = m_logGone;
+    m_logGone = false;
+    return gone;
 }

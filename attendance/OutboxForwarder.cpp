@@ -1,13 +1,21 @@
 #include "attendance/OutboxForwarder.h"
 
 #include "attendance/CardSwipe.h"
+#include "attendance/ServerIdentity.h"
 #include "attendance/ServerSwipeBatch.h"
 #include "platform/ServerRefusal.h"
+#include "platform/SystemClock.h"
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
 
 OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath)
-    : m_records(QStringLiteral("RecordQry")), m_store(storePath)
+    : OutboxForwarder(connectionString, storePath, SystemClock::instance())
+{
+}
+
+OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath,
+                                 const Clock& clock)
+    : m_clock(clock), m_records(QStringLiteral("RecordQry")), m_store(storePath)
 {
     m_connection.setConnectionString(connectionString);
     m_records.setConnection(&m_connection);
@@ -21,6 +29,8 @@ void OutboxForwarder::connect()
 OutboxForwarder::Result OutboxForwarder::forwardAll()
 {
     Result result;
+    // The queue is read only once the store and the record beside it agree (mended if not).
+    m_store.verify();
     for (;;) {
         const std::vector<StoredSwipe> batch = m_store.oldest(kBatch);
         if (batch.empty())
@@ -36,13 +46,11 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
                 // One of them is refused: one by one, to set that one aside.
             }
             if (!outcomes.empty()) {
-                std::vector<qint64> ids;
                 for (const StoredSwipe& swipe : batch) {
                     if (afterCommit)
                         afterCommit(swipe);
-                    ids.push_back(swipe.id);
                 }
-                m_store.remove(ids);
+                m_store.confirm(batch, outcomes.front().server, m_clock.now());
                 for (size_t i = 0; i < batch.size(); ++i) {
                     if (outcomes[i].kind == SwipeOutcome::Kind::Recorded)
                         ++result.forwarded;
@@ -69,7 +77,7 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
             }
             if (afterCommit)
                 afterCommit(swipe);
-            m_store.remove(swipe.id);
+            m_store.confirm({swipe}, outcome.server, m_clock.now());
             if (outcome.kind == SwipeOutcome::Kind::Recorded)
                 ++result.forwarded;
             else
@@ -94,13 +102,72 @@ OutboxForwarder::Result OutboxForwarder::retryRefused()
         }
         if (afterCommit)
             afterCommit(refused.swipe);
-        m_store.removeRefused(refused.swipe.id);
+        m_store.confirmRefused(refused.swipe, outcome.server, m_clock.now());
         if (outcome.kind == SwipeOutcome::Kind::Recorded)
             ++result.forwarded;
         else
             ++result.alreadyRecorded;
         if (onForwarded)
             onForwarded(refused.swipe, outcome);
+    }
+    return result;
+}
+
+QString OutboxForwarder::serverIdentity()
+{
+    ServerFeatures* server = m_connection.backend().serverFeatures();
+    return server ? ServerIdentity::read(*server) : QString();
+}
+
+OutboxForwarder::Result OutboxForwarder::recheckRetained()
+{
+    Result result;
+    ServerFeatures* server = m_connection.backend().serverFeatures();
+    if (!server || m_store.retainedCount() == 0)
+        return result;
+    const QString current = ServerIdentity::read(*server);
+    const std::vector<LocalStore::RetainedSwipe> retained = m_store.retainedNotFrom(current);
+    for (size_t at = 0; at < retained.size(); at += kBatch) {
+        std::vector<StoredSwipe> batch;
+        for (size_t i = at; i < retained.size() && i < at + kBatch; ++i)
+            batch.push_back(retained[i].swipe);
+        std::vector<SwipeOutcome> outcomes;
+        try {
+            outcomes = ServerSwipeBatch::forward(m_connection.backend(), *server, batch);
+        } catch (const ServerRefusal&) {
+            // One of them is refused now: one by one, so that the others get through and
+            // the refused one is set aside with its reason like any refused swipe.
+            for (const StoredSwipe& swipe : batch) {
+                try {
+                    outcomes.push_back(CardSwipe::forward(swipe, m_records));
+                } catch (const ServerRefusal& refusal) {
+                    StoredSwipe kept = swipe;
+                    kept.id = m_store.enqueue(kept);
+                    m_store.setAside(kept.id, refusal.message());
+                    m_store.forgetRetained(swipe);
+                    ++result.refused;
+                    if (onRefused)
+                        onRefused(kept, refusal.message());
+                    outcomes.push_back({});
+                }
+            }
+        }
+        std::vector<StoredSwipe> held;
+        for (size_t i = 0; i < batch.size(); ++i) {
+            if (outcomes[i].kind == SwipeOutcome::Kind::Nothing)
+                continue;
+            held.push_back(batch[i]);
+            if (outcomes[i].kind == SwipeOutcome::Kind::Recorded) {
+                result.resent.push_back(batch[i]);
+                ++result.forwarded;
+                if (onResent)
+                    onResent(batch[i]);
+            } else {
+                ++result.alreadyRecorded;
+            }
+        }
+        // Confirmed by this server now: kept for another retention time under its name.
+        m_store.retain(held, current, m_clock.now());
     }
     return result;
 }

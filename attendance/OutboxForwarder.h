@@ -1,12 +1,15 @@
 #pragma once
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
 #include "attendance/LocalStore.h"
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeOutcome.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
 
 #include <functional>
+#include <vector>
+
+class Clock;
 
 // Hands a terminal's waiting swipes to the database, oldest first, each in the swipe's own
 // transaction at its own instant. A swipe leaves the outbox only once the database has
@@ -23,8 +26,12 @@ public:
         int alreadyRecorded = 0;
         // Set aside (forwardAll) or left aside (retryRefused): refused by the server.
         int refused = 0;
+        // recheckRetained: confirmed swipes this server lacked, sent again.
+        std::vector<StoredSwipe> resent;
     };
 
+    // The clock stamps when a server confirmed a swipe, for how long it is retained.
+    OutboxForwarder(const QString& connectionString, const QString& storePath, const Clock& clock);
     OutboxForwarder(const QString& connectionString, const QString& storePath);
 
     // Opens the connection: proves the database can be reached.
@@ -39,6 +46,15 @@ public:
     // the server takes (or holds already) leaves the list, one refused again stays with
     // the new reason. Other failures end the round and pass through.
     Result retryRefused();
+    // The swipes this store retains that another server confirmed (before a restart, a
+    // failover, a move to another host) are sent again to this one, each at its own
+    // instant: the duplicate test keeps those it holds single, and only the ones it lacks
+    // are written. They are then retained as this server's. A swipe confirmed by this very
+    // server is never sent again, so a row deleted on purpose stays deleted. Failures end
+    // the check and pass through, the swipes still retained under their old server.
+    Result recheckRetained();
+    // Which server the connection reaches now (ServerIdentity); empty for a database file.
+    QString serverIdentity();
 
     LocalStore& store() { return m_store; }
     AdoConnection& connection() { return m_connection; }
@@ -47,6 +63,8 @@ public:
     std::function<void(const StoredSwipe&, const SwipeOutcome&)> onForwarded;
     // Called for every swipe forwardAll() set aside, with the server's reason.
     std::function<void(const StoredSwipe&, const QString&)> onRefused;
+    // Called for every retained swipe recheckRetained() had to send again.
+    std::function<void(const StoredSwipe&)> onResent;
     // For fault tests: runs after the database committed a swipe, before the outbox is
     // updated.
     std::function<void(const StoredSwipe&)> afterCommit;
@@ -54,6 +72,7 @@ public:
     static constexpr int kBatch = 256;
 
 private:
+    const Clock& m_clock;
     AdoConnection m_connection;
     AdoQuery m_records;
     LocalStore m_store;

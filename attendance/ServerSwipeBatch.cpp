@@ -1,5 +1,7 @@
 #include "attendance/ServerSwipeBatch.h"
 
+#include "attendance/CardSwipe.h"
+#include "attendance/ServerIdentity.h"
 #include "attendance/SwipeWindow.h"
 #include "attendance/TroubleText.h"
 #include "platform/DatabaseError.h"
@@ -87,6 +89,8 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(DbBackend& backend, ServerFe
               DateTimeText::dateTime(SwipeWindow::from(instant), u':').toUtf8(),
               DateTimeText::dateTime(SwipeWindow::to(instant), u':').toUtf8(), swipe.opdate.toUtf8()}});
     }
+    // Which server commits the batch, asked in its transaction.
+    statements.push_back(ServerIdentity::statement());
 
     backend.beginWrite({});
     std::vector<ServerRows> results;
@@ -105,11 +109,13 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(DbBackend& backend, ServerFe
         }
         throw;
     }
+    const QString committedBy = ServerIdentity::fromRows(results.back());
     std::vector<SwipeOutcome> outcomes;
     outcomes.reserve(swipes.size());
     for (size_t i = 0; i < swipes.size(); ++i) {
         const ServerRows& row = results[i + 1];
         outcomes.push_back(row.rows() > 0 ? alreadyRecorded(row) : recorded(swipes[i]));
+        outcomes.back().server = committedBy;
     }
     return outcomes;
 }

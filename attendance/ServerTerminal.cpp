@@ -5,7 +5,6 @@
 #include "attendance/TroubleText.h"
 
 #include <QStringList>
-#include <QTimer>
 
 ServerTerminal::ServerTerminal(std::unique_ptr<AttendanceLink> link, AdoConnection& connection,
                                const Clock& clock)
@@ -19,6 +18,10 @@ ServerTerminal::ServerTerminal(std::unique_ptr<AttendanceLink> link, AdoConnecti
         },
         Qt::QueuedConnection);
     connect(m_link.get(), &AttendanceLink::refusedChanged, this, &AttendanceTerminal::refusedChanged,
+            Qt::QueuedConnection);
+    // What the link did on its own (swipes sent again to a new server, a damaged store mended)
+    // stands on the trouble line for a while.
+    connect(m_link.get(), &AttendanceLink::noticeChanged, this, &ServerTerminal::publishTrouble,
             Qt::QueuedConnection);
 }
 
@@ -40,14 +43,6 @@ void ServerTerminal::loadEmployees(AdoQuery* employees)
     if (!m_link->storeTrouble().isEmpty())
         trouble.append(m_link->storeTrouble());
     m_trouble = trouble;
-    // Said in the log for good, and on the trouble line for a while: swipes were lost with it.
-    if (!m_link->storeMovedAside().isEmpty() && m_notice.isEmpty()) {
-        m_notice = TroubleText::storeMovedAside();
-        QTimer::singleShot(kNoticeMs, this, [this] {
-            m_notice.clear();
-            publishTrouble();
-        });
-    }
     publishTrouble();
     emit refusedChanged(m_link->refusedCount());
     emit stateChanged(m_link->isOffline() && !(m_listUnreachable && m_link->waitingCount() == 0),
@@ -57,8 +52,8 @@ void ServerTerminal::loadEmployees(AdoQuery* employees)
 void ServerTerminal::publishTrouble()
 {
     QStringList lines = m_trouble;
-    if (!m_notice.isEmpty())
-        lines.append(m_notice);
+    if (!m_link->notice().isEmpty())
+        lines.append(m_link->notice());
     emit lastingTroubleChanged(lines.join(u'\n'));
 }
 

@@ -20,18 +20,14 @@ public:
     void loadEmployees(AdoQuery* employees) override;
     SwipeOutcome swipe(AdoQuery* employees, AdoQuery& recordQry) override;
 
-    // How long the trouble line says that a damaged local store was moved aside at start.
-    static constexpr int kNoticeMs = 60'000;
-
 private:
     void publishTrouble();
 
     std::unique_ptr<AttendanceLink> m_link;
     AdoConnection& m_connection;
     const Clock& m_clock;
-    // What stands in the way for as long as its cause, and the notice shown for a while.
+    // What stands in the way for as long as its cause (the link's notice comes after it).
     QStringList m_trouble;
-    QString m_notice;
     // No server and no copy of the list: the list's trouble line says both, so the line
     // of the server's state does not say "out of reach" a second time.
     bool m_listUnreachable = false;

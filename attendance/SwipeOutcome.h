@@ -34,4 +34,7 @@ struct SwipeOutcome
     // employee to name), and why, in a few Chinese words.
     QString failedText = {};
     QString reason = {};
+    // For a row a server committed: which server (ServerIdentity), read in the swipe's own
+    // transaction; empty for a database file.
+    QString server = {};
 };

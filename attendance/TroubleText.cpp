@@ -204,6 +204,32 @@ QString TroubleText::storeTrouble(const QString& path)
         .arg(QDir::toNativeSeparators(path));
 }
 
+QString TroubleText::resentSwipes(int count)
+{
+    return QCoreApplication::translate("TroubleText",
+                                       "%1 条已确认的刷卡在新服务器上缺失，已重新上传（见错误日志）")
+        .arg(count);
+}
+
+QString TroubleText::storeRecovered(int requeued)
+{
+    return QCoreApplication::translate("TroubleText",
+                                       "本地存储已损坏，已移到一旁（见错误日志）；其中的 %1 条刷卡已重新排队")
+        .arg(requeued);
+}
+
+QString TroubleText::recordRecovered()
+{
+    return QCoreApplication::translate("TroubleText",
+                                       "刷卡副本已损坏，已移到一旁（见错误日志）；刷卡均在本地存储中，未丢失");
+}
+
+QString TroubleText::storeLogGone()
+{
+    return QCoreApplication::translate("TroubleText", "本地存储的日志文件被删除，刷卡已另行保存（见错误日志）");
+}
+
+
 QString TroubleText::recordedSwipe(const QString& num, const QString& name, const QDateTime& at)
 {
     return QCoreApplication::translate("TroubleText", "【%1 %2】 %3 刷卡成功！")
@@ -219,12 +245,6 @@ QString TroubleText::alreadySwiped(const QString& num, const QString& name, cons
 QString TroubleText::failedSwipe()
 {
     return QCoreApplication::translate("TroubleText", "刷卡失败！");
-}
-
-QString TroubleText::storeMovedAside()
-{
-    return QCoreApplication::translate("TroubleText",
-                                       "本地存储已损坏，已移到一旁，其中待上传的刷卡未发送（见错误日志）");
 }
 
 QString TroubleText::noEmployeeReason()

@@ -55,10 +55,18 @@ public:
     // server is down cannot be kept.
     static QString storeTrouble(const QString& path);
 
-    // Server mode: a damaged local store was found at start and moved aside; the swipes that
-    // waited in it are not sent. The error log names where it went (too long a path for the
-    // trouble line).
-    static QString storeMovedAside();
+    // Server mode: swipes a server had confirmed were missing on the server the terminal
+    // reaches now (a failover lost them), and were sent again.
+    static QString resentSwipes(int count);
+    // Server mode: the local store was found damaged (or lacking swipes) and moved aside, and
+    // the swipes it held queued again from the ledger beside it. The error log names where it
+    // went (too long a path for the trouble line).
+    static QString storeRecovered(int requeued);
+    // Server mode: the ledger of swipes kept beside the store was damaged and moved aside;
+    // the store holds every swipe.
+    static QString recordRecovered();
+    // Server mode: the store's write-ahead log was deleted while the terminal ran.
+    static QString storeLogGone();
 
     // Server mode: why a swipe could not be queued while the server was out of reach.
     static QString storeSwipeReason(const QString& reason);

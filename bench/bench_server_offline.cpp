@@ -1,15 +1,19 @@
 // A swipe queued in the outbox while the server cannot be reached, against the file back
 // end's swipe (the same duplicate test, insert and synced commit, both files in /tmp), and
-// forwarding 10,000 queued swipes to a local PostgreSQL server.
+// forwarding 10,000 queued swipes to a local PostgreSQL server. Also what the second, checked
+// copy of each swipe (the ledger beside the store) costs: one synced append on its own, a
+// confirmed swipe kept after an online swipe, and the comparison of store and ledger that
+// precedes each forwarding round, with 1,000 swipes in each.
 
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
 #include "attendance/CardSwipe.h"
-#include "query/CommFunc.h"
-#include "interchange/DevSchema.h"
 #include "attendance/LocalStore.h"
 #include "attendance/OutboxForwarder.h"
 #include "attendance/OutboxSwipe.h"
+#include "attendance/SwipeLedger.h"
+#include "interchange/DevSchema.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
 #include "support/ManualClock.h"
 #include "support/PgTestServer.h"
 
@@ -88,6 +92,64 @@ void BM_OutboxSwipe(benchmark::State& state)
     }
 }
 BENCHMARK(BM_OutboxSwipe)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
+
+StoredSwipe benchSwipe(int i)
+{
+    StoredSwipe swipe;
+    swipe.num = QStringLiteral("%1").arg(i % kEmployees, 4, 10, QLatin1Char('0'));
+    swipe.name = QStringLiteral("员工");
+    swipe.date = QDate(2026, 3, 2);
+    swipe.time = QTime(7, 0).addSecs(600 * (i / kEmployees) % 36000);
+    swipe.opdate = QStringLiteral("1999-01-01");
+    return swipe;
+}
+
+// The second record of a queued swipe on its own: one line, written and synced.
+void BM_LedgerAppend(benchmark::State& state)
+{
+    QTemporaryDir dir(QStringLiteral("/tmp/tavelo-bench-XXXXXX"));
+    const SwipeLedger ledger(dir.filePath(QStringLiteral("store.sqlite.ledger")));
+    int i = 0;
+    for (auto _ : state)
+        ledger.append({{SwipeLedger::State::Waiting, benchSwipe(i++), {}, 0}});
+}
+BENCHMARK(BM_LedgerAppend)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
+
+// What an online swipe adds once the server confirmed it: kept in the store and the ledger.
+void BM_RetainConfirmed(benchmark::State& state)
+{
+    QTemporaryDir dir(QStringLiteral("/tmp/tavelo-bench-XXXXXX"));
+    LocalStore store(dir.filePath(QStringLiteral("store.sqlite")));
+    int i = 0;
+    const QDateTime at(QDate(2026, 3, 2), QTime(7, 0), Qt::UTC);
+    for (auto _ : state)
+        store.retain({benchSwipe(i++)}, QStringLiteral("2026-03-02 06:00:00+00 primary local -"), at);
+}
+BENCHMARK(BM_RetainConfirmed)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
+
+// The comparison of store and ledger before a forwarding round, 1,000 waiting and 1,000
+// confirmed swipes in each.
+void BM_VerifyStore(benchmark::State& state)
+{
+    QTemporaryDir dir(QStringLiteral("/tmp/tavelo-bench-XXXXXX"));
+    LocalStore store(dir.filePath(QStringLiteral("store.sqlite")));
+    {
+        LocalStore::WriteTransaction transaction(store);
+        for (int i = 0; i < kEmployees; ++i)
+            store.enqueue(benchSwipe(i));
+        transaction.commit();
+    }
+    std::vector<StoredSwipe> confirmed;
+    for (int i = kEmployees; i < 2 * kEmployees; ++i)
+        confirmed.push_back(benchSwipe(i));
+    store.retain(confirmed, QStringLiteral("server"), QDateTime(QDate(2026, 3, 2), QTime(7, 0), Qt::UTC));
+    for (auto _ : state) {
+        store.verify();
+        if (store.takeDamage())
+            state.SkipWithError("found damage");
+    }
+}
+BENCHMARK(BM_VerifyStore)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 void BM_Forward10000(benchmark::State& state)
 {

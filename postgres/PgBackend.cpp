@@ -1,10 +1,11 @@
 #include "postgres/PgBackend.h"
 
-#include "query/SqlStatementPlan.h"
-#include "query/Statements.h"
 #include "platform/DatabaseError.h"
+#include "platform/ServerLockWait.h"
 #include "platform/ServerRefusal.h"
 #include "platform/ServerUnreachable.h"
+#include "query/SqlStatementPlan.h"
+#include "query/Statements.h"
 
 #include <QDeadlineTimer>
 #include <QTimeZone>
@@ -722,7 +723,13 @@ void PgBackend::failWith(const PGresult* error)
         const QString text = redacted(oneLine(message));
         // The server gave up waiting (lock_timeout) or was told to stop: to the terminal
         // that is a server that did not answer in time, and the session is still usable.
-        if (state == "55P03" || state == "57014")
+        // A lock another session holds is told apart, so that a terminal held up by it can
+        // say so once rather than take it for a silent network.
+        if (state == "55P03")
+            throw ServerLockWait(QStringLiteral("The database server did not answer within %1 ms: %2")
+                                     .arg(m_timeoutMs)
+                                     .arg(text));
+        if (state == "57014")
             throw ServerUnreachable(QStringLiteral("The database server did not answer within %1 ms: %2")
                                          .arg(m_timeoutMs)
                                          .arg(text));

@@ -157,6 +157,22 @@
         <translation>The local store %1 cannot be written: swipes made while the server is away cannot be kept</translation>
     </message>
     <message>
+        <source>%1 条已确认的刷卡在新服务器上缺失，已重新上传（见错误日志）</source>
+        <translation>%1 confirmed swipes were missing on the new server and were sent again (see the error log)</translation>
+    </message>
+    <message>
+        <source>本地存储已损坏，已移到一旁（见错误日志）；其中的 %1 条刷卡已重新排队</source>
+        <translation>The local store was damaged and moved aside (see the error log); its %1 waiting swipes were queued again</translation>
+    </message>
+    <message>
+        <source>刷卡副本已损坏，已移到一旁（见错误日志）；刷卡均在本地存储中，未丢失</source>
+        <translation>The copy of the swipes was damaged and moved aside (see the error log); every swipe is in the local store, none lost</translation>
+    </message>
+    <message>
+        <source>本地存储的日志文件被删除，刷卡已另行保存（见错误日志）</source>
+        <translation>The log file of the local store was deleted; the swipes are kept in their copy (see the error log)</translation>
+    </message>
+    <message>
         <source>【%1 %2】 %3 刷卡成功！</source>
         <translation>[%1 %2] %3 swipe recorded!</translation>
     </message>
@@ -175,10 +191,6 @@
     <message>
         <source>员工名单是空的</source>
         <translation>the employee list is empty</translation>
-    </message>
-    <message>
-        <source>本地存储已损坏，已移到一旁，其中待上传的刷卡未发送（见错误日志）</source>
-        <translation>The local store was damaged and was moved aside; the swipes waiting in it were not sent (see the error log)</translation>
     </message>
     <message>
         <source>服务器无法连接，本机也没有员工名单的副本</source>

@@ -253,11 +253,16 @@ TEST_F(LocalStoreTest, DamagedStoreIsMovedAsideAndADeletedOneMadeAgain)
     EXPECT_EQ(waiting[0].num, QStringLiteral("1001"));
     EXPECT_EQ(waiting[1].num, QStringLiteral("1002"));
 
-    // A second damage keeps the first one's copy too.
+    // A second damage keeps the first one's copy too, and the swipes that waited in the
+    // damaged file come back from the ledger beside it.
     TestSupport::writeFile(m_storePath, garbage);
     LocalStore again(m_storePath);
     EXPECT_EQ(again.movedAside(), m_storePath + QStringLiteral(".damaged.2"));
-    EXPECT_EQ(again.waitingCount(), 0);
+    EXPECT_EQ(again.waitingCount(), 2);
+    const std::optional<LocalStore::Damage> damage = again.takeDamage();
+    ASSERT_TRUE(damage.has_value());
+    EXPECT_EQ(damage->movedTo, m_storePath + QStringLiteral(".damaged.2"));
+    EXPECT_EQ(damage->requeued, 2);
 }
 
 // Looking at a store (kqdb outbox) makes, changes and moves nothing.

@@ -129,7 +129,8 @@ void LoopbackRelay::run()
                     pairs.push_back({client, server});
             }
         }
-        if (silent)
+        // Made silent while it waited: what arrived meanwhile is held back too.
+        if (silent || m_silent)
             continue;
         for (size_t i = 2; i < fds.size(); ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace {
@@ -115,10 +116,15 @@ PgTestServer::PgTestServer(Options options) : m_options(options), m_binDir(serve
 
 std::unique_ptr<PgTestServer> PgTestServer::standbyOf(const PgTestServer& primary)
 {
-    return std::unique_ptr<PgTestServer>(new PgTestServer(primary, StandbyTag{}));
+    return std::unique_ptr<PgTestServer>(new PgTestServer(primary, StandbyTag{}, {}));
 }
 
-PgTestServer::PgTestServer(const PgTestServer& primary, StandbyTag)
+std::unique_ptr<PgTestServer> PgTestServer::standbyOf(const PgTestServer& primary, const QString& streamFrom)
+{
+    return std::unique_ptr<PgTestServer>(new PgTestServer(primary, StandbyTag{}, streamFrom));
+}
+
+PgTestServer::PgTestServer(const PgTestServer& primary, StandbyTag, const QString& streamFrom)
     : m_options(primary.m_options), m_binDir(primary.m_binDir)
 {
     m_dir = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/pgt-XXXXXX"));
@@ -133,6 +139,13 @@ PgTestServer::PgTestServer(const PgTestServer& primary, StandbyTag)
          QStringLiteral("-X"), QStringLiteral("stream"), QStringLiteral("-c"), QStringLiteral("fast"),
          QStringLiteral("-d"), primary.conninfo(QStringLiteral("postgres"))},
         true);
+    if (!streamFrom.isEmpty()) {
+        // A later setting wins: the standby streams through the other way.
+        QFile conf(m_dir->filePath(QStringLiteral("data/postgresql.auto.conf")));
+        if (!conf.open(QIODevice::Append))
+            throw std::runtime_error("cannot point the standby at the other way to its primary");
+        conf.write("primary_conninfo = " + quoteConninfo(streamFrom).toUtf8() + "\n");
+    }
     start();
     watchTestProcess(m_binDir + QStringLiteral("/pg_ctl"), m_dir->path(), isRoot());
 }
@@ -203,6 +216,22 @@ void PgTestServer::stop()
         {QStringLiteral("stop"), QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")),
          QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w")},
         true);
+    m_running = false;
+}
+
+void PgTestServer::kill()
+{
+    if (!m_running)
+        return;
+    QFile pidFile(m_dir->filePath(QStringLiteral("data/postmaster.pid")));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        throw std::runtime_error("the server has no postmaster.pid");
+    const pid_t pid = pid_t(pidFile.readLine().trimmed().toLong());
+    if (pid <= 0 || ::kill(pid, SIGKILL) != 0)
+        throw std::runtime_error("cannot kill the server");
+    // Its backends end as soon as they notice; the postmaster itself is gone at once.
+    for (int i = 0; i < 500 && ::kill(pid, 0) == 0; ++i)
+        ::usleep(10000);
     m_running = false;
 }
 

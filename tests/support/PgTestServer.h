@@ -26,6 +26,9 @@ public:
     // A streaming standby of a running primary (pg_basebackup -R), in a folder and on a
     // socket of its own, started and following the primary.
     static std::unique_ptr<PgTestServer> standbyOf(const PgTestServer& primary);
+    // The same, streaming through another way to the primary (a relay's address and port,
+    // for instance) given as libpq keyword/value text.
+    static std::unique_ptr<PgTestServer> standbyOf(const PgTestServer& primary, const QString& streamFrom);
     ~PgTestServer();
     PgTestServer(const PgTestServer&) = delete;
     PgTestServer& operator=(const PgTestServer&) = delete;
@@ -46,6 +49,9 @@ public:
 
     // Fast shutdown, keeping the data: a server that went away.
     void stop();
+    // Kills the postmaster outright (SIGKILL), as a crash or a power cut of its machine
+    // ends it: nothing is flushed or shut down.
+    void kill();
     // Starts it again on the same socket and port.
     void start();
     bool isRunning() const { return m_running; }
@@ -56,7 +62,7 @@ private:
     struct StandbyTag
     {
     };
-    PgTestServer(const PgTestServer& primary, StandbyTag);
+    PgTestServer(const PgTestServer& primary, StandbyTag, const QString& streamFrom);
     QString run(const QString& program, const QStringList& args, bool asServerUser) const;
 
     Options m_options;

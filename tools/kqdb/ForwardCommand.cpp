@@ -8,6 +8,7 @@
 #include "OutboxArguments.h"
 
 #include "attendance/OutboxForwarder.h"
+#include "platform/DateTimeText.h"
 #include "platform/Exception.h"
 
 #include <QFileInfo>
@@ -21,6 +22,8 @@ const char kForwardUsage[] = "forward TARGET [--store PATH] [--retry-refused]\n"
                              "      one the database holds already within three minutes is dropped; one\n"
                              "      the server refuses for good is set aside (kqdb outbox lists it);\n"
                              "      --retry-refused sends those set aside again first;\n"
+                             "      swipes confirmed by another server (before a failover) and kept\n"
+                             "      for a while are checked first, and those this server lacks sent again;\n"
                              "      exit 0 when none is left waiting or refused, 1 otherwise";
 
 int runForward(const QStringList& args)
@@ -38,26 +41,51 @@ int runForward(const QStringList& args)
     int alreadyRecorded = 0;
     int waiting = 0;
     int refused = 0;
+    std::vector<StoredSwipe> resent;
     QString failure;
     try {
         OutboxForwarder forwarder(parsed->connectionString, parsed->storePath);
+        // Damage found in the store or the record beside it is mended from the other one
+        // before anything is sent; it is said all the same.
+        const auto sayDamage = [&] {
+            if (const std::optional<LocalStore::Damage> damage = forwarder.store().takeDamage())
+                kqdbPrintError(
+                    damage->record
+                        ? QStringLiteral("the record of swipes %1 was damaged; moved to %2 and written "
+                                         "again from the store")
+                              .arg(damage->damaged, damage->movedTo)
+                        : QStringLiteral("the local store %1 was damaged or lost swipes; moved to %2 and "
+                                         "made again from the record beside it (%3 waiting swipes "
+                                         "queued again)")
+                              .arg(damage->damaged, damage->movedTo)
+                              .arg(damage->requeued));
+        };
+        sayDamage();
         forwarder.onForwarded = [&](const StoredSwipe&, const SwipeOutcome& outcome) {
             ++(outcome.kind == SwipeOutcome::Kind::Recorded ? forwarded : alreadyRecorded);
         };
         try {
             forwarder.connect();
+            // Swipes this user's `kqdb swipe` (or terminal) had confirmed on another server
+            // first, at their own instants: after a failover the new server may lack them.
+            resent = forwarder.recheckRetained().resent;
             if (parsed->retryRefused)
                 forwarder.retryRefused();
             forwarder.forwardAll();
         } catch (const Exception& e) {
             failure = e.message();
         }
+        sayDamage();
         waiting = forwarder.store().waitingCount();
         refused = forwarder.store().refusedCount();
     } catch (const Exception& e) {
         kqdbPrintError(e.message());
         return KqdbExit::kFailed;
     }
+    for (const StoredSwipe& swipe : resent)
+        kqdbPrintLine(
+            QStringLiteral("sent again: %1 %2 %3 (confirmed by another server, missing on this one)")
+                .arg(swipe.num, swipe.name, DateTimeText::dateTime(swipe.instant())));
     kqdbPrintLine(QStringLiteral("forwarded %1, already recorded %2, waiting %3, refused %4")
                       .arg(forwarded)
                       .arg(alreadyRecorded)

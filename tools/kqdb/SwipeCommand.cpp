@@ -6,12 +6,16 @@
 #include "KqdbCommand.h"
 
 #include "attendance/CardSwipe.h"
+#include "attendance/LocalStore.h"
+#include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
+#include "platform/Exception.h"
 #include "platform/FixedClock.h"
 #include "platform/SystemClock.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/CommFunc.h"
+#include "query/Statements.h"
 
 #include <cstdio>
 #include <memory>
@@ -46,6 +50,29 @@ std::optional<QDateTime> parseNow(const QString& text)
     if (SwipeWindow::from(value) < first || SwipeWindow::to(value) > last)
         return std::nullopt;
     return value;
+}
+
+// A swipe a server confirmed is kept in this user's local store for that server, as the
+// terminal keeps its own, so that `kqdb forward` (or a terminal of the same user) can send
+// it again should a failover lose it.
+void retain(const QString& connectionString, const SwipeOutcome& outcome, const Clock& clock)
+{
+    StoredSwipe swipe;
+    swipe.num = outcome.num;
+    swipe.name = outcome.name;
+    swipe.date = outcome.instant.date();
+    swipe.time = outcome.instant.time();
+    swipe.opdate = Statements::kFixedOpDate;
+    const QString path = LocalStore::pathFor(connectionString);
+    try {
+        LocalStore store(path);
+        store.setTarget(LocalStore::displayText(connectionString));
+        store.retain({swipe}, outcome.server, clock.now());
+    } catch (const Exception& e) {
+        kqdbPrintError(QStringLiteral("the swipe is recorded, but it could not be kept in the local store %1 "
+                                      "(%2): a failover right now could lose it unseen")
+                           .arg(path, e.message()));
+    }
 }
 
 int runSwipe(const QStringList& args)
@@ -107,6 +134,8 @@ int runSwipe(const QStringList& args)
         kqdbPrintLine(outcome.statusText);
         std::fflush(stdout);
     }
+    if (outcome.kind == SwipeOutcome::Kind::Recorded && !outcome.server.isEmpty())
+        retain(connectionString, outcome, clock);
     switch (outcome.kind) {
     case SwipeOutcome::Kind::Recorded:
         return kRecorded;
