@@ -19,6 +19,7 @@
 #include "query/Statements.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QThread>
 
@@ -27,6 +28,9 @@
 #include <exception>
 
 namespace {
+
+// The shortest bound a connection takes: a read that would wait gives up at once.
+constexpr int kNoWaitMs = 1;
 
 bool namesServer(const QString& connectionString)
 {
@@ -85,12 +89,41 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
 {
 }
 
+AttendanceLink::Options AttendanceLink::fileOptions()
+{
+    Options options;
+    options.file = true;
+    // The window's other waits for the file keep the file's own bound.
+    options.windowTimeoutMs = 0;
+    // A terminal's own commit takes milliseconds; past this the file is held by a program
+    // that takes longer, and the first swipe that finds it so still makes the store.
+    options.swipeTimeoutMs = 150;
+    // The forwarder waits on the file's lock itself, and finds it free within moments.
+    options.forwardTimeoutMs = 2000;
+    options.firstRetryMs = 500;
+    options.longestRetryMs = 2000;
+    return options;
+}
+
+std::unique_ptr<AttendanceLink> AttendanceLink::forFile(AdoConnection& connection)
+{
+    return std::make_unique<AttendanceLink>(connection, LocalStore::pathFor(connection.connectionString()),
+                                            fileOptions());
+}
+
 AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePath, const Options& options)
     : m_connection(connection), m_options(options), m_storePath(storePath),
       m_connectionString(connection.connectionString()),
       m_clock(options.clock ? *options.clock : static_cast<const Clock&>(SystemClock::instance()))
 {
     m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
+    // Swipes a file terminal kept from an earlier session are written as soon as it can.
+    if (!m_options.file || QFileInfo::exists(m_storePath))
+        openStore();
+}
+
+bool AttendanceLink::openStore()
+{
     try {
         m_store = std::make_unique<LocalStore>(m_storePath);
         reportStore(*m_store);
@@ -106,15 +139,33 @@ AttendanceLink::AttendanceLink(AdoConnection& connection, const QString& storePa
             ErrMsg::LogFailure(QStringLiteral("opening the local store"), error);
         } catch (const Exception&) {
         }
-        return;
+        return false;
     }
     m_copyConnection = new AdoConnection(this);
     m_copyConnection->setConnectionString(CommFunc::MakeJetConnStr(m_storePath));
     m_copyConnection->setMode(AdoConnection::Mode::Read);
     // Swipes left from an earlier session are sent as soon as the server answers, and the
     // confirmed ones kept are checked against it (the server may have changed meanwhile).
-    m_kicked = m_waiting > 0 || m_store->retainedCount() > 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_kicked = m_waiting > 0 || m_store->retainedCount() > 0;
+    }
     m_worker = std::thread([this] { runForwarder(); });
+    return true;
+}
+
+bool AttendanceLink::away(const std::exception_ptr& failure) const
+{
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
+    } catch (const ServerUnreachable&) {
+        return true;
+    } catch (const DatabaseError& error) {
+        return m_options.file && error.trouble() == DatabaseError::Trouble::Locked;
+    } catch (...) {
+    }
+    return false;
 }
 
 AttendanceLink::~AttendanceLink()
@@ -218,26 +269,19 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
     // The swipe's instant is the moment the card was presented, not the end of a wait for
     // the network: every reading of the clock in this swipe gives that moment.
     const FixedClock pressed(clock.now());
-    if (!m_store) {
-        try {
-            return swipeOnServer(employees, recordQry, pressed);
-        } catch (...) {
-            return CardSwipe::failed(employees, pressed, std::current_exception());
-        }
-    }
     // While swipes wait, a new one queues behind them: the server sees them in order, and
     // the first of two close swipes is the one that counts.
-    if (!m_offline && m_waiting == 0) {
+    if (!m_store || (!m_offline && m_waiting == 0)) {
         try {
             const SwipeOutcome outcome = swipeOnServer(employees, recordQry, pressed);
-            m_recent.add(outcome);
-            retainConfirmed(outcome);
+            if (m_store) {
+                m_recent.add(outcome);
+                retainConfirmed(outcome);
+            }
             return outcome;
-        } catch (const ServerUnreachable&) {
-            // The insert may have reached the server before the answer was lost; then the
-            // forward finds it within the window and drops the queued copy.
-            setOffline(true);
         } catch (const ServerRefusal& refusal) {
+            if (!m_store)
+                return CardSwipe::failed(employees, pressed, std::current_exception());
             // Refused for good (a constraint, a permission, a trigger): kept aside with
             // the reason like a queued swipe the server refuses, not lost without a word.
             try {
@@ -259,7 +303,14 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
             // counts the swipe among the refused ones.
             return CardSwipe::failed(employees, pressed, std::current_exception());
         } catch (...) {
-            return CardSwipe::failed(employees, pressed, std::current_exception());
+            // A file's store is made when a swipe first needs it; without a store the
+            // swipe fails and says why.
+            const std::exception_ptr failure = std::current_exception();
+            if (!away(failure) || !(m_store || (m_options.file && openStore())))
+                return CardSwipe::failed(employees, pressed, failure);
+            // The insert may have reached the server before the answer was lost; then the
+            // forward finds it within the window and drops the queued copy.
+            setOffline(true);
         }
     }
     SwipeOutcome outcome;
@@ -274,6 +325,19 @@ SwipeOutcome AttendanceLink::swipe(AdoQuery* employees, AdoQuery& recordQry, con
                                    DatabaseError(storeMadeAgain(m_storePath, carried)));
             } catch (const Exception&) {
             }
+        }
+        // A file held by a writer can still be read: a record another terminal made
+        // within the three minutes answers the swipe as it would have been answered at
+        // once, rather than a queued swipe the file later finds recorded.
+        if (m_options.file) {
+            // Not waited for: a writer that keeps readers out as well (the rollback journal)
+            // leaves the answer to the outbox.
+            m_connection.setNetworkTimeout(kNoWaitMs);
+            const std::optional<SwipeOutcome> recorded =
+                CardSwipe::recordedWithin(employees, recordQry, pressed);
+            m_connection.setNetworkTimeout(m_options.windowTimeoutMs);
+            if (recorded)
+                return *recorded;
         }
         outcome = OutboxSwipe::run(employees, *m_store, pressed, &m_recent);
         m_waiting = m_store->waitingCount();
@@ -366,7 +430,8 @@ void AttendanceLink::reportStore(LocalStore& store)
                           .arg(damage->requeued)
                           .arg(damage->retained);
             logLater(QStringLiteral("checking the local store"), message);
-            setNotice(damage->record ? TroubleText::recordRecovered() : TroubleText::storeRecovered(damage->requeued));
+            setNotice(damage->record ? TroubleText::recordRecovered()
+                                     : TroubleText::storeRecovered(damage->requeued));
         }
     }
     if (store.takeLogGone()) {
@@ -555,6 +620,14 @@ void AttendanceLink::runForwarder()
             m_offline = true;
             retryMs = nextRetry(retryMs);
         } catch (const Exception& error) {
+            if (away(std::current_exception())) {
+                // The file is still held by another program: tried again shortly.
+                m_offline = true;
+                retryMs = nextRetry(retryMs);
+                forwarder->connection().close();
+                publish();
+                continue;
+            }
             // Refused by the database for a reason that is not one swipe's (a missing
             // table, the schema; a swipe's own refusal was set aside): the swipes stay queued,
             // and the next try comes after a longer pause as well. Somebody has to fix the

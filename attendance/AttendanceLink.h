@@ -56,7 +56,18 @@ public:
         int storeWatchMs = 2000;
         // How long the line saying that swipes were sent again stays up.
         int noticeMs = 10 * 60 * 1000;
+        // A database file rather than a server: another program holding the file locked
+        // counts as the database being away (the swipe waits in the store, with its
+        // instant, and is written once the file is free), and the store is made only when
+        // a swipe first needs it, so that a terminal whose file is never held leaves
+        // nothing behind.
+        bool file = false;
     };
+
+    // The link for a database file (see Options::file): waits for the file as long as a
+    // swipe waits for a silent server, then keeps the swipe.
+    static std::unique_ptr<AttendanceLink> forFile(AdoConnection& connection);
+    static Options fileOptions();
 
     // The link for a connection that names a server; none for a database file, which is
     // there or not and has nothing to wait for.
@@ -105,6 +116,12 @@ signals:
     void noticeChanged(const QString& text);
 
 private:
+    // Opens the store and starts the forwarder; false (with storeTrouble() saying why)
+    // when the store cannot be opened.
+    bool openStore();
+    // Whether the failure means the database is away for now (a silent server, a file
+    // another program holds) rather than refusing this swipe.
+    bool away(const std::exception_ptr& failure) const;
     void setOffline(bool offline);
     void publish();
     void runForwarder();

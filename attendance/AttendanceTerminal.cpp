@@ -13,7 +13,7 @@ AttendanceTerminal::forConnection(AdoConnection& connection, const QString& file
     // swipes wait in its outbox.
     if (auto link = AttendanceLink::forConnection(connection))
         return std::make_unique<ServerTerminal>(std::move(link), connection, clock);
-    return std::make_unique<FileTerminal>(filePath, clock);
+    return std::make_unique<FileTerminal>(connection, filePath, clock);
 }
 
 void AttendanceTerminal::deleteCurrent(AdoQuery& employees)

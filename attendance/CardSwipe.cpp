@@ -36,18 +36,32 @@ void closeQuietly(AdoQuery& query)
     }
 }
 
-SwipeOutcome alreadyRecorded(AdoQuery& recordQry, Transaction& transaction)
+SwipeOutcome alreadyRecordedOutcome(AdoQuery& recordQry)
 {
     const DateTimeValue instant =
         recordQry.fieldAsDateTime(Statements::kD) + recordQry.fieldAsDateTime(Statements::kT);
-    SwipeOutcome outcome{SwipeOutcome::Kind::AlreadyRecorded,
-                         TroubleText::alreadySwiped(recordQry.fieldAsString(Statements::kNum),
-                                                    recordQry.fieldAsString(Statements::kName),
-                                                    instant.toDateTime()),
-                         {},
-                         recordQry.fieldAsString(Statements::kNum),
-                         recordQry.fieldAsString(Statements::kName),
-                         instant.toDateTime()};
+    return {SwipeOutcome::Kind::AlreadyRecorded,
+            TroubleText::alreadySwiped(recordQry.fieldAsString(Statements::kNum),
+                                       recordQry.fieldAsString(Statements::kName), instant.toDateTime()),
+            {},
+            recordQry.fieldAsString(Statements::kNum),
+            recordQry.fieldAsString(Statements::kName),
+            instant.toDateTime()};
+}
+
+// The duplicate test for a number, within the window between the two bounds.
+void openDuplicateTest(AdoQuery& recordQry, const QString& num, const QDateTime& from, const QDateTime& to)
+{
+    setStatement(recordQry, SwipeWindow::duplicateTest());
+    recordQry.setParameter(QStringLiteral("num"), num);
+    recordQry.setParameter(QStringLiteral("d1"), DateTimeText::dateTime(from));
+    recordQry.setParameter(QStringLiteral("d2"), DateTimeText::dateTime(to));
+    recordQry.open();
+}
+
+SwipeOutcome alreadyRecorded(AdoQuery& recordQry, Transaction& transaction)
+{
+    SwipeOutcome outcome = alreadyRecordedOutcome(recordQry);
     recordQry.close();
     transaction.commit();
     return outcome;
@@ -98,11 +112,10 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     // committed.
     Transaction transaction(connectionOf(recordQry), employees.fieldAsString(Statements::kNum));
 
-    setStatement(recordQry, SwipeWindow::duplicateTest());
-    recordQry.setParameter(QStringLiteral("num"), employees.fieldAsString(Statements::kNum));
-    recordQry.setParameter(QStringLiteral("d1"), DateTimeText::dateTime(SwipeWindow::from(clock.now())));
-    recordQry.setParameter(QStringLiteral("d2"), DateTimeText::dateTime(SwipeWindow::to(clock.now())));
-    recordQry.open();
+    // The clock is read for each bound, as for every other step of the swipe.
+    const QDateTime from = SwipeWindow::from(clock.now());
+    const QDateTime to = SwipeWindow::to(clock.now());
+    openDuplicateTest(recordQry, employees.fieldAsString(Statements::kNum), from, to);
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
 
@@ -131,11 +144,8 @@ SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
     // The same lock as a live swipe of this employee on any terminal.
     Transaction transaction(connectionOf(recordQry), stored.num);
 
-    setStatement(recordQry, SwipeWindow::duplicateTest());
-    recordQry.setParameter(QStringLiteral("num"), stored.num);
-    recordQry.setParameter(QStringLiteral("d1"), DateTimeText::dateTime(SwipeWindow::from(stored.instant())));
-    recordQry.setParameter(QStringLiteral("d2"), DateTimeText::dateTime(SwipeWindow::to(stored.instant())));
-    recordQry.open();
+    openDuplicateTest(recordQry, stored.num, SwipeWindow::from(stored.instant()),
+                      SwipeWindow::to(stored.instant()));
     if (!recordQry.isEmpty())
         return alreadyRecorded(recordQry, transaction);
 
@@ -204,6 +214,25 @@ SwipeOutcome CardSwipe::failed(AdoQuery* employees, const Clock& clock, const st
         outcome.failedText.clear();
     }
     return outcome;
+}
+
+std::optional<SwipeOutcome> CardSwipe::recordedWithin(AdoQuery* employees, AdoQuery& recordQry,
+                                                      const Clock& clock)
+{
+    std::optional<SwipeOutcome> recorded;
+    try {
+        if (hasCurrentEmployee(employees) && !employees->fieldAsString(Statements::kNum).isEmpty()) {
+            const QDateTime from = SwipeWindow::from(clock.now());
+            const QDateTime to = SwipeWindow::to(clock.now());
+            openDuplicateTest(recordQry, employees->fieldAsString(Statements::kNum), from, to);
+            if (!recordQry.isEmpty())
+                recorded = alreadyRecordedOutcome(recordQry);
+        }
+    } catch (...) {
+        recorded.reset();
+    }
+    closeQuietly(recordQry);
+    return recorded;
 }
 
 SwipeOutcome CardSwipe::forward(const StoredSwipe& swipe, AdoQuery& recordQry)

@@ -3,6 +3,7 @@
 #include "attendance/SwipeOutcome.h"
 
 #include <exception>
+#include <optional>
 
 class AdoQuery;
 class Clock;
@@ -30,4 +31,11 @@ public:
     // or AlreadyRecorded when the server holds a row of that number within the window
     // around it. Failures pass through; recordQry is closed whatever happened.
     static SwipeOutcome forward(const StoredSwipe& swipe, AdoQuery& recordQry);
+
+    // The record the database holds for the current employee within the window around
+    // now, read without taking the write lock (as another program's write lets a reader
+    // pass): the AlreadyRecorded outcome a swipe would show; nothing when there is none,
+    // no current employee, or the database cannot be read now. Never throws.
+    static std::optional<SwipeOutcome> recordedWithin(AdoQuery* employees, AdoQuery& recordQry,
+                                                      const Clock& clock);
 };

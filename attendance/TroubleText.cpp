@@ -49,6 +49,12 @@ QString reasonFor(Exception::Trouble trouble)
         return QCoreApplication::translate("TroubleText", "服务器拒绝了这次刷卡（原因见错误日志）");
     case Trouble::Unreachable:
         return QCoreApplication::translate("TroubleText", "服务器无法连接");
+    case Trouble::UntrustedPath:
+        return QCoreApplication::translate("TroubleText",
+                                           "路径上的文件夹可被他人改动，不能信任（见错误日志）");
+    case Trouble::ForeignLogFile:
+        return QCoreApplication::translate("TroubleText",
+                                           "数据库旁有无法使用的日志文件，请管理员处理（见错误日志）");
     case Trouble::Unknown:
         break;
     }
@@ -261,6 +267,16 @@ QString TroubleText::listTrouble(bool offline)
 {
     return offline ? QCoreApplication::translate("TroubleText", "服务器无法连接，本机也没有员工名单的副本")
                    : QCoreApplication::translate("TroubleText", "无法从服务器读取员工名单（原因见错误日志）");
+}
+
+QString TroubleText::heldFileState(bool held, int waiting)
+{
+    if (held)
+        return QCoreApplication::translate("TroubleText", "数据库被其他程序锁定：%1 条刷卡待写入")
+            .arg(waiting);
+    if (waiting > 0)
+        return QCoreApplication::translate("TroubleText", "正在写入数据库：%1 条刷卡待写入").arg(waiting);
+    return {};
 }
 
 QString TroubleText::serverState(bool offline, int waiting, int refused)

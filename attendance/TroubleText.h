@@ -76,4 +76,8 @@ public:
     // Server mode: the out-of-reach or sending line with the waiting swipes, and the swipes
     // the server refused; empty when there is nothing to say.
     static QString serverState(bool offline, int waiting, int refused);
+    // The trouble line for a database file another program holds locked: held, and how
+    // many swipes wait in the local store to be written; while they are being written;
+    // empty when nothing waits.
+    static QString heldFileState(bool held, int waiting);
 };

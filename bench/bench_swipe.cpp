@@ -1,5 +1,7 @@
 // One card swipe (duplicate test, insert, commit) against record tables of different
-// sizes, and the same work done with bare SQLite calls for comparison.
+// sizes, with the write-ahead log and with the rollback journal, with and without another
+// program's read transaction open on the file, and the same work done with bare SQLite
+// calls for comparison.
 
 #include "attendance/CardSwipe.h"
 #include "attendance/SwipeWindow.h"
@@ -114,9 +116,15 @@ std::string queryPlan(sqlite3* db, const std::string& sql)
     return plan;
 }
 
+// Arguments: records in the file; 1 with the write-ahead log the terminal keeps, 0 with the
+// rollback journal earlier versions kept (switched back on the benchmark's connection);
+// 1 while another program holds a read transaction open on the file (a report, a shell
+// left in the middle of a SELECT), 0 without.
 void BM_Swipe(benchmark::State& state)
 {
     const QString path = database(int(state.range(0)));
+    const bool log = state.range(1) != 0;
+    const bool reader = state.range(2) != 0;
     AdoConnection connection;
     connection.setConnectionString(CommFunc::MakeJetConnStr(path));
     AdoQuery employees(QStringLiteral("YgQry"));
@@ -126,11 +134,30 @@ void BM_Swipe(benchmark::State& state)
     employees.sqlAdd(QStringLiteral("SELECT * FROM employ"));
     employees.open();
     employees.locate(QStringLiteral("num"), swipedNumber());
+    connection.execute(log ? QStringLiteral("PRAGMA journal_mode=WAL")
+                           : QStringLiteral("PRAGMA journal_mode=DELETE"));
 
     ManualClock clock(QDateTime(kEpoch, QTime(0, 0), Qt::UTC).addSecs(nextSwipe(path)));
     if (CardSwipe::run(&employees, records, clock).kind != SwipeOutcome::Kind::Recorded) {
         state.SkipWithError("first swipe did not record");
         return;
+    }
+    sqlite3* holder = nullptr;
+    if (reader) {
+        check(sqlite3_open_v2(path.toUtf8().constData(), &holder, SQLITE_OPEN_READONLY, nullptr), holder,
+              "open");
+        check(sqlite3_exec(holder, "BEGIN; SELECT count(*) FROM sgdjb", nullptr, nullptr, nullptr), holder,
+              "read");
+        clock.advanceSecs(SwipeWindow::kSeconds + 1);
+        const SwipeOutcome held = CardSwipe::run(&employees, records, clock);
+        if (held.kind != SwipeOutcome::Kind::Recorded) {
+            // The rollback journal: the reader's lock holds the commit back until the
+            // file's bound, and the swipe fails.
+            state.SkipWithError(
+                ("with a reader holding the file: " + held.errorMessage.toStdString()).c_str());
+            sqlite3_close(holder);
+            return;
+        }
     }
     // The statement the provider prepares for the duplicate test.
     const std::string select = SqlStatementPlan(SwipeWindow::duplicateTest()).rewritten().toStdString();
@@ -148,8 +175,15 @@ void BM_Swipe(benchmark::State& state)
         }
     }
     nextSwipe(path) = seconds(clock.now()) + SwipeWindow::kSeconds + 1;
+    if (holder) {
+        sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+    }
 }
-BENCHMARK(BM_Swipe)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Swipe)
+    ->ArgsProduct({{1000, 1000000}, {0, 1}, {0, 1}})
+    ->ArgNames({"records", "wal", "reader"})
+    ->Unit(benchmark::kMicrosecond);
 
 // The same duplicate test and insert in one write transaction with prepared statements and
 // integer instants, on a connection as durable as the provider's.

@@ -87,7 +87,17 @@ std::optional<EmployeeImport::Result> parse(const QByteArray& csv, Parsed& parse
                           QStringLiteral("the header lacks the column %1").arg(kColumnNames[size_t(column)]));
     }
 
+    // Spreadsheets and editors end the file with a blank line: blank lines at the end are
+    // no rows, one followed by more rows is a malformed line like any other.
+    qsizetype blankLine = 0;
     while (reader.next(fields)) {
+        if (blankLine > 0)
+            return refuse(blankLine, QStringLiteral("%1 fields where the header has %2")
+                                         .arg(QString::number(1), QString::number(width)));
+        if (fields.size() == 1 && fields.front().isEmpty() && width > 1) {
+            blankLine = reader.line();
+            continue;
+        }
         if (fields.size() != width)
             return refuse(reader.line(), QStringLiteral("%1 fields where the header has %2")
                                              .arg(QString::number(fields.size()), QString::number(width)));
@@ -106,14 +116,16 @@ std::optional<EmployeeImport::Result> parse(const QByteArray& csv, Parsed& parse
 
 // Checks each value by the rules every import keeps (ColumnRules), and the numbers against
 // each other and the list.
-std::optional<EmployeeImport::Result> check(const Parsed& parsed, const ColumnRules::Widths& widths,
-                                            const std::unordered_set<std::u16string>& existing,
-                                            EmployeeImport::Mode mode, std::vector<bool>& skip)
+std::optional<EmployeeImport::Result>
+check(const Parsed& parsed, const ColumnRules::Widths& widths,
+      const std::unordered_map<std::u16string, std::u16string>& existing, EmployeeImport::Mode mode,
+      std::vector<bool>& skip)
 {
     // Standard containers: Qt's seeded string hash costs more than the rest of the check.
     // The keys are views of the numbers in parsed, which outlives the map.
-    std::unordered_map<std::u16string_view, qsizetype> seen;
+    std::unordered_map<std::u16string_view, size_t> seen;
     seen.reserve(parsed.rows.size());
+    std::vector<QString> foldedNums(parsed.rows.size());
     skip.assign(parsed.rows.size(), false);
     for (size_t i = 0; i < parsed.rows.size(); ++i) {
         const Row& row = parsed.rows[i];
@@ -128,19 +140,40 @@ std::optional<EmployeeImport::Result> check(const Parsed& parsed, const ColumnRu
                                                            kColumnNames[column]) +
                                             u' ' + *why);
         }
-        const std::u16string_view key(reinterpret_cast<const char16_t*>(num.utf16()), size_t(num.size()));
-        const auto [earlier, added] = seen.try_emplace(key, row.line);
-        if (!added)
-            return refuse(
-                row.line,
-                QStringLiteral("num %1 repeats line %2").arg(num, QString::number(earlier->second)));
-        if (mode != EmployeeImport::Mode::Replace && !existing.empty() &&
-            existing.count(std::u16string(key)) > 0) {
-            if (mode == EmployeeImport::Mode::Add)
-                return refuse(row.line, QStringLiteral("num %1 is already in the list (--new-only skips such "
-                                                       "rows, --replace replaces the list)")
-                                            .arg(num));
-            skip[i] = true;
+        // Numbers are ASCII (checked above), and the number box finds them without regard
+        // to case: "A1" and "a1" would be two employees it shows as one.
+        foldedNums[i] = num.toLower();
+        const QString& folded = foldedNums[i];
+        const std::u16string_view key(reinterpret_cast<const char16_t*>(folded.utf16()),
+                                      size_t(folded.size()));
+        const auto [earlier, added] = seen.try_emplace(key, i);
+        if (!added) {
+            const Row& first = parsed.rows[earlier->second];
+            const QString& firstNum = first.values[kNumColumn];
+            if (firstNum == num)
+                return refuse(row.line,
+                              QStringLiteral("num %1 repeats line %2").arg(num, QString::number(first.line)));
+            return refuse(row.line,
+                          QStringLiteral("num %1 differs only in case from num %2 on line %3; numbers "
+                                         "are matched without regard to case")
+                              .arg(num, firstNum, QString::number(first.line)));
+        }
+        if (mode != EmployeeImport::Mode::Replace && !existing.empty()) {
+            const auto listed = existing.find(std::u16string(key));
+            if (listed != existing.end()) {
+                const QString listedNum = QString::fromStdU16String(listed->second);
+                if (listedNum != num)
+                    return refuse(row.line,
+                                  QStringLiteral("num %1 differs only in case from num %2 already in "
+                                                 "the list; numbers are matched without regard to case")
+                                      .arg(num, listedNum));
+                if (mode == EmployeeImport::Mode::Add)
+                    return refuse(row.line,
+                                  QStringLiteral("num %1 is already in the list (--new-only skips such "
+                                                 "rows, --replace replaces the list)")
+                                      .arg(num));
+                skip[i] = true;
+            }
         }
     }
     return std::nullopt;
@@ -237,12 +270,15 @@ EmployeeImport::Result EmployeeImport::run(AdoConnection& connection, const QByt
     list.open();
     const ColumnRules::Widths widths(connection.backend(), Statements::kEmployTable,
                                      {kColumnNames[0], kColumnNames[1], kColumnNames[2]});
-    std::unordered_set<std::u16string> existing;
+    // Keyed by the number in lower case, holding it as listed.
+    std::unordered_map<std::u16string, std::u16string> existing;
     const int listed = list.recordCount();
     existing.reserve(size_t(listed));
     const int numColumn = list.fieldIndex(Statements::kNum);
-    for (int row = 0; row < listed; ++row)
-        existing.insert(list.valueAsString(row, numColumn).toStdU16String());
+    for (int row = 0; row < listed; ++row) {
+        const QString num = list.valueAsString(row, numColumn);
+        existing.emplace(num.toLower().toStdU16String(), num.toStdU16String());
+    }
     list.close();
 
     std::vector<bool> skip;

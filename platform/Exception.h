@@ -38,7 +38,13 @@ public:
         // The server refused the statement for a reason that sending it again will not change.
         Refused,
         // The server could not be reached or stopped answering.
-        Unreachable
+        Unreachable,
+        // A folder on the way to the database may be changed by others than its owner and
+        // root, or a link on the way could have been made by them.
+        UntrustedPath,
+        // A journal or log beside the database that this user cannot use: a link, or
+        // another user's file this user may not write.
+        ForeignLogFile
     };
 
     explicit Exception(QString message, Trouble trouble = Trouble::Unknown)

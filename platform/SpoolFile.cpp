@@ -1,7 +1,39 @@
 #include "platform/SpoolFile.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A file in $TMPDIR (where the user keeps room for such files; /tmp when it is not set)
+// without a name: unlinked at once, so that nothing is left behind after a crash.
+std::FILE* openAnonymous(QString& error)
+{
+    const QByteArray folder = QFile::encodeName(QDir::tempPath());
+    QByteArray pattern = folder + "/kqdb-spool-XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = QStringLiteral("cannot make a temporary file in %1: %2")
+                    .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(errno)));
+        return nullptr;
+    }
+    ::unlink(pattern.constData());
+    std::FILE* file = ::fdopen(fd, "w+b");
+    if (!file) {
+        error = QStringLiteral("cannot make a temporary file: %1")
+                    .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        ::close(fd);
+    }
+    return file;
+}
+
+} // namespace
 
 SpoolFile::~SpoolFile()
 {
@@ -18,12 +50,9 @@ bool SpoolFile::append(const QByteArray& bytes)
         return true;
     }
     if (!m_file) {
-        m_file = std::tmpfile();
-        if (!m_file) {
-            m_error = QStringLiteral("cannot make a temporary file: %1")
-                          .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        m_file = openAnonymous(m_error);
+        if (!m_file)
             return false;
-        }
         if (std::fwrite(m_memory.constData(), 1, size_t(m_memory.size()), m_file) !=
             size_t(m_memory.size())) {
             m_error = QStringLiteral("cannot write the temporary file: %1")

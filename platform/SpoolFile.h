@@ -8,7 +8,7 @@
 // Output gathered while a database is being read and handed on only once the read has
 // ended: a reader whose output blocks (a pipe nobody reads, a slow share) then holds no
 // lock on the file that a swipe would wait for. Small output stays in memory; past a
-// bound it goes to an anonymous temporary file, removed when the object goes.
+// bound it goes to an anonymous temporary file in $TMPDIR, removed when the object goes.
 class SpoolFile
 {
 public:

@@ -67,7 +67,10 @@ void AdoConnection::open()
     } else {
         providerMissing();
     }
-    m_backend->setNetworkTimeout(m_networkTimeoutMs);
+    // A file waits for another program's lock as long as its back end does unless told
+    // otherwise; a server was given its bound when it was opened.
+    if (m_networkTimeoutChosen)
+        m_backend->setNetworkTimeout(m_networkTimeoutMs);
 }
 
 void AdoConnection::close()
@@ -112,6 +115,7 @@ void AdoConnection::revalidate()
 void AdoConnection::setNetworkTimeout(int ms)
 {
     m_networkTimeoutMs = ms;
+    m_networkTimeoutChosen = true;
     if (m_backend)
         m_backend->setNetworkTimeout(ms);
 }

@@ -61,7 +61,9 @@ public:
     // loaded keep their rows). Throws as opening does when that fails.
     void revalidate();
     // Bound, in milliseconds, on waiting for a server that makes no progress; past it the
-    // operation fails with ServerUnreachable. No effect on a file. 0: no bound.
+    // operation fails with ServerUnreachable. On a file, the bound on waiting for another
+    // program's write lock (5 s unless set), past which a write fails as locked. 0: no
+    // bound on a server, the default on a file.
     void setNetworkTimeout(int ms);
     int networkTimeout() const { return m_networkTimeoutMs; }
     // The server's local wall clock, when the connection has a server; opens it when needed.
@@ -78,5 +80,6 @@ private:
     // A terminal must not hang on a server that stopped answering; callers that show a
     // window set a shorter bound.
     int m_networkTimeoutMs = 30000;
+    bool m_networkTimeoutChosen = false;
     std::unique_ptr<DbBackend> m_backend;
 };

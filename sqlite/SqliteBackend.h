@@ -35,18 +35,29 @@ public:
     void commit() override;
     void rollback() override;
     bool isReadOnly() const override;
-    // Reopens the file when its path now names another file (device and inode differ)
-    // or none, as after a backup was restored or the file was replaced; throws
+    // How long a write waits for another program's write lock before it fails as locked.
+    void setNetworkTimeout(int ms) override;
+    // Reopens the file when its path now names another file (device and inode differ),
+    // or the file was written over by another program (size or time of change differ from
+    // this connection's last open or commit), as after a backup was restored; throws
     // DatabaseError, as opening does, when there is no usable file under the path.
     void revalidate() override;
 
     struct Prepared;
 
+    // How long a statement waits for another program's lock on the file unless the
+    // connection sets another bound.
+    static constexpr int kBusyTimeoutMs = 5000;
+
 private:
+    // The file under the path as it was when last opened or written by this connection:
+    // another file, or the same one written over by someone else, differs.
     struct FileIdentity
     {
         quint64 device = 0;
         quint64 inode = 0;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
         bool operator==(const FileIdentity&) const = default;
     };
     struct OpenedFile
@@ -59,6 +70,8 @@ private:
     static OpenedFile openFile(const QString& path, bool readOnly);
 
     const std::vector<DbColumnInfo>& columnsOf(const QString& identifier);
+    // The open handle; throws DatabaseError when a reopen after the file was replaced failed.
+    SqliteDatabase& db() const;
     void dropCachesOnSchemaChange();
 
     QString m_path;
@@ -67,6 +80,7 @@ private:
     std::unique_ptr<SqliteDatabase> m_db;
     std::unique_ptr<SqliteStatement> m_schemaVersion;
     qint64 m_knownSchemaVersion = -1;
+    int m_busyTimeoutMs = kBusyTimeoutMs;
     QHash<QString, std::vector<DbColumnInfo>> m_columns;
     QHash<QString, std::shared_ptr<Prepared>> m_statements;
 };

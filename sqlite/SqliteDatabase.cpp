@@ -1,14 +1,15 @@
 #include "sqlite/SqliteDatabase.h"
 
-#include "sqlite/SqliteError.h"
 #include "sqlite/SharedFolderVfs.h"
+#include "sqlite/SqliteError.h"
 
 #include <sqlite3.h>
 
 SqliteDatabase::SqliteDatabase(const QString& absolutePath, bool readOnly, Links links, bool sharedFolder)
 {
     const bool noFollow = links == Links::Refuse || sharedFolder;
-    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | (noFollow ? SQLITE_OPEN_NOFOLLOW : 0);
+    const int flags =
+        (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | (noFollow ? SQLITE_OPEN_NOFOLLOW : 0);
     const int rc = sqlite3_open_v2(absolutePath.toUtf8().constData(), &m_db, flags,
                                    sharedFolder ? SharedFolderVfs::name() : nullptr);
     if (rc != SQLITE_OK) {

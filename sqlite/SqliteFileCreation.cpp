@@ -1,5 +1,7 @@
 #include "sqlite/SqliteFileCreation.h"
 
+#include "sqlite/WriteAheadLog.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -114,6 +116,11 @@ bool SqliteFileCreation::create(const QString& path, const QStringList& statemen
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK)
         return fail(error, QString::fromUtf8(guard.db() ? sqlite3_errmsg(guard.db()) : "out of memory"));
 
+    // Made with the write-ahead log, as every open keeps it: readers never hold up a swipe.
+    WriteAheadLog::keepFiles(guard.db());
+    if (!WriteAheadLog::onNetworkShare(resolved) &&
+        !exec(guard.db(), QStringLiteral("PRAGMA journal_mode=WAL"), error))
+        return false;
     if (!exec(guard.db(), QStringLiteral("BEGIN"), error))
         return false;
     for (const QString& statement : statements) {

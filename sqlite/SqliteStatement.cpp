@@ -1,7 +1,7 @@
 #include "sqlite/SqliteStatement.h"
 
-#include "sqlite/SqliteError.h"
 #include "sqlite/SqliteDatabase.h"
+#include "sqlite/SqliteError.h"
 
 #include <algorithm>
 #include <sqlite3.h>

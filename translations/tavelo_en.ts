@@ -45,6 +45,22 @@
 <context>
     <name>TroubleText</name>
     <message>
+        <source>数据库被其他程序锁定：%1 条刷卡待写入</source>
+        <translation>Another program holds the database locked: %1 swipes waiting to be written</translation>
+    </message>
+    <message>
+        <source>正在写入数据库：%1 条刷卡待写入</source>
+        <translation>Writing to the database: %1 swipes waiting to be written</translation>
+    </message>
+    <message>
+        <source>路径上的文件夹可被他人改动，不能信任（见错误日志）</source>
+        <translation>a folder on the way may be changed by others and cannot be trusted (see the error log)</translation>
+    </message>
+    <message>
+        <source>数据库旁有无法使用的日志文件，请管理员处理（见错误日志）</source>
+        <translation>a journal or log beside the database cannot be used; ask an administrator (see the error log)</translation>
+    </message>
+    <message>
         <source>数据库被其他程序锁定</source>
         <translation>another program holds the database locked</translation>
     </message>

@@ -280,7 +280,9 @@ TEST_F(TableQueryTest, UnwritableDatabaseLogsOneLineNamingTheFileAndLoadsNothing
 {
     openDatabase(DevSchema::demoEmployees());
     const QString path = m_dir.filePath(QStringLiteral("kq.mdb"));
-    ASSERT_EQ(chmod(QFile::encodeName(m_dir.path()).constData(), 0777), 0); // the log goes here
+    // The log goes here; sticky, as a folder everyone may write to must be for its database
+    // to be trusted.
+    ASSERT_EQ(chmod(QFile::encodeName(m_dir.path()).constData(), 01777), 0);
     ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0444), 0);
     const std::string outcome = TestSupport::asUnprivilegedUser([&] {
         const int rows = CommFunc::OpenTableQuery(&m_query, QStringLiteral("employ"), QString(), QString());

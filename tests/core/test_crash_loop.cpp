@@ -99,6 +99,8 @@ TEST(CrashLoop, AcknowledgedSwipesSurviveSigkillAndNoneIsDoubled)
     }
 
     EXPECT_EQ(db.text(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+    // The drivers switched the file to the write-ahead log: the kills landed there.
+    EXPECT_EQ(db.text(QStringLiteral("PRAGMA journal_mode")), QStringLiteral("wal"));
     QSet<QString> stored;
     for (const QString& row : db.rows(QStringLiteral("SELECT num, D + T FROM sgdjb")))
         stored.insert(row);

@@ -133,6 +133,11 @@ TEST_F(EmployeeCsvTest, ARefusedFileNamesLineAndReasonAndChangesNothing)
         {"num,name\n12345678901,a\n", {}, ":2: ", "the column holds 10"},
         {"num,name,dept_no\n1001,a,12345678901\n", {}, ":2: ", "dept_no"},
         {"num,name\n1001,a\n1001,b\n", {}, ":3: ", "num 1001 repeats line 2"},
+        // The number box finds numbers without regard to case: two that differ only in
+        // case would be one employee to it.
+        {"num,name\nA1,a\n1002,b\na1,c\n", {}, ":4: ", "num a1 differs only in case from num A1 on line 2"},
+        // A blank line is only allowed at the end.
+        {"num,name\n1001,a\n\n1002,b\n", {}, ":3: ", "1 fields where the header has 2"},
         {"num,name\n1001,a\n0002,b\n", {}, ":3: ", "num 0002 is already in the list"},
         {"num,name\n1001,a,x\n", {}, ":2: ", "3 fields where the header has 2"},
         {"num,name,phone\n1001,a,1\n", {}, ":1: ", "unknown column \"phone\""},
@@ -197,6 +202,55 @@ TEST_F(EmployeeCsvTest, ARefusedFileNamesLineAndReasonAndChangesNothing)
         EXPECT_EQ(list(), before) << c.csv.constData();
         EXPECT_EQ(TestSupport::fileBytes(m_db.path()), fileBefore) << c.csv.constData();
     }
+}
+
+// Spreadsheets and editors end a file with a blank line, or with CR LF and a blank line.
+TEST_F(EmployeeCsvTest, BlankLinesAtTheEndAreNoRows)
+{
+    KqdbRun run = import("num,name\n1001,a\n\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    run = import("num,name\r\n1002,b\r\n\r\n\r\n", {QStringLiteral("--new-only")});
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(list(), QStringLiteral("1001|a|-\n1002|b|-"));
+}
+
+// A number already listed in another case is refused rather than skipped or added.
+TEST_F(EmployeeCsvTest, ANumberListedInAnotherCaseIsRefused)
+{
+    ASSERT_EQ(import("num,name\nAB01,a\n").exitCode, 0);
+    for (const QStringList& options : {QStringList(), QStringList{QStringLiteral("--new-only")}}) {
+        const KqdbRun run = import("num,name\nab01,b\n", options);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.contains(":2: num ab01 differs only in case from num AB01 already in the list"))
+            << run.err.constData();
+    }
+    EXPECT_EQ(import("num,name\nab01,b\n", {QStringLiteral("--replace")}).exitCode, 0);
+    EXPECT_EQ(list(), QStringLiteral("ab01|b|-"));
+}
+
+// Past its memory bound the export's spool goes to $TMPDIR, where the user keeps room for
+// such files, not to /tmp: a folder that is not there shows in the refusal.
+TEST_F(EmployeeCsvTest, TheExportSpoolsIntoTmpdir)
+{
+    m_db.exec(
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200000) "
+                       "INSERT INTO sgdjb SELECT printf('%04d', i % 50), 'Worker', 1796601600, i % 86400, "
+                       "915148800 FROM n"));
+    const QByteArray saved = qgetenv("TMPDIR");
+    const QString missing = m_dir.filePath(QStringLiteral("no-such-folder"));
+    qputenv("TMPDIR", QFile::encodeName(missing));
+    const KqdbRun refused = exportCsv();
+    qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
+    const KqdbRun spooled = exportCsv();
+    if (saved.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", saved);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains(QFile::encodeName(missing))) << refused.err.constData();
+    EXPECT_EQ(spooled.exitCode, 0) << spooled.err.constData();
+    EXPECT_EQ(spooled.out.count('\n'), 200001);
+    EXPECT_GT(spooled.out.size(), 4 * 1024 * 1024);
 }
 
 TEST_F(EmployeeCsvTest, WhatIsNotAnEmployeeListIsRefusedAtOnceAndQuotedByItsStartOnly)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the package's postinst against a temporary folder: it makes the shared folder
-# (setgid, sticky, group-writable) and an empty database, and on a second run, or with a
+# (setgid, sticky, group-writable) and an empty database with its write-ahead log, and on a second run, or with a
 # folder and database already there, changes nothing; whatever stands at the database's
 # name, a dangling link included, is left alone and never followed.
 set -euo pipefail
@@ -17,6 +17,13 @@ dir="$work/var/lib/tavelo"
 run_postinst "$dir"
 [ "$(stat -c '%a %G' "$dir")" = "3775 $group" ] || fail "folder is $(stat -c '%a %G' "$dir")"
 [ "$(stat -c '%a %G' "$dir/kq.mdb")" = "664 $group" ] || fail "database is $(stat -c '%a %G' "$dir/kq.mdb")"
+# The write-ahead log and its index stay beside it with its group and rights, so that
+# every member may write them and a user who may only read the database can read it.
+for side in kq.mdb-wal kq.mdb-shm; do
+  [ -f "$dir/$side" ] || fail "no $side beside the new database"
+  [ "$(stat -c '%a %G' "$dir/$side")" = "664 $group" ] || fail "$side is $(stat -c '%a %G' "$dir/$side")"
+done
+[ "$(sqlite3 "$dir/kq.mdb" 'PRAGMA journal_mode')" = "wal" ] || fail "the new database keeps no write-ahead log"
 tables="$(sqlite3 "$dir/kq.mdb" "SELECT group_concat(name, ',') FROM (SELECT name FROM sqlite_master WHERE type='table' ORDER BY name)")"
 [ "$tables" = "employ,sgdjb" ] || fail "tables are $tables"
 [ "$(sqlite3 "$dir/kq.mdb" 'SELECT count(*) FROM employ')" = 0 ] || fail "the new list is not empty"

@@ -16,7 +16,9 @@ constexpr int kBusyTimeoutMs = 5000;
 
 std::runtime_error failure(sqlite3* db, const QString& sql)
 {
-    return std::runtime_error(std::string(db ? sqlite3_errmsg(db) : "out of memory") + " in " +
+    return std::runtime_error(std::string(db ? sqlite3_errmsg(db) : "out of memory") + " (" +
+                              std::to_string(db ? sqlite3_extended_errcode(db) : 0) + ", errno " +
+                              std::to_string(db ? sqlite3_system_errno(db) : 0) + ") in " +
                               sql.toStdString());
 }
 

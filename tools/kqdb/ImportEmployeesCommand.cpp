@@ -26,6 +26,9 @@ int importInto(const QString& connectionString, const QString& csvPath, const QB
 
 int runImport(const QStringList& args)
 {
+    // Ctrl+C or SIGTERM, from the start on, stops the import where it rolls back: the list
+    // stays as it was, and no journal is left behind.
+    const InterruptSignals interrupt;
     QStringList positional;
     std::optional<EmployeeImport::Mode> mode;
     for (const QString& arg : args) {
@@ -54,9 +57,6 @@ int runImport(const QStringList& args)
         return KqdbExit::kFailed;
     }
 
-    // Ctrl+C or SIGTERM stops the import where it rolls back: the list stays as it was,
-    // and no journal is left behind.
-    const InterruptSignals interrupt;
     const int status = importInto(connectionString, positional.at(1), csv, mode);
     if (status != KqdbExit::kOk)
         InterruptSignals::endAsInterrupted();

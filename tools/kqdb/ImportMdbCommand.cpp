@@ -79,6 +79,9 @@ int importInto(const QString& sourcePath, const DatabaseTarget& target, const Ac
 
 int runImportMdb(const QStringList& args)
 {
+    // Ctrl+C or SIGTERM, from the start on, stops the import where it can roll back, and a
+    // new file goes.
+    const InterruptSignals interrupt;
     QStringList positional;
     AccessImport::Options options;
     for (const QString& arg : args) {
@@ -105,8 +108,6 @@ int runImportMdb(const QStringList& args)
         return KqdbExit::kUsage;
     }
 
-    // Ctrl+C or SIGTERM stops the import where it can roll back, and the new file goes.
-    const InterruptSignals interrupt;
     const int status = importInto(sourcePath, target, options);
     // Rolled back and tidied up: now die of the signal, as the shell expects.
     if (status != KqdbExit::kOk)
