@@ -185,10 +185,11 @@ int LocalStore::revalidate(bool carryOver)
         }
     }
     open();
-    if (waiting.empty()) {
-        verify();
+    // Filled from the ledger first, in one transaction, so that the other handles on the
+    // store never find it half carried over; the old file's swipes the ledger lacked follow.
+    verify();
+    if (waiting.empty())
         return 0;
-    }
     int carried = 0;
     WriteTransaction transaction(*this);
     for (const StoredSwipe& swipe : waiting) {
@@ -199,7 +200,6 @@ int LocalStore::revalidate(bool carryOver)
         ++carried;
     }
     transaction.commit();
-    verify();
     return carried;
 }
 

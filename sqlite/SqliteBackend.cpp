@@ -595,7 +595,9 @@ void SqliteBackend::setNetworkTimeout(int ms)
 {
     // For a file, the wait for another program's write lock.
     m_busyTimeoutMs = ms > 0 ? ms : kBusyTimeoutMs;
-    sqlite3_busy_timeout(db().handle(), m_busyTimeoutMs);
+    // Without a handle (a reopen failed) the bound is given to the next one.
+    if (m_db)
+        sqlite3_busy_timeout(m_db->handle(), m_busyTimeoutMs);
 }
 
 void SqliteBackend::beginListWrite()
@@ -619,5 +621,5 @@ void SqliteBackend::rollback()
 
 bool SqliteBackend::isReadOnly() const
 {
-    return db().isReadOnly();
+    return m_db ? m_db->isReadOnly() : m_readOnly;
 }

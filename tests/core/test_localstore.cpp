@@ -240,7 +240,13 @@ TEST_F(LocalStoreTest, DamagedStoreIsMovedAsideAndADeletedOneMadeAgain)
         // read through the handle still open on it.
         for (const char* suffix : {"", "-wal", "-shm"})
             QFile::remove(m_storePath + QLatin1String(suffix));
-        EXPECT_EQ(store.revalidate(true), 1);
+        // Filled from the ledger beside it: nothing left to carry over from the old handle.
+        store.takeDamage();
+        EXPECT_EQ(store.revalidate(true), 0);
+        const std::optional<LocalStore::Damage> remade = store.takeDamage();
+        ASSERT_TRUE(remade.has_value());
+        EXPECT_TRUE(remade->remade);
+        EXPECT_EQ(remade->requeued, 1);
         EXPECT_TRUE(QFile::exists(m_storePath));
         m_employees.setRecNo(1);
         EXPECT_EQ(swipeOffline(store).kind, Kind::Recorded);

@@ -133,27 +133,54 @@ TEST_F(OutboxForwardTest, RefusedForwardKeepsTheSwipe)
     EXPECT_EQ(forwarder.store().waitingCount(), 1);
 }
 
-// A terminal on a database file keeps no outbox: asking for one is a mistake, said as one,
-// not answered with "0 waiting" as if an outbox had been checked. (kqdb outbox and forward
-// on a server: test_refused_swipes.)
-TEST_F(OutboxForwardTest, KqdbSaysAFileHasNoOutbox)
+// A terminal on a database file keeps swipes in a store of its own while another program
+// holds the file: kqdb shows and writes them as it does a server's.
+TEST_F(OutboxForwardTest, KqdbShowsTheOutboxAndForwardsIt)
 {
-    qputenv("XDG_STATE_HOME", m_dir.filePath(QStringLiteral("state")).toUtf8());
-    for (const char* command : {"outbox", "forward"}) {
-        for (const QStringList& extra :
-             {QStringList(), QStringList{QStringLiteral("--store"), m_storePath}}) {
-            const TestSupport::ToolRun run =
-                TestSupport::runKqdb(QStringList{QString::fromLatin1(command), m_db.path()} + extra);
-            EXPECT_EQ(run.exitCode, 2) << command;
-            EXPECT_TRUE(run.out.isEmpty()) << command << ": " << run.out.constData();
-            EXPECT_TRUE(run.err.startsWith("kqdb: TARGET is a database file, and a file has no outbox"))
-                << command << ": " << run.err.constData();
-            EXPECT_TRUE(run.err.contains(QByteArray("\nusage: kqdb ") + command + " TARGET"))
-                << run.err.constData();
-        }
+    const QString state = m_dir.filePath(QStringLiteral("state"));
+    qputenv("XDG_STATE_HOME", state.toUtf8());
+    const QString storePath = LocalStore::pathFor(m_db.connectionString());
+    ASSERT_TRUE(storePath.startsWith(state + QStringLiteral("/tavelo/")));
+
+    TestSupport::ToolRun run = TestSupport::runKqdb({QStringLiteral("outbox"), m_db.path()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "store: " + storePath.toUtf8() + "\n0 waiting\n");
+    EXPECT_FALSE(QFile::exists(storePath)) << "looking must not create a store";
+
+    {
+        LocalStore store(storePath);
+        store.enqueue(swipeAt(QStringLiteral("1001"), QStringLiteral("张三"), at(8, 0, 0)));
+        store.enqueue(swipeAt(QStringLiteral("1002"), QStringLiteral("李四"), at(8, 0, 30)));
     }
-    EXPECT_FALSE(QFile::exists(m_dir.filePath(QStringLiteral("state")))) << "nothing is made";
-    EXPECT_FALSE(QFile::exists(m_storePath));
+    m_db.exec(QStringLiteral(
+        "INSERT INTO sgdjb VALUES ('1002', '李四', strftime('%s','2026-03-02'), 8*3600+60, 0)"));
+
+    run = TestSupport::runKqdb({QStringLiteral("outbox"), m_db.path()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(QString::fromUtf8(run.out), QStringLiteral("store: %1\n1\t1001\t张三\t2026-03-02 08:00:00\n"
+                                                         "2\t1002\t李四\t2026-03-02 08:00:30\n2 waiting\n")
+                                              .arg(storePath));
+
+    run = TestSupport::runKqdb({QStringLiteral("forward"), m_db.path()});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, "forwarded 1, already recorded 1, waiting 0, refused 0\n");
+    EXPECT_EQ(rows(), QStringLiteral("1002 李四 2026-03-02 08:01:00 1970-01-01 | "
+                                     "1001 张三 2026-03-02 08:00:00 1999-01-01"));
+
+    // A store named on the command line; a database that refuses keeps the swipe, exit 1.
+    const QString other = m_dir.filePath(QStringLiteral("other.sqlite"));
+    {
+        LocalStore store(other);
+        store.enqueue(swipeAt(QStringLiteral("1003"), QStringLiteral("王五"), at(9, 0, 0)));
+    }
+    m_db.exec(QStringLiteral("DROP TABLE sgdjb"));
+    run = TestSupport::runKqdb({QStringLiteral("forward"), m_db.path(), QStringLiteral("--store"), other});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "forwarded 0, already recorded 0, waiting 1, refused 0\n");
+    EXPECT_TRUE(run.err.startsWith("kqdb: ")) << run.err.toStdString();
+    EXPECT_EQ(TestSupport::runKqdb({QStringLiteral("forward")}).exitCode, 2);
+    EXPECT_EQ(
+        TestSupport::runKqdb({QStringLiteral("outbox"), m_db.path(), QStringLiteral("--bogus")}).exitCode, 2);
 }
 
 } // namespace

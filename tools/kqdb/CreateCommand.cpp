@@ -52,10 +52,8 @@ int runCreate(const QStringList& args)
         return kqdbUsageError(QStringLiteral("missing TARGET"), kCreateUsage);
 
     const DatabaseTarget target = DatabaseTarget::parse(path);
-    if (target.isServer() && !target.isValid()) {
-        kqdbPrintError(target.problem());
-        return KqdbExit::kUsage;
-    }
+    if (target.isServer() && !target.isValid())
+        return kqdbUsageError(target.problem(), kCreateUsage);
     QString error;
     ProgressBar bar(stderr, QStringLiteral("create"), employees.size());
     const bool created =

@@ -81,7 +81,7 @@ int runExport(const QStringList& args)
     if (filter.from.isValid() && filter.to.isValid() && filter.from > filter.to)
         return kqdbUsageError(QStringLiteral("--from is after --to"), kExportUsage);
 
-    const QString connectionString = kqdbConnectionString(target);
+    const QString connectionString = kqdbConnectionString(target, kExportUsage);
     if (connectionString.isEmpty())
         return KqdbExit::kUsage;
     AdoConnection connection;

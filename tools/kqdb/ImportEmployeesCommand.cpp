@@ -46,7 +46,7 @@ int runImport(const QStringList& args)
     if (!kqdbArgumentsFit(positional.size(), {QStringLiteral("TARGET"), QStringLiteral("FILE.csv")},
                           kImportUsage))
         return KqdbExit::kUsage;
-    const QString connectionString = kqdbConnectionString(positional.at(0));
+    const QString connectionString = kqdbConnectionString(positional.at(0), kImportUsage);
     if (connectionString.isEmpty())
         return KqdbExit::kUsage;
 

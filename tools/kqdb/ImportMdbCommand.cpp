@@ -103,10 +103,8 @@ int runImportMdb(const QStringList& args)
     const DatabaseTarget target = DatabaseTarget::parse(targetText);
     if (target.isNone())
         return kqdbUsageError(QStringLiteral("missing TARGET"), kImportMdbUsage);
-    if (!target.isValid()) {
-        kqdbPrintError(target.problem());
-        return KqdbExit::kUsage;
-    }
+    if (!target.isValid())
+        return kqdbUsageError(target.problem(), kImportMdbUsage);
 
     const int status = importInto(sourcePath, target, options);
     // Rolled back and tidied up: now die of the signal, as the shell expects.

@@ -84,10 +84,10 @@ bool kqdbAsksForHelp(const QStringList& args)
     return args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"));
 }
 
-QString kqdbConnectionString(const QString& target)
+QString kqdbConnectionString(const QString& target, const char* usage)
 {
     const DatabaseTarget parsed = DatabaseTarget::parse(target);
     if (!parsed.isValid())
-        kqdbPrintError(parsed.problem());
+        kqdbUsageError(parsed.problem(), usage);
     return parsed.connectionString();
 }

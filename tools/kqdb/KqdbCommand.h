@@ -66,7 +66,7 @@ bool kqdbAsksForHelp(const QStringList& args);
 
 // The connection string for a TARGET as every command takes it (see DatabaseTarget): a
 // PostgreSQL URI or libpq keyword/value text selects a server, anything else is the path
-// of a database file. A server text libpq cannot read gives the empty text, after
-// "kqdb: <why>" on standard error that does not quote it: the caller then returns
-// KqdbExit::kUsage, as for any argument it cannot use.
-QString kqdbConnectionString(const QString& target);
+// of a database file. A server text libpq cannot read gives the empty text, after the usage
+// error "kqdb: <why>" (which does not quote it) and the command's usage line: the caller then
+// returns KqdbExit::kUsage, as for any argument it cannot use.
+QString kqdbConnectionString(const QString& target, const char* usage);

@@ -3,7 +3,6 @@
 #include "KqdbCommand.h"
 
 #include "attendance/LocalStore.h"
-#include "query/DatabaseTarget.h"
 
 std::optional<OutboxArguments> OutboxArguments::parse(const QStringList& args, const char* usage,
                                                       int* exitCode, bool acceptRetry)
@@ -27,17 +26,8 @@ std::optional<OutboxArguments> OutboxArguments::parse(const QStringList& args, c
         *exitCode = KqdbExit::kUsage;
         return std::nullopt;
     }
-    // A terminal on a database file records every swipe in the file or not at all: it has
-    // nothing to keep back, and answering "0 waiting" would look like a checked outbox.
-    if (!DatabaseTarget::parse(positional.at(0)).isServer()) {
-        *exitCode =
-            kqdbUsageError(QStringLiteral("TARGET is a database file, and a file has no outbox: only a "
-                                          "terminal on a server database keeps one"),
-                           usage);
-        return std::nullopt;
-    }
     OutboxArguments parsed;
-    parsed.connectionString = kqdbConnectionString(positional.at(0));
+    parsed.connectionString = kqdbConnectionString(positional.at(0), usage);
     if (parsed.connectionString.isEmpty()) {
         *exitCode = KqdbExit::kUsage;
         return std::nullopt;

@@ -103,7 +103,7 @@ int runSwipe(const QStringList& args)
     }
     const Clock& clock = fixed ? *fixed : static_cast<const Clock&>(SystemClock::instance());
 
-    const QString connectionString = kqdbConnectionString(positional.at(0));
+    const QString connectionString = kqdbConnectionString(positional.at(0), kSwipeUsage);
     if (connectionString.isEmpty())
         return KqdbExit::kUsage;
     AdoConnection connection;
