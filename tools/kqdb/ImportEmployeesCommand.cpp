@@ -2,6 +2,7 @@
 
 #include "KqdbCommand.h"
 
+#include "attendance/ServerSchemaCheck.h"
 #include "interchange/EmployeeImport.h"
 #include "platform/Exception.h"
 #include "platform/InterruptSignals.h"
@@ -75,6 +76,7 @@ int importInto(const QString& connectionString, const QString& csvPath, const QB
     try {
         AdoConnection connection;
         connection.setConnectionString(connectionString);
+        connection.setOpenCheck(ServerSchemaCheck::run);
         std::optional<ProgressBar> bar;
         result = EmployeeImport::run(connection, csv, mode.value_or(EmployeeImport::Mode::Add),
                                      [&](qint64 done, qint64 total) {

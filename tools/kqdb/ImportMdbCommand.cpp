@@ -2,6 +2,7 @@
 
 #include "KqdbCommand.h"
 
+#include "attendance/ServerSchemaCheck.h"
 #include "interchange/AccessImport.h"
 #include "interchange/AccessSource.h"
 #include "interchange/DevSchema.h"
@@ -137,6 +138,7 @@ int importInto(const QString& sourcePath, const DatabaseTarget& target, const Ac
     {
         AdoConnection connection;
         connection.setConnectionString(target.connectionString());
+        connection.setOpenCheck(ServerSchemaCheck::run);
         std::optional<ProgressBar> bar;
         result = AccessImport::run(*source, connection, options, [&](qint64 done, qint64 total) {
             // Stopped here, the import rolls back like any refusal.
