@@ -2,6 +2,7 @@
 
 #include "attendance/AttendanceLink.h"
 #include "attendance/FileTerminal.h"
+#include "attendance/ServerSchemaCheck.h"
 #include "attendance/ServerTerminal.h"
 #include "attendance/TroubleText.h"
 #include "query/AdoQuery.h"
@@ -9,6 +10,9 @@
 std::unique_ptr<AttendanceTerminal>
 AttendanceTerminal::forConnection(AdoConnection& connection, const QString& filePath, const Clock& clock)
 {
+    // Nothing is read from or written to a server whose tables are not what the terminal
+    // needs.
+    connection.setOpenCheck(ServerSchemaCheck::run);
     // A server may be out of reach: then the list comes from the terminal's own copy and
     // swipes wait in its outbox.
     if (auto link = AttendanceLink::forConnection(connection))

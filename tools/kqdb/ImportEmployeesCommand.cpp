@@ -2,6 +2,7 @@
 
 #include "KqdbCommand.h"
 
+#include "attendance/ServerSchemaCheck.h"
 #include "interchange/EmployeeImport.h"
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
@@ -51,6 +52,7 @@ int runImport(const QStringList& args)
 
     AdoConnection connection;
     connection.setConnectionString(connectionString);
+    connection.setOpenCheck(ServerSchemaCheck::run);
     EmployeeImport::Result result;
     try {
         std::optional<ProgressBar> bar;

@@ -2,6 +2,7 @@
 
 #include "KqdbCommand.h"
 
+#include "attendance/ServerSchemaCheck.h"
 #include "interchange/AccessImport.h"
 #include "interchange/AccessSource.h"
 #include "interchange/DevSchema.h"
@@ -116,6 +117,7 @@ int runImportMdb(const QStringList& args)
     {
         AdoConnection connection;
         connection.setConnectionString(target.connectionString());
+        connection.setOpenCheck(ServerSchemaCheck::run);
         std::optional<ProgressBar> bar;
         result = AccessImport::run(*source, connection, options, [&](qint64 done, qint64 total) {
             if (!bar)
