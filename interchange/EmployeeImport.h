@@ -12,9 +12,9 @@ class AdoConnection;
 // All or nothing: the file is checked whole, and written in one transaction, so that a
 // refused file changes nothing.
 //
-// Only what the terminal can use gets in: no control characters in any field (they would
-// reach the screen and the terminal raw), and numbers the number box can type: ASCII
-// letters and digits, no blanks around them.
+// Only what the terminal can use gets in: every value keeps the rules of ColumnRules (no
+// control characters, GBK only, widths in GBK bytes, numbers of ASCII letters and digits),
+// as every import does.
 class EmployeeImport
 {
 public:
