@@ -603,6 +603,9 @@ void AttendanceLink::runForwarder()
             }
             reportStore(forwarder->store());
             m_waiting = forwarder->store().waitingCount();
+            // The outbox is empty: the terminal keeps no second connection to the server
+            // (a pooled or a direct one) until something waits again.
+            forwarder->connection().close();
             retryMs = 0;
             lastRefusal.clear();
             if (lockHeld.isValid()) {

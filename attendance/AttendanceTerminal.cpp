@@ -2,6 +2,7 @@
 
 #include "attendance/AttendanceLink.h"
 #include "attendance/FileTerminal.h"
+#include "attendance/ServerSchemaCheck.h"
 #include "attendance/ServerTerminal.h"
 #include "attendance/TroubleText.h"
 #include "log/ErrMsg.h"
@@ -19,6 +20,9 @@ AttendanceTerminal::AttendanceTerminal(const Clock& clock, QObject* parent) : QO
     m_connection->setLoginPrompt(false);
     m_connection->setMode(AdoConnection::Mode::ReadWrite);
     m_connection->setCursorLocation(AdoConnection::CursorLocation::Client);
+    // Nothing is read from or written to a server whose tables are not what the terminal
+    // needs.
+    m_connection->setOpenCheck(ServerSchemaCheck::run);
     m_employees = new AdoQuery(QStringLiteral("YgQry"), this);
     m_employees->setObjectName(QStringLiteral("YgQry"));
     m_employees->setConnection(m_connection);

@@ -1,6 +1,7 @@
 #include "attendance/CardSwipe.h"
 
 #include "attendance/ServerIdentity.h"
+#include "attendance/ServerSwipeBatch.h"
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
 #include "attendance/TroubleText.h"
@@ -95,6 +96,13 @@ QString committingServer(AdoQuery& recordQry)
     return server ? ServerIdentity::read(*server) : QString();
 }
 
+// On a server the whole swipe (the lock, the test, the insert, the commit) goes in one
+// round trip; a file takes the steps one by one through the record query.
+ServerFeatures* serverOf(AdoQuery& recordQry)
+{
+    return connectionOf(recordQry).backend().serverFeatures();
+}
+
 SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
 {
     // A row without a number would be an attendance record nobody can be matched to; the
@@ -102,6 +110,17 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
     if (employees.fieldAsString(Statements::kNum).isEmpty())
         throw QueryStateError(QStringLiteral("The current employee has no employee number."),
                               QueryStateError::Trouble::NoNumber);
+
+    if (ServerFeatures* server = serverOf(recordQry)) {
+        const QDateTime now = clock.now();
+        StoredSwipe stored;
+        stored.num = employees.fieldAsString(Statements::kNum);
+        stored.name = employees.fieldAsString(Statements::kName);
+        stored.date = now.date();
+        stored.time = QTime(now.time().hour(), now.time().minute(), now.time().second());
+        stored.opdate = Statements::kFixedOpDate;
+        return ServerSwipeBatch::forward(*server, {stored}).front();
+    }
 
     // The record must land in the database that is there now, not in a file that was
     // replaced under the terminal since the list was loaded.
@@ -141,6 +160,8 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
 
 SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
 {
+    if (ServerFeatures* server = serverOf(recordQry))
+        return ServerSwipeBatch::forward(*server, {stored}).front();
     // The same lock as a live swipe of this employee on any terminal.
     Transaction transaction(connectionOf(recordQry), stored.num);
 

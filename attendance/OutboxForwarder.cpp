@@ -2,6 +2,7 @@
 
 #include "attendance/CardSwipe.h"
 #include "attendance/ServerIdentity.h"
+#include "attendance/ServerSchemaCheck.h"
 #include "attendance/ServerSwipeBatch.h"
 #include "platform/ServerRefusal.h"
 #include "platform/SystemClock.h"
@@ -18,6 +19,7 @@ OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString&
     : m_clock(clock), m_records(QStringLiteral("RecordQry")), m_store(storePath)
 {
     m_connection.setConnectionString(connectionString);
+    m_connection.setOpenCheck(ServerSchemaCheck::run);
     m_records.setConnection(&m_connection);
 }
 
@@ -41,7 +43,7 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
         if (ServerFeatures* server = m_connection.backend().serverFeatures()) {
             std::vector<SwipeOutcome> outcomes;
             try {
-                outcomes = ServerSwipeBatch::forward(m_connection.backend(), *server, batch);
+                outcomes = ServerSwipeBatch::forward(*server, batch);
             } catch (const ServerRefusal&) {
                 // One of them is refused: one by one, to set that one aside.
             }
@@ -133,7 +135,7 @@ OutboxForwarder::Result OutboxForwarder::recheckRetained()
             batch.push_back(retained[i].swipe);
         std::vector<SwipeOutcome> outcomes;
         try {
-            outcomes = ServerSwipeBatch::forward(m_connection.backend(), *server, batch);
+            outcomes = ServerSwipeBatch::forward(*server, batch);
         } catch (const ServerRefusal&) {
             // One of them is refused now: one by one, so that the others get through and
             // the refused one is set aside with its reason like any refused swipe.

@@ -5,21 +5,22 @@
 
 #include <vector>
 
-class DbBackend;
 class ServerFeatures;
 
-// Queued swipes handed to a server many at a time: one transaction and one network round
-// trip for a whole batch instead of several of each per swipe. Every swipe still gets
-// the duplicate test at its own instant under its employee's advisory lock, the locks of
-// the batch being taken up front in one fixed order, so that two forwarders cannot wait
-// for each other. All or nothing: a refusal of any swipe rolls the batch back.
+// Swipes handed to a server in one transaction and one network round trip: BEGIN, the
+// transaction's lock timeout, the advisory lock of every employee of the batch (taken up
+// front in one fixed order, so that two terminals cannot wait for each other), the
+// duplicate test and the insert of all the swipes as one statement over arrays, and
+// COMMIT, sent together. Every swipe still gets the duplicate test at its own instant
+// against every row committed before the locks were granted. Swipes of one employee close
+// enough to meet each other's window go into statements of their own, one after the
+// other, so that the later one sees the earlier one's row. All or nothing: a refusal of
+// any swipe rolls the whole back. A live swipe is a batch of one.
 class ServerSwipeBatch
 {
 public:
     // Recorded, or AlreadyRecorded with the row found, for each swipe in order, once the
-    // server has committed. Failures pass through as the back end throws them (an
+    // server has committed. Failures pass through as the back end throws them (a
     // ServerRefusal names no swipe: retry one by one to find it), with nothing committed.
-    // The server is the backend's own (backend.serverFeatures()).
-    static std::vector<SwipeOutcome> forward(DbBackend& backend, ServerFeatures& server,
-                                             const std::vector<StoredSwipe>& swipes);
+    static std::vector<SwipeOutcome> forward(ServerFeatures& server, const std::vector<StoredSwipe>& swipes);
 };

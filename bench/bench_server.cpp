@@ -24,6 +24,7 @@
 
 #include <benchmark/benchmark.h>
 #include <libpq-fe.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -214,6 +215,207 @@ void BM_LibpqFloor(benchmark::State& state)
     PQfinish(conn);
 }
 BENCHMARK(BM_LibpqFloor)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The whole swipe sent as one pipeline (BEGIN, the lock timeout, the lock, the test and
+// the insert, COMMIT) with bare libpq: range(0) = 0 with unnamed statements, as the
+// terminal sends them (nothing left on the session for a pooler's next client); 1 with
+// statements prepared once per session under names, as the terminal did before, which a
+// transaction pooler cannot carry.
+void BM_LibpqPipelineFloor(benchmark::State& state)
+{
+    static const QString conninfo =
+        ServerEnvironment::instance().database(QStringLiteral("pipeline"), kEmployees);
+    static QStringList names;
+    static const QStringList numbers = firstNumbers(conninfo, kEmployees, &names).split(u',');
+    static int round = 0;
+    const bool named = state.range(0) != 0;
+
+    PGconn* conn = PQconnectdb(conninfo.toUtf8().constData());
+    if (PQstatus(conn) != CONNECTION_OK)
+        fail(QString::fromUtf8(PQerrorMessage(conn)));
+    const char* const lockSql = "SELECT pg_advisory_xact_lock(1415673393, hashtext($1))";
+    const char* const swipeSql =
+        "WITH existing AS (SELECT num FROM sgdjb WHERE num = $1 AND d + t > $3::timestamp - interval '180 s' "
+        "AND d + t < $3::timestamp + interval '180 s' LIMIT 1), "
+        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1, $2, $3::timestamp::date, "
+        "$3::timestamp::time, '1999-01-01' WHERE NOT EXISTS (SELECT 1 FROM existing) RETURNING 1) "
+        "SELECT num FROM existing";
+    if (named) {
+        PQclear(PQprepare(conn, "lock", lockSql, 1, nullptr));
+        PQclear(PQprepare(conn, "swipe", swipeSql, 3, nullptr));
+    }
+    int employee = 0;
+    QDateTime now = kSwipeStart;
+    for (auto _ : state) {
+        if (employee == 0)
+            now = kSwipeStart.addSecs(qint64(round++) * kRoundSeconds);
+        const std::string num = numbers.at(employee).toStdString();
+        const std::string name = names.at(employee).toStdString();
+        const std::string at = text(now);
+        const char* params[] = {num.c_str(), name.c_str(), at.c_str()};
+        PQenterPipelineMode(conn);
+        PQsendQueryParams(conn, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
+        PQsendQueryParams(conn, "SET LOCAL lock_timeout = 200", 0, nullptr, nullptr, nullptr, nullptr, 0);
+        if (named) {
+            PQsendQueryPrepared(conn, "lock", 1, params, nullptr, nullptr, 0);
+            PQsendQueryPrepared(conn, "swipe", 3, params, nullptr, nullptr, 0);
+        } else {
+            PQsendQueryParams(conn, lockSql, 1, nullptr, params, nullptr, nullptr, 0);
+            PQsendQueryParams(conn, swipeSql, 3, nullptr, params, nullptr, nullptr, 0);
+        }
+        PQsendQueryParams(conn, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0);
+        PQpipelineSync(conn);
+        bool failed = false;
+        for (;;) {
+            PGresult* result = PQgetResult(conn);
+            if (!result)
+                continue;
+            const ExecStatusType status = PQresultStatus(result);
+            failed = failed || status == PGRES_FATAL_ERROR ||
+                     (status == PGRES_TUPLES_OK && PQntuples(result) != 0);
+            PQclear(result);
+            if (status == PGRES_PIPELINE_SYNC)
+                break;
+        }
+        PQexitPipelineMode(conn);
+        if (failed) {
+            state.SkipWithError("the pipelined swipe failed or found a row");
+            break;
+        }
+        employee = (employee + 1) % int(numbers.size());
+    }
+    PQfinish(conn);
+}
+BENCHMARK(BM_LibpqPipelineFloor)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The terminal's swipe and the unnamed pipelined floor above, one after the other in the
+// same loop on the same server, so that both see the same load: the ratio is the
+// terminal's time over the floor's.
+void BM_TerminalSwipeAgainstFloor(benchmark::State& state)
+{
+    static const QString conninfo =
+        ServerEnvironment::instance().database(QStringLiteral("pair"), kEmployees);
+    static QStringList names;
+    static const QStringList numbers = firstNumbers(conninfo, kEmployees, &names).split(u',');
+    static int round = 0;
+    Terminal terminal(conninfo);
+    PGconn* conn = PQconnectdb(conninfo.toUtf8().constData());
+    if (PQstatus(conn) != CONNECTION_OK)
+        fail(QString::fromUtf8(PQerrorMessage(conn)));
+    ManualClock clock(kSwipeStart);
+    int employee = 0;
+    qint64 terminalNs = 0;
+    qint64 floorNs = 0;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        if (employee == 0)
+            clock.set(kSwipeStart.addSecs(qint64(round++) * kRoundSeconds));
+        // The floor swipes the same employee 3 h 30 min later: both record.
+        const std::string num = numbers.at(employee).toStdString();
+        const std::string name = names.at(employee).toStdString();
+        const std::string at = text(clock.now().addSecs(3 * 3600 + 1800));
+        if (!terminal.select(numbers.at(employee))) {
+            state.SkipWithError("employee not found");
+            break;
+        }
+        timer.start();
+        const SwipeOutcome outcome = CardSwipe::run(&terminal.employees, terminal.records, clock);
+        terminalNs += timer.nsecsElapsed();
+        if (outcome.kind != SwipeOutcome::Kind::Recorded) {
+            state.SkipWithError("swipe did not record");
+            break;
+        }
+        const char* params[] = {num.c_str(), name.c_str(), at.c_str()};
+        timer.start();
+        PQenterPipelineMode(conn);
+        PQsendQueryParams(conn, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
+        PQsendQueryParams(conn, "SET LOCAL lock_timeout = 200", 0, nullptr, nullptr, nullptr, nullptr, 0);
+        PQsendQueryParams(conn, "SELECT pg_advisory_xact_lock(1415673393, hashtext($1))", 1, nullptr, params,
+                          nullptr, nullptr, 0);
+        PQsendQueryParams(
+            conn,
+            "WITH existing AS (SELECT num FROM sgdjb WHERE num = $1 AND d + t > $3::timestamp - "
+            "interval '180 s' AND d + t < $3::timestamp + interval '180 s' LIMIT 1), "
+            "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1, $2, "
+            "$3::timestamp::date, $3::timestamp::time, '1999-01-01' WHERE NOT EXISTS "
+            "(SELECT 1 FROM existing) RETURNING 1) SELECT num FROM existing",
+            3, nullptr, params, nullptr, nullptr, 0);
+        PQsendQueryParams(conn, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0);
+        PQpipelineSync(conn);
+        for (;;) {
+            PGresult* result = PQgetResult(conn);
+            if (!result)
+                continue;
+            const ExecStatusType status = PQresultStatus(result);
+            PQclear(result);
+            if (status == PGRES_PIPELINE_SYNC)
+                break;
+        }
+        PQexitPipelineMode(conn);
+        floorNs += timer.nsecsElapsed();
+        employee = (employee + 1) % int(numbers.size());
+    }
+    PQfinish(conn);
+    const double n = double(std::max<benchmark::IterationCount>(state.iterations(), 1));
+    state.counters["terminal_us"] = double(terminalNs) / n / 1000;
+    state.counters["floor_us"] = double(floorNs) / n / 1000;
+    state.counters["ratio"] = floorNs > 0 ? double(terminalNs) / double(floorNs) : 0;
+}
+BENCHMARK(BM_TerminalSwipeAgainstFloor)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
+
+// kqdb swipe as a process, against a bare libpq program doing the same (bench_bare_swipe),
+// run alternately: range(0) employees on the server. Wall time and CPU (user + system) of
+// each process; the cost of kqdb swipe must not grow with the list.
+void BM_KqdbSwipe(benchmark::State& state)
+{
+    const int employees = int(state.range(0));
+    const QString conninfo =
+        ServerEnvironment::instance().database(QStringLiteral("kqdbswipe%1").arg(employees), employees);
+    const QString num = ServerEnvironment::instance().server().psql(
+        QStringLiteral("SELECT num FROM employ ORDER BY num OFFSET %1 LIMIT 1").arg(employees / 2),
+        QStringLiteral("kqdbswipe%1").arg(employees));
+    const QString bare = QStringLiteral(TAVELO_BIN_DIR "/bench/bench_bare_swipe");
+    const auto timed = [](const QString& program, const QStringList& args, qint64* wallNs, qint64* cpuUs) {
+        rusage before{};
+        getrusage(RUSAGE_CHILDREN, &before);
+        QElapsedTimer wall;
+        wall.start();
+        QProcess process;
+        process.start(program, args);
+        if (!process.waitForFinished(60000) || process.exitCode() != 0)
+            fail(QStringLiteral("%1: %2").arg(program,
+                                              QString::fromLocal8Bit(process.readAllStandardError())));
+        *wallNs += wall.nsecsElapsed();
+        rusage after{};
+        getrusage(RUSAGE_CHILDREN, &after);
+        const auto us = [](const timeval& t) { return qint64(t.tv_sec) * 1000000 + t.tv_usec; };
+        *cpuUs += us(after.ru_utime) - us(before.ru_utime) + us(after.ru_stime) - us(before.ru_stime);
+    };
+    qint64 kqdbNs = 0, bareNs = 0, kqdbCpu = 0, bareCpu = 0;
+    int round = 0;
+    for (auto _ : state) {
+        const QDateTime at = kSwipeStart.addSecs(qint64(round++) * 2 * kRoundSeconds);
+        timed(kKqdb,
+              {QStringLiteral("swipe"), conninfo, num, QStringLiteral("--now"),
+               at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
+              &kqdbNs, &kqdbCpu);
+        timed(bare,
+              {conninfo, num, at.addSecs(kRoundSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
+              &bareNs, &bareCpu);
+    }
+    const double n = double(std::max<benchmark::IterationCount>(state.iterations(), 1));
+    state.counters["kqdb_ms"] = double(kqdbNs) / n / 1e6;
+    state.counters["bare_ms"] = double(bareNs) / n / 1e6;
+    state.counters["kqdb_cpu_ms"] = double(kqdbCpu) / n / 1000;
+    state.counters["bare_cpu_ms"] = double(bareCpu) / n / 1000;
+    state.counters["cpu_ratio"] = bareCpu > 0 ? double(kqdbCpu) / double(bareCpu) : 0;
+}
+BENCHMARK(BM_KqdbSwipe)
+    ->Arg(1000)
+    ->Arg(1000000)
+    ->Iterations(40)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // One terminal process: swipes `num` in rounds seven minutes apart for `seconds` and
 // prints one line per swipe: R (recorded) or A (already recorded) and the microseconds.

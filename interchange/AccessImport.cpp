@@ -2,16 +2,16 @@
 
 #include "interchange/AccessDateSerial.h"
 #include "interchange/AccessSource.h"
+#include "interchange/ColumnRules.h"
+#include "platform/Exception.h"
 #include "query/AdoConnection.h"
 #include "query/DateTimeCoercion.h"
 #include "query/DbBackend.h"
 #include "query/SqlStatementPlan.h"
 #include "query/Statements.h"
 #include "query/Transaction.h"
-#include "platform/Exception.h"
 
 #include <QHash>
-#include <QRegularExpression>
 #include <QSet>
 
 #include <memory>
@@ -63,6 +63,14 @@ QString timeText(DateTimeValue value)
 {
     const int seconds = int(value.seconds());
     return QString::asprintf("%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
+}
+
+// An instant D + T as the duplicate test's parameters give it.
+QString instantText(DateTimeValue value)
+{
+    const qint64 ofDay =
+        value.seconds() - (value.seconds() / kDay - (value.seconds() % kDay < 0 ? 1 : 0)) * kDay;
+    return dateText(value) + u' ' + timeText(DateTimeValue(ofDay));
 }
 
 DateTimeValue dateOf(double serial, qint64 row, const QString& column)
@@ -120,71 +128,23 @@ RecordKey recordKey(const std::optional<QString>& num, std::optional<DateTimeVal
     return key;
 }
 
-// How many characters a text holds, as the database counts them: a character outside the
-// Basic Multilingual Plane is one, not two UTF-16 units.
-qsizetype characters(const QString& text)
+// The values of one row, checked by the rules every import keeps (ColumnRules) against the
+// widths the target's columns declare ("VARCHAR(10)" in a file, "character varying(10)" on a
+// server), before they are written: a file refuses what a server would, and the refusal
+// says which table, row and column.
+void checkRow(const ColumnRules::Widths& widths, const QString& table, const QStringList& columns, qint64 row,
+              std::initializer_list<const std::optional<QString>*> values)
 {
-    qsizetype count = 0;
-    for (const QChar c : text)
-        count += c.isLowSurrogate() ? 0 : 1;
-    return count;
+    qsizetype index = 0;
+    for (const std::optional<QString>* value : values) {
+        const qsizetype column = index++;
+        if (!*value)
+            continue;
+        if (auto why = ColumnRules::refusal(columns[column], **value, widths.width(column),
+                                            widths.declaredType(column)))
+            refuse(ColumnRules::where(table, row, columns[column]) + u' ' + *why);
+    }
 }
-
-// The widths the target's text columns are declared with ("VARCHAR(10)" in a file,
-// "character varying(10)" on a server). Each value is checked before it is written, so
-// that a file refuses what a server would, and a refusal says which row and value.
-class ColumnWidths
-{
-public:
-    ColumnWidths(DbBackend& db, const QString& table, const QStringList& columns) : m_table(table)
-    {
-        static const QRegularExpression declared(
-            QStringLiteral(
-                R"(^\s*(?:national\s+)?(?:n?var)?char(?:acter)?(?:\s+varying)?\s*\(\s*(\d+)\s*\)\s*$)"),
-            QRegularExpression::CaseInsensitiveOption);
-        const std::vector<DbColumnInfo> found = db.tableColumns(table);
-        for (const QString& column : columns) {
-            Width width{column, {}, -1};
-            for (const DbColumnInfo& info : found) {
-                if (info.name.compare(column, Qt::CaseInsensitive) != 0)
-                    continue;
-                const QRegularExpressionMatch match = declared.match(info.declaredType);
-                if (match.hasMatch()) {
-                    width.declaredType = info.declaredType;
-                    width.limit = match.captured(1).toLongLong();
-                }
-            }
-            m_widths.push_back(width);
-        }
-    }
-
-    // The values of one row, in the order of the columns given at construction.
-    void check(qint64 row, std::initializer_list<const std::optional<QString>*> values) const
-    {
-        size_t index = 0;
-        for (const std::optional<QString>* value : values) {
-            const Width& width = m_widths[index++];
-            if (width.limit < 0 || !*value)
-                continue;
-            const qsizetype length = characters(**value);
-            if (length > width.limit)
-                refuse(QStringLiteral("%1: \"%2\" has %3 characters, more than the %4 its column holds (%5)")
-                           .arg(where(m_table, row, width.column), **value, QString::number(length),
-                                QString::number(width.limit), width.declaredType));
-        }
-    }
-
-private:
-    struct Width
-    {
-        QString column;
-        QString declaredType;
-        qint64 limit; // -1: no bound
-    };
-
-    QString m_table;
-    std::vector<Width> m_widths;
-};
 
 std::unique_ptr<DbCursor> query(DbBackend& db, const QString& sql)
 {
@@ -214,20 +174,64 @@ std::optional<DateTimeValue> storedDateTime(const DbCursor& cursor, int column, 
     return value;
 }
 
-QSet<QString> employeeNumbers(DbBackend& db)
+// Which of some employee numbers the target has: asked batch by batch, so that the import
+// never holds the target's list, whatever its size.
+QSet<QString> employeesAmong(DbBackend& db, const QStringList& numbers)
 {
-    QSet<QString> numbers;
-    const auto cursor = query(db, QStringLiteral("SELECT num FROM employ"));
+    QSet<QString> found;
+    if (numbers.isEmpty())
+        return found;
+    QString sql = QStringLiteral("SELECT num FROM employ WHERE num IN (");
+    for (qsizetype i = 0; i < numbers.size(); ++i)
+        sql += (i == 0 ? QStringLiteral(":n") : QStringLiteral(", :n")) + QString::number(i);
+    sql += u')';
+    const auto cursor = query(db, sql);
+    for (qsizetype i = 0; i < numbers.size(); ++i)
+        cursor->bindText(int(i) + 1, numbers[i]);
     while (cursor->step())
         if (cursor->columnType(0) != DbCursor::Type::Null)
-            numbers.insert(cursor->columnText(0));
-    return numbers;
+            found.insert(cursor->columnText(0));
+    return found;
 }
 
-QSet<RecordKey> recordKeys(DbBackend& db)
+// Which of some records' keys the target holds, asked in one statement shaped like the
+// duplicate test (number and D + T, which the duplicate-test index serves), NULLs matched
+// as NULLs. Like employeesAmong, bounded by the batch, not by the target.
+QSet<RecordKey> recordsAmong(DbBackend& db, const QList<RecordKey>& keys)
 {
-    QSet<RecordKey> keys;
-    const auto cursor = query(db, QStringLiteral("SELECT num, D, T FROM sgdjb"));
+    QSet<RecordKey> found;
+    if (keys.isEmpty())
+        return found;
+    QString sql = QStringLiteral("SELECT num, D, T FROM sgdjb WHERE ");
+    QStringList values;
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const RecordKey& key = keys[i];
+        const auto marker = [&](const QString& value) {
+            values.append(value);
+            return QStringLiteral(":k") + QString::number(values.size());
+        };
+        QString term = (key.nulls & RecordKey::kNumNull) ? QStringLiteral("num IS NULL")
+                                                         : QStringLiteral("num = ") + marker(key.num);
+        const DateTimeValue instant(key.instant);
+        switch (key.nulls & (RecordKey::kDNull | RecordKey::kTNull)) {
+        case 0:
+            term += QStringLiteral(" AND (D+T) = ") + marker(instantText(instant));
+            break;
+        case RecordKey::kDNull:
+            term += QStringLiteral(" AND D IS NULL AND T = ") + marker(timeText(instant));
+            break;
+        case RecordKey::kTNull:
+            term += QStringLiteral(" AND T IS NULL AND D = ") + marker(dateText(instant));
+            break;
+        default:
+            term += QStringLiteral(" AND D IS NULL AND T IS NULL");
+            break;
+        }
+        sql += (i == 0 ? QStringLiteral("(") : QStringLiteral(" OR (")) + term + u')';
+    }
+    const auto cursor = query(db, sql);
+    for (qsizetype i = 0; i < values.size(); ++i)
+        cursor->bindText(int(i) + 1, values[i]);
     while (cursor->step()) {
         bool unreadable = false;
         const std::optional<QString> num = cursor->columnType(0) == DbCursor::Type::Null
@@ -237,9 +241,9 @@ QSet<RecordKey> recordKeys(DbBackend& db)
         const auto t = storedDateTime(*cursor, 2, &unreadable);
         // A value no import writes cannot equal an imported row's.
         if (!unreadable)
-            keys.insert(recordKey(num, d, t));
+            found.insert(recordKey(num, d, t));
     }
-    return keys;
+    return found;
 }
 
 // Rows for one table, sent kRowsPerStatement to an INSERT: few round trips to a server,
@@ -339,75 +343,123 @@ private:
             m_progress(m_done, m_total);
     }
 
+    // Rows are handled a batch at a time: the target is asked which of a batch's numbers
+    // (or records) it has, then the batch is checked in the table's order and written, so
+    // that a refusal names the first row at fault and the next batch's question sees what
+    // this one wrote.
     void importEmployees()
     {
-        const QSet<QString> existing = employeeNumbers(m_db);
+        const QStringList columns{Statements::kNum, Statements::kName, Statements::kDeptNo};
+        const ColumnRules::Widths widths(m_db, Statements::kEmployTable, columns);
+        BatchInsert insert(m_db, Statements::kEmployTable, columns);
         QHash<QString, qint64> seen;
-        const ColumnWidths widths(m_db, Statements::kEmployTable,
-                                  {Statements::kNum, Statements::kName, Statements::kDeptNo});
-        BatchInsert insert(m_db, Statements::kEmployTable,
-                           {Statements::kNum, Statements::kName, Statements::kDeptNo});
+        std::vector<AccessSource::Employee> pending;
+        const auto flush = [&] {
+            QStringList numbers;
+            for (const AccessSource::Employee& employee : pending)
+                if (employee.num && !employee.num->isEmpty())
+                    numbers.append(*employee.num);
+            const QSet<QString> existing = employeesAmong(m_db, numbers);
+            for (const AccessSource::Employee& employee : pending) {
+                const QString at =
+                    QStringLiteral("%1 row %2").arg(Statements::kEmployTable, QString::number(employee.row));
+                if (!employee.num)
+                    refuse(QStringLiteral("%1: num is NULL; every employee needs a number").arg(at));
+                const QString& num = *employee.num;
+                if (num.isEmpty())
+                    refuse(QStringLiteral("%1: num is empty; every employee needs a number").arg(at));
+                const auto earlier = seen.constFind(num);
+                if (earlier != seen.cend())
+                    refuse(
+                        QStringLiteral("%1: num %2 repeats row %3").arg(at, num, QString::number(*earlier)));
+                seen.insert(num, employee.row);
+                if (existing.contains(num)) {
+                    if (!m_options.skipExisting)
+                        refuse(QStringLiteral("%1: num %2 is already in the database").arg(at, num), true);
+                    ++m_result.employeesSkipped;
+                } else {
+                    checkRow(widths, Statements::kEmployTable, columns, employee.row,
+                             {&employee.num, &employee.name, &employee.deptNo});
+                    insert.add({num, employee.name, employee.deptNo});
+                    ++m_result.employeesWritten;
+                }
+                advance();
+            }
+            insert.flush();
+            pending.clear();
+        };
         m_source.readEmployees([&](const AccessSource::Employee& employee) {
             ++m_result.employeesRead;
-            // Only a refusal needs it.
-            const auto at = [&] {
-                return QStringLiteral("%1 row %2")
-                    .arg(Statements::kEmployTable, QString::number(employee.row));
-            };
-            if (!employee.num)
-                refuse(QStringLiteral("%1: num is NULL; every employee needs a number").arg(at()));
-            const QString& num = *employee.num;
-            if (num.isEmpty())
-                refuse(QStringLiteral("%1: num is empty; every employee needs a number").arg(at()));
-            const auto earlier = seen.constFind(num);
-            if (earlier != seen.cend())
-                refuse(QStringLiteral("%1: num %2 repeats row %3").arg(at(), num, QString::number(*earlier)));
-            seen.insert(num, employee.row);
-            if (existing.contains(num)) {
-                if (!m_options.skipExisting)
-                    refuse(QStringLiteral("%1: num %2 is already in the database").arg(at(), num), true);
-                ++m_result.employeesSkipped;
-            } else {
-                widths.check(employee.row, {&employee.num, &employee.name, &employee.deptNo});
-                insert.add({num, employee.name, employee.deptNo});
-                ++m_result.employeesWritten;
-            }
-            advance();
+            pending.push_back(employee);
+            if (pending.size() == size_t(AccessImport::kRowsPerStatement))
+                flush();
         });
-        insert.flush();
+        flush();
     }
 
     void importAttendance()
     {
-        QSet<RecordKey> existing;
-        if (m_options.skipExisting)
-            existing = recordKeys(m_db);
-        const ColumnWidths widths(m_db, Statements::kRecordTable, {Statements::kNum, Statements::kName});
+        const QStringList checked{Statements::kNum, Statements::kName};
+        const ColumnRules::Widths widths(m_db, Statements::kRecordTable, checked);
         BatchInsert insert(
             m_db, Statements::kRecordTable,
             {Statements::kNum, Statements::kName, Statements::kD, Statements::kT, QStringLiteral("opdate")});
+        std::vector<AccessSource::Attendance> pending;
+        const auto flush = [&] {
+            struct Dated
+            {
+                std::optional<DateTimeValue> d, t, opdate;
+            };
+            std::vector<Dated> dated;
+            dated.reserve(pending.size());
+            QList<RecordKey> keys;
+            for (const AccessSource::Attendance& record : pending) {
+                Dated values;
+                if (record.d)
+                    values.d = dateOf(*record.d, record.row, Statements::kD);
+                if (record.t)
+                    values.t = timeOf(*record.t, record.row);
+                if (record.opdate)
+                    values.opdate = dateOf(*record.opdate, record.row, QStringLiteral("opdate"));
+                if (m_options.skipExisting)
+                    keys.append(recordKey(record.num, values.d, values.t));
+                dated.push_back(values);
+            }
+            QSet<RecordKey> existing;
+            if (m_options.skipExisting)
+                existing = recordsAmong(m_db, keys);
+            for (size_t i = 0; i < pending.size(); ++i) {
+                const AccessSource::Attendance& record = pending[i];
+                const Dated& values = dated[i];
+                if (m_options.skipExisting && existing.contains(keys[qsizetype(i)])) {
+                    ++m_result.attendanceSkipped;
+                } else {
+                    checkRow(widths, Statements::kRecordTable, checked, record.row,
+                             {&record.num, &record.name});
+                    insert.add({record.num, record.name,
+                                values.d ? std::optional(dateText(*values.d)) : std::nullopt,
+                                values.t ? std::optional(timeText(*values.t)) : std::nullopt,
+                                values.opdate ? std::optional(dateText(*values.opdate)) : std::nullopt});
+                    ++m_result.attendanceWritten;
+                    // A record the source holds twice comes over once, as it would from
+                    // two batches.
+                    if (m_options.skipExisting)
+                        existing.insert(keys[qsizetype(i)]);
+                }
+                advance();
+            }
+            // Written before the next batch asks what the target holds.
+            if (m_options.skipExisting)
+                insert.flush();
+            pending.clear();
+        };
         m_source.readAttendance([&](const AccessSource::Attendance& record) {
             ++m_result.attendanceRead;
-            std::optional<DateTimeValue> d;
-            std::optional<DateTimeValue> t;
-            std::optional<DateTimeValue> opdate;
-            if (record.d)
-                d = dateOf(*record.d, record.row, Statements::kD);
-            if (record.t)
-                t = timeOf(*record.t, record.row);
-            if (record.opdate)
-                opdate = dateOf(*record.opdate, record.row, QStringLiteral("opdate"));
-            if (m_options.skipExisting && existing.contains(recordKey(record.num, d, t))) {
-                ++m_result.attendanceSkipped;
-            } else {
-                widths.check(record.row, {&record.num, &record.name});
-                insert.add({record.num, record.name, d ? std::optional(dateText(*d)) : std::nullopt,
-                            t ? std::optional(timeText(*t)) : std::nullopt,
-                            opdate ? std::optional(dateText(*opdate)) : std::nullopt});
-                ++m_result.attendanceWritten;
-            }
-            advance();
+            pending.push_back(record);
+            if (pending.size() == size_t(AccessImport::kRowsPerStatement))
+                flush();
         });
+        flush();
         insert.flush();
     }
 

@@ -14,8 +14,8 @@ class AdoConnection;
 // Dates and times arrive as raw date serials and are written in the target's own form, as
 // the terminal writes its swipes: D a date, T a time of day, opdate a date. A value that
 // is not what its column holds is refused with its table, row and column; nothing is
-// guessed. Texts are held to the widths the target's columns declare, in a file as on a
-// server, before they are written.
+// guessed. Texts are held to the rules every import keeps (ColumnRules) and to the widths
+// the target's columns declare, in a file as on a server, before they are written.
 class AccessImport
 {
 public:
@@ -25,7 +25,8 @@ public:
         bool employeesOnly = false;
         // Employees whose number the target has, and sgdjb rows it holds already (same
         // number, same instant D + T), are skipped, so that running twice adds nothing.
-        // Without it such an employee is refused and every sgdjb row is appended.
+        // Without it such an employee is refused and every sgdjb row is appended. The
+        // target is asked batch by batch, never held in memory whole.
         bool skipExisting = false;
     };
 

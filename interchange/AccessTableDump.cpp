@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <new>
 #include <strings.h>
@@ -25,6 +26,59 @@
 #include <vector>
 
 namespace {
+
+// libmdb (and the GLib it needs) is loaded here, in the reader's own process, when a file
+// is read, not by every program that carries the reader: a swipe from the command line
+// or the window's start has no use for it.
+struct MdbLibrary
+{
+    decltype(&::mdb_open) open = nullptr;
+    decltype(&::mdb_read_catalog) readCatalog = nullptr;
+    decltype(&::mdb_read_table) readTable = nullptr;
+    decltype(&::mdb_read_columns) readColumns = nullptr;
+    decltype(&::mdb_rewind_table) rewindTable = nullptr;
+    decltype(&::mdb_read_pg) readPage = nullptr;
+    decltype(&::mdb_read_next_dpg) readNextDataPage = nullptr;
+    decltype(&::mdb_crack_row) crackRow = nullptr;
+    decltype(&::mdb_get_int32) getInt32 = nullptr;
+    decltype(&::g_log_default_handler) logDefaultHandler = nullptr;
+    decltype(&::g_log_set_default_handler) logSetDefaultHandler = nullptr;
+    // Empty when every function was found, else why not.
+    const char* failure = nullptr;
+};
+
+template <typename Function> void find(void* library, const char* name, Function& into, MdbLibrary& mdb)
+{
+    void* symbol = ::dlsym(library, name);
+    static_assert(sizeof symbol == sizeof into);
+    std::memcpy(&into, &symbol, sizeof into);
+    if (!symbol && !mdb.failure)
+        mdb.failure = "a function of the Access library is missing";
+}
+
+MdbLibrary loadMdb()
+{
+    MdbLibrary mdb;
+    void* library = ::dlopen("libmdb.so.3", RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        mdb.failure = "the Access library (libmdb.so.3, package libmdb3) cannot be loaded";
+        return mdb;
+    }
+    find(library, "mdb_open", mdb.open, mdb);
+    find(library, "mdb_read_catalog", mdb.readCatalog, mdb);
+    find(library, "mdb_read_table", mdb.readTable, mdb);
+    find(library, "mdb_read_columns", mdb.readColumns, mdb);
+    find(library, "mdb_rewind_table", mdb.rewindTable, mdb);
+    find(library, "mdb_read_pg", mdb.readPage, mdb);
+    find(library, "mdb_read_next_dpg", mdb.readNextDataPage, mdb);
+    find(library, "mdb_crack_row", mdb.crackRow, mdb);
+    find(library, "mdb_get_int32", mdb.getInt32, mdb);
+    find(library, "g_log_default_handler", mdb.logDefaultHandler, mdb);
+    find(library, "g_log_set_default_handler", mdb.logSetDefaultHandler, mdb);
+    return mdb;
+}
+
+MdbLibrary g_mdb;
 
 enum class Field
 {
@@ -201,8 +255,8 @@ Table openTable(Writer& out, MdbHandle* mdb, const char* name, const std::array<
     if (!entry)
         finishWith(out, AccessFrame::Refusal, "it has no table '%s' (is it the attendance database kq.mdb?)",
                    name);
-    table.def = mdb_read_table(entry);
-    if (!table.def || !mdb_read_columns(table.def) || !table.def->columns)
+    table.def = g_mdb.readTable(entry);
+    if (!table.def || !g_mdb.readColumns(table.def) || !table.def->columns)
         finishWith(out, AccessFrame::Damage, "the definition of table '%s' cannot be read", name);
     if (table.def->num_cols > MDB_MAX_COLS || table.def->columns->len != table.def->num_cols)
         finishWith(out, AccessFrame::Damage,
@@ -319,9 +373,9 @@ private:
     void listPages()
     {
         MdbTableDef* def = m_table.def;
-        mdb_rewind_table(def);
+        g_mdb.rewindTable(def);
         for (;;) {
-            const int page = mdb_read_next_dpg(def);
+            const int page = g_mdb.readNextDataPage(def);
             if (page <= 0)
                 break;
             if (std::uint64_t(page) >= m_filePages || m_pages.size() >= m_filePages)
@@ -335,12 +389,12 @@ private:
 
     void loadPage(std::uint32_t page)
     {
-        if (mdb_read_pg(m_mdb, page) != ssize_t(m_pageSize))
+        if (g_mdb.readPage(m_mdb, page) != ssize_t(m_pageSize))
             finishWith(m_out, AccessFrame::Damage, "page %u of table '%s' cannot be read", page,
                        m_table.name);
         // A data page names the table definition it belongs to.
         if (m_mdb->pg_buf[0] != MDB_PAGE_DATA ||
-            mdb_get_int32(m_mdb->pg_buf, 4) != long(m_table.def->entry->table_pg))
+            g_mdb.getInt32(m_mdb->pg_buf, 4) != long(m_table.def->entry->table_pg))
             finishWith(m_out, AccessFrame::Damage, "page %u listed for table '%s' belongs to another table",
                        page, m_table.name);
     }
@@ -355,7 +409,7 @@ private:
                        "row %lld of table '%s' was moved by a later edit, but the address of its new place "
                        "is cut short",
                        row, m_table.name);
-        const std::uint32_t address = std::uint32_t(mdb_get_int32(m_page.data(), int(old.start)));
+        const std::uint32_t address = std::uint32_t(g_mdb.getInt32(m_page.data(), int(old.start)));
         const std::uint32_t page = address >> 8;
         const unsigned slotRow = address & 0xff;
         if (!m_own.count(page))
@@ -402,7 +456,7 @@ private:
     void send(const Slot& slot)
     {
         const auto row = static_cast<long long>(m_rows);
-        const int cracked = mdb_crack_row(m_table.def, int(slot.start), slot.length, m_fields.data());
+        const int cracked = g_mdb.crackRow(m_table.def, int(slot.start), slot.length, m_fields.data());
         if (cracked != int(m_table.def->num_cols))
             finishWith(m_out, AccessFrame::Damage, "row %lld of table '%s' does not hold its columns", row,
                        m_table.name);
@@ -500,7 +554,7 @@ void glibFatal(const gchar* domain, GLogLevelFlags level, const gchar* message, 
     // allocation.
     if (level & G_LOG_LEVEL_ERROR)
         outOfMemory();
-    g_log_default_handler(domain, level, message, nullptr);
+    g_mdb.logDefaultHandler(domain, level, message, nullptr);
 }
 
 void limitMemory(int fd, std::size_t budget)
@@ -519,21 +573,24 @@ void limitMemory(int fd, std::size_t budget)
     const rlimit limit{taken + budget, taken + budget};
     ::setrlimit(RLIMIT_AS, &limit);
     std::set_new_handler(outOfMemory);
-    g_log_set_default_handler(glibFatal, nullptr);
+    g_mdb.logSetDefaultHandler(glibFatal, nullptr);
 }
 
 } // namespace
 
 void AccessTableDump::run(const char* path, int fd, std::size_t memoryBudget)
 {
-    limitMemory(fd, memoryBudget);
     Writer out(fd);
-    MdbHandle* mdb = mdb_open(path, MDB_NOFLAGS);
+    g_mdb = loadMdb();
+    if (g_mdb.failure)
+        finishWith(out, AccessFrame::Damage, "%s", g_mdb.failure);
+    limitMemory(fd, memoryBudget);
+    MdbHandle* mdb = g_mdb.open(path, MDB_NOFLAGS);
     if (!mdb)
         finishWith(out, AccessFrame::Damage, "the Access library cannot open it");
     if (mdb->f->jet_version != MDB_VER_JET4 || mdb->fmt->pg_size != 4096)
         finishWith(out, AccessFrame::Damage, "the Access library does not take it for a Jet 4 database");
-    if (!mdb_read_catalog(mdb, MDB_TABLE))
+    if (!g_mdb.readCatalog(mdb, MDB_TABLE))
         finishWith(out, AccessFrame::Damage, "its catalogue of tables cannot be read");
     struct stat file
     {

@@ -89,7 +89,9 @@ QByteArray serverCopy(ServerFeatures& server, const AttendanceExport::Filter& fi
                           "::timestamp");
     if (!filter.num.isEmpty())
         conditions.append("num = " + server.literal(filter.num));
-    QByteArray sql = "COPY (SELECT num, name, (d + t)::date, (d + t)::time FROM sgdjb";
+    // Written by to_char, not by the session's DateStyle, which is the server's to choose.
+    QByteArray sql = "COPY (SELECT num, name, pg_catalog.to_char(d + t, 'YYYY-MM-DD'), "
+                     "pg_catalog.to_char(d + t, 'HH24:MI:SS') FROM sgdjb";
     if (!conditions.isEmpty())
         sql += " WHERE " + conditions.join(" AND ");
     return sql + " ORDER BY (d + t), num) TO STDOUT";

@@ -1,5 +1,7 @@
 #include "interchange/CardImport.h"
 
+#include "interchange/ColumnRules.h"
+
 #include "interchange/CsvReader.h"
 #include "interchange/CsvWriter.h"
 #include "interchange/DevSchema.h"
@@ -120,18 +122,22 @@ Known readKnown(AdoConnection& connection)
     return known;
 }
 
-std::optional<CardImport::Result> checkRow(const Row& row, const Known& known)
+// Each value by the rules every import keeps (ColumnRules), then the holder against the list.
+// rowNumber counts the file's rows (or 1 for a single card), as the other imports name them.
+std::optional<CardImport::Result> checkRow(const Row& row, qint64 rowNumber, const Known& known)
 {
     if (row.card.isEmpty())
         return refuse(row.line, QStringLiteral("card is empty"));
     if (row.num.isEmpty())
         return refuse(row.line, QStringLiteral("num is empty"));
-    if (auto refused = EmployeeImport::checkValue(row.line, Statements::kCard, row.card, known.cardWidth))
-        return refused;
-    if (auto refused = EmployeeImport::checkValue(row.line, Statements::kNum, row.num, known.numWidth))
-        return refused;
-    if (auto refused = EmployeeImport::checkNumber(row.line, row.card, Statements::kCard))
-        return refused;
+    const std::pair<QString, int> columns[] = {{Statements::kCard, known.cardWidth},
+                                               {Statements::kNum, known.numWidth}};
+    for (const auto& [column, width] : columns) {
+        const QString& value = column == Statements::kCard ? row.card : row.num;
+        if (auto why = ColumnRules::refusal(column, value, width > 0 ? width : -1, QString(),
+                                            ColumnRules::Characters::GbkOnly))
+            return refuse(row.line, ColumnRules::where(QStringLiteral("card"), rowNumber, column) + u' ' + *why);
+    }
     if (!known.employees.contains(row.num))
         return refuse(row.line,
                       QStringLiteral("num %1 is no employee's number (card %2)").arg(row.num, row.card));
@@ -163,8 +169,9 @@ CardImport::Result CardImport::run(AdoConnection& connection, const QByteArray& 
     makeCardTable(connection);
     const Known known = readKnown(connection);
     QHash<QString, qsizetype> seen;
+    qint64 rowNumber = 0;
     for (const Row& row : rows) {
-        if (auto refused = checkRow(row, known))
+        if (auto refused = checkRow(row, ++rowNumber, known))
             return *refused;
         if (const auto earlier = seen.constFind(row.card); earlier != seen.constEnd())
             return refuse(row.line,
@@ -196,7 +203,7 @@ CardImport::Result CardImport::add(AdoConnection& connection, const QString& car
     makeCardTable(connection);
     const Known known = readKnown(connection);
     const Row row{0, card, num};
-    if (auto refused = checkRow(row, known))
+    if (auto refused = checkRow(row, 1, known))
         return *refused;
     if (const auto given = known.cards.constFind(card); given != known.cards.constEnd())
         return refuse(0, QStringLiteral("card %1 is already given to employee %2").arg(card, *given));

@@ -23,6 +23,8 @@ QStringList DevSchema::ddl()
         QStringLiteral("CREATE TABLE sgdjb (num VARCHAR(10), name VARCHAR(20), D DATETIME, T DATETIME, "
                        "opdate DATETIME);"),
         QStringLiteral("CREATE INDEX sgdjb_num_instant ON sgdjb (num, (D+T));"),
+        // A swipe by number (kqdb swipe) reads one employee, not the list.
+        QStringLiteral("CREATE INDEX employ_num ON employ (num);"),
     };
     statements += cardDdl();
     return statements;
@@ -63,6 +65,7 @@ QStringList DevSchema::serverDdl()
         QStringLiteral(
             "CREATE TABLE sgdjb (num varchar(10), name varchar(20), d date, t time(0), opdate date)"),
         duplicateIndexStatement(),
+        QStringLiteral("CREATE INDEX employ_num ON employ (num)"),
         QStringLiteral("DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = '%1') THEN "
                        "CREATE ROLE %1 LOGIN; END IF; END$$")
             .arg(kTerminalRole),

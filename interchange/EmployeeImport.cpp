@@ -1,8 +1,7 @@
 #include "interchange/EmployeeImport.h"
 
+#include "interchange/ColumnRules.h"
 #include "interchange/CsvReader.h"
-#include "platform/Gbk.h"
-#include "platform/TextExcerpt.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/DbBackend.h"
@@ -115,70 +114,10 @@ std::optional<EmployeeImport::Result> parse(const QByteArray& csv, Parsed& parse
     return std::nullopt;
 }
 
-// Index of the first control character in text, or -1.
-qsizetype firstControl(const QString& text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (TextExcerpt::isControl(text[i].unicode()))
-            return i;
-    }
-    return -1;
-}
-
-} // namespace
-
-// What every field must be: free of control characters (a NUL, which a server would cut
-// the value at, an ESC that would reach the terminal of whoever lists the employees, a
-// line break that no list row can show), in GBK, and within its column's width.
-std::optional<EmployeeImport::Result> EmployeeImport::checkValue(qsizetype line, const QString& column,
-                                                                 const QString& value, int width)
-{
-    if (const qsizetype at = firstControl(value); at >= 0)
-        return refuse(line, QStringLiteral("%1 %2 holds the control character %3 at character %4; an "
-                                           "employee list holds none")
-                                .arg(column, TextExcerpt::quoted(value), Gbk::codePointName(value, at),
-                                     QString::number(at + 1)));
-    if (const qsizetype at = Gbk::firstUnmappable(value); at >= 0)
-        return refuse(line, QStringLiteral("%1 %2 has a character the GBK code page lacks (%3)")
-                                .arg(column, TextExcerpt::quoted(value), Gbk::codePointName(value, at)));
-    const qsizetype bytes = Gbk::encodedSize(value);
-    if (width > 0 && bytes > width)
-        return refuse(line, QStringLiteral("%1 %2 is %3 bytes long in GBK; the column holds %4")
-                                .arg(column, TextExcerpt::quoted(value), QString::number(bytes),
-                                     QString::number(width)));
-    return std::nullopt;
-}
-
-// A number the operator can type into the number box and find: ASCII letters and digits
-// only. A blank before or after would make " 9001", "9001 " and "9001" three employees,
-// and the number box, which trims blanks, could never find the first two; a fullwidth
-// digit looks like a digit and cannot be typed.
-std::optional<EmployeeImport::Result> EmployeeImport::checkNumber(qsizetype line, const QString& num,
-                                                                  const QString& column)
-{
-    if (num.front().isSpace() || num.back().isSpace())
-        return refuse(
-            line,
-            QStringLiteral("%1 %2 has blanks before or after it").arg(column, TextExcerpt::quoted(num)));
-    for (qsizetype i = 0; i < num.size(); ++i) {
-        const char16_t c = num[i].unicode();
-        const bool typeable =
-            (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-        if (!typeable)
-            return refuse(line, QStringLiteral("%1 %2 holds %3 (%4) at character %5; a number is ASCII "
-                                               "letters and digits, as the number box types them")
-                                    .arg(column, TextExcerpt::quoted(num), TextExcerpt::quoted(num.mid(i, 1)),
-                                         Gbk::codePointName(num, i), QString::number(i + 1)));
-    }
-    return std::nullopt;
-}
-
-namespace {
-
-// Checks each value against its column's declared width, counted in GBK bytes as the
-// terminal counts, and the numbers against each other and the list.
+// Checks each value by the rules every import keeps (ColumnRules), and the numbers against
+// each other and the list.
 std::optional<EmployeeImport::Result>
-check(const Parsed& parsed, const std::array<int, kColumnCount>& widths,
+check(const Parsed& parsed, const ColumnRules::Widths& widths,
       const std::unordered_map<std::u16string, std::u16string>& existing, EmployeeImport::Mode mode,
       std::vector<bool>& skip)
 {
@@ -194,12 +133,13 @@ check(const Parsed& parsed, const std::array<int, kColumnCount>& widths,
         if (num.isEmpty())
             return refuse(row.line, QStringLiteral("num is empty"));
         for (size_t column = 0; column < kColumnCount; ++column) {
-            if (auto refused = EmployeeImport::checkValue(row.line, kColumnNames[column], row.values[column],
-                                                          widths[column]))
-                return refused;
+            if (auto why = ColumnRules::refusal(
+                    kColumnNames[column], row.values[column], widths.width(qsizetype(column)),
+                    widths.declaredType(qsizetype(column)), ColumnRules::Characters::GbkOnly))
+                return refuse(row.line, ColumnRules::where(Statements::kEmployTable, qint64(i) + 1,
+                                                           kColumnNames[column]) +
+                                            u' ' + *why);
         }
-        if (auto refused = EmployeeImport::checkNumber(row.line, num, Statements::kNum))
-            return refused;
         // Numbers are ASCII (checked above), and the number box finds them without regard
         // to case: "A1" and "a1" would be two employees it shows as one.
         foldedNums[i] = num.toLower();
@@ -239,7 +179,7 @@ check(const Parsed& parsed, const std::array<int, kColumnCount>& widths,
     return std::nullopt;
 }
 
-// A value in COPY's text format. The checks have kept control characters out; the
+// A value in COPY's text format. The rules have kept control characters out; the
 // backslash is the one character that still needs its escape.
 void appendCopyField(QByteArray& out, const QString& value)
 {
@@ -328,9 +268,8 @@ EmployeeImport::Result EmployeeImport::run(AdoConnection& connection, const QByt
     list.setConnection(&connection);
     list.sqlAdd(QStringLiteral("SELECT num, name, dept_no FROM employ"));
     list.open();
-    std::array<int, kColumnCount> widths{};
-    for (size_t column = 0; column < kColumnCount; ++column)
-        widths[column] = list.fieldDisplayWidth(list.fieldIndex(kColumnNames[column]));
+    const ColumnRules::Widths widths(connection.backend(), Statements::kEmployTable,
+                                     {kColumnNames[0], kColumnNames[1], kColumnNames[2]});
     // Keyed by the number in lower case, holding it as listed.
     std::unordered_map<std::u16string, std::u16string> existing;
     const int listed = list.recordCount();

@@ -13,9 +13,9 @@ class AdoConnection;
 // All or nothing: the file is checked whole, and written in one transaction, so that a
 // refused file changes nothing.
 //
-// Only what the terminal can use gets in: no control characters in any field (they would
-// reach the screen and the terminal raw), and numbers the number box can type: ASCII
-// letters and digits, no blanks around them.
+// Only what the terminal can use gets in: every value keeps the rules of ColumnRules (no
+// control characters, GBK only, widths in GBK bytes, numbers of ASCII letters and digits),
+// as every import does.
 class EmployeeImport
 {
 public:
@@ -50,14 +50,6 @@ public:
 
     static Result run(AdoConnection& connection, const QByteArray& csv, Mode mode,
                       const Progress& progress = {});
-
-    // The rules each imported field is held to, shared with the card import: free of
-    // control characters, in GBK, and within the column's width in GBK bytes (0: any);
-    // a number ASCII letters and digits without blanks around them, as the number box
-    // and a card reader type it. The refusal names the line, the column and the value.
-    static std::optional<Result> checkValue(qsizetype line, const QString& column, const QString& value,
-                                            int width);
-    static std::optional<Result> checkNumber(qsizetype line, const QString& num, const QString& column);
 
     // Reads the file to import: a regular file of at most kMaxFileBytes, refused at once
     // when it is anything else (a FIFO, a device such as /dev/zero, a folder). False with

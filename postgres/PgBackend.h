@@ -1,6 +1,8 @@
 #pragma once
 
-#include "platform/DatabaseError.h"
+#include "postgres/PgConnection.h"
+#include "postgres/PgCopy.h"
+#include "postgres/PgExchange.h"
 #include "postgres/PgResult.h"
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
@@ -12,23 +14,23 @@
 #include <functional>
 #include <vector>
 
-struct pg_conn;
-struct pg_result;
-
-// The server back end: one libpq connection to a PostgreSQL database, used without ever
-// blocking inside libpq, so that every wait for the server is bounded by the network
-// timeout. Failing to reach the server, losing it and waiting too long throw
+// The server back end behind the DbBackend seam: statements, cursors, transactions with
+// their advisory locks, and what a server offers beyond that (ServerFeatures). The
+// connection and its failover are PgConnection's, sending and reading replies PgExchange's,
+// COPY PgCopy's. Failing to reach the server, losing it and waiting too long throw
 // ServerUnreachable (the connection is dropped and the next operation connects again);
 // what the server refuses throws DatabaseError with its message. A password from the
 // connection text never appears in a message.
+//
+// Nothing outlives a transaction on the server's session (no named statement, no session
+// setting), so a terminal works the same directly, through a session pooler and through a
+// transaction pooler that hands the server connection to another client after every
+// transaction.
 class PgBackend : public DbBackend, public ServerFeatures
 {
 public:
-    // Connects at once, and the first time checks that the tables the terminal uses have
-    // the column types it reads and writes: a table that does not is refused here, before
-    // anything is written to it.
-    // checkTables false is for creating the tables.
-    PgBackend(const QString& conninfo, int networkTimeoutMs, bool checkTables = true);
+    // Connects at once.
+    PgBackend(const QString& conninfo, int networkTimeoutMs);
     ~PgBackend() override;
     PgBackend(const PgBackend&) = delete;
     PgBackend& operator=(const PgBackend&) = delete;
@@ -44,90 +46,48 @@ public:
     void commit() override;
     void rollback() override;
     bool isReadOnly() const override { return false; }
-    void setNetworkTimeout(int ms) override { m_timeoutMs = ms; }
+    void setNetworkTimeout(int ms) override { m_connection.setTimeoutMs(ms); }
     // The server's clock as an instant, in the server's own time zone.
     std::optional<QDateTime> serverClock() override;
     ServerFeatures* serverFeatures() override { return this; }
 
+    std::vector<std::vector<DbColumnInfo>> columnsOfTables(const QStringList& tables) override;
     bool hasDuplicateTestIndex() override;
-    // Whether a statement refused with this SQLSTATE would be refused again if sent again
-    // unchanged: a constraint, a permission, a trigger's exception, a value out of range.
-    // Lock waits, cancels, lost connections, a read-only standby, a missing table and the
-    // like are not: they may pass.
-    static bool isLastingRefusal(const QByteArray& sqlState);
-    // The kind of trouble a user is told about, for an SQLSTATE that is no refusal.
-    static DatabaseError::Trouble troubleOf(const QByteArray& sqlState);
-    // Without connect_timeout in the target, the wait for each host of the target.
-    static constexpr int kDefaultHostTimeoutMs = 2000;
-
-    // libpq's pipeline mode, the results copied out of libpq's.
     std::vector<ServerRows> pipeline(const std::vector<Statement>& statements) override;
+    std::vector<ServerRows> transaction(const std::vector<Statement>& statements) override;
+    qint64 copyIn(const QByteArray& sql, const QByteArray& data) override;
+    void copyOut(const QByteArray& sql, const std::function<void(QByteArrayView row)>& visit) override;
+    QByteArray literal(const QString& text) override;
 
     // Runs a statement with positional "$n" parameters given as text (nullopt: NULL).
     void execute(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
     // The same, returning the result.
     PgResult run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
 
-    // Bulk paths for the tools.
-    qint64 copyIn(const QByteArray& sql, const QByteArray& data) override;
-    void copyOut(const QByteArray& sql, const std::function<void(QByteArrayView row)>& visit) override;
-    QByteArray literal(const QString& text) override;
+    // Without connect_timeout in the target, the wait for each host of the target.
+    static constexpr int kDefaultHostTimeoutMs = PgConnection::kDefaultHostTimeoutMs;
 
 private:
-    // The pipeline, keeping libpq's results as they are.
-    std::vector<PgResult> pipelineResults(const std::vector<Statement>& statements);
-    // BEGIN, and in the same round trip the transaction's advisory lock statement when
-    // one is given.
+    // BEGIN, the transaction's lock timeout and, when given, its advisory lock, in one
+    // round trip.
     void begin(const QByteArray& lockSql, const std::vector<std::optional<QByteArray>>& lockParameters);
-    void connect();
-    // Drives one started connection attempt to its end within boundMs (and each wait
-    // within the network timeout). False with the reason, and whether the server itself
-    // refused (a password, an unknown database) rather than not being there.
-    bool finishConnect(pg_conn* conn, int boundMs, QString* failure, bool* refused);
-    // Asks the server to cancel what runs on this connection, without waiting for it.
-    void cancelOnServer();
-    // lock_timeout for the session: a little under the wait for the server, so that the
-    // server ends a lock wait itself rather than keep a backend waiting for a client
-    // that gave up. 0: none.
-    int lockTimeoutMs() const;
+    // Runs statements in a transaction of their own, the transaction's statements before
+    // them and COMMIT after them, in one round trip; returns the statements' results.
+    std::vector<PgResult> inTransaction(const std::vector<Statement>& statements);
+    // After a failure inside a transaction begun here: rolls back on the server when the
+    // session is still there, so that the caller has no transaction left to end.
+    void abandonTransaction();
+    // The transaction's own lock_timeout: a little under the wait for the server, so that
+    // the server ends a lock wait itself rather than keep a backend waiting for a client
+    // that gave up. 0: none. Set with SET LOCAL, it ends with the transaction.
+    Statement lockTimeoutStatement() const;
     void ensureConnected();
-    void checkSchema();
-    // Sends the statement and waits for its results; the simple protocol allows several
-    // statements in one text.
-    pg_result* roundTrip(const QByteArray& sql, const std::vector<std::optional<QByteArray>>* parameters);
-    // Flushes what was sent and collects its results: the last one, or the first error thrown.
-    pg_result* awaitResults();
-    // Sends what libpq still holds. A statement the server may be working on is cancelled
-    // there when the wait runs out; a COPY's data is not (the copy ends with the session).
-    void flushSent(bool cancelOnTimeout = true);
-    [[noreturn]] void sendFailed();
-    [[noreturn]] void failWith(const pg_result* error);
-    // The name the statement is prepared under on this session, preparing it first;
-    // empty when the session holds as many as it keeps.
-    QByteArray preparedName(const QByteArray& sql, int parameterCount);
-    // Waits until the socket is ready for the events; false when the timeout passed first.
-    bool waitFor(short events);
-    [[noreturn]] void lost(const QString& why);
-    // Sends a COPY statement and waits until the server has started the copy, into the
-    // server (COPY ... FROM STDIN) or out of it (COPY ... TO STDOUT); a refusal is thrown.
-    void sendCopy(const QByteArray& sql, bool toServer);
-    // Collects the results that end a statement (after a COPY); throws the first error.
-    pg_result* finishResults();
-    QString redacted(QString text) const;
+    PgResult roundTrip(const QByteArray& sql, const std::vector<std::optional<QByteArray>>* parameters);
+    // The DateStyle the server reports for the session now.
+    QByteArray dateStyle() const;
 
-    QByteArray m_conninfo;
-    QByteArray m_password;
-    int m_timeoutMs;
-    // lock_timeout as last set on the session (-1: not yet).
-    int m_sessionLockTimeoutMs = -1;
-    pg_conn* m_conn = nullptr;
-    bool m_inTransaction = false;
-    // Set when the connection was lost inside a transaction: nothing may run on a new
-    // connection until the transaction's owner has rolled back.
-    bool m_transactionLost = false;
+    PgConnection m_connection;
+    PgExchange m_exchange{m_connection};
+    PgCopy m_copy{m_connection, m_exchange};
     QHash<QString, std::vector<DbColumnInfo>> m_columns;
-    // Statements prepared on this session, by text: at most kPreparedLimit, the rest
-    // (deletes by row values, which vary) are sent unprepared.
-    QHash<QByteArray, QByteArray> m_prepared;
-    static constexpr qsizetype kPreparedLimit = 32;
 };

@@ -73,6 +73,27 @@ void AdoConnection::open()
     // otherwise; a server was given its bound when it was opened.
     if (m_networkTimeoutChosen)
         m_backend->setNetworkTimeout(m_networkTimeoutMs);
+    if (m_openCheck) {
+        try {
+            m_openCheck(*m_backend);
+        } catch (...) {
+            m_backend.reset();
+            throw;
+        }
+    }
+}
+
+void AdoConnection::setOpenCheck(std::function<void(DbBackend&)> check)
+{
+    m_openCheck = std::move(check);
+    if (m_backend && m_openCheck) {
+        try {
+            m_openCheck(*m_backend);
+        } catch (...) {
+            close();
+            throw;
+        }
+    }
 }
 
 bool AdoConnection::prepare(const DatabaseTarget& target)

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -55,6 +56,11 @@ public:
     void open();
     void close();
 
+    // A check run on every new back end before anything else uses it (what the tables
+    // must look like for the caller's work); when it throws, the connection stays closed
+    // and open() throws that. Run at once when the connection is open already.
+    void setOpenCheck(std::function<void(DbBackend&)> check);
+
     // The open back end, opening the connection first when needed.
     DbBackend& backend();
     // The Data Source the connection string names (after parsing), for messages.
@@ -87,6 +93,7 @@ private:
     // A terminal must not hang on a server that stopped answering; callers that show a
     // window set a shorter bound.
     int m_networkTimeoutMs = 30000;
+    std::function<void(DbBackend&)> m_openCheck;
     bool m_networkTimeoutChosen = false;
     std::unique_ptr<DbBackend> m_backend;
 };

@@ -10,10 +10,9 @@ std::unique_ptr<DbBackend> BackendFactory::openFile(const QString& path, bool re
     return std::make_unique<SqliteBackend>(path, readOnly);
 }
 
-std::unique_ptr<DbBackend> BackendFactory::openServer(const QString& conninfo, int networkTimeoutMs,
-                                                      bool checkTables)
+std::unique_ptr<DbBackend> BackendFactory::openServer(const QString& conninfo, int networkTimeoutMs)
 {
-    return std::make_unique<PgBackend>(conninfo, networkTimeoutMs, checkTables);
+    return std::make_unique<PgBackend>(conninfo, networkTimeoutMs);
 }
 
 bool BackendFactory::createFile(const QString& path, const QStringList& statements,
@@ -28,7 +27,7 @@ void BackendFactory::createOnServer(const QString& conninfo, const QStringList& 
                                     const QByteArray& insertSql,
                                     const std::vector<std::vector<std::optional<QByteArray>>>& parameterSets)
 {
-    PgBackend db(conninfo, 0, false);
+    PgBackend db(conninfo, 0);
     db.execute(QStringLiteral("BEGIN"));
     for (const QString& statement : statements)
         db.execute(statement);

@@ -20,10 +20,8 @@ class BackendFactory
 public:
     // A SQLite file (the file back end).
     static std::unique_ptr<DbBackend> openFile(const QString& path, bool readOnly);
-    // A PostgreSQL server named by a libpq connection text. checkTables false is for
-    // creating the tables.
-    static std::unique_ptr<DbBackend> openServer(const QString& conninfo, int networkTimeoutMs,
-                                                 bool checkTables = true);
+    // A PostgreSQL server named by a libpq connection text.
+    static std::unique_ptr<DbBackend> openServer(const QString& conninfo, int networkTimeoutMs);
 
     // A new database file: see SqliteFileCreation::create.
     static bool createFile(const QString& path, const QStringList& statements, const QByteArray& insertSql,

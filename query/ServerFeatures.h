@@ -1,10 +1,12 @@
 #pragma once
 
+#include "query/DbColumnInfo.h"
 #include "query/ServerRows.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -32,6 +34,10 @@ public:
     // for all of them. Returns their results in order. The first error throws as a single
     // statement's would, after the statements behind it were skipped by the server.
     virtual std::vector<ServerRows> pipeline(const std::vector<Statement>& statements) = 0;
+    // The statements in a transaction of their own, in one round trip with its BEGIN, its
+    // lock timeout and its COMMIT. Returns their results in order once committed; any
+    // failure rolls the whole back and throws as a single statement's would.
+    virtual std::vector<ServerRows> transaction(const std::vector<Statement>& statements) = 0;
 
     // COPY ... FROM STDIN with the data in COPY's text format, sent in large pieces rather
     // than one round trip per row; returns the rows copied.
@@ -43,6 +49,9 @@ public:
     // The text as an SQL string literal, for statements that take no parameters (COPY).
     virtual QByteArray literal(const QString& text) = 0;
 
+    // The columns of each table in one look at the catalog, each list empty for a table
+    // that is not there (or is no ordinary table).
+    virtual std::vector<std::vector<DbColumnInfo>> columnsOfTables(const QStringList& tables) = 0;
     // Whether sgdjb has an index the duplicate test can use (a valid b-tree index whose
     // first column is num); without one every swipe reads the whole table.
     virtual bool hasDuplicateTestIndex() = 0;

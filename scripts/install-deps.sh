@@ -19,12 +19,13 @@ PACKAGES=(
   fonts-arphic-uming fonts-dejavu-core
 )
 
-# Only the tests, fuzzing and benchmarks: a PostgreSQL server to start and stop, GoogleTest
+# Only the tests, fuzzing and benchmarks: a PostgreSQL server and a connection pooler
+# (PgBouncer) to start and stop, GoogleTest
 # and Google Benchmark, clang with libFuzzer, a headless display with a window manager and a
 # screenshot tool, the package tools (lintian among them), the private network of the README
 # walk (iproute2), and the shells the tests check files with.
 TEST_PACKAGES=(
-  postgresql postgresql-client
+  postgresql postgresql-client pgbouncer
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   clang libclang-rt-14-dev llvm-14
   xvfb xauth openbox x11-utils wmctrl xdotool imagemagick procps iproute2

@@ -462,11 +462,13 @@ TEST_F(AccessImportFileTest, ARefusedSourceChangesNothingAndLeavesNoNewFile)
     };
     const Case cases[] = {
         {longNumber,
-         QStringLiteral("employ row 2, column num: \"0101-2024-01\" has 12 characters, more than the 10 its "
-                        "column holds (VARCHAR(10))")},
+         QStringLiteral(
+             "employ row 2, column num \"0101-2024-01\" is 12 bytes long in GBK; the column holds 10 "
+             "(VARCHAR(10))")},
         {longName,
-         QStringLiteral("sgdjb row 6, column name: \"O'Neil, Patricia Anne Smith\" has 27 characters, more "
-                        "than the 20 its column holds (VARCHAR(20))")},
+         QStringLiteral(
+             "sgdjb row 6, column name \"O'Neil, Patricia Anne Smith\" is 27 bytes long in GBK; the "
+             "column holds 20 (VARCHAR(20))")},
         {notAccess, QStringLiteral("notes.mdb")},
         {cut, QStringLiteral("cut.mdb")},
         {dateWithATime,
@@ -711,8 +713,8 @@ TEST_F(AccessImportServerTest, RefusalsChangeNothing)
     run = importMdb(longNumber, m_target);
     EXPECT_EQ(run.exitCode, 1) << text(run);
     EXPECT_EQ(run.err.toStdString(),
-              "kqdb: employ row 2, column num: \"0101-2024-01\" has 12 characters, more than the 10 its "
-              "column holds (character varying(10)); nothing imported\n")
+              "kqdb: employ row 2, column num \"0101-2024-01\" is 12 bytes long in GBK; the column holds 10 "
+              "(character varying(10)); nothing imported\n")
         << text(run);
     EXPECT_EQ(counts(), QStringLiteral("0 0"));
     psql(QStringLiteral("ALTER TABLE employ ALTER COLUMN num TYPE varchar(12)"));

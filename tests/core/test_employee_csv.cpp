@@ -183,7 +183,11 @@ TEST_F(EmployeeCsvTest, ARefusedFileNamesLineAndReasonAndChangesNothing)
          {},
          ":2: ",
          "holds \"９\" (U+FF19) at character 1; a number is ASCII letters and digits"},
-        {"num,name\n90-01,a\n", {}, ":2: ", "holds \"-\" (U+002D) at character 3"},
+        {"num,name\n90\xef\xbc\x8d"
+         "01,a\n",
+         {},
+         ":2: ",
+         "holds \"\xef\xbc\x8d\" (U+FF0D) at character 3"},
         {"num,name\n90 01,a\n", {}, ":2: ", "holds \" \" (U+0020) at character 3"},
     };
     for (const auto& c : cases) {

@@ -155,7 +155,7 @@ TEST_F(EmployeeCsvServerTest, ARefusedFileChangesNothingAndReplaceReplaces)
     TestSupport::ToolRun run =
         import("num,name\n9001,new\n9002,一二三四五六七八九十一\n", {QStringLiteral("--replace")});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains(":3: name ")) << run.err.constData();
+    EXPECT_TRUE(run.err.contains(":3: employ row 2, column name ")) << run.err.constData();
     EXPECT_EQ(list(), before);
 
     run = import("num,name\n9001,new\n0101,again\n");

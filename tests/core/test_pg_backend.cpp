@@ -3,18 +3,23 @@
 #include "query/ConnectionString.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
+#include "query/Statements.h"
 #include "attendance/CardSwipe.h"
-#include "query/CommFunc.h"
 #include "attendance/ServerChecks.h"
 #include "interchange/DevSchema.h"
-#include "query/Statements.h"
 #include "log/ErrMsgForm.h"
 #include "platform/DatabaseError.h"
 #include "platform/ServerUnreachable.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/Statements.h"
+#include "query/CommFunc.h"
+#include "query/Statements.h"
 #include "support/ManualClock.h"
 #include "support/ServerSuite.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
+#include "support/ToolRun.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -421,3 +426,50 @@ TEST_F(PgBackendTest, KqdbCreatesAndSwipesOnAServerAsOnAFile)
 }
 
 } // namespace
+
+// A server whose sessions write dates in another style (a site's DateStyle): the terminal
+// sets none of its own, and still reads every date and time as the same instant: in the
+// list, in a swipe's "already recorded" answer and in an export.
+TEST_F(PgBackendTest, DatesReadTheSameWhateverTheServersDateStyle)
+{
+    server().createDatabase(QStringLiteral("styles"));
+    QString error;
+    ASSERT_TRUE(DevSchema::createServerDatabase(server().conninfo(QStringLiteral("styles")),
+                                                DevSchema::demoEmployees(), &error))
+        << error.toStdString();
+    server().psql(QStringLiteral("ALTER TABLE employ ADD COLUMN hired date, ADD COLUMN seen timestamp; "
+                                 "UPDATE employ SET hired = '2025-11-30', seen = '2026-01-02 03:04:05' "
+                                 "WHERE num = '0101'"),
+                  QStringLiteral("styles"));
+    for (const char* style :
+         {"SQL, DMY", "SQL, MDY", "German", "Postgres, DMY", "Postgres, MDY", "ISO, DMY"}) {
+        SCOPED_TRACE(style);
+        server().psql(
+            QStringLiteral("ALTER DATABASE styles SET DateStyle = '%1'; ").arg(QString::fromLatin1(style)),
+            QStringLiteral("postgres"));
+        server().psql(
+            QStringLiteral("DELETE FROM sgdjb; INSERT INTO sgdjb VALUES ('0101', 'x', '2026-03-05', "
+                           "'09:30:00', '1999-01-01')"),
+            QStringLiteral("styles"));
+        Terminal terminal(server().conninfo(QStringLiteral("styles")));
+        terminal.load();
+        ASSERT_TRUE(terminal.employees.locate(Statements::kNum, QStringLiteral("0101")));
+        EXPECT_EQ(terminal.employees.fieldAsString(QStringLiteral("hired")), QStringLiteral("2025-11-30"));
+        EXPECT_EQ(terminal.employees.fieldAsString(QStringLiteral("seen")),
+                  QStringLiteral("2026-01-02 03:04:05"));
+
+        const SwipeOutcome again =
+            terminal.swipe(QStringLiteral("0101"), ManualClock(clockAt("2026-03-05 09:32:00")));
+        EXPECT_EQ(again.kind, Kind::AlreadyRecorded) << again.errorMessage.toStdString();
+        EXPECT_EQ(again.statusText, QStringLiteral("【0101 x】 2026-03-05 09:30 已刷卡"));
+        const SwipeOutcome later =
+            terminal.swipe(QStringLiteral("0101"), ManualClock(clockAt("2026-03-05 09:33:00")));
+        EXPECT_EQ(later.kind, Kind::Recorded) << later.errorMessage.toStdString();
+
+        const TestSupport::ToolRun run =
+            TestSupport::runKqdb({QStringLiteral("export"), server().conninfo(QStringLiteral("styles"))});
+        ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+        EXPECT_EQ(run.out.toStdString(), "num,name,date,time\r\n0101,x,2026-03-05,09:30:00\r\n"
+                                         "0101,张伟,2026-03-05,09:33:00\r\n");
+    }
+}

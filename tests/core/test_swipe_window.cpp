@@ -175,13 +175,12 @@ TEST_F(SwipeWindowServerTest, ForwardedBatch)
     TestSupport::TerminalQueries terminal(ConnectionString::forServer(conninfo()));
     terminal.load();
     const QString num = terminal.employees.fieldAsString(Statements::kNum);
-    DbBackend& backend = terminal.connection.backend();
-    ServerFeatures* server = backend.serverFeatures();
+    ServerFeatures* server = terminal.connection.backend().serverFeatures();
     ASSERT_NE(server, nullptr);
     runCases([&](int offset) {
         recordBeside(num, offset);
         const std::vector<SwipeOutcome> outcomes =
-            ServerSwipeBatch::forward(backend, *server, {storedAt(num, QStringLiteral("x"), kSwipeAt)});
+            ServerSwipeBatch::forward(*server, {storedAt(num, QStringLiteral("x"), kSwipeAt)});
         EXPECT_EQ(outcomes.size(), 1u);
         return std::pair(outcomes.empty() ? Kind::Nothing : outcomes[0].kind, rowsOf(num));
     });

@@ -40,8 +40,8 @@ class TestLanguage : public TerminalTestBase
 {
     Q_OBJECT
 
-    // The window on a file with two employees, after a swipe that failed because another
-    // program holds the file: its texts and where its widgets lie.
+    // The window on a file with two employees, after a swipe made while another program holds
+    // the file (the swipe is kept until the file is free): its texts and where its widgets lie.
     struct Seen
     {
         QString title, button, caption, number, name, status, trouble;
@@ -114,8 +114,8 @@ private slots:
         QCOMPARE(chinese.caption, QStringLiteral("读卡区"));
         QCOMPARE(chinese.number, QStringLiteral("员工编号"));
         QCOMPARE(chinese.name, QStringLiteral("姓名"));
-        QCOMPARE(chinese.status, QStringLiteral("【0001 员工1】 2026-12-07 09:00 刷卡失败！"));
-        QCOMPARE(chinese.trouble, QStringLiteral("刷卡失败：数据库被其他程序锁定"));
+        QCOMPARE(chinese.status, QStringLiteral("【0001 员工1】 2026-12-07 09:00 刷卡成功！"));
+        QCOMPARE(chinese.trouble, QStringLiteral("数据库被其他程序锁定：1 条刷卡待写入"));
 
         QTranslator english;
         QVERIFY(english.load(TerminalLanguage::kEnglishTranslation));
@@ -128,8 +128,9 @@ private slots:
         QCOMPARE(seen.caption, QStringLiteral("Card reader"));
         QCOMPARE(seen.number, QStringLiteral("Number"));
         QCOMPARE(seen.name, QStringLiteral("Name"));
-        QCOMPARE(seen.status, QStringLiteral("[0001 员工1] 2026-12-07 09:00 swipe failed!"));
-        QCOMPARE(seen.trouble, QStringLiteral("Swipe failed: another program holds the database locked"));
+        QCOMPARE(seen.status, QStringLiteral("[0001 员工1] 2026-12-07 09:00 swipe recorded!"));
+        QCOMPARE(seen.trouble,
+                 QStringLiteral("Another program holds the database locked: 1 swipes waiting to be written"));
         QCOMPARE(seen.layout, chinese.layout);
         QVERIFY(!seen.layout.isEmpty());
 

@@ -9,14 +9,15 @@ readme="$1"
 source_dir="$2"
 begin='<!-- import refusals: checked by tests/readme/import_refusals.sh -->'
 end='<!-- /import refusals -->'
-files=(interchange/EmployeeImport.cpp interchange/CsvReader.cpp interchange/AccessImport.cpp
+files=(interchange/EmployeeImport.cpp interchange/CsvReader.cpp interchange/AccessImport.cpp interchange/ColumnRules.cpp
   interchange/AccessFileHeader.cpp interchange/AccessSource.cpp interchange/AccessReaderProcess.cpp)
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 for f in "${files[@]}"; do [ -f "$source_dir/$f" ] || fail "$f is gone: name the files that hold the import's refusals here"; done
 
 # The code's list: every text literal inside a call of a refusal helper (refuse, fail,
-# damaged, cannotRead, an AccessFileError), and what the Access header check returns.
+# damaged, cannotRead, an AccessFileError), and what the Access header check and the rules
+# for a column (ColumnRules) return.
 code="$(cd "$source_dir" && perl -CSD -Mutf8 -e '
   my %seen;
   for my $file (@ARGV) {
@@ -35,7 +36,7 @@ code="$(cd "$source_dir" && perl -CSD -Mutf8 -e '
       my $call = substr($src, $start, $i - $start);
       push @texts, $1 while $call =~ /QStringLiteral\("((?:[^"\\]|\\.)*)"\)/g;
     }
-    if ($file =~ /AccessFileHeader/) { push @texts, $1 while $src =~ /return QStringLiteral\("((?:[^"\\]|\\.)*)"\)/g }
+    if ($file =~ /AccessFileHeader|ColumnRules/) { push @texts, $1 while $src =~ /return QStringLiteral\(\s*"((?:[^"\\]|\\.)*)"\)/g }
     for my $t (@texts) { $t =~ s/\\"/"/g; $t =~ s/%\d/…/g; print "$t\n" unless $seen{$t}++ }
   }' "${files[@]}" | sort)"
 [ "$(grep -c . <<<"$code")" -ge 20 ] || fail "found only $(grep -c . <<<"$code") refusals in the code: has it moved?"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fails when a database back end's C API is reached outside its own folder: sqlite3.h only in
 # sqlite/, libpq-fe.h only in postgres/, mdbtools.h only in interchange/AccessTableDump.cpp
-# (the Access reader's child process); a back end's own class header (postgres/PgBackend.h,
-# postgres/PgResult.h, sqlite/SqliteBackend.h) only in its folder and query/BackendFactory.cpp,
+# (the Access reader's child process); a back end's own class header (any of postgres/,
+# sqlite/SqliteBackend.h) only in its folder and query/BackendFactory.cpp,
 # the rest reaching a server's extras through query/ServerFeatures.h; or when a back end is
 # constructed anywhere but in the back ends and query/BackendFactory.cpp. Tests and benchmarks may reach anything.
 #
@@ -22,7 +22,7 @@ for f in "${files[@]}"; do
     case "$header" in
     sqlite3.h | sqlite3ext.h) allowed=sqlite/ ;;
     sqlite/SqliteBackend.h) allowed=sqlite/ also=query/BackendFactory.cpp ;;
-    postgres/PgBackend.h | postgres/PgResult.h) allowed=postgres/ also=query/BackendFactory.cpp ;;
+    postgres/*.h) allowed=postgres/ also=query/BackendFactory.cpp ;;
     libpq-fe.h | libpq/*) allowed=postgres/ ;;
     mdbtools.h) allowed=interchange/AccessTableDump.cpp ;;
     *) continue ;;

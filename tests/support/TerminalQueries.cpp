@@ -1,5 +1,6 @@
 #include "support/TerminalQueries.h"
 
+#include "attendance/ServerSchemaCheck.h"
 #include "query/CommFunc.h"
 
 namespace TestSupport {
@@ -7,6 +8,8 @@ namespace TestSupport {
 TerminalQueries::TerminalQueries(const QString& connectionString)
 {
     connection.setConnectionString(connectionString);
+    // As the window's attendance terminal installs it.
+    connection.setOpenCheck(ServerSchemaCheck::run);
     employees.setConnection(&connection);
     records.setConnection(&connection);
 }

@@ -18,8 +18,8 @@ const char kCardsUsage[] =
     "cards {import TARGET FILE.csv [--replace] | export TARGET | add TARGET CARD NUM | remove TARGET CARD}\n"
     "      which employee each badge or key fob belongs to: import loads cards from CSV\n"
     "      (UTF-8, header card,num in any order), all or nothing; every card must be new,\n"
-    "      unless --replace makes the file the whole card list; a card is ASCII letters and\n"
-    "      digits as the reader types it, given once, to an employee in the list; export\n"
+    "      unless --replace makes the file the whole card list; a card is printable ASCII\n"
+    "      without blanks as the reader types it, given once, to an employee in the list; export\n"
     "      writes them as CSV to standard output; add gives one card, remove takes one back";
 
 int refused(const QString& where, const CardImport::Result& result, const char* nothing)
@@ -54,6 +54,11 @@ int runCards(const QStringList& args)
         names = {QStringLiteral("TARGET"), QStringLiteral("CARD"), QStringLiteral("NUM")};
     else if (action == u"remove")
         names = {QStringLiteral("TARGET"), QStringLiteral("CARD")};
+    else if (action.startsWith(u'-'))
+        return kqdbOptionError(action, kCardsUsage);
+    else if (args.size() > 5)
+        // More than any of the four takes ("import TARGET FILE.csv --replace").
+        return kqdbUsageError(QStringLiteral("too many arguments"), kCardsUsage);
     else
         return kqdbUsageError(QStringLiteral("unknown cards command %1").arg(action), kCardsUsage);
     if (!kqdbArgumentsFit(positional.size(), names, kCardsUsage))

@@ -3,6 +3,7 @@
 
 #include "KqdbCommand.h"
 
+#include "attendance/ServerSchemaCheck.h"
 #include "interchange/AttendanceExport.h"
 #include "platform/Exception.h"
 #include "platform/ProgressBar.h"
@@ -86,6 +87,7 @@ int runExport(const QStringList& args)
         return KqdbExit::kUsage;
     AdoConnection connection;
     connection.setConnectionString(connectionString);
+    connection.setOpenCheck(ServerSchemaCheck::run);
     // Reading only: a user who may read the file but not write it (a payroll clerk) can
     // export, and nothing of the file is ever changed.
     connection.setMode(AdoConnection::Mode::Read);

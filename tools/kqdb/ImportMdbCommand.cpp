@@ -2,10 +2,12 @@
 
 #include "KqdbCommand.h"
 
+#include "attendance/ServerSchemaCheck.h"
 #include "interchange/AccessImport.h"
 #include "interchange/AccessSource.h"
 #include "interchange/DevSchema.h"
 #include "platform/Exception.h"
+#include "platform/InterruptSignals.h"
 #include "platform/ProgressBar.h"
 #include "query/AdoConnection.h"
 #include "query/DatabaseTarget.h"
@@ -15,6 +17,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <stdexcept>
 
 namespace {
 
@@ -38,7 +41,8 @@ public:
         if (m_keep)
             return;
         QFile::remove(m_path);
-        QFile::remove(m_path + QStringLiteral("-journal"));
+        for (const char* companion : {"-journal", "-wal", "-shm"})
+            QFile::remove(m_path + QLatin1String(companion));
     }
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
@@ -51,6 +55,8 @@ private:
 
 int refused(QString why)
 {
+    if (InterruptSignals::requested())
+        why = QStringLiteral("interrupted (%1)").arg(QLatin1String(InterruptSignals::name()));
     if (why.endsWith(u'.'))
         why.chop(1);
     kqdbPrintError(why + QStringLiteral("; nothing imported"));
@@ -70,8 +76,13 @@ void printCounts(const AccessImport::Result& result, bool employeesOnly)
                 static_cast<long long>(result.attendanceSkipped));
 }
 
+int importInto(const QString& sourcePath, const DatabaseTarget& target, const AccessImport::Options& options);
+
 int runImportMdb(const QStringList& args)
 {
+    // Ctrl+C or SIGTERM, from the start on, stops the import where it can roll back, and a
+    // new file goes.
+    const InterruptSignals interrupt;
     QStringList positional;
     AccessImport::Options options;
     for (const QString& arg : args) {
@@ -96,6 +107,15 @@ int runImportMdb(const QStringList& args)
     if (!target.isValid())
         return kqdbUsageError(target.problem(), kImportMdbUsage);
 
+    const int status = importInto(sourcePath, target, options);
+    // Rolled back and tidied up: now die of the signal, as the shell expects.
+    if (status != KqdbExit::kOk)
+        InterruptSignals::endAsInterrupted();
+    return status;
+}
+
+int importInto(const QString& sourcePath, const DatabaseTarget& target, const AccessImport::Options& options)
+{
     // The source is checked before TARGET is touched: a refused source changes nothing.
     std::optional<AccessSource> source;
     try {
@@ -110,14 +130,20 @@ int runImportMdb(const QStringList& args)
         if (!DevSchema::createDatabase(target.filePath(), {}, &error))
             return refused(error);
         created.emplace(target.filePath());
+        if (InterruptSignals::requested())
+            return refused({});
     }
 
     AccessImport::Result result;
     {
         AdoConnection connection;
         connection.setConnectionString(target.connectionString());
+        connection.setOpenCheck(ServerSchemaCheck::run);
         std::optional<ProgressBar> bar;
         result = AccessImport::run(*source, connection, options, [&](qint64 done, qint64 total) {
+            // Stopped here, the import rolls back like any refusal.
+            if (InterruptSignals::requested())
+                throw std::runtime_error("interrupted");
             if (!bar)
                 bar.emplace(stderr, QStringLiteral("import"), total);
             bar->update(done);
@@ -133,6 +159,9 @@ int runImportMdb(const QStringList& args)
     }
     if (created)
         created->keep();
+    // Done and committed: a signal now has nothing left to stop.
+    if (InterruptSignals::requested())
+        std::fprintf(stderr, "kqdb: %s arrived after the import was committed\n", InterruptSignals::name());
     printCounts(result, options.employeesOnly);
     return KqdbExit::kOk;
 }

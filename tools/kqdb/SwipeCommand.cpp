@@ -8,6 +8,7 @@
 #include "attendance/CardSwipe.h"
 #include "attendance/LocalStore.h"
 #include "attendance/StoredSwipe.h"
+#include "attendance/ServerSchemaCheck.h"
 #include "attendance/SwipeWindow.h"
 #include "platform/Exception.h"
 #include "platform/FixedClock.h"
@@ -108,18 +109,19 @@ int runSwipe(const QStringList& args)
         return KqdbExit::kUsage;
     AdoConnection connection;
     connection.setConnectionString(connectionString);
+    connection.setOpenCheck(ServerSchemaCheck::run);
     AdoQuery employees(QStringLiteral("YgQry"));
     AdoQuery records(QStringLiteral("RecordQry"));
     employees.setConnection(&connection);
     records.setConnection(&connection);
     bool found = false;
     try {
-        employees.sqlAdd(QStringLiteral("SELECT * FROM employ"));
+        // The one employee, by the index on num: the cost of a swipe does not grow with the
+        // list.
+        employees.sqlAdd(QStringLiteral("SELECT * FROM employ WHERE num = :num"));
+        employees.setParameter(QStringLiteral("num"), positional.at(1));
         employees.open();
-        for (int row = 0; row < employees.recordCount() && !found; ++row) {
-            employees.setRecNo(row);
-            found = employees.fieldAsString(QStringLiteral("num")) == positional.at(1);
-        }
+        found = employees.recordCount() > 0;
     } catch (const std::exception& e) {
         kqdbPrintError(QString::fromUtf8(e.what()));
         return kDatabaseFailure;
