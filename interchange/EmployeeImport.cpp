@@ -91,13 +91,14 @@ std::optional<EmployeeImport::Result> parse(const QByteArray& csv, Parsed& parse
     // no rows, one followed by more rows is a malformed line like any other.
     qsizetype blankLine = 0;
     while (reader.next(fields)) {
+        if (fields.size() == 1 && fields.front().isEmpty() && width > 1) {
+            if (blankLine == 0)
+                blankLine = reader.line();
+            continue;
+        }
         if (blankLine > 0)
             return refuse(blankLine, QStringLiteral("%1 fields where the header has %2")
                                          .arg(QString::number(1), QString::number(width)));
-        if (fields.size() == 1 && fields.front().isEmpty() && width > 1) {
-            blankLine = reader.line();
-            continue;
-        }
         if (fields.size() != width)
             return refuse(reader.line(), QStringLiteral("%1 fields where the header has %2")
                                              .arg(QString::number(fields.size()), QString::number(width)));

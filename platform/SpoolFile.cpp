@@ -1,6 +1,5 @@
 #include "platform/SpoolFile.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -13,14 +12,19 @@ namespace {
 
 // A file in $TMPDIR (where the user keeps room for such files; /tmp when it is not set)
 // without a name: unlinked at once, so that nothing is left behind after a crash.
+// $TMPDIR is read as it stands: QDir::tempPath() makes a folder that does not exist into
+// an empty path, which would put the spool in the root folder.
 std::FILE* openAnonymous(QString& error)
 {
-    const QByteArray folder = QFile::encodeName(QDir::tempPath());
+    QString folderName = qEnvironmentVariable("TMPDIR");
+    if (folderName.isEmpty())
+        folderName = QStringLiteral("/tmp");
+    const QByteArray folder = QFile::encodeName(folderName);
     QByteArray pattern = folder + "/kqdb-spool-XXXXXX";
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
         error = QStringLiteral("cannot make a temporary file in %1: %2")
-                    .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(errno)));
+                    .arg(folderName, QString::fromLocal8Bit(std::strerror(errno)));
         return nullptr;
     }
     ::unlink(pattern.constData());
