@@ -2,6 +2,7 @@
 
 #include "platform/DatabaseError.h"
 #include "platform/ServerRefusal.h"
+#include "platform/ServerLockWait.h"
 #include "platform/ServerUnreachable.h"
 #include "postgres/PgConnection.h"
 
@@ -147,8 +148,14 @@ void PgExchange::fail(const PgResult& error)
     const QByteArray state = error.sqlState();
     const QString text = m_connection.redacted(oneLine(message));
     // The server gave up waiting (lock_timeout) or was told to stop: to the terminal that
-    // is a server that did not answer in time, and the session is still usable.
-    if (state == "55P03" || state == "57014")
+    // is a server that did not answer in time, and the session is still usable. A lock
+    // another session holds is told apart, so that a terminal held up by it can say so once
+    // rather than take it for a silent network.
+    if (state == "55P03")
+        throw ServerLockWait(QStringLiteral("The database server did not answer within %1 ms: %2")
+                                 .arg(m_connection.timeoutMs())
+                                 .arg(text));
+    if (state == "57014")
         throw ServerUnreachable(QStringLiteral("The database server did not answer within %1 ms: %2")
                                     .arg(m_connection.timeoutMs())
                                     .arg(text));
