@@ -268,7 +268,7 @@ private slots:
         m_server->psql(QStringLiteral("INSERT INTO card (card, num) VALUES ('0012345678', '0204')"));
         const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
         const QString store = LocalStore::pathFor(target.connectionString());
-        QFile::remove(store);
+        removeStore(store);
         {
             auto online = fx.makeForm();
             online->setDatabaseOption(target);
