@@ -744,10 +744,12 @@ void LocalStore::verify()
         // Writers wait meanwhile: the two copies are compared as of one moment.
         WriteTransaction transaction(*this);
         held = storeLive();
+        bool comparedBefore = false;
         {
             SqliteStatement compared(m_db->handle(), QStringLiteral("SELECT count(*) FROM compared"));
             compared.step();
-            fresh = compared.columnInt64(0) == 0 && held.empty();
+            comparedBefore = compared.columnInt64(0) > 0;
+            fresh = !comparedBefore && held.empty();
         }
         for (const auto& [key, entry] : recorded.live) {
             const auto found = held.find(key);
@@ -783,8 +785,10 @@ void LocalStore::verify()
                     m_ledger->append(missing);
                 }
             }
-            exec(QStringLiteral("DELETE FROM compared"));
-            exec(QStringLiteral("INSERT INTO compared (at) VALUES (1)"));
+            // Marked once: a store compared before needs no write (nor a synced commit) to
+            // say so again, so that opening a sound store writes nothing.
+            if (!comparedBefore)
+                exec(QStringLiteral("INSERT INTO compared (at) VALUES (1)"));
             transaction.commit();
             if (m_madeAfterDamage)
                 m_damage = Damage{m_path, m_movedAside, 0, 0, false};
