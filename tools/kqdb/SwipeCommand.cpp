@@ -4,11 +4,12 @@
 // one and the same moment.
 
 #include "KqdbCommand.h"
+#include "StoreDamageText.h"
 
 #include "attendance/CardSwipe.h"
 #include "attendance/LocalStore.h"
-#include "attendance/StoredSwipe.h"
 #include "attendance/ServerSchemaCheck.h"
+#include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
 #include "platform/Exception.h"
 #include "platform/FixedClock.h"
@@ -64,9 +65,16 @@ void retain(const QString& connectionString, const SwipeOutcome& outcome, const 
     swipe.date = outcome.instant.date();
     swipe.time = outcome.instant.time();
     swipe.opdate = Statements::kFixedOpDate;
+    // Keeping turned off (retention 0): the store is not even opened.
+    if (LocalStore::retentionMinutes() == 0)
+        return;
     const QString path = LocalStore::pathFor(connectionString);
     try {
         LocalStore store(path);
+        // Opening checks the store against the record beside it and mends what it finds
+        // damaged: said here, as the terminal and kqdb forward say it.
+        if (const std::optional<LocalStore::Damage> damage = store.takeDamage())
+            kqdbPrintError(storeDamageText(*damage));
         store.setTarget(LocalStore::displayText(connectionString));
         store.retain({swipe}, outcome.server, clock.now());
     } catch (const Exception& e) {
