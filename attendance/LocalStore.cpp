@@ -9,6 +9,7 @@
 #include "query/DatabaseTarget.h"
 #include "query/DateTimeValue.h"
 #include "query/DbColumnInfo.h"
+#include "query/Statements.h"
 #include "sqlite/SqliteDatabase.h"
 #include "sqlite/SqliteError.h"
 #include "sqlite/SqliteStatement.h"
@@ -512,6 +513,19 @@ void LocalStore::retain(const std::vector<StoredSwipe>& swipes, const QString& s
     forgetRetainedBefore(confirmedAt.addSecs(-qint64(minutes) * 60));
     noteLive(std::move(kept));
     transaction.commit();
+}
+
+void LocalStore::retainRecorded(const SwipeOutcome& outcome, const QDateTime& confirmedAt)
+{
+    if (outcome.kind != SwipeOutcome::Kind::Recorded || outcome.server.isEmpty())
+        return;
+    StoredSwipe swipe;
+    swipe.num = outcome.num;
+    swipe.name = outcome.name;
+    swipe.date = outcome.instant.date();
+    swipe.time = outcome.instant.time();
+    swipe.opdate = Statements::kFixedOpDate;
+    retain({swipe}, outcome.server, confirmedAt);
 }
 
 void LocalStore::confirm(const std::vector<StoredSwipe>& swipes, const QString& server,

@@ -59,12 +59,6 @@ std::optional<QDateTime> parseNow(const QString& text)
 // it again should a failover lose it.
 void retain(const QString& connectionString, const SwipeOutcome& outcome, const Clock& clock)
 {
-    StoredSwipe swipe;
-    swipe.num = outcome.num;
-    swipe.name = outcome.name;
-    swipe.date = outcome.instant.date();
-    swipe.time = outcome.instant.time();
-    swipe.opdate = Statements::kFixedOpDate;
     // Keeping turned off (retention 0): the store is not even opened.
     if (LocalStore::retentionMinutes() == 0)
         return;
@@ -76,7 +70,7 @@ void retain(const QString& connectionString, const SwipeOutcome& outcome, const 
         if (const std::optional<LocalStore::Damage> damage = store.takeDamage())
             kqdbPrintError(storeDamageText(*damage));
         store.setTarget(LocalStore::displayText(connectionString));
-        store.retain({swipe}, outcome.server, clock.now());
+        store.retainRecorded(outcome, clock.now());
     } catch (const Exception& e) {
         kqdbPrintError(QStringLiteral("the swipe is recorded, but it could not be kept in the local store %1 "
                                       "(%2): a failover right now could lose it unseen")
