@@ -364,14 +364,8 @@ void AttendanceLink::retainConfirmed(const SwipeOutcome& outcome)
 {
     if (outcome.kind != SwipeOutcome::Kind::Recorded || outcome.server.isEmpty())
         return;
-    StoredSwipe swipe;
-    swipe.num = outcome.num;
-    swipe.name = outcome.name;
-    swipe.date = outcome.instant.date();
-    swipe.time = outcome.instant.time();
-    swipe.opdate = Statements::kFixedOpDate;
     try {
-        m_store->retain({swipe}, outcome.server, m_clock.now());
+        m_store->retainRecorded(outcome, m_clock.now());
     } catch (const Exception& error) {
         // Recorded all the same; only a failover right now could lose it.
         logLater(QStringLiteral("keeping a confirmed swipe"), error.message());

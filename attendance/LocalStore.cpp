@@ -9,6 +9,7 @@
 #include "query/DatabaseTarget.h"
 #include "query/DateTimeValue.h"
 #include "query/DbColumnInfo.h"
+#include "query/Statements.h"
 #include "sqlite/SqliteDatabase.h"
 #include "sqlite/SqliteError.h"
 #include "sqlite/SqliteStatement.h"
@@ -527,6 +528,19 @@ void LocalStore::retain(const std::vector<StoredSwipe>& swipes, const QString& s
     transaction.commit();
 }
 
+void LocalStore::retainRecorded(const SwipeOutcome& outcome, const QDateTime& confirmedAt)
+{
+    if (outcome.kind != SwipeOutcome::Kind::Recorded || outcome.server.isEmpty())
+        return;
+    StoredSwipe swipe;
+    swipe.num = outcome.num;
+    swipe.name = outcome.name;
+    swipe.date = outcome.instant.date();
+    swipe.time = outcome.instant.time();
+    swipe.opdate = Statements::kFixedOpDate;
+    retain({swipe}, outcome.server, confirmedAt);
+}
+
 void LocalStore::confirm(const std::vector<StoredSwipe>& swipes, const QString& server,
                          const QDateTime& confirmedAt)
 {
@@ -747,10 +761,12 @@ void LocalStore::verify()
         // Writers wait meanwhile: the two copies are compared as of one moment.
         WriteTransaction transaction(*this);
         held = storeLive();
+        bool comparedBefore = false;
         {
             SqliteStatement compared(m_db->handle(), QStringLiteral("SELECT count(*) FROM compared"));
             compared.step();
-            fresh = compared.columnInt64(0) == 0 && held.empty();
+            comparedBefore = compared.columnInt64(0) > 0;
+            fresh = !comparedBefore && held.empty();
         }
         for (const auto& [key, entry] : recorded.live) {
             const auto found = held.find(key);
@@ -786,8 +802,10 @@ void LocalStore::verify()
                     m_ledger->append(missing);
                 }
             }
-            exec(QStringLiteral("DELETE FROM compared"));
-            exec(QStringLiteral("INSERT INTO compared (at) VALUES (1)"));
+            // Marked once: a store compared before needs no write (nor a synced commit) to
+            // say so again, so that opening a sound store writes nothing.
+            if (!comparedBefore)
+                exec(QStringLiteral("INSERT INTO compared (at) VALUES (1)"));
             transaction.commit();
             if (m_madeAfterDamage)
                 m_damage = Damage{m_path, m_movedAside, 0, 0, false};

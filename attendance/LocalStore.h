@@ -2,6 +2,7 @@
 
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeLedger.h"
+#include "attendance/SwipeOutcome.h"
 
 #include <QList>
 #include <QPair>
@@ -153,6 +154,9 @@ public:
     // Keeps swipes the server confirmed, in one synced transaction; those confirmed before
     // confirmedAt minus the retention time leave.
     void retain(const std::vector<StoredSwipe>& swipes, const QString& server, const QDateTime& confirmedAt);
+    // The swipe a server has just recorded, kept under that server's name; nothing for any
+    // other outcome, or when the server did not say who it is.
+    void retainRecorded(const SwipeOutcome& outcome, const QDateTime& confirmedAt);
     // Waiting swipes the server has committed: out of the outbox and, when the server is
     // known, retained, in one synced transaction. The ids are outbox ids.
     void confirm(const std::vector<StoredSwipe>& swipes, const QString& server, const QDateTime& confirmedAt);

@@ -20,7 +20,9 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 #include <libpq-fe.h>
@@ -363,9 +365,14 @@ void BM_TerminalSwipeAgainstFloor(benchmark::State& state)
 }
 BENCHMARK(BM_TerminalSwipeAgainstFloor)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
 
-// kqdb swipe as a process, against a bare libpq program doing the same (bench_bare_swipe),
-// run alternately: range(0) employees on the server. Wall time and CPU (user + system) of
-// each process; the cost of kqdb swipe must not grow with the list.
+// kqdb swipe as a process, against bare libpq programs doing the same, run alternately:
+// range(0) employees on the server. Wall time and CPU (user + system) of each process; the
+// cost of kqdb swipe must not grow with the list.
+//   bare:       the server's work alone (bench_bare_swipe);
+//   bare_keep:  the same, and the confirmed swipe kept in an SQLite store and a synced line
+//               beside it, as kqdb keeps it (bench_bare_swipe_keep): the like-for-like floor;
+//   kqdb_start: kqdb --version, what starting the program costs before any work.
+// Each kqdb and bare_keep keeps its swipes in a state folder of this run, not the user's.
 void BM_KqdbSwipe(benchmark::State& state)
 {
     const int employees = int(state.range(0));
@@ -375,12 +382,21 @@ void BM_KqdbSwipe(benchmark::State& state)
         QStringLiteral("SELECT num FROM employ ORDER BY num OFFSET %1 LIMIT 1").arg(employees / 2),
         QStringLiteral("kqdbswipe%1").arg(employees));
     const QString bare = QStringLiteral(TAVELO_BIN_DIR "/bench/bench_bare_swipe");
-    const auto timed = [](const QString& program, const QStringList& args, qint64* wallNs, qint64* cpuUs) {
+    const QString bareKeep = QStringLiteral(TAVELO_BIN_DIR "/bench/bench_bare_swipe_keep");
+    QTemporaryDir stateHome;
+    if (!stateHome.isValid())
+        fail(QStringLiteral("no temporary folder"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), stateHome.path());
+    const QString bareStore = stateHome.filePath(QStringLiteral("bare-store.sqlite"));
+    const auto timed = [&environment](const QString& program, const QStringList& args, qint64* wallNs,
+                                      qint64* cpuUs) {
         rusage before{};
         getrusage(RUSAGE_CHILDREN, &before);
         QElapsedTimer wall;
         wall.start();
         QProcess process;
+        process.setProcessEnvironment(environment);
         process.start(program, args);
         if (!process.waitForFinished(60000) || process.exitCode() != 0)
             fail(QStringLiteral("%1: %2").arg(program,
@@ -391,24 +407,32 @@ void BM_KqdbSwipe(benchmark::State& state)
         const auto us = [](const timeval& t) { return qint64(t.tv_sec) * 1000000 + t.tv_usec; };
         *cpuUs += us(after.ru_utime) - us(before.ru_utime) + us(after.ru_stime) - us(before.ru_stime);
     };
-    qint64 kqdbNs = 0, bareNs = 0, kqdbCpu = 0, bareCpu = 0;
+    const auto at = [](const QDateTime& instant) {
+        return instant.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    };
+    qint64 kqdbNs = 0, bareNs = 0, keepNs = 0, startNs = 0;
+    qint64 kqdbCpu = 0, bareCpu = 0, keepCpu = 0, startCpu = 0;
     int round = 0;
     for (auto _ : state) {
-        const QDateTime at = kSwipeStart.addSecs(qint64(round++) * 2 * kRoundSeconds);
-        timed(kKqdb,
-              {QStringLiteral("swipe"), conninfo, num, QStringLiteral("--now"),
-               at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
-              &kqdbNs, &kqdbCpu);
-        timed(bare,
-              {conninfo, num, at.addSecs(kRoundSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
-              &bareNs, &bareCpu);
+        const QDateTime instant = kSwipeStart.addSecs(qint64(round++) * 3 * kRoundSeconds);
+        timed(kKqdb, {QStringLiteral("swipe"), conninfo, num, QStringLiteral("--now"), at(instant)}, &kqdbNs,
+              &kqdbCpu);
+        timed(bare, {conninfo, num, at(instant.addSecs(kRoundSeconds))}, &bareNs, &bareCpu);
+        timed(bareKeep, {conninfo, num, at(instant.addSecs(2 * kRoundSeconds)), bareStore}, &keepNs,
+              &keepCpu);
+        timed(kKqdb, {QStringLiteral("--version")}, &startNs, &startCpu);
     }
     const double n = double(std::max<benchmark::IterationCount>(state.iterations(), 1));
     state.counters["kqdb_ms"] = double(kqdbNs) / n / 1e6;
     state.counters["bare_ms"] = double(bareNs) / n / 1e6;
+    state.counters["bare_keep_ms"] = double(keepNs) / n / 1e6;
     state.counters["kqdb_cpu_ms"] = double(kqdbCpu) / n / 1000;
     state.counters["bare_cpu_ms"] = double(bareCpu) / n / 1000;
+    state.counters["bare_keep_cpu_ms"] = double(keepCpu) / n / 1000;
+    state.counters["kqdb_start_cpu_ms"] = double(startCpu) / n / 1000;
     state.counters["cpu_ratio"] = bareCpu > 0 ? double(kqdbCpu) / double(bareCpu) : 0;
+    state.counters["cpu_ratio_keep"] = keepCpu > 0 ? double(kqdbCpu) / double(keepCpu) : 0;
+    state.counters["start_ratio"] = bareCpu > 0 ? double(startCpu) / double(bareCpu) : 0;
 }
 BENCHMARK(BM_KqdbSwipe)
     ->Arg(1000)

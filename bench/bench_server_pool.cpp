@@ -5,13 +5,16 @@
 // own swipe code (CardSwipe on the window's two queries), and all again 1 s after their
 // first (answered "already recorded"). Reported: the boot's length and the p99 of one
 // list load, p50/p99 of a swipe, errors (must be 0), duplicate pairs (must be 0) and the
-// peak number of server backends (at most the pool).
+// peak number of server backends (at most the pool). A failed load or swipe is reported with
+// its text (each distinct text once, with how often it came), and the pooler's warnings with
+// them, so that a failure under load can be told from the terminal's own.
 //
 // TAVELO_POOL_TERMINALS sets the number of terminals (1,000 by default).
 
 #include "attendance/CardSwipe.h"
 #include "attendance/ServerSchemaCheck.h"
 #include "attendance/SwipeWindow.h"
+#include "platform/Exception.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/CommFunc.h"
@@ -34,6 +37,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -60,6 +64,27 @@ struct Terminal
     AdoQuery employees{QStringLiteral("YgQry")};
     AdoQuery records{QStringLiteral("RecordQry")};
     QString num;
+};
+
+// Distinct failure texts with their counts, from many threads.
+class Failures
+{
+public:
+    void add(const QString& text)
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_counts[text];
+    }
+    void print(const char* what) const
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& [text, count] : m_counts)
+            std::fprintf(stderr, "%s failed %d times: %s\n", what, count, qPrintable(text));
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<QString, int> m_counts;
 };
 
 struct Swipe
@@ -136,6 +161,7 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
         std::mutex mutex;
         std::vector<qint64> loads;
         std::atomic<int> loadErrors{0};
+        Failures loadFailures;
         QElapsedTimer boot;
         boot.start();
         {
@@ -145,10 +171,24 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
                     for (int i = w; i < terminals; i += kWorkers) {
                         QElapsedTimer one;
                         one.start();
-                        if (CommFunc::OpenTableQuery(&all[size_t(i)]->employees, Statements::kEmployTable,
-                                                     QString(), QString()) != terminals ||
-                            !all[size_t(i)]->employees.locate(Statements::kNum, all[size_t(i)]->num))
-                            ++loadErrors;
+                        Terminal& terminal = *all[size_t(i)];
+                        // The window's load: the statement its attendance terminal runs.
+                        try {
+                            CommFunc::LoadStatement(terminal.employees, QStringLiteral("SELECT * FROM ") +
+                                                                            Statements::kEmployTable);
+                            if (terminal.employees.recordCount() != terminals)
+                                loadFailures.add(QStringLiteral("%1 rows of %2")
+                                                     .arg(terminal.employees.recordCount())
+                                                     .arg(terminals));
+                            else if (!terminal.employees.locate(Statements::kNum, terminal.num))
+                                loadFailures.add(
+                                    QStringLiteral("employee %1 not in the list").arg(terminal.num));
+                            else
+                                --loadErrors;
+                        } catch (const Exception& error) {
+                            loadFailures.add(error.message());
+                        }
+                        ++loadErrors;
                         std::lock_guard lock(mutex);
                         loads.push_back(one.nsecsElapsed() / 1000);
                     }
@@ -172,6 +212,7 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
                   [](const Swipe& a, const Swipe& b) { return a.atMs < b.atMs; });
         std::vector<qint64> latencies;
         std::atomic<int> errors{0};
+        Failures swipeFailures;
         std::atomic<int> recorded{0};
         std::atomic<int> already{0};
         std::atomic<size_t> next{0};
@@ -197,9 +238,14 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
                         const SwipeOutcome outcome =
                             CardSwipe::run(&terminal.employees, terminal.records, clock);
                         const qint64 micros = one.nsecsElapsed() / 1000;
-                        if (outcome.failed())
+                        if (outcome.failed()) {
                             ++errors;
-                        else if (outcome.kind == SwipeOutcome::Kind::Recorded)
+                            swipeFailures.add(outcome.errorMessage);
+                        } else if (outcome.kind == SwipeOutcome::Kind::Nothing) {
+                            // A terminal whose list did not load has nobody to swipe for.
+                            ++errors;
+                            swipeFailures.add(QStringLiteral("nobody to swipe for"));
+                        } else if (outcome.kind == SwipeOutcome::Kind::Recorded)
                             ++recorded;
                         else
                             ++already;
@@ -235,6 +281,11 @@ void BM_ThousandTerminalsThroughATransactionPool(benchmark::State& state)
         for (const auto& [name, counter] : state.counters)
             std::fprintf(stderr, "%s=%g ", name.c_str(), counter.value);
         std::fprintf(stderr, "\n");
+        loadFailures.print("list load");
+        swipeFailures.print("swipe");
+        for (const QString& line : pooler.log().split(u'\n'))
+            if (line.contains(QStringLiteral("WARNING")) || line.contains(QStringLiteral("ERROR")))
+                std::fprintf(stderr, "pgbouncer: %s\n", qPrintable(line));
         if (errors != 0 || loadErrors != 0 || duplicates != 0 || peak > kPool)
             state.SkipWithError("errors, duplicates or more backends than the pool");
     }

@@ -1,8 +1,7 @@
 #include "interchange/CardImport.h"
 
 #include "interchange/ColumnRules.h"
-
-#include "interchange/CsvReader.h"
+#include "interchange/CsvTable.h"
 #include "interchange/CsvWriter.h"
 #include "interchange/DevSchema.h"
 #include "query/AdoConnection.h"
@@ -36,38 +35,17 @@ CardImport::Result refuse(qsizetype line, const QString& error)
 
 std::optional<CardImport::Result> parse(const QByteArray& csv, std::vector<Row>& rows)
 {
-    CsvReader reader(csv, EmployeeImport::kMaxFieldBytes);
+    CsvTable table(csv, EmployeeImport::kMaxFieldBytes);
+    const QStringList columns{Statements::kCard, Statements::kNum};
+    if (!table.readHeader(columns, columns))
+        return refuse(table.line(), table.error());
+    const qsizetype cardAt = table.position(Statements::kCard);
+    const qsizetype numAt = table.position(Statements::kNum);
     QStringList fields;
-    if (!reader.next(fields))
-        return refuse(reader.error().isEmpty() ? 0 : reader.line(),
-                      reader.error().isEmpty() ? QStringLiteral("the file is empty: no header")
-                                               : reader.error());
-    qsizetype cardAt = -1;
-    qsizetype numAt = -1;
-    const qsizetype width = fields.size();
-    for (qsizetype i = 0; i < width; ++i) {
-        const QString name = fields.at(i).trimmed();
-        qsizetype* position = name.compare(Statements::kCard, Qt::CaseInsensitive) == 0  ? &cardAt
-                              : name.compare(Statements::kNum, Qt::CaseInsensitive) == 0 ? &numAt
-                                                                                         : nullptr;
-        if (!position)
-            return refuse(reader.line(),
-                          QStringLiteral("unknown column \"%1\" in the header (card, num)").arg(name));
-        if (*position >= 0)
-            return refuse(reader.line(), QStringLiteral("column %1 named twice in the header").arg(name));
-        *position = i;
-    }
-    if (cardAt < 0 || numAt < 0)
-        return refuse(reader.line(), QStringLiteral("the header lacks the column %1")
-                                         .arg(cardAt < 0 ? Statements::kCard : Statements::kNum));
-    while (reader.next(fields)) {
-        if (fields.size() != width)
-            return refuse(reader.line(), QStringLiteral("%1 fields where the header has %2")
-                                             .arg(QString::number(fields.size()), QString::number(width)));
-        rows.push_back({reader.line(), fields.at(cardAt), fields.at(numAt)});
-    }
-    if (!reader.error().isEmpty())
-        return refuse(reader.line(), reader.error());
+    while (table.next(fields))
+        rows.push_back({table.line(), fields.at(cardAt), fields.at(numAt)});
+    if (!table.error().isEmpty())
+        return refuse(table.line(), table.error());
     return std::nullopt;
 }
 
@@ -136,7 +114,8 @@ std::optional<CardImport::Result> checkRow(const Row& row, qint64 rowNumber, con
         const QString& value = column == Statements::kCard ? row.card : row.num;
         if (auto why = ColumnRules::refusal(column, value, width > 0 ? width : -1, QString(),
                                             ColumnRules::Characters::GbkOnly))
-            return refuse(row.line, ColumnRules::where(QStringLiteral("card"), rowNumber, column) + u' ' + *why);
+            return refuse(row.line,
+                          ColumnRules::where(QStringLiteral("card"), rowNumber, column) + u' ' + *why);
     }
     if (!known.employees.contains(row.num))
         return refuse(row.line,

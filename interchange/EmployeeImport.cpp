@@ -1,7 +1,7 @@
 #include "interchange/EmployeeImport.h"
 
 #include "interchange/ColumnRules.h"
-#include "interchange/CsvReader.h"
+#include "interchange/CsvTable.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/DbBackend.h"
@@ -61,57 +61,24 @@ EmployeeImport::Result refuse(qsizetype line, const QString& error)
 
 std::optional<EmployeeImport::Result> parse(const QByteArray& csv, Parsed& parsed)
 {
-    CsvReader reader(csv, EmployeeImport::kMaxFieldBytes);
+    CsvTable table(csv, EmployeeImport::kMaxFieldBytes);
+    const QStringList columns(kColumnNames.begin(), kColumnNames.end());
+    if (!table.readHeader(columns, {Statements::kNum, Statements::kName}))
+        return refuse(table.line(), table.error());
+    for (size_t column = 0; column < kColumnCount; ++column)
+        parsed.position[column] = table.position(kColumnNames[column]);
     QStringList fields;
-    if (!reader.next(fields))
-        return refuse(reader.error().isEmpty() ? 0 : reader.line(),
-                      reader.error().isEmpty() ? QStringLiteral("the file is empty: no header")
-                                               : reader.error());
-    const qsizetype width = fields.size();
-    for (qsizetype i = 0; i < width; ++i) {
-        const QString name = fields.at(i).trimmed();
-        qsizetype column = 0;
-        while (column < kColumnCount && name.compare(kColumnNames[size_t(column)], Qt::CaseInsensitive) != 0)
-            ++column;
-        if (column == kColumnCount)
-            return refuse(
-                reader.line(),
-                QStringLiteral("unknown column \"%1\" in the header (num, name, dept_no)").arg(name));
-        if (parsed.position[size_t(column)] >= 0)
-            return refuse(reader.line(), QStringLiteral("column %1 named twice in the header").arg(name));
-        parsed.position[size_t(column)] = i;
-    }
-    for (int column : {kNumColumn, kNameColumn}) {
-        if (parsed.position[size_t(column)] < 0)
-            return refuse(reader.line(),
-                          QStringLiteral("the header lacks the column %1").arg(kColumnNames[size_t(column)]));
-    }
-
-    // Spreadsheets and editors end the file with a blank line: blank lines at the end are
-    // no rows, one followed by more rows is a malformed line like any other.
-    qsizetype blankLine = 0;
-    while (reader.next(fields)) {
-        if (fields.size() == 1 && fields.front().isEmpty() && width > 1) {
-            if (blankLine == 0)
-                blankLine = reader.line();
-            continue;
-        }
-        if (blankLine > 0)
-            return refuse(blankLine, QStringLiteral("%1 fields where the header has %2")
-                                         .arg(QString::number(1), QString::number(width)));
-        if (fields.size() != width)
-            return refuse(reader.line(), QStringLiteral("%1 fields where the header has %2")
-                                             .arg(QString::number(fields.size()), QString::number(width)));
+    while (table.next(fields)) {
         Row row;
-        row.line = reader.line();
+        row.line = table.line();
         for (size_t column = 0; column < kColumnCount; ++column) {
             if (parsed.position[column] >= 0)
                 row.values[column] = fields.at(parsed.position[column]);
         }
         parsed.rows.push_back(std::move(row));
     }
-    if (!reader.error().isEmpty())
-        return refuse(reader.line(), reader.error());
+    if (!table.error().isEmpty())
+        return refuse(table.line(), table.error());
     return std::nullopt;
 }
 

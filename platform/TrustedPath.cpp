@@ -1,5 +1,7 @@
 #include "platform/TrustedPath.h"
 
+#include "platform/AccountName.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,20 +17,6 @@ namespace {
 
 // As the kernel bounds the links it follows in one lookup.
 constexpr int kMaxLinks = 40;
-
-QString userName(uid_t uid)
-{
-    if (const passwd* user = getpwuid(uid))
-        return QString::fromLocal8Bit(user->pw_name);
-    return QStringLiteral("uid %1").arg(uid);
-}
-
-QString groupName(gid_t gid)
-{
-    if (const group* g = getgrgid(gid))
-        return QString::fromLocal8Bit(g->gr_name);
-    return QStringLiteral("gid %1").arg(gid);
-}
 
 // The owner's private group: named after the owner and holding nobody else.
 bool ownersOwnGroup(const struct stat& st)
@@ -57,7 +45,8 @@ QString openToOthers(const struct stat& st)
     if (st.st_mode & S_IWOTH)
         return QStringLiteral("everyone may write to it and it is not sticky");
     if (groupMayWrite(st))
-        return QStringLiteral("its group %1 may write to it and it is not sticky").arg(groupName(st.st_gid));
+        return QStringLiteral("its group %1 may write to it and it is not sticky")
+            .arg(AccountName::group(st.st_gid));
     return {};
 }
 
@@ -98,7 +87,7 @@ std::optional<QString> TrustedPath::problem(const QString& path)
                        "the folder '%1' on the way to it may be changed by others than its owner %2 "
                        "and root: %3; move the database to a folder only its owner and root may "
                        "change, or make this one sticky (chmod +t '%1')")
-                .arg(folder, userName(st.st_uid), open);
+                .arg(folder, AccountName::user(st.st_uid), open);
         if (parts.isEmpty())
             return std::nullopt;
         const QString next = joined(folder, parts.takeFirst());
@@ -115,7 +104,7 @@ std::optional<QString> TrustedPath::problem(const QString& path)
             entry.st_uid != geteuid())
             return QStringLiteral("'%1' on the way to it is a symbolic link that %2 made in '%3', a folder "
                                   "others may write to; such a link is not followed")
-                .arg(next, userName(entry.st_uid), folder);
+                .arg(next, AccountName::user(entry.st_uid), folder);
         if (++links > kMaxLinks)
             return std::nullopt;
         QByteArray raw(4096, '\0');

@@ -1,5 +1,6 @@
 #include "sqlite/SqliteBackend.h"
 
+#include "platform/AccountName.h"
 #include "platform/DatabaseError.h"
 #include "platform/TrustedPath.h"
 #include "query/DateTimeCoercion.h"
@@ -18,8 +19,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -135,20 +134,6 @@ QString sidePath(const QString& path, const char* suffix)
     return path + QLatin1String(suffix);
 }
 
-QString ownerName(uid_t uid)
-{
-    if (const passwd* user = getpwuid(uid))
-        return QString::fromLocal8Bit(user->pw_name);
-    return QStringLiteral("uid %1").arg(uid);
-}
-
-QString groupNameOf(gid_t gid)
-{
-    if (const group* g = getgrgid(gid))
-        return QString::fromLocal8Bit(g->gr_name);
-    return QString::number(gid);
-}
-
 // A journal or log beside the file that this user cannot use: a link (never followed), or
 // one this user may not write, which another member of the group or someone else put
 // there. SQLite would only say "unable to open database file"; the administrator is told
@@ -168,14 +153,15 @@ void refuseForeignSideFiles(const QString& path, bool readOnly)
         const QString what =
             journal ? QStringLiteral("the journal") : QStringLiteral("the write-ahead log file");
         if (S_ISLNK(st.st_mode) || !S_ISREG(st.st_mode))
-            cannotOpen(path,
-                       QStringLiteral("%1 '%2' beside it is %3, which is not followed; an administrator "
-                                      "should remove it: rm '%2'")
-                           .arg(what, side,
-                                S_ISLNK(st.st_mode)
-                                    ? QStringLiteral("a symbolic link made by %1").arg(ownerName(st.st_uid))
-                                    : QStringLiteral("no regular file")),
-                       Trouble::ForeignLogFile);
+            cannotOpen(
+                path,
+                QStringLiteral("%1 '%2' beside it is %3, which is not followed; an administrator "
+                               "should remove it: rm '%2'")
+                    .arg(what, side,
+                         S_ISLNK(st.st_mode)
+                             ? QStringLiteral("a symbolic link made by %1").arg(AccountName::user(st.st_uid))
+                             : QStringLiteral("no regular file")),
+                Trouble::ForeignLogFile);
         if (readOnly || ::access(name.constData(), W_OK) == 0)
             continue;
         // A journal is only ever needed by a write that was under way; a log may hold
@@ -186,15 +172,16 @@ void refuseForeignSideFiles(const QString& path, bool readOnly)
                        QStringLiteral("the journal '%1' beside it belongs to %2 (group %3, mode %4) and "
                                       "this user may not write it; an administrator should remove it: "
                                       "rm '%1'")
-                           .arg(side, ownerName(st.st_uid), groupNameOf(st.st_gid),
+                           .arg(side, AccountName::user(st.st_uid), AccountName::group(st.st_gid),
                                 QString::number(st.st_mode & 07777, 8)),
                        Trouble::ForeignLogFile);
         cannotOpen(path,
                    QStringLiteral("%1 '%2' beside it belongs to %3 (group %4, mode %5) and this user may "
                                   "not write it; an administrator should give it the database file's "
                                   "group and rights: chgrp %6 '%2' && chmod %7 '%2'")
-                       .arg(what, side, ownerName(st.st_uid), groupNameOf(st.st_gid),
-                            QString::number(st.st_mode & 07777, 8), groupNameOf(database.st_gid), mode),
+                       .arg(what, side, AccountName::user(st.st_uid), AccountName::group(st.st_gid),
+                            QString::number(st.st_mode & 07777, 8), AccountName::group(database.st_gid),
+                            mode),
                    Trouble::ForeignLogFile);
     }
 }

@@ -88,8 +88,9 @@ TEST_F(CardsTool, ImportExportAddAndRemove)
     EXPECT_EQ(nobody.exitCode, 1) << text(nobody);
     EXPECT_EQ(cards(), QStringList({"0000000042>0020", "0012345678>0007", "0099000001>0015"}));
 
-    // --replace makes the file the whole list.
-    const ToolRun replaced = importCsv("card,num\r\n7777,0001\r\n", {QStringLiteral("--replace")});
+    // --replace makes the file the whole list; the blank lines a spreadsheet leaves at the
+    // end are no rows.
+    const ToolRun replaced = importCsv("card,num\r\n7777,0001\r\n\r\n\r\n", {QStringLiteral("--replace")});
     ASSERT_EQ(replaced.exitCode, 0) << text(replaced);
     EXPECT_EQ(cards(), QStringList({"7777>0001"}));
 }
@@ -119,6 +120,7 @@ TEST_F(CardsTool, RefusedImportsLeaveTheTableUnchanged)
         {"card\n1111\n", "the header lacks the column num"},
         {"card,num,name\n1111,0001,x\n", "unknown column \"name\""},
         {"card,num\n1111,0001,x\n", "3 fields where the header has 2"},
+        {"card,num\n1111,0001\n\n2222,0001\n", "cards.csv:3: 1 fields where the header has 2"},
         {"card,num\n" + QByteArray(40, '9') + ",0001\n", "the column holds 32"},
         {"", "the file is empty"},
     };

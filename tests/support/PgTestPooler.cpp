@@ -69,7 +69,7 @@ PgTestPooler::PgTestPooler(const PgTestServer& server, Mode mode, int poolSize)
                        "default_pool_size = %7\n"
                        "min_pool_size = 0\n"
                        "reserve_pool_size = 0\n"
-                       "max_client_conn = 2000\n"
+                       "max_client_conn = %9\n"
                        "max_db_connections = %7\n"
                        "server_login_retry = 1\n"
                        "logfile = %8\n"
@@ -81,6 +81,7 @@ PgTestPooler::PgTestPooler(const PgTestServer& server, Mode mode, int poolSize)
                  mode == Mode::Transaction ? QStringLiteral("transaction") : QStringLiteral("session"))
             .arg(poolSize)
             .arg(m_dir->filePath(QStringLiteral("pgbouncer.log")))
+            .arg(kMaxClients)
             .toUtf8();
     const QString configPath = m_dir->filePath(QStringLiteral("pgbouncer.ini"));
     writeFile(configPath, config);
@@ -97,11 +98,21 @@ void PgTestPooler::start()
     m_process.setStandardErrorFile(m_dir->filePath(QStringLiteral("stderr.txt")));
     // A shell stays beside pgbouncer: it stops it when told to, and also when this test
     // process is gone without a word (killed by a timeout), so no pooler outlives a test.
+    // runuser starts the user's session with the default soft limit of open files (1024),
+    // below max_client_conn: past it pgbouncer leaves new clients unaccepted in the
+    // socket's queue, and they wait for an answer that never comes. Raised to the hard limit,
+    // and refused when that is still too low, rather than fail a client now and then.
     const QString script =
-        QStringLiteral("pgbouncer -q \"$1\" & b=$!\n"
-                       "trap 'kill $b 2>/dev/null; wait $b; exit 0' TERM INT\n"
-                       "while [ -d /proc/$2 ] && kill -0 $b 2>/dev/null; do sleep 0.2; done\n"
-                       "kill $b 2>/dev/null; wait $b\n");
+        QStringLiteral(
+            "ulimit -n \"$(ulimit -Hn)\" 2>/dev/null\n"
+            "if [ \"$(ulimit -n)\" != unlimited ] && [ \"$(ulimit -n)\" -lt %1 ]; then\n"
+            "  echo \"open-file limit $(ulimit -n) is below %1, what max_client_conn needs\" >&2; exit 1\n"
+            "fi\n"
+            "pgbouncer -q \"$1\" & b=$!\n"
+            "trap 'kill $b 2>/dev/null; wait $b; exit 0' TERM INT\n"
+            "while [ -d /proc/$2 ] && kill -0 $b 2>/dev/null; do sleep 0.2; done\n"
+            "kill $b 2>/dev/null; wait $b\n")
+            .arg(kMaxClients + kFilesBeside);
     const QStringList shell{QStringLiteral("-c"), script, QStringLiteral("pooler"), configPath,
                             QString::number(getpid())};
     if (isRoot())

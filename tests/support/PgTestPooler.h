@@ -43,6 +43,9 @@ public:
 
 private:
     static constexpr int kPort = 6432;
+    static constexpr int kMaxClients = 2000;
+    // Besides its clients, pgbouncer's files: its server connections, sockets, log.
+    static constexpr int kFilesBeside = 100;
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_configPath;
     QProcess m_process;

@@ -7,8 +7,8 @@
 
 #include "attendance/CardSwipe.h"
 #include "attendance/LocalStore.h"
-#include "attendance/StoredSwipe.h"
 #include "attendance/ServerSchemaCheck.h"
+#include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
 #include "platform/Exception.h"
 #include "platform/FixedClock.h"
@@ -58,17 +58,11 @@ std::optional<QDateTime> parseNow(const QString& text)
 // it again should a failover lose it.
 void retain(const QString& connectionString, const SwipeOutcome& outcome, const Clock& clock)
 {
-    StoredSwipe swipe;
-    swipe.num = outcome.num;
-    swipe.name = outcome.name;
-    swipe.date = outcome.instant.date();
-    swipe.time = outcome.instant.time();
-    swipe.opdate = Statements::kFixedOpDate;
     const QString path = LocalStore::pathFor(connectionString);
     try {
         LocalStore store(path);
         store.setTarget(LocalStore::displayText(connectionString));
-        store.retain({swipe}, outcome.server, clock.now());
+        store.retainRecorded(outcome, clock.now());
     } catch (const Exception& e) {
         kqdbPrintError(QStringLiteral("the swipe is recorded, but it could not be kept in the local store %1 "
                                       "(%2): a failover right now could lose it unseen")
