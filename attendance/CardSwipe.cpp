@@ -1,6 +1,7 @@
 #include "attendance/CardSwipe.h"
 
 #include "attendance/ServerIdentity.h"
+#include "attendance/ServerSwipe.h"
 #include "attendance/ServerSwipeBatch.h"
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
@@ -119,7 +120,7 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
         stored.date = now.date();
         stored.time = QTime(now.time().hour(), now.time().minute(), now.time().second());
         stored.opdate = Statements::kFixedOpDate;
-        return ServerSwipeBatch::forward(*server, {stored}).front();
+        return ServerSwipe::record(*server, stored);
     }
 
     // The record must land in the database that is there now, not in a file that was
@@ -161,7 +162,7 @@ SwipeOutcome swipe(AdoQuery& employees, AdoQuery& recordQry, const Clock& clock)
 SwipeOutcome forwardStored(const StoredSwipe& stored, AdoQuery& recordQry)
 {
     if (ServerFeatures* server = serverOf(recordQry))
-        return ServerSwipeBatch::forward(*server, {stored}).front();
+        return ServerSwipe::record(*server, stored);
     // The same lock as a live swipe of this employee on any terminal.
     Transaction transaction(connectionOf(recordQry), stored.num);
 

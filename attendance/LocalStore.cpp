@@ -775,8 +775,10 @@ void LocalStore::verify()
                     if (found == recorded.live.end() || found->second.state != entry.state)
                         missing.push_back(entry);
                 }
-                // Kept short: only what is live, once the dead lines outnumber it.
-                if (recorded.lines > 2 * int(held.size()) + 256) {
+                // Kept short: only what is live, once the dead lines outnumber it (a rewrite
+                // once in a while costs less than reading hundreds of dead lines at each
+                // opening, which each kqdb swipe that keeps a swipe does).
+                if (recorded.lines > 2 * int(held.size()) + kRecordSlack) {
                     std::vector<SwipeLedger::Entry> live;
                     for (const auto& [key, entry] : held)
                         live.push_back(entry);

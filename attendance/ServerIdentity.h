@@ -13,6 +13,8 @@
 class ServerIdentity
 {
 public:
+    // The text as an SQL expression, for a statement that reads it beside its own columns.
+    static const QByteArray& expression();
     // The statement, for a pipeline that reads the identity in a swipe's own transaction.
     static ServerFeatures::Statement statement();
     // The text from that statement's result.

@@ -15,7 +15,7 @@ class ServerFeatures;
 // against every row committed before the locks were granted. Swipes of one employee close
 // enough to meet each other's window go into statements of their own, one after the
 // other, so that the later one sees the earlier one's row. All or nothing: a refusal of
-// any swipe rolls the whole back. A live swipe is a batch of one.
+// any swipe rolls the whole back. A live swipe takes the plainer way of ServerSwipe.
 class ServerSwipeBatch
 {
 public:

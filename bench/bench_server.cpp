@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -32,8 +33,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -218,11 +221,80 @@ void BM_LibpqFloor(benchmark::State& state)
 }
 BENCHMARK(BM_LibpqFloor)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// The whole swipe sent as one pipeline (BEGIN, the lock timeout, the lock, the test and
-// the insert, COMMIT) with bare libpq: range(0) = 0 with unnamed statements, as the
-// terminal sends them (nothing left on the session for a pooler's next client); 1 with
-// statements prepared once per session under names, as the terminal did before, which a
-// transaction pooler cannot carry.
+// The whole swipe as one pipeline with bare libpq: BEGIN, the lock timeout, the
+// employee's lock, the duplicate test with the insert, reading which server commits (as
+// the terminal does, to keep the swipes that server confirmed), and COMMIT. With `named`,
+// the lock and the swipe are statements prepared once per session under names (prepare
+// them with prepareFloor), which a transaction pooler cannot carry; without, unnamed
+// ones, as the terminal sends them. Parameters: the number, the name and the instant as
+// ISO text. True when the swipe was recorded.
+const char* const kFloorLock = "SELECT pg_advisory_xact_lock(1415673393, hashtext($1))";
+const char* const kFloorSwipe =
+    "WITH existing AS (SELECT num FROM sgdjb WHERE num = $1 AND d + t > $3::timestamp - interval '180 s' "
+    "AND d + t < $3::timestamp + interval '180 s' LIMIT 1), "
+    "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1, $2, $3::timestamp::date, "
+    "$3::timestamp::time, '1999-01-01' WHERE NOT EXISTS (SELECT 1 FROM existing)) "
+    "SELECT concat_ws(' ', pg_postmaster_start_time()::text, CASE WHEN pg_is_in_recovery() THEN 'standby' "
+    "ELSE 'primary' END, COALESCE(inet_server_addr()::text, 'local'), COALESCE(inet_server_port()::text, "
+    "'-'), CASE WHEN has_function_privilege('pg_control_checkpoint()', 'EXECUTE') THEN 'timeline ' || "
+    "(pg_control_checkpoint()).timeline_id::text END), e.num FROM (SELECT) AS one LEFT JOIN existing e ON "
+    "true";
+
+void prepareFloor(PGconn* conn)
+{
+    for (const auto& [name, sql, count] : {std::tuple{"lock", kFloorLock, 1}, {"swipe", kFloorSwipe, 3}}) {
+        PGresult* result = PQprepare(conn, name, sql, count, nullptr);
+        const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+        PQclear(result);
+        if (!ok)
+            fail(QStringLiteral("prepare %1: %2")
+                     .arg(QLatin1String(name), QString::fromUtf8(PQerrorMessage(conn))));
+    }
+}
+
+bool floorSwipe(PGconn* conn, const char* const params[3], bool named)
+{
+    PQenterPipelineMode(conn);
+    PQsendQueryParams(conn, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
+    PQsendQueryParams(conn, "SET LOCAL lock_timeout = 200", 0, nullptr, nullptr, nullptr, nullptr, 0);
+    if (named) {
+        PQsendQueryPrepared(conn, "lock", 1, params, nullptr, nullptr, 0);
+        PQsendQueryPrepared(conn, "swipe", 3, params, nullptr, nullptr, 0);
+    } else {
+        PQsendQueryParams(conn, kFloorLock, 1, nullptr, params, nullptr, nullptr, 0);
+        PQsendQueryParams(conn, kFloorSwipe, 3, nullptr, params, nullptr, nullptr, 0);
+    }
+    PQsendQueryParams(conn, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0);
+    PQpipelineSync(conn);
+    // The statements answer in order, each one's results ended by a null; the swipe's
+    // (the fourth) is one row, with the server and no duplicate found.
+    bool recorded = true;
+    int statement = 0;
+    for (;;) {
+        PGresult* result = PQgetResult(conn);
+        if (!result) {
+            ++statement;
+            continue;
+        }
+        const ExecStatusType status = PQresultStatus(result);
+        if (status == PGRES_PIPELINE_SYNC) {
+            PQclear(result);
+            break;
+        }
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            recorded = false;
+        if (statement == 3)
+            recorded = recorded && PQntuples(result) == 1 && PQgetlength(result, 0, 0) > 0 &&
+                       PQgetisnull(result, 0, 1);
+        PQclear(result);
+    }
+    PQexitPipelineMode(conn);
+    return recorded && statement == 5;
+}
+
+// The floor pipelined with unnamed statements (range(0) = 0), and with named ones
+// (range(0) = 1), as the terminal sent them before: for the record, since only unnamed ones
+// work through every kind of pooler.
 void BM_LibpqPipelineFloor(benchmark::State& state)
 {
     static const QString conninfo =
@@ -235,17 +307,8 @@ void BM_LibpqPipelineFloor(benchmark::State& state)
     PGconn* conn = PQconnectdb(conninfo.toUtf8().constData());
     if (PQstatus(conn) != CONNECTION_OK)
         fail(QString::fromUtf8(PQerrorMessage(conn)));
-    const char* const lockSql = "SELECT pg_advisory_xact_lock(1415673393, hashtext($1))";
-    const char* const swipeSql =
-        "WITH existing AS (SELECT num FROM sgdjb WHERE num = $1 AND d + t > $3::timestamp - interval '180 s' "
-        "AND d + t < $3::timestamp + interval '180 s' LIMIT 1), "
-        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1, $2, $3::timestamp::date, "
-        "$3::timestamp::time, '1999-01-01' WHERE NOT EXISTS (SELECT 1 FROM existing) RETURNING 1) "
-        "SELECT num FROM existing";
-    if (named) {
-        PQclear(PQprepare(conn, "lock", lockSql, 1, nullptr));
-        PQclear(PQprepare(conn, "swipe", swipeSql, 3, nullptr));
-    }
+    if (named)
+        prepareFloor(conn);
     int employee = 0;
     QDateTime now = kSwipeStart;
     for (auto _ : state) {
@@ -255,33 +318,9 @@ void BM_LibpqPipelineFloor(benchmark::State& state)
         const std::string name = names.at(employee).toStdString();
         const std::string at = text(now);
         const char* params[] = {num.c_str(), name.c_str(), at.c_str()};
-        PQenterPipelineMode(conn);
-        PQsendQueryParams(conn, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
-        PQsendQueryParams(conn, "SET LOCAL lock_timeout = 200", 0, nullptr, nullptr, nullptr, nullptr, 0);
-        if (named) {
-            PQsendQueryPrepared(conn, "lock", 1, params, nullptr, nullptr, 0);
-            PQsendQueryPrepared(conn, "swipe", 3, params, nullptr, nullptr, 0);
-        } else {
-            PQsendQueryParams(conn, lockSql, 1, nullptr, params, nullptr, nullptr, 0);
-            PQsendQueryParams(conn, swipeSql, 3, nullptr, params, nullptr, nullptr, 0);
-        }
-        PQsendQueryParams(conn, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0);
-        PQpipelineSync(conn);
-        bool failed = false;
-        for (;;) {
-            PGresult* result = PQgetResult(conn);
-            if (!result)
-                continue;
-            const ExecStatusType status = PQresultStatus(result);
-            failed = failed || status == PGRES_FATAL_ERROR ||
-                     (status == PGRES_TUPLES_OK && PQntuples(result) != 0);
-            PQclear(result);
-            if (status == PGRES_PIPELINE_SYNC)
-                break;
-        }
-        PQexitPipelineMode(conn);
-        if (failed) {
-            state.SkipWithError("the pipelined swipe failed or found a row");
+        if (!floorSwipe(conn, params, named)) {
+            state.SkipWithError(qPrintable(QStringLiteral("the pipelined swipe did not record: %1")
+                                               .arg(QString::fromUtf8(PQerrorMessage(conn)))));
             break;
         }
         employee = (employee + 1) % int(numbers.size());
@@ -290,9 +329,25 @@ void BM_LibpqPipelineFloor(benchmark::State& state)
 }
 BENCHMARK(BM_LibpqPipelineFloor)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// The terminal's swipe and the unnamed pipelined floor above, one after the other in the
-// same loop on the same server, so that both see the same load: the ratio is the
-// terminal's time over the floor's.
+// The CPU time a process has run, in ns (the scheduler's own count, finer than the ticks of
+// /proc/PID/stat); -1 when it cannot be read.
+qint64 processCpuNs(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/schedstat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    bool ok = false;
+    const qint64 ns = file.readLine().split(' ').value(0).toLongLong(&ok);
+    return ok ? ns : -1;
+}
+
+// The terminal's swipe (CardSwipe, as the window's server terminal runs it, without keeping
+// the confirmed swipe in the local store: see bench_server_offline for that) and the
+// unnamed pipelined floor above, one after the other in the same loop on the same server,
+// so that both see the same load. Both do the same server work. `ratio` is the terminal's
+// wall time over the floor's; on a loaded machine the wall times wander with the other
+// processes, so the work is counted as well: each side's CPU in this process and in its
+// server backend, per swipe, and `cpu_ratio`, the terminal's total over the floor's.
 void BM_TerminalSwipeAgainstFloor(benchmark::State& state)
 {
     static const QString conninfo =
@@ -304,10 +359,29 @@ void BM_TerminalSwipeAgainstFloor(benchmark::State& state)
     PGconn* conn = PQconnectdb(conninfo.toUtf8().constData());
     if (PQstatus(conn) != CONNECTION_OK)
         fail(QString::fromUtf8(PQerrorMessage(conn)));
+    // The server backend of each: the terminal's is the other session on this database.
+    PGresult* pids =
+        PQexec(conn, "SELECT pg_backend_pid(), (SELECT pid FROM pg_stat_activity WHERE datname = "
+                     "current_database() AND pid <> pg_backend_pid() AND backend_type = 'client "
+                     "backend')");
+    const qint64 floorBackend = PQntuples(pids) == 1 ? QByteArray(PQgetvalue(pids, 0, 0)).toLongLong() : 0;
+    const qint64 terminalBackend = PQntuples(pids) == 1 ? QByteArray(PQgetvalue(pids, 0, 1)).toLongLong() : 0;
+    PQclear(pids);
+    if (processCpuNs(floorBackend) < 0 || processCpuNs(terminalBackend) < 0)
+        fail(QStringLiteral("the server backends' CPU cannot be read"));
     ManualClock clock(kSwipeStart);
     int employee = 0;
     qint64 terminalNs = 0;
     qint64 floorNs = 0;
+    qint64 terminalServerNs = -processCpuNs(terminalBackend);
+    qint64 floorServerNs = -processCpuNs(floorBackend);
+    qint64 terminalCpuNs = 0;
+    qint64 floorCpuNs = 0;
+    const auto cpuNs = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
     QElapsedTimer timer;
     for (auto _ : state) {
         if (employee == 0)
@@ -320,48 +394,41 @@ void BM_TerminalSwipeAgainstFloor(benchmark::State& state)
             state.SkipWithError("employee not found");
             break;
         }
+        qint64 cpu = cpuNs();
         timer.start();
         const SwipeOutcome outcome = CardSwipe::run(&terminal.employees, terminal.records, clock);
         terminalNs += timer.nsecsElapsed();
-        if (outcome.kind != SwipeOutcome::Kind::Recorded) {
+        terminalCpuNs += cpuNs() - cpu;
+        if (outcome.kind != SwipeOutcome::Kind::Recorded || outcome.server.isEmpty()) {
             state.SkipWithError("swipe did not record");
             break;
         }
         const char* params[] = {num.c_str(), name.c_str(), at.c_str()};
+        cpu = cpuNs();
         timer.start();
-        PQenterPipelineMode(conn);
-        PQsendQueryParams(conn, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
-        PQsendQueryParams(conn, "SET LOCAL lock_timeout = 200", 0, nullptr, nullptr, nullptr, nullptr, 0);
-        PQsendQueryParams(conn, "SELECT pg_advisory_xact_lock(1415673393, hashtext($1))", 1, nullptr, params,
-                          nullptr, nullptr, 0);
-        PQsendQueryParams(
-            conn,
-            "WITH existing AS (SELECT num FROM sgdjb WHERE num = $1 AND d + t > $3::timestamp - "
-            "interval '180 s' AND d + t < $3::timestamp + interval '180 s' LIMIT 1), "
-            "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1, $2, "
-            "$3::timestamp::date, $3::timestamp::time, '1999-01-01' WHERE NOT EXISTS "
-            "(SELECT 1 FROM existing) RETURNING 1) SELECT num FROM existing",
-            3, nullptr, params, nullptr, nullptr, 0);
-        PQsendQueryParams(conn, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0);
-        PQpipelineSync(conn);
-        for (;;) {
-            PGresult* result = PQgetResult(conn);
-            if (!result)
-                continue;
-            const ExecStatusType status = PQresultStatus(result);
-            PQclear(result);
-            if (status == PGRES_PIPELINE_SYNC)
-                break;
-        }
-        PQexitPipelineMode(conn);
+        const bool floorRecorded = floorSwipe(conn, params, false);
         floorNs += timer.nsecsElapsed();
+        floorCpuNs += cpuNs() - cpu;
+        if (!floorRecorded) {
+            state.SkipWithError("the floor's swipe did not record");
+            break;
+        }
         employee = (employee + 1) % int(numbers.size());
     }
+    terminalServerNs += processCpuNs(terminalBackend);
+    floorServerNs += processCpuNs(floorBackend);
     PQfinish(conn);
     const double n = double(std::max<benchmark::IterationCount>(state.iterations(), 1));
     state.counters["terminal_us"] = double(terminalNs) / n / 1000;
     state.counters["floor_us"] = double(floorNs) / n / 1000;
     state.counters["ratio"] = floorNs > 0 ? double(terminalNs) / double(floorNs) : 0;
+    state.counters["terminal_cpu_us"] = double(terminalCpuNs) / n / 1000;
+    state.counters["floor_cpu_us"] = double(floorCpuNs) / n / 1000;
+    state.counters["terminal_server_cpu_us"] = double(terminalServerNs) / n / 1000;
+    state.counters["floor_server_cpu_us"] = double(floorServerNs) / n / 1000;
+    const qint64 floorWork = floorCpuNs + floorServerNs;
+    state.counters["cpu_ratio"] =
+        floorWork > 0 ? double(terminalCpuNs + terminalServerNs) / double(floorWork) : 0;
 }
 BENCHMARK(BM_TerminalSwipeAgainstFloor)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
 

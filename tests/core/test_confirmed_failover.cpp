@@ -316,3 +316,48 @@ TEST(ConfirmedFailover, ARestartedServerLacksNothingAndADeletedRowStaysDeleted)
 }
 
 } // namespace
+
+// kqdb swipe opens this user's store to keep what the server confirmed; opening checks the
+// store against the record beside it and mends it from the record. What was mended is said
+// on standard error, and the swipe is kept in the mended store beside the earlier one.
+TEST(ConfirmedFailover, KqdbSwipeSaysTheStoreItFoundGoneOrDamaged)
+{
+    Site site;
+    PgTestServer server;
+    QString error;
+    ASSERT_TRUE(DevSchema::createServerDatabase(server.conninfo(), DevSchema::demoEmployees(), &error))
+        << error.toStdString();
+    const QStringList numbers = demoNumbers(3);
+    const QString storePath = LocalStore::pathFor(ConnectionString::forServer(server.conninfo()));
+    const auto swipe = [&](int i) {
+        return TestSupport::runKqdb({QStringLiteral("swipe"), server.conninfo(), numbers[i],
+                                     QStringLiteral("--now"), QStringLiteral("2026-03-02 08:0%1:00").arg(i)});
+    };
+    const auto kept = [&] { return LocalStore(storePath, LocalStore::Access::ReadOnly).retainedCount(); };
+
+    TestSupport::ToolRun run = swipe(0);
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.err, QByteArray());
+    ASSERT_EQ(kept(), 1);
+
+    // A clean-up deleted the store; the record beside it remains.
+    ASSERT_TRUE(QFile::remove(storePath));
+    run = swipe(1);
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_TRUE(
+        run.err.contains("was gone; made again from the record beside it (0 waiting swipes queued again, "
+                         "1 confirmed ones kept)"))
+        << run.err.constData();
+    EXPECT_EQ(kept(), 2);
+
+    // Overwritten with what is no database.
+    TestSupport::writeFile(storePath, QByteArray(8192, '\x5a'));
+    run = swipe(2);
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_TRUE(run.err.contains("was damaged or lost swipes; moved to " + QFile::encodeName(storePath) +
+                                 ".damaged and made again from the record beside it (0 waiting swipes queued "
+                                 "again, 2 confirmed ones kept)"))
+        << run.err.constData();
+    EXPECT_EQ(kept(), 3);
+    EXPECT_EQ(server.psql(QStringLiteral("SELECT count(*) FROM sgdjb")), QStringLiteral("3"));
+}

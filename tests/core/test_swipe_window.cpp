@@ -6,11 +6,12 @@
 #include "attendance/LocalStore.h"
 #include "attendance/OutboxSwipe.h"
 #include "attendance/RecentSwipes.h"
+#include "attendance/ServerIdentity.h"
 #include "attendance/ServerSwipeBatch.h"
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
-#include "query/ConnectionString.h"
 #include "query/CommFunc.h"
+#include "query/ConnectionString.h"
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
 #include "query/Statements.h"
@@ -163,9 +164,14 @@ TEST_F(SwipeWindowServerTest, ServerSwipe)
     const QString num = terminal.employees.fieldAsString(Statements::kNum);
     ManualClock clock;
     clock.set(kSwipeAt);
+    ServerFeatures* server = terminal.connection.backend().serverFeatures();
+    ASSERT_NE(server, nullptr);
+    const QString identity = ServerIdentity::read(*server);
     runCases([&](int offset) {
         recordBeside(num, offset);
         const SwipeOutcome outcome = CardSwipe::attempt(&terminal.employees, terminal.records, clock);
+        // Read in the swipe's own statement, the same text the forwarder compares with later.
+        EXPECT_EQ(outcome.server, identity);
         return std::pair(outcome.kind, rowsOf(num));
     });
 }
