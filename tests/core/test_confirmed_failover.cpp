@@ -12,8 +12,8 @@
 #include "attendance/TroubleText.h"
 #include "interchange/DevSchema.h"
 #include "log/ErrMsgForm.h"
-#include "query/ConnectionString.h"
 #include "query/CommFunc.h"
+#include "query/ConnectionString.h"
 #include "query/Statements.h"
 #include "support/LoopbackRelay.h"
 #include "support/ManualClock.h"
@@ -249,7 +249,10 @@ TEST(ConfirmedFailover, EveryConfirmedSwipeReachesThePromotedStandbyOnce)
             naming += line.contains(" " + num + " ") && line.contains(at) ? 1 : 0;
         EXPECT_EQ(naming, 1) << row.toStdString();
     }
-    EXPECT_EQ(terminal.link->notice(), TroubleText::resentSwipes(30));
+    // The summary comes once the check is over, a moment after the last line.
+    EXPECT_TRUE(
+        waitWithEvents([&] { return terminal.link->notice() == TroubleText::resentSwipes(30); }, 10000))
+        << terminal.link->notice().toStdString();
 
     // The terminal goes on with the new primary; nothing is sent a second time.
     const QDateTime later = first.addSecs(3600);
