@@ -83,6 +83,9 @@ public:
     // that fail their check is moved aside and written anew from the store. What the store
     // holds and the record lacks (a crash between the two writes) is added to the record.
     void verify();
+    // How many lines beyond two per live swipe the record may hold before verify() writes
+    // it anew with only what is live: every line is read and checked at each verify().
+    static constexpr int kRecordSlack = 32;
     // The damage verify() (or opening) found and mended since the last call, if any.
     std::optional<Damage> takeDamage();
     // Whether the store's write-ahead log was found deleted (by a clean-up of "*-wal"

@@ -44,6 +44,11 @@ QByteArray escaped(const QString& text)
 
 QString unescaped(const QByteArray& text)
 {
+    // Most texts hold nothing escaped: every line of the record is read at each check.
+    if (text.isEmpty())
+        return QString();
+    if (!text.contains('\\'))
+        return QString::fromUtf8(text);
     QByteArray out;
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i] != '\\' || i + 1 == text.size()) {

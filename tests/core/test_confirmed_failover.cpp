@@ -15,10 +15,10 @@
 #include "query/CommFunc.h"
 #include "query/ConnectionString.h"
 #include "query/Statements.h"
+#include "support/LinkedTerminal.h"
 #include "support/LoopbackRelay.h"
 #include "support/ManualClock.h"
 #include "support/PgTestServer.h"
-#include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 #include "support/ToolRun.h"
 
@@ -38,20 +38,7 @@ namespace {
 
 using Kind = SwipeOutcome::Kind;
 using TestSupport::clockAt;
-
-// The forwarder logs through the window's event loop: it runs while waiting.
-bool waitWithEvents(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    for (;;) {
-        QCoreApplication::processEvents();
-        if (done())
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(50);
-    }
-}
+using TestSupport::waitWithEvents;
 
 QCoreApplication& application()
 {
@@ -117,35 +104,20 @@ private:
 };
 
 // The terminal's code on a server: its connection, list and link, with a hand-set clock.
-struct Terminal : TestSupport::TerminalQueries
+// Looks for a changed server twice a second, by the test's clock.
+struct Terminal : TestSupport::LinkedTerminal
 {
-    explicit Terminal(const QString& target)
-        : TerminalQueries(ConnectionString::forServer(target)),
-          link(AttendanceLink::forConnection(connection, options(clock)))
-    {
-    }
+    explicit Terminal(const QString& target) : LinkedTerminal(target, {}, options(), LinkClock::Manual) {}
 
-    static AttendanceLink::Options options(const ManualClock& clock)
+    static AttendanceLink::Options options()
     {
         AttendanceLink::Options options;
         options.firstRetryMs = 200;
         options.longestRetryMs = 1000;
         options.serverCheckMs = 500;
         options.storeWatchMs = 200;
-        options.clock = &clock;
         return options;
     }
-
-    SwipeOutcome swipe(const QString& num, const QDateTime& at)
-    {
-        if (!employees.locate(Statements::kNum, num))
-            ADD_FAILURE() << "no employee " << num.toStdString();
-        clock.set(at);
-        return link->swipe(&employees, records, clock);
-    }
-
-    ManualClock clock{clockAt("2026-03-02 07:00:00")};
-    std::unique_ptr<AttendanceLink> link;
 };
 
 QString text(const QDateTime& at)
@@ -347,3 +319,48 @@ TEST(ConfirmedFailover, ARestartedServerLacksNothingAndADeletedRowStaysDeleted)
 }
 
 } // namespace
+
+// kqdb swipe opens this user's store to keep what the server confirmed; opening checks the
+// store against the record beside it and mends it from the record. What was mended is said
+// on standard error, and the swipe is kept in the mended store beside the earlier one.
+TEST(ConfirmedFailover, KqdbSwipeSaysTheStoreItFoundGoneOrDamaged)
+{
+    Site site;
+    PgTestServer server;
+    QString error;
+    ASSERT_TRUE(DevSchema::createServerDatabase(server.conninfo(), DevSchema::demoEmployees(), &error))
+        << error.toStdString();
+    const QStringList numbers = demoNumbers(3);
+    const QString storePath = LocalStore::pathFor(ConnectionString::forServer(server.conninfo()));
+    const auto swipe = [&](int i) {
+        return TestSupport::runKqdb({QStringLiteral("swipe"), server.conninfo(), numbers[i],
+                                     QStringLiteral("--now"), QStringLiteral("2026-03-02 08:0%1:00").arg(i)});
+    };
+    const auto kept = [&] { return LocalStore(storePath, LocalStore::Access::ReadOnly).retainedCount(); };
+
+    TestSupport::ToolRun run = swipe(0);
+    ASSERT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.err, QByteArray());
+    ASSERT_EQ(kept(), 1);
+
+    // A clean-up deleted the store; the record beside it remains.
+    ASSERT_TRUE(QFile::remove(storePath));
+    run = swipe(1);
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_TRUE(
+        run.err.contains("was gone; made again from the record beside it (0 waiting swipes queued again, "
+                         "1 confirmed ones kept)"))
+        << run.err.constData();
+    EXPECT_EQ(kept(), 2);
+
+    // Overwritten with what is no database.
+    TestSupport::writeFile(storePath, QByteArray(8192, '\x5a'));
+    run = swipe(2);
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_TRUE(run.err.contains("was damaged or lost swipes; moved to " + QFile::encodeName(storePath) +
+                                 ".damaged and made again from the record beside it (0 waiting swipes queued "
+                                 "again, 2 confirmed ones kept)"))
+        << run.err.constData();
+    EXPECT_EQ(kept(), 3);
+    EXPECT_EQ(server.psql(QStringLiteral("SELECT count(*) FROM sgdjb")), QStringLiteral("3"));
+}

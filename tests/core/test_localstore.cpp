@@ -1,13 +1,14 @@
 // The terminal's local store: the outbox keeps what it is given across handles and
 // processes, the offline swipe follows the duplicate rule, and the employee copy loads the
 // way the window loads it.
-#include "query/ConnectionString.h"
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
-#include "query/CommFunc.h"
 #include "attendance/LocalStore.h"
 #include "attendance/OutboxSwipe.h"
 #include "attendance/RecentSwipes.h"
+#include "attendance/SwipeLedger.h"
+#include "query/AdoConnection.h"
+#include "query/AdoQuery.h"
+#include "query/CommFunc.h"
+#include "query/ConnectionString.h"
 #include "support/ManualClock.h"
 #include "support/TestSupport.h"
 
@@ -298,6 +299,32 @@ TEST_F(LocalStoreTest, ReadOnlyOpenChangesNothing)
     EXPECT_ANY_THROW((LocalStore{damaged, LocalStore::Access::ReadOnly}.waitingCount()));
     EXPECT_TRUE(QFile::exists(damaged));
     EXPECT_FALSE(QFile::exists(damaged + QStringLiteral(".damaged")));
+}
+
+// Each `kqdb swipe` a server confirms opens the store, keeps the swipe and lets go of those
+// kept past their time: the record beside the store, read whole and checked line by line at
+// every opening, must not grow with the swipes made, only with those kept.
+TEST_F(LocalStoreTest, RecordBesideTheStoreStaysShortAsSwipesComeAndGo)
+{
+    const QDateTime first(QDate(2026, 3, 2), QTime(7, 0), Qt::UTC);
+    int kept = 0;
+    for (int i = 0; i < 300; ++i) {
+        const QDateTime at = first.addSecs(qint64(i) * 20 * 60);
+        LocalStore store(m_storePath);
+        store.retain({StoredSwipe{0, QStringLiteral("1001"), QStringLiteral("张三"), at.date(), at.time(),
+                                  QStringLiteral("1999-01-01")}},
+                     QStringLiteral("server A"), at);
+        kept = store.retainedCount();
+    }
+    ASSERT_GE(kept, 1);
+    const QList<QByteArray> lines = TestSupport::fileBytes(SwipeLedger::pathFor(m_storePath)).split('\n');
+    // Every swipe but the last let go of: one line kept, two written for each swipe since the
+    // last rewrite: a few dozen at most.
+    EXPECT_LE(lines.size() - 1, 2 * kept + LocalStore::kRecordSlack + 2);
+    const SwipeLedger::Contents contents = SwipeLedger(SwipeLedger::pathFor(m_storePath)).read();
+    EXPECT_EQ(contents.damagedLines, 0);
+    ASSERT_EQ(int(contents.live.size()), kept);
+    EXPECT_EQ(contents.live.rbegin()->second.swipe.instant(), first.addSecs(299 * 20 * 60));
 }
 
 TEST(LocalStorePath, OneFilePerServerDatabaseNamedWithoutThePassword)

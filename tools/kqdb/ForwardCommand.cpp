@@ -6,6 +6,7 @@
 
 #include "KqdbCommand.h"
 #include "OutboxArguments.h"
+#include "StoreDamageText.h"
 
 #include "attendance/OutboxForwarder.h"
 #include "platform/DateTimeText.h"
@@ -49,16 +50,7 @@ int runForward(const QStringList& args)
         // before anything is sent; it is said all the same.
         const auto sayDamage = [&] {
             if (const std::optional<LocalStore::Damage> damage = forwarder.store().takeDamage())
-                kqdbPrintError(
-                    damage->record
-                        ? QStringLiteral("the record of swipes %1 was damaged; moved to %2 and written "
-                                         "again from the store")
-                              .arg(damage->damaged, damage->movedTo)
-                        : QStringLiteral("the local store %1 was damaged or lost swipes; moved to %2 and "
-                                         "made again from the record beside it (%3 waiting swipes "
-                                         "queued again)")
-                              .arg(damage->damaged, damage->movedTo)
-                              .arg(damage->requeued));
+                kqdbPrintError(storeDamageText(*damage));
         };
         sayDamage();
         forwarder.onForwarded = [&](const StoredSwipe&, const SwipeOutcome& outcome) {

@@ -4,6 +4,7 @@
 // one and the same moment.
 
 #include "KqdbCommand.h"
+#include "StoreDamageText.h"
 
 #include "attendance/CardSwipe.h"
 #include "attendance/LocalStore.h"
@@ -58,9 +59,16 @@ std::optional<QDateTime> parseNow(const QString& text)
 // it again should a failover lose it.
 void retain(const QString& connectionString, const SwipeOutcome& outcome, const Clock& clock)
 {
+    // Keeping turned off (retention 0): the store is not even opened.
+    if (LocalStore::retentionMinutes() == 0)
+        return;
     const QString path = LocalStore::pathFor(connectionString);
     try {
         LocalStore store(path);
+        // Opening checks the store against the record beside it and mends what it finds
+        // damaged: said here, as the terminal and kqdb forward say it.
+        if (const std::optional<LocalStore::Damage> damage = store.takeDamage())
+            kqdbPrintError(storeDamageText(*damage));
         store.setTarget(LocalStore::displayText(connectionString));
         store.retainRecorded(outcome, clock.now());
     } catch (const Exception& e) {
