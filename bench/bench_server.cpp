@@ -256,7 +256,9 @@ void prepareFloor(PGconn* conn)
 bool floorSwipe(PGconn* conn, const char* const params[3], bool named)
 {
     PQenterPipelineMode(conn);
-    PQsendQueryParams(conn, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
+    // READ COMMITTED whatever the server's default, as the duplicate test needs: under a
+    // snapshot taken before the lock was granted it would miss the row it waited for.
+    PQsendQueryParams(conn, "BEGIN ISOLATION LEVEL READ COMMITTED", 0, nullptr, nullptr, nullptr, nullptr, 0);
     PQsendQueryParams(conn, "SET LOCAL lock_timeout = 200", 0, nullptr, nullptr, nullptr, nullptr, 0);
     if (named) {
         PQsendQueryPrepared(conn, "lock", 1, params, nullptr, nullptr, 0);
