@@ -477,23 +477,35 @@ int LocalStore::retentionMinutes()
 
 namespace {
 
-void insertRetained(SqliteDatabase& db, const StoredSwipe& swipe, const QString& server, qint64 confirmedAt)
+// The insert of retained swipes, prepared once for all the swipes of a transaction.
+class RetainedInsert
 {
-    SqliteStatement insert(
-        db.handle(), QStringLiteral("INSERT OR REPLACE INTO confirmed (num, name, d, t, opdate, instant, "
-                                    "server, confirmed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
-    const qint64 d = DateTimeValue::fromDate(swipe.date).seconds();
-    const qint64 t = DateTimeValue::fromTime(swipe.time).seconds();
-    insert.bindText(1, swipe.num);
-    insert.bindText(2, swipe.name);
-    insert.bindInt64(3, d);
-    insert.bindInt64(4, t);
-    insert.bindText(5, swipe.opdate);
-    insert.bindInt64(6, d + t);
-    insert.bindText(7, server);
-    insert.bindInt64(8, confirmedAt);
-    insert.step();
-}
+public:
+    explicit RetainedInsert(SqliteDatabase& db)
+        : m_insert(db.handle(),
+                   QStringLiteral("INSERT OR REPLACE INTO confirmed (num, name, d, t, opdate, instant, "
+                                  "server, confirmed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"))
+    {
+    }
+    void add(const StoredSwipe& swipe, const QString& server, qint64 confirmedAt)
+    {
+        const qint64 d = DateTimeValue::fromDate(swipe.date).seconds();
+        const qint64 t = DateTimeValue::fromTime(swipe.time).seconds();
+        m_insert.bindText(1, swipe.num);
+        m_insert.bindText(2, swipe.name);
+        m_insert.bindInt64(3, d);
+        m_insert.bindInt64(4, t);
+        m_insert.bindText(5, swipe.opdate);
+        m_insert.bindInt64(6, d + t);
+        m_insert.bindText(7, server);
+        m_insert.bindInt64(8, confirmedAt);
+        m_insert.step();
+        m_insert.reset();
+    }
+
+private:
+    SqliteStatement m_insert;
+};
 
 } // namespace
 
@@ -506,8 +518,9 @@ void LocalStore::retain(const std::vector<StoredSwipe>& swipes, const QString& s
     WriteTransaction transaction(*this);
     const qint64 at = DateTimeValue::fromDateTime(confirmedAt).seconds();
     std::vector<SwipeLedger::Entry> kept;
+    RetainedInsert insert(*m_db);
     for (const StoredSwipe& swipe : swipes) {
-        insertRetained(*m_db, swipe, server, at);
+        insert.add(swipe, server, at);
         kept.push_back({SwipeLedger::State::Confirmed, swipe, server, at});
     }
     forgetRetainedBefore(confirmedAt.addSecs(-qint64(minutes) * 60));
@@ -537,12 +550,15 @@ void LocalStore::confirm(const std::vector<StoredSwipe>& swipes, const QString& 
     const qint64 at = DateTimeValue::fromDateTime(confirmedAt).seconds();
     const bool keep = !server.isEmpty() && minutes > 0;
     std::vector<SwipeLedger::Entry> kept;
+    std::optional<RetainedInsert> insert;
+    if (keep)
+        insert.emplace(*m_db);
     for (const StoredSwipe& swipe : swipes) {
         erase.bindInt64(1, swipe.id);
         erase.step();
         erase.reset();
         if (keep) {
-            insertRetained(*m_db, swipe, server, at);
+            insert->add(swipe, server, at);
             kept.push_back({SwipeLedger::State::Confirmed, swipe, server, at});
         }
     }
@@ -562,7 +578,7 @@ void LocalStore::confirmRefused(const StoredSwipe& swipe, const QString& server,
     removeRefused(swipe.id);
     if (!server.isEmpty() && minutes > 0) {
         const qint64 at = DateTimeValue::fromDateTime(confirmedAt).seconds();
-        insertRetained(*m_db, swipe, server, at);
+        RetainedInsert(*m_db).add(swipe, server, at);
         noteLive({{SwipeLedger::State::Confirmed, swipe, server, at}});
     }
     transaction.commit();
@@ -703,11 +719,12 @@ void LocalStore::restoreFrom(const std::map<SwipeLedger::Key, SwipeLedger::Entry
         SqliteStatement insert(m_db->handle(),
                                QStringLiteral("INSERT INTO outbox (num, name, d, t, opdate, instant) "
                                               "VALUES (?, ?, ?, ?, ?, ?)"));
+        RetainedInsert retainedInsert(*m_db);
         for (const auto& [key, entry] : live) {
             if (present.count(key))
                 continue;
             if (entry.state == SwipeLedger::State::Confirmed) {
-                insertRetained(*m_db, entry.swipe, entry.server, entry.confirmedAt);
+                retainedInsert.add(entry.swipe, entry.server, entry.confirmedAt);
                 continue;
             }
             const qint64 d = DateTimeValue::fromDate(entry.swipe.date).seconds();

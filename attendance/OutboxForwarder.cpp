@@ -9,6 +9,8 @@
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
 
+#include <algorithm>
+
 OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath)
     : OutboxForwarder(connectionString, storePath, SystemClock::instance())
 {
@@ -33,60 +35,121 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
     Result result;
     // The queue is read only once the store and the record beside it agree (mended if not).
     m_store.verify();
+    int employees = 0;
     for (;;) {
-        const std::vector<StoredSwipe> batch = m_store.oldest(kBatch);
-        if (batch.empty())
+        const std::vector<StoredSwipe> round = m_store.oldest(kRound);
+        if (round.empty())
             return result;
-        // A server takes the batch in one transaction and one round trip, and the store
-        // lets go of it in one synced transaction after the server's commit: a crash in
-        // between leaves swipes the next round finds recorded, never one sent twice.
-        if (ServerFeatures* server = m_connection.backend().serverFeatures()) {
-            std::vector<SwipeOutcome> outcomes;
-            try {
-                outcomes = ServerSwipeBatch::forward(*server, batch);
-            } catch (const ServerRefusal&) {
-                // One of them is refused: one by one, to set that one aside.
-            }
-            if (!outcomes.empty()) {
-                for (const StoredSwipe& swipe : batch) {
-                    if (afterCommit)
-                        afterCommit(swipe);
-                }
-                m_store.confirm(batch, outcomes.front().server, m_clock.now());
-                for (size_t i = 0; i < batch.size(); ++i) {
-                    if (outcomes[i].kind == SwipeOutcome::Kind::Recorded)
-                        ++result.forwarded;
-                    else
-                        ++result.alreadyRecorded;
-                    if (onForwarded)
-                        onForwarded(batch[i], outcomes[i]);
-                }
-                continue;
-            }
+        ServerFeatures* server = m_connection.backend().serverFeatures();
+        if (!server) {
+            forwardEach(round, result);
+            continue;
         }
-        for (const StoredSwipe& swipe : batch) {
-            SwipeOutcome outcome;
-            try {
-                outcome = CardSwipe::forward(swipe, m_records);
-            } catch (const ServerRefusal& refusal) {
-                // Sending it again would only be refused again, and everything queued
-                // behind it would wait for good.
-                m_store.setAside(swipe.id, refusal.message());
-                ++result.refused;
-                if (onRefused)
-                    onRefused(swipe, refusal.message());
-                continue;
+        if (employees == 0)
+            employees = ServerSwipeBatch::employeesPerBatch(*server);
+        // The server takes each batch in one transaction and one round trip; the store lets
+        // go of the whole round in one synced transaction after the server's commits. A
+        // crash in between leaves swipes the next round finds recorded, never one sent twice.
+        Committed committed;
+        try {
+            for (const std::vector<size_t>& positions : ServerSwipeBatch::batches(round, employees)) {
+                std::vector<StoredSwipe> batch;
+                batch.reserve(positions.size());
+                for (size_t i : positions)
+                    batch.push_back(round[i]);
+                std::vector<SwipeOutcome> outcomes;
+                try {
+                    outcomes = ServerSwipeBatch::forward(*server, batch);
+                } catch (const ServerRefusal&) {
+                    // One of them is refused: one by one, to set that one aside.
+                    forwardEach(batch, result);
+                    continue;
+                }
+                committed.add(std::move(batch), std::move(outcomes));
             }
-            if (afterCommit)
-                afterCommit(swipe);
-            m_store.confirm({swipe}, outcome.server, m_clock.now());
-            if (outcome.kind == SwipeOutcome::Kind::Recorded)
-                ++result.forwarded;
-            else
-                ++result.alreadyRecorded;
-            if (onForwarded)
-                onForwarded(swipe, outcome);
+        } catch (...) {
+            // What the server committed before the failure leaves the outbox all the same.
+            try {
+                settle(committed, result);
+            } catch (...) {
+                // Left waiting: the next round finds them recorded.
+            }
+            throw;
         }
+        settle(committed, result);
+    }
+}
+
+void OutboxForwarder::Committed::add(std::vector<StoredSwipe> batch, std::vector<SwipeOutcome> answers)
+{
+    for (size_t i = 0; i < batch.size() && i < answers.size(); ++i) {
+        swipes.push_back(std::move(batch[i]));
+        outcomes.push_back(std::move(answers[i]));
+    }
+}
+
+void OutboxForwarder::settle(Committed& committed, Result& result)
+{
+    if (committed.swipes.empty())
+        return;
+    if (afterCommit) {
+        for (const StoredSwipe& swipe : committed.swipes)
+            afterCommit(swipe);
+    }
+    // By the server that committed them: one, unless it changed during the round.
+    std::vector<QString> servers;
+    for (const SwipeOutcome& outcome : committed.outcomes) {
+        if (std::find(servers.begin(), servers.end(), outcome.server) == servers.end())
+            servers.push_back(outcome.server);
+    }
+    const QDateTime now = m_clock.now();
+    if (servers.size() == 1) {
+        m_store.confirm(committed.swipes, servers.front(), now);
+    } else {
+        for (const QString& server : servers) {
+            std::vector<StoredSwipe> by;
+            for (size_t i = 0; i < committed.swipes.size(); ++i)
+                if (committed.outcomes[i].server == server)
+                    by.push_back(committed.swipes[i]);
+            m_store.confirm(by, server, now);
+        }
+    }
+    Committed done;
+    std::swap(done, committed);
+    for (size_t i = 0; i < done.swipes.size(); ++i) {
+        if (done.outcomes[i].kind == SwipeOutcome::Kind::Recorded)
+            ++result.forwarded;
+        else
+            ++result.alreadyRecorded;
+        if (onForwarded)
+            onForwarded(done.swipes[i], done.outcomes[i]);
+    }
+}
+
+void OutboxForwarder::forwardEach(const std::vector<StoredSwipe>& swipes, Result& result)
+{
+    for (const StoredSwipe& swipe : swipes) {
+        SwipeOutcome outcome;
+        try {
+            outcome = CardSwipe::forward(swipe, m_records);
+        } catch (const ServerRefusal& refusal) {
+            // Sending it again would only be refused again, and everything queued
+            // behind it would wait for good.
+            m_store.setAside(swipe.id, refusal.message());
+            ++result.refused;
+            if (onRefused)
+                onRefused(swipe, refusal.message());
+            continue;
+        }
+        if (afterCommit)
+            afterCommit(swipe);
+        m_store.confirm({swipe}, outcome.server, m_clock.now());
+        if (outcome.kind == SwipeOutcome::Kind::Recorded)
+            ++result.forwarded;
+        else
+            ++result.alreadyRecorded;
+        if (onForwarded)
+            onForwarded(swipe, outcome);
     }
 }
 
@@ -129,10 +192,15 @@ OutboxForwarder::Result OutboxForwarder::recheckRetained()
         return result;
     const QString current = ServerIdentity::read(*server);
     const std::vector<LocalStore::RetainedSwipe> retained = m_store.retainedNotFrom(current);
-    for (size_t at = 0; at < retained.size(); at += kBatch) {
+    std::vector<StoredSwipe> all;
+    all.reserve(retained.size());
+    for (const LocalStore::RetainedSwipe& kept : retained)
+        all.push_back(kept.swipe);
+    const int employees = all.empty() ? 1 : ServerSwipeBatch::employeesPerBatch(*server);
+    for (const std::vector<size_t>& positions : ServerSwipeBatch::batches(all, employees)) {
         std::vector<StoredSwipe> batch;
-        for (size_t i = at; i < retained.size() && i < at + kBatch; ++i)
-            batch.push_back(retained[i].swipe);
+        for (size_t i : positions)
+            batch.push_back(all[i]);
         std::vector<SwipeOutcome> outcomes;
         try {
             outcomes = ServerSwipeBatch::forward(*server, batch);

@@ -69,9 +69,25 @@ public:
     // updated.
     std::function<void(const StoredSwipe&)> afterCommit;
 
-    static constexpr int kBatch = 256;
+    // Swipes read from the store at once. A server's round is sent in as few batches as
+    // its lock table allows (ServerSwipeBatch::batches), then let go of in the store in one
+    // synced transaction; a file takes each swipe in a transaction of its own.
+    static constexpr int kRound = 16384;
 
 private:
+    // What the server committed in a round and the store has not let go of yet.
+    struct Committed
+    {
+        std::vector<StoredSwipe> swipes;
+        std::vector<SwipeOutcome> outcomes;
+        void add(std::vector<StoredSwipe> batch, std::vector<SwipeOutcome> answers);
+    };
+    // Out of the outbox in one synced transaction, retained under the server that
+    // committed them, counted and told to onForwarded; emptied.
+    void settle(Committed& committed, Result& result);
+    // Each swipe in a transaction of its own; a refused one is set aside.
+    void forwardEach(const std::vector<StoredSwipe>& swipes, Result& result);
+
     const Clock& m_clock;
     AdoConnection m_connection;
     AdoQuery m_records;

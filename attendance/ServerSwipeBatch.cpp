@@ -8,6 +8,10 @@
 #include "query/ServerFeatures.h"
 
 #include <QHash>
+#include <QSet>
+
+#include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -20,14 +24,16 @@ const QByteArray kLockAll =
 // were taken, so that its snapshot holds every row another terminal committed before. A
 // swipe with no row of its number within its window is inserted; the rows back are the
 // rows found for the others, by the swipe's position in the arrays. Dates and times go as
-// ISO text, read the same under any DateStyle, and come back through to_char.
+// ISO text, read the same under any DateStyle, and come back through to_char. The window's
+// bounds are worked out by the server from the swipe's instant and the window's length.
 const QByteArray& swipesStatement()
 {
     static const QByteArray text =
-        "WITH b AS (SELECT * FROM ROWS FROM (pg_catalog.unnest($1::text[]), pg_catalog.unnest($2::text[]), "
-        "pg_catalog.unnest($3::date[]), pg_catalog.unnest($4::time[]), pg_catalog.unnest($5::timestamp[]), "
-        "pg_catalog.unnest($6::timestamp[]), pg_catalog.unnest($7::date[])) WITH ORDINALITY "
-        "AS b(num, name, d, t, lo, hi, opdate, i)), "
+        "WITH a AS (SELECT * FROM ROWS FROM (pg_catalog.unnest($1::text[]), pg_catalog.unnest($2::text[]), "
+        "pg_catalog.unnest($3::date[]), pg_catalog.unnest($4::time[]), pg_catalog.unnest($5::date[])) "
+        "WITH ORDINALITY AS a(num, name, d, t, opdate, i)), "
+        "b AS (SELECT a.*, (a.d + a.t) - pg_catalog.make_interval(secs => $6::integer) AS lo, "
+        "(a.d + a.t) + pg_catalog.make_interval(secs => $6::integer) AS hi FROM a), "
         "found AS (SELECT b.i, e.num, e.name, e.d, e.t FROM b CROSS JOIN LATERAL (SELECT s.num, s.name, s.d, "
         "s.t "
         "FROM sgdjb s WHERE s.num = b.num AND " +
@@ -41,18 +47,43 @@ const QByteArray& swipesStatement()
     return text;
 }
 
-QByteArray arrayLiteral(const QList<QByteArray>& values)
+// An array parameter in the server's text form, built value by value: every value quoted,
+// so that no text (empty, NULL, blanks, braces) reads as anything but itself.
+class ArrayLiteral
 {
-    QByteArray out = "{";
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            out += ',';
-        QByteArray value = values.at(i);
-        value.replace('\\', "\\\\").replace('"', "\\\"");
-        out += '"' + value + '"';
+public:
+    explicit ArrayLiteral(size_t values) { m_text.reserve(qsizetype(values) * 16 + 2); }
+    void add(const QByteArray& value)
+    {
+        open();
+        for (const char c : value) {
+            if (c == '\\' || c == '"')
+                m_text += '\\';
+            m_text += c;
+        }
+        m_text += '"';
     }
-    return out + '}';
-}
+    void add(const QString& value) { add(value.toUtf8()); }
+    void add(const QDate& date)
+    {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year(), date.month(), date.day());
+        open();
+        m_text.append(text).append('"');
+    }
+    void add(const QTime& time)
+    {
+        char text[16];
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d", time.hour(), time.minute(), time.second());
+        open();
+        m_text.append(text).append('"');
+    }
+    QByteArray text() const { return m_text.isEmpty() ? QByteArray("{}") : m_text + '}'; }
+
+private:
+    void open() { m_text += m_text.isEmpty() ? "{\"" : ",\""; }
+    QByteArray m_text;
+};
 
 SwipeOutcome recorded(const StoredSwipe& swipe)
 {
@@ -103,34 +134,87 @@ std::vector<std::vector<size_t>> independentRuns(const std::vector<StoredSwipe>&
 
 } // namespace
 
+int ServerSwipeBatch::employeesPerBatch(ServerFeatures& server)
+{
+    const std::vector<ServerRows> rows =
+        server.pipeline({{"SELECT pg_catalog.current_setting('max_locks_per_transaction')", {}}});
+    bool ok = false;
+    const int locks = rows.empty() || rows.front().rows() != 1 ? 0 : rows.front().value(0, 0).toInt(&ok);
+    // The least the server can be set to, should it not say; a few left for the locks the
+    // statements take on tables and the transaction's own.
+    return std::max(1, (ok ? locks : 10) - 8);
+}
+
+std::vector<std::vector<size_t>> ServerSwipeBatch::batches(const std::vector<StoredSwipe>& swipes,
+                                                           int employees)
+{
+    // Each employee's swipes, employees in the order of their first swipe.
+    std::vector<std::vector<size_t>> byEmployee;
+    QHash<QString, size_t> slot;
+    for (size_t i = 0; i < swipes.size(); ++i) {
+        const auto found = slot.constFind(swipes[i].num);
+        if (found != slot.constEnd()) {
+            byEmployee[*found].push_back(i);
+        } else {
+            slot.insert(swipes[i].num, byEmployee.size());
+            byEmployee.push_back({i});
+        }
+    }
+    std::vector<std::vector<size_t>> result;
+    int employeesInLast = 0;
+    for (const std::vector<size_t>& own : byEmployee) {
+        bool first = true;
+        for (size_t i : own) {
+            if (result.empty() || result.back().size() >= size_t(kMaxSwipes) ||
+                (first && employeesInLast >= employees)) {
+                result.emplace_back();
+                employeesInLast = 0;
+            }
+            // An employee counts once in each batch that holds a swipe of theirs.
+            if (first || employeesInLast == 0)
+                ++employeesInLast;
+            result.back().push_back(i);
+            first = false;
+        }
+    }
+    // In queue order within each batch, as the runs are cut.
+    for (std::vector<size_t>& batch : result)
+        std::sort(batch.begin(), batch.end());
+    return result;
+}
+
 std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
                                                     const std::vector<StoredSwipe>& swipes)
 {
     if (swipes.empty())
         return {};
-    QList<QByteArray> nums;
-    for (const StoredSwipe& swipe : swipes)
-        nums.append(swipe.num.toUtf8());
+    ArrayLiteral nums(swipes.size());
+    {
+        QSet<QString> seen;
+        for (const StoredSwipe& swipe : swipes) {
+            if (!seen.contains(swipe.num)) {
+                seen.insert(swipe.num);
+                nums.add(swipe.num);
+            }
+        }
+    }
     std::vector<ServerFeatures::Statement> statements;
-    statements.push_back(
-        {kLockAll, {QByteArray::number(ServerFeatures::kSwipeLockClass), arrayLiteral(nums)}});
+    statements.push_back({kLockAll, {QByteArray::number(ServerFeatures::kSwipeLockClass), nums.text()}});
     const std::vector<std::vector<size_t>> runs = independentRuns(swipes);
     for (const std::vector<size_t>& run : runs) {
-        QList<QByteArray> num, name, date, time, low, high, opdate;
+        ArrayLiteral num(run.size()), name(run.size()), date(run.size()), time(run.size()),
+            opdate(run.size());
         for (size_t i : run) {
             const StoredSwipe& swipe = swipes[i];
-            const QDateTime instant = swipe.instant();
-            num.append(swipe.num.toUtf8());
-            name.append(swipe.name.toUtf8());
-            date.append(DateTimeText::date(swipe.date).toUtf8());
-            time.append(DateTimeText::time(swipe.time, u':').toUtf8());
-            low.append(DateTimeText::dateTime(SwipeWindow::from(instant), u':').toUtf8());
-            high.append(DateTimeText::dateTime(SwipeWindow::to(instant), u':').toUtf8());
-            opdate.append(swipe.opdate.toUtf8());
+            num.add(swipe.num);
+            name.add(swipe.name);
+            date.add(swipe.date);
+            time.add(swipe.time);
+            opdate.add(swipe.opdate);
         }
         statements.push_back({swipesStatement(),
-                              {arrayLiteral(num), arrayLiteral(name), arrayLiteral(date), arrayLiteral(time),
-                               arrayLiteral(low), arrayLiteral(high), arrayLiteral(opdate)}});
+                              {num.text(), name.text(), date.text(), time.text(), opdate.text(),
+                               QByteArray::number(SwipeWindow::kSeconds)}});
     }
 
     // Which server commits the batch, asked in its transaction.

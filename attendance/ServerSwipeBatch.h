@@ -19,6 +19,19 @@ class ServerFeatures;
 class ServerSwipeBatch
 {
 public:
+    // How many employees one batch may lock. The server keeps every advisory lock in one
+    // table shared by all its sessions, sized max_locks_per_transaction per connection:
+    // many terminals catching up at once, each locking hundreds of employees, would fill
+    // it ("out of shared memory") and fail every session's next lock. A batch stays within
+    // a session's share, leaving a few for the locks its statements take on tables and the
+    // transaction's own. Asked of the server in a round trip of its own.
+    static int employeesPerBatch(ServerFeatures& server);
+    // The swipes split into batches of at most that many employees (and at most
+    // kMaxSwipes swipes), positions into swipes, in the order to send them. All swipes of
+    // one employee keep their order: together in one batch, or in consecutive ones.
+    static std::vector<std::vector<size_t>> batches(const std::vector<StoredSwipe>& swipes, int employees);
+    static constexpr int kMaxSwipes = 4096;
+
     // Recorded, or AlreadyRecorded with the row found, for each swipe in order, once the
     // server has committed. Failures pass through as the back end throws them (a
     // ServerRefusal names no swipe: retry one by one to find it), with nothing committed.

@@ -15,10 +15,10 @@
 #include "query/CommFunc.h"
 #include "query/ConnectionString.h"
 #include "query/Statements.h"
+#include "support/LinkedTerminal.h"
 #include "support/LoopbackRelay.h"
 #include "support/ManualClock.h"
 #include "support/PgTestServer.h"
-#include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 #include "support/ToolRun.h"
 
@@ -38,20 +38,7 @@ namespace {
 
 using Kind = SwipeOutcome::Kind;
 using TestSupport::clockAt;
-
-// The forwarder logs through the window's event loop: it runs while waiting.
-bool waitWithEvents(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    for (;;) {
-        QCoreApplication::processEvents();
-        if (done())
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(50);
-    }
-}
+using TestSupport::waitWithEvents;
 
 QCoreApplication& application()
 {
@@ -117,35 +104,20 @@ private:
 };
 
 // The terminal's code on a server: its connection, list and link, with a hand-set clock.
-struct Terminal : TestSupport::TerminalQueries
+// Looks for a changed server twice a second, by the test's clock.
+struct Terminal : TestSupport::LinkedTerminal
 {
-    explicit Terminal(const QString& target)
-        : TerminalQueries(ConnectionString::forServer(target)),
-          link(AttendanceLink::forConnection(connection, options(clock)))
-    {
-    }
+    explicit Terminal(const QString& target) : LinkedTerminal(target, {}, options(), LinkClock::Manual) {}
 
-    static AttendanceLink::Options options(const ManualClock& clock)
+    static AttendanceLink::Options options()
     {
         AttendanceLink::Options options;
         options.firstRetryMs = 200;
         options.longestRetryMs = 1000;
         options.serverCheckMs = 500;
         options.storeWatchMs = 200;
-        options.clock = &clock;
         return options;
     }
-
-    SwipeOutcome swipe(const QString& num, const QDateTime& at)
-    {
-        if (!employees.locate(Statements::kNum, num))
-            ADD_FAILURE() << "no employee " << num.toStdString();
-        clock.set(at);
-        return link->swipe(&employees, records, clock);
-    }
-
-    ManualClock clock{clockAt("2026-03-02 07:00:00")};
-    std::unique_ptr<AttendanceLink> link;
 };
 
 QString text(const QDateTime& at)
@@ -249,7 +221,10 @@ TEST(ConfirmedFailover, EveryConfirmedSwipeReachesThePromotedStandbyOnce)
             naming += line.contains(" " + num + " ") && line.contains(at) ? 1 : 0;
         EXPECT_EQ(naming, 1) << row.toStdString();
     }
-    EXPECT_EQ(terminal.link->notice(), TroubleText::resentSwipes(30));
+    // The summary comes once the check is over, a moment after the last line.
+    EXPECT_TRUE(
+        waitWithEvents([&] { return terminal.link->notice() == TroubleText::resentSwipes(30); }, 10000))
+        << terminal.link->notice().toStdString();
 
     // The terminal goes on with the new primary; nothing is sent a second time.
     const QDateTime later = first.addSecs(3600);

@@ -2,26 +2,26 @@
 // are kept with their own instants and reach the server once when it is back, whatever
 // dies in between.
 
-#include "query/ConnectionString.h"
+#include "attendance/AttendanceLink.h"
+#include "attendance/LocalStore.h"
+#include "interchange/DevSchema.h"
+#include "log/ErrMsgForm.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "attendance/AttendanceLink.h"
-#include "interchange/DevSchema.h"
-#include "attendance/LocalStore.h"
+#include "query/ConnectionString.h"
 #include "query/Statements.h"
-#include "log/ErrMsgForm.h"
+#include "support/LinkedTerminal.h"
 #include "support/ManualClock.h"
 #include "support/ServerSuite.h"
-#include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QScopeGuard>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -42,40 +42,7 @@ using Kind = SwipeOutcome::Kind;
 using TestSupport::clockAt;
 using TestSupport::waitUntil;
 
-
-// One terminal: the window's connection and queries with the link between them.
-struct Terminal : TestSupport::TerminalQueries
-{
-    Terminal(const QString& conninfo, const QString& storePath, AttendanceLink::Options options = fast())
-        : TerminalQueries(ConnectionString::forServer(conninfo)),
-          link(std::make_unique<AttendanceLink>(connection, storePath, options))
-    {
-    }
-
-    static AttendanceLink::Options fast()
-    {
-        AttendanceLink::Options options;
-        options.firstRetryMs = 100;
-        options.longestRetryMs = 500;
-        return options;
-    }
-
-    SwipeOutcome swipe(const QString& num, const char* when)
-    {
-        if (!employees.locate(Statements::kNum, num))
-            ADD_FAILURE() << "no employee " << num.toStdString();
-        clock.set(clockAt(when));
-        return link->swipe(&employees, records, clock);
-    }
-
-    bool settled(int ms = 30000)
-    {
-        return waitUntil([this] { return !link->isOffline() && link->waitingCount() == 0; }, ms);
-    }
-
-    ManualClock clock;
-    std::unique_ptr<AttendanceLink> link;
-};
+using Terminal = TestSupport::LinkedTerminal;
 
 class OfflineServerTest : public ServerSuite
 {
@@ -166,8 +133,9 @@ TEST_F(OfflineServerTest, DamagedAndDeletedStoresKeepLaterSwipesWhichArriveOnce)
     EXPECT_EQ(LocalStore(storePath, LocalStore::Access::ReadOnly).waitingCount(), 2);
     server().start();
     ASSERT_TRUE(terminal.settled());
-    EXPECT_EQ(rows(), QStringLiteral("0101|2026-03-02 08:30:00|1999-01-01 0102|2026-03-02 08:40:00|1999-01-01 "
-                                     "0103|2026-03-02 08:40:05|1999-01-01"));
+    EXPECT_EQ(rows(),
+              QStringLiteral("0101|2026-03-02 08:30:00|1999-01-01 0102|2026-03-02 08:40:00|1999-01-01 "
+                             "0103|2026-03-02 08:40:05|1999-01-01"));
     // One line, from whichever of the terminal's two handles on the store found it gone.
     QDeadlineTimer deadline(5000);
     while (logLines().size() < 2 && !deadline.hasExpired()) {
@@ -208,7 +176,8 @@ TEST_F(OfflineServerTest, FullStoreFailsTheSwipeVisibly)
         const SwipeOutcome full = terminal.swipe(QStringLiteral("0101"), "2026-03-02 08:30:00");
         EXPECT_EQ(full.kind, Kind::Nothing);
         EXPECT_TRUE(full.statusText.isEmpty());
-        EXPECT_EQ(full.reason, QStringLiteral("本地存储无法写入（磁盘已满）")) << full.errorMessage.toStdString();
+        EXPECT_EQ(full.reason, QStringLiteral("本地存储无法写入（磁盘已满）"))
+            << full.errorMessage.toStdString();
         EXPECT_TRUE(full.failedText.startsWith(QStringLiteral("【0101 ")));
         EXPECT_TRUE(full.failedText.endsWith(QStringLiteral("】 2026-03-02 08:30 刷卡失败！")));
 

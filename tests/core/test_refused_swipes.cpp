@@ -9,9 +9,9 @@
 #include "query/CommFunc.h"
 #include "query/ConnectionString.h"
 #include "query/Statements.h"
+#include "support/LinkedTerminal.h"
 #include "support/ManualClock.h"
 #include "support/ServerSuite.h"
-#include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -29,48 +29,9 @@ namespace {
 
 using Kind = SwipeOutcome::Kind;
 using TestSupport::clockAt;
+using TestSupport::waitWithEvents;
 
-// Waits with the window's event loop running: refusals reach the log through it.
-bool waitWithEvents(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    for (;;) {
-        QCoreApplication::processEvents();
-        if (done())
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(50);
-    }
-}
-
-struct Terminal : TestSupport::TerminalQueries
-{
-    Terminal(const QString& conninfo, const QString& storePath)
-        : TerminalQueries(ConnectionString::forServer(conninfo)),
-          link(std::make_unique<AttendanceLink>(connection, storePath, fast()))
-    {
-    }
-
-    static AttendanceLink::Options fast()
-    {
-        AttendanceLink::Options options;
-        options.firstRetryMs = 100;
-        options.longestRetryMs = 500;
-        return options;
-    }
-
-    SwipeOutcome swipe(const QString& num, const char* when)
-    {
-        if (!employees.locate(Statements::kNum, num))
-            ADD_FAILURE() << "no employee " << num.toStdString();
-        clock.set(clockAt(when));
-        return link->swipe(&employees, records, clock);
-    }
-
-    ManualClock clock;
-    std::unique_ptr<AttendanceLink> link;
-};
+using Terminal = TestSupport::LinkedTerminal;
 
 class RefusedSwipeTest : public ServerSuite
 {

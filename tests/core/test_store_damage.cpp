@@ -11,13 +11,13 @@
 #include "attendance/SwipeLedger.h"
 #include "attendance/TroubleText.h"
 #include "interchange/DevSchema.h"
-#include "query/ConnectionString.h"
 #include "query/CommFunc.h"
+#include "query/ConnectionString.h"
 #include "query/Statements.h"
+#include "support/LinkedTerminal.h"
 #include "support/ManualClock.h"
 #include "support/ServerSuite.h"
 #include "support/SqliteFile.h"
-#include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -36,6 +36,7 @@ namespace {
 
 using Kind = SwipeOutcome::Kind;
 using TestSupport::clockAt;
+using TestSupport::waitWithEvents;
 
 QCoreApplication& application()
 {
@@ -46,48 +47,21 @@ QCoreApplication& application()
     return app;
 }
 
-bool waitWithEvents(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    for (;;) {
-        QCoreApplication::processEvents();
-        if (done())
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(50);
-    }
-}
-
-struct Terminal : TestSupport::TerminalQueries
+// Watches its store five times a second, by the test's clock.
+struct Terminal : TestSupport::LinkedTerminal
 {
     Terminal(const QString& conninfo, const QString& storePath)
-        : TerminalQueries(ConnectionString::forServer(conninfo)),
-          link(std::make_unique<AttendanceLink>(connection, storePath, options(clock)))
+        : LinkedTerminal(conninfo, storePath, options(), LinkClock::Manual)
     {
     }
 
-    static AttendanceLink::Options options(const ManualClock& clock)
+    static AttendanceLink::Options options()
     {
-        AttendanceLink::Options options;
-        options.firstRetryMs = 100;
-        options.longestRetryMs = 500;
+        AttendanceLink::Options options = fast();
         options.forwardTimeoutMs = 1000;
         options.storeWatchMs = 200;
-        options.clock = &clock;
         return options;
     }
-
-    SwipeOutcome swipe(const char* num, const char* when)
-    {
-        if (!employees.locate(Statements::kNum, QString::fromLatin1(num)))
-            ADD_FAILURE() << "no employee " << num;
-        clock.set(clockAt(when));
-        return link->swipe(&employees, records, clock);
-    }
-
-    ManualClock clock{clockAt("2026-03-02 07:00:00")};
-    std::unique_ptr<AttendanceLink> link;
 };
 
 void copyFile(const QString& from, const QString& to)
@@ -192,9 +166,8 @@ TEST_P(StoreDamageTest, DamageIsFoundSaidAndEveryQueuedSwipeArrivesOnce)
     server().start();
     Terminal restarted(conninfo(), store);
     QString trouble;
-    const QString expected = GetParam() == Damage::RecordLine
-                                 ? TroubleText::recordRecovered()
-                                 : TroubleText::storeRecovered(3);
+    const QString expected =
+        GetParam() == Damage::RecordLine ? TroubleText::recordRecovered() : TroubleText::storeRecovered(3);
     EXPECT_EQ(restarted.link->notice(), expected);
     ASSERT_TRUE(
         waitWithEvents([&] { return restarted.link->waitingCount() == 0 && !logLines().isEmpty(); }, 30000))

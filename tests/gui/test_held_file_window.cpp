@@ -4,11 +4,13 @@
 // line says the file is held and how many swipes wait, and the swipes land in the file,
 // once each and at the instant of the key press, when the shell lets go.
 
+#include "FollowingClock.h"
 #include "GuiTestSupport.h"
+#include "PaintedSeconds.h"
 
 #include "app/CardPanel.h"
-#include "app/TroubleLine.h"
 #include "app/SimpleStatusBar.h"
+#include "app/TroubleLine.h"
 #include "controls/RxClock.h"
 #include "query/AdoQuery.h"
 #include "support/SqliteFile.h"
@@ -19,62 +21,6 @@
 #include <QRegularExpression>
 
 #include <mutex>
-
-namespace {
-
-// Follows the real time from a moment the test sets, so that the clock control ticks on.
-class FollowingClock : public Clock
-{
-public:
-    QDateTime now() const override
-    {
-        std::lock_guard lock(m_mutex);
-        return m_base.addMSecs(m_since.elapsed());
-    }
-    void set(const QDateTime& value)
-    {
-        std::lock_guard lock(m_mutex);
-        m_base = value;
-        m_since.restart();
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    QDateTime m_base{QDate(2026, 12, 7), QTime(9, 0), Qt::UTC};
-    QElapsedTimer m_since = [] {
-        QElapsedTimer timer;
-        timer.start();
-        return timer;
-    }();
-};
-
-// The seconds the clock control has drawn, in order.
-class PaintedSeconds : public QObject
-{
-public:
-    explicit PaintedSeconds(RxClock* clock) : m_clock(clock) { clock->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            static const QRegularExpression form(QStringLiteral("(\\d+)\\D(\\d\\d)\\D(\\d\\d)"));
-            const QRegularExpressionMatch m = form.match(m_clock->shownText());
-            if (m.hasMatch()) {
-                const int second =
-                    m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toInt();
-                if (m_seconds.isEmpty() || m_seconds.last() != second)
-                    m_seconds.append(second);
-            }
-        }
-        return false;
-    }
-    QList<int> seconds() const { return m_seconds; }
-
-private:
-    RxClock* m_clock;
-    QList<int> m_seconds;
-};
-
-} // namespace
 
 class TestHeldFileWindow : public QObject
 {

@@ -3,7 +3,9 @@
 // line under the card area tells the operator, and a network that goes silent does not
 // stop the window.
 
+#include "FollowingClock.h"
 #include "GuiTestSupport.h"
+#include "PaintedSeconds.h"
 
 #include "app/CardPanel.h"
 #include "app/EmployeeGrid.h"
@@ -33,63 +35,6 @@ void removeStore(const QString& path)
     for (const char* suffix : {"", "-wal", "-shm", ".ledger"})
         QFile::remove(path + QLatin1String(suffix));
 }
-
-} // namespace
-
-namespace {
-
-// Follows the real time from a moment the test sets, so that the clock control ticks on
-// and a swipe's instant can be put at a chosen fraction of a second.
-class FollowingClock : public Clock
-{
-public:
-    QDateTime now() const override
-    {
-        std::lock_guard lock(m_mutex);
-        return m_base.addMSecs(m_since.elapsed());
-    }
-    void set(const QDateTime& value)
-    {
-        std::lock_guard lock(m_mutex);
-        m_base = value;
-        m_since.restart();
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    QDateTime m_base{QDate(2026, 12, 7), QTime(9, 0), Qt::UTC};
-    QElapsedTimer m_since = [] {
-        QElapsedTimer timer;
-        timer.start();
-        return timer;
-    }();
-};
-
-// The seconds the clock control has drawn, in order.
-class PaintedSeconds : public QObject
-{
-public:
-    explicit PaintedSeconds(RxClock* clock) : m_clock(clock) { clock->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            static const QRegularExpression form(QStringLiteral("(\\d+)\\D(\\d\\d)\\D(\\d\\d)"));
-            const QRegularExpressionMatch m = form.match(m_clock->shownText());
-            if (m.hasMatch()) {
-                const int second =
-                    m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toInt();
-                if (m_seconds.isEmpty() || m_seconds.last() != second)
-                    m_seconds.append(second);
-            }
-        }
-        return false;
-    }
-    QList<int> seconds() const { return m_seconds; }
-
-private:
-    RxClock* m_clock;
-    QList<int> m_seconds;
-};
 
 } // namespace
 
@@ -254,7 +199,8 @@ private slots:
         QCOMPARE(LocalStore(store).waitingCount(), 1);
 
         m_server->start();
-        QTRY_VERIFY2_WITH_TIMEOUT(!form->OfflineLine->isVisible(), qPrintable(form->OfflineLine->text()), 30000);
+        QTRY_VERIFY2_WITH_TIMEOUT(!form->OfflineLine->isVisible(), qPrintable(form->OfflineLine->text()),
+                                  30000);
         QCOMPARE(records("num = '0103' AND d + t = '2026-12-07 09:00:00'"), 1);
         QCOMPARE(fx.logContents().count("\r\n"), 1);
     }

@@ -239,10 +239,11 @@ void PgTestServer::start()
 {
     if (m_running)
         return;
-    const QString options =
-        QStringLiteral("-c listen_addresses='' -k %1 -p %2 -c fsync=off -c max_connections=100")
-            .arg(socketDir())
-            .arg(m_port);
+    QString options = QStringLiteral("-c listen_addresses='' -k %1 -p %2 -c fsync=off -c max_connections=100")
+                          .arg(socketDir())
+                          .arg(m_port);
+    for (const QString& setting : m_options.settings)
+        options += QStringLiteral(" -c ") + setting;
     run(m_binDir + QStringLiteral("/pg_ctl"),
         {QStringLiteral("start"), QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")),
          QStringLiteral("-l"), m_dir->filePath(QStringLiteral("server.log")), QStringLiteral("-w"),

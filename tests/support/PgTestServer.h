@@ -17,6 +17,8 @@ public:
     {
         // Socket logins need a password (scram-sha-256); the superuser's is kSuperuserPassword.
         bool requirePassword = false;
+        // Further server settings, "name=value", over the defaults (max_connections among them).
+        QStringList settings = {};
     };
     static constexpr const char* kSuperuserPassword = "postgres-secret";
 

@@ -2,6 +2,7 @@
 
 #include "interchange/DevSchema.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -61,6 +62,19 @@ bool waitUntil(const std::function<bool()>& done, int ms, int pollMs)
         QThread::msleep(static_cast<unsigned long>(pollMs));
     }
     return true;
+}
+
+bool waitWithEvents(const std::function<bool()>& done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    for (;;) {
+        QCoreApplication::processEvents();
+        if (done())
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
 }
 
 } // namespace TestSupport

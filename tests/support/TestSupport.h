@@ -29,5 +29,8 @@ QDateTime clockAt(const char* text);
 // Polls `done` until it holds or `ms` milliseconds have passed; false on the time-out. For
 // what another thread or process brings about (a forwarder's round, a server's state).
 bool waitUntil(const std::function<bool()>& done, int ms, int pollMs = 50);
+// The same with this thread's event loop running between polls: what the link logs and
+// publishes reaches the window through it.
+bool waitWithEvents(const std::function<bool()>& done, int ms);
 
 } // namespace TestSupport

@@ -1,0 +1,212 @@
+// Catching up after an outage: large queues forwarded in batches that each lock a bounded
+// number of employees, so that many terminals forwarding at once never fill the server's
+// shared lock table, and every swipe reaches the server exactly once.
+
+#include "attendance/LocalStore.h"
+#include "attendance/OutboxForwarder.h"
+#include "attendance/ServerSwipeBatch.h"
+#include "attendance/StoredSwipe.h"
+#include "interchange/DevSchema.h"
+#include "query/ConnectionString.h"
+#include "query/Statements.h"
+#include "support/PgTestServer.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <barrier>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+StoredSwipe swipeOf(int employee, const QDateTime& at)
+{
+    StoredSwipe swipe;
+    swipe.num = QStringLiteral("E%1").arg(employee, 5, 10, QLatin1Char('0'));
+    swipe.name = QStringLiteral("员工%1").arg(employee);
+    swipe.date = at.date();
+    swipe.time = at.time();
+    swipe.opdate = Statements::kFixedOpDate;
+    return swipe;
+}
+
+const QDateTime kMorning(QDate(2026, 3, 9), QTime(8, 0), Qt::UTC);
+
+// A server whose lock table is as small as PostgreSQL allows: ten locks per session, for a
+// few sessions. Batches that locked hundreds of employees each, from a few terminals at
+// once, would fill it ("out of shared memory").
+class ForwardBatchesTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        PgTestServer::Options options;
+        options.settings = {
+            QStringLiteral("max_locks_per_transaction=10"), QStringLiteral("max_connections=12"),
+            QStringLiteral("max_worker_processes=0"),       QStringLiteral("max_wal_senders=0"),
+            QStringLiteral("autovacuum_max_workers=1"),     QStringLiteral("max_prepared_transactions=0")};
+        s_server = new PgTestServer(options);
+        QString error;
+        if (!DevSchema::createServerDatabase(s_server->conninfo(), DevSchema::demoEmployees(), &error))
+            throw std::runtime_error(error.toStdString());
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_NE(s_server, nullptr);
+        ASSERT_TRUE(m_dir.isValid());
+        s_server->psql(QStringLiteral("DELETE FROM sgdjb"));
+    }
+    static QString target() { return ConnectionString::forServer(s_server->conninfo()); }
+    static QString psql(const QString& sql) { return s_server->psql(sql); }
+    QString storePath(int terminal) const
+    {
+        return m_dir.filePath(QStringLiteral("store%1.sqlite").arg(terminal));
+    }
+
+    static PgTestServer* s_server;
+    QTemporaryDir m_dir;
+};
+
+PgTestServer* ForwardBatchesTest::s_server = nullptr;
+
+// Four terminals come back at once, each with the same 1,500 employees queued a minute
+// apart from the others
+// counts): every forward succeeds, and the server holds exactly one row per employee.
+TEST_F(ForwardBatchesTest, TerminalsCatchingUpAtOnceStayWithinTheLockTableAndRecordEachSwipeOnce)
+{
+    constexpr int kTerminals = 4;
+    constexpr int kEmployees = 1500;
+    for (int terminal = 0; terminal < kTerminals; ++terminal) {
+        LocalStore store(storePath(terminal));
+        LocalStore::WriteTransaction transaction(store);
+        for (int e = 0; e < kEmployees; ++e)
+            store.enqueue(swipeOf(e, kMorning.addSecs(30 * terminal)));
+        transaction.commit();
+    }
+    ASSERT_EQ(psql(QStringLiteral("SHOW max_locks_per_transaction")), QStringLiteral("10"));
+
+    std::vector<OutboxForwarder::Result> results(kTerminals);
+    std::vector<std::string> failures(kTerminals);
+    std::barrier start(kTerminals);
+    std::vector<std::thread> threads;
+    for (int terminal = 0; terminal < kTerminals; ++terminal) {
+        threads.emplace_back([&, terminal] {
+            try {
+                OutboxForwarder forwarder(target(), storePath(terminal));
+                forwarder.connect();
+                start.arrive_and_wait();
+                results[size_t(terminal)] = forwarder.forwardAll();
+            } catch (const std::exception& e) {
+                failures[size_t(terminal)] = e.what();
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+
+    int forwarded = 0;
+    int already = 0;
+    for (int terminal = 0; terminal < kTerminals; ++terminal) {
+        EXPECT_EQ(failures[size_t(terminal)], "") << "terminal " << terminal;
+        forwarded += results[size_t(terminal)].forwarded;
+        already += results[size_t(terminal)].alreadyRecorded;
+        EXPECT_EQ(results[size_t(terminal)].refused, 0);
+        EXPECT_EQ(LocalStore(storePath(terminal)).waitingCount(), 0) << "terminal " << terminal;
+    }
+    EXPECT_EQ(forwarded, kEmployees);
+    EXPECT_EQ(already, kEmployees * (kTerminals - 1));
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb")), QString::number(kEmployees));
+    EXPECT_EQ(
+        psql(QStringLiteral("SELECT count(*) FROM (SELECT num FROM sgdjb GROUP BY num HAVING count(*) > 1) "
+                            "AS twice")),
+        QStringLiteral("0"));
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(DISTINCT num) FROM sgdjb WHERE d = '2026-03-09' AND "
+                                  "t BETWEEN '08:00:00' AND '08:01:30'")),
+              QString::number(kEmployees));
+}
+
+// One terminal with a long queue: swipes of one employee far enough apart are all kept,
+// each employee's in its order, a swipe within another's window of the same employee is
+// not, and a second forward finds nothing left to send.
+TEST_F(ForwardBatchesTest, ALongQueueOfOneTerminalArrivesWholeAndInOrder)
+{
+    constexpr int kEmployees = 300;
+    constexpr int kRounds = 12;
+    {
+        LocalStore store(storePath(0));
+        LocalStore::WriteTransaction transaction(store);
+        for (int round = 0; round < kRounds; ++round)
+            for (int e = 0; e < kEmployees; ++e)
+                store.enqueue(swipeOf(e, kMorning.addSecs(600 * round)));
+        // Within three minutes of the first round's swipe of employee 7: already recorded.
+        store.enqueue(swipeOf(7, kMorning.addSecs(179)));
+        transaction.commit();
+    }
+    OutboxForwarder forwarder(target(), storePath(0));
+    const OutboxForwarder::Result result = forwarder.forwardAll();
+    EXPECT_EQ(result.forwarded, kEmployees * kRounds);
+    EXPECT_EQ(result.alreadyRecorded, 1);
+    EXPECT_EQ(forwarder.store().waitingCount(), 0);
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb")), QString::number(kEmployees * kRounds));
+    EXPECT_EQ(
+        psql(QStringLiteral("SELECT string_agg(t::text, ',' ORDER BY t) FROM sgdjb WHERE num = 'E00007'")),
+        QStringLiteral("08:00:00,08:10:00,08:20:00,08:30:00,08:40:00,08:50:00,09:00:00,09:10:00,"
+                       "09:20:00,09:30:00,09:40:00,09:50:00"));
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb WHERE name <> '员工' || substr(num, 2)::int")),
+              QStringLiteral("0"));
+
+    const OutboxForwarder::Result again = forwarder.forwardAll();
+    EXPECT_EQ(again.forwarded + again.alreadyRecorded, 0);
+}
+
+// The split itself: no batch locks more employees than allowed or holds more swipes than
+// the cap, every swipe is sent once, and each employee's swipes keep their order across
+// batches.
+TEST(ForwardBatchSplit, BoundedBatchesKeepEachEmployeesOrder)
+{
+    std::vector<StoredSwipe> swipes;
+    // Employee 0 alone has more swipes than a batch may hold.
+    for (int i = 0; i < ServerSwipeBatch::kMaxSwipes + 10; ++i)
+        swipes.push_back(swipeOf(0, kMorning.addSecs(600 * i)));
+    for (int i = 0; i < 500; ++i)
+        swipes.push_back(swipeOf(1 + i % 37, kMorning.addSecs(600 * i)));
+    for (int employees : {1, 2, 5, 36, 1000}) {
+        const std::vector<std::vector<size_t>> batches = ServerSwipeBatch::batches(swipes, employees);
+        std::vector<int> sent(swipes.size(), 0);
+        std::map<QString, size_t> lastOf;
+        for (const std::vector<size_t>& batch : batches) {
+            ASSERT_FALSE(batch.empty());
+            EXPECT_LE(batch.size(), size_t(ServerSwipeBatch::kMaxSwipes));
+            std::set<QString> nums;
+            for (size_t i : batch) {
+                ++sent[i];
+                nums.insert(swipes[i].num);
+                const auto last = lastOf.find(swipes[i].num);
+                if (last != lastOf.end()) {
+                    EXPECT_LT(last->second, i)
+                        << "employee " << swipes[i].num.toStdString() << " out of order";
+                }
+                lastOf[swipes[i].num] = i;
+            }
+            EXPECT_LE(int(nums.size()), employees);
+        }
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), 1), std::ptrdiff_t(swipes.size())) << employees;
+    }
+    // Few employees and few swipes: one batch, as before.
+    const std::vector<StoredSwipe> few(swipes.end() - 20, swipes.end());
+    EXPECT_EQ(ServerSwipeBatch::batches(few, 50).size(), 1u);
+}
+
+} // namespace
