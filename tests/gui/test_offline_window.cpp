@@ -204,7 +204,12 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(!form->OfflineLine->isVisible(), qPrintable(form->OfflineLine->text()),
                                   30000);
         QCOMPARE(records("num = '0103' AND d + t = '2026-12-07 09:00:00'"), 1);
-        QCOMPARE(fx.logContents().count("\r\n"), 1);
+        // The list was loaded from the server again: besides the line of the start, only
+        // what a start that reaches the server logs (this test's clock is not the server's).
+        const QList<QByteArray> after = fx.logContents().split('\n');
+        QVERIFY(after[0].contains("could not be reached"));
+        for (qsizetype i = 1; i < after.size(); ++i)
+            QVERIFY2(after[i].trimmed().isEmpty() || after[i].contains("clock shows"), after[i].constData());
     }
 
     // A badge read while the server cannot be reached: its holder is found in the copy of
@@ -487,9 +492,8 @@ private slots:
              m_server->conninfo(QStringLiteral("kq"), m_server->superuser()), QStringLiteral("-c"),
              QStringLiteral("BEGIN; LOCK TABLE employ IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(120)")});
         const auto release = qScopeGuard([&] {
-            m_server->psql(
-                QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                               "WHERE query LIKE '%pg_sleep(120)%' AND pid <> pg_backend_pid()"));
+            m_server->psql(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                          "WHERE query LIKE '%pg_sleep(120)%' AND pid <> pg_backend_pid()"));
             holder.waitForFinished(10000);
         });
         QTRY_COMPARE_WITH_TIMEOUT(m_server->psql(QStringLiteral(
