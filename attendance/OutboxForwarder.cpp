@@ -10,7 +10,6 @@
 #include "query/ServerFeatures.h"
 
 #include <algorithm>
-#include <future>
 
 OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath)
     : OutboxForwarder(connectionString, storePath, SystemClock::instance())
@@ -49,12 +48,9 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
         if (employees == 0)
             employees = ServerSwipeBatch::employeesPerBatch(*server);
         // The server takes each batch in one transaction and one round trip; the store lets
-        // go of what it committed in parts of a few thousand swipes, each in one synced
-        // transaction on a thread of its own while the server takes the next batches. A
+        // go of the whole round in one synced transaction after the server's commits. A
         // crash in between leaves swipes the next round finds recorded, never one sent twice.
         Committed committed;
-        Confirming confirming;
-        bool dying = false;
         try {
             for (const std::vector<size_t>& positions : ServerSwipeBatch::batches(round, employees)) {
                 std::vector<StoredSwipe> batch;
@@ -66,34 +62,21 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
                     outcomes = ServerSwipeBatch::forward(*server, batch);
                 } catch (const ServerRefusal&) {
                     // One of them is refused: one by one, to set that one aside.
-                    finishConfirm(confirming, result);
                     forwardEach(batch, result);
                     continue;
                 }
                 committed.add(std::move(batch), std::move(outcomes));
-                if (committed.swipes.size() >= kConfirmPart) {
-                    finishConfirm(confirming, result);
-                    runAfterCommit(committed, dying);
-                    startConfirm(committed, confirming);
-                }
             }
-            finishConfirm(confirming, result);
-            runAfterCommit(committed, dying);
         } catch (...) {
-            // What the server committed before the failure leaves the outbox all the same,
-            // unless the fault test's hook stands for the end of the process.
-            if (!dying) {
-                try {
-                    finishConfirm(confirming, result);
-                    runAfterCommit(committed, dying);
-                    confirmNow(committed, result);
-                } catch (...) {
-                    // Left waiting: the next round finds them recorded.
-                }
+            // What the server committed before the failure leaves the outbox all the same.
+            try {
+                settle(committed, result);
+            } catch (...) {
+                // Left waiting: the next round finds them recorded.
             }
             throw;
         }
-        confirmNow(committed, result);
+        settle(committed, result);
     }
 }
 
@@ -105,81 +88,42 @@ void OutboxForwarder::Committed::add(std::vector<StoredSwipe> batch, std::vector
     }
 }
 
-void OutboxForwarder::runAfterCommit(const Committed& committed, bool& dying)
+void OutboxForwarder::settle(Committed& committed, Result& result)
 {
-    if (!afterCommit)
+    if (committed.swipes.empty())
         return;
-    try {
+    if (afterCommit) {
         for (const StoredSwipe& swipe : committed.swipes)
             afterCommit(swipe);
-    } catch (...) {
-        dying = true;
-        throw;
     }
-}
-
-void OutboxForwarder::storeConfirm(const Committed& committed, const QDateTime& now)
-{
     // By the server that committed them: one, unless it changed during the round.
     std::vector<QString> servers;
     for (const SwipeOutcome& outcome : committed.outcomes) {
         if (std::find(servers.begin(), servers.end(), outcome.server) == servers.end())
             servers.push_back(outcome.server);
     }
+    const QDateTime now = m_clock.now();
     if (servers.size() == 1) {
         m_store.confirm(committed.swipes, servers.front(), now);
-        return;
+    } else {
+        for (const QString& server : servers) {
+            std::vector<StoredSwipe> by;
+            for (size_t i = 0; i < committed.swipes.size(); ++i)
+                if (committed.outcomes[i].server == server)
+                    by.push_back(committed.swipes[i]);
+            m_store.confirm(by, server, now);
+        }
     }
-    for (const QString& server : servers) {
-        std::vector<StoredSwipe> by;
-        for (size_t i = 0; i < committed.swipes.size(); ++i)
-            if (committed.outcomes[i].server == server)
-                by.push_back(committed.swipes[i]);
-        m_store.confirm(by, server, now);
-    }
-}
-
-void OutboxForwarder::report(const Committed& committed, Result& result) const
-{
-    for (size_t i = 0; i < committed.swipes.size(); ++i) {
-        if (committed.outcomes[i].kind == SwipeOutcome::Kind::Recorded)
+    Committed done;
+    std::swap(done, committed);
+    for (size_t i = 0; i < done.swipes.size(); ++i) {
+        if (done.outcomes[i].kind == SwipeOutcome::Kind::Recorded)
             ++result.forwarded;
         else
             ++result.alreadyRecorded;
         if (onForwarded)
-            onForwarded(committed.swipes[i], committed.outcomes[i]);
+            onForwarded(done.swipes[i], done.outcomes[i]);
     }
-}
-
-void OutboxForwarder::confirmNow(Committed& committed, Result& result)
-{
-    if (committed.swipes.empty())
-        return;
-    storeConfirm(committed, m_clock.now());
-    Committed done;
-    std::swap(done, committed);
-    report(done, result);
-}
-
-void OutboxForwarder::startConfirm(Committed& committed, Confirming& confirming)
-{
-    confirming.committed = Committed();
-    std::swap(confirming.committed, committed);
-    const QDateTime now = m_clock.now();
-    // Nothing else uses the store until finishConfirm() has waited for this.
-    confirming.done = std::async(std::launch::async,
-                                 [this, &part = confirming.committed, now] { storeConfirm(part, now); });
-}
-
-void OutboxForwarder::finishConfirm(Confirming& confirming, Result& result)
-{
-    if (!confirming.done.valid())
-        return;
-    // Throws what the store threw; the part stays waiting then.
-    confirming.done.get();
-    Committed done;
-    std::swap(done, confirming.committed);
-    report(done, result);
 }
 
 void OutboxForwarder::forwardEach(const std::vector<StoredSwipe>& swipes, Result& result)

@@ -7,7 +7,6 @@
 #include "query/AdoQuery.h"
 
 #include <functional>
-#include <future>
 #include <vector>
 
 class Clock;
@@ -83,28 +82,9 @@ private:
         std::vector<SwipeOutcome> outcomes;
         void add(std::vector<StoredSwipe> batch, std::vector<SwipeOutcome> answers);
     };
-    // A part the store lets go of on a thread of its own while the server takes the next
-    // batches; the store is not used otherwise meanwhile.
-    struct Confirming
-    {
-        Committed committed;
-        std::future<void> done;
-    };
-    static constexpr size_t kConfirmPart = 2048;
-    // The fault tests' hook for each swipe; when it throws (the process "dies"), dying is
-    // set and nothing more is written.
-    void runAfterCommit(const Committed& committed, bool& dying);
     // Out of the outbox in one synced transaction, retained under the server that
-    // committed them.
-    void storeConfirm(const Committed& committed, const QDateTime& now);
-    // Counted and told to onForwarded.
-    void report(const Committed& committed, Result& result) const;
-    // storeConfirm() and report() at once; emptied.
-    void confirmNow(Committed& committed, Result& result);
-    // Hands the part to the store on a thread of its own (emptied here), and waits for it
-    // and reports it; a failure of the store throws from finishConfirm().
-    void startConfirm(Committed& committed, Confirming& confirming);
-    void finishConfirm(Confirming& confirming, Result& result);
+    // committed them, counted and told to onForwarded; emptied.
+    void settle(Committed& committed, Result& result);
     // Each swipe in a transaction of its own; a refused one is set aside.
     void forwardEach(const std::vector<StoredSwipe>& swipes, Result& result);
 
