@@ -24,9 +24,11 @@ bool CsvTable::readHeader(const QStringList& known, const QStringList& required)
         qsizetype column = 0;
         while (column < known.size() && name.compare(known.at(column), Qt::CaseInsensitive) != 0)
             ++column;
-        if (column == known.size())
-            return fail(m_line, QStringLiteral("unknown column \"%1\" in the header (%2)")
-                                    .arg(name, known.join(QStringLiteral(", "))));
+        if (column == known.size()) {
+            const QString knownColumns = known.join(QStringLiteral(", "));
+            return fail(m_line,
+                        QStringLiteral("unknown column \"%1\" in the header (%2)").arg(name, knownColumns));
+        }
         if (m_positions[size_t(column)] >= 0)
             return fail(m_line, QStringLiteral("column %1 named twice in the header").arg(name));
         m_positions[size_t(column)] = i;

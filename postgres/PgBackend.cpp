@@ -61,6 +61,9 @@ PgBackend::~PgBackend() = default;
 
 void PgBackend::ensureConnected()
 {
+    // Rows of an earlier statement still coming are read off first: the connection takes
+    // one statement at a time.
+    m_exchange.finishRows();
     m_connection.checkUsable();
     m_connection.dropIfClosedByPeer();
     if (!m_connection.isOpen()) {
@@ -102,13 +105,23 @@ std::unique_ptr<DbCursor> PgBackend::prepare(const SqlStatementPlan& plan, const
 {
     if (plan.isBlank())
         throw DatabaseError(QStringLiteral("Command text was not set for the command object."));
-    return std::make_unique<PgCursor>(
-        [this](const QByteArray& sql, const PgCursor::Parameters& parameters, QByteArray* style) {
-            PgResult result = run(sql, parameters);
-            *style = dateStyle();
-            return result;
-        },
-        plan.rewritten(rowIdName, u'$').toUtf8(), plan.occurrences().size());
+    return std::make_unique<PgCursor>(*this, plan.rewritten(rowIdName, u'$').toUtf8(),
+                                      plan.occurrences().size());
+}
+
+quint64 PgBackend::startRows(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters,
+                             QByteArray* style)
+{
+    ensureConnected();
+    const quint64 statement = m_exchange.startRows(sql, parameters);
+    *style = dateStyle();
+    return statement;
+}
+
+void PgBackend::finishRows(quint64 statement)
+{
+    if (m_exchange.isStreaming(statement))
+        m_exchange.finishRows();
 }
 
 std::vector<std::vector<DbColumnInfo>> PgBackend::columnsOfTables(const QStringList& tables)

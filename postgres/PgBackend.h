@@ -64,6 +64,14 @@ public:
     // The same, returning the result.
     PgResult run(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
 
+    // A statement whose rows are read one at a time as they come (PgExchange::startRows),
+    // with the session's DateStyle for its dates.
+    quint64 startRows(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters,
+                      QByteArray* dateStyle);
+    PgResult nextRow(quint64 statement) { return m_exchange.nextRow(statement); }
+    // Drops the rest of the numbered statement's rows, when they are still coming.
+    void finishRows(quint64 statement);
+
     // Without connect_timeout in the target, the wait for each host of the target.
     static constexpr int kDefaultHostTimeoutMs = PgConnection::kDefaultHostTimeoutMs;
 

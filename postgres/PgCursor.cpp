@@ -1,6 +1,7 @@
 #include "postgres/PgCursor.h"
 
 #include "platform/DatabaseError.h"
+#include "postgres/PgBackend.h"
 #include "postgres/PgDateStyle.h"
 
 #include <libpq-fe.h>
@@ -76,9 +77,20 @@ QString declaredType(Oid type, int modifier)
 
 } // namespace
 
-PgCursor::PgCursor(Runner runner, QByteArray sql, size_t parameterCount)
-    : m_runner(std::move(runner)), m_sql(std::move(sql)), m_parameters(parameterCount)
+PgCursor::PgCursor(PgBackend& backend, QByteArray sql, size_t parameterCount)
+    : m_backend(backend), m_sql(std::move(sql)), m_parameters(parameterCount)
 {
+}
+
+PgCursor::~PgCursor()
+{
+    if (!m_started || m_done)
+        return;
+    try {
+        m_backend.finishRows(m_statement);
+    } catch (const Exception&) {
+        // The connection was dropped reading them off; the next statement connects again.
+    }
 }
 
 std::optional<QByteArray> PgCursor::parameterText(const DbValue& value)
@@ -111,13 +123,20 @@ void PgCursor::bindValue(int position, const DbValue& value)
 
 bool PgCursor::step()
 {
-    if (!m_result) {
-        m_result = m_runner(m_sql, m_parameters, &m_dateStyle);
-        m_row = -1;
+    if (m_done)
+        return false;
+    try {
+        if (!m_started) {
+            m_started = true;
+            m_statement = m_backend.startRows(m_sql, m_parameters, &m_dateStyle);
+        }
+        m_result = m_backend.nextRow(m_statement);
+    } catch (...) {
+        m_done = true;
+        throw;
     }
-    if (m_row < m_result.rows())
-        ++m_row;
-    return m_row < m_result.rows();
+    m_done = m_result.status() != PGRES_SINGLE_TUPLE;
+    return !m_done;
 }
 
 int PgCursor::columnCount() const
@@ -137,7 +156,7 @@ QString PgCursor::columnDeclaredType(int column) const
 
 DbCursor::Type PgCursor::columnType(int column) const
 {
-    if (m_result.isNull(m_row, column))
+    if (m_result.isNull(row(), column))
         return Type::Null;
     switch (m_result.columnType(column)) {
     case kInt2:
@@ -170,14 +189,14 @@ QString PgCursor::columnText(int column) const
     const unsigned type = m_result.columnType(column);
     if (type == kDate || type == kTimestamp)
         return QString::fromUtf8(PgDateStyle::toIso(raw(column), m_dateStyle, type == kTimestamp));
-    return QString::fromUtf8(m_result.value(m_row, column), m_result.length(m_row, column));
+    return QString::fromUtf8(m_result.value(row(), column), m_result.length(row(), column));
 }
 
 QByteArray PgCursor::columnBlob(int column) const
 {
     size_t length = 0;
     unsigned char* bytes =
-        PQunescapeBytea(reinterpret_cast<const unsigned char*>(m_result.value(m_row, column)), &length);
+        PQunescapeBytea(reinterpret_cast<const unsigned char*>(m_result.value(row(), column)), &length);
     QByteArray blob(reinterpret_cast<const char*>(bytes), qsizetype(length));
     PQfreemem(bytes);
     return blob;
@@ -192,7 +211,7 @@ qint64 PgCursor::rowsChanged() const
 
 bool PgCursor::isReadOnly() const
 {
-    return m_result && m_result.status() == PGRES_TUPLES_OK;
+    return m_result && (m_result.status() == PGRES_TUPLES_OK || m_result.status() == PGRES_SINGLE_TUPLE);
 }
 
 std::optional<QByteArray>& PgCursor::at(int position)
@@ -204,5 +223,5 @@ std::optional<QByteArray>& PgCursor::at(int position)
 
 QByteArray PgCursor::raw(int column) const
 {
-    return m_result.bytes(m_row, column);
+    return m_result.bytes(row(), column);
 }

@@ -6,23 +6,25 @@
 
 #include <QByteArray>
 
-#include <functional>
 #include <optional>
 #include <vector>
 
-// A statement for the server with its "$n" parameters bound as text, run when first
-// stepped; its rows are then read from the one result the server sent. Dates and
-// timestamps read as ISO text whatever the server's DateStyle.
+class PgBackend;
+
+// A statement for the server with its "$n" parameters bound as text, sent when first
+// stepped; each step then reads the next row as the server sends it, so that a list of any
+// length is never held whole beside the rows its reader keeps. A cursor left before its
+// last row has the rest read off and dropped. Dates and timestamps read as ISO text
+// whatever the server's DateStyle.
 class PgCursor : public DbCursor
 {
 public:
     using Parameters = std::vector<std::optional<QByteArray>>;
-    // Runs the statement with its parameters and returns the result, with the session's
-    // DateStyle as the server reported it while writing the result.
-    using Runner =
-        std::function<PgResult(const QByteArray& sql, const Parameters& parameters, QByteArray* dateStyle)>;
 
-    PgCursor(Runner runner, QByteArray sql, size_t parameterCount);
+    PgCursor(PgBackend& backend, QByteArray sql, size_t parameterCount);
+    ~PgCursor() override;
+    PgCursor(const PgCursor&) = delete;
+    PgCursor& operator=(const PgCursor&) = delete;
 
     void bindText(int position, const QString& value) override;
     void bindNull(int position) override;
@@ -46,11 +48,18 @@ public:
 private:
     std::optional<QByteArray>& at(int position);
     QByteArray raw(int column) const;
+    // The current row within m_result: each row comes as a result of its own; past the
+    // last, none.
+    int row() const { return m_done ? m_result.rows() : 0; }
 
-    Runner m_runner;
+    PgBackend& m_backend;
     QByteArray m_sql;
     Parameters m_parameters;
+    // The current row's result; once done, the statement's closing result (its columns,
+    // or a command's count).
     PgResult m_result;
     QByteArray m_dateStyle;
-    int m_row = -1;
+    quint64 m_statement = 0;
+    bool m_started = false;
+    bool m_done = false;
 };

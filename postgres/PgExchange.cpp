@@ -1,8 +1,8 @@
 #include "postgres/PgExchange.h"
 
 #include "platform/DatabaseError.h"
-#include "platform/ServerRefusal.h"
 #include "platform/ServerLockWait.h"
+#include "platform/ServerRefusal.h"
 #include "platform/ServerUnreachable.h"
 #include "postgres/PgConnection.h"
 
@@ -71,6 +71,84 @@ PgResult PgExchange::run(const QByteArray& sql, const std::vector<std::optional<
     if (!sent)
         m_connection.sendFailed();
     return await();
+}
+
+quint64 PgExchange::startRows(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters)
+{
+    finishRows();
+    pg_conn* conn = m_connection.get();
+    std::vector<const char*> values;
+    values.reserve(parameters.size());
+    for (const std::optional<QByteArray>& p : parameters)
+        values.push_back(p ? p->constData() : nullptr);
+    if (!PQsendQueryParams(conn, sql.constData(), int(values.size()), nullptr, values.data(), nullptr,
+                           nullptr, 0))
+        m_connection.sendFailed();
+    // Asked for before anything of the answer was read, as libpq requires; were it refused,
+    // the rows would still come, only all at once.
+    PQsetSingleRowMode(conn);
+    m_streaming = true;
+    ++m_statement;
+    try {
+        m_connection.flushSent();
+    } catch (...) {
+        m_streaming = false;
+        throw;
+    }
+    return m_statement;
+}
+
+PgResult PgExchange::nextResult()
+{
+    pg_conn* conn = m_connection.get();
+    while (PQisBusy(conn)) {
+        if (!m_connection.waitFor(POLLIN)) {
+            m_streaming = false;
+            // Nothing is left working on the server for an answer nobody reads.
+            m_connection.cancelOnServer();
+            m_connection.lost(m_connection.timeoutText());
+        }
+        if (!PQconsumeInput(conn)) {
+            m_streaming = false;
+            m_connection.lost(QString::fromUtf8(PQerrorMessage(conn)));
+        }
+    }
+    return PgResult(PQgetResult(conn));
+}
+
+PgResult PgExchange::nextRow(quint64 statement)
+{
+    if (!isStreaming(statement))
+        throw DatabaseError(QStringLiteral("The statement's rows are no longer there: another statement was "
+                                           "sent on the connection before they were read."));
+    PgResult result = nextResult();
+    if (result && result.status() == PGRES_SINGLE_TUPLE)
+        return result;
+    // The statement's closing result, or its refusal: the null that ends its results comes
+    // next, and then the connection is free for the next statement.
+    while (PgResult more = nextResult()) {
+        if (more.isError() && !(result && result.isError()))
+            result = std::move(more);
+    }
+    m_streaming = false;
+    if (!result)
+        throw DatabaseError(QStringLiteral("The database server ended the statement without an answer."));
+    if (result.isError())
+        fail(result);
+    return result;
+}
+
+void PgExchange::finishRows()
+{
+    if (!m_streaming || !m_connection.isOpen()) {
+        m_streaming = false;
+        return;
+    }
+    // Read off rather than cancelled: a cancel could reach the server after this statement
+    // ended and stop the next one instead.
+    while (nextResult()) {
+    }
+    m_streaming = false;
 }
 
 PgResult PgExchange::await()

@@ -34,6 +34,21 @@ public:
     // Returns their results in order; the first error throws after the statements behind
     // it were skipped by the server.
     std::vector<PgResult> pipeline(const std::vector<ServerFeatures::Statement>& statements);
+    // A statement whose rows are read one at a time as the server sends them (libpq's
+    // single-row mode), so that a large result is never held whole and the first rows are
+    // at hand before the last ones have come. startRows sends it and returns its number;
+    // nextRow returns each row as a result of its own, then the statement's closing result
+    // (no rows: the columns of a query, or a command's count), after which the statement is
+    // done. A refusal, also one after some rows, throws as run() does; each wait is bounded
+    // as for run(). Only one statement's rows come at a time: anything else sent on the
+    // connection reads the rest off first (finishRows), and the number of a statement so
+    // ended is refused.
+    quint64 startRows(const QByteArray& sql, const std::vector<std::optional<QByteArray>>& parameters);
+    PgResult nextRow(quint64 statement);
+    // Reads off and drops what is left of the statement whose rows are coming, if any.
+    void finishRows();
+    // Whether the numbered statement's rows are still coming.
+    bool isStreaming(quint64 statement) const { return m_streaming && statement == m_statement; }
     // Collects the results that end a statement (after a COPY); throws the first error as
     // a plain DatabaseError.
     PgResult finish();
@@ -56,6 +71,11 @@ public:
 private:
     // Flushes what was sent and collects its results: the last one, or the first error thrown.
     PgResult await();
+    // The next result of what was sent (null once there is no more), waiting within the
+    // bound; a silent server is cancelled and the connection dropped.
+    PgResult nextResult();
 
     PgConnection& m_connection;
+    bool m_streaming = false;
+    quint64 m_statement = 0;
 };

@@ -372,7 +372,7 @@ TEST_F(PgBackendTest, AClockFarFromTheServersIsLoggedOnce)
 
 TEST(PgBackendPassword, AWrongPasswordIsRefusedWithoutShowingIt)
 {
-    PgTestServer server(PgTestServer::Options{true});
+    PgTestServer server(PgTestServer::Options{true, {}});
     AdoConnection connection;
     connection.setConnectionString(
         ConnectionString::forServer(server.conninfo() + QStringLiteral(" password=Wr0ng-Secret-42")));

@@ -30,7 +30,7 @@ TEST(PgTestServer, AnswersOnItsSocketAndKeepsDataAcrossRestart)
 
 TEST(PgTestServer, PasswordRequiredWhenAsked)
 {
-    PgTestServer server(PgTestServer::Options{true});
+    PgTestServer server(PgTestServer::Options{true, {}});
     EXPECT_EQ(server.psql(QStringLiteral("SELECT current_user")), server.superuser());
     EXPECT_EQ(server.psql(QStringLiteral("SHOW password_encryption")), QStringLiteral("scram-sha-256"));
 }

@@ -24,7 +24,7 @@ class TaveloServerTargetTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_server = new PgTestServer(PgTestServer::Options{true});
+        s_server = new PgTestServer(PgTestServer::Options{true, {}});
         QProcess kqdb;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("PGPASSWORD"), QString::fromLatin1(PgTestServer::kSuperuserPassword));

@@ -9,7 +9,7 @@ readme="$1"
 source_dir="$2"
 begin='<!-- import refusals: checked by tests/readme/import_refusals.sh -->'
 end='<!-- /import refusals -->'
-files=(interchange/EmployeeImport.cpp interchange/CsvReader.cpp interchange/AccessImport.cpp interchange/ColumnRules.cpp
+files=(interchange/EmployeeImport.cpp interchange/CsvTable.cpp interchange/CsvReader.cpp interchange/AccessImport.cpp interchange/ColumnRules.cpp
   interchange/AccessFileHeader.cpp interchange/AccessSource.cpp interchange/AccessReaderProcess.cpp)
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
