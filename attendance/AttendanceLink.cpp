@@ -213,6 +213,10 @@ int AttendanceLink::loadEmployees(AdoQuery* query, CardRegister* cards)
         return -1;
     if (cards)
         cards->clear();
+    // A list loaded before from the copy is loaded from the server again.
+    query->setConnection(&m_connection);
+    m_listFromCopy = false;
+    m_listFoundSilent = false;
     try {
         CommFunc::LoadStatement(*query, statement);
         if (cards)
@@ -236,6 +240,8 @@ int AttendanceLink::loadEmployees(AdoQuery* query, CardRegister* cards)
         query->close();
         if (!m_store)
             return -1;
+        m_listFromCopy = true;
+        m_listFoundSilent = true;
         setOffline(true);
         forwardNow();
         if (!m_store->hasEmployeeCopy())
@@ -612,6 +618,8 @@ void AttendanceLink::runForwarder()
             setOffline(false);
             // Nothing waits: no second connection is kept open beside the window's.
             forwarder->connection().close();
+            if (m_listFromCopy.exchange(false))
+                emit serverAnswersAgain();
         } catch (const ServerLockWait& error) {
             if (!lockHeld.isValid()) {
                 lockHeld.start();

@@ -83,14 +83,17 @@ public:
     // Loads "SELECT * FROM employ" into the query as the window's table load does, logging
     // one error line on failure. When the server cannot be reached the query is loaded
     // from the copy instead (a snapshot nobody can delete from), or left closed when there
-    // is none. Returns the row count, -1 when the query stays closed. The card holders,
-    // when given, come from where the list came from, and go into the copy with it.
+    // is none; serverAnswersAgain() then tells when a new load could reach the server.
+    // Returns the row count, -1 when the query stays closed. The card holders, when given,
+    // come from where the list came from, and go into the copy with it.
     int loadEmployees(AdoQuery* query, CardRegister* cards = nullptr);
 
     // One card swipe: on the server while it answers and nothing waits, else queued.
     SwipeOutcome swipe(AdoQuery* employees, AdoQuery& recordQry, const Clock& clock);
 
     bool isOffline() const { return m_offline; }
+    // Whether the last list load found the server silent (the list is the copy's, or none).
+    bool listFoundServerSilent() const { return m_listFoundSilent; }
     int waitingCount() const { return m_waiting; }
     // Swipes the server refused for good, kept aside in the store until a command sends
     // them again (kqdb forward --retry-refused).
@@ -114,6 +117,10 @@ signals:
     void stateChanged(bool offline, int waiting);
     // From any thread, whenever the number of refused swipes changes.
     void refusedChanged(int refused);
+    // From the forwarder's thread: the server answers again after the list came from the
+    // copy, or could not be loaded, because it did not answer at the last load. The list is
+    // worth loading again.
+    void serverAnswersAgain();
     // From any thread, when notice() changes.
     void noticeChanged(const QString& text);
 
@@ -150,6 +157,9 @@ private:
     AdoConnection* m_copyConnection = nullptr;
     RecentSwipes m_recent;
     std::atomic<bool> m_offline{false};
+    // The last list load found the server silent: the list is the copy's, or none.
+    std::atomic<bool> m_listFromCopy{false};
+    bool m_listFoundSilent = false;
     std::atomic<int> m_waiting{0};
     std::atomic<int> m_refused{0};
     const Clock& m_clock;

@@ -51,6 +51,23 @@ void AttendanceTerminal::open(const DatabaseTarget& target)
     connect(m_way.get(), &TerminalWay::refusedChanged, this, &AttendanceTerminal::refusedChanged);
     connect(m_way.get(), &TerminalWay::lastingTroubleChanged, this,
             &AttendanceTerminal::lastingTroubleChanged);
+    connect(m_way.get(), &TerminalWay::listWanted, this, &AttendanceTerminal::reloadEmployees);
+}
+
+void AttendanceTerminal::reloadEmployees()
+{
+    const QString num = currentNumber();
+    try {
+        loadEmployees();
+    } catch (const Exception& error) {
+        // Not the operator's doing: the log has it, and the line says what the list is.
+        try {
+            ErrMsg::LogFailure(QStringLiteral("loading the employee list again"), error);
+        } catch (const Exception&) {
+        }
+    }
+    if (!num.isEmpty())
+        select(num);
 }
 
 void AttendanceTerminal::loadEmployees()

@@ -83,6 +83,9 @@ signals:
     void lastingTroubleChanged(const QString& text);
 
 private:
+    // The list loaded again (from the server, once it answers after a start from the
+    // copy), with the same employee current.
+    void reloadEmployees();
     // The current employee's number; empty when there is none.
     QString currentNumber() const;
     // Makes the first employee of exactly that number current; false when there is none.

@@ -5,6 +5,7 @@
 #include "attendance/TroubleText.h"
 
 #include <QStringList>
+#include <QTimer>
 
 ServerTerminal::ServerTerminal(std::unique_ptr<AttendanceLink> link, AdoConnection& connection,
                                const Clock& clock)
@@ -14,7 +15,7 @@ ServerTerminal::ServerTerminal(std::unique_ptr<AttendanceLink> link, AdoConnecti
     connect(
         m_link.get(), &AttendanceLink::stateChanged, this,
         [this](bool offline, int waiting) {
-            emit stateChanged(offline && !(m_listUnreachable && waiting == 0), waiting);
+            emit stateChanged((offline || m_listFromCopy) && !(m_listUnreachable && waiting == 0), waiting);
         },
         Qt::QueuedConnection);
     connect(m_link.get(), &AttendanceLink::refusedChanged, this, &TerminalWay::refusedChanged,
@@ -23,6 +24,10 @@ ServerTerminal::ServerTerminal(std::unique_ptr<AttendanceLink> link, AdoConnecti
     // stands on the trouble line for a while.
     connect(m_link.get(), &AttendanceLink::noticeChanged, this, &ServerTerminal::publishTrouble,
             Qt::QueuedConnection);
+    connect(
+        m_link.get(), &AttendanceLink::serverAnswersAgain, this,
+        [this] { QTimer::singleShot(m_reloadPauseMs, this, &TerminalWay::listWanted); },
+        Qt::QueuedConnection);
 }
 
 ServerTerminal::~ServerTerminal() = default;
@@ -31,7 +36,11 @@ void ServerTerminal::loadEmployees(AdoQuery* employees, CardRegister& cards)
 {
     QStringList trouble;
     m_listUnreachable = false;
-    if (m_link->loadEmployees(employees, &cards) >= 0) {
+    const int rows = m_link->loadEmployees(employees, &cards);
+    m_listFromCopy = m_link->listFoundServerSilent();
+    m_reloadPauseMs =
+        !m_listFromCopy ? 0 : qBound(kFirstReloadPauseMs, m_reloadPauseMs * 2, kLongestReloadPauseMs);
+    if (rows >= 0) {
         if (!m_link->isOffline()) {
             ServerChecks::CheckServerClock(&m_connection, m_clock);
             ServerChecks::CheckServerIndex(&m_connection);
@@ -45,7 +54,8 @@ void ServerTerminal::loadEmployees(AdoQuery* employees, CardRegister& cards)
     m_trouble = trouble;
     publishTrouble();
     emit refusedChanged(m_link->refusedCount());
-    emit stateChanged(m_link->isOffline() && !(m_listUnreachable && m_link->waitingCount() == 0),
+    emit stateChanged((m_link->isOffline() || m_listFromCopy) &&
+                          !(m_listUnreachable && m_link->waitingCount() == 0),
                       m_link->waitingCount());
 }
 

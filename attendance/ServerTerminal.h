@@ -35,4 +35,15 @@ private:
     // No server and no copy of the list: the list's trouble line says both, so the line
     // of the server's state does not say "out of reach" a second time.
     bool m_listUnreachable = false;
+    // The list came from the copy (or none came) because the server did not answer: the
+    // line says the terminal is offline until a load reaches the server, also while the
+    // forwarder finds it answering again.
+    bool m_listFromCopy = false;
+    // Before the list is loaded again once the server answers: none after a load that
+    // reached the server, then doubling with each load that still found it silent (a
+    // server that takes connections but not the list's statement), so that the window
+    // does not wait on it again and again.
+    int m_reloadPauseMs = 0;
+    static constexpr int kFirstReloadPauseMs = 1000;
+    static constexpr int kLongestReloadPauseMs = 60000;
 };

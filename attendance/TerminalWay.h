@@ -29,6 +29,9 @@ signals:
     void stateChanged(bool offline, int waiting);
     void refusedChanged(int refused);
     void lastingTroubleChanged(const QString& text);
+    // The list was loaded from the local copy, or not at all, because the server did not
+    // answer; now it does, and the list is worth loading again.
+    void listWanted();
 
 protected:
     TerminalWay() = default;

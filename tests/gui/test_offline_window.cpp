@@ -22,7 +22,9 @@
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <mutex>
@@ -454,6 +456,83 @@ private slots:
         QTest::mouseClick(form->PanelCard, Qt::LeftButton);
         QVERIFY(form->StatusLine->text().endsWith(QStringLiteral("刷卡成功！")));
         QCOMPARE(records(), 1);
+    }
+    // A server that takes connections but does not answer the list's statement in time
+    // (another program holds the employee table locked, as a busy server at a morning's
+    // start does): the window shows its copy within its bound and says it is offline;
+    // once the server answers, the list is loaded from it again, with what was added
+    // since the copy, and the line goes.
+    void aBusyServerGivesTheCopyThenTheServersList()
+    {
+        TerminalFixture fx;
+        const DatabaseTarget target = DatabaseTarget::parse(m_server->conninfo());
+        const QString store = LocalStore::pathFor(target.connectionString());
+        removeStore(store);
+        const int demo = int(DevSchema::demoEmployees().size());
+        {
+            auto online = fx.makeForm();
+            online->setDatabaseOption(target);
+            online->show();
+            QVERIFY(QTest::qWaitForWindowActive(online.get()));
+            QTRY_VERIFY_WITH_TIMEOUT(LocalStore(store).hasEmployeeCopy(), 10000);
+        }
+        m_server->psql(QStringLiteral("INSERT INTO employ (num, name) VALUES ('0999', '赵新')"));
+        const auto removeNew =
+            qScopeGuard([this] { m_server->psql(QStringLiteral("DELETE FROM employ WHERE num = '0999'")); });
+
+        QProcess holder;
+        holder.start(
+            QStringLiteral("psql"),
+            {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-d"),
+             m_server->conninfo(QStringLiteral("kq"), m_server->superuser()), QStringLiteral("-c"),
+             QStringLiteral("BEGIN; LOCK TABLE employ IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(120)")});
+        const auto release = qScopeGuard([&] {
+            m_server->psql(
+                QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                               "WHERE query LIKE '%pg_sleep(120)%' AND pid <> pg_backend_pid()"));
+            holder.waitForFinished(10000);
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->psql(QStringLiteral(
+                                      "SELECT count(*) FROM pg_locks l JOIN pg_class c ON c.oid = l.relation "
+                                      "WHERE c.relname = 'employ' AND l.mode = 'AccessExclusiveLock' "
+                                      "AND l.granted")),
+                                  QStringLiteral("1"), 20000);
+
+        QFile::remove(fx.logPath());
+        auto form = fx.makeForm();
+        form->setDatabaseOption(target);
+        QElapsedTimer start;
+        start.start();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        const qint64 shownMs = start.elapsed();
+        qInfo("the window showed its copy %lld ms after it was shown, the server busy", shownMs);
+        QCOMPARE(form->YgQry->recordCount(), demo);
+        QVERIFY(form->OfflineLine->isVisible());
+        QCOMPARE(form->OfflineLine->text(), TroubleLine::textFor(true, 0));
+        QCOMPARE(pixelAt(*form, form->OfflineLine->geometry().topLeft() + QPoint(3, 3)),
+                 TroubleLine::kTroubleColour);
+        QVERIFY2(fx.logContents().contains("could not be reached"), fx.logContents().constData());
+        saveScreenshot(*form, "busy-server-copy.png");
+        // While the table stays locked the line stays, whatever the forwarder finds.
+        form->YgQry->setRecNo(2);
+        const QString current = form->YgQry->fieldAsString(QStringLiteral("num"));
+        QTest::qWait(3000);
+        QVERIFY(form->OfflineLine->isVisible());
+        QCOMPARE(form->YgQry->recordCount(), demo);
+
+        m_server->psql(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                      "WHERE query LIKE '%pg_sleep(120)%' AND pid <> pg_backend_pid()"));
+        QTRY_COMPARE_WITH_TIMEOUT(form->YgQry->recordCount(), demo + 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->OfflineLine->isVisible(), 10000);
+        QVERIFY(form->YgQry->locate(QStringLiteral("num"), QStringLiteral("0999")));
+        QCOMPARE(form->YgQry->fieldAsString(QStringLiteral("name")), QStringLiteral("赵新"));
+        QVERIFY(form->YgQry->locate(QStringLiteral("num"), current));
+        // The list came from the server: a swipe goes there at once.
+        QTest::mouseClick(form->PanelCard, Qt::LeftButton);
+        QVERIFY2(form->StatusLine->text().contains(QStringLiteral("刷卡成功")),
+                 qPrintable(form->StatusLine->text()));
+        QCOMPARE(records(qPrintable(QStringLiteral("num = '%1'").arg(current))), 1);
     }
 };
 
