@@ -29,6 +29,20 @@
 
 namespace {
 
+// Binds a swipe's num, name, d, t, opdate and instant to the first six parameters, the
+// columns both the outbox and the confirmed table start with.
+void bindSwipe(SqliteStatement& statement, const StoredSwipe& swipe)
+{
+    const qint64 d = DateTimeValue::fromDate(swipe.date).seconds();
+    const qint64 t = DateTimeValue::fromTime(swipe.time).seconds();
+    statement.bindText(1, swipe.num);
+    statement.bindText(2, swipe.name);
+    statement.bindInt64(3, d);
+    statement.bindInt64(4, t);
+    statement.bindText(5, swipe.opdate);
+    statement.bindInt64(6, d + t);
+}
+
 constexpr int kBusyTimeoutMs = 10000;
 
 const char* const kSchema[] = {
@@ -362,14 +376,7 @@ qint64 LocalStore::enqueue(const StoredSwipe& swipe)
     SqliteStatement insert(m_db->handle(),
                            QStringLiteral("INSERT INTO outbox (num, name, d, t, opdate, instant) "
                                           "VALUES (?, ?, ?, ?, ?, ?)"));
-    const qint64 d = DateTimeValue::fromDate(swipe.date).seconds();
-    const qint64 t = DateTimeValue::fromTime(swipe.time).seconds();
-    insert.bindText(1, swipe.num);
-    insert.bindText(2, swipe.name);
-    insert.bindInt64(3, d);
-    insert.bindInt64(4, t);
-    insert.bindText(5, swipe.opdate);
-    insert.bindInt64(6, d + t);
+    bindSwipe(insert, swipe);
     insert.step();
     const qint64 id = m_db->lastInsertRowId();
     noteLive({{SwipeLedger::State::Waiting, swipe, {}, 0}});
@@ -489,14 +496,7 @@ public:
     }
     void add(const StoredSwipe& swipe, const QString& server, qint64 confirmedAt)
     {
-        const qint64 d = DateTimeValue::fromDate(swipe.date).seconds();
-        const qint64 t = DateTimeValue::fromTime(swipe.time).seconds();
-        m_insert.bindText(1, swipe.num);
-        m_insert.bindText(2, swipe.name);
-        m_insert.bindInt64(3, d);
-        m_insert.bindInt64(4, t);
-        m_insert.bindText(5, swipe.opdate);
-        m_insert.bindInt64(6, d + t);
+        bindSwipe(m_insert, swipe);
         m_insert.bindText(7, server);
         m_insert.bindInt64(8, confirmedAt);
         m_insert.step();
@@ -727,14 +727,7 @@ void LocalStore::restoreFrom(const std::map<SwipeLedger::Key, SwipeLedger::Entry
                 retainedInsert.add(entry.swipe, entry.server, entry.confirmedAt);
                 continue;
             }
-            const qint64 d = DateTimeValue::fromDate(entry.swipe.date).seconds();
-            const qint64 t = DateTimeValue::fromTime(entry.swipe.time).seconds();
-            insert.bindText(1, entry.swipe.num);
-            insert.bindText(2, entry.swipe.name);
-            insert.bindInt64(3, d);
-            insert.bindInt64(4, t);
-            insert.bindText(5, entry.swipe.opdate);
-            insert.bindInt64(6, d + t);
+            bindSwipe(insert, entry.swipe);
             insert.step();
             insert.reset();
         }

@@ -13,8 +13,17 @@
 class ServerIdentity
 {
 public:
-    // The text as an SQL expression, for a statement that reads it beside its own columns.
+    // The text as an SQL expression, for a statement that reads it beside its own columns:
+    // with the timeline where this role may read the control file (as learnt when the
+    // connection opened), without it elsewhere.
     static const QByteArray& expression();
+    static const QByteArray& expression(bool withTimeline);
+    static bool timelineReadable();
+    // Asks whether this role may read the control file. A site may revoke that from PUBLIC;
+    // a statement that names a function the role may not run is refused whole, whatever
+    // branch it takes, so each swipe's statement must name it only where it is granted.
+    // Run when a connection opens (the open check).
+    static void learnGrants(ServerFeatures& server);
     // The statement, for a pipeline that reads the identity in a swipe's own transaction.
     static ServerFeatures::Statement statement();
     // The text from that statement's result.

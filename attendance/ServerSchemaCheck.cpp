@@ -1,5 +1,7 @@
 #include "attendance/ServerSchemaCheck.h"
 
+#include "attendance/ServerIdentity.h"
+
 #include "platform/DatabaseError.h"
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
@@ -69,4 +71,5 @@ void ServerSchemaCheck::run(DbBackend& backend)
                         .arg(table, column, *found, need));
         }
     }
+    ServerIdentity::learnGrants(*server);
 }

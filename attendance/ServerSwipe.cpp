@@ -22,19 +22,24 @@ const QByteArray& lockStatement()
 // ISO text, read the same under any DateStyle. Always one row: the committing server, then
 // the row found within the window (NULL when the swipe was inserted), its D and T
 // through to_char.
+QByteArray composeSwipeStatement(const QByteArray& identity)
+{
+    return "WITH found AS (SELECT s.num, s.name, s.d, s.t FROM sgdjb s WHERE s.num = $1::text AND " +
+           SwipeWindow::sqlHolds(u"(s.d + s.t)", u"$5::timestamp", u"$6::timestamp").toLatin1() +
+           " LIMIT 1), "
+           "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1::text, $2::text, $3::date, "
+           "$4::time, $7::date WHERE NOT EXISTS (SELECT 1 FROM found)) "
+           "SELECT " +
+           identity +
+           ", f.num, f.name, pg_catalog.to_char(f.d, 'YYYY-MM-DD'), pg_catalog.to_char(f.t, 'HH24:MI:SS') "
+           "FROM (SELECT) AS one LEFT JOIN found f ON true";
+}
+
 const QByteArray& swipeStatement()
 {
-    static const QByteArray text =
-        "WITH found AS (SELECT s.num, s.name, s.d, s.t FROM sgdjb s WHERE s.num = $1::text AND " +
-        SwipeWindow::sqlHolds(u"(s.d + s.t)", u"$5::timestamp", u"$6::timestamp").toLatin1() +
-        " LIMIT 1), "
-        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT $1::text, $2::text, $3::date, "
-        "$4::time, $7::date WHERE NOT EXISTS (SELECT 1 FROM found)) "
-        "SELECT " +
-        ServerIdentity::expression() +
-        ", f.num, f.name, pg_catalog.to_char(f.d, 'YYYY-MM-DD'), pg_catalog.to_char(f.t, 'HH24:MI:SS') "
-        "FROM (SELECT) AS one LEFT JOIN found f ON true";
-    return text;
+    static const QByteArray withTimeline = composeSwipeStatement(ServerIdentity::expression(true));
+    static const QByteArray withoutTimeline = composeSwipeStatement(ServerIdentity::expression(false));
+    return ServerIdentity::timelineReadable() ? withTimeline : withoutTimeline;
 }
 
 } // namespace

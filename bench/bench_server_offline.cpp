@@ -156,6 +156,31 @@ void BM_VerifyStore(benchmark::State& state)
 }
 BENCHMARK(BM_VerifyStore)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
+// What a forwarding round of 10,000 swipes costs the store once the server has committed
+// them: out of the outbox and retained, in the store and the ledger, in one synced
+// transaction.
+void BM_ConfirmRound(benchmark::State& state)
+{
+    constexpr int kRound = 10000;
+    QTemporaryDir dir(QStringLiteral("/tmp/tavelo-bench-XXXXXX"));
+    LocalStore store(dir.filePath(QStringLiteral("store.sqlite")));
+    const QDateTime at(QDate(2026, 3, 2), QTime(7, 0), Qt::UTC);
+    for (auto _ : state) {
+        state.PauseTiming();
+        {
+            LocalStore::WriteTransaction transaction(store);
+            for (int i = 0; i < kRound; ++i)
+                store.enqueue(benchSwipe(i));
+            transaction.commit();
+        }
+        const std::vector<StoredSwipe> round = store.oldest(kRound);
+        state.ResumeTiming();
+        store.confirm(round, QStringLiteral("2026-03-02 06:00:00+00 primary local -"), at);
+    }
+    state.SetItemsProcessed(state.iterations() * kRound);
+}
+BENCHMARK(BM_ConfirmRound)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
 // Forwarding 10,000 queued swipes, and psql's \\copy of the same rows into the same table,
 // one after the other in each round: `ratio` is the forward's time over the copy's.
 void BM_Forward10000(benchmark::State& state)

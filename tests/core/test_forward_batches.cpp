@@ -171,6 +171,49 @@ TEST_F(ForwardBatchesTest, ALongQueueOfOneTerminalArrivesWholeAndInOrder)
     EXPECT_EQ(again.forwarded + again.alreadyRecorded, 0);
 }
 
+// The process dies between the server's commits of a long round (many batches) and the
+// store letting go of them: the next forward sends what the server lacks, finds the rest
+// recorded, and every swipe is on the server exactly once.
+TEST_F(ForwardBatchesTest, DeathInTheMiddleOfALongRoundSendsNothingTwice)
+{
+    constexpr int kEmployees = 250;
+    constexpr int kRounds = 20;
+    constexpr int kTotal = kEmployees * kRounds;
+    {
+        LocalStore store(storePath(0));
+        LocalStore::WriteTransaction transaction(store);
+        for (int round = 0; round < kRounds; ++round)
+            for (int e = 0; e < kEmployees; ++e)
+                store.enqueue(swipeOf(e, kMorning.addSecs(600 * round)));
+        transaction.commit();
+    }
+    int waiting = 0;
+    {
+        OutboxForwarder dying(target(), storePath(0));
+        int commits = 0;
+        dying.afterCommit = [&](const StoredSwipe&) {
+            if (++commits == 3000)
+                throw std::runtime_error("killed between the commit and the outbox update");
+        };
+        EXPECT_THROW(dying.forwardAll(), std::runtime_error);
+        waiting = dying.store().waitingCount();
+    }
+    const int onServer = psql(QStringLiteral("SELECT count(*) FROM sgdjb")).toInt();
+    // The swipes the hook ran for stay waiting; the server holds at least every swipe let go of.
+    EXPECT_GT(waiting, 0);
+    EXPECT_GE(onServer, kTotal - waiting);
+
+    OutboxForwarder again(target(), storePath(0));
+    const OutboxForwarder::Result result = again.forwardAll();
+    EXPECT_EQ(result.forwarded, kTotal - onServer);
+    EXPECT_EQ(result.alreadyRecorded, onServer - (kTotal - waiting));
+    EXPECT_EQ(again.store().waitingCount(), 0);
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb")), QString::number(kTotal));
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM (SELECT num, d, t FROM sgdjb GROUP BY num, d, t "
+                                  "HAVING count(*) > 1) AS twice")),
+              QStringLiteral("0"));
+}
+
 // The split itself: no batch locks more employees than allowed or holds more swipes than
 // the cap, every swipe is sent once, and each employee's swipes keep their order across
 // batches.

@@ -10,6 +10,7 @@
 #include "attendance/ServerSwipeBatch.h"
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeWindow.h"
+#include "interchange/DevSchema.h"
 #include "query/CommFunc.h"
 #include "query/ConnectionString.h"
 #include "query/DbBackend.h"
@@ -190,6 +191,42 @@ TEST_F(SwipeWindowServerTest, ForwardedBatch)
         EXPECT_EQ(outcomes.size(), 1u);
         return std::pair(outcomes.empty() ? Kind::Nothing : outcomes[0].kind, rowsOf(num));
     });
+}
+
+// A site may take the control functions from PUBLIC. The terminals' role then swipes and
+// forwards all the same, naming the server without its timeline; granted again, a new
+// connection names it with the timeline.
+TEST_F(SwipeWindowServerTest, ARoleWithoutTheControlFunctionsStillSwipes)
+{
+    const QString role = server().conninfo(QStringLiteral("kq"), DevSchema::kTerminalRole);
+    psql(QStringLiteral("REVOKE EXECUTE ON FUNCTION pg_catalog.pg_control_checkpoint() FROM PUBLIC"));
+    ManualClock clock;
+    clock.set(kSwipeAt);
+    {
+        TestSupport::TerminalQueries terminal(ConnectionString::forServer(role));
+        terminal.load();
+        const QString num = terminal.employees.fieldAsString(Statements::kNum);
+        psql(QStringLiteral("DELETE FROM sgdjb"));
+        const SwipeOutcome swiped = CardSwipe::attempt(&terminal.employees, terminal.records, clock);
+        EXPECT_EQ(swiped.kind, Kind::Recorded) << swiped.statusText.toStdString();
+        EXPECT_FALSE(swiped.server.isEmpty());
+        EXPECT_FALSE(swiped.server.contains(u"timeline")) << swiped.server.toStdString();
+        ServerFeatures* server = terminal.connection.backend().serverFeatures();
+        ASSERT_NE(server, nullptr);
+        const std::vector<SwipeOutcome> forwarded =
+            ServerSwipeBatch::forward(*server, {storedAt(num, QStringLiteral("x"), kSwipeAt.addSecs(600))});
+        ASSERT_EQ(forwarded.size(), 1u);
+        EXPECT_EQ(forwarded[0].kind, Kind::Recorded);
+        EXPECT_EQ(forwarded[0].server, swiped.server);
+        EXPECT_EQ(rowsOf(num), 2);
+    }
+    psql(QStringLiteral("GRANT EXECUTE ON FUNCTION pg_catalog.pg_control_checkpoint() TO PUBLIC"));
+    TestSupport::TerminalQueries terminal(ConnectionString::forServer(role));
+    terminal.load();
+    clock.set(kSwipeAt.addSecs(1200));
+    const SwipeOutcome swiped = CardSwipe::attempt(&terminal.employees, terminal.records, clock);
+    EXPECT_EQ(swiped.kind, Kind::Recorded) << swiped.statusText.toStdString();
+    EXPECT_TRUE(swiped.server.contains(u"timeline")) << swiped.server.toStdString();
 }
 
 } // namespace
