@@ -1,9 +1,5 @@
 // The server back end against a real, throwaway PostgreSQL server.
 
-#include "query/ConnectionString.h"
-#include "query/AdoConnection.h"
-#include "query/AdoQuery.h"
-#include "query/Statements.h"
 #include "attendance/CardSwipe.h"
 #include "attendance/ServerChecks.h"
 #include "interchange/DevSchema.h"
@@ -12,8 +8,8 @@
 #include "platform/ServerUnreachable.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
-#include "query/Statements.h"
 #include "query/CommFunc.h"
+#include "query/ConnectionString.h"
 #include "query/Statements.h"
 #include "support/ManualClock.h"
 #include "support/ServerSuite.h"
