@@ -40,15 +40,6 @@ using Kind = SwipeOutcome::Kind;
 using TestSupport::clockAt;
 using TestSupport::waitWithEvents;
 
-QCoreApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "test_confirmed_failover";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 // num|d + t of every record, by instant: a swipe twice shows twice.
 QString rowsOn(const PgTestServer& server)
 {
@@ -69,7 +60,7 @@ class Site
 public:
     Site()
     {
-        application();
+        TestSupport::coreApplication();
         m_savedLog = ErrMsgForm::instance().logFileName();
         ErrMsgForm::instance().setLogFileName(m_dir.filePath(QStringLiteral("error.log")));
         m_savedState = qgetenv("XDG_STATE_HOME");

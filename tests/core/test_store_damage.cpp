@@ -38,15 +38,6 @@ using Kind = SwipeOutcome::Kind;
 using TestSupport::clockAt;
 using TestSupport::waitWithEvents;
 
-QCoreApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "test_store_damage";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 // Watches its store five times a second, by the test's clock.
 struct Terminal : TestSupport::LinkedTerminal
 {
@@ -94,7 +85,7 @@ class StoreDamageTest : public ServerSuite, public ::testing::WithParamInterface
 protected:
     void SetUp() override
     {
-        application();
+        TestSupport::coreApplication();
         ServerSuite::SetUp();
     }
 
@@ -203,7 +194,7 @@ class StoreLogTest : public ServerSuite
 protected:
     void SetUp() override
     {
-        application();
+        TestSupport::coreApplication();
         ServerSuite::SetUp();
     }
 };

@@ -77,4 +77,12 @@ bool waitWithEvents(const std::function<bool()>& done, int ms)
     }
 }
 
+void coreApplication()
+{
+    static int argc = 1;
+    static char name[] = "tavelo-test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
 } // namespace TestSupport

@@ -32,5 +32,7 @@ bool waitUntil(const std::function<bool()>& done, int ms, int pollMs = 50);
 // The same with this thread's event loop running between polls: what the link logs and
 // publishes reaches the window through it.
 bool waitWithEvents(const std::function<bool()>& done, int ms);
+// The application object a test needs for an event loop, made once.
+void coreApplication();
 
 } // namespace TestSupport
