@@ -11,7 +11,6 @@
 #include <QSet>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -64,20 +63,9 @@ public:
         m_text += '"';
     }
     void add(const QString& value) { add(value.toUtf8()); }
-    void add(const QDate& date)
-    {
-        char text[16];
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year(), date.month(), date.day());
-        open();
-        m_text.append(text).append('"');
-    }
-    void add(const QTime& time)
-    {
-        char text[16];
-        std::snprintf(text, sizeof text, "%02d:%02d:%02d", time.hour(), time.minute(), time.second());
-        open();
-        m_text.append(text).append('"');
-    }
+    // Dates and times as the single swipe sends them (ISO text).
+    void add(const QDate& date) { add(DateTimeText::date(date).toLatin1()); }
+    void add(const QTime& time) { add(DateTimeText::time(time, u':').toLatin1()); }
     QByteArray text() const { return m_text.isEmpty() ? QByteArray("{}") : m_text + '}'; }
 
 private:
