@@ -57,6 +57,9 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS confirmed (num TEXT NOT NULL, name TEXT, d INTEGER NOT NULL, "
     "t INTEGER NOT NULL, opdate TEXT NOT NULL, instant INTEGER NOT NULL, server TEXT NOT NULL, "
     "confirmed_at INTEGER NOT NULL, PRIMARY KEY (num, instant))",
+    // Each confirmation lets go of what has been kept long enough: found without reading
+    // every swipe kept.
+    "CREATE INDEX IF NOT EXISTS confirmed_by_age ON confirmed (confirmed_at)",
     // A row once the store was compared with the ledger beside it: a store without one is
     // new (made now, or again after it was deleted) and is filled from the ledger.
     "CREATE TABLE IF NOT EXISTS compared (at INTEGER)",
@@ -70,8 +73,8 @@ StoredSwipe readSwipe(const SqliteStatement& row)
     swipe.id = row.columnInt64(0);
     swipe.num = row.columnText(1);
     swipe.name = row.columnText(2);
-    swipe.date = DateTimeValue(row.columnInt64(3)).toDateTime().date();
-    swipe.time = QTime(0, 0).addSecs(int(row.columnInt64(4)));
+    swipe.date = DateTimeValue(row.columnInt64(3)).date();
+    swipe.time = DateTimeValue(row.columnInt64(4)).timeOfDay();
     swipe.opdate = row.columnText(5);
     return swipe;
 }
@@ -677,9 +680,9 @@ void LocalStore::noteGone(const std::vector<StoredSwipe>& swipes)
     m_ledger->append(gone);
 }
 
-std::map<SwipeLedger::Key, SwipeLedger::Entry> LocalStore::storeLive() const
+SwipeLedger::Live LocalStore::storeLive() const
 {
-    std::map<SwipeLedger::Key, SwipeLedger::Entry> live;
+    SwipeLedger::Live live;
     for (const char* table : {"outbox", "refused"}) {
         SqliteStatement select(
             m_db->handle(),
@@ -708,14 +711,14 @@ bool sameSwipe(const StoredSwipe& a, const StoredSwipe& b)
 
 } // namespace
 
-void LocalStore::restoreFrom(const std::map<SwipeLedger::Key, SwipeLedger::Entry>& live)
+void LocalStore::restoreFrom(const SwipeLedger::Live& live)
 {
     // Written without notes: the record holds them already.
     std::unique_ptr<SwipeLedger> ledger = std::move(m_ledger);
     try {
         WriteTransaction transaction(*this);
         // Another handle may have carried some over into the new file already.
-        const std::map<SwipeLedger::Key, SwipeLedger::Entry> present = storeLive();
+        const SwipeLedger::Live present = storeLive();
         SqliteStatement insert(m_db->handle(),
                                QStringLiteral("INSERT INTO outbox (num, name, d, t, opdate, instant) "
                                               "VALUES (?, ?, ?, ?, ?, ?)"));
@@ -746,7 +749,7 @@ void LocalStore::verify()
     if (m_readOnly || !m_ledger || !m_db)
         return;
     const SwipeLedger::Contents recorded = m_ledger->read();
-    std::map<SwipeLedger::Key, SwipeLedger::Entry> held;
+    SwipeLedger::Live held;
     bool damaged = false;
     // Never compared yet: made anew, by this handle or another, after it was deleted.
     bool fresh = false;
