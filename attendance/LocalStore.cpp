@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <limits>
 #include <mutex>
 #include <set>
@@ -748,15 +749,21 @@ void LocalStore::verify()
 {
     if (m_readOnly || !m_ledger || !m_db)
         return;
-    const SwipeLedger::Contents recorded = m_ledger->read();
+    SwipeLedger::Contents recorded;
+    std::future<SwipeLedger::Contents> reading;
     SwipeLedger::Live held;
     bool damaged = false;
     // Never compared yet: made anew, by this handle or another, after it was deleted.
     bool fresh = false;
     try {
-        // Writers wait meanwhile: the two copies are compared as of one moment.
+        // Writers wait meanwhile: the two copies are compared as of one moment. A swipe
+        // reaches the record only once the store has committed it, so with the writers
+        // held the store holds whatever the record may show. The record is read on a
+        // second thread while the store is: both are read whole.
         WriteTransaction transaction(*this);
+        reading = std::async(std::launch::async, [this] { return m_ledger->read(); });
         held = storeLive();
+        recorded = reading.get();
         bool comparedBefore = false;
         {
             SqliteStatement compared(m_db->handle(), QStringLiteral("SELECT count(*) FROM compared"));
@@ -814,6 +821,7 @@ void LocalStore::verify()
         if (error.trouble() != DatabaseError::Trouble::Damaged)
             throw;
         damaged = true;
+        recorded = reading.valid() ? reading.get() : m_ledger->read();
     }
 
     // The store lost swipes the record holds: it is moved aside (unless opening made it new
