@@ -2,13 +2,12 @@
 
 #include "attendance/ServerIdentity.h"
 #include "attendance/SwipeWindow.h"
-#include "attendance/TroubleText.h"
 #include "platform/DatabaseError.h"
-#include "platform/DateTimeText.h"
+#include "platform/ServerRefusal.h"
+#include "query/ServerArray.h"
 #include "query/ServerFeatures.h"
 
 #include <QHash>
-#include <QSet>
 
 #include <algorithm>
 
@@ -17,70 +16,40 @@ namespace {
 // Takes the advisory lock of every employee of the batch, in the order of the keys.
 const QByteArray kLockAll =
     "SELECT pg_catalog.pg_advisory_xact_lock($1::integer, k.h) FROM (SELECT DISTINCT "
-    "pg_catalog.hashtext(n) AS h FROM pg_catalog.unnest($2::text[]) AS n ORDER BY 1) AS k";
+    "pg_catalog.hashtext(n) AS h FROM pg_catalog.unnest($2::pg_catalog.text[]) AS n ORDER BY 1) AS k";
 
 // The duplicate test and the insert of many swipes in one statement, run after the locks
 // were taken, so that its snapshot holds every row another terminal committed before. A
 // swipe with no row of its number within its window is inserted; the rows back are the
-// rows found for the others, by the swipe's position in the arrays. Dates and times go as
-// ISO text, read the same under any DateStyle, and come back through to_char. The window's
-// bounds are worked out by the server from the swipe's instant and the window's length.
+// rows found for the others, by the swipe's position in the arrays. The swipes' instants
+// go as one array of timestamps in the server's binary form, read the same under any
+// DateStyle and split into D and T by the server; found rows come back through to_char.
+// The window's bounds are worked out by the server from the instant and the window's
+// length.
 const QByteArray& swipesStatement()
 {
     static const QByteArray text =
-        "WITH a AS (SELECT * FROM ROWS FROM (pg_catalog.unnest($1::text[]), pg_catalog.unnest($2::text[]), "
-        "pg_catalog.unnest($3::date[]), pg_catalog.unnest($4::time[]), pg_catalog.unnest($5::date[])) "
-        "WITH ORDINALITY AS a(num, name, d, t, opdate, i)), "
-        "b AS (SELECT a.*, (a.d + a.t) - pg_catalog.make_interval(secs => $6::integer) AS lo, "
-        "(a.d + a.t) + pg_catalog.make_interval(secs => $6::integer) AS hi FROM a), "
+        "WITH b AS (SELECT a.*, a.at - pg_catalog.make_interval(secs => $5::integer) AS lo, "
+        "a.at + pg_catalog.make_interval(secs => $5::integer) AS hi "
+        "FROM ROWS FROM (pg_catalog.unnest($1::pg_catalog.text[]), pg_catalog.unnest($2::pg_catalog.text[]), "
+        "pg_catalog.unnest($3::timestamp[]), pg_catalog.unnest($4::pg_catalog.text[])) "
+        "WITH ORDINALITY AS a(num, name, at, opdate, i)), "
         "found AS (SELECT b.i, e.num, e.name, e.d, e.t FROM b CROSS JOIN LATERAL (SELECT s.num, s.name, s.d, "
-        "s.t "
-        "FROM sgdjb s WHERE s.num = b.num AND " +
+        "s.t FROM sgdjb s WHERE s.num = b.num AND " +
         SwipeWindow::sqlHolds(u"(s.d + s.t)", u"b.lo", u"b.hi").toLatin1() +
         " LIMIT 1) e), "
-        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT b.num, b.name, b.d, b.t, b.opdate "
+        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT b.num, b.name, "
+        "CAST(b.at AS pg_catalog.date), CAST(b.at AS time), CAST(b.opdate AS pg_catalog.date) "
         "FROM b WHERE NOT EXISTS (SELECT 1 FROM found f WHERE f.i = b.i) ORDER BY b.i RETURNING 1) "
         "SELECT f.i, f.num, f.name, pg_catalog.to_char(f.d, 'YYYY-MM-DD'), pg_catalog.to_char(f.t, "
-        "'HH24:MI:SS') "
-        "FROM found f";
+        "'HH24:MI:SS') FROM found f";
     return text;
 }
 
-// An array parameter in the server's text form, built value by value: every value quoted,
-// so that no text (empty, NULL, blanks, braces) reads as anything but itself.
-class ArrayLiteral
+// The instant as the server stores it: whole seconds, as T holds them.
+qint64 wholeSeconds(const StoredSwipe& swipe)
 {
-public:
-    explicit ArrayLiteral(size_t values) { m_text.reserve(qsizetype(values) * 16 + 2); }
-    void add(const QByteArray& value)
-    {
-        open();
-        for (const char c : value) {
-            if (c == '\\' || c == '"')
-                m_text += '\\';
-            m_text += c;
-        }
-        m_text += '"';
-    }
-    void add(const QString& value) { add(value.toUtf8()); }
-    // Dates and times as the single swipe sends them (ISO text).
-    void add(const QDate& date) { add(DateTimeText::date(date).toLatin1()); }
-    void add(const QTime& time) { add(DateTimeText::time(time, u':').toLatin1()); }
-    QByteArray text() const { return m_text.isEmpty() ? QByteArray("{}") : m_text + '}'; }
-
-private:
-    void open() { m_text += m_text.isEmpty() ? "{\"" : ",\""; }
-    QByteArray m_text;
-};
-
-SwipeOutcome recorded(const StoredSwipe& swipe)
-{
-    return {SwipeOutcome::Kind::Recorded,
-            TroubleText::recordedSwipe(swipe.num, swipe.name, swipe.instant()),
-            {},
-            swipe.num,
-            swipe.name,
-            swipe.instant()};
+    return swipe.date.toJulianDay() * 86400 + swipe.time.msecsSinceStartOfDay() / 1000;
 }
 
 SwipeOutcome alreadyRecorded(const ServerRows& rows, int row)
@@ -89,36 +58,57 @@ SwipeOutcome alreadyRecorded(const ServerRows& rows, int row)
     const QString name = QString::fromUtf8(rows.value(row, 2));
     const QDateTime instant(QDate::fromString(QString::fromLatin1(rows.value(row, 3)), Qt::ISODate),
                             QTime::fromString(QString::fromLatin1(rows.value(row, 4)), Qt::ISODate), Qt::UTC);
-    return {SwipeOutcome::Kind::AlreadyRecorded,
-            TroubleText::alreadySwiped(num, name, instant),
-            {},
-            num,
-            name,
-            instant};
+    return {SwipeOutcome::Kind::AlreadyRecorded, {}, {}, num, name, instant};
 }
+
+// One employee of a batch: the number as sent, and the swipes of theirs in the run being
+// cut.
+struct Employee
+{
+    QByteArray num;
+    size_t run = 0;
+    std::vector<qint64> inRun;
+};
 
 // The swipes split into runs, in order, within which no two swipes of one employee are
 // close enough for one to be the other's duplicate: one statement per run then decides
-// each swipe against the rows committed before it alone.
-std::vector<std::vector<size_t>> independentRuns(const std::vector<StoredSwipe>& swipes)
+// each swipe against the rows committed before it alone. Also each swipe's employee.
+struct Runs
 {
-    std::vector<std::vector<size_t>> runs(1);
-    QMultiHash<QString, QDateTime> inRun;
-    for (size_t i = 0; i < swipes.size(); ++i) {
-        const QDateTime at = swipes[i].instant();
-        bool meets = false;
-        for (auto it = inRun.constFind(swipes[i].num); it != inRun.constEnd() && it.key() == swipes[i].num;
-             ++it)
-            meets = meets || SwipeWindow::holds(it.value(), SwipeWindow::from(at), SwipeWindow::to(at));
-        if (meets) {
-            runs.emplace_back();
-            inRun.clear();
+    std::vector<Employee> employees;
+    std::vector<size_t> employeeOf;
+    std::vector<std::vector<size_t>> runs;
+
+    explicit Runs(const std::vector<StoredSwipe>& swipes) : employeeOf(swipes.size()), runs(1)
+    {
+        QHash<QString, size_t> slot;
+        for (size_t i = 0; i < swipes.size(); ++i) {
+            const StoredSwipe& swipe = swipes[i];
+            auto found = slot.constFind(swipe.num);
+            if (found == slot.constEnd()) {
+                found = slot.insert(swipe.num, employees.size());
+                employees.push_back({swipe.num.toUtf8(), 0, {}});
+            }
+            Employee& employee = employees[*found];
+            employeeOf[i] = *found;
+            const qint64 at = wholeSeconds(swipe);
+            if (employee.run != runs.size() - 1) {
+                employee.run = runs.size() - 1;
+                employee.inRun.clear();
+            }
+            const bool meets = std::any_of(employee.inRun.begin(), employee.inRun.end(), [at](qint64 other) {
+                return SwipeWindow::holdsSeconds(other, at);
+            });
+            if (meets) {
+                runs.emplace_back();
+                employee.run = runs.size() - 1;
+                employee.inRun.clear();
+            }
+            runs.back().push_back(i);
+            employee.inRun.push_back(at);
         }
-        runs.back().push_back(i);
-        inRun.insert(swipes[i].num, at);
     }
-    return runs;
-}
+};
 
 } // namespace
 
@@ -176,33 +166,43 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
 {
     if (swipes.empty())
         return {};
-    ArrayLiteral nums(swipes.size());
-    {
-        QSet<QString> seen;
-        for (const StoredSwipe& swipe : swipes) {
-            if (!seen.contains(swipe.num)) {
-                seen.insert(swipe.num);
-                nums.add(swipe.num);
-            }
-        }
+    for (const StoredSwipe& swipe : swipes) {
+        // What no server would take: refused as the server refuses a value, so that the
+        // swipes are sent one by one and this one is set aside with the server's reason.
+        if (!swipe.date.isValid() || !swipe.time.isValid())
+            throw ServerRefusal(QStringLiteral("The swipe %1 has no valid date and time.").arg(swipe.num),
+                                "22007");
     }
+    const Runs cut(swipes);
+    ServerArray nums(ServerArray::Type::Text, qsizetype(cut.employees.size()));
+    for (const Employee& employee : cut.employees)
+        nums.add(QByteArrayView(employee.num));
     std::vector<ServerFeatures::Statement> statements;
-    statements.push_back({kLockAll, {QByteArray::number(ServerFeatures::kSwipeLockClass), nums.text()}});
-    const std::vector<std::vector<size_t>> runs = independentRuns(swipes);
-    for (const std::vector<size_t>& run : runs) {
-        ArrayLiteral num(run.size()), name(run.size()), date(run.size()), time(run.size()),
-            opdate(run.size());
+    statements.push_back(
+        {kLockAll, {QByteArray::number(ServerFeatures::kSwipeLockClass), nums.bytes()}, {1}});
+    QString lastOpdate;
+    QByteArray lastOpdateText;
+    for (const std::vector<size_t>& run : cut.runs) {
+        const qsizetype n = qsizetype(run.size());
+        ServerArray num(ServerArray::Type::Text, n), name(ServerArray::Type::Text, n),
+            at(ServerArray::Type::Timestamp, n), opdate(ServerArray::Type::Text, n);
         for (size_t i : run) {
             const StoredSwipe& swipe = swipes[i];
-            num.add(swipe.num);
-            name.add(swipe.name);
-            date.add(swipe.date);
-            time.add(swipe.time);
-            opdate.add(swipe.opdate);
+            num.add(QByteArrayView(cut.employees[cut.employeeOf[i]].num));
+            name.add(QStringView(swipe.name));
+            const QTime time = swipe.time;
+            at.add(swipe.date, QTime(time.hour(), time.minute(), time.second()));
+            // Nearly always one and the same day.
+            if (lastOpdateText.isNull() || swipe.opdate != lastOpdate) {
+                lastOpdate = swipe.opdate;
+                lastOpdateText = swipe.opdate.toUtf8();
+            }
+            opdate.add(QByteArrayView(lastOpdateText));
         }
         statements.push_back({swipesStatement(),
-                              {num.text(), name.text(), date.text(), time.text(), opdate.text(),
-                               QByteArray::number(SwipeWindow::kSeconds)}});
+                              {num.bytes(), name.bytes(), at.bytes(), opdate.bytes(),
+                               QByteArray::number(SwipeWindow::kSeconds)},
+                              {0, 1, 2, 3}});
     }
 
     // Which server commits the batch, asked in its transaction.
@@ -213,10 +213,10 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
         throw DatabaseError(QStringLiteral("The database server answered %1 of %2 statements.")
                                 .arg(results.size())
                                 .arg(statements.size()));
+    const QString committedBy = ServerIdentity::fromRows(results.back());
     std::vector<SwipeOutcome> outcomes(swipes.size());
-    for (size_t r = 0; r < runs.size(); ++r) {
-        const std::vector<size_t>& run = runs[r];
-        std::vector<bool> found(run.size(), false);
+    for (size_t r = 0; r < cut.runs.size(); ++r) {
+        const std::vector<size_t>& run = cut.runs[r];
         const ServerRows& rows = results[r + 1];
         for (int row = 0; row < rows.rows(); ++row) {
             const qsizetype at = rows.value(row, 0).toLongLong() - 1;
@@ -224,14 +224,18 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
                 throw DatabaseError(
                     QStringLiteral("The database server answered for a swipe it was not sent."));
             outcomes[run[size_t(at)]] = alreadyRecorded(rows, row);
-            found[size_t(at)] = true;
         }
-        for (size_t k = 0; k < run.size(); ++k)
-            if (!found[k])
-                outcomes[run[k]] = recorded(swipes[run[k]]);
     }
-    const QString committedBy = ServerIdentity::fromRows(results.back());
-    for (SwipeOutcome& outcome : outcomes)
+    for (size_t i = 0; i < swipes.size(); ++i) {
+        SwipeOutcome& outcome = outcomes[i];
+        if (outcome.kind == SwipeOutcome::Kind::Nothing) {
+            const StoredSwipe& swipe = swipes[i];
+            outcome.kind = SwipeOutcome::Kind::Recorded;
+            outcome.num = swipe.num;
+            outcome.name = swipe.name;
+            outcome.instant = swipe.instant();
+        }
         outcome.server = committedBy;
+    }
     return outcomes;
 }

@@ -33,7 +33,9 @@ public:
     static constexpr int kMaxSwipes = 4096;
 
     // Recorded, or AlreadyRecorded with the row found, for each swipe in order, once the
-    // server has committed. Failures pass through as the back end throws them (a
-    // ServerRefusal names no swipe: retry one by one to find it), with nothing committed.
+    // server has committed: the row and the server, without a status text (nobody shows
+    // one for each of thousands of queued swipes; whoever does makes it from the row).
+    // Failures pass through as the back end throws them (a ServerRefusal names no swipe:
+    // retry one by one to find it), with nothing committed.
     static std::vector<SwipeOutcome> forward(ServerFeatures& server, const std::vector<StoredSwipe>& swipes);
 };

@@ -3,7 +3,8 @@
 #include <QDateTime>
 #include <QString>
 
-// What one card swipe came to. Only Recorded and AlreadyRecorded carry a status text;
+// What one card swipe came to. Only Recorded and AlreadyRecorded carry a status text (not
+// those of a forwarded batch, ServerSwipeBatch::forward, which nobody shows one by one);
 // Nothing is a failure or no employee to swipe for. A failure carries the database's own
 // message, for tools that must say why, and for the window a short reason in the
 // operator's words and the status text of the failed swipe, so that the previous

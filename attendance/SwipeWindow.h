@@ -32,6 +32,16 @@ public:
             return candidate > from && candidate < to;
     }
 
+    // The same test on instants counted in whole seconds from any one origin, for code that
+    // compares many: whether a record at `candidate` lies within the window around `instant`.
+    static bool holdsSeconds(qint64 candidate, qint64 instant)
+    {
+        if constexpr (kBoundsHeld)
+            return candidate >= instant - kSeconds && candidate <= instant + kSeconds;
+        else
+            return candidate > instant - kSeconds && candidate < instant + kSeconds;
+    }
+
     // The same test in SQL: `instant` is the expression of a row's instant, `from` and `to`
     // the placeholders or expressions of the bounds ("(D+T)>:d1 AND (D+T)<:d2").
     static QString sqlHolds(QStringView instant, QStringView from, QStringView to)

@@ -1,6 +1,7 @@
 // A swipe queued in the outbox while the server cannot be reached, against the file back
 // end's swipe (the same duplicate test, insert and synced commit, both files in /tmp), and
-// forwarding 10,000 queued swipes to a local PostgreSQL server. Also what the second, checked
+// forwarding 10,000 queued swipes to a local PostgreSQL server, and the server's part of
+// that alone (the batches' transactions, without the local store). Also what the second, checked
 // copy of each swipe (the ledger beside the store) costs: one synced append on its own, a
 // confirmed swipe kept after an online swipe, and the comparison of store and ledger that
 // precedes each forwarding round, with 1,000 swipes in each.
@@ -9,12 +10,16 @@
 #include "attendance/LocalStore.h"
 #include "attendance/OutboxForwarder.h"
 #include "attendance/OutboxSwipe.h"
+#include "attendance/ServerIdentity.h"
+#include "attendance/ServerSwipeBatch.h"
 #include "attendance/SwipeLedger.h"
 #include "interchange/DevSchema.h"
 #include "query/AdoConnection.h"
 #include "query/AdoQuery.h"
 #include "query/CommFunc.h"
 #include "query/ConnectionString.h"
+#include "query/DbBackend.h"
+#include "query/ServerFeatures.h"
 #include "support/ManualClock.h"
 #include "support/PgTestServer.h"
 
@@ -27,6 +32,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -263,6 +269,102 @@ void BM_Forward10000(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kWaiting);
 }
 BENCHMARK(BM_Forward10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+qint64 threadCpuNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Nanoseconds a process has run on a CPU (the scheduler's own count, finer than its ticks).
+qint64 processCpuNs(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/schedstat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    return file.readLine().split(' ').value(0).toLongLong();
+}
+
+// The server's part of forwarding 10,000 queued swipes: every batch the forwarder would
+// send (as many employees as the lock table allows each), each in its own transaction,
+// without the local store. client_cpu_ms is this thread's CPU time in forward (building
+// the statements, reading the answers, libpq), server_cpu_ms the CPU time of the server
+// process serving the connection, wait_ms the time forward spent not on this thread's CPU
+// (the server's work and the round trips, and a busy machine's queue).
+void BM_ForwardBatches10000(benchmark::State& state)
+{
+    constexpr int kWaiting = 10000;
+    std::unique_ptr<PgTestServer> server;
+    try {
+        server = std::make_unique<PgTestServer>();
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
+    }
+    server->psql(QStringLiteral(
+        "CREATE TABLE sgdjb (num varchar(10), name varchar(20), d date, t time(0), opdate date); "
+        "CREATE INDEX sgdjb_num_instant ON sgdjb (num, (d + t))"));
+    const QList<DevSchema::Employee> employees = DevSchema::generatedEmployees(kEmployees);
+    std::vector<StoredSwipe> swipes;
+    for (int i = 0; i < kWaiting; ++i) {
+        StoredSwipe swipe;
+        swipe.id = i + 1;
+        swipe.num = employees.at(i % kEmployees).num;
+        swipe.name = employees.at(i % kEmployees).name;
+        swipe.date = QDate(2026, 3, 2);
+        swipe.time = QTime(7, 0).addSecs(600 * (i / kEmployees));
+        swipe.opdate = QStringLiteral("1999-01-01");
+        swipes.push_back(swipe);
+    }
+    AdoConnection connection;
+    connection.setConnectionString(ConnectionString::forServer(server->conninfo()));
+    connection.open();
+    ServerFeatures* features = connection.backend().serverFeatures();
+    if (!features) {
+        state.SkipWithError("no server behind the connection");
+        return;
+    }
+    ServerIdentity::learnGrants(*features);
+    const qint64 backend =
+        features->pipeline({{"SELECT pg_catalog.pg_backend_pid()", {}}}).front().value(0, 0).toLongLong();
+    std::vector<std::vector<StoredSwipe>> batches;
+    for (const std::vector<size_t>& positions :
+         ServerSwipeBatch::batches(swipes, ServerSwipeBatch::employeesPerBatch(*features))) {
+        batches.emplace_back();
+        for (size_t i : positions)
+            batches.back().push_back(swipes[i]);
+    }
+    qint64 wallNs = 0;
+    qint64 clientNs = 0;
+    qint64 serverNs = 0;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        state.PauseTiming();
+        server->psql(QStringLiteral("TRUNCATE sgdjb"));
+        state.ResumeTiming();
+        const qint64 serverBefore = processCpuNs(backend);
+        const qint64 clientBefore = threadCpuNs();
+        timer.start();
+        size_t recorded = 0;
+        for (const std::vector<StoredSwipe>& batch : batches) {
+            for (const SwipeOutcome& outcome : ServerSwipeBatch::forward(*features, batch))
+                recorded += outcome.kind == SwipeOutcome::Kind::Recorded ? 1 : 0;
+        }
+        wallNs += timer.nsecsElapsed();
+        clientNs += threadCpuNs() - clientBefore;
+        serverNs += processCpuNs(backend) - serverBefore;
+        if (recorded != size_t(kWaiting))
+            state.SkipWithError("not every swipe was recorded");
+    }
+    const double n = double(std::max<benchmark::IterationCount>(state.iterations(), 1));
+    state.counters["batches"] = double(batches.size());
+    state.counters["client_cpu_ms"] = double(clientNs) / n / 1e6;
+    state.counters["server_cpu_ms"] = double(serverNs) / n / 1e6;
+    state.counters["wait_ms"] = double(wallNs - clientNs) / n / 1e6;
+    state.SetItemsProcessed(state.iterations() * kWaiting);
+}
+BENCHMARK(BM_ForwardBatches10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 } // namespace
 

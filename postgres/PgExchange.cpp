@@ -173,6 +173,12 @@ PgResult PgExchange::await()
 
 std::vector<PgResult> PgExchange::pipeline(const std::vector<ServerFeatures::Statement>& statements)
 {
+    for (const ServerFeatures::Statement& statement : statements) {
+        for (size_t i : statement.binary) {
+            if (i >= statement.parameters.size())
+                throw DatabaseError(QStringLiteral("A binary parameter was named that the statement lacks."));
+        }
+    }
     pg_conn* conn = m_connection.get();
     if (!PQenterPipelineMode(conn))
         m_connection.sendFailed();
@@ -181,8 +187,20 @@ std::vector<PgResult> PgExchange::pipeline(const std::vector<ServerFeatures::Sta
         values.reserve(statement.parameters.size());
         for (const std::optional<QByteArray>& p : statement.parameters)
             values.push_back(p ? p->constData() : nullptr);
+        // Binary values carry their length (they may hold zero bytes); text ends at its zero.
+        std::vector<int> lengths;
+        std::vector<int> formats;
+        if (!statement.binary.empty()) {
+            lengths.assign(values.size(), 0);
+            formats.assign(values.size(), 0);
+            for (size_t i : statement.binary) {
+                formats[i] = 1;
+                lengths[i] = statement.parameters[i] ? int(statement.parameters[i]->size()) : 0;
+            }
+        }
         if (!PQsendQueryParams(conn, statement.sql.constData(), int(values.size()), nullptr, values.data(),
-                               nullptr, nullptr, 0))
+                               lengths.empty() ? nullptr : lengths.data(),
+                               formats.empty() ? nullptr : formats.data(), 0))
             m_connection.sendFailed();
     }
     if (!PQpipelineSync(conn))

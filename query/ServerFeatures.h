@@ -29,6 +29,9 @@ public:
         QByteArray sql;
         // Positional "$n" parameters as text (nullopt: NULL).
         std::vector<std::optional<QByteArray>> parameters;
+        // The positions of parameters given in the server's binary form instead (ServerArray),
+        // for large arrays that are cheaper to write and to read that way than as text.
+        std::vector<size_t> binary = {};
     };
     // Sends every statement before waiting for the first answer: one network round trip
     // for all of them. Returns their results in order. The first error throws as a single

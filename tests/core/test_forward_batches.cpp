@@ -7,7 +7,11 @@
 #include "attendance/ServerSwipeBatch.h"
 #include "attendance/StoredSwipe.h"
 #include "interchange/DevSchema.h"
+#include "platform/ServerRefusal.h"
+#include "query/AdoConnection.h"
 #include "query/ConnectionString.h"
+#include "query/DbBackend.h"
+#include "query/ServerFeatures.h"
 #include "query/Statements.h"
 #include "support/PgTestServer.h"
 
@@ -169,6 +173,96 @@ TEST_F(ForwardBatchesTest, ALongQueueOfOneTerminalArrivesWholeAndInOrder)
 
     const OutboxForwarder::Result again = forwarder.forwardAll();
     EXPECT_EQ(again.forwarded + again.alreadyRecorded, 0);
+}
+
+// Texts and instants a batch must carry exactly: names with the characters an array's text
+// form quotes (quotes, braces, commas, backslashes, blanks, the word NULL, nothing at all),
+// a name as long as the column allows, instants before and after the server's own epoch
+// and on either side of midnight. Each row arrives as queued; a swipe within the window of
+// a row the server holds across midnight is answered with that row, and one exactly three
+// minutes after it is recorded.
+TEST_F(ForwardBatchesTest, EveryTextAndInstantArrivesAsQueued)
+{
+    const auto swipe = [](const QString& num, const QString& name, const QDateTime& at) {
+        StoredSwipe queued;
+        queued.num = num;
+        queued.name = name;
+        queued.date = at.date();
+        queued.time = at.time();
+        queued.opdate = Statements::kFixedOpDate;
+        return queued;
+    };
+    const QString longName = QString(20, QChar(u'长'));
+    psql(QStringLiteral("INSERT INTO sgdjb (num, name, d, t, opdate) "
+                        "VALUES ('E 5', '先到', '2026-03-02', '23:59:00', '1999-01-01')"));
+    {
+        LocalStore store(storePath(0));
+        LocalStore::WriteTransaction transaction(store);
+        store.enqueue(swipe(QStringLiteral("E1"), QStringLiteral("\"引号\" {括号}, 逗号"),
+                            QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59), Qt::UTC)));
+        // One second later, past midnight and the server's epoch: the same employee's
+        // duplicate.
+        store.enqueue(swipe(QStringLiteral("E1"), QStringLiteral("x"),
+                            QDateTime(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC)));
+        store.enqueue(swipe(QStringLiteral("E2"), QStringLiteral("NULL"),
+                            QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC)));
+        store.enqueue(
+            swipe(QStringLiteral("E3"), QString(), QDateTime(QDate(2038, 1, 19), QTime(3, 14, 8), Qt::UTC)));
+        store.enqueue(swipe(QStringLiteral("E4"), QStringLiteral(" back\\slash "),
+                            QDateTime(QDate(2099, 12, 31), QTime(23, 59, 59), Qt::UTC)));
+        store.enqueue(
+            swipe(QStringLiteral("E 5"), longName, QDateTime(QDate(2026, 3, 3), QTime(0, 1, 59), Qt::UTC)));
+        store.enqueue(
+            swipe(QStringLiteral("E 5"), longName, QDateTime(QDate(2026, 3, 3), QTime(0, 2), Qt::UTC)));
+        transaction.commit();
+    }
+    OutboxForwarder forwarder(target(), storePath(0));
+    std::vector<SwipeOutcome> answered;
+    forwarder.onForwarded = [&](const StoredSwipe& queued, const SwipeOutcome& outcome) {
+        if (outcome.kind == SwipeOutcome::Kind::AlreadyRecorded)
+            answered.push_back(outcome);
+        EXPECT_FALSE(outcome.server.isEmpty()) << queued.num.toStdString();
+    };
+    const OutboxForwarder::Result result = forwarder.forwardAll();
+    EXPECT_EQ(result.forwarded, 5);
+    EXPECT_EQ(result.alreadyRecorded, 2);
+    EXPECT_EQ(forwarder.store().waitingCount(), 0);
+    EXPECT_EQ(psql(QStringLiteral("SELECT string_agg(concat_ws('|', num, name, d, t, opdate), E'\\n' "
+                                  "ORDER BY num, d, t) FROM sgdjb")),
+              QStringLiteral("E 5|先到|2026-03-02|23:59:00|1999-01-01\n"
+                             "E 5|%1|2026-03-03|00:02:00|1999-01-01\n"
+                             "E1|\"引号\" {括号}, 逗号|1999-12-31|23:59:59|1999-01-01\n"
+                             "E2|NULL|1970-01-01|00:00:00|1999-01-01\n"
+                             "E3||2038-01-19|03:14:08|1999-01-01\n"
+                             "E4| back\\slash |2099-12-31|23:59:59|1999-01-01")
+                  .arg(longName));
+    ASSERT_EQ(answered.size(), 2u);
+    std::sort(answered.begin(), answered.end(),
+              [](const SwipeOutcome& a, const SwipeOutcome& b) { return a.num < b.num; });
+    EXPECT_EQ(answered[0].num, QStringLiteral("E 5"));
+    EXPECT_EQ(answered[0].name, QStringLiteral("先到"));
+    EXPECT_EQ(answered[0].instant, QDateTime(QDate(2026, 3, 2), QTime(23, 59), Qt::UTC));
+    EXPECT_EQ(answered[1].num, QStringLiteral("E1"));
+    EXPECT_EQ(answered[1].name, QStringLiteral("\"引号\" {括号}, 逗号"));
+    EXPECT_EQ(answered[1].instant, QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59), Qt::UTC));
+}
+
+// A swipe without a valid date and time is refused before anything is sent, as the server
+// refuses a value it cannot hold, so that the forwarder sends the swipes one by one.
+TEST_F(ForwardBatchesTest, ASwipeWithoutAnInstantIsRefusedBeforeAnythingIsSent)
+{
+    AdoConnection connection;
+    connection.setConnectionString(target());
+    connection.open();
+    ServerFeatures* server = connection.backend().serverFeatures();
+    ASSERT_NE(server, nullptr);
+    StoredSwipe good = swipeOf(1, kMorning);
+    StoredSwipe bad = swipeOf(2, kMorning);
+    bad.date = QDate();
+    EXPECT_THROW(ServerSwipeBatch::forward(*server, {good, bad}), ServerRefusal);
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb")), QStringLiteral("0"));
+    EXPECT_EQ(ServerSwipeBatch::forward(*server, {good}).size(), 1u);
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb")), QStringLiteral("1"));
 }
 
 // The process dies between the server's commits of a long round (many batches) and the
