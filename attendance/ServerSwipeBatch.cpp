@@ -25,22 +25,26 @@ const QByteArray kLockAll =
 // go as one array of timestamps in the server's binary form, read the same under any
 // DateStyle and split into D and T by the server; found rows come back through to_char.
 // The window's bounds are worked out by the server from the instant and the window's
-// length.
+// length. The arrays are unnested twice, for the test and for the insert, which the server
+// does faster than keeping the swipes' rows between the two.
 const QByteArray& swipesStatement()
 {
     static const QByteArray text =
-        "WITH b AS (SELECT a.*, a.at - pg_catalog.make_interval(secs => $5::integer) AS lo, "
-        "a.at + pg_catalog.make_interval(secs => $5::integer) AS hi "
+        "WITH found AS (SELECT a.i, e.num, e.name, e.d, e.t FROM ROWS FROM "
+        "(pg_catalog.unnest($1::pg_catalog.text[]), "
+        "pg_catalog.unnest($3::timestamp[])) WITH ORDINALITY AS a(num, at, i) CROSS JOIN LATERAL (SELECT "
+        "s.num, "
+        "s.name, s.d, s.t FROM sgdjb s WHERE s.num = a.num AND " +
+        SwipeWindow::sqlHolds(u"(s.d + s.t)", u"a.at - pg_catalog.make_interval(secs => $5::integer)",
+                              u"a.at + pg_catalog.make_interval(secs => $5::integer)")
+            .toLatin1() +
+        " LIMIT 1) e), "
+        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT a.num, a.name, "
+        "CAST(a.at AS pg_catalog.date), CAST(a.at AS time), CAST(a.opdate AS pg_catalog.date) "
         "FROM ROWS FROM (pg_catalog.unnest($1::pg_catalog.text[]), pg_catalog.unnest($2::pg_catalog.text[]), "
         "pg_catalog.unnest($3::timestamp[]), pg_catalog.unnest($4::pg_catalog.text[])) "
-        "WITH ORDINALITY AS a(num, name, at, opdate, i)), "
-        "found AS (SELECT b.i, e.num, e.name, e.d, e.t FROM b CROSS JOIN LATERAL (SELECT s.num, s.name, s.d, "
-        "s.t FROM sgdjb s WHERE s.num = b.num AND " +
-        SwipeWindow::sqlHolds(u"(s.d + s.t)", u"b.lo", u"b.hi").toLatin1() +
-        " LIMIT 1) e), "
-        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT b.num, b.name, "
-        "CAST(b.at AS pg_catalog.date), CAST(b.at AS time), CAST(b.opdate AS pg_catalog.date) "
-        "FROM b WHERE NOT EXISTS (SELECT 1 FROM found f WHERE f.i = b.i) ORDER BY b.i RETURNING 1) "
+        "WITH ORDINALITY AS a(num, name, at, opdate, i) "
+        "WHERE NOT EXISTS (SELECT 1 FROM found f WHERE f.i = a.i) ORDER BY a.i RETURNING 1) "
         "SELECT f.i, f.num, f.name, pg_catalog.to_char(f.d, 'YYYY-MM-DD'), pg_catalog.to_char(f.t, "
         "'HH24:MI:SS') FROM found f";
     return text;
@@ -161,11 +165,19 @@ std::vector<std::vector<size_t>> ServerSwipeBatch::batches(const std::vector<Sto
     return result;
 }
 
-std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
-                                                    const std::vector<StoredSwipe>& swipes)
+namespace {
+
+// A batch's statements (the locks, one statement per run, the server's identity), and the
+// runs its answers are read by.
+struct Prepared
 {
-    if (swipes.empty())
-        return {};
+    std::vector<std::vector<size_t>> runs;
+    std::vector<ServerFeatures::Statement> statements;
+    size_t count = 0;
+};
+
+Prepared prepare(const std::vector<StoredSwipe>& swipes)
+{
     for (const StoredSwipe& swipe : swipes) {
         // What no server would take: refused as the server refuses a value, so that the
         // swipes are sent one by one and this one is set aside with the server's reason.
@@ -173,11 +185,12 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
             throw ServerRefusal(QStringLiteral("The swipe %1 has no valid date and time.").arg(swipe.num),
                                 "22007");
     }
-    const Runs cut(swipes);
+    Runs cut(swipes);
     ServerArray nums(ServerArray::Type::Text, qsizetype(cut.employees.size()));
     for (const Employee& employee : cut.employees)
         nums.add(QByteArrayView(employee.num));
-    std::vector<ServerFeatures::Statement> statements;
+    Prepared prepared;
+    std::vector<ServerFeatures::Statement>& statements = prepared.statements;
     statements.push_back(
         {kLockAll, {QByteArray::number(ServerFeatures::kSwipeLockClass), nums.bytes()}, {1}});
     QString lastOpdate;
@@ -204,19 +217,25 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
                                QByteArray::number(SwipeWindow::kSeconds)},
                               {0, 1, 2, 3}});
     }
-
     // Which server commits the batch, asked in its transaction.
     statements.push_back(ServerIdentity::statement());
+    prepared.runs = std::move(cut.runs);
+    prepared.count = statements.size();
+    return prepared;
+}
 
-    const std::vector<ServerRows> results = server.transaction(statements);
-    if (results.size() != statements.size())
+// Each swipe's outcome from its batch's answers.
+std::vector<SwipeOutcome> outcomesOf(const std::vector<StoredSwipe>& swipes, const Prepared& prepared,
+                                     const std::vector<ServerRows>& results)
+{
+    if (results.size() != prepared.count)
         throw DatabaseError(QStringLiteral("The database server answered %1 of %2 statements.")
                                 .arg(results.size())
-                                .arg(statements.size()));
+                                .arg(prepared.count));
     const QString committedBy = ServerIdentity::fromRows(results.back());
     std::vector<SwipeOutcome> outcomes(swipes.size());
-    for (size_t r = 0; r < cut.runs.size(); ++r) {
-        const std::vector<size_t>& run = cut.runs[r];
+    for (size_t r = 0; r < prepared.runs.size(); ++r) {
+        const std::vector<size_t>& run = prepared.runs[r];
         const ServerRows& rows = results[r + 1];
         for (int row = 0; row < rows.rows(); ++row) {
             const qsizetype at = rows.value(row, 0).toLongLong() - 1;
@@ -238,4 +257,66 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
         outcome.server = committedBy;
     }
     return outcomes;
+}
+
+} // namespace
+
+std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
+                                                    const std::vector<StoredSwipe>& swipes)
+{
+    if (swipes.empty())
+        return {};
+    const Prepared prepared = prepare(swipes);
+    return outcomesOf(swipes, prepared, server.transaction(prepared.statements));
+}
+
+ServerSwipeBatch::Forwarded ServerSwipeBatch::forward(ServerFeatures& server,
+                                                      const std::vector<std::vector<StoredSwipe>>& batches)
+{
+    Forwarded forwarded;
+    std::vector<Prepared> prepared;
+    prepared.reserve(batches.size());
+    std::vector<std::vector<ServerFeatures::Statement>> transactions;
+    transactions.reserve(batches.size());
+    // A batch that cannot be sent ends the exchange before it, as its refusal by the
+    // server would.
+    std::exception_ptr unsent;
+    for (const std::vector<StoredSwipe>& batch : batches) {
+        try {
+            prepared.push_back(batch.empty() ? Prepared{} : prepare(batch));
+        } catch (const ServerRefusal&) {
+            unsent = std::current_exception();
+            break;
+        }
+        transactions.push_back(std::move(prepared.back().statements));
+    }
+    // Empty batches have nothing to commit: they are answered without a transaction.
+    std::vector<size_t> sent;
+    std::vector<std::vector<ServerFeatures::Statement>> nonEmpty;
+    for (size_t b = 0; b < transactions.size(); ++b) {
+        if (!transactions[b].empty()) {
+            sent.push_back(b);
+            nonEmpty.push_back(std::move(transactions[b]));
+        }
+    }
+    ServerFeatures::Committed committed = server.transactions(nonEmpty);
+    for (size_t b = 0, k = 0; b < prepared.size(); ++b) {
+        if (k < sent.size() && sent[k] == b) {
+            if (k >= committed.results.size())
+                break;
+            try {
+                forwarded.committed.push_back(outcomesOf(batches[b], prepared[b], committed.results[k]));
+            } catch (const DatabaseError&) {
+                // Committed, but answered in a way that cannot be read: left waiting, the
+                // next round finds its swipes recorded.
+                forwarded.failure = std::current_exception();
+                return forwarded;
+            }
+            ++k;
+        } else {
+            forwarded.committed.emplace_back();
+        }
+    }
+    forwarded.failure = committed.failure ? committed.failure : unsent;
+    return forwarded;
 }
