@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <limits>
 #include <mutex>
 #include <set>
@@ -57,6 +58,9 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS confirmed (num TEXT NOT NULL, name TEXT, d INTEGER NOT NULL, "
     "t INTEGER NOT NULL, opdate TEXT NOT NULL, instant INTEGER NOT NULL, server TEXT NOT NULL, "
     "confirmed_at INTEGER NOT NULL, PRIMARY KEY (num, instant))",
+    // Each confirmation lets go of what has been kept long enough: found without reading
+    // every swipe kept.
+    "CREATE INDEX IF NOT EXISTS confirmed_by_age ON confirmed (confirmed_at)",
     // A row once the store was compared with the ledger beside it: a store without one is
     // new (made now, or again after it was deleted) and is filled from the ledger.
     "CREATE TABLE IF NOT EXISTS compared (at INTEGER)",
@@ -70,8 +74,8 @@ StoredSwipe readSwipe(const SqliteStatement& row)
     swipe.id = row.columnInt64(0);
     swipe.num = row.columnText(1);
     swipe.name = row.columnText(2);
-    swipe.date = DateTimeValue(row.columnInt64(3)).toDateTime().date();
-    swipe.time = QTime(0, 0).addSecs(int(row.columnInt64(4)));
+    swipe.date = DateTimeValue(row.columnInt64(3)).date();
+    swipe.time = DateTimeValue(row.columnInt64(4)).timeOfDay();
     swipe.opdate = row.columnText(5);
     return swipe;
 }
@@ -546,26 +550,40 @@ void LocalStore::confirm(const std::vector<StoredSwipe>& swipes, const QString& 
 {
     const int minutes = retentionMinutes();
     WriteTransaction transaction(*this);
-    SqliteStatement erase(m_db->handle(), QStringLiteral("DELETE FROM outbox WHERE id = ?"));
     const qint64 at = DateTimeValue::fromDateTime(confirmedAt).seconds();
     const bool keep = !server.isEmpty() && minutes > 0;
-    std::vector<SwipeLedger::Entry> kept;
-    std::optional<RetainedInsert> insert;
-    if (keep)
-        insert.emplace(*m_db);
+    // A round holds thousands: the rows move in two statements over the list of their ids
+    // rather than two statements per swipe.
+    QByteArray ids;
+    ids.reserve(qsizetype(swipes.size()) * 8 + 2);
+    ids += '[';
     for (const StoredSwipe& swipe : swipes) {
-        erase.bindInt64(1, swipe.id);
-        erase.step();
-        erase.reset();
-        if (keep) {
-            insert->add(swipe, server, at);
-            kept.push_back({SwipeLedger::State::Confirmed, swipe, server, at});
-        }
+        if (ids.size() > 1)
+            ids += ',';
+        ids += QByteArray::number(swipe.id);
     }
-    if (keep)
+    ids += ']';
+    if (keep) {
+        SqliteStatement copy(m_db->handle(),
+                             QStringLiteral("INSERT OR REPLACE INTO confirmed (num, name, d, t, opdate, instant, "
+                                            "server, confirmed_at) SELECT num, name, d, t, opdate, instant, ?, ? "
+                                            "FROM outbox WHERE id IN (SELECT value FROM json_each(?)) ORDER BY id"));
+        copy.bindText(1, server);
+        copy.bindInt64(2, at);
+        copy.bindText(3, QString::fromLatin1(ids));
+        copy.step();
+        std::vector<SwipeLedger::Entry> kept;
+        kept.reserve(swipes.size());
+        for (const StoredSwipe& swipe : swipes)
+            kept.push_back({SwipeLedger::State::Confirmed, swipe, server, at});
         noteLive(std::move(kept));
-    else
+    } else {
         noteGone(swipes);
+    }
+    SqliteStatement erase(m_db->handle(),
+                          QStringLiteral("DELETE FROM outbox WHERE id IN (SELECT value FROM json_each(?))"));
+    erase.bindText(1, QString::fromLatin1(ids));
+    erase.step();
     if (minutes > 0)
         forgetRetainedBefore(confirmedAt.addSecs(-qint64(minutes) * 60));
     transaction.commit();
@@ -677,9 +695,9 @@ void LocalStore::noteGone(const std::vector<StoredSwipe>& swipes)
     m_ledger->append(gone);
 }
 
-std::map<SwipeLedger::Key, SwipeLedger::Entry> LocalStore::storeLive() const
+SwipeLedger::Live LocalStore::storeLive() const
 {
-    std::map<SwipeLedger::Key, SwipeLedger::Entry> live;
+    SwipeLedger::Live live;
     for (const char* table : {"outbox", "refused"}) {
         SqliteStatement select(
             m_db->handle(),
@@ -708,14 +726,14 @@ bool sameSwipe(const StoredSwipe& a, const StoredSwipe& b)
 
 } // namespace
 
-void LocalStore::restoreFrom(const std::map<SwipeLedger::Key, SwipeLedger::Entry>& live)
+void LocalStore::restoreFrom(const SwipeLedger::Live& live)
 {
     // Written without notes: the record holds them already.
     std::unique_ptr<SwipeLedger> ledger = std::move(m_ledger);
     try {
         WriteTransaction transaction(*this);
         // Another handle may have carried some over into the new file already.
-        const std::map<SwipeLedger::Key, SwipeLedger::Entry> present = storeLive();
+        const SwipeLedger::Live present = storeLive();
         SqliteStatement insert(m_db->handle(),
                                QStringLiteral("INSERT INTO outbox (num, name, d, t, opdate, instant) "
                                               "VALUES (?, ?, ?, ?, ?, ?)"));
@@ -745,15 +763,21 @@ void LocalStore::verify()
 {
     if (m_readOnly || !m_ledger || !m_db)
         return;
-    const SwipeLedger::Contents recorded = m_ledger->read();
-    std::map<SwipeLedger::Key, SwipeLedger::Entry> held;
+    SwipeLedger::Contents recorded;
+    std::future<SwipeLedger::Contents> reading;
+    SwipeLedger::Live held;
     bool damaged = false;
     // Never compared yet: made anew, by this handle or another, after it was deleted.
     bool fresh = false;
     try {
-        // Writers wait meanwhile: the two copies are compared as of one moment.
+        // Writers wait meanwhile: the two copies are compared as of one moment. A swipe
+        // reaches the record only once the store has committed it, so with the writers
+        // held the store holds whatever the record may show. The record is read on a
+        // second thread while the store is: both are read whole.
         WriteTransaction transaction(*this);
+        reading = std::async(std::launch::async, [this] { return m_ledger->read(); });
         held = storeLive();
+        recorded = reading.get();
         bool comparedBefore = false;
         {
             SqliteStatement compared(m_db->handle(), QStringLiteral("SELECT count(*) FROM compared"));
@@ -811,6 +835,7 @@ void LocalStore::verify()
         if (error.trouble() != DatabaseError::Trouble::Damaged)
             throw;
         damaged = true;
+        recorded = reading.valid() ? reading.get() : m_ledger->read();
     }
 
     // The store lost swipes the record holds: it is moved aside (unless opening made it new

@@ -205,9 +205,9 @@ private:
     // swipe the store let go of on purpose.
     void noteLive(std::vector<SwipeLedger::Entry> entries);
     void noteGone(const std::vector<StoredSwipe>& swipes);
-    std::map<SwipeLedger::Key, SwipeLedger::Entry> storeLive() const;
+    SwipeLedger::Live storeLive() const;
     std::vector<StoredSwipe> selectSwipes(const QString& sql, qint64 value) const;
-    void restoreFrom(const std::map<SwipeLedger::Key, SwipeLedger::Entry>& live);
+    void restoreFrom(const SwipeLedger::Live& live);
     void open();
     void openExisting();
     void moveAside();

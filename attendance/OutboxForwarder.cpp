@@ -10,6 +10,8 @@
 #include "query/ServerFeatures.h"
 
 #include <algorithm>
+#include <chrono>
+#include <utility>
 
 OutboxForwarder::OutboxForwarder(const QString& connectionString, const QString& storePath)
     : OutboxForwarder(connectionString, storePath, SystemClock::instance())
@@ -47,10 +49,12 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
         }
         if (employees == 0)
             employees = ServerSwipeBatch::employeesPerBatch(*server);
-        // The server takes each batch in one transaction and one round trip; the store lets
-        // go of the whole round in one synced transaction after the server's commits. A
-        // crash in between leaves swipes the next round finds recorded, never one sent twice.
-        Committed committed;
+        // The server takes each batch in one transaction and one round trip. The store lets
+        // go of what the server committed on a second thread meanwhile, in synced
+        // transactions that each take every batch committed since the last one began: the
+        // syncs keep pace with the server instead of adding up. A crash in between leaves
+        // swipes the next round finds recorded, never one sent twice.
+        Settling settling;
         try {
             for (const std::vector<size_t>& positions : ServerSwipeBatch::batches(round, employees)) {
                 std::vector<StoredSwipe> batch;
@@ -62,21 +66,31 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
                     outcomes = ServerSwipeBatch::forward(*server, batch);
                 } catch (const ServerRefusal&) {
                     // One of them is refused: one by one, to set that one aside.
+                    settleAll(settling, result);
                     forwardEach(batch, result);
                     continue;
                 }
-                committed.add(std::move(batch), std::move(outcomes));
+                if (afterCommit) {
+                    for (const StoredSwipe& swipe : batch)
+                        afterCommit(swipe);
+                }
+                settling.committed.add(std::move(batch), std::move(outcomes));
+                if (!settling.confirmation.valid() ||
+                    settling.confirmation.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+                    finishConfirmation(settling, result);
+                    startConfirmation(settling);
+                }
             }
         } catch (...) {
             // What the server committed before the failure leaves the outbox all the same.
             try {
-                settle(committed, result);
+                settleAll(settling, result);
             } catch (...) {
                 // Left waiting: the next round finds them recorded.
             }
             throw;
         }
-        settle(committed, result);
+        settleAll(settling, result);
     }
 }
 
@@ -88,34 +102,38 @@ void OutboxForwarder::Committed::add(std::vector<StoredSwipe> batch, std::vector
     }
 }
 
-void OutboxForwarder::settle(Committed& committed, Result& result)
+void OutboxForwarder::startConfirmation(Settling& settling)
 {
-    if (committed.swipes.empty())
+    if (settling.committed.swipes.empty())
         return;
-    if (afterCommit) {
-        for (const StoredSwipe& swipe : committed.swipes)
-            afterCommit(swipe);
+    std::swap(settling.confirming, settling.committed);
+    // By the server that committed them: one, unless it changed meanwhile.
+    std::vector<std::pair<QString, std::vector<StoredSwipe>>> byServer;
+    const Committed& confirming = settling.confirming;
+    for (size_t i = 0; i < confirming.swipes.size(); ++i) {
+        const QString& server = confirming.outcomes[i].server;
+        auto found = std::find_if(byServer.begin(), byServer.end(),
+                                  [&](const auto& group) { return group.first == server; });
+        if (found == byServer.end())
+            found = byServer.insert(byServer.end(), {server, {}});
+        found->second.push_back(confirming.swipes[i]);
     }
-    // By the server that committed them: one, unless it changed during the round.
-    std::vector<QString> servers;
-    for (const SwipeOutcome& outcome : committed.outcomes) {
-        if (std::find(servers.begin(), servers.end(), outcome.server) == servers.end())
-            servers.push_back(outcome.server);
-    }
-    const QDateTime now = m_clock.now();
-    if (servers.size() == 1) {
-        m_store.confirm(committed.swipes, servers.front(), now);
-    } else {
-        for (const QString& server : servers) {
-            std::vector<StoredSwipe> by;
-            for (size_t i = 0; i < committed.swipes.size(); ++i)
-                if (committed.outcomes[i].server == server)
-                    by.push_back(committed.swipes[i]);
-            m_store.confirm(by, server, now);
-        }
-    }
+    // The store is this thread's again only once the confirmation is over.
+    settling.confirmation =
+        std::async(std::launch::async, [this, byServer = std::move(byServer), now = m_clock.now()] {
+            for (const auto& [server, swipes] : byServer)
+                m_store.confirm(swipes, server, now);
+        });
+}
+
+void OutboxForwarder::finishConfirmation(Settling& settling, Result& result)
+{
+    if (!settling.confirmation.valid())
+        return;
     Committed done;
-    std::swap(done, committed);
+    std::swap(done, settling.confirming);
+    // Passes on the confirmation's failure: those swipes stay waiting, found recorded next time.
+    settling.confirmation.get();
     for (size_t i = 0; i < done.swipes.size(); ++i) {
         if (done.outcomes[i].kind == SwipeOutcome::Kind::Recorded)
             ++result.forwarded;
@@ -124,6 +142,13 @@ void OutboxForwarder::settle(Committed& committed, Result& result)
         if (onForwarded)
             onForwarded(done.swipes[i], done.outcomes[i]);
     }
+}
+
+void OutboxForwarder::settleAll(Settling& settling, Result& result)
+{
+    finishConfirmation(settling, result);
+    startConfirmation(settling);
+    finishConfirmation(settling, result);
 }
 
 void OutboxForwarder::forwardEach(const std::vector<StoredSwipe>& swipes, Result& result)

@@ -7,6 +7,7 @@
 #include "query/AdoQuery.h"
 
 #include <functional>
+#include <future>
 #include <vector>
 
 class Clock;
@@ -70,21 +71,33 @@ public:
     std::function<void(const StoredSwipe&)> afterCommit;
 
     // Swipes read from the store at once. A server's round is sent in as few batches as
-    // its lock table allows (ServerSwipeBatch::batches), then let go of in the store in one
-    // synced transaction; a file takes each swipe in a transaction of its own.
+    // its lock table allows (ServerSwipeBatch::batches), each let go of in the store in a
+    // synced transaction once committed; a file takes each swipe in a transaction of its own.
     static constexpr int kRound = 16384;
 
 private:
-    // What the server committed in a round and the store has not let go of yet.
+    // What the server committed and the store has not let go of yet.
     struct Committed
     {
         std::vector<StoredSwipe> swipes;
         std::vector<SwipeOutcome> outcomes;
         void add(std::vector<StoredSwipe> batch, std::vector<SwipeOutcome> answers);
     };
-    // Out of the outbox in one synced transaction, retained under the server that
-    // committed them, counted and told to onForwarded; emptied.
-    void settle(Committed& committed, Result& result);
+    struct Settling
+    {
+        // Committed since the confirmation under way began.
+        Committed committed;
+        // Being taken out of the outbox on the second thread.
+        Committed confirming;
+        std::future<void> confirmation;
+    };
+    // Starts taking what was committed out of the outbox, retained under the server that
+    // committed it, in one synced transaction per server, on a second thread.
+    void startConfirmation(Settling& settling);
+    // Waits for the confirmation under way, if any, then counts its swipes and tells onForwarded.
+    void finishConfirmation(Settling& settling, Result& result);
+    // Waits until everything committed has left the outbox.
+    void settleAll(Settling& settling, Result& result);
     // Each swipe in a transaction of its own; a refused one is set aside.
     void forwardEach(const std::vector<StoredSwipe>& swipes, Result& result);
 

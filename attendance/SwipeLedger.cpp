@@ -7,9 +7,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,10 +21,17 @@ namespace {
 
 constexpr int kFields = 10;
 
-QByteArray escaped(const QString& text)
+// Appends a text with tabs, line ends and backslashes escaped.
+void appendEscaped(QByteArray& out, const QString& text)
 {
-    QByteArray out;
-    for (const char c : text.toUtf8()) {
+    const QByteArray utf8 = text.toUtf8();
+    const auto special = [](char c) { return c == '\\' || c == '\t' || c == '\n' || c == '\r'; };
+    // Most texts hold nothing to escape: appended whole.
+    if (std::none_of(utf8.cbegin(), utf8.cend(), special)) {
+        out += utf8;
+        return;
+    }
+    for (const char c : utf8) {
         switch (c) {
         case '\\':
             out += "\\\\";
@@ -39,10 +49,16 @@ QByteArray escaped(const QString& text)
             out += c;
         }
     }
-    return out;
 }
 
-QString unescaped(const QByteArray& text)
+void appendNumber(QByteArray& out, qint64 value)
+{
+    char digits[24];
+    const auto written = std::to_chars(std::begin(digits), std::end(digits), value);
+    out.append(digits, written.ptr - digits);
+}
+
+QString unescaped(QByteArrayView text)
 {
     // Most texts hold nothing escaped: every line of the record is read at each check.
     if (text.isEmpty())
@@ -61,10 +77,33 @@ QString unescaped(const QByteArray& text)
     return QString::fromUtf8(out);
 }
 
-QByteArray checkOf(const QByteArray& body)
+// The check of a line's body: the first 16 hex digits of its SHA-256.
+class LineCheck
 {
-    return QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex().left(16);
-}
+public:
+    static constexpr int kDigits = 16;
+    // Writes the check's digits to `to`.
+    void write(QByteArrayView body, char* to)
+    {
+        static constexpr char kHex[] = "0123456789abcdef";
+        m_hash.reset();
+        m_hash.addData(body);
+        const QByteArrayView sum = m_hash.resultView();
+        for (int i = 0; i < kDigits / 2; ++i) {
+            to[2 * i] = kHex[(uchar(sum[i]) >> 4) & 0xf];
+            to[2 * i + 1] = kHex[uchar(sum[i]) & 0xf];
+        }
+    }
+    bool holds(QByteArrayView body, QByteArrayView check)
+    {
+        char digits[kDigits];
+        write(body, digits);
+        return check == QByteArrayView(digits, kDigits);
+    }
+
+private:
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+};
 
 QString systemError(const QString& what, const QString& path)
 {
@@ -103,6 +142,48 @@ bool writeAll(int fd, const QByteArray& data)
     return true;
 }
 
+void appendLine(QByteArray& out, const SwipeLedger::Entry& entry, LineCheck& check)
+{
+    const StoredSwipe& swipe = entry.swipe;
+    const qint64 d = DateTimeValue::fromDate(swipe.date).seconds();
+    const qint64 t = DateTimeValue::fromTime(swipe.time).seconds();
+    const qsizetype start = out.size();
+    out += char(entry.state);
+    out += '\t';
+    appendEscaped(out, swipe.num);
+    out += '\t';
+    appendNumber(out, d + t);
+    out += '\t';
+    appendEscaped(out, swipe.name);
+    out += '\t';
+    appendNumber(out, d);
+    out += '\t';
+    appendNumber(out, t);
+    out += '\t';
+    appendEscaped(out, swipe.opdate);
+    out += '\t';
+    appendEscaped(out, entry.server);
+    out += '\t';
+    appendNumber(out, entry.confirmedAt);
+    const qsizetype bodyEnd = out.size();
+    out.resize(bodyEnd + 1 + LineCheck::kDigits + 1);
+    char* tail = out.data() + bodyEnd;
+    tail[0] = '\t';
+    check.write(QByteArrayView(out.constData() + start, bodyEnd - start), tail + 1);
+    tail[1 + LineCheck::kDigits] = '\n';
+}
+
+QByteArray linesOf(const std::vector<SwipeLedger::Entry>& entries)
+{
+    LineCheck check;
+    QByteArray data;
+    // About what a line takes, so that the buffer grows once or twice for a round.
+    data.reserve(qsizetype(entries.size()) * 128);
+    for (const SwipeLedger::Entry& entry : entries)
+        appendLine(data, entry, check);
+    return data;
+}
+
 } // namespace
 
 SwipeLedger::SwipeLedger(QString path) : m_path(std::move(path)) {}
@@ -114,32 +195,22 @@ QString SwipeLedger::pathFor(const QString& storePath)
 
 SwipeLedger::Key SwipeLedger::keyOf(const StoredSwipe& swipe)
 {
-    return {swipe.num, DateTimeValue::fromDateTime(swipe.instant()).seconds()};
+    return {swipe.num, (DateTimeValue::fromDate(swipe.date) + DateTimeValue::fromTime(swipe.time)).seconds()};
 }
 
 QByteArray SwipeLedger::line(const Entry& entry)
 {
-    const StoredSwipe& swipe = entry.swipe;
-    QByteArray body;
-    body += char(entry.state);
-    body += '\t' + escaped(swipe.num);
-    body += '\t' + QByteArray::number(DateTimeValue::fromDateTime(swipe.instant()).seconds());
-    body += '\t' + escaped(swipe.name);
-    body += '\t' + QByteArray::number(DateTimeValue::fromDate(swipe.date).seconds());
-    body += '\t' + QByteArray::number(DateTimeValue::fromTime(swipe.time).seconds());
-    body += '\t' + escaped(swipe.opdate);
-    body += '\t' + escaped(entry.server);
-    body += '\t' + QByteArray::number(entry.confirmedAt);
-    return body + '\t' + checkOf(body) + '\n';
+    LineCheck check;
+    QByteArray out;
+    appendLine(out, entry, check);
+    return out;
 }
 
 void SwipeLedger::append(const std::vector<Entry>& entries) const
 {
     if (entries.empty())
         return;
-    QByteArray data;
-    for (const Entry& entry : entries)
-        data += line(entry);
+    const QByteArray data = linesOf(entries);
     const QByteArray name = QFile::encodeName(m_path);
     // A rewrite renames a new file over the name: an append that raced it goes to the new one.
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -173,40 +244,53 @@ SwipeLedger::Contents SwipeLedger::read() const
     if (QFileInfo(m_path).isSymLink() || !file.open(QIODevice::ReadOnly))
         return contents;
     const QByteArray data = file.readAll();
+    LineCheck check;
+    // Every line is read and checked before each forwarding round: split in place.
+    QByteArrayView fields[kFields];
     qsizetype at = 0;
     while (at < data.size()) {
         const qsizetype end = data.indexOf('\n', at);
         if (end < 0)
             break; // torn by a crash in the middle of an append: never acknowledged
-        const QByteArray text = data.mid(at, end - at);
+        const QByteArrayView text = QByteArrayView(data).sliced(at, end - at);
         at = end + 1;
         ++contents.lines;
-        const QList<QByteArray> fields = text.split('\t');
-        const qsizetype bodyEnd = text.lastIndexOf('\t');
-        if (fields.size() != kFields || bodyEnd < 0 || checkOf(text.left(bodyEnd)) != fields.last() ||
-            fields[0].size() != 1) {
+        int count = 0;
+        qsizetype from = 0;
+        for (;;) {
+            const qsizetype tab = text.indexOf('\t', from);
+            const qsizetype fieldEnd = tab < 0 ? text.size() : tab;
+            if (count < kFields)
+                fields[count] = text.sliced(from, fieldEnd - from);
+            ++count;
+            if (tab < 0)
+                break;
+            from = tab + 1;
+        }
+        if (count != kFields || fields[0].size() != 1 ||
+            !check.holds(text.first(text.size() - fields[kFields - 1].size() - 1), fields[kFields - 1])) {
             ++contents.damagedLines;
             continue;
         }
-        Entry entry;
         const char state = fields[0][0];
         if (state != char(State::Waiting) && state != char(State::Confirmed) && state != char(State::Gone)) {
             ++contents.damagedLines;
             continue;
         }
+        const Key key{unescaped(fields[1]), fields[2].toLongLong()};
+        if (State(state) == State::Gone) {
+            contents.live.erase(key);
+            continue;
+        }
+        Entry& entry = contents.live[key];
         entry.state = State(state);
-        entry.swipe.num = unescaped(fields[1]);
+        entry.swipe.num = key.first;
         entry.swipe.name = unescaped(fields[3]);
-        entry.swipe.date = DateTimeValue(fields[4].toLongLong()).toDateTime().date();
-        entry.swipe.time = QTime(0, 0).addSecs(int(fields[5].toLongLong()));
+        entry.swipe.date = DateTimeValue(fields[4].toLongLong()).date();
+        entry.swipe.time = DateTimeValue(fields[5].toLongLong()).timeOfDay();
         entry.swipe.opdate = unescaped(fields[6]);
         entry.server = unescaped(fields[7]);
         entry.confirmedAt = fields[8].toLongLong();
-        const Key key{entry.swipe.num, fields[2].toLongLong()};
-        if (entry.state == State::Gone)
-            contents.live.erase(key);
-        else
-            contents.live[key] = entry;
     }
     return contents;
 }
@@ -219,9 +303,7 @@ void SwipeLedger::rewrite(const std::vector<Entry>& live) const
     const int current = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (current >= 0)
         ::flock(current, LOCK_EX);
-    QByteArray data;
-    for (const Entry& entry : live)
-        data += line(entry);
+    const QByteArray data = linesOf(live);
     ::unlink(fresh.constData());
     const int fd = ::open(fresh.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     bool ok = fd >= 0 && writeAll(fd, data) && ::fsync(fd) == 0;

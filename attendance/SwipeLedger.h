@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <cstring>
 #include <map>
 #include <utility>
 #include <vector>
@@ -39,11 +40,28 @@ public:
     // A swipe is known by its number and instant (D + T, seconds).
     using Key = std::pair<QString, qint64>;
     static Key keyOf(const StoredSwipe& swipe);
+    // Keys in the order of their instants (a store made anew from the record queues its
+    // swipes again in that order); numbers only tell apart the swipes of one second, by
+    // their length and code units, which is cheaper than collating them: every live swipe
+    // is looked up at each comparison of store and record.
+    struct KeyOrder
+    {
+        bool operator()(const Key& a, const Key& b) const
+        {
+            if (a.second != b.second)
+                return a.second < b.second;
+            if (a.first.size() != b.first.size())
+                return a.first.size() < b.first.size();
+            return std::memcmp(a.first.constData(), b.first.constData(),
+                               size_t(a.first.size()) * sizeof(QChar)) < 0;
+        }
+    };
+    using Live = std::map<Key, Entry, KeyOrder>;
 
     struct Contents
     {
         // The live swipes (not gone), by key, in their last state.
-        std::map<Key, Entry> live;
+        Live live;
         int lines = 0;
         // Lines whose check failed or that cannot be read (a torn last line without its
         // line end, which a crash in the middle of an append leaves, is not counted).

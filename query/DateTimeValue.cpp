@@ -23,3 +23,16 @@ QDateTime DateTimeValue::toDateTime() const
 {
     return QDateTime(kEpoch, QTime(0, 0), Qt::UTC).addSecs(m_seconds);
 }
+
+QDate DateTimeValue::date() const
+{
+    // Days rounded down, so that an instant before the epoch falls on its own day.
+    const qint64 days = m_seconds >= 0 ? m_seconds / 86400 : -((-m_seconds + 86399) / 86400);
+    return kEpoch.addDays(days);
+}
+
+QTime DateTimeValue::timeOfDay() const
+{
+    const qint64 within = m_seconds % 86400;
+    return QTime::fromMSecsSinceStartOfDay(int(within < 0 ? within + 86400 : within) * 1000);
+}

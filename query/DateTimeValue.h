@@ -18,6 +18,10 @@ public:
 
     constexpr qint64 seconds() const { return m_seconds; }
     QDateTime toDateTime() const;
+    // The date and the time of day apart, without a QDateTime between: the local store and
+    // its record read tens of thousands of them before each forwarding round.
+    QDate date() const;
+    QTime timeOfDay() const;
 
     constexpr DateTimeValue operator+(DateTimeValue other) const
     {
