@@ -270,6 +270,18 @@ void BM_Forward10000(benchmark::State& state)
 }
 BENCHMARK(BM_Forward10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+// Splitting a round of 10,000 queued swipes (1,000 employees) into batches of 56 employees.
+void BM_SplitIntoBatches10000(benchmark::State& state)
+{
+    std::vector<StoredSwipe> swipes;
+    for (int i = 0; i < 10000; ++i)
+        swipes.push_back(benchSwipe(i));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ServerSwipeBatch::batches(swipes, 56));
+    state.SetItemsProcessed(state.iterations() * qint64(swipes.size()));
+}
+BENCHMARK(BM_SplitIntoBatches10000)->Unit(benchmark::kMillisecond);
+
 qint64 threadCpuNs()
 {
     timespec now{};
