@@ -7,9 +7,8 @@
 #include "query/ServerArray.h"
 #include "query/ServerFeatures.h"
 
-#include <QHash>
-
 #include <algorithm>
+#include <unordered_map>
 
 namespace {
 
@@ -25,22 +24,26 @@ const QByteArray kLockAll =
 // go as one array of timestamps in the server's binary form, read the same under any
 // DateStyle and split into D and T by the server; found rows come back through to_char.
 // The window's bounds are worked out by the server from the instant and the window's
-// length.
+// length. The arrays are unnested twice, for the test and for the insert, which the server
+// does faster than keeping the swipes' rows between the two.
 const QByteArray& swipesStatement()
 {
     static const QByteArray text =
-        "WITH b AS (SELECT a.*, a.at - pg_catalog.make_interval(secs => $5::integer) AS lo, "
-        "a.at + pg_catalog.make_interval(secs => $5::integer) AS hi "
+        "WITH found AS (SELECT a.i, e.num, e.name, e.d, e.t FROM ROWS FROM "
+        "(pg_catalog.unnest($1::pg_catalog.text[]), "
+        "pg_catalog.unnest($3::timestamp[])) WITH ORDINALITY AS a(num, at, i) CROSS JOIN LATERAL (SELECT "
+        "s.num, "
+        "s.name, s.d, s.t FROM sgdjb s WHERE s.num = a.num AND " +
+        SwipeWindow::sqlHolds(u"(s.d + s.t)", u"a.at - pg_catalog.make_interval(secs => $5::integer)",
+                              u"a.at + pg_catalog.make_interval(secs => $5::integer)")
+            .toLatin1() +
+        " LIMIT 1) e), "
+        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT a.num, a.name, "
+        "CAST(a.at AS pg_catalog.date), CAST(a.at AS time), CAST(a.opdate AS pg_catalog.date) "
         "FROM ROWS FROM (pg_catalog.unnest($1::pg_catalog.text[]), pg_catalog.unnest($2::pg_catalog.text[]), "
         "pg_catalog.unnest($3::timestamp[]), pg_catalog.unnest($4::pg_catalog.text[])) "
-        "WITH ORDINALITY AS a(num, name, at, opdate, i)), "
-        "found AS (SELECT b.i, e.num, e.name, e.d, e.t FROM b CROSS JOIN LATERAL (SELECT s.num, s.name, s.d, "
-        "s.t FROM sgdjb s WHERE s.num = b.num AND " +
-        SwipeWindow::sqlHolds(u"(s.d + s.t)", u"b.lo", u"b.hi").toLatin1() +
-        " LIMIT 1) e), "
-        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT b.num, b.name, "
-        "CAST(b.at AS pg_catalog.date), CAST(b.at AS time), CAST(b.opdate AS pg_catalog.date) "
-        "FROM b WHERE NOT EXISTS (SELECT 1 FROM found f WHERE f.i = b.i) ORDER BY b.i RETURNING 1) "
+        "WITH ORDINALITY AS a(num, name, at, opdate, i) "
+        "WHERE NOT EXISTS (SELECT 1 FROM found f WHERE f.i = a.i) ORDER BY a.i RETURNING 1) "
         "SELECT f.i, f.num, f.name, pg_catalog.to_char(f.d, 'YYYY-MM-DD'), pg_catalog.to_char(f.t, "
         "'HH24:MI:SS') FROM found f";
     return text;
@@ -60,6 +63,21 @@ SwipeOutcome alreadyRecorded(const ServerRows& rows, int row)
                             QTime::fromString(QString::fromLatin1(rows.value(row, 4)), Qt::ISODate), Qt::UTC);
     return {SwipeOutcome::Kind::AlreadyRecorded, {}, {}, num, name, instant};
 }
+
+// Employee numbers are short: a plain FNV-1a over their characters is several times
+// faster than QHash's seeded hash, and the numbers come from the terminal's own queue.
+struct NumberHash
+{
+    size_t operator()(QStringView num) const noexcept
+    {
+        quint64 hash = 14695981039346656037ULL;
+        for (const QChar c : num) {
+            hash ^= c.unicode();
+            hash *= 1099511628211ULL;
+        }
+        return size_t(hash);
+    }
+};
 
 // One employee of a batch: the number as sent, and the swipes of theirs in the run being
 // cut.
@@ -81,16 +99,15 @@ struct Runs
 
     explicit Runs(const std::vector<StoredSwipe>& swipes) : employeeOf(swipes.size()), runs(1)
     {
-        QHash<QString, size_t> slot;
+        std::unordered_map<QStringView, size_t, NumberHash> slot;
+        slot.reserve(swipes.size());
         for (size_t i = 0; i < swipes.size(); ++i) {
             const StoredSwipe& swipe = swipes[i];
-            auto found = slot.constFind(swipe.num);
-            if (found == slot.constEnd()) {
-                found = slot.insert(swipe.num, employees.size());
+            const auto [found, added] = slot.try_emplace(QStringView(swipe.num), employees.size());
+            if (added)
                 employees.push_back({swipe.num.toUtf8(), 0, {}});
-            }
-            Employee& employee = employees[*found];
-            employeeOf[i] = *found;
+            Employee& employee = employees[found->second];
+            employeeOf[i] = found->second;
             const qint64 at = wholeSeconds(swipe);
             if (employee.run != runs.size() - 1) {
                 employee.run = runs.size() - 1;
@@ -128,15 +145,13 @@ std::vector<std::vector<size_t>> ServerSwipeBatch::batches(const std::vector<Sto
 {
     // Each employee's swipes, employees in the order of their first swipe.
     std::vector<std::vector<size_t>> byEmployee;
-    QHash<QString, size_t> slot;
+    std::unordered_map<QStringView, size_t, NumberHash> slot;
+    slot.reserve(swipes.size());
     for (size_t i = 0; i < swipes.size(); ++i) {
-        const auto found = slot.constFind(swipes[i].num);
-        if (found != slot.constEnd()) {
-            byEmployee[*found].push_back(i);
-        } else {
-            slot.insert(swipes[i].num, byEmployee.size());
-            byEmployee.push_back({i});
-        }
+        const auto [found, added] = slot.try_emplace(QStringView(swipes[i].num), byEmployee.size());
+        if (added)
+            byEmployee.emplace_back();
+        byEmployee[found->second].push_back(i);
     }
     std::vector<std::vector<size_t>> result;
     int employeesInLast = 0;
@@ -161,11 +176,19 @@ std::vector<std::vector<size_t>> ServerSwipeBatch::batches(const std::vector<Sto
     return result;
 }
 
-std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
-                                                    const std::vector<StoredSwipe>& swipes)
+namespace {
+
+// A batch's statements (the locks, one statement per run, the server's identity), and the
+// runs its answers are read by.
+struct Prepared
 {
-    if (swipes.empty())
-        return {};
+    std::vector<std::vector<size_t>> runs;
+    std::vector<ServerFeatures::Statement> statements;
+    size_t count = 0;
+};
+
+Prepared prepare(const std::vector<StoredSwipe>& swipes)
+{
     for (const StoredSwipe& swipe : swipes) {
         // What no server would take: refused as the server refuses a value, so that the
         // swipes are sent one by one and this one is set aside with the server's reason.
@@ -173,11 +196,12 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
             throw ServerRefusal(QStringLiteral("The swipe %1 has no valid date and time.").arg(swipe.num),
                                 "22007");
     }
-    const Runs cut(swipes);
+    Runs cut(swipes);
     ServerArray nums(ServerArray::Type::Text, qsizetype(cut.employees.size()));
     for (const Employee& employee : cut.employees)
         nums.add(QByteArrayView(employee.num));
-    std::vector<ServerFeatures::Statement> statements;
+    Prepared prepared;
+    std::vector<ServerFeatures::Statement>& statements = prepared.statements;
     statements.push_back(
         {kLockAll, {QByteArray::number(ServerFeatures::kSwipeLockClass), nums.bytes()}, {1}});
     QString lastOpdate;
@@ -204,19 +228,25 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
                                QByteArray::number(SwipeWindow::kSeconds)},
                               {0, 1, 2, 3}});
     }
-
     // Which server commits the batch, asked in its transaction.
     statements.push_back(ServerIdentity::statement());
+    prepared.runs = std::move(cut.runs);
+    prepared.count = statements.size();
+    return prepared;
+}
 
-    const std::vector<ServerRows> results = server.transaction(statements);
-    if (results.size() != statements.size())
+// Each swipe's outcome from its batch's answers.
+std::vector<SwipeOutcome> outcomesOf(const std::vector<StoredSwipe>& swipes, const Prepared& prepared,
+                                     const std::vector<ServerRows>& results)
+{
+    if (results.size() != prepared.count)
         throw DatabaseError(QStringLiteral("The database server answered %1 of %2 statements.")
                                 .arg(results.size())
-                                .arg(statements.size()));
+                                .arg(prepared.count));
     const QString committedBy = ServerIdentity::fromRows(results.back());
     std::vector<SwipeOutcome> outcomes(swipes.size());
-    for (size_t r = 0; r < cut.runs.size(); ++r) {
-        const std::vector<size_t>& run = cut.runs[r];
+    for (size_t r = 0; r < prepared.runs.size(); ++r) {
+        const std::vector<size_t>& run = prepared.runs[r];
         const ServerRows& rows = results[r + 1];
         for (int row = 0; row < rows.rows(); ++row) {
             const qsizetype at = rows.value(row, 0).toLongLong() - 1;
@@ -238,4 +268,66 @@ std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
         outcome.server = committedBy;
     }
     return outcomes;
+}
+
+} // namespace
+
+std::vector<SwipeOutcome> ServerSwipeBatch::forward(ServerFeatures& server,
+                                                    const std::vector<StoredSwipe>& swipes)
+{
+    if (swipes.empty())
+        return {};
+    const Prepared prepared = prepare(swipes);
+    return outcomesOf(swipes, prepared, server.transaction(prepared.statements));
+}
+
+ServerSwipeBatch::Forwarded ServerSwipeBatch::forward(ServerFeatures& server,
+                                                      const std::vector<std::vector<StoredSwipe>>& batches)
+{
+    Forwarded forwarded;
+    std::vector<Prepared> prepared;
+    prepared.reserve(batches.size());
+    std::vector<std::vector<ServerFeatures::Statement>> transactions;
+    transactions.reserve(batches.size());
+    // A batch that cannot be sent ends the exchange before it, as its refusal by the
+    // server would.
+    std::exception_ptr unsent;
+    for (const std::vector<StoredSwipe>& batch : batches) {
+        try {
+            prepared.push_back(batch.empty() ? Prepared{} : prepare(batch));
+        } catch (const ServerRefusal&) {
+            unsent = std::current_exception();
+            break;
+        }
+        transactions.push_back(std::move(prepared.back().statements));
+    }
+    // Empty batches have nothing to commit: they are answered without a transaction.
+    std::vector<size_t> sent;
+    std::vector<std::vector<ServerFeatures::Statement>> nonEmpty;
+    for (size_t b = 0; b < transactions.size(); ++b) {
+        if (!transactions[b].empty()) {
+            sent.push_back(b);
+            nonEmpty.push_back(std::move(transactions[b]));
+        }
+    }
+    ServerFeatures::Committed committed = server.transactions(nonEmpty);
+    for (size_t b = 0, k = 0; b < prepared.size(); ++b) {
+        if (k < sent.size() && sent[k] == b) {
+            if (k >= committed.results.size())
+                break;
+            try {
+                forwarded.committed.push_back(outcomesOf(batches[b], prepared[b], committed.results[k]));
+            } catch (const DatabaseError&) {
+                // Committed, but answered in a way that cannot be read: left waiting, the
+                // next round finds its swipes recorded.
+                forwarded.failure = std::current_exception();
+                return forwarded;
+            }
+            ++k;
+        } else {
+            forwarded.committed.emplace_back();
+        }
+    }
+    forwarded.failure = committed.failure ? committed.failure : unsent;
+    return forwarded;
 }

@@ -3,6 +3,7 @@
 #include "attendance/StoredSwipe.h"
 #include "attendance/SwipeOutcome.h"
 
+#include <exception>
 #include <vector>
 
 class ServerFeatures;
@@ -38,4 +39,22 @@ public:
     // Failures pass through as the back end throws them (a ServerRefusal names no swipe:
     // retry one by one to find it), with nothing committed.
     static std::vector<SwipeOutcome> forward(ServerFeatures& server, const std::vector<StoredSwipe>& swipes);
+
+    // What became of several batches sent together.
+    struct Forwarded
+    {
+        // The outcomes of each batch the server committed, as forward() gives them for one
+        // batch: those asked for first, in their order, up to the one that failed.
+        std::vector<std::vector<SwipeOutcome>> committed;
+        // Why the next batch was not committed (null when every one was), as forward()
+        // would have thrown it for that batch alone. After a refusal or a lock wait nothing
+        // of it or of the batches behind it is committed; after a lost connection the
+        // server may hold some of them (the next round finds them recorded).
+        std::exception_ptr failure;
+    };
+    // The batches, each in its own transaction as forward() sends one, all sent in one
+    // round trip: the server goes from one to the next without waiting for the terminal,
+    // and stops at the first failure, so that no batch is committed after an earlier one
+    // failed (an employee's later swipes never reach the server before the earlier ones).
+    static Forwarded forward(ServerFeatures& server, const std::vector<std::vector<StoredSwipe>>& batches);
 };

@@ -270,6 +270,18 @@ void BM_Forward10000(benchmark::State& state)
 }
 BENCHMARK(BM_Forward10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+// Splitting a round of 10,000 queued swipes (1,000 employees) into batches of 56 employees.
+void BM_SplitIntoBatches10000(benchmark::State& state)
+{
+    std::vector<StoredSwipe> swipes;
+    for (int i = 0; i < 10000; ++i)
+        swipes.push_back(benchSwipe(i));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ServerSwipeBatch::batches(swipes, 56));
+    state.SetItemsProcessed(state.iterations() * qint64(swipes.size()));
+}
+BENCHMARK(BM_SplitIntoBatches10000)->Unit(benchmark::kMillisecond);
+
 qint64 threadCpuNs()
 {
     timespec now{};
@@ -288,13 +300,15 @@ qint64 processCpuNs(qint64 pid)
 
 // The server's part of forwarding 10,000 queued swipes: every batch the forwarder would
 // send (as many employees as the lock table allows each), each in its own transaction,
-// without the local store. client_cpu_ms is this thread's CPU time in forward (building
+// without the local store; one exchange per batch (together:0), or all batches in one
+// (together:1). client_cpu_ms is this thread's CPU time in forward (building
 // the statements, reading the answers, libpq), server_cpu_ms the CPU time of the server
 // process serving the connection, wait_ms the time forward spent not on this thread's CPU
 // (the server's work and the round trips, and a busy machine's queue).
 void BM_ForwardBatches10000(benchmark::State& state)
 {
     constexpr int kWaiting = 10000;
+    const bool together = state.range(0) != 0;
     std::unique_ptr<PgTestServer> server;
     try {
         server = std::make_unique<PgTestServer>();
@@ -347,9 +361,16 @@ void BM_ForwardBatches10000(benchmark::State& state)
         const qint64 clientBefore = threadCpuNs();
         timer.start();
         size_t recorded = 0;
-        for (const std::vector<StoredSwipe>& batch : batches) {
-            for (const SwipeOutcome& outcome : ServerSwipeBatch::forward(*features, batch))
-                recorded += outcome.kind == SwipeOutcome::Kind::Recorded ? 1 : 0;
+        if (together) {
+            const ServerSwipeBatch::Forwarded forwarded = ServerSwipeBatch::forward(*features, batches);
+            for (const std::vector<SwipeOutcome>& outcomes : forwarded.committed)
+                for (const SwipeOutcome& outcome : outcomes)
+                    recorded += outcome.kind == SwipeOutcome::Kind::Recorded ? 1 : 0;
+        } else {
+            for (const std::vector<StoredSwipe>& batch : batches) {
+                for (const SwipeOutcome& outcome : ServerSwipeBatch::forward(*features, batch))
+                    recorded += outcome.kind == SwipeOutcome::Kind::Recorded ? 1 : 0;
+            }
         }
         wallNs += timer.nsecsElapsed();
         clientNs += threadCpuNs() - clientBefore;
@@ -364,7 +385,13 @@ void BM_ForwardBatches10000(benchmark::State& state)
     state.counters["wait_ms"] = double(wallNs - clientNs) / n / 1e6;
     state.SetItemsProcessed(state.iterations() * kWaiting);
 }
-BENCHMARK(BM_ForwardBatches10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_ForwardBatches10000)
+    ->ArgName("together")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(10);
 
 } // namespace
 

@@ -281,6 +281,47 @@ std::vector<ServerRows> PgBackend::transaction(const std::vector<Statement>& sta
     return rows;
 }
 
+ServerFeatures::Committed PgBackend::transactions(const std::vector<std::vector<Statement>>& transactions)
+{
+    ensureConnected();
+    // One pipeline with one synchronisation at its end: a failure makes the server skip
+    // everything behind it, the other transactions included, rather than run them out of
+    // their order.
+    std::vector<Statement> all;
+    std::vector<size_t> commitAt;
+    const Statement lockTimeout = lockTimeoutStatement();
+    for (const std::vector<Statement>& statements : transactions) {
+        all.push_back({kBegin, {}});
+        all.push_back(lockTimeout);
+        all.insert(all.end(), statements.begin(), statements.end());
+        commitAt.push_back(all.size());
+        all.push_back({"COMMIT", {}});
+    }
+    Committed committed;
+    if (all.empty())
+        return committed;
+    m_connection.setInTransaction(true);
+    std::vector<PgResult> results = m_exchange.pipelineUntilFailure(all, committed.failure);
+    if (committed.failure)
+        abandonTransaction();
+    else if (results.size() != all.size())
+        committed.failure = std::make_exception_ptr(
+            DatabaseError(QStringLiteral("The database server answered %1 of %2 statements.")
+                              .arg(results.size())
+                              .arg(all.size())));
+    m_connection.setInTransaction(false);
+    size_t first = 0;
+    for (size_t t = 0; t < transactions.size() && commitAt[t] < results.size(); ++t) {
+        std::vector<ServerRows> own;
+        own.reserve(transactions[t].size());
+        for (size_t i = first + 2; i < commitAt[t]; ++i)
+            own.push_back(copied(results[i]));
+        committed.results.push_back(std::move(own));
+        first = commitAt[t] + 1;
+    }
+    return committed;
+}
+
 void PgBackend::commit()
 {
     roundTrip("COMMIT", nullptr);

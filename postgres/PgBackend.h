@@ -55,6 +55,7 @@ public:
     bool hasDuplicateTestIndex() override;
     std::vector<ServerRows> pipeline(const std::vector<Statement>& statements) override;
     std::vector<ServerRows> transaction(const std::vector<Statement>& statements) override;
+    Committed transactions(const std::vector<std::vector<Statement>>& transactions) override;
     qint64 copyIn(const QByteArray& sql, const QByteArray& data) override;
     void copyOut(const QByteArray& sql, const std::function<void(QByteArrayView row)>& visit) override;
     QByteArray literal(const QString& text) override;

@@ -173,6 +173,18 @@ PgResult PgExchange::await()
 
 std::vector<PgResult> PgExchange::pipeline(const std::vector<ServerFeatures::Statement>& statements)
 {
+    std::exception_ptr failure;
+    std::vector<PgResult> results = pipelineUntilFailure(statements, failure);
+    if (failure)
+        std::rethrow_exception(failure);
+    return results;
+}
+
+std::vector<PgResult>
+PgExchange::pipelineUntilFailure(const std::vector<ServerFeatures::Statement>& statements,
+                                 std::exception_ptr& failure)
+{
+    failure = nullptr;
     for (const ServerFeatures::Statement& statement : statements) {
         for (size_t i : statement.binary) {
             if (i >= statement.parameters.size())
@@ -205,34 +217,45 @@ std::vector<PgResult> PgExchange::pipeline(const std::vector<ServerFeatures::Sta
     }
     if (!PQpipelineSync(conn))
         m_connection.sendFailed();
-    m_connection.flushSent();
     std::vector<PgResult> results;
     PgResult error;
-    for (;;) {
-        while (PQisBusy(conn)) {
-            if (!m_connection.waitFor(POLLIN)) {
-                m_connection.cancelOnServer();
-                m_connection.lost(m_connection.timeoutText());
+    try {
+        m_connection.flushSent();
+        for (;;) {
+            while (PQisBusy(conn)) {
+                if (!m_connection.waitFor(POLLIN)) {
+                    m_connection.cancelOnServer();
+                    m_connection.lost(m_connection.timeoutText());
+                }
+                if (!PQconsumeInput(conn))
+                    m_connection.lost(QString::fromUtf8(PQerrorMessage(conn)));
             }
-            if (!PQconsumeInput(conn))
-                m_connection.lost(QString::fromUtf8(PQerrorMessage(conn)));
+            PgResult result(PQgetResult(conn));
+            if (!result)
+                continue; // the end of one statement's results
+            const int status = result.status();
+            if (status == PGRES_PIPELINE_SYNC)
+                break;
+            if (result.isError()) {
+                if (!error)
+                    error = std::move(result);
+            } else if (status != PGRES_PIPELINE_ABORTED && !error) {
+                results.push_back(std::move(result));
+            }
         }
-        PgResult result(PQgetResult(conn));
-        if (!result)
-            continue; // the end of one statement's results
-        const int status = result.status();
-        if (status == PGRES_PIPELINE_SYNC)
-            break;
-        if (result.isError()) {
-            if (!error)
-                error = std::move(result);
-        } else if (status != PGRES_PIPELINE_ABORTED) {
-            results.push_back(std::move(result));
-        }
+    } catch (const Exception&) {
+        // The connection is gone (closed with the exception): what was read stands.
+        failure = std::current_exception();
+        return results;
     }
     PQexitPipelineMode(conn);
-    if (error)
-        fail(error);
+    if (error) {
+        try {
+            fail(error);
+        } catch (const Exception&) {
+            failure = std::current_exception();
+        }
+    }
     return results;
 }
 

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <exception>
 #include <optional>
 #include <vector>
 
@@ -34,6 +35,12 @@ public:
     // Returns their results in order; the first error throws after the statements behind
     // it were skipped by the server.
     std::vector<PgResult> pipeline(const std::vector<ServerFeatures::Statement>& statements);
+    // The same, handing the first failure back instead of throwing it: the results of the
+    // statements the server ran before it, in order (a prefix of the statements), and in
+    // `failure` what pipeline() would have thrown (a refusal, a lock wait, a lost
+    // connection; null when every statement ran).
+    std::vector<PgResult> pipelineUntilFailure(const std::vector<ServerFeatures::Statement>& statements,
+                                               std::exception_ptr& failure);
     // A statement whose rows are read one at a time as the server sends them (libpq's
     // single-row mode), so that a large result is never held whole and the first rows are
     // at hand before the last ones have come. startRows sends it and returns its number;

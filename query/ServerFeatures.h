@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <exception>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -41,6 +42,22 @@ public:
     // lock timeout and its COMMIT. Returns their results in order once committed; any
     // failure rolls the whole back and throws as a single statement's would.
     virtual std::vector<ServerRows> transaction(const std::vector<Statement>& statements) = 0;
+    // What the server committed of several such transactions sent in one round trip.
+    struct Committed
+    {
+        // The statements' results of each transaction committed, in order: those asked for
+        // first, up to the one that failed.
+        std::vector<std::vector<ServerRows>> results;
+        // What that one's failure would have thrown (null when all were committed). A
+        // refused statement or a lock wait given up rolls its transaction back, and the
+        // server runs none of those behind it; after a lost connection the server may have
+        // committed some of those whose answer did not come back.
+        std::exception_ptr failure;
+    };
+    // The transactions one after the other, each with its own BEGIN, lock timeout and
+    // COMMIT, all sent before the first answer is waited for, so that the server goes from
+    // one to the next without waiting for the terminal.
+    virtual Committed transactions(const std::vector<std::vector<Statement>>& transactions) = 0;
 
     // COPY ... FROM STDIN with the data in COPY's text format, sent in large pieces rather
     // than one round trip per row; returns the rows copied.

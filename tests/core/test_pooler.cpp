@@ -7,10 +7,15 @@
 #include "attendance/CardSwipe.h"
 #include "attendance/LocalStore.h"
 #include "attendance/OutboxForwarder.h"
+#include "attendance/ServerSwipeBatch.h"
 #include "attendance/StoredSwipe.h"
+#include "platform/ServerRefusal.h"
+#include "query/AdoConnection.h"
 #include "query/CommFunc.h"
 #include "query/ConnectionString.h"
 #include "query/DatabaseTarget.h"
+#include "query/DbBackend.h"
+#include "query/ServerFeatures.h"
 #include "query/Statements.h"
 #include "support/ManualClock.h"
 #include "support/PgTestPooler.h"
@@ -269,6 +274,82 @@ TEST_P(PoolerTest, TheOutboxForwardsThroughThePool)
     EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb WHERE num = '0105' AND d = '2026-03-07' AND "
                                   "t < '00:03:00'")),
               QStringLiteral("1"));
+}
+
+// Batches sent together in one exchange through the pool: a batch the server refuses stops
+// the exchange there, so the batches before it are committed and those behind it are not
+// (an employee's later swipes never arrive before the earlier ones), the caller is told
+// which, and the server connection goes back to the pool with no transaction left open.
+// Two clients sending the same swipes together record each once.
+TEST_P(PoolerTest, BatchesSentTogetherStopAtARefusalAndLeaveThePoolClean)
+{
+    const auto swipe = [](const char* num, const QString& name, int minute) {
+        StoredSwipe queued;
+        queued.num = QString::fromLatin1(num);
+        queued.name = name;
+        queued.date = QDate(2026, 3, 8);
+        queued.time = QTime(8, minute);
+        queued.opdate = Statements::kFixedOpDate;
+        return queued;
+    };
+    const QString x = QStringLiteral("x");
+    // Longer than the name column holds: refused for good.
+    const QString tooLong(21, QChar(u'名'));
+    const std::vector<std::vector<StoredSwipe>> batches{{swipe("0101", x, 0), swipe("0102", x, 0)},
+                                                        {swipe("0103", x, 0), swipe("0104", tooLong, 0)},
+                                                        {swipe("0101", x, 10), swipe("0105", x, 0)}};
+    AdoConnection connection;
+    connection.setConnectionString(target());
+    connection.open();
+    ServerFeatures* server = connection.backend().serverFeatures();
+    ASSERT_NE(server, nullptr);
+    const ServerSwipeBatch::Forwarded forwarded = ServerSwipeBatch::forward(*server, batches);
+    ASSERT_EQ(forwarded.committed.size(), 1u);
+    ASSERT_EQ(forwarded.committed[0].size(), 2u);
+    EXPECT_EQ(forwarded.committed[0][1].kind, Kind::Recorded);
+    EXPECT_EQ(forwarded.committed[0][1].num, QStringLiteral("0102"));
+    EXPECT_FALSE(forwarded.committed[0][1].server.isEmpty());
+    ASSERT_TRUE(forwarded.failure);
+    EXPECT_THROW(std::rethrow_exception(forwarded.failure), ServerRefusal);
+    EXPECT_EQ(psql(QStringLiteral("SELECT string_agg(num || ' ' || t, ',' ORDER BY num, t) FROM sgdjb")),
+              QStringLiteral("0101 08:00:00,0102 08:00:00"));
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE datname = 'kq' AND "
+                                  "state LIKE 'idle in transaction%'")),
+              QStringLiteral("0"));
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(pooler().psql(QStringLiteral("SELECT current_setting('lock_timeout')")),
+                  QStringLiteral("0"));
+
+    // The rest, from two clients at once: each swipe once, the first batch found recorded.
+    const std::vector<std::vector<StoredSwipe>> rest{
+        batches[0], {batches[1][0]}, batches[2], {swipe("0104", x, 0), swipe("0101", x, 20)}};
+    std::vector<ServerSwipeBatch::Forwarded> results(2);
+    std::vector<std::thread> clients;
+    std::barrier together(2);
+    for (size_t c = 0; c < results.size(); ++c) {
+        clients.emplace_back([&, c] {
+            AdoConnection own;
+            own.setConnectionString(target());
+            own.setNetworkTimeout(10000);
+            own.open();
+            together.arrive_and_wait();
+            results[c] = ServerSwipeBatch::forward(*own.backend().serverFeatures(), rest);
+        });
+    }
+    for (std::thread& client : clients)
+        client.join();
+    int recorded = 0;
+    for (const ServerSwipeBatch::Forwarded& result : results) {
+        EXPECT_FALSE(result.failure);
+        ASSERT_EQ(result.committed.size(), rest.size());
+        for (const std::vector<SwipeOutcome>& outcomes : result.committed)
+            for (const SwipeOutcome& outcome : outcomes)
+                recorded += outcome.kind == Kind::Recorded ? 1 : 0;
+    }
+    EXPECT_EQ(recorded, 5);
+    EXPECT_EQ(psql(QStringLiteral("SELECT string_agg(num || ' ' || t, ',' ORDER BY num, t) FROM sgdjb")),
+              QStringLiteral("0101 08:00:00,0101 08:10:00,0101 08:20:00,0102 08:00:00,0103 08:00:00,"
+                             "0104 08:00:00,0105 08:00:00"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, PoolerTest, ::testing::Values(Mode::Transaction, Mode::Session), modeName);
