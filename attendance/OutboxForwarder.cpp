@@ -35,9 +35,19 @@ void OutboxForwarder::connect()
 OutboxForwarder::Result OutboxForwarder::forwardAll()
 {
     Result result;
+    // How many employees a batch may lock, once the server has been asked.
+    const auto askServer = [this] {
+        ServerFeatures* server = m_connection.backend().serverFeatures();
+        return server ? ServerSwipeBatch::employeesPerBatch(*server) : 0;
+    };
+    // Connecting is the network's and the server's work: done on a second thread while the
+    // store is compared with its record, when there is something to send.
+    std::future<int> connecting;
+    if (m_store.waitingCount() > 0)
+        connecting = std::async(std::launch::async, askServer);
     // The queue is read only once the store and the record beside it agree (mended if not).
     m_store.verify();
-    int employees = 0;
+    int employees = connecting.valid() ? connecting.get() : 0;
     for (;;) {
         const std::vector<StoredSwipe> round = m_store.oldest(kRound);
         if (round.empty())
@@ -48,7 +58,7 @@ OutboxForwarder::Result OutboxForwarder::forwardAll()
             continue;
         }
         if (employees == 0)
-            employees = ServerSwipeBatch::employeesPerBatch(*server);
+            employees = askServer();
         // The server takes each batch in one transaction and one round trip. The store lets
         // go of what the server committed on a second thread meanwhile, in synced
         // transactions that each take every batch committed since the last one began: the

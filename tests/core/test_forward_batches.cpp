@@ -13,11 +13,14 @@
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
 #include "query/Statements.h"
+#include "support/FaultInjectingVfs.h"
 #include "support/PgTestServer.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <barrier>
@@ -295,6 +298,51 @@ TEST_F(ForwardBatchesTest, DeathInTheMiddleOfALongRoundSendsNothingTwice)
     const int onServer = psql(QStringLiteral("SELECT count(*) FROM sgdjb")).toInt();
     // The swipes the hook ran for stay waiting; the server holds at least every swipe let go of.
     EXPECT_GT(waiting, 0);
+    EXPECT_GE(onServer, kTotal - waiting);
+
+    OutboxForwarder again(target(), storePath(0));
+    const OutboxForwarder::Result result = again.forwardAll();
+    EXPECT_EQ(result.forwarded, kTotal - onServer);
+    EXPECT_EQ(result.alreadyRecorded, onServer - (kTotal - waiting));
+    EXPECT_EQ(again.store().waitingCount(), 0);
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb")), QString::number(kTotal));
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM (SELECT num, d, t FROM sgdjb GROUP BY num, d, t "
+                                  "HAVING count(*) > 1) AS twice")),
+              QStringLiteral("0"));
+}
+
+// The store fails while it lets go of batches the server has committed (the disk stops
+// syncing): the forward fails with the store's error rather than reporting the round done,
+// the swipes not let go of stay waiting, and the next forward finds them recorded, every
+// swipe on the server exactly once.
+TEST_F(ForwardBatchesTest, AStoreThatFailsWhileLettingGoOfCommittedBatchesLosesNothing)
+{
+    constexpr int kEmployees = 250;
+    constexpr int kRounds = 8;
+    constexpr int kTotal = kEmployees * kRounds;
+    {
+        LocalStore store(storePath(0));
+        LocalStore::WriteTransaction transaction(store);
+        for (int round = 0; round < kRounds; ++round)
+            for (int e = 0; e < kEmployees; ++e)
+                store.enqueue(swipeOf(e, kMorning.addSecs(600 * round)));
+        transaction.commit();
+    }
+    int waiting = 0;
+    {
+        TestSupport::FaultInjectingVfs vfs;
+        OutboxForwarder failing(target(), storePath(0));
+        // A whole forward syncs the store about fifteen times, a few for each confirmation
+        // (the first one lets go of one batch alone): the fifth sync and all after it fail.
+        vfs.arm(TestSupport::FaultInjectingVfs::Operation::Sync, 5, SQLITE_IOERR_FSYNC, true);
+        EXPECT_ANY_THROW(failing.forwardAll());
+        EXPECT_GT(vfs.faults(), 0);
+        vfs.disarm();
+        waiting = failing.store().waitingCount();
+    }
+    const int onServer = psql(QStringLiteral("SELECT count(*) FROM sgdjb")).toInt();
+    EXPECT_GT(waiting, 0);
+    EXPECT_LT(waiting, kTotal);
     EXPECT_GE(onServer, kTotal - waiting);
 
     OutboxForwarder again(target(), storePath(0));

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <sys/stat.h>
 
 namespace {
@@ -325,6 +327,54 @@ TEST_F(LocalStoreTest, RecordBesideTheStoreStaysShortAsSwipesComeAndGo)
     EXPECT_EQ(contents.damagedLines, 0);
     ASSERT_EQ(int(contents.live.size()), kept);
     EXPECT_EQ(contents.live.rbegin()->second.swipe.instant(), first.addSecs(299 * 20 * 60));
+}
+
+// The record beside the store is read back by every later version: its lines keep their
+// form byte for byte, and swipes of any date (before 1970, at the end of the range) come
+// back from it whole when the store is gone.
+TEST_F(LocalStoreTest, TheRecordKeepsItsLineFormAndGivesBackSwipesOfAnyDate)
+{
+    const SwipeLedger::Entry entry{SwipeLedger::State::Confirmed,
+                                   StoredSwipe{0, QStringLiteral("1001"), QStringLiteral("张\t三\\"),
+                                               QDate(2026, 3, 2), QTime(8, 0, 5),
+                                               QStringLiteral("1999-01-01")},
+                                   QStringLiteral("s1"), 1772438405};
+    EXPECT_EQ(
+        SwipeLedger::line(entry),
+        QByteArray("c\t1001\t1772438405\t\xe5\xbc\xa0\\t\xe4\xb8\x89\\\\\t1772409600\t28805\t1999-01-01\ts1\t"
+                   "1772438405\t20bf2e7419b35578\n"));
+
+    const std::vector<StoredSwipe> queued = {
+        {0, QStringLiteral("0004"), QStringLiteral("末"), QDate(9999, 12, 31), QTime(23, 59, 59),
+         QStringLiteral("1999-01-01")},
+        {0, QStringLiteral("0001"), QStringLiteral("甲"), QDate(1899, 12, 30), QTime(0, 0),
+         QStringLiteral("1999-01-01")},
+        {0, QStringLiteral("0003"), QStringLiteral("张\t三\\\n"), QDate(2026, 3, 2), QTime(8, 0, 5),
+         QStringLiteral("1999-01-01")},
+        {0, QStringLiteral("0002"), QStringLiteral("乙"), QDate(1969, 12, 31), QTime(23, 59, 59),
+         QStringLiteral("1999-01-01")}};
+    {
+        LocalStore store(m_storePath);
+        for (const StoredSwipe& swipe : queued)
+            store.enqueue(swipe);
+    }
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(m_storePath + QLatin1String(suffix));
+    LocalStore again(m_storePath);
+    const std::optional<LocalStore::Damage> remade = again.takeDamage();
+    ASSERT_TRUE(remade.has_value());
+    EXPECT_EQ(remade->requeued, 4);
+    // Queued again oldest first.
+    const std::vector<StoredSwipe> back = again.oldest(10);
+    ASSERT_EQ(back.size(), 4u);
+    for (size_t i = 0; i < back.size(); ++i) {
+        const StoredSwipe& expected = queued[std::array<size_t, 4>{1, 3, 2, 0}[i]];
+        EXPECT_EQ(back[i].num, expected.num);
+        EXPECT_EQ(back[i].name, expected.name);
+        EXPECT_EQ(back[i].date, expected.date);
+        EXPECT_EQ(back[i].time, expected.time);
+        EXPECT_EQ(back[i].opdate, expected.opdate);
+    }
 }
 
 TEST(LocalStorePath, OneFilePerServerDatabaseNamedWithoutThePassword)
