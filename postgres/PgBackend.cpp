@@ -301,7 +301,13 @@ ServerFeatures::Committed PgBackend::transactions(const std::vector<std::vector<
     if (all.empty())
         return committed;
     m_connection.setInTransaction(true);
-    std::vector<PgResult> results = m_exchange.pipelineUntilFailure(all, committed.failure);
+    std::vector<PgResult> results;
+    try {
+        results = m_exchange.pipelineUntilFailure(all, committed.failure);
+    } catch (const Exception&) {
+        // Nothing was answered (the sending failed).
+        committed.failure = std::current_exception();
+    }
     if (committed.failure)
         abandonTransaction();
     else if (results.size() != all.size())

@@ -185,13 +185,19 @@ PgExchange::pipelineUntilFailure(const std::vector<ServerFeatures::Statement>& s
                                  std::exception_ptr& failure)
 {
     failure = nullptr;
+    pg_conn* conn = m_connection.get();
+    // Binary dates and times count microseconds in a 64-bit integer, as every server since
+    // PostgreSQL 10 does; an older one built with floating-point times would misread them.
+    const char* integerTimes = PQparameterStatus(conn, "integer_datetimes");
     for (const ServerFeatures::Statement& statement : statements) {
+        if (!statement.binary.empty() && integerTimes && qstrcmp(integerTimes, "on") != 0)
+            throw DatabaseError(QStringLiteral("The database server keeps dates and times as floating-point "
+                                               "numbers; PostgreSQL 10 or later is needed."));
         for (size_t i : statement.binary) {
             if (i >= statement.parameters.size())
                 throw DatabaseError(QStringLiteral("A binary parameter was named that the statement lacks."));
         }
     }
-    pg_conn* conn = m_connection.get();
     if (!PQenterPipelineMode(conn))
         m_connection.sendFailed();
     for (const ServerFeatures::Statement& statement : statements) {
