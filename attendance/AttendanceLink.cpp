@@ -498,8 +498,12 @@ void AttendanceLink::runForwarder()
         emit refusedChanged(m_refused);
         publish();
     };
-    forwarder->onForwarded = [this, &forwarder](const StoredSwipe&, const SwipeOutcome& outcome) {
+    forwarder->onForwarded = [this](const StoredSwipe&, const SwipeOutcome& outcome) {
         m_recent.add(outcome);
+    };
+    // Counted once for each confirmation: a catch-up of thousands would otherwise count the
+    // outbox and repaint the status line for every swipe.
+    forwarder->onSettled = [this, &forwarder] {
         m_waiting = forwarder->store().waitingCount();
         publish();
     };

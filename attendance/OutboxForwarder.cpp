@@ -152,6 +152,8 @@ void OutboxForwarder::finishConfirmation(Settling& settling, Result& result)
         if (onForwarded)
             onForwarded(done.swipes[i], done.outcomes[i]);
     }
+    if (onSettled)
+        onSettled();
 }
 
 void OutboxForwarder::settleAll(Settling& settling, Result& result)
@@ -185,6 +187,8 @@ void OutboxForwarder::forwardEach(const std::vector<StoredSwipe>& swipes, Result
             ++result.alreadyRecorded;
         if (onForwarded)
             onForwarded(swipe, outcome);
+        if (onSettled)
+            onSettled();
     }
 }
 
@@ -209,6 +213,8 @@ OutboxForwarder::Result OutboxForwarder::retryRefused()
             ++result.alreadyRecorded;
         if (onForwarded)
             onForwarded(refused.swipe, outcome);
+        if (onSettled)
+            onSettled();
     }
     return result;
 }

@@ -62,6 +62,10 @@ public:
 
     // Called for every swipe that has left the outbox, with the database's answer.
     std::function<void(const StoredSwipe&, const SwipeOutcome&)> onForwarded;
+    // Called once the swipes of a confirmation (a batch or several, thousands in a catch-up)
+    // have left the outbox and been told to onForwarded: where a count of what still waits
+    // is read again, once rather than for every swipe.
+    std::function<void()> onSettled;
     // Called for every swipe forwardAll() set aside, with the server's reason.
     std::function<void(const StoredSwipe&, const QString&)> onRefused;
     // Called for every retained swipe recheckRetained() had to send again.

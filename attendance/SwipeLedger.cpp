@@ -1,9 +1,9 @@
 #include "attendance/SwipeLedger.h"
 
 #include "platform/DatabaseError.h"
+#include "platform/Sha256.h"
 #include "query/DateTimeValue.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -86,12 +86,10 @@ public:
     void write(QByteArrayView body, char* to)
     {
         static constexpr char kHex[] = "0123456789abcdef";
-        m_hash.reset();
-        m_hash.addData(body);
-        const QByteArrayView sum = m_hash.resultView();
+        const Sha256::Digest sum = m_hash.digest(body);
         for (int i = 0; i < kDigits / 2; ++i) {
-            to[2 * i] = kHex[(uchar(sum[i]) >> 4) & 0xf];
-            to[2 * i + 1] = kHex[uchar(sum[i]) & 0xf];
+            to[2 * i] = kHex[(sum[size_t(i)] >> 4) & 0xf];
+            to[2 * i + 1] = kHex[sum[size_t(i)] & 0xf];
         }
     }
     bool holds(QByteArrayView body, QByteArrayView check)
@@ -102,7 +100,7 @@ public:
     }
 
 private:
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    Sha256 m_hash;
 };
 
 QString systemError(const QString& what, const QString& path)

@@ -15,7 +15,7 @@ PACKAGES=(
   build-essential cmake pkg-config ninja-build ccache
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev libxcb1-dev
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
-  libsqlite3-dev libpq-dev mdbtools-dev sqlite3
+  libsqlite3-dev libpq-dev libssl-dev mdbtools-dev sqlite3
   fonts-arphic-uming fonts-dejavu-core
 )
 
