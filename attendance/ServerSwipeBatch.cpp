@@ -26,27 +26,37 @@ const QByteArray kLockAll =
 // The window's bounds are worked out by the server from the instant and the window's
 // length. The arrays are unnested twice, for the test and for the insert, which the server
 // does faster than keeping the swipes' rows between the two.
-const QByteArray& swipesStatement()
+QByteArray swipesStatementText(const QByteArray& opdateType)
 {
-    static const QByteArray text =
-        "WITH found AS (SELECT a.i, e.num, e.name, e.d, e.t FROM ROWS FROM "
-        "(pg_catalog.unnest($1::pg_catalog.text[]), "
-        "pg_catalog.unnest($3::timestamp[])) WITH ORDINALITY AS a(num, at, i) CROSS JOIN LATERAL (SELECT "
-        "s.num, "
-        "s.name, s.d, s.t FROM sgdjb s WHERE s.num = a.num AND " +
+    const QByteArray holds =
         SwipeWindow::sqlHolds(u"(s.d + s.t)", u"a.at - pg_catalog.make_interval(secs => $5::integer)",
                               u"a.at + pg_catalog.make_interval(secs => $5::integer)")
-            .toLatin1() +
-        " LIMIT 1) e), "
-        "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT a.num, a.name, "
-        "CAST(a.at AS pg_catalog.date), CAST(a.at AS time), CAST(a.opdate AS pg_catalog.date) "
-        "FROM ROWS FROM (pg_catalog.unnest($1::pg_catalog.text[]), pg_catalog.unnest($2::pg_catalog.text[]), "
-        "pg_catalog.unnest($3::timestamp[]), pg_catalog.unnest($4::pg_catalog.text[])) "
-        "WITH ORDINALITY AS a(num, name, at, opdate, i) "
-        "WHERE NOT EXISTS (SELECT 1 FROM found f WHERE f.i = a.i) ORDER BY a.i RETURNING 1) "
-        "SELECT f.i, f.num, f.name, pg_catalog.to_char(f.d, 'YYYY-MM-DD'), pg_catalog.to_char(f.t, "
-        "'HH24:MI:SS') FROM found f";
-    return text;
+            .toLatin1();
+    return "WITH found AS (SELECT a.i, e.num, e.name, e.d, e.t FROM ROWS FROM "
+           "(pg_catalog.unnest($1::pg_catalog.text[]), pg_catalog.unnest($3::timestamp[])) "
+           "WITH ORDINALITY AS a(num, at, i) CROSS JOIN LATERAL (SELECT s.num, s.name, s.d, s.t "
+           "FROM sgdjb s WHERE s.num = a.num AND " +
+           holds +
+           " LIMIT 1) e), "
+           "inserted AS (INSERT INTO sgdjb (num, name, d, t, opdate) SELECT a.num, a.name, "
+           "CAST(a.at AS pg_catalog.date), CAST(a.at AS time), CAST(a.opdate AS pg_catalog.date) "
+           "FROM ROWS FROM (pg_catalog.unnest($1::pg_catalog.text[]), "
+           "pg_catalog.unnest($2::pg_catalog.text[]), "
+           "pg_catalog.unnest($3::timestamp[]), pg_catalog.unnest($4::pg_catalog." +
+           opdateType +
+           "[])) WITH ORDINALITY AS a(num, name, at, opdate, i) "
+           "WHERE NOT EXISTS (SELECT 1 FROM found f WHERE f.i = a.i) ORDER BY a.i RETURNING 1) "
+           "SELECT f.i, f.num, f.name, pg_catalog.to_char(f.d, 'YYYY-MM-DD'), "
+           "pg_catalog.to_char(f.t, 'HH24:MI:SS') FROM found f";
+}
+
+// The processing dates go as dates where each is a plain ISO date (read alike by the server
+// under any DateStyle), which the server then need not parse, and as text otherwise.
+const QByteArray& swipesStatement(bool opdatesAsDates)
+{
+    static const QByteArray asDates = swipesStatementText("date");
+    static const QByteArray asText = swipesStatementText("text");
+    return opdatesAsDates ? asDates : asText;
 }
 
 // The instant as the server stores it: whole seconds, as T holds them.
@@ -204,26 +214,43 @@ Prepared prepare(const std::vector<StoredSwipe>& swipes)
     std::vector<ServerFeatures::Statement>& statements = prepared.statements;
     statements.push_back(
         {kLockAll, {QByteArray::number(ServerFeatures::kSwipeLockClass), nums.bytes()}, {1}});
+    // The processing date of the swipe last looked at, as text and as a date (invalid
+    // unless the text is a plain ISO date): nearly always one and the same day.
     QString lastOpdate;
     QByteArray lastOpdateText;
+    QDate lastOpdateDate;
+    const auto look = [&](const QString& text) {
+        if (lastOpdateText.isNull() || text != lastOpdate) {
+            lastOpdate = text;
+            lastOpdateText = text.toUtf8();
+            lastOpdateDate = QDate::fromString(text, Qt::ISODate);
+            if (lastOpdateDate.year() < 1 || lastOpdateDate.toString(Qt::ISODate) != text)
+                lastOpdateDate = QDate();
+        }
+    };
     for (const std::vector<size_t>& run : cut.runs) {
         const qsizetype n = qsizetype(run.size());
+        bool asDates = true;
+        for (size_t i : run) {
+            look(swipes[i].opdate);
+            asDates = asDates && lastOpdateDate.isValid();
+        }
         ServerArray num(ServerArray::Type::Text, n), name(ServerArray::Type::Text, n),
-            at(ServerArray::Type::Timestamp, n), opdate(ServerArray::Type::Text, n);
+            at(ServerArray::Type::Timestamp, n),
+            opdate(asDates ? ServerArray::Type::Date : ServerArray::Type::Text, n);
         for (size_t i : run) {
             const StoredSwipe& swipe = swipes[i];
             num.add(QByteArrayView(cut.employees[cut.employeeOf[i]].num));
             name.add(QStringView(swipe.name));
             const QTime time = swipe.time;
             at.add(swipe.date, QTime(time.hour(), time.minute(), time.second()));
-            // Nearly always one and the same day.
-            if (lastOpdateText.isNull() || swipe.opdate != lastOpdate) {
-                lastOpdate = swipe.opdate;
-                lastOpdateText = swipe.opdate.toUtf8();
-            }
-            opdate.add(QByteArrayView(lastOpdateText));
+            look(swipe.opdate);
+            if (asDates)
+                opdate.add(lastOpdateDate);
+            else
+                opdate.add(QByteArrayView(lastOpdateText));
         }
-        statements.push_back({swipesStatement(),
+        statements.push_back({swipesStatement(asDates),
                               {num.bytes(), name.bytes(), at.bytes(), opdate.bytes(),
                                QByteArray::number(SwipeWindow::kSeconds)},
                               {0, 1, 2, 3}});

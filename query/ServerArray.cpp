@@ -7,6 +7,7 @@ namespace {
 // The element types' fixed object ids in the server's catalog.
 constexpr qint32 kTextOid = 25;
 constexpr qint32 kTimestampOid = 1114;
+constexpr qint32 kDateOid = 1082;
 // One dimension: its number of dimensions, a flag for NULLs, the element type, then the
 // dimension's length and first index.
 constexpr qsizetype kHeader = 5 * 4;
@@ -23,7 +24,7 @@ void putInt32(char* at, qint32 value)
 
 ServerArray::ServerArray(Type type, qsizetype capacity) : m_type(type)
 {
-    m_data.reserve(kHeader + capacity * (type == Type::Text ? 16 : 12));
+    m_data.reserve(kHeader + capacity * (type == Type::Text ? 16 : type == Type::Date ? 8 : 12));
     m_data.resize(kHeader);
 }
 
@@ -67,9 +68,20 @@ void ServerArray::add(const QDate& date, const QTime& time)
     ++m_count;
 }
 
+void ServerArray::add(const QDate& date)
+{
+    Q_ASSERT(m_type == Type::Date);
+    // Days from 2000-01-01.
+    appendInt32(4);
+    appendInt32(qint32(date.toJulianDay() - kEpochJulianDay));
+    ++m_count;
+}
+
 QByteArray ServerArray::bytes()
 {
-    const qint32 elementType = m_type == Type::Text ? kTextOid : kTimestampOid;
+    const qint32 elementType = m_type == Type::Text   ? kTextOid
+                               : m_type == Type::Date ? kDateOid
+                                                      : kTimestampOid;
     if (m_count == 0) {
         // No dimension at all: the empty array.
         QByteArray empty(12, '\0');

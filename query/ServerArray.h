@@ -18,7 +18,8 @@ public:
     {
         Text,
         // A date and time of day without a zone (timestamp), to the microsecond.
-        Timestamp
+        Timestamp,
+        Date
     };
 
     ServerArray(Type type, qsizetype capacity);
@@ -26,6 +27,7 @@ public:
     void add(QStringView text);
     void add(QByteArrayView utf8);
     void add(const QDate& date, const QTime& time);
+    void add(const QDate& date);
 
     qsizetype count() const { return m_count; }
     // The array as the server reads it (more values may be added after).

@@ -211,8 +211,16 @@ TEST_F(ForwardBatchesTest, EveryTextAndInstantArrivesAsQueued)
                             QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC)));
         store.enqueue(
             swipe(QStringLiteral("E3"), QString(), QDateTime(QDate(2038, 1, 19), QTime(3, 14, 8), Qt::UTC)));
-        store.enqueue(swipe(QStringLiteral("E4"), QStringLiteral(" back\\slash "),
-                            QDateTime(QDate(2099, 12, 31), QTime(23, 59, 59), Qt::UTC)));
+        StoredSwipe slashed = swipe(QStringLiteral("E4"), QStringLiteral(" back\\slash "),
+                                    QDateTime(QDate(2099, 12, 31), QTime(23, 59, 59), Qt::UTC));
+        // A processing date in another form the server reads: sent as text, for it to read.
+        slashed.opdate = QStringLiteral("1999/01/02");
+        store.enqueue(slashed);
+        // One it cannot read: refused and set aside, the others go through.
+        StoredSwipe undated = swipe(QStringLiteral("E6"), QStringLiteral("y"),
+                                    QDateTime(QDate(2026, 3, 3), QTime(0, 0), Qt::UTC));
+        undated.opdate = QStringLiteral("kein Datum");
+        store.enqueue(undated);
         store.enqueue(
             swipe(QStringLiteral("E 5"), longName, QDateTime(QDate(2026, 3, 3), QTime(0, 1, 59), Qt::UTC)));
         store.enqueue(
@@ -229,7 +237,9 @@ TEST_F(ForwardBatchesTest, EveryTextAndInstantArrivesAsQueued)
     const OutboxForwarder::Result result = forwarder.forwardAll();
     EXPECT_EQ(result.forwarded, 5);
     EXPECT_EQ(result.alreadyRecorded, 2);
+    EXPECT_EQ(result.refused, 1);
     EXPECT_EQ(forwarder.store().waitingCount(), 0);
+    EXPECT_EQ(forwarder.store().refusedCount(), 1);
     EXPECT_EQ(psql(QStringLiteral("SELECT string_agg(concat_ws('|', num, name, d, t, opdate), E'\\n' "
                                   "ORDER BY num, d, t) FROM sgdjb")),
               QStringLiteral("E 5|先到|2026-03-02|23:59:00|1999-01-01\n"
@@ -237,7 +247,7 @@ TEST_F(ForwardBatchesTest, EveryTextAndInstantArrivesAsQueued)
                              "E1|\"引号\" {括号}, 逗号|1999-12-31|23:59:59|1999-01-01\n"
                              "E2|NULL|1970-01-01|00:00:00|1999-01-01\n"
                              "E3||2038-01-19|03:14:08|1999-01-01\n"
-                             "E4| back\\slash |2099-12-31|23:59:59|1999-01-01")
+                             "E4| back\\slash |2099-12-31|23:59:59|1999-01-02")
                   .arg(longName));
     ASSERT_EQ(answered.size(), 2u);
     std::sort(answered.begin(), answered.end(),
