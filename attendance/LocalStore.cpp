@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -564,10 +565,11 @@ void LocalStore::confirm(const std::vector<StoredSwipe>& swipes, const QString& 
     }
     ids += ']';
     if (keep) {
-        SqliteStatement copy(m_db->handle(),
-                             QStringLiteral("INSERT OR REPLACE INTO confirmed (num, name, d, t, opdate, instant, "
-                                            "server, confirmed_at) SELECT num, name, d, t, opdate, instant, ?, ? "
-                                            "FROM outbox WHERE id IN (SELECT value FROM json_each(?)) ORDER BY id"));
+        SqliteStatement copy(
+            m_db->handle(),
+            QStringLiteral("INSERT OR REPLACE INTO confirmed (num, name, d, t, opdate, instant, "
+                           "server, confirmed_at) SELECT num, name, d, t, opdate, instant, ?, ? "
+                           "FROM outbox WHERE id IN (SELECT value FROM json_each(?)) ORDER BY id"));
         copy.bindText(1, server);
         copy.bindInt64(2, at);
         copy.bindText(3, QString::fromLatin1(ids));
@@ -697,22 +699,49 @@ void LocalStore::noteGone(const std::vector<StoredSwipe>& swipes)
 
 SwipeLedger::Live LocalStore::storeLive() const
 {
-    SwipeLedger::Live live;
+    // Tens of thousands at a catch-up: gathered, sorted, and put into the map in its order
+    // rather than each looked up where it goes.
+    std::vector<std::pair<SwipeLedger::Key, SwipeLedger::Entry>> rows;
     for (const char* table : {"outbox", "refused"}) {
         SqliteStatement select(
             m_db->handle(),
             QStringLiteral("SELECT %1 FROM %2").arg(QLatin1String(kSwipeColumns), QLatin1String(table)));
         while (select.step()) {
-            const StoredSwipe swipe = readSwipe(select);
-            live[SwipeLedger::keyOf(swipe)] = {SwipeLedger::State::Waiting, swipe, {}, 0};
+            StoredSwipe swipe = readSwipe(select);
+            SwipeLedger::Key key = SwipeLedger::keyOf(swipe);
+            rows.push_back({std::move(key), {SwipeLedger::State::Waiting, std::move(swipe), {}, 0}});
         }
     }
-    for (const RetainedSwipe& kept : retained()) {
-        const SwipeLedger::Key key = SwipeLedger::keyOf(kept.swipe);
-        // A swipe still waiting is waiting, whatever an earlier confirmation kept.
-        if (!live.count(key))
-            live[key] = {SwipeLedger::State::Confirmed, kept.swipe, kept.server,
-                         DateTimeValue::fromDateTime(kept.confirmedAt).seconds()};
+    {
+        SqliteStatement select(
+            m_db->handle(), QStringLiteral("SELECT %1 FROM confirmed").arg(QLatin1String(kRetainedColumns)));
+        while (select.step()) {
+            StoredSwipe swipe = readSwipe(select);
+            SwipeLedger::Key key = SwipeLedger::keyOf(swipe);
+            rows.push_back({std::move(key),
+                            {SwipeLedger::State::Confirmed, std::move(swipe), select.columnText(6),
+                             select.columnInt64(7)}});
+        }
+    }
+    const SwipeLedger::KeyOrder order;
+    std::stable_sort(rows.begin(), rows.end(),
+                     [&](const auto& a, const auto& b) { return order(a.first, b.first); });
+    SwipeLedger::Live live;
+    for (size_t first = 0; first < rows.size();) {
+        size_t end = first + 1;
+        while (end < rows.size() && !order(rows[first].first, rows[end].first))
+            ++end;
+        // A swipe still waiting is waiting, whatever an earlier confirmation kept; of two
+        // waiting, the later table's (set aside after it was queued).
+        size_t chosen = end - 1;
+        for (size_t k = end; k-- > first;) {
+            if (rows[k].second.state == SwipeLedger::State::Waiting) {
+                chosen = k;
+                break;
+            }
+        }
+        live.emplace_hint(live.end(), std::move(rows[chosen].first), std::move(rows[chosen].second));
+        first = end;
     }
     return live;
 }
