@@ -20,8 +20,10 @@
 #include "query/ConnectionString.h"
 #include "query/DbBackend.h"
 #include "query/ServerFeatures.h"
+#include "support/LinkedTerminal.h"
 #include "support/ManualClock.h"
 #include "support/PgTestServer.h"
+#include "support/TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -396,6 +398,62 @@ BENCHMARK(BM_ForwardBatches10000)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(10);
+
+// The window's catch-up: a terminal starts with 10,000 swipes queued while the server was
+// away, and its link forwards them on its own thread while the status line follows the count
+// of what still waits. Timed from the link's start until nothing waits.
+void BM_WindowCatchUp10000(benchmark::State& state)
+{
+    constexpr int kWaiting = 10000;
+    TestSupport::coreApplication();
+    std::unique_ptr<PgTestServer> server;
+    try {
+        server = std::make_unique<PgTestServer>();
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
+    }
+    QString error;
+    if (!DevSchema::createServerDatabase(server->conninfo(), DevSchema::generatedEmployees(kEmployees),
+                                         &error)) {
+        state.SkipWithError(qPrintable(error));
+        return;
+    }
+    QTemporaryDir dir(QStringLiteral("/tmp/tavelo-bench-XXXXXX"));
+    const QString storePath = dir.filePath(QStringLiteral("store.sqlite"));
+    const QList<DevSchema::Employee> employees = DevSchema::generatedEmployees(kEmployees);
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        state.PauseTiming();
+        server->psql(QStringLiteral("DELETE FROM sgdjb"));
+        {
+            LocalStore store(storePath);
+            LocalStore::WriteTransaction transaction(store);
+            for (int i = 0; i < kWaiting; ++i) {
+                StoredSwipe swipe;
+                swipe.num = employees.at(i % kEmployees).num;
+                swipe.name = employees.at(i % kEmployees).name;
+                swipe.date = QDate(2026, 3, 2);
+                swipe.time = QTime(7, 0).addSecs(600 * (i / kEmployees));
+                swipe.opdate = QStringLiteral("1999-01-01");
+                store.enqueue(swipe);
+            }
+            transaction.commit();
+        }
+        state.ResumeTiming();
+        timer.start();
+        TestSupport::LinkedTerminal terminal(server->conninfo(), storePath);
+        if (!terminal.settled(60000))
+            state.SkipWithError("the queue did not empty");
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        state.PauseTiming();
+        if (server->psql(QStringLiteral("SELECT count(*) FROM sgdjb")) != QString::number(kWaiting))
+            state.SkipWithError("not every swipe reached the server");
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kWaiting);
+}
+BENCHMARK(BM_WindowCatchUp10000)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 } // namespace
 
