@@ -189,35 +189,78 @@ void BM_ConfirmRound(benchmark::State& state)
 }
 BENCHMARK(BM_ConfirmRound)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
-// Forwarding 10,000 queued swipes, and psql's \\copy of the same rows into the same table,
-// one after the other in each round: `ratio` is the forward's time over the copy's.
-void BM_Forward10000(benchmark::State& state)
+// A catch-up's queue: 10,000 swipes of 1,000 employees, ten rounds ten minutes apart, in
+// the order they were queued (ids from 1).
+std::vector<StoredSwipe> catchUpQueue()
 {
     constexpr int kWaiting = 10000;
-    std::unique_ptr<PgTestServer> server;
-    try {
-        server = std::make_unique<PgTestServer>();
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
-        return;
-    }
-    server->psql(QStringLiteral(
-        "CREATE TABLE employ (num varchar(10) NOT NULL, name varchar(20), dept_no varchar(10)); "
-        "CREATE TABLE sgdjb (num varchar(10), name varchar(20), d date, t time(0), opdate date); "
-        "CREATE INDEX sgdjb_num_instant ON sgdjb (num, (d + t))"));
     const QList<DevSchema::Employee> employees = DevSchema::generatedEmployees(kEmployees);
-    QTemporaryDir dir(QStringLiteral("/tmp/tavelo-bench-XXXXXX"));
-    const QString storePath = dir.filePath(QStringLiteral("store.sqlite"));
     std::vector<StoredSwipe> swipes;
-    QByteArray csv;
     for (int i = 0; i < kWaiting; ++i) {
         StoredSwipe swipe;
+        swipe.id = i + 1;
         swipe.num = employees.at(i % kEmployees).num;
         swipe.name = employees.at(i % kEmployees).name;
         swipe.date = QDate(2026, 3, 2);
         swipe.time = QTime(7, 0).addSecs(600 * (i / kEmployees));
         swipe.opdate = QStringLiteral("1999-01-01");
         swipes.push_back(swipe);
+    }
+    return swipes;
+}
+
+// A throwaway server of the benchmark's own; none (and the benchmark skipped) when it
+// cannot start.
+std::unique_ptr<PgTestServer> startServer(benchmark::State& state)
+{
+    try {
+        return std::make_unique<PgTestServer>();
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return nullptr;
+    }
+}
+
+// Emptied in place, as a long-lived table is, and without the dead rows of the last round:
+// TRUNCATE would give it new files, whose making (the free space map's among them, made by
+// the inserting backend) would be timed and varies with the file system's state.
+void emptyAttendance(PgTestServer& server)
+{
+    server.psql(QStringLiteral("DELETE FROM sgdjb"));
+    server.psql(QStringLiteral("VACUUM sgdjb"));
+}
+
+// A store holding the queue and nothing else, as a terminal's is after an outage (the
+// swipes it confirmed before have long been let go of): made anew at that path.
+void queueInNewStore(const QString& storePath, const std::vector<StoredSwipe>& swipes)
+{
+    for (const QString& file : {storePath, storePath + QStringLiteral("-wal"),
+                                storePath + QStringLiteral("-shm"), SwipeLedger::pathFor(storePath)})
+        QFile::remove(file);
+    LocalStore store(storePath);
+    LocalStore::WriteTransaction transaction(store);
+    for (const StoredSwipe& swipe : swipes)
+        store.enqueue(swipe);
+    transaction.commit();
+}
+
+// Forwarding 10,000 queued swipes, and psql's \\copy of the same rows into the same table,
+// one after the other in each round: `ratio` is the forward's time over the copy's.
+void BM_Forward10000(benchmark::State& state)
+{
+    constexpr int kWaiting = 10000;
+    const std::unique_ptr<PgTestServer> server = startServer(state);
+    if (!server)
+        return;
+    server->psql(QStringLiteral(
+        "CREATE TABLE employ (num varchar(10) NOT NULL, name varchar(20), dept_no varchar(10)); "
+        "CREATE TABLE sgdjb (num varchar(10), name varchar(20), d date, t time(0), opdate date); "
+        "CREATE INDEX sgdjb_num_instant ON sgdjb (num, (d + t))"));
+    QTemporaryDir dir(QStringLiteral("/tmp/tavelo-bench-XXXXXX"));
+    const QString storePath = dir.filePath(QStringLiteral("store.sqlite"));
+    const std::vector<StoredSwipe> swipes = catchUpQueue();
+    QByteArray csv;
+    for (const StoredSwipe& swipe : swipes) {
         csv += (swipe.num + u',' + swipe.name + u',' + swipe.date.toString(Qt::ISODate) + u',' +
                 swipe.time.toString(Qt::ISODate) + u',' + swipe.opdate + u'\n')
                    .toUtf8();
@@ -236,21 +279,9 @@ void BM_Forward10000(benchmark::State& state)
     QElapsedTimer timer;
     for (auto _ : state) {
         state.PauseTiming();
-        // Each round as a terminal meets it after an outage: a server without the dead rows
-        // of the last round, and a store holding the queued swipes and nothing else (the
-        // swipes it confirmed before the outage have long been let go of).
-        server->psql(QStringLiteral("DELETE FROM sgdjb"));
-        server->psql(QStringLiteral("VACUUM sgdjb"));
-        for (const QString& file : {storePath, storePath + QStringLiteral("-wal"),
-                                    storePath + QStringLiteral("-shm"), SwipeLedger::pathFor(storePath)})
-            QFile::remove(file);
-        {
-            LocalStore store(storePath);
-            LocalStore::WriteTransaction transaction(store);
-            for (const StoredSwipe& swipe : swipes)
-                store.enqueue(swipe);
-            transaction.commit();
-        }
+        // Each round as a terminal meets it after an outage.
+        emptyAttendance(*server);
+        queueInNewStore(storePath, swipes);
         OutboxForwarder forwarder(ConnectionString::forServer(server->conninfo()), storePath);
         state.ResumeTiming();
         timer.start();
@@ -259,8 +290,7 @@ void BM_Forward10000(benchmark::State& state)
         state.PauseTiming();
         if (result.forwarded != kWaiting)
             state.SkipWithError("not every swipe was forwarded");
-        server->psql(QStringLiteral("DELETE FROM sgdjb"));
-        server->psql(QStringLiteral("VACUUM sgdjb"));
+        emptyAttendance(*server);
         timer.start();
         QProcess psql;
         psql.start(QStringLiteral("psql"),
@@ -319,28 +349,13 @@ void BM_ForwardBatches10000(benchmark::State& state)
 {
     constexpr int kWaiting = 10000;
     const bool together = state.range(0) != 0;
-    std::unique_ptr<PgTestServer> server;
-    try {
-        server = std::make_unique<PgTestServer>();
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
+    const std::unique_ptr<PgTestServer> server = startServer(state);
+    if (!server)
         return;
-    }
     server->psql(QStringLiteral(
         "CREATE TABLE sgdjb (num varchar(10), name varchar(20), d date, t time(0), opdate date); "
         "CREATE INDEX sgdjb_num_instant ON sgdjb (num, (d + t))"));
-    const QList<DevSchema::Employee> employees = DevSchema::generatedEmployees(kEmployees);
-    std::vector<StoredSwipe> swipes;
-    for (int i = 0; i < kWaiting; ++i) {
-        StoredSwipe swipe;
-        swipe.id = i + 1;
-        swipe.num = employees.at(i % kEmployees).num;
-        swipe.name = employees.at(i % kEmployees).name;
-        swipe.date = QDate(2026, 3, 2);
-        swipe.time = QTime(7, 0).addSecs(600 * (i / kEmployees));
-        swipe.opdate = QStringLiteral("1999-01-01");
-        swipes.push_back(swipe);
-    }
+    const std::vector<StoredSwipe> swipes = catchUpQueue();
     AdoConnection connection;
     connection.setConnectionString(ConnectionString::forServer(server->conninfo()));
     connection.open();
@@ -365,11 +380,7 @@ void BM_ForwardBatches10000(benchmark::State& state)
     QElapsedTimer timer;
     for (auto _ : state) {
         state.PauseTiming();
-        // Emptied in place, as a long-lived table is: TRUNCATE would give it new files,
-        // whose making (the free space map's among them, made by the inserting backend)
-        // would be timed and varies with the file system's state.
-        server->psql(QStringLiteral("DELETE FROM sgdjb"));
-        server->psql(QStringLiteral("VACUUM sgdjb"));
+        emptyAttendance(*server);
         state.ResumeTiming();
         const qint64 serverBefore = processCpuNs(backend);
         const qint64 clientBefore = threadCpuNs();
@@ -414,13 +425,9 @@ void BM_WindowCatchUp10000(benchmark::State& state)
 {
     constexpr int kWaiting = 10000;
     TestSupport::coreApplication();
-    std::unique_ptr<PgTestServer> server;
-    try {
-        server = std::make_unique<PgTestServer>();
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
+    const std::unique_ptr<PgTestServer> server = startServer(state);
+    if (!server)
         return;
-    }
     QString error;
     if (!DevSchema::createServerDatabase(server->conninfo(), DevSchema::generatedEmployees(kEmployees),
                                          &error)) {
@@ -429,25 +436,12 @@ void BM_WindowCatchUp10000(benchmark::State& state)
     }
     QTemporaryDir dir(QStringLiteral("/tmp/tavelo-bench-XXXXXX"));
     const QString storePath = dir.filePath(QStringLiteral("store.sqlite"));
-    const QList<DevSchema::Employee> employees = DevSchema::generatedEmployees(kEmployees);
+    const std::vector<StoredSwipe> swipes = catchUpQueue();
     QElapsedTimer timer;
     for (auto _ : state) {
         state.PauseTiming();
-        server->psql(QStringLiteral("DELETE FROM sgdjb"));
-        {
-            LocalStore store(storePath);
-            LocalStore::WriteTransaction transaction(store);
-            for (int i = 0; i < kWaiting; ++i) {
-                StoredSwipe swipe;
-                swipe.num = employees.at(i % kEmployees).num;
-                swipe.name = employees.at(i % kEmployees).name;
-                swipe.date = QDate(2026, 3, 2);
-                swipe.time = QTime(7, 0).addSecs(600 * (i / kEmployees));
-                swipe.opdate = QStringLiteral("1999-01-01");
-                store.enqueue(swipe);
-            }
-            transaction.commit();
-        }
+        emptyAttendance(*server);
+        queueInNewStore(storePath, swipes);
         state.ResumeTiming();
         timer.start();
         TestSupport::LinkedTerminal terminal(server->conninfo(), storePath);

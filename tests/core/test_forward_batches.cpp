@@ -15,6 +15,7 @@
 #include "query/Statements.h"
 #include "support/FaultInjectingVfs.h"
 #include "support/PgTestServer.h"
+#include "support/QueuedSwipe.h"
 
 #include <QTemporaryDir>
 
@@ -35,13 +36,8 @@ namespace {
 
 StoredSwipe swipeOf(int employee, const QDateTime& at)
 {
-    StoredSwipe swipe;
-    swipe.num = QStringLiteral("E%1").arg(employee, 5, 10, QLatin1Char('0'));
-    swipe.name = QStringLiteral("员工%1").arg(employee);
-    swipe.date = at.date();
-    swipe.time = at.time();
-    swipe.opdate = Statements::kFixedOpDate;
-    return swipe;
+    return TestSupport::queuedSwipe(QStringLiteral("E%1").arg(employee, 5, 10, QLatin1Char('0')),
+                                    QStringLiteral("员工%1").arg(employee), at);
 }
 
 const QDateTime kMorning(QDate(2026, 3, 9), QTime(8, 0), Qt::UTC);
@@ -216,15 +212,7 @@ TEST_F(ForwardBatchesTest, ALongQueueOfOneTerminalArrivesWholeAndInOrder)
 // minutes after it is recorded.
 TEST_F(ForwardBatchesTest, EveryTextAndInstantArrivesAsQueued)
 {
-    const auto swipe = [](const QString& num, const QString& name, const QDateTime& at) {
-        StoredSwipe queued;
-        queued.num = num;
-        queued.name = name;
-        queued.date = at.date();
-        queued.time = at.time();
-        queued.opdate = Statements::kFixedOpDate;
-        return queued;
-    };
+    const auto swipe = TestSupport::queuedSwipe;
     const QString longName = QString(20, QChar(u'长'));
     psql(QStringLiteral("INSERT INTO sgdjb (num, name, d, t, opdate) "
                         "VALUES ('E 5', '先到', '2026-03-02', '23:59:00', '1999-01-01')"));

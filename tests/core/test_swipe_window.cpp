@@ -17,6 +17,7 @@
 #include "query/ServerFeatures.h"
 #include "query/Statements.h"
 #include "support/ManualClock.h"
+#include "support/QueuedSwipe.h"
 #include "support/ServerSuite.h"
 #include "support/TerminalQueries.h"
 #include "support/TestSupport.h"
@@ -48,17 +49,6 @@ const WindowCase kCases[] = {
 };
 
 const QDateTime kSwipeAt(QDate(2026, 3, 2), QTime(8, 30, 15), Qt::UTC);
-
-StoredSwipe storedAt(const QString& num, const QString& name, const QDateTime& at)
-{
-    StoredSwipe swipe;
-    swipe.num = num;
-    swipe.name = name;
-    swipe.date = at.date();
-    swipe.time = at.time();
-    swipe.opdate = Statements::kFixedOpDate;
-    return swipe;
-}
 
 // Runs one path over every case: `swipeBeside` puts a record `offset` seconds from
 // kSwipeAt, swipes at kSwipeAt and returns the outcome and the number of the employee's
@@ -114,7 +104,7 @@ TEST_F(SwipeWindowFileTest, LocalStoreOutbox)
     int round = 0;
     runCases([&](int offset) {
         LocalStore store(m_dir.filePath(QStringLiteral("store-%1.sqlite").arg(++round)));
-        store.enqueue(storedAt(num, QStringLiteral("x"), kSwipeAt.addSecs(offset)));
+        store.enqueue(TestSupport::queuedSwipe(num, QStringLiteral("x"), kSwipeAt.addSecs(offset)));
         const SwipeOutcome outcome = OutboxSwipe::run(&terminal.employees, store, m_clock, nullptr);
         return std::pair(outcome.kind, qint64(store.waitingCount()));
     });
@@ -186,8 +176,8 @@ TEST_F(SwipeWindowServerTest, ForwardedBatch)
     ASSERT_NE(server, nullptr);
     runCases([&](int offset) {
         recordBeside(num, offset);
-        const std::vector<SwipeOutcome> outcomes =
-            ServerSwipeBatch::forward(*server, {storedAt(num, QStringLiteral("x"), kSwipeAt)});
+        const std::vector<SwipeOutcome> outcomes = ServerSwipeBatch::forward(
+            *server, {TestSupport::queuedSwipe(num, QStringLiteral("x"), kSwipeAt)});
         EXPECT_EQ(outcomes.size(), 1u);
         return std::pair(outcomes.empty() ? Kind::Nothing : outcomes[0].kind, rowsOf(num));
     });
@@ -213,8 +203,8 @@ TEST_F(SwipeWindowServerTest, ARoleWithoutTheControlFunctionsStillSwipes)
         EXPECT_FALSE(swiped.server.contains(u"timeline")) << swiped.server.toStdString();
         ServerFeatures* server = terminal.connection.backend().serverFeatures();
         ASSERT_NE(server, nullptr);
-        const std::vector<SwipeOutcome> forwarded =
-            ServerSwipeBatch::forward(*server, {storedAt(num, QStringLiteral("x"), kSwipeAt.addSecs(600))});
+        const std::vector<SwipeOutcome> forwarded = ServerSwipeBatch::forward(
+            *server, {TestSupport::queuedSwipe(num, QStringLiteral("x"), kSwipeAt.addSecs(600))});
         ASSERT_EQ(forwarded.size(), 1u);
         EXPECT_EQ(forwarded[0].kind, Kind::Recorded);
         EXPECT_EQ(forwarded[0].server, swiped.server);
