@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-Sha256::Sha256() : m_md(EVP_MD_fetch(nullptr, "SHA256", nullptr)), m_context(EVP_MD_CTX_new()) {}
+Sha256::Sha256() = default;
 
 Sha256::~Sha256()
 {
@@ -17,12 +17,22 @@ Sha256::~Sha256()
 Sha256::Digest Sha256::digest(QByteArrayView data)
 {
     Digest result{};
-    unsigned int length = 0;
-    if (m_md && m_context && EVP_DigestInit_ex(m_context, m_md, nullptr) == 1 &&
-        EVP_DigestUpdate(m_context, data.data(), size_t(data.size())) == 1 &&
-        EVP_DigestFinal_ex(m_context, result.data(), &length) == 1 && length == result.size())
-        return result;
-    // A libcrypto without the algorithm (a restricted provider configuration): Qt's own.
+    if (m_digests < kBeforeLibcrypto) {
+        ++m_digests;
+    } else {
+        if (!m_started) {
+            m_started = true;
+            m_md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+            m_context = EVP_MD_CTX_new();
+        }
+        unsigned int length = 0;
+        if (m_md && m_context && EVP_DigestInit_ex(m_context, m_md, nullptr) == 1 &&
+            EVP_DigestUpdate(m_context, data.data(), size_t(data.size())) == 1 &&
+            EVP_DigestFinal_ex(m_context, result.data(), &length) == 1 && length == result.size())
+            return result;
+    }
+    // The first digests, or a libcrypto without the algorithm (a restricted provider
+    // configuration): Qt's own.
     const QByteArray sum = QCryptographicHash::hash(data, QCryptographicHash::Sha256);
     std::memcpy(result.data(), sum.constData(), result.size());
     return result;
