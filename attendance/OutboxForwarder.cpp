@@ -238,17 +238,28 @@ OutboxForwarder::Result OutboxForwarder::recheckRetained()
     for (const LocalStore::RetainedSwipe& kept : retained)
         all.push_back(kept.swipe);
     const int employees = all.empty() ? 1 : ServerSwipeBatch::employeesPerBatch(*server);
+    std::vector<std::vector<StoredSwipe>> batches;
     for (const std::vector<size_t>& positions : ServerSwipeBatch::batches(all, employees)) {
-        std::vector<StoredSwipe> batch;
+        batches.emplace_back();
         for (size_t i : positions)
-            batch.push_back(all[i]);
-        std::vector<SwipeOutcome> outcomes;
+            batches.back().push_back(all[i]);
+    }
+    // A failover's check sends thousands at once: the batches go together, the server going
+    // from one to the next without waiting for the terminal, and stop at the first failure.
+    for (size_t next = 0; next < batches.size();) {
+        const ServerSwipeBatch::Forwarded sent = ServerSwipeBatch::forward(
+            *server, std::vector<std::vector<StoredSwipe>>(batches.begin() + qsizetype(next), batches.end()));
+        for (const std::vector<SwipeOutcome>& outcomes : sent.committed)
+            keepRechecked(batches[next++], outcomes, current, result);
+        if (!sent.failure)
+            break;
         try {
-            outcomes = ServerSwipeBatch::forward(*server, batch);
+            std::rethrow_exception(sent.failure);
         } catch (const ServerRefusal&) {
             // One of them is refused now: one by one, so that the others get through and
             // the refused one is set aside with its reason like any refused swipe.
-            for (const StoredSwipe& swipe : batch) {
+            std::vector<SwipeOutcome> outcomes;
+            for (const StoredSwipe& swipe : batches[next]) {
                 try {
                     outcomes.push_back(CardSwipe::forward(swipe, m_records));
                 } catch (const ServerRefusal& refusal) {
@@ -262,23 +273,30 @@ OutboxForwarder::Result OutboxForwarder::recheckRetained()
                     outcomes.push_back({});
                 }
             }
+            keepRechecked(batches[next++], outcomes, current, result);
         }
-        std::vector<StoredSwipe> held;
-        for (size_t i = 0; i < batch.size(); ++i) {
-            if (outcomes[i].kind == SwipeOutcome::Kind::Nothing)
-                continue;
-            held.push_back(batch[i]);
-            if (outcomes[i].kind == SwipeOutcome::Kind::Recorded) {
-                result.resent.push_back(batch[i]);
-                ++result.forwarded;
-                if (onResent)
-                    onResent(batch[i]);
-            } else {
-                ++result.alreadyRecorded;
-            }
-        }
-        // Confirmed by this server now: kept for another retention time under its name.
-        m_store.retain(held, current, m_clock.now());
     }
     return result;
+}
+
+void OutboxForwarder::keepRechecked(const std::vector<StoredSwipe>& batch,
+                                    const std::vector<SwipeOutcome>& outcomes, const QString& server,
+                                    Result& result)
+{
+    std::vector<StoredSwipe> held;
+    for (size_t i = 0; i < batch.size() && i < outcomes.size(); ++i) {
+        if (outcomes[i].kind == SwipeOutcome::Kind::Nothing)
+            continue;
+        held.push_back(batch[i]);
+        if (outcomes[i].kind == SwipeOutcome::Kind::Recorded) {
+            result.resent.push_back(batch[i]);
+            ++result.forwarded;
+            if (onResent)
+                onResent(batch[i]);
+        } else {
+            ++result.alreadyRecorded;
+        }
+    }
+    // Confirmed by this server now: kept for another retention time under its name.
+    m_store.retain(held, server, m_clock.now());
 }

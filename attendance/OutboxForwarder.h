@@ -102,6 +102,10 @@ private:
     void finishConfirmation(Settling& settling, Result& result);
     // Waits until everything committed has left the outbox.
     void settleAll(Settling& settling, Result& result);
+    // A batch recheckRetained() sent again: counted, told to onResent, and kept under the
+    // server that holds it now.
+    void keepRechecked(const std::vector<StoredSwipe>& batch, const std::vector<SwipeOutcome>& outcomes,
+                       const QString& server, Result& result);
     // Each swipe in a transaction of its own; a refused one is set aside.
     void forwardEach(const std::vector<StoredSwipe>& swipes, Result& result);
 

@@ -14,6 +14,7 @@
 #include "query/ServerFeatures.h"
 #include "query/Statements.h"
 #include "support/FaultInjectingVfs.h"
+#include "support/ManualClock.h"
 #include "support/PgTestServer.h"
 #include "support/QueuedSwipe.h"
 
@@ -342,6 +343,47 @@ TEST_F(ForwardBatchesTest, AStoreThatFailsWhileLettingGoOfCommittedBatchesLosesN
     }
     EXPECT_LT(waiting, kEmployees * kRounds);
     expectTheNextForwardCompletesEachOnce(storePath(0), waiting, kEmployees * kRounds);
+}
+
+// After a failover the swipes the old server confirmed go to the new one in many batches at
+// once: those it lacks are written, those it holds are found, one it refuses is set aside
+// with its reason while the batches behind it still go, and every one of the others is kept
+// under the new server's name.
+TEST_F(ForwardBatchesTest, ConfirmedSwipesGoAgainToANewServerInBatchesAndARefusedOneIsSetAside)
+{
+    constexpr int kEmployees = 100;
+    const ManualClock clock(kMorning.addSecs(3600));
+    std::vector<StoredSwipe> confirmed;
+    for (int round = 0; round < 2; ++round)
+        for (int e = 0; e < kEmployees; ++e)
+            confirmed.push_back(swipeOf(e, kMorning.addSecs(600 * round)));
+    // Longer than the name column holds: refused for good.
+    confirmed[137].name = QString(30, QChar(u'长'));
+    {
+        LocalStore store(storePath(0));
+        store.retain(confirmed, QStringLiteral("the old primary"), clock.now());
+    }
+    // The new server holds the first round of the first 40 employees already.
+    psql(QStringLiteral(
+        "INSERT INTO sgdjb (num, name, d, t, opdate) SELECT 'E' || lpad(i::text, 5, '0'), "
+        "'员工' || i, '2026-03-09', '08:00:00', '1999-01-01' FROM generate_series(0, 39) AS i"));
+
+    OutboxForwarder forwarder(target(), storePath(0), clock);
+    const OutboxForwarder::Result result = forwarder.recheckRetained();
+    EXPECT_EQ(result.alreadyRecorded, 40);
+    EXPECT_EQ(result.refused, 1);
+    EXPECT_EQ(result.forwarded, 2 * kEmployees - 40 - 1);
+    EXPECT_EQ(int(result.resent.size()), result.forwarded);
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM sgdjb")), QString::number(2 * kEmployees - 1));
+    EXPECT_EQ(psql(QStringLiteral("SELECT count(*) FROM (SELECT num, d, t FROM sgdjb GROUP BY num, d, t "
+                                  "HAVING count(*) > 1) AS twice")),
+              QStringLiteral("0"));
+    const std::vector<LocalStore::RefusedSwipe> refused = forwarder.store().refused();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused.front().swipe.num, confirmed[137].num);
+    const QString now = forwarder.serverIdentity();
+    EXPECT_TRUE(forwarder.store().retainedNotFrom(now).empty());
+    EXPECT_EQ(forwarder.store().retainedCount(), 2 * kEmployees - 1);
 }
 
 // The split itself: no batch locks more employees than allowed or holds more swipes than
