@@ -555,15 +555,15 @@ void LocalStore::confirm(const std::vector<StoredSwipe>& swipes, const QString& 
     const bool keep = !server.isEmpty() && minutes > 0;
     // A round holds thousands: the rows move in two statements over the list of their ids
     // rather than two statements per swipe.
-    QByteArray ids;
+    QString ids;
     ids.reserve(qsizetype(swipes.size()) * 8 + 2);
-    ids += '[';
+    ids += u'[';
     for (const StoredSwipe& swipe : swipes) {
         if (ids.size() > 1)
-            ids += ',';
-        ids += QByteArray::number(swipe.id);
+            ids += u',';
+        ids += QString::number(swipe.id);
     }
-    ids += ']';
+    ids += u']';
     if (keep) {
         SqliteStatement copy(
             m_db->handle(),
@@ -572,7 +572,7 @@ void LocalStore::confirm(const std::vector<StoredSwipe>& swipes, const QString& 
                            "FROM outbox WHERE id IN (SELECT value FROM json_each(?)) ORDER BY id"));
         copy.bindText(1, server);
         copy.bindInt64(2, at);
-        copy.bindText(3, QString::fromLatin1(ids));
+        copy.bindText(3, ids);
         copy.step();
         std::vector<SwipeLedger::Entry> kept;
         kept.reserve(swipes.size());
@@ -584,7 +584,7 @@ void LocalStore::confirm(const std::vector<StoredSwipe>& swipes, const QString& 
     }
     SqliteStatement erase(m_db->handle(),
                           QStringLiteral("DELETE FROM outbox WHERE id IN (SELECT value FROM json_each(?))"));
-    erase.bindText(1, QString::fromLatin1(ids));
+    erase.bindText(1, ids);
     erase.step();
     if (minutes > 0)
         forgetRetainedBefore(confirmedAt.addSecs(-qint64(minutes) * 60));

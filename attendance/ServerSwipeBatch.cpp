@@ -59,12 +59,6 @@ const QByteArray& swipesStatement(bool opdatesAsDates)
     return opdatesAsDates ? asDates : asText;
 }
 
-// The instant as the server stores it: whole seconds, as T holds them.
-qint64 wholeSeconds(const StoredSwipe& swipe)
-{
-    return swipe.date.toJulianDay() * 86400 + swipe.time.msecsSinceStartOfDay() / 1000;
-}
-
 SwipeOutcome alreadyRecorded(const ServerRows& rows, int row)
 {
     const QString num = QString::fromUtf8(rows.value(row, 1));
@@ -118,7 +112,7 @@ struct Runs
                 employees.push_back({swipe.num.toUtf8(), 0, {}});
             Employee& employee = employees[found->second];
             employeeOf[i] = found->second;
-            const qint64 at = wholeSeconds(swipe);
+            const qint64 at = swipe.instantSeconds();
             if (employee.run != runs.size() - 1) {
                 employee.run = runs.size() - 1;
                 employee.inRun.clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "query/DateTimeValue.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QString>
@@ -19,4 +21,10 @@ struct StoredSwipe
 
     // D + T, on the wall clock (marked UTC only so that no zone shifts it).
     QDateTime instant() const { return QDateTime(date, time, Qt::UTC); }
+    // D + T in whole seconds, as the database stores them: how the outbox, the record beside
+    // it and a batch's runs tell instants apart, without a QDateTime between.
+    qint64 instantSeconds() const
+    {
+        return (DateTimeValue::fromDate(date) + DateTimeValue::fromTime(time)).seconds();
+    }
 };

@@ -193,7 +193,7 @@ QString SwipeLedger::pathFor(const QString& storePath)
 
 SwipeLedger::Key SwipeLedger::keyOf(const StoredSwipe& swipe)
 {
-    return {swipe.num, (DateTimeValue::fromDate(swipe.date) + DateTimeValue::fromTime(swipe.time)).seconds()};
+    return {swipe.num, swipe.instantSeconds()};
 }
 
 QByteArray SwipeLedger::line(const Entry& entry)
